@@ -1,0 +1,95 @@
+// The one seam through which the engine (and the product's file services) touch the file
+// system. Tests replace it to inject faults (disk full, permission denied, I/O errors) at any
+// operation, the way LevelDB's Env and SQLite's VFS are used.
+//
+// Every failure is thrown as OsError carrying the errno value; callers translate errno into
+// their own numbering (Jet numbers in the engine, VB numbers in the file services).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace jet {
+
+class OsError : public std::runtime_error {
+public:
+    OsError(int code, const std::string& operation, const std::string& path);
+    int code() const { return code_; }  // errno value
+    const std::string& operation() const { return operation_; }
+    const std::string& path() const { return path_; }
+
+private:
+    int code_;
+    std::string operation_;
+    std::string path_;
+};
+
+enum class OpenMode {
+    kRead,            // existing file, read only
+    kReadWrite,       // existing file, read and write
+    kCreateNew,       // new file, read and write; fails with EEXIST when present
+    kCreateOrOpen,    // read and write, created when missing
+    kCreateTruncate,  // read and write, created when missing, emptied when present
+};
+
+// An open file. Offsets are absolute; there is no file position.
+class File {
+public:
+    File() = default;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    virtual ~File() = default;
+
+    virtual uint64_t Size() = 0;
+    // Reads up to n bytes at offset; returns the number read, short only at end of file.
+    virtual size_t ReadAt(uint64_t offset, void* buffer, size_t n) = 0;
+    // Writes all n bytes at offset or throws.
+    virtual void WriteAt(uint64_t offset, const void* buffer, size_t n) = 0;
+    virtual void Truncate(uint64_t size) = 0;
+    virtual void Sync() = 0;
+
+    // Byte-range locks that belong to this open file (not to the process), so two opens in
+    // one process conflict like two processes do. A lock is released when the File closes,
+    // also when the process dies. TryLock returns false when another holder conflicts.
+    virtual bool TryLock(uint64_t offset, uint64_t length, bool exclusive) = 0;
+    virtual void Unlock(uint64_t offset, uint64_t length) = 0;
+    // True when some other open file holds a lock that overlaps the range.
+    virtual bool IsLockedByOther(uint64_t offset, uint64_t length) = 0;
+};
+
+struct FileStatus {
+    bool exists = false;
+    bool is_directory = false;
+    bool is_regular = false;
+    uint64_t size = 0;
+};
+
+class Env {
+public:
+    Env() = default;
+    Env(const Env&) = delete;
+    Env& operator=(const Env&) = delete;
+    virtual ~Env() = default;
+
+    virtual std::unique_ptr<File> Open(const std::string& path, OpenMode mode) = 0;
+    // Status of a path; a missing path gives exists == false, not an error.
+    virtual FileStatus Stat(const std::string& path) = 0;
+    // Renames, replacing an existing destination (POSIX rename semantics).
+    virtual void Rename(const std::string& from, const std::string& to) = 0;
+    virtual void Remove(const std::string& path) = 0;
+    // Flushes a folder's entries, so a rename into it survives a crash.
+    virtual void SyncDirectory(const std::string& path) = 0;
+    // The name of this machine, as written into lock files.
+    virtual std::string HostName() = 0;
+
+    // The real file system. Never null; lives for the whole program.
+    static Env* Default();
+};
+
+// Folder part of a path ("." for a bare name).
+std::string DirectoryOf(const std::string& path);
+
+}  // namespace jet
