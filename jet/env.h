@@ -58,6 +58,15 @@ public:
     virtual void Unlock(uint64_t offset, uint64_t length) = 0;
     // True when some other open file holds a lock that overlaps the range.
     virtual bool IsLockedByOther(uint64_t offset, uint64_t length) = 0;
+
+    // The identity of the open file (device and inode), so a caller can tell whether a path
+    // still names the file it holds open. Zero when unknown.
+    struct Identity {
+        uint64_t device = 0;
+        uint64_t inode = 0;
+        bool operator==(const Identity&) const = default;
+    };
+    virtual Identity Id() { return {}; }
 };
 
 struct FileStatus {
@@ -65,6 +74,7 @@ struct FileStatus {
     bool is_directory = false;
     bool is_regular = false;
     uint64_t size = 0;
+    File::Identity id;  // zero when unknown
 };
 
 class Env {

@@ -93,6 +93,12 @@ public:
         return fl.l_type != F_UNLCK;
     }
 
+    Identity Id() override {
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0) throw OsError(errno, "stat", path_);
+        return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    }
+
 private:
     static struct flock Range(uint64_t offset, uint64_t length, short type) {
         struct flock fl {};
@@ -140,6 +146,7 @@ public:
         status.is_directory = S_ISDIR(st.st_mode);
         status.is_regular = S_ISREG(st.st_mode);
         status.size = static_cast<uint64_t>(st.st_size);
+        status.id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
         return status;
     }
 

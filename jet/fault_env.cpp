@@ -32,6 +32,7 @@ public:
     bool IsLockedByOther(uint64_t offset, uint64_t length) override {
         return target_->IsLockedByOther(offset, length);
     }
+    Identity Id() override { return target_->Id(); }
 
 private:
     FaultInjectingEnv* env_;
