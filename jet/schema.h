@@ -13,7 +13,9 @@ namespace jet {
 
 enum class Version : uint8_t { kJet3 = 0, kJet4 = 1 };
 
-inline uint32_t PageSize(Version v) { return v == Version::kJet3 ? 2048u : 4096u; }
+inline uint32_t PageSize(Version v) {
+    return v == Version::kJet3 ? 2048u : 4096u;
+}
 
 enum class ColumnType : uint8_t {
     kBoolean = 0x01,
@@ -51,13 +53,13 @@ struct ColumnDef {
     uint16_t fixed_offset = 0;  // offset in the fixed area (fixed columns)
     uint16_t length = 0;        // declared length in bytes
     uint8_t flags = kColumnNullable;
-    uint8_t ext_flags = 0;         // Jet 4 only
-    uint16_t sort_order = 1033;    // LCID for text columns (Jet 3: on every column)
-    uint16_t code_page = 1252;     // Jet 3 only
-    uint8_t sort_version = 0;      // Jet 4 text only
-    uint8_t precision = 0;         // Jet 4 numeric only
-    uint8_t scale = 0;             // Jet 4 numeric only
-    Bytes descriptor_raw;          // the descriptor as stored, when read from a file
+    uint8_t ext_flags = 0;       // Jet 4 only
+    uint16_t sort_order = 1033;  // LCID for text columns (Jet 3: on every column)
+    uint16_t code_page = 1252;   // Jet 3 only
+    uint8_t sort_version = 0;    // Jet 4 text only
+    uint8_t precision = 0;       // Jet 4 numeric only
+    uint8_t scale = 0;           // Jet 4 numeric only
+    Bytes descriptor_raw;        // the descriptor as stored, when read from a file
 
     bool fixed() const { return (flags & kColumnFixed) != 0; }
     bool long_value() const { return type == ColumnType::kMemo || type == ColumnType::kOle; }
@@ -91,9 +93,9 @@ struct LogicalIndexDef {
     std::string name;  // UTF-8
     uint32_t number = 0;
     uint32_t real_index = 0;
-    uint8_t rel_table_type = 0;     // 1 primary side, 2 many side (foreign keys only)
-    int32_t rel_index = -1;         // related logical index, -1 if none
-    uint32_t rel_table_page = 0;    // related table's TDEF page (an object id)
+    uint8_t rel_table_type = 0;   // 1 primary side, 2 many side (foreign keys only)
+    int32_t rel_index = -1;       // related logical index, -1 if none
+    uint32_t rel_table_page = 0;  // related table's TDEF page (an object id)
     uint8_t cascade_updates = 0;
     uint8_t cascade_deletes = 0;
     IndexKind kind = IndexKind::kNormal;
@@ -125,6 +127,10 @@ struct TableDef {
     uint32_t free_map = 0;   // row pointer
     std::vector<LongValueColumnMaps> long_value_maps;
     Bytes header_raw;  // the table header as stored (up to the count blocks)
+    // As read from a file (empty for a definition built by hand):
+    std::vector<uint32_t> definition_pages;  // the TDEF page chain, first = tdef_page
+    uint32_t definition_length = 0;          // tdef_len as stored
+    Bytes definition_raw;                    // the whole logical definition as stored
 };
 
 }  // namespace jet

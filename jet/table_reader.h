@@ -1,0 +1,91 @@
+// Reading the live rows of a table.
+//
+// A table's data pages are the pages of its owned-pages usage map that are data pages owned by
+// the table (a map may also list pages freed later, which are skipped). On each page, rows
+// flagged deleted (0x8000, which also marks the targets of overflow rows) are skipped; an
+// overflow row (0x4000) holds a row pointer to where its data now lives, followed here (a few
+// hops at most). A row keeps its header location, which is what index entries point to.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "jet/catalog.h"
+#include "jet/data_page.h"
+#include "jet/mdb_file.h"
+#include "jet/schema.h"
+#include "jet/usage_map.h"
+#include "jet/value.h"
+
+namespace jet {
+
+class TableScanner {
+  public:
+    // Reads the table's owned-pages map. REQUIRES: `file` and `table` outlive the scanner.
+    TableScanner(MdbFile& file, const TableDef& table);
+
+    // Advances to the next live row; false when there are no more.
+    bool Next();
+
+    // The row's header location (where index entries point).
+    const RowLocation& location() const { return location_; }
+    // Where the row's data is (differs from location() for overflow rows).
+    const RowLocation& data_location() const { return data_location_; }
+    bool overflowed() const { return !(location_ == data_location_); }
+    // The data row's bytes; valid until the next call to Next().
+    ByteSpan row_bytes() const { return row_; }
+    // Decodes the current row (reads long values).
+    Row Decode() const;
+
+    // The pages of the owned map that are the table's data pages, in page order.
+    const std::vector<uint32_t>& data_pages() const { return pages_; }
+
+  private:
+    bool LoadPage(size_t index);
+
+    MdbFile& file_;
+    const TableDef& table_;
+    std::vector<uint32_t> pages_;
+    size_t page_index_ = 0;
+    bool page_loaded_ = false;
+    Bytes page_;
+    uint16_t page_rows_ = 0;
+    uint16_t next_row_ = 0;
+    Bytes target_page_;
+    ByteSpan row_;
+    RowLocation location_;
+    RowLocation data_location_;
+};
+
+// Calls `visit(location, row)` for every live row of the table, in storage order.
+template <typename Visit>
+void ForEachRow(MdbFile& file, const TableDef& table, Visit&& visit) {
+    TableScanner scanner(file, table);
+    while (scanner.Next()) visit(scanner.location(), scanner.Decode());
+}
+
+// A database opened for reading: the file, its catalog and table definitions on demand.
+class DatabaseView {
+  public:
+    static std::unique_ptr<DatabaseView> Open(Env* env, const std::string& path,
+                                              const OpenOptions& options = {});
+    explicit DatabaseView(std::unique_ptr<MdbFile> file);
+
+    MdbFile& file() { return *file_; }
+    const Catalog& catalog() const { return catalog_; }
+    // Names of local tables (system tables too when asked), in catalog order.
+    std::vector<std::string> TableNames(bool include_system = false) const;
+    // The definition of a local table, named the way Jet compares names; 3078 when there is no
+    // such table, 3343 when its definition is damaged. Linked tables give 3078 as well.
+    TableDef ReadTable(const std::string& name);
+    // All live rows of a table.
+    std::vector<Row> ReadRows(const TableDef& table);
+
+  private:
+    std::unique_ptr<MdbFile> file_;
+    Catalog catalog_;
+};
+
+}  // namespace jet

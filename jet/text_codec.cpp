@@ -1,0 +1,191 @@
+#include "jet/text_codec.h"
+
+namespace jet {
+namespace {
+
+#include "jet/code_page_tables.inc"
+
+const char16_t* UpperHalf(uint16_t code_page) {
+    switch (code_page) {
+        case 1250:
+            return kCp1250;
+        case 1251:
+            return kCp1251;
+        default:
+            return kCp1252;
+    }
+}
+
+}  // namespace
+
+bool IsCodePageSupported(uint16_t code_page) {
+    return code_page == 1250 || code_page == 1251 || code_page == 1252;
+}
+
+std::u16string DecodeCodePage(ByteSpan bytes, uint16_t code_page) {
+    const char16_t* upper = UpperHalf(code_page);
+    std::u16string out;
+    out.reserve(bytes.size());
+    for (uint8_t b : bytes) out.push_back(b < 0x80 ? static_cast<char16_t>(b) : upper[b - 0x80]);
+    return out;
+}
+
+Bytes EncodeCodePage(std::u16string_view text, uint16_t code_page) {
+    const char16_t* upper = UpperHalf(code_page);
+    Bytes out;
+    out.reserve(text.size());
+    for (char16_t c : text) {
+        if (c < 0x80) {
+            out.push_back(static_cast<uint8_t>(c));
+            continue;
+        }
+        uint8_t byte = '?';
+        for (int i = 0; i < 128; ++i) {
+            if (upper[i] == c) {
+                byte = static_cast<uint8_t>(0x80 + i);
+                break;
+            }
+        }
+        out.push_back(byte);
+    }
+    return out;
+}
+
+std::u16string DecodeUcs2(ByteSpan bytes) {
+    std::u16string out;
+    out.reserve(bytes.size() / 2);
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+        out.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
+    return out;
+}
+
+Bytes EncodeUcs2(std::u16string_view text) {
+    Bytes out;
+    out.reserve(text.size() * 2);
+    for (char16_t c : text) {
+        out.push_back(static_cast<uint8_t>(c & 0xFF));
+        out.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    return out;
+}
+
+std::u16string DecodeJet4Text(ByteSpan bytes) {
+    if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE) return DecodeUcs2(bytes);
+    std::u16string out;
+    out.reserve(bytes.size());
+    bool compressed = true;
+    size_t i = 2;
+    while (i < bytes.size()) {
+        if (bytes[i] == 0) {
+            compressed = !compressed;
+            ++i;
+            continue;
+        }
+        if (compressed) {
+            out.push_back(static_cast<char16_t>(bytes[i]));
+            ++i;
+        } else {
+            if (i + 1 >= bytes.size()) break;  // a dangling half character
+            out.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
+            i += 2;
+        }
+    }
+    return out;
+}
+
+bool ShouldCompress(std::u16string_view text) {
+    if (text.size() < 3 || text.size() > 1024) return false;
+    for (char16_t c : text)
+        if (c == 0 || c > 0xFF) return false;
+    return true;
+}
+
+Bytes EncodeCompressed(std::u16string_view text) {
+    Bytes out;
+    out.reserve(text.size() + 2);
+    out.push_back(0xFF);
+    out.push_back(0xFE);
+    for (char16_t c : text) out.push_back(static_cast<uint8_t>(c));
+    return out;
+}
+
+Bytes EncodeJet4Text(std::u16string_view text, bool compression_allowed) {
+    if (compression_allowed && ShouldCompress(text)) return EncodeCompressed(text);
+    return EncodeUcs2(text);
+}
+
+std::u16string DecodeText(ByteSpan bytes, Version version, uint16_t code_page) {
+    return version == Version::kJet3 ? DecodeCodePage(bytes, code_page) : DecodeJet4Text(bytes);
+}
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t cp = text[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
+            ++i;
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            cp = 0xFFFD;
+        }
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    }
+    return out;
+}
+
+std::u16string Utf8ToUtf16(std::string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto b0 = static_cast<uint8_t>(text[i]);
+        uint32_t cp = 0xFFFD;
+        size_t len = 1;
+        auto cont = [&](size_t k) {
+            return i + k < text.size() && (static_cast<uint8_t>(text[i + k]) & 0xC0) == 0x80;
+        };
+        auto bits = [&](size_t k) { return static_cast<uint32_t>(text[i + k]) & 0x3F; };
+        if (b0 < 0x80) {
+            cp = b0;
+        } else if ((b0 & 0xE0) == 0xC0 && cont(1)) {
+            cp = ((b0 & 0x1Fu) << 6) | bits(1);
+            len = 2;
+            if (cp < 0x80) cp = 0xFFFD;
+        } else if ((b0 & 0xF0) == 0xE0 && cont(1) && cont(2)) {
+            cp = ((b0 & 0x0Fu) << 12) | (bits(1) << 6) | bits(2);
+            len = 3;
+            if (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+        } else if ((b0 & 0xF8) == 0xF0 && cont(1) && cont(2) && cont(3)) {
+            cp = ((b0 & 0x07u) << 18) | (bits(1) << 12) | (bits(2) << 6) | bits(3);
+            len = 4;
+            if (cp < 0x10000 || cp > 0x10FFFF) cp = 0xFFFD;
+        }
+        i += len;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+    }
+    return out;
+}
+
+}  // namespace jet
