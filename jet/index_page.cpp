@@ -24,7 +24,7 @@ uint32_t Be(const uint8_t* p, size_t width) {
 }
 
 [[noreturn]] void Damaged(const std::string& what) {
-    RaiseWithDetail(kUnrecognizedFormat, "", "index page: " + what);
+    throw JetError(kUnrecognizedFormat, "damaged index page: " + what);
 }
 
 }  // namespace
