@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <unordered_map>
@@ -38,14 +39,22 @@ enum class Use : uint8_t {
 
 const char* UseName(Use use) {
     switch (use) {
-        case Use::kNone: return "unused";
-        case Use::kHeader: return "the header";
-        case Use::kTableDef: return "a table definition";
-        case Use::kData: return "table data";
-        case Use::kLongValue: return "long values";
-        case Use::kIndex: return "an index";
-        case Use::kMapRows: return "usage maps";
-        case Use::kBitmap: return "a usage-map bitmap";
+        case Use::kNone:
+            return "unused";
+        case Use::kHeader:
+            return "the header";
+        case Use::kTableDef:
+            return "a table definition";
+        case Use::kData:
+            return "table data";
+        case Use::kLongValue:
+            return "long values";
+        case Use::kIndex:
+            return "an index";
+        case Use::kMapRows:
+            return "usage maps";
+        case Use::kBitmap:
+            return "a usage-map bitmap";
     }
     return "?";
 }
@@ -60,7 +69,9 @@ bool Compatible(Use a, Use b) {
     return a == Use::kLongValue && b == Use::kLongValue;
 }
 
-uint32_t Loc(uint32_t page, uint32_t row) { return (page << 8) | (row & 0xFF); }
+uint32_t Loc(uint32_t page, uint32_t row) {
+    return (page << 8) | (row & 0xFF);
+}
 
 std::string PageRow(uint32_t page, uint32_t row) {
     return "page " + std::to_string(page) + " row " + std::to_string(row);
@@ -85,6 +96,8 @@ constexpr size_t kMaxDetailedPerTable = 20;
 // One live row as the index checks need it.
 struct LiveRow {
     std::vector<Bytes> keys;       // per real index; empty when not computed
+    std::vector<Bytes> alt_keys;   // per real index: the key under the other ligature rule,
+                                   // only for rows whose key depends on it
     std::vector<bool> included;    // per real index: the row belongs in it
     std::vector<bool> all_null;    // per real index
     std::vector<uint8_t> entries;  // per real index: entries seen pointing here (saturating)
@@ -92,7 +105,7 @@ struct LiveRow {
 };
 
 class Checker {
-public:
+  public:
     Checker(MdbFile& file, const CheckOptions& options)
         : file_(file),
           options_(options),
@@ -104,7 +117,7 @@ public:
 
     CheckReport Run();
 
-private:
+  private:
     void Add(Severity severity, FindingKind kind, const std::string& table, uint32_t page,
              std::string what) {
         if (severity == Severity::kNotice && options_.strict) severity = Severity::kError;
@@ -177,8 +190,8 @@ private:
     void CheckTable(const std::string& name, uint32_t tdef_page);
     void CheckRows(const TableDef& t, const std::vector<uint32_t>& data_pages,
                    const std::vector<IndexKeyEncoder*>& encoders);
-    void CheckLongValues(const TableDef& t, const RowLayout& layout, ByteSpan row,
-                         uint32_t page, uint16_t row_number);
+    void CheckLongValues(const TableDef& t, const RowLayout& layout, ByteSpan row, uint32_t page,
+                         uint16_t row_number);
     void CheckIndex(const TableDef& t, size_t number, const RealIndexDef& index, bool computed);
     void CheckDataPageLayout(uint32_t page, const Bytes& bytes);
     void CheckPages();
@@ -249,8 +262,8 @@ void Checker::CheckDataPageLayout(uint32_t page, const Bytes& bytes) {
             if (start < table_end || start > end) {
                 Error(FindingKind::kDataPage, table, page,
                       "row " + std::to_string(i) + " starts at " + std::to_string(start) +
-                          ", outside [" + std::to_string(table_end) + ", " +
-                          std::to_string(end) + "]");
+                          ", outside [" + std::to_string(table_end) + ", " + std::to_string(end) +
+                          "]");
                 return;
             }
             used += end - start;
@@ -280,8 +293,7 @@ void Checker::CheckLongValues(const TableDef& t, const RowLayout& layout, ByteSp
         } catch (const JetError& e) {
             if (Detailed(FindingKind::kLongValue)) {
                 Error(FindingKind::kLongValue, t.name, page,
-                      "column '" + c.name + "' of " + PageRow(page, row_number) + ": " +
-                          e.what());
+                      "column '" + c.name + "' of " + PageRow(page, row_number) + ": " + e.what());
             }
             continue;
         }
@@ -331,8 +343,8 @@ void Checker::CheckRows(const TableDef& t, const std::vector<uint32_t>& data_pag
                 row = dp.row(i);
                 if (entry & kRowOverflow) {
                     const RowPointer to = RowPointer::FromPacked(U32(row, 0));
-                    const std::string where = "overflow " + PageRow(page, i) + " points to " +
-                                              PageRow(to.page, to.row);
+                    const std::string where =
+                        "overflow " + PageRow(page, i) + " points to " + PageRow(to.page, to.row);
                     if (!InFile(to.page)) Corrupt(where + ", outside the file");
                     file_.ReadPage(to.page, target_page);
                     if (!IsDataPageOf(target_page, t.tdef_page)) {
@@ -384,7 +396,15 @@ void Checker::CheckRows(const TableDef& t, const std::vector<uint32_t>& data_pag
                 try {
                     live.all_null[k] = encoders[k]->AllNull(values);
                     live.included[k] = encoders[k]->Includes(values);
-                    if (options_.compare_keys) live.keys[k] = encoders[k]->Encode(values);
+                    if (options_.compare_keys) {
+                        live.keys[k] = encoders[k]->Encode(values);
+                        if (encoders[k]->DependsOnLigatureRule(values)) {
+                            live.alt_keys.resize(n_idx);
+                            live.alt_keys[k] = encoders[k]
+                                                   ->WithLigatureRule(LigatureRule::kPerLetter)
+                                                   .Encode(values);
+                        }
+                    }
                 } catch (const std::exception& e) {
                     if (Detailed(FindingKind::kIndexKey)) {
                         Error(FindingKind::kIndexKey, t.name, page,
@@ -455,19 +475,21 @@ void Checker::CheckIndex(const TableDef& t, size_t number, const RealIndexDef& i
         }
         if (computed && row.decoded && !row.keys[number].empty()) {
             ++compared;
-            if (row.keys[number] != e.key) {
+            if (row.keys[number] != e.key && number < row.alt_keys.size() &&
+                row.alt_keys[number] == e.key) {
+                ++report_.stats.keys_per_letter_ligatures;
+            } else if (row.keys[number] != e.key) {
                 ++mismatched;
                 if (Detailed(FindingKind::kIndexKey)) {
                     Error(FindingKind::kIndexKey, t.name, leaf,
                           label + " entry for " + PageRow(e.data_page, e.data_row) +
-                              ": stored key " + Hex(e.key) + ", computed " +
-                              Hex(row.keys[number]));
+                              ": stored key " + Hex(e.key) + ", computed " + Hex(row.keys[number]));
                 }
             }
         }
     };
-    const IndexWalkResult walk =
-        WalkIndex(version_, [this](uint32_t p) { return Read(p); }, index.root_page, opt, visit);
+    const IndexWalkResult walk = WalkIndex(
+        version_, [this](uint32_t p) { return Read(p); }, index.root_page, opt, visit);
     report_.stats.keys_compared += compared;
     report_.stats.key_mismatches += mismatched;
     for (const IndexWalkProblem& p : walk.problems) {
@@ -568,8 +590,7 @@ void Checker::CheckTable(const std::string& name, uint32_t tdef_page) {
     std::vector<IndexKeyEncoder*> encoder_ptrs;
     for (size_t k = 0; k < t.real_indexes.size(); ++k) {
         try {
-            encoders.push_back(
-                std::make_unique<IndexKeyEncoder>(version_, t, t.real_indexes[k]));
+            encoders.push_back(std::make_unique<IndexKeyEncoder>(version_, t, t.real_indexes[k]));
         } catch (const JetError& e) {
             Error(FindingKind::kTableDef, name, tdef_page,
                   "index " + std::to_string(k) + ": " + e.what());
@@ -694,19 +715,32 @@ CheckReport Checker::Run() {
 
 const char* FindingKindName(FindingKind kind) {
     switch (kind) {
-        case FindingKind::kFile: return "file";
-        case FindingKind::kCatalog: return "catalog";
-        case FindingKind::kTableDef: return "table definition";
-        case FindingKind::kUsageMap: return "usage map";
-        case FindingKind::kPageUse: return "page use";
-        case FindingKind::kDataPage: return "data page";
-        case FindingKind::kRow: return "row";
-        case FindingKind::kRowCount: return "row count";
-        case FindingKind::kLongValue: return "long value";
-        case FindingKind::kIndexTree: return "index tree";
-        case FindingKind::kIndexEntry: return "index entry";
-        case FindingKind::kIndexKey: return "index key";
-        case FindingKind::kIndexUnique: return "unique index";
+        case FindingKind::kFile:
+            return "file";
+        case FindingKind::kCatalog:
+            return "catalog";
+        case FindingKind::kTableDef:
+            return "table definition";
+        case FindingKind::kUsageMap:
+            return "usage map";
+        case FindingKind::kPageUse:
+            return "page use";
+        case FindingKind::kDataPage:
+            return "data page";
+        case FindingKind::kRow:
+            return "row";
+        case FindingKind::kRowCount:
+            return "row count";
+        case FindingKind::kLongValue:
+            return "long value";
+        case FindingKind::kIndexTree:
+            return "index tree";
+        case FindingKind::kIndexEntry:
+            return "index entry";
+        case FindingKind::kIndexKey:
+            return "index key";
+        case FindingKind::kIndexUnique:
+            return "unique index";
     }
     return "?";
 }
@@ -726,8 +760,7 @@ CheckReport CheckFile(Env* env, const std::string& path, const CheckOptions& opt
         if (e.number() != kUnrecognizedFormat) throw;
         CheckReport report;
         report.errors = 1;
-        report.findings.push_back(
-            {Severity::kError, FindingKind::kFile, "", 0, e.what()});
+        report.findings.push_back({Severity::kError, FindingKind::kFile, "", 0, e.what()});
         return report;
     }
     return CheckDatabase(*file, options);
@@ -740,8 +773,12 @@ std::string FormatReport(const CheckReport& report) {
         << report.notices << " notice(s)\n";
     out << s.pages << " pages (" << s.free_pages << " free, " << s.leaked_pages << " leaked), "
         << s.tables << " tables, " << s.rows << " rows, " << s.long_values << " long values, "
-        << s.indexes << " indexes, " << s.index_entries << " index entries, "
-        << s.keys_compared << " keys compared, " << s.key_mismatches << " mismatched\n";
+        << s.indexes << " indexes, " << s.index_entries << " index entries, " << s.keys_compared
+        << " keys compared, " << s.key_mismatches << " mismatched";
+    if (s.keys_per_letter_ligatures != 0) {
+        out << " (" << s.keys_per_letter_ligatures << " matched with ligatures counted per letter)";
+    }
+    out << "\n";
     for (const Finding& f : report.findings) {
         out << (f.severity == Severity::kError ? "error" : "notice") << " ["
             << FindingKindName(f.kind) << "]";

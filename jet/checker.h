@@ -37,19 +37,19 @@ class MdbFile;
 enum class Severity : uint8_t { kNotice, kError };
 
 enum class FindingKind : uint8_t {
-    kFile,            // length, header, unreadable pages
-    kCatalog,         // MSysObjects
-    kTableDef,        // definition chain and contents
-    kUsageMap,        // a map row, its bitmap pages, map consistency
-    kPageUse,         // a page used twice, used but free, leaked
-    kDataPage,        // header, row offset table, free space
-    kRow,             // a live row that does not decode, overflow rows
-    kRowCount,        // stored count against live rows
-    kLongValue,       // memo/OLE chains
-    kIndexTree,       // index pages and tree shape
-    kIndexEntry,      // entries against rows: dangling, missing, duplicated
-    kIndexKey,        // stored key differs from the computed one
-    kIndexUnique,     // two equal keys in a unique index
+    kFile,         // length, header, unreadable pages
+    kCatalog,      // MSysObjects
+    kTableDef,     // definition chain and contents
+    kUsageMap,     // a map row, its bitmap pages, map consistency
+    kPageUse,      // a page used twice, used but free, leaked
+    kDataPage,     // header, row offset table, free space
+    kRow,          // a live row that does not decode, overflow rows
+    kRowCount,     // stored count against live rows
+    kLongValue,    // memo/OLE chains
+    kIndexTree,    // index pages and tree shape
+    kIndexEntry,   // entries against rows: dangling, missing, duplicated
+    kIndexKey,     // stored key differs from the computed one
+    kIndexUnique,  // two equal keys in a unique index
 };
 
 const char* FindingKindName(FindingKind kind);
@@ -73,6 +73,9 @@ struct CheckStats {
     uint64_t index_entries = 0;
     uint64_t keys_compared = 0;  // stored keys compared with computed ones
     uint64_t key_mismatches = 0;
+    // Keys that matched only with ligatures counted per letter, as some Jet 4 builds did
+    // (index_key.h, LigatureRule).
+    uint64_t keys_per_letter_ligatures = 0;
 };
 
 struct CheckOptions {

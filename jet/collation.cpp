@@ -26,6 +26,11 @@ Jet4Code Expand(const detail::Jet4Run& run, char16_t unit) {
     code.unprint = run.unprint;
     code.modifier = run.modifier;
     code.crazy = run.crazy;
+    // Latin letters have the codes 0x4A (a) to 0x78 (z).
+    code.ligature = code.inline_len >= 2;
+    for (int i = 0; i < code.inline_len; ++i) {
+        if (code.inline_bytes[i] < 0x4A || code.inline_bytes[i] > 0x78) code.ligature = false;
+    }
     return code;
 }
 

@@ -30,6 +30,8 @@ struct Jet4Code {
     uint8_t unprint = 0;
     uint8_t modifier = 0;  // 0 = none
     uint8_t crazy = 0;     // 0 = none, else 2 or 3
+    // A ligature (ß, Æ, Œ, ﬁ ...): its inline bytes are the codes of two or three Latin letters.
+    bool ligature = false;
 };
 
 // The Jet 4 code of one UTF-16 code unit.

@@ -129,7 +129,13 @@ std::string ToCp1252(std::u16string_view text) {
     return out;
 }
 
-Bytes Jet4TextKey(std::u16string_view text, bool ascending) {
+bool HasLigature(std::u16string_view text) {
+    text = PrepareText(text);
+    return std::any_of(text.begin(), text.end(),
+                       [](char16_t c) { return collation::Jet4(c).ligature; });
+}
+
+Bytes Jet4TextKey(std::u16string_view text, bool ascending, LigatureRule ligatures) {
     text = PrepareText(text);
     Bytes out;
     out.reserve(text.size() * 2 + 4);
@@ -144,9 +150,11 @@ Bytes Jet4TextKey(std::u16string_view text, bool ascending) {
     for (char16_t c : text) {
         const collation::Jet4Code& h = collation::Jet4(c);
         const size_t cur = pos;
+        const size_t positions =
+            h.ligature && ligatures == LigatureRule::kPerLetter ? h.inline_len : 1;
         if (h.inline_len != 0) {
             out.insert(out.end(), h.inline_bytes, h.inline_bytes + h.inline_len);
-            ++pos;
+            pos += positions;
         }
         if (h.cls == collation::Jet4Class::kSimple) continue;
         if (h.extra_len != 0 || h.modifier != 0) {
@@ -157,7 +165,7 @@ Bytes Jet4TextKey(std::u16string_view text, bool ascending) {
             }
             if (h.extra_len != 0) {
                 extra.insert(extra.end(), h.extra, h.extra + h.extra_len);
-                ++extra_chars;
+                extra_chars += positions;
             } else if (!extra.empty()) {
                 extra.back() = static_cast<uint8_t>(extra.back() + h.modifier);
             } else {
@@ -265,7 +273,7 @@ Bytes Jet3TextKey(std::string_view code_page_bytes, bool ascending) {
 }
 
 void AppendKeySegment(Version version, const ColumnDef& column, bool ascending, const Value& value,
-                      Bytes& out) {
+                      Bytes& out, LigatureRule ligatures) {
     if (column.type == ColumnType::kBoolean) {
         // Never null in a key: True sorts before False.
         bool truth = false;
@@ -342,7 +350,7 @@ void AppendKeySegment(Version version, const ColumnDef& column, bool ascending, 
             const auto* s = std::get_if<std::u16string>(&value);
             if (s == nullptr) WrongForm(column, "text");
             const Bytes key = version == Version::kJet3 ? Jet3TextKey(ToCp1252(*s), ascending)
-                                                        : Jet4TextKey(*s, ascending);
+                                                        : Jet4TextKey(*s, ascending, ligatures);
             out.insert(out.end(), key.begin(), key.end());
             return;
         }
@@ -354,8 +362,11 @@ void AppendKeySegment(Version version, const ColumnDef& column, bool ascending, 
     if (!ascending) Invert(out, start);
 }
 
-IndexKeyEncoder::IndexKeyEncoder(Version version, const TableDef& table, const RealIndexDef& index)
-    : version_(version), ignore_nulls_((index.flags & kIndexIgnoreNulls) != 0) {
+IndexKeyEncoder::IndexKeyEncoder(Version version, const TableDef& table, const RealIndexDef& index,
+                                 LigatureRule ligatures)
+    : version_(version),
+      ligatures_(ligatures),
+      ignore_nulls_((index.flags & kIndexIgnoreNulls) != 0) {
     if (index.columns.empty()) {
         RaiseWithDetail(kUnrecognizedFormat, table.name, "an index of the table has no columns");
     }
@@ -380,7 +391,7 @@ void IndexKeyEncoder::EncodeTo(const Row& row, Bytes& out) const {
     static const Value kNull;
     for (const Part& p : parts_) {
         const Value& v = p.row_position < row.size() ? row[p.row_position] : kNull;
-        AppendKeySegment(version_, p.column, p.ascending, v, out);
+        AppendKeySegment(version_, p.column, p.ascending, v, out, ligatures_);
     }
 }
 
@@ -388,6 +399,22 @@ Bytes IndexKeyEncoder::Encode(const Row& row) const {
     Bytes out;
     EncodeTo(row, out);
     return out;
+}
+
+bool IndexKeyEncoder::DependsOnLigatureRule(const Row& row) const {
+    if (version_ != Version::kJet4) return false;
+    for (const Part& p : parts_) {
+        if (p.row_position >= row.size()) continue;
+        const auto* s = std::get_if<std::u16string>(&row[p.row_position]);
+        if (s != nullptr && HasLigature(*s)) return true;
+    }
+    return false;
+}
+
+IndexKeyEncoder IndexKeyEncoder::WithLigatureRule(LigatureRule ligatures) const {
+    IndexKeyEncoder copy = *this;
+    copy.ligatures_ = ligatures;
+    return copy;
 }
 
 bool IndexKeyEncoder::AllNull(const Row& row) const {

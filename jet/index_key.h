@@ -30,14 +30,26 @@ constexpr uint8_t kKeyDescendingNull = 0xFF;
 // Jet keys text by at most this many characters (also for Memo).
 constexpr size_t kMaxKeyTextChars = 255;
 
+// How Jet 4 counts a ligature (ß, Æ, Œ, ...) when it places accent and unprintable entries
+// after it. Jet builds differ: the Northwind samples were keyed per letter, other files with one
+// position per ligature (index-keys.md 6.6). Only text with a ligature followed by an accent or
+// an unprintable character is affected.
+enum class LigatureRule : uint8_t {
+    kOnePosition,  // a ligature is one character position (the default)
+    kPerLetter,    // a ligature counts one position per letter it stands for
+};
+
 // Appends the segment (flag byte and value bytes) of one column value. Throws
 // std::invalid_argument when the value's form does not suit the column type, and JetError 3343
 // for a column type that cannot be indexed.
 void AppendKeySegment(Version version, const ColumnDef& column, bool ascending, const Value& value,
-                      Bytes& out);
+                      Bytes& out, LigatureRule ligatures = LigatureRule::kOnePosition);
 
 // The value bytes of a text segment (without the flag byte), from the text as stored.
-Bytes Jet4TextKey(std::u16string_view text, bool ascending);
+Bytes Jet4TextKey(std::u16string_view text, bool ascending,
+                  LigatureRule ligatures = LigatureRule::kOnePosition);
+// True when the key of `text` may depend on the ligature rule.
+bool HasLigature(std::u16string_view text);
 // Jet 3 keys are computed from code-page bytes, not characters.
 Bytes Jet3TextKey(std::string_view code_page_bytes, bool ascending);
 
@@ -52,7 +64,8 @@ class IndexKeyEncoder {
   public:
     // Throws JetError 3343 when the index names a column the table does not have, or has no
     // columns.
-    IndexKeyEncoder(Version version, const TableDef& table, const RealIndexDef& index);
+    IndexKeyEncoder(Version version, const TableDef& table, const RealIndexDef& index,
+                    LigatureRule ligatures = LigatureRule::kOnePosition);
 
     // The key of `row` (one value per column of the table, in TableDef::columns order).
     Bytes Encode(const Row& row) const;
@@ -65,6 +78,12 @@ class IndexKeyEncoder {
     // columns are all null.
     bool Includes(const Row& row) const { return !(ignore_nulls_ && AllNull(row)); }
 
+    // True when the row's key may differ under the other ligature rule (Jet 4 text with a
+    // ligature in a key column).
+    bool DependsOnLigatureRule(const Row& row) const;
+    // The same encoder with another ligature rule.
+    IndexKeyEncoder WithLigatureRule(LigatureRule ligatures) const;
+
     size_t column_count() const { return parts_.size(); }
 
   private:
@@ -74,6 +93,7 @@ class IndexKeyEncoder {
         bool ascending = true;
     };
     Version version_;
+    LigatureRule ligatures_ = LigatureRule::kOnePosition;
     bool ignore_nulls_ = false;
     std::vector<Part> parts_;
 };

@@ -53,28 +53,30 @@ IndexPage DecodeIndexPage(Version version, std::span<const uint8_t> page) {
     const uint32_t capacity = l.page_size - l.first_entry;
     size_t start = 0;  // of the current entry, relative to the first entry
     Bytes prefix;
+    Bytes full;
     for (uint32_t bit = 0; bit <= capacity; ++bit) {
         if (!(page[l.bitmap_offset + bit / 8] & (1u << (bit % 8)))) continue;
         const size_t end = bit;
         if (end <= start) Damaged("empty entry");
-        const size_t length = end - start;
         const uint8_t* data = page.data() + l.first_entry + start;
-        const bool first = out.entries.empty();
-        if (length < trailer) Damaged("entry shorter than its row pointer");
-        IndexEntry e;
-        const size_t stored_key = length - trailer;
-        if (first) {
-            if (out.prefix_length > stored_key) Damaged("shared prefix longer than the first key");
-            e.key.assign(data, data + stored_key);
+        // The shared prefix covers whole entry bytes: it may reach into the row pointer.
+        if (out.entries.empty()) {
+            if (out.prefix_length > end - start) {
+                Damaged("shared prefix longer than the first entry");
+            }
+            full.assign(data, data + (end - start));
             prefix.assign(data, data + out.prefix_length);
         } else {
-            e.key.reserve(prefix.size() + stored_key);
-            e.key = prefix;
-            e.key.insert(e.key.end(), data, data + stored_key);
+            full = prefix;
+            full.insert(full.end(), data, data + (end - start));
         }
-        e.data_page = Be(data + stored_key, 3);
-        e.data_row = data[stored_key + 3];
-        if (!out.leaf()) e.child_page = Be(data + stored_key + 4, 4);
+        if (full.size() < trailer) Damaged("entry shorter than its row pointer");
+        const size_t key_size = full.size() - trailer;
+        IndexEntry e;
+        e.key.assign(full.begin(), full.begin() + static_cast<ptrdiff_t>(key_size));
+        e.data_page = Be(full.data() + key_size, 3);
+        e.data_row = full[key_size + 3];
+        if (!out.leaf()) e.child_page = Be(full.data() + key_size + 4, 4);
         out.entries.push_back(std::move(e));
         start = end;
     }
@@ -91,14 +93,28 @@ IndexPage DecodeIndexPage(Version version, std::span<const uint8_t> page) {
 Bytes EncodeIndexPage(Version version, const IndexPage& page, bool share_prefix) {
     const IndexPageLayout& l = IndexLayout(version);
     Bytes out(l.page_size, 0);
-    const bool leaf = page.type == kIndexLeafPageType;
+    const bool leaf_page = page.type == kIndexLeafPageType;
+    // Whole entries as stored without a prefix: key, row pointer, child pointer.
+    std::vector<Bytes> whole;
+    whole.reserve(page.entries.size());
+    for (const IndexEntry& e : page.entries) {
+        Bytes b = e.key;
+        for (int i = 2; i >= 0; --i) b.push_back(static_cast<uint8_t>(e.data_page >> (8 * i)));
+        b.push_back(e.data_row);
+        if (!leaf_page) {
+            for (int i = 3; i >= 0; --i) b.push_back(static_cast<uint8_t>(e.child_page >> (8 * i)));
+        }
+        whole.push_back(std::move(b));
+    }
+    // Jet shares the longest prefix common to all entries; every later entry must keep at least
+    // one byte of its own so that its end is distinct.
     size_t prefix = 0;
-    if (share_prefix && page.entries.size() > 1) {
-        prefix = page.entries[0].key.size();
-        for (const IndexEntry& e : page.entries) {
+    if (share_prefix && whole.size() > 1) {
+        prefix = whole[0].size();
+        for (size_t i = 1; i < whole.size(); ++i) {
             size_t n = 0;
-            while (n < prefix && n < e.key.size() && e.key[n] == page.entries[0].key[n]) ++n;
-            prefix = n;
+            while (n < prefix && n < whole[i].size() && whole[i][n] == whole[0][n]) ++n;
+            prefix = std::min(n, whole[i].size() - 1);
         }
     }
     const size_t max_prefix = l.prefix_size == 1 ? 0xFF : 0xFFFF;
@@ -107,35 +123,25 @@ Bytes EncodeIndexPage(Version version, const IndexPage& page, bool share_prefix)
     auto put_le = [&](size_t at, uint32_t v, size_t width) {
         for (size_t i = 0; i < width; ++i) out[at + i] = static_cast<uint8_t>(v >> (8 * i));
     };
-    auto put_be = [&](size_t at, uint32_t v, size_t width) {
-        for (size_t i = 0; i < width; ++i) {
-            out[at + i] = static_cast<uint8_t>(v >> (8 * (width - 1 - i)));
-        }
-    };
     out[0] = page.type;
     out[1] = 0x01;
     put_le(4, page.owner, 4);
     put_le(l.prev_offset, page.prev_page, 4);
     put_le(l.next_offset, page.next_page, 4);
-    put_le(l.tail_offset, leaf ? 0 : page.tail_page, 4);
+    put_le(l.tail_offset, leaf_page ? 0 : page.tail_page, 4);
     put_le(l.prefix_offset, static_cast<uint32_t>(prefix), l.prefix_size);
-    out[l.level_offset] = leaf ? 0 : 1;
+    out[l.level_offset] = leaf_page ? 0 : 1;
 
     size_t pos = l.first_entry;
-    for (size_t i = 0; i < page.entries.size(); ++i) {
-        const IndexEntry& e = page.entries[i];
+    for (size_t i = 0; i < whole.size(); ++i) {
         const size_t skip = i == 0 ? 0 : prefix;
-        const size_t size = e.key.size() - skip + (leaf ? 4 : 8);
+        const size_t size = whole[i].size() - skip;
         if (pos + size > l.page_size) {
             RaiseWithDetail(kRecordTooLarge, "", "index entries do not fit in one page");
         }
-        std::copy(e.key.begin() + static_cast<ptrdiff_t>(skip), e.key.end(),
+        std::copy(whole[i].begin() + static_cast<ptrdiff_t>(skip), whole[i].end(),
                   out.begin() + static_cast<ptrdiff_t>(pos));
-        pos += e.key.size() - skip;
-        put_be(pos, e.data_page, 3);
-        out[pos + 3] = e.data_row;
-        if (!leaf) put_be(pos + 4, e.child_page, 4);
-        pos += leaf ? 4 : 8;
+        pos += size;
         const size_t bit = pos - l.first_entry;
         out[l.bitmap_offset + bit / 8] |= static_cast<uint8_t>(1u << (bit % 8));
     }
