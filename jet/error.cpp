@@ -37,6 +37,7 @@ constexpr Message kMessages[] = {
     {kInputTableNotFound,
      "The Microsoft Jet database engine cannot find the input table or query '|'. Make sure it "
      "exists and that its name is spelled correctly."},
+    {kFieldNotUpdatable, "Cannot update '|'; field not updateable."},
     {kUpdateSyntax, "Syntax error in UPDATE statement."},
     {kFieldTooSmall,
      "The field is too small to accept the amount of data you attempted to add. Try inserting "
@@ -45,8 +46,12 @@ constexpr Message kMessages[] = {
      "The database '|' is already in use by another person or process. When the database "
      "becomes available, try the operation again."},
     {kDatabaseExists, "Database already exists."},
+    {kInvalidOperation, "Invalid operation."},
     {kItemNotFound, "Item not found in this collection."},
     {kUnrecognizedFormat, "Unrecognized database format '|'."},
+    {kNumericOverflow, "Numeric field overflow."},
+    {kObjectInvalid, "Object invalid or no longer set."},
+    {kTypeMismatch, "Data type mismatch in criteria expression."},
     {kOpenedExclusively,
      "You attempted to open a database that is already opened exclusively by user '|'. Try "
      "again when the database is available."},

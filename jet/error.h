@@ -28,13 +28,18 @@ enum ErrorNumber : int {
     kCouldNotRepair = 3056,
     kTooFewParameters = 3061,
     kInputTableNotFound = 3078,
+    kFieldNotUpdatable = 3113,
     kUpdateSyntax = 3144,
     kFieldTooSmall = 3163,
     kDatabaseInUse = 3196,
     kDatabaseExists = 3204,
+    kInvalidOperation = 3219,
     kItemNotFound = 3265,
     kUnrecognizedFormat = 3343,
+    kNumericOverflow = 3349,
     kOpenedExclusively = 3356,
+    kObjectInvalid = 3420,
+    kTypeMismatch = 3464,
 };
 
 class JetError : public std::runtime_error {

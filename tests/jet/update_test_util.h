@@ -1,0 +1,221 @@
+// Helpers shared by the database, update and lock-file tests: temporary folders, copies of
+// real files, mdbtools as an outside reader, and child processes (jetutil hold).
+#pragma once
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace jettest {
+
+namespace fs = std::filesystem;
+
+// A folder of its own for one test, removed afterwards.
+class TempDir {
+  public:
+    TempDir() {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        path_ = fs::temp_directory_path() / ("jet_" + std::string(info->test_suite_name()) + "_" +
+                                             info->name() + "_" + std::to_string(::getpid()));
+        fs::remove_all(path_);
+        fs::create_directories(path_);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+    const fs::path& path() const { return path_; }
+
+  private:
+    fs::path path_;
+};
+
+inline std::string CorpusFile(const std::string& name) {
+    return (fs::path(JET_CORPUS_DIR) / name).string();
+}
+inline std::string DataFile(const std::string& name) {
+    return (fs::path(JET_TEST_DATA_DIR) / name).string();
+}
+
+inline std::vector<uint8_t> ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+inline bool HaveMdbTools() {
+    return std::system("mdb-export --version >/dev/null 2>&1") == 0;
+}
+
+struct Output {
+    int status = -1;
+    std::string text;
+};
+
+// Runs a shell command and captures its standard output.
+inline Output Run(const std::string& command) {
+    Output out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return out;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.text.append(buffer, n);
+    int status = ::pclose(pipe);
+    out.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return out;
+}
+
+inline std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// RFC 4180 records (quoted fields may hold commas, doubled quotes and line breaks).
+inline std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
+    std::vector<std::vector<std::string>> rows;
+    std::vector<std::string> row;
+    std::string field;
+    bool quoted = false, any = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+                field += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                field += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+            any = true;
+        } else if (c == ',') {
+            row.push_back(field);
+            field.clear();
+            any = true;
+        } else if (c == '\n') {
+            row.push_back(field);
+            rows.push_back(row);
+            row.clear();
+            field.clear();
+            any = false;
+        } else if (c != '\r') {
+            field += c;
+            any = true;
+        }
+    }
+    if (any) {
+        row.push_back(field);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+// A table as mdb-export prints it: the header, then one record per row.
+inline std::vector<std::vector<std::string>> ExportTable(const std::string& file,
+                                                         const std::string& table) {
+    Output out = Run("LC_ALL=C.UTF-8 mdb-export -b hex " + Quote(file) + " " + Quote(table) +
+                     " 2>/dev/null");
+    EXPECT_EQ(out.status, 0) << "mdb-export failed on " << file;
+    return ParseCsv(out.text);
+}
+
+// The values of one column of a table as mdb-export prints them, one per row.
+inline std::vector<std::string> ExportColumn(const std::string& file, const std::string& table,
+                                             const std::string& column) {
+    auto rows = ExportTable(file, table);
+    std::vector<std::string> values;
+    if (rows.empty()) return values;
+    size_t index = rows[0].size();
+    for (size_t i = 0; i < rows[0].size(); ++i)
+        if (rows[0][i] == column) index = i;
+    EXPECT_LT(index, rows[0].size()) << "no column " << column << " in " << table;
+    for (size_t r = 1; r < rows.size(); ++r)
+        values.push_back(index < rows[r].size() ? rows[r][index] : "<missing>");
+    return values;
+}
+
+// A child process with its stdin and stdout on pipes.
+class Child {
+  public:
+    explicit Child(const std::vector<std::string>& argv) {
+        int in[2], out[2];
+        if (::pipe(in) != 0 || ::pipe(out) != 0) throw std::runtime_error("pipe");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, in[1]);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        int rc = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(in[0]);
+        ::close(out[1]);
+        stdin_ = in[1];
+        stdout_ = out[0];
+        if (rc != 0) {
+            pid_ = -1;
+            throw std::runtime_error("spawn " + argv[0]);
+        }
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    ~Child() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            Wait();
+        }
+        if (stdin_ >= 0) ::close(stdin_);
+        ::close(stdout_);
+    }
+
+    // The next line of the child's output, without its newline; empty at end of output.
+    std::string ReadLine() {
+        std::string line;
+        char c;
+        while (::read(stdout_, &c, 1) == 1) {
+            if (c == '\n') return line;
+            line += c;
+        }
+        return line;
+    }
+    void CloseStdin() {
+        if (stdin_ >= 0) ::close(stdin_);
+        stdin_ = -1;
+    }
+    void Signal(int signal) { ::kill(pid_, signal); }
+    // Waits for the child; its exit status, or -signal when a signal ended it.
+    int Wait() {
+        if (pid_ <= 0) return status_;
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+        return status_;
+    }
+
+  private:
+    pid_t pid_ = -1;
+    int stdin_ = -1;
+    int stdout_ = -1;
+    int status_ = -1;
+};
+
+}  // namespace jettest
