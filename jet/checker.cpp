@@ -396,7 +396,7 @@ void Checker::CheckRows(const TableDef& t, const std::vector<uint32_t>& data_pag
                 try {
                     live.all_null[k] = encoders[k]->AllNull(values);
                     live.included[k] = encoders[k]->Includes(values);
-                    if (options_.compare_keys) {
+                    if (options_.compare_keys && encoders[k]->knows_sort_order()) {
                         live.keys[k] = encoders[k]->Encode(values);
                         if (encoders[k]->DependsOnLigatureRule(values)) {
                             live.alt_keys.resize(n_idx);
@@ -608,7 +608,9 @@ void Checker::CheckTable(const std::string& name, uint32_t tdef_page) {
 
     CheckRows(t, data_pages, encoder_ptrs);
     for (size_t k = 0; k < t.real_indexes.size(); ++k) {
-        CheckIndex(t, k, t.real_indexes[k], encoder_ptrs[k] != nullptr && options_.compare_keys);
+        CheckIndex(t, k, t.real_indexes[k],
+                   encoder_ptrs[k] != nullptr && encoder_ptrs[k]->knows_sort_order() &&
+                       options_.compare_keys);
     }
     SummarizeTable(name);
     live_.clear();

@@ -11,9 +11,12 @@
 
 #include "jet/collation.h"
 #include "jet/error.h"
+#include "jet/text_codec.h"
 
 namespace jet {
 namespace {
+
+constexpr uint16_t kGeneralSortOrder = 1033;
 
 void Invert(Bytes& out, size_t from) {
     for (size_t i = from; i < out.size(); ++i) out[i] = static_cast<uint8_t>(~out[i]);
@@ -99,6 +102,12 @@ Bytes GuidKeyBytes(const Guid& g) {
     return b;
 }
 
+// Jet 3 General keys are defined over code page 1252 bytes.
+std::string Cp1252(std::u16string_view text) {
+    const Bytes b = EncodeCodePage(text, 1252);
+    return std::string(b.begin(), b.end());
+}
+
 std::u16string_view PrepareText(std::u16string_view text) {
     if (text.size() > kMaxKeyTextChars) text = text.substr(0, kMaxKeyTextChars);
     while (!text.empty() && text.back() == u' ') text.remove_suffix(1);
@@ -112,22 +121,6 @@ std::string_view PrepareText(std::string_view text) {
 }
 
 }  // namespace
-
-std::string ToCp1252(std::u16string_view text) {
-    static const std::array<uint8_t, 0x10000> reverse = [] {
-        std::array<uint8_t, 0x10000> table;
-        table.fill('?');
-        for (int b = 0; b < 256; ++b) {
-            const uint16_t u = collation::Jet3(static_cast<uint8_t>(b)).unicode;
-            table[u == 0xFFFF ? b : u] = static_cast<uint8_t>(b);
-        }
-        return table;
-    }();
-    std::string out;
-    out.reserve(text.size());
-    for (char16_t c : text) out.push_back(static_cast<char>(reverse[c]));
-    return out;
-}
 
 bool HasLigature(std::u16string_view text) {
     text = PrepareText(text);
@@ -349,7 +342,7 @@ void AppendKeySegment(Version version, const ColumnDef& column, bool ascending, 
         case ColumnType::kMemo: {
             const auto* s = std::get_if<std::u16string>(&value);
             if (s == nullptr) WrongForm(column, "text");
-            const Bytes key = version == Version::kJet3 ? Jet3TextKey(ToCp1252(*s), ascending)
+            const Bytes key = version == Version::kJet3 ? Jet3TextKey(Cp1252(*s), ascending)
                                                         : Jet4TextKey(*s, ascending, ligatures);
             out.insert(out.end(), key.begin(), key.end());
             return;
@@ -383,6 +376,11 @@ IndexKeyEncoder::IndexKeyEncoder(Version version, const TableDef& table, const R
         part.column.descriptor_raw.clear();
         part.row_position = static_cast<size_t>(it - table.columns.begin());
         part.ascending = ic.ascending;
+        if ((it->type == ColumnType::kText || it->type == ColumnType::kMemo) &&
+            (it->sort_order != kGeneralSortOrder ||
+             (version == Version::kJet4 && it->sort_version != 0))) {
+            knows_sort_order_ = false;
+        }
         parts_.push_back(std::move(part));
     }
 }

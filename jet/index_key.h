@@ -53,11 +53,6 @@ bool HasLigature(std::u16string_view text);
 // Jet 3 keys are computed from code-page bytes, not characters.
 Bytes Jet3TextKey(std::string_view code_page_bytes, bool ascending);
 
-// Code page 1252 bytes of `text`, the inverse of the Jet 3 decoding: bytes that cp1252 leaves
-// undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) come back from U+0081..U+009D, and characters
-// cp1252 cannot hold become '?'.
-std::string ToCp1252(std::u16string_view text);
-
 // Computes the keys of one real index of a table. Build one per index and reuse it for every
 // row: it resolves the index columns to row positions once.
 class IndexKeyEncoder {
@@ -84,6 +79,10 @@ class IndexKeyEncoder {
     // The same encoder with another ligature rule.
     IndexKeyEncoder WithLigatureRule(LigatureRule ligatures) const;
 
+    // False when a text key column uses a sort order other than General (LCID 1033, in Jet 4
+    // sort version 0), whose tables we do not have: keys of such text would not be Jet's.
+    bool knows_sort_order() const { return knows_sort_order_; }
+
     size_t column_count() const { return parts_.size(); }
 
   private:
@@ -95,6 +94,7 @@ class IndexKeyEncoder {
     Version version_;
     LigatureRule ligatures_ = LigatureRule::kOnePosition;
     bool ignore_nulls_ = false;
+    bool knows_sort_order_ = true;
     std::vector<Part> parts_;
 };
 

@@ -1,0 +1,60 @@
+// The proof of the key encoder: for every index entry of every readable corpus file, the key we
+// compute from the row equals the key Jet stored. Exceptions are listed, with their reason, in
+// tests/data/corpus-key-exceptions.tsv.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <iostream>
+
+#include "jet/checker.h"
+#include "jet/error.h"
+#include "tests/jet/corpus_test_util.h"
+
+namespace jet {
+namespace {
+
+TEST(CorpusKeysTest, EveryStoredKeyEqualsTheComputedOne) {
+    if (!testing::HaveCorpus()) GTEST_SKIP() << "no corpus at " << testing::CorpusDir();
+    const auto exceptions = testing::ReadList("corpus-key-exceptions.tsv");
+    ASSERT_FALSE(exceptions.empty()) << "tests/data/corpus-key-exceptions.tsv is missing";
+    uint64_t files = 0, entries = 0, compared = 0, mismatched = 0, per_letter = 0;
+    CheckOptions options;
+    options.max_findings = 50;
+    for (const auto& path : testing::CorpusFiles()) {
+        const std::string name = path.filename().string();
+        CheckReport report;
+        try {
+            report =
+                CheckFile(Env::Default(), path.string(), options, testing::CorpusPassword(path));
+        } catch (const JetError& e) {
+            ADD_FAILURE() << name << ": " << e.what();
+            continue;
+        }
+        if (report.stats.pages == 0) continue;  // not a Jet 3 / Jet 4 file
+        ++files;
+        const CheckStats& s = report.stats;
+        entries += s.index_entries;
+        compared += s.keys_compared;
+        mismatched += s.key_mismatches;
+        per_letter += s.keys_per_letter_ligatures;
+        std::printf("%-48s %7llu entries %7llu compared %3llu mismatched %2llu per-letter\n",
+                    name.c_str(), static_cast<unsigned long long>(s.index_entries),
+                    static_cast<unsigned long long>(s.keys_compared),
+                    static_cast<unsigned long long>(s.key_mismatches),
+                    static_cast<unsigned long long>(s.keys_per_letter_ligatures));
+        EXPECT_EQ(s.key_mismatches, 0u) << name << "\n" << FormatReport(report);
+        const auto it = exceptions.find(name);
+        const uint64_t allowed = it == exceptions.end() ? 0 : std::stoull(it->second.at(0));
+        EXPECT_EQ(s.keys_per_letter_ligatures, allowed) << name;
+    }
+    std::printf(
+        "%llu files: %llu index entries, %llu keys compared, %llu mismatched, %llu "
+        "matched only with ligatures per letter\n",
+        static_cast<unsigned long long>(files), static_cast<unsigned long long>(entries),
+        static_cast<unsigned long long>(compared), static_cast<unsigned long long>(mismatched),
+        static_cast<unsigned long long>(per_letter));
+    EXPECT_GT(compared, 80000u);  // 90 576 when this was written
+}
+
+}  // namespace
+}  // namespace jet
