@@ -14,11 +14,20 @@ constexpr int kMaxOverflowHops = 8;
 
 }  // namespace
 
-TableScanner::TableScanner(MdbFile& file, const TableDef& table) : file_(file), table_(table) {
+TableScanner::TableScanner(MdbFile& file, const TableDef& table, ScanOptions options)
+    : file_(file), table_(table) {
     const UsageMap map = ReadUsageMap(file, table.owned_map);
     pages_.reserve(map.pages.size());
-    for (uint32_t page : map.pages)
-        if (page < file.page_count()) pages_.push_back(page);
+    for (uint32_t page : map.pages) {
+        if (page < file.page_count()) {
+            pages_.push_back(page);
+        } else if (options.skip_missing_pages) {
+            missing_.push_back(page);
+        } else {
+            file.Corrupt("table '" + table.name + "' has page " + std::to_string(page) +
+                         " past the end of the file");
+        }
+    }
 }
 
 bool TableScanner::LoadPage(size_t index) {
@@ -99,9 +108,11 @@ TableDef DatabaseView::ReadTable(const std::string& name) {
     return t;
 }
 
-std::vector<Row> DatabaseView::ReadRows(const TableDef& table) {
+std::vector<Row> DatabaseView::ReadRows(const TableDef& table, ScanOptions options) {
     std::vector<Row> rows;
-    ForEachRow(*file_, table, [&](const RowLocation&, Row row) { rows.push_back(std::move(row)); });
+    ForEachRow(
+        *file_, table, [&](const RowLocation&, Row row) { rows.push_back(std::move(row)); },
+        options);
     return rows;
 }
 

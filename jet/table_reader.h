@@ -21,10 +21,16 @@
 
 namespace jet {
 
+struct ScanOptions {
+    // Strict (false): a page of the owned map past the end of the file raises 3343, since rows
+    // were lost. Salvage (true): such pages are skipped and the intact pages still read.
+    bool skip_missing_pages = false;
+};
+
 class TableScanner {
   public:
     // Reads the table's owned-pages map. REQUIRES: `file` and `table` outlive the scanner.
-    TableScanner(MdbFile& file, const TableDef& table);
+    TableScanner(MdbFile& file, const TableDef& table, ScanOptions options = {});
 
     // Advances to the next live row; false when there are no more.
     bool Next();
@@ -39,8 +45,11 @@ class TableScanner {
     // Decodes the current row (reads long values).
     Row Decode() const;
 
-    // The pages of the owned map that are the table's data pages, in page order.
-    const std::vector<uint32_t>& data_pages() const { return pages_; }
+    // The pages of the owned map inside the file, in page order (pages that turn out not to be
+    // the table's data pages are skipped while scanning).
+    const std::vector<uint32_t>& map_pages() const { return pages_; }
+    // Pages of the owned map past the end of the file (only in salvage mode).
+    const std::vector<uint32_t>& missing_pages() const { return missing_; }
 
   private:
     bool LoadPage(size_t index);
@@ -48,6 +57,7 @@ class TableScanner {
     MdbFile& file_;
     const TableDef& table_;
     std::vector<uint32_t> pages_;
+    std::vector<uint32_t> missing_;
     size_t page_index_ = 0;
     bool page_loaded_ = false;
     Bytes page_;
@@ -61,8 +71,8 @@ class TableScanner {
 
 // Calls `visit(location, row)` for every live row of the table, in storage order.
 template <typename Visit>
-void ForEachRow(MdbFile& file, const TableDef& table, Visit&& visit) {
-    TableScanner scanner(file, table);
+void ForEachRow(MdbFile& file, const TableDef& table, Visit&& visit, ScanOptions options = {}) {
+    TableScanner scanner(file, table, options);
     while (scanner.Next()) visit(scanner.location(), scanner.Decode());
 }
 
@@ -81,7 +91,7 @@ class DatabaseView {
     // such table, 3343 when its definition is damaged. Linked tables give 3078 as well.
     TableDef ReadTable(const std::string& name);
     // All live rows of a table.
-    std::vector<Row> ReadRows(const TableDef& table);
+    std::vector<Row> ReadRows(const TableDef& table, ScanOptions options = {});
 
   private:
     std::unique_ptr<MdbFile> file_;
