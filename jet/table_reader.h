@@ -47,6 +47,7 @@ class TableScanner {
 
     // The pages of the owned map inside the file, in page order (pages that turn out not to be
     // the table's data pages are skipped while scanning).
+    const std::vector<uint32_t>& data_pages() const { return pages_; }
     const std::vector<uint32_t>& map_pages() const { return pages_; }
     // Pages of the owned map past the end of the file (only in salvage mode).
     const std::vector<uint32_t>& missing_pages() const { return missing_; }
