@@ -26,11 +26,13 @@ bool RecordLess(const uint8_t* a, const uint8_t* b) {
     return pa < pb;
 }
 
-size_t RecordSize(const uint8_t* r) { return 2u + GetU16(r) + 4u; }
+size_t RecordSize(const uint8_t* r) {
+    return 2u + GetU16(r) + 4u;
+}
 
 // Reads one run file record by record.
 class RunReader {
-public:
+  public:
     RunReader(Env* env, const std::string& path) : file_(env->Open(path, OpenMode::kRead)) {
         size_ = file_->Size();
     }
@@ -48,7 +50,7 @@ public:
         have_ = true;
     }
 
-private:
+  private:
     bool Read(uint8_t* out, size_t n) {
         while (n > 0) {
             if (pos_ == buffer_.size()) {
@@ -82,7 +84,9 @@ private:
 }  // namespace
 
 ExternalSorter::ExternalSorter(Env* env, std::string run_prefix, size_t memory_budget)
-    : env_(env), run_prefix_(std::move(run_prefix)), budget_(std::max<size_t>(memory_budget, 4096)) {}
+    : env_(env),
+      run_prefix_(std::move(run_prefix)),
+      budget_(std::max<size_t>(memory_budget, 4096)) {}
 
 ExternalSorter::~ExternalSorter() {
     for (const auto& path : run_paths_) {
@@ -109,7 +113,7 @@ void ExternalSorter::Add(const uint8_t* key, size_t key_size, uint32_t row_point
 void ExternalSorter::SortBuffer() {
     const uint8_t* base = arena_.data();
     std::sort(order_.begin(), order_.end(),
-                     [base](uint32_t a, uint32_t b) { return RecordLess(base + a, base + b); });
+              [base](uint32_t a, uint32_t b) { return RecordLess(base + a, base + b); });
 }
 
 void ExternalSorter::Spill() {

@@ -19,7 +19,7 @@
 namespace jet {
 
 class ExternalSorter {
-public:
+  public:
     // `run_prefix`: path prefix for run files; `memory_budget`: bytes of entries kept in memory.
     ExternalSorter(Env* env, std::string run_prefix, size_t memory_budget);
     ~ExternalSorter();
@@ -37,7 +37,7 @@ public:
     using Visitor = std::function<void(const uint8_t* key, size_t key_size, uint32_t row_pointer)>;
     void Drain(const Visitor& visit);
 
-private:
+  private:
     void SortBuffer();
     void Spill();
 

@@ -25,11 +25,15 @@
 namespace jet {
 
 // Offset of the first entry and the room for entries on an index page.
-inline size_t IndexFirstEntry(Version v) { return v == Version::kJet3 ? 0xF8 : 0x1E0; }
-inline size_t IndexEntrySpace(Version v) { return PageSize(v) - IndexFirstEntry(v); }
+inline size_t IndexFirstEntry(Version v) {
+    return v == Version::kJet3 ? 0xF8 : 0x1E0;
+}
+inline size_t IndexEntrySpace(Version v) {
+    return PageSize(v) - IndexFirstEntry(v);
+}
 
 class IndexBuilder {
-public:
+  public:
     // `owner`: the table's TDEF page.
     IndexBuilder(Version version, PageSink* sink, uint32_t owner);
     IndexBuilder(const IndexBuilder&) = delete;
@@ -44,7 +48,7 @@ public:
     // Every page of the index (leaves and intermediate pages), for its usage map.
     const std::vector<uint32_t>& pages() const { return pages_; }
 
-private:
+  private:
     struct Child {
         Bytes last_entry;  // greatest leaf-form entry of the subtree
         uint32_t page;

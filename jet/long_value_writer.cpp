@@ -13,8 +13,12 @@ namespace {
 constexpr size_t kRoomThreshold = 64;
 }  // namespace
 
-size_t MaxSingleLongValue(Version v) { return v == Version::kJet3 ? 2032 : 4076; }
-size_t ChainPieceData(Version v) { return v == Version::kJet3 ? 2032 : 4072; }
+size_t MaxSingleLongValue(Version v) {
+    return v == Version::kJet3 ? 2032 : 4076;
+}
+size_t ChainPieceData(Version v) {
+    return v == Version::kJet3 ? 2032 : 4072;
+}
 
 LongValueWriter::LongValueWriter(Version version, PageSink* sink)
     : version_(version), sink_(sink), page_(version) {}
@@ -35,7 +39,7 @@ uint32_t LongValueWriter::Place(const uint8_t* row, size_t length) {
         page_.Reset(kLvalOwner);
     }
     uint8_t number = page_.Add(row, length);
-    return RowPointer(current_, number);
+    return PackRowPointer(current_, number);
 }
 
 Bytes LongValueWriter::Store(const Bytes& data) {
@@ -67,12 +71,14 @@ Bytes LongValueWriter::Store(const Bytes& data) {
                   data.begin() + static_cast<std::ptrdiff_t>((i + 1) * piece), row.begin() + 4);
         page.Add(row);
         sink_->Write(p, page.page());
-        next = RowPointer(p, 0);
+        next = PackRowPointer(p, 0);
     }
     for (size_t i = 0; i < full; ++i) pages_.push_back(first_page + static_cast<uint32_t>(i));
     return LongValueHeader(length, kLongValueChain, next);
 }
 
-void LongValueWriter::Finish() { CloseCurrent(); }
+void LongValueWriter::Finish() {
+    CloseCurrent();
+}
 
 }  // namespace jet

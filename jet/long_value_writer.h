@@ -19,7 +19,7 @@
 namespace jet {
 
 class LongValueWriter {
-public:
+  public:
     LongValueWriter(Version version, PageSink* sink);
     LongValueWriter(const LongValueWriter&) = delete;
     LongValueWriter& operator=(const LongValueWriter&) = delete;
@@ -35,7 +35,7 @@ public:
     // The pages that still have room for another row (for the free-space map).
     const std::vector<uint32_t>& pages_with_room() const { return with_room_; }
 
-private:
+  private:
     // Places one row on the current page (starting a new page when full); returns its pointer.
     uint32_t Place(const uint8_t* row, size_t length);
     void CloseCurrent();

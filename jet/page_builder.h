@@ -28,10 +28,12 @@ constexpr uint16_t kRowOverflow = 0x4000;
 constexpr int kMaxRowsPerDataPage = 255;
 
 // Offset of the row count in a data page header.
-inline size_t DataPageHeaderSize(Version v) { return v == Version::kJet3 ? 10 : 14; }
+inline size_t DataPageHeaderSize(Version v) {
+    return v == Version::kJet3 ? 10 : 14;
+}
 
 class DataPageBuilder {
-public:
+  public:
     explicit DataPageBuilder(Version version);
     DataPageBuilder(const DataPageBuilder&) = delete;
     DataPageBuilder& operator=(const DataPageBuilder&) = delete;
@@ -55,7 +57,7 @@ public:
     // The page as it stands (header fields up to date).
     const Bytes& page() const { return page_; }
 
-private:
+  private:
     Version version_;
     size_t page_size_;
     Bytes page_;

@@ -17,12 +17,16 @@ constexpr size_t kDrainPages = 512;
 void RaiseForOsError(const OsError& e) {
     switch (e.code()) {
         case ENOSPC:
-        case EDQUOT: Raise(kDiskFull);
-        case EFBIG: Raise(kDatabaseFull);
+        case EDQUOT:
+            Raise(kDiskFull);
+        case EFBIG:
+            Raise(kDatabaseFull);
         case EACCES:
         case EPERM:
-        case EROFS: RaiseWithDetail(kCannotOpenFile, e.path(), e.what());
-        default: RaiseWithDetail(kDiskOrNetworkError, {}, e.what());
+        case EROFS:
+            RaiseWithDetail(kCannotOpenFile, e.path(), e.what());
+        default:
+            RaiseWithDetail(kDiskOrNetworkError, {}, e.what());
     }
 }
 

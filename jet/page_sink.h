@@ -16,7 +16,7 @@
 namespace jet {
 
 class PageSink {
-public:
+  public:
     // REQUIRES: file is open for writing and empty. `max_pages` bounds the file (Jet 3 1 GB,
     // Jet 4 2 GB); allocating past it raises 3036.
     PageSink(File* file, const std::string& path, Version version, uint32_t max_pages);
@@ -41,7 +41,7 @@ public:
     // Bytes queued and not yet written (for tests of the memory bound).
     size_t pending_bytes() const { return pending_.size() * page_size_; }
 
-private:
+  private:
     void Drain();
 
     File* file_;

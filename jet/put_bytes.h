@@ -10,7 +10,9 @@
 
 namespace jet {
 
-inline void PutU8(uint8_t* p, uint8_t v) { p[0] = v; }
+inline void PutU8(uint8_t* p, uint8_t v) {
+    p[0] = v;
+}
 
 inline void PutU16(uint8_t* p, uint16_t v) {
     p[0] = static_cast<uint8_t>(v);
@@ -39,7 +41,9 @@ inline uint32_t GetU32(const uint8_t* p) {
 }
 
 // Appending forms, for building variable-length structures.
-inline void AppendU8(Bytes& out, uint8_t v) { out.push_back(v); }
+inline void AppendU8(Bytes& out, uint8_t v) {
+    out.push_back(v);
+}
 
 inline void AppendU16(Bytes& out, uint16_t v) {
     out.push_back(static_cast<uint8_t>(v));
@@ -50,9 +54,13 @@ inline void AppendU32(Bytes& out, uint32_t v) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
-inline void AppendBytes(Bytes& out, const uint8_t* p, size_t n) { out.insert(out.end(), p, p + n); }
+inline void AppendBytes(Bytes& out, const uint8_t* p, size_t n) {
+    out.insert(out.end(), p, p + n);
+}
 
 // A row pointer as stored in TDEFs, usage maps and long-value headers: page << 8 | row.
-inline uint32_t RowPointer(uint32_t page, uint8_t row) { return (page << 8) | row; }
+inline uint32_t PackRowPointer(uint32_t page, uint8_t row) {
+    return (page << 8) | row;
+}
 
 }  // namespace jet

@@ -8,7 +8,7 @@
 #include "jet/error.h"
 #include "jet/put_bytes.h"
 #include "jet/tdef_writer.h"
-#include "jet/writer_text.h"
+#include "jet/text_codec.h"
 
 namespace jet {
 
@@ -71,7 +71,8 @@ RowEncoder::RowEncoder(const TableDef& def, Version version, uint16_t code_page)
 Bytes RowEncoder::FieldBytes(const ColumnDef& c, const Value& v) const {
     Bytes out;
     switch (c.type) {
-        case ColumnType::kBoolean: break;
+        case ColumnType::kBoolean:
+            break;
         case ColumnType::kByte: {
             int64_t x = AsInteger(c, v);
             CheckIntegerRange(c, x, 0, 255);
@@ -127,9 +128,9 @@ Bytes RowEncoder::FieldBytes(const ColumnDef& c, const Value& v) const {
                 size_t chars = version_ == Version::kJet3 ? c.length : c.length / 2u;
                 if (s->size() > chars) TooLong(c);
             }
-            const bool compressible =
-                !c.fixed() && (c.ext_flags & kColumnCompressedUnicode) != 0;
-            out = EncodeTextValue(*s, version_, code_page_, compressible, memo);
+            const bool compressible = !c.fixed() && (c.ext_flags & kColumnCompressedUnicode) != 0;
+            out = version_ == Version::kJet3 ? EncodeCodePage(*s, code_page_)
+                                             : EncodeJet4Text(*s, compressible);
             if (c.fixed()) {
                 // Fixed-length text is padded with spaces to its declared length.
                 while (out.size() + (version_ == Version::kJet3 ? 1u : 2u) <= c.length) {
@@ -206,8 +207,7 @@ void RowEncoder::Encode(const Row& row, const LongValueStore& store, Bytes& out)
         const ColumnDef& c = cols[i];
         if (!c.long_value() || !present_[i]) continue;
         Bytes data = std::move(fields_[i]);
-        if (data.size() <= kMaxInlineLongValue &&
-            length_with(var_bytes + data.size()) <= max_row) {
+        if (data.size() <= kMaxInlineLongValue && length_with(var_bytes + data.size()) <= max_row) {
             fields_[i] = LongValueHeader(static_cast<uint32_t>(data.size()), kLongValueInline, 0);
             fields_[i].insert(fields_[i].end(), data.begin(), data.end());
             var_bytes += data.size();

@@ -27,7 +27,9 @@
 namespace jet {
 
 // Largest row Jet writes (format.md 4.2).
-inline size_t MaxRowSize(Version v) { return v == Version::kJet3 ? 2012 : 4060; }
+inline size_t MaxRowSize(Version v) {
+    return v == Version::kJet3 ? 2012 : 4060;
+}
 // Largest long value kept inline in its row.
 constexpr size_t kMaxInlineLongValue = 64;
 // Long-value header type bits (byte 3 of the header).
@@ -39,7 +41,7 @@ constexpr uint8_t kLongValueChain = 0x00;
 Bytes LongValueHeader(uint32_t length, uint8_t type, uint32_t first_row_pointer);
 
 class RowEncoder {
-public:
+  public:
     // Stores a long value of column `column` (index into def.columns) out of line and returns
     // its 12-byte header.
     using LongValueStore = std::function<Bytes(size_t column, const Bytes& data)>;
@@ -59,17 +61,17 @@ public:
     // Long values: their data (what goes after the header).
     Bytes FieldBytes(const ColumnDef& column, const Value& value) const;
 
-private:
+  private:
     void Assemble(const Row& row, Bytes& out);
 
     const TableDef& def_;
     Version version_;
     uint16_t code_page_;
     size_t fixed_size_ = 0;
-    int nvar_ = 0;                       // highest var index in use + 1
-    std::vector<int> var_column_;        // var index -> column index, -1 for a gap
-    std::vector<Bytes> fields_;          // scratch: per column
-    std::vector<bool> present_;          // scratch: per column
+    int nvar_ = 0;                 // highest var index in use + 1
+    std::vector<int> var_column_;  // var index -> column index, -1 for a gap
+    std::vector<Bytes> fields_;    // scratch: per column
+    std::vector<bool> present_;    // scratch: per column
 };
 
 }  // namespace jet

@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 #include "jet/put_bytes.h"
-#include "jet/writer_text.h"
+#include "jet/text_codec.h"
 
 namespace jet {
 
@@ -101,6 +101,24 @@ void AppendLogicalIndex(Bytes& out, const LogicalIndexDef& l, Version v, size_t 
     out.insert(out.end(), d.begin(), d.end());
 }
 
+// A column or index name as stored: Jet 3 u8 length + code-page bytes, Jet 4 u16 byte length +
+// UCS-2LE (names are never compressed).
+Bytes EncodeTdefName(const std::string& utf8, Version v, uint16_t code_page) {
+    std::u16string name = Utf8ToUtf16(utf8);
+    if (name.size() > 255) name.resize(255);
+    Bytes out;
+    if (v == Version::kJet3) {
+        Bytes text = EncodeCodePage(name, code_page);
+        out.push_back(static_cast<uint8_t>(text.size()));
+        out.insert(out.end(), text.begin(), text.end());
+    } else {
+        Bytes text = EncodeUcs2(name);
+        AppendU16(out, static_cast<uint16_t>(text.size()));
+        out.insert(out.end(), text.begin(), text.end());
+    }
+    return out;
+}
+
 }  // namespace
 
 TdefLayout TdefLayout::For(Version v) {
@@ -110,17 +128,26 @@ TdefLayout TdefLayout::For(Version v) {
 
 uint16_t FixedStorageSize(ColumnType type, uint16_t length) {
     switch (type) {
-        case ColumnType::kBoolean: return 0;
-        case ColumnType::kByte: return 1;
-        case ColumnType::kInteger: return 2;
-        case ColumnType::kLong: return 4;
-        case ColumnType::kSingle: return 4;
+        case ColumnType::kBoolean:
+            return 0;
+        case ColumnType::kByte:
+            return 1;
+        case ColumnType::kInteger:
+            return 2;
+        case ColumnType::kLong:
+            return 4;
+        case ColumnType::kSingle:
+            return 4;
         case ColumnType::kCurrency:
         case ColumnType::kDouble:
-        case ColumnType::kDateTime: return 8;
-        case ColumnType::kGuid: return 16;
-        case ColumnType::kNumeric: return 17;
-        default: return length;
+        case ColumnType::kDateTime:
+            return 8;
+        case ColumnType::kGuid:
+            return 16;
+        case ColumnType::kNumeric:
+            return 17;
+        default:
+            return length;
     }
 }
 

@@ -26,7 +26,7 @@ namespace jet {
 
 // Sizes of the TDEF parts by version.
 struct TdefLayout {
-    size_t header;           // up to the first count block
+    size_t header;  // up to the first count block
     size_t count_block;
     size_t column;
     size_t real_index;

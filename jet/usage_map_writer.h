@@ -21,7 +21,9 @@
 namespace jet {
 
 // Bitmap bytes of a table-level inline map.
-inline size_t UsageMapBitmapBytes(Version v) { return v == Version::kJet3 ? 128 : 64; }
+inline size_t UsageMapBitmapBytes(Version v) {
+    return v == Version::kJet3 ? 128 : 64;
+}
 
 struct UsageMapImage {
     Bytes row;                              // the map row
@@ -39,7 +41,9 @@ UsageMapImage BuildUsageMap(const std::vector<uint32_t>& pages, Version version,
 Bytes InlineUsageMap(uint32_t start, size_t bitmap_bytes, const std::vector<uint32_t>& pages);
 
 // Pages covered by one reference-map bitmap page.
-inline uint32_t PagesPerBitmapPage(Version v) { return (PageSize(v) - 4) * 8; }
+inline uint32_t PagesPerBitmapPage(Version v) {
+    return (PageSize(v) - 4) * 8;
+}
 
 // A reference-map row with `entries` slots, with bits set for `pages` (sorted, unique) and for
 // every page in [set_from, set_to) (the global map marks pages past the end of the file as

@@ -1,0 +1,51 @@
+// Creating a database from scratch: the Jet system tables with their rows, then the caller's
+// tables with their rows, through the database writer.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "jet/env.h"
+#include "jet/schema.h"
+#include "jet/value.h"
+
+namespace jet {
+
+// A column of a new table. `chars`: declared length of Text columns in characters (Binary:
+// bytes). Jet 4 text allows Unicode compression as Access sets it by default.
+ColumnDef NewColumn(const std::string& name, ColumnType type, uint16_t chars = 0,
+                    bool auto_number = false);
+
+// Adds an index on `columns` (names, ascending) to a table whose columns are set. A primary key
+// is unique and required, as Access makes it.
+void AddIndex(TableDef& table, const std::string& name, const std::vector<std::string>& columns,
+              IndexKind kind = IndexKind::kNormal, bool unique = false);
+
+struct NewTable {
+    // Name and columns (and indexes); the layout is assigned by CreateDatabase.
+    TableDef def;
+    std::vector<Row> rows;
+    // For large tables, rows made on the fly: called until it returns false; set `*deleted`
+    // to write the row already deleted (bloated test files).
+    std::function<bool(Row& row, bool* deleted)> generate;
+    // Free pages (belonging to no table) added after this table's pages: bloat.
+    uint32_t free_pages_after = 0;
+    Bytes free_page_image;  // their content (page-sized), zeros when empty
+};
+
+struct NewDatabase {
+    Version version = Version::kJet4;
+    // Date of the catalog rows (days since 1899-12-30); no clock is read.
+    double date = 0;
+    std::vector<NewTable> tables;
+    bool replace_existing = false;
+    size_t sort_memory = 32u << 20;
+};
+
+// Writes the database to `path` (created whole or not at all). Errors as DatabaseWriter; a
+// unique index that would hold a duplicate key raises 3022.
+void CreateDatabase(Env* env, const std::string& path, const NewDatabase& spec);
+
+}  // namespace jet

@@ -1,0 +1,43 @@
+// jetutil create-fixtures: writes the client fixtures tavo.mdb and tavo1.mdb.
+#include <iostream>
+
+#include "jet/env.h"
+#include "jet/fixtures.h"
+#include "tools/jetutil/command.h"
+
+namespace {
+
+int Run(const std::vector<std::string>& args) {
+    jet::Version version = jet::Version::kJet4;
+    std::string folder;
+    for (const auto& a : args) {
+        if (a == "--jet3") {
+            version = jet::Version::kJet3;
+        } else if (a == "--jet4") {
+            version = jet::Version::kJet4;
+        } else if (folder.empty() && !a.empty() && a[0] != '-') {
+            folder = a;
+        } else {
+            std::cerr << "jetutil create-fixtures: unexpected argument '" << a << "'\n";
+            return 2;
+        }
+    }
+    if (folder.empty()) {
+        std::cerr << "usage: jetutil create-fixtures [--jet3|--jet4] DIR\n";
+        return 2;
+    }
+    jet::CreateClientFixtures(jet::Env::Default(), folder, version);
+    std::cout << folder << "/tavo.mdb\n" << folder << "/tavo1.mdb\n";
+    return 0;
+}
+
+const jetutil::Registration kRegistration({
+    "create-fixtures",
+    "write the client fixtures tavo.mdb and tavo1.mdb",
+    "usage: jetutil create-fixtures [--jet3|--jet4] DIR\n\n"
+    "Writes DIR/tavo.mdb (table tavo, bloqueado Yes/No) and DIR/tavo1.mdb (bloqueado\n"
+    "Integer), each with an id primary key and five rows. Jet 4 unless --jet3.\n",
+    Run,
+});
+
+}  // namespace
