@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -154,13 +155,13 @@ class Child {
   public:
     explicit Child(const std::vector<std::string>& argv) {
         int in[2], out[2];
-        if (::pipe(in) != 0 || ::pipe(out) != 0) throw std::runtime_error("pipe");
+        // Close-on-exec, so no other child inherits them; dup2 clears the flag on 0 and 1.
+        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
+            throw std::runtime_error("pipe");
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, in[1]);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
         std::vector<char*> args;
         for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
@@ -186,15 +187,20 @@ class Child {
         ::close(stdout_);
     }
 
-    // The next line of the child's output, without its newline; empty at end of output.
+    // The next line of the child's output, without its newline; what came so far at end of
+    // output or when nothing comes for 30 seconds (a hung child fails the test, not the run).
     std::string ReadLine() {
         std::string line;
         char c;
-        while (::read(stdout_, &c, 1) == 1) {
+        for (;;) {
+            struct pollfd fd {
+                stdout_, POLLIN, 0
+            };
+            if (::poll(&fd, 1, 30000) <= 0) return line;
+            if (::read(stdout_, &c, 1) != 1) return line;
             if (c == '\n') return line;
             line += c;
         }
-        return line;
     }
     void CloseStdin() {
         if (stdin_ >= 0) ::close(stdin_);

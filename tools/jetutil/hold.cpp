@@ -1,5 +1,6 @@
 // jetutil hold FILE: opens a database and keeps it open until stdin closes or a signal comes,
 // so scripts and tests can have another process sit in a database.
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -12,7 +13,27 @@
 
 namespace {
 
-void OnSignal(int) {}  // only interrupts the wait
+volatile sig_atomic_t stop_requested = 0;
+void OnSignal(int) {
+    stop_requested = 1;
+}
+
+// Waits until stdin ends or one of the stop signals arrives. The signals stay blocked except
+// inside ppoll, so one that comes before the wait begins is not lost.
+void WaitForEndOfInputOrSignal(const sigset_t& unblocked) {
+    char buffer[256];
+    while (!stop_requested) {
+        struct pollfd fd {
+            STDIN_FILENO, POLLIN, 0
+        };
+        int ready = ::ppoll(&fd, 1, nullptr, &unblocked);
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (::read(STDIN_FILENO, buffer, sizeof buffer) <= 0) return;
+    }
+}
 
 int Run(const std::vector<std::string>& args) {
     jetutil::Options opts(args, {"--exclusive", "--read-only"});
@@ -27,8 +48,11 @@ int Run(const std::vector<std::string>& args) {
     options.password = opts.Value("--password");
     auto db = jet::Database::Open(jet::Env::Default(), opts.positional()[0], options);
 
-    // SIGTERM, SIGINT and SIGHUP end the wait and close the database properly (no SA_RESTART,
-    // so the read below returns).
+    // SIGTERM, SIGINT and SIGHUP end the wait and close the database properly.
+    sigset_t stops, previous;
+    sigemptyset(&stops);
+    for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&stops, s);
+    sigprocmask(SIG_BLOCK, &stops, &previous);
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
@@ -38,12 +62,7 @@ int Run(const std::vector<std::string>& args) {
         std::cout << "open shared slot " << db->user_slot() << std::endl;
     else
         std::cout << "open exclusive" << std::endl;
-    char buffer[256];
-    for (;;) {
-        ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (n > 0) continue;
-        break;  // end of input, an error, or a signal
-    }
+    WaitForEndOfInputOrSignal(previous);
     db->Close();
     std::cout << "closed" << std::endl;
     return 0;
