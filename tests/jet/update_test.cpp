@@ -6,10 +6,12 @@
 #include <cstring>
 #include <set>
 
+#include "jet/checker.h"
 #include "jet/column_assignment.h"
 #include "jet/data_page.h"
 #include "jet/database.h"
 #include "jet/error.h"
+#include "jet/fixtures.h"
 #include "jet/row_codec.h"
 #include "jet/row_update.h"
 #include "jet/update_statement.h"
@@ -373,6 +375,55 @@ std::string CaseName(const ::testing::TestParamInfo<UpdateCase>& param) {
     return name;
 }
 
+// The checker's error count (notices too when `strict`), with the findings for the log.
+size_t CheckErrors(const std::string& path, bool strict = false) {
+    jet::CheckOptions options;
+    options.strict = strict;
+    jet::CheckReport report = jet::CheckFile(jet::Env::Default(), path, options);
+    size_t count = strict ? report.errors + report.notices : report.errors;
+    if (count != 0) ADD_FAILURE() << jet::FormatReport(report);
+    return count;
+}
+
+// Runs `<statement prefix> -1`, `0`, `-1` on a copy of `source`: after each, mdbtools reads
+// the value in every row of the column, the file keeps its size, and no byte outside the
+// column's fields (and their null-mask bytes) differs from the original.
+void ExpectFlagUpdates(const std::string& source, const std::string& table,
+                       const std::string& column, const std::string& statement_prefix,
+                       bool strict_check = false) {
+    TempDir dir;
+    std::string path = dir / "copy.mdb";
+    jettest::fs::copy_file(source, path);
+    const auto original = jettest::ReadAll(path);
+    const auto touchable = TouchableBytes(path, table, column);
+    const size_t rows = jettest::ExportColumn(path, table, column).size();
+    ASSERT_GT(rows, 0u);
+
+    bool boolean = false;
+    {
+        auto view = jet::DatabaseView::Open(jet::Env::Default(), path);
+        for (const auto& col : view->ReadTable(table).columns)
+            if (jet::NamesEqual(col.name, column)) boolean = col.type == jet::ColumnType::kBoolean;
+    }
+    for (int value : {-1, 0, -1, 0}) {
+        auto db = jet::Database::Open(jet::Env::Default(), path);
+        int64_t updated = db->Execute(statement_prefix + std::to_string(value));
+        db->Close();
+        EXPECT_EQ(updated, static_cast<int64_t>(rows));
+        std::string expected = boolean ? (value ? "1" : "0") : std::to_string(value);
+        auto values = jettest::ExportColumn(path, table, column);
+        ASSERT_EQ(values.size(), rows);
+        for (size_t r = 0; r < rows; ++r)
+            EXPECT_EQ(values[r], expected) << source << " row " << r << " after = " << value;
+        ExpectOnlyTouchedBytesDiffer(original, jettest::ReadAll(path), touchable,
+                                     source + " = " + std::to_string(value));
+        EXPECT_FALSE(jettest::fs::exists(dir / "copy.ldb")) << "the last user removes the .ldb";
+    }
+    if (strict_check) {
+        EXPECT_EQ(CheckErrors(path, true), 0u);
+    }
+}
+
 class RealFileUpdate : public ::testing::TestWithParam<UpdateCase> {};
 
 TEST_P(RealFileUpdate, EveryRowTakesTheValueAndNothingElseChanges) {
@@ -380,35 +431,24 @@ TEST_P(RealFileUpdate, EveryRowTakesTheValueAndNothingElseChanges) {
     std::string source = Locate(c.file);
     if (source.empty()) GTEST_SKIP() << c.file << " not present";
     if (!jettest::HaveMdbTools()) GTEST_SKIP() << "mdbtools not installed";
-    TempDir dir;
-    std::string path = dir / "copy.mdb";
-    jettest::fs::copy_file(source, path);
-    const auto original = jettest::ReadAll(path);
-    const auto touchable = TouchableBytes(path, c.table, c.column);
-    const size_t rows = jettest::ExportColumn(path, c.table, c.column).size();
-    ASSERT_GT(rows, 0u);
+    ExpectFlagUpdates(source, c.table, c.column,
+                      "update [" + c.table + "] set [" + c.column + "] = ");
+}
 
-    bool boolean = false;
-    {
-        auto view = jet::DatabaseView::Open(jet::Env::Default(), path);
-        for (const auto& col : view->ReadTable(c.table).columns)
-            if (jet::NamesEqual(col.name, c.column))
-                boolean = col.type == jet::ColumnType::kBoolean;
-    }
-    for (int value : {-1, 0, -1}) {
-        auto db = jet::Database::Open(jet::Env::Default(), path);
-        int64_t updated = db->Execute("update [" + c.table + "] set [" + c.column +
-                                      "] = " + std::to_string(value));
-        db->Close();
-        EXPECT_EQ(updated, static_cast<int64_t>(rows));
-        std::string expected = boolean ? (value ? "1" : "0") : std::to_string(value);
-        auto values = jettest::ExportColumn(path, c.table, c.column);
-        ASSERT_EQ(values.size(), rows);
-        for (size_t r = 0; r < rows; ++r)
-            EXPECT_EQ(values[r], expected) << c.file << " row " << r << " after = " << value;
-        ExpectOnlyTouchedBytesDiffer(original, jettest::ReadAll(path), touchable,
-                                     c.file + " = " + std::to_string(value));
-        EXPECT_FALSE(jettest::fs::exists(dir / "copy.ldb")) << "the last user removes the .ldb";
+// The client databases: tavo.mdb (bloqueado Yes/No) and tavo1.mdb (bloqueado Integer), as
+// the writer makes them, in both versions, with the statement the maintenance run sends.
+TEST(TavoFixtureUpdate, LockAndUnlockEveryRowOfBothFixtures) {
+    if (!jettest::HaveMdbTools()) GTEST_SKIP() << "mdbtools not installed";
+    TempDir dir;
+    for (jet::Version version : {jet::Version::kJet3, jet::Version::kJet4}) {
+        for (jet::TavoFlag flag : {jet::TavoFlag::kBoolean, jet::TavoFlag::kInteger}) {
+            std::string fixture =
+                dir / (std::string(flag == jet::TavoFlag::kBoolean ? "tavo" : "tavo1") +
+                       (version == jet::Version::kJet3 ? "-jet3" : "-jet4") + ".mdb");
+            jet::CreateTavoFixture(jet::Env::Default(), fixture, version, flag);
+            SCOPED_TRACE(fixture);
+            ExpectFlagUpdates(fixture, "tavo", "bloqueado", "update tavo set bloqueado = ", true);
+        }
     }
 }
 
@@ -452,6 +492,7 @@ TEST(RealFileUpdate, TextAndMemoColumnsTakeTheNewValueInEveryRow) {
         jettest::fs::copy_file(source, path);
         const auto before = jettest::ExportColumn(path, c.table, c.column);
         const auto table_before = jettest::ExportTable(path, c.table);
+        const size_t errors_before = jet::CheckFile(jet::Env::Default(), path).errors;
         for (const char* value : {"-123456789", "7"}) {
             auto db = jet::Database::Open(jet::Env::Default(), path);
             db->Execute(std::string("update ") + c.table + " set " + c.column + " = " + value);
@@ -460,6 +501,8 @@ TEST(RealFileUpdate, TextAndMemoColumnsTakeTheNewValueInEveryRow) {
             ASSERT_EQ(after.size(), before.size()) << c.file;
             for (const auto& v : after) EXPECT_EQ(v, value) << c.file << " " << c.column;
             EXPECT_EQ(jettest::ReadAll(path).size(), jettest::fs::file_size(source));
+            jet::CheckReport report = jet::CheckFile(jet::Env::Default(), path);
+            EXPECT_EQ(report.errors, errors_before) << c.file << "\n" << jet::FormatReport(report);
             // The other columns read as before.
             auto table_after = jettest::ExportTable(path, c.table);
             ASSERT_EQ(table_after.size(), table_before.size());

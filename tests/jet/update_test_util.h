@@ -28,8 +28,10 @@ class TempDir {
   public:
     TempDir() {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        path_ = fs::temp_directory_path() / ("jet_" + std::string(info->test_suite_name()) + "_" +
-                                             info->name() + "_" + std::to_string(::getpid()));
+        static int count = 0;  // several folders in one test stay apart
+        path_ = fs::temp_directory_path() /
+                ("jet_" + std::string(info->test_suite_name()) + "_" + info->name() + "_" +
+                 std::to_string(::getpid()) + "_" + std::to_string(++count));
         fs::remove_all(path_);
         fs::create_directories(path_);
     }
