@@ -267,14 +267,23 @@ class Injector {
         : s_(survey), file_(survey.file()), random_(random), result_(result) {}
 
     void ZeroPage(uint32_t p) {
-        WriteRaw(file_, uint64_t{p} * file_.page_size(), Bytes(file_.page_size(), 0));
+        const Bytes old = ReadPhysical(p, 0, file_.page_size());
+        if (std::all_of(old.begin(), old.end(), [](uint8_t b) { return b == 0; })) {
+            result_.applied = true;
+            result_.what = "page " + std::to_string(p) + " was all zeros already";
+            return;
+        }
+        WritePhysical(p, 0, Bytes(file_.page_size(), 0));
         Done(p, "page " + std::to_string(p) + " zeroed");
     }
 
     void TearPage(uint32_t p) {
         const uint32_t half = file_.page_size() / 2;
-        const bool first = random_.Below(2) == 0;
-        WriteRaw(file_, uint64_t{p} * file_.page_size() + (first ? 0 : half), Bytes(half, 0));
+        bool first = random_.Below(2) == 0;
+        // Prefer the half that still holds something, so the page really changes.
+        const Bytes old = ReadPhysical(p, first ? 0 : half, half);
+        if (std::all_of(old.begin(), old.end(), [](uint8_t b) { return b == 0; })) first = !first;
+        WritePhysical(p, first ? 0 : half, Bytes(half, 0));
         Done(p, std::string("page ") + std::to_string(p) + ": " + (first ? "first" : "second") +
                     " half zeroed");
     }
@@ -282,9 +291,9 @@ class Injector {
     void RandomBytes(uint32_t p) {
         const size_t length = 1 + random_.Below(64);
         const size_t offset = random_.Below(file_.page_size() - length + 1);
-        Bytes bytes(length);
-        for (uint8_t& b : bytes) b = random_.Byte();
-        WriteRaw(file_, uint64_t{p} * file_.page_size() + offset, bytes);
+        Bytes bytes = ReadPhysical(p, offset, length);
+        Garble(bytes, 0, length);
+        WritePhysical(p, offset, bytes);
         Done(p, std::to_string(length) + " random byte(s) at offset " + std::to_string(offset) +
                     " of page " + std::to_string(p));
     }
@@ -348,7 +357,7 @@ class Injector {
         }
         if (end <= start || end > page.size()) return false;
         if (variant == 0) {
-            for (size_t i = start; i < end; ++i) page[i] = random_.Byte();
+            Garble(page, start, end - start);
             // A garbage type byte that happens to be valid would leave a plausible map; keep
             // the damage visible by making the start page (type 0) or the references (type 1)
             // point past the end of the file.
@@ -376,14 +385,14 @@ class Injector {
             // The header: links, prefix length, the entry bitmap.
             const size_t length = 4 + random_.Below(60);
             const size_t offset = 2 + random_.Below(0xF0 - length);
-            for (size_t i = 0; i < length; ++i) page[offset + i] = random_.Byte();
+            Garble(page, offset, length);
             Done(p, "index page " + std::to_string(p) + ": header bytes " + std::to_string(offset) +
                         ".." + std::to_string(offset + length) + " garbled");
         } else {
             const size_t first = file_.version() == Version::kJet3 ? 0xF8 : 0x1E0;
             const size_t length = 8 + random_.Below(256);
             const size_t offset = first + random_.Below(page.size() - first - length);
-            for (size_t i = 0; i < length; ++i) page[offset + i] = random_.Byte();
+            Garble(page, offset, length);
             Done(p, "index page " + std::to_string(p) + ": entry bytes " + std::to_string(offset) +
                         ".." + std::to_string(offset + length) + " garbled");
         }
@@ -490,7 +499,7 @@ class Injector {
             const size_t span = r.end - r.begin;
             const size_t length = 1 + random_.Below(std::min<size_t>(span, 32));
             const size_t offset = r.begin + random_.Below(span - length + 1);
-            for (size_t i = 0; i < length; ++i) page[offset + i] = random_.Byte();
+            Garble(page, offset, length);
             what += " " + Hex(offset) + "+" + std::to_string(length);
         }
         ApplyHeaderMask(page, v);
@@ -514,6 +523,31 @@ class Injector {
     }
 
   private:
+    // Random bytes over [offset, offset + length), at least one of them different from before.
+    void Garble(Bytes& bytes, size_t offset, size_t length) {
+        bool changed = false;
+        for (size_t i = offset; i < offset + length; ++i) {
+            const uint8_t b = random_.Byte();
+            changed |= b != bytes[i];
+            bytes[i] = b;
+        }
+        if (!changed) bytes[offset] = static_cast<uint8_t>(~bytes[offset]);
+    }
+
+    // Bytes as stored on disk (no page encryption), for physical damage.
+    Bytes ReadPhysical(uint32_t page, size_t offset, size_t length) {
+        Bytes bytes(length);
+        try {
+            file_.file().ReadAt(uint64_t{page} * file_.page_size() + offset, bytes.data(), length);
+        } catch (const OsError& e) {
+            RaiseOsError(e, file_.path());
+        }
+        return bytes;
+    }
+    void WritePhysical(uint32_t page, size_t offset, const Bytes& bytes) {
+        WriteRaw(file_, uint64_t{page} * file_.page_size() + offset, bytes);
+    }
+
     Bytes ReadEncodedPage0() {
         Bytes page(file_.page_size());
         size_t got = 0;
