@@ -1,0 +1,90 @@
+#include "jet/catalog.h"
+
+#include <gtest/gtest.h>
+
+#include "jet/error.h"
+#include "jet/table_reader.h"
+#include "jet/tdef.h"
+#include "update_test_util.h"
+
+namespace jet {
+namespace {
+
+using jettest::DataFile;
+
+TEST(Catalog, NamesCompareWithoutCase) {
+    EXPECT_TRUE(NamesEqual("Clientes", "CLIENTES"));
+    EXPECT_TRUE(NamesEqual("análise", "ANÁLISE"));
+    EXPECT_TRUE(NamesEqual("Łódź", "łÓDŹ"));
+    EXPECT_TRUE(NamesEqual("Таблица", "ТАБЛИЦА"));
+    EXPECT_FALSE(NamesEqual("analise", "análise"));
+    EXPECT_FALSE(NamesEqual("Table1", "Table1 "));
+}
+
+TEST(Catalog, ReadsObjectsOfBothVersions) {
+    for (const char* name :
+         {"files/jackcess-V1997-test2V1997.mdb", "files/jackcess-V2003-testUnicodeCompV2003.mdb"}) {
+        SCOPED_TRACE(name);
+        auto db = DatabaseView::Open(Env::Default(), DataFile(name));
+        const Catalog& c = db->catalog();
+        const CatalogEntry* objects = c.FindTable("msysobjects");
+        ASSERT_NE(objects, nullptr);
+        EXPECT_EQ(objects->id, kCatalogPage);
+        EXPECT_TRUE(objects->is_system());
+        EXPECT_NE(c.FindById(0x0F000001), nullptr);  // the Tables container
+        EXPECT_EQ(c.FindTable("no such table"), nullptr);
+        EXPECT_EQ(db->TableNames().size(), 1u);
+        for (const CatalogEntry* t : c.Tables(true))
+            EXPECT_EQ(t->row.size(), c.objects_table().columns.size());
+        try {
+            db->ReadTable("no such table");
+            ADD_FAILURE();
+        } catch (const JetError& e) {
+            EXPECT_EQ(e.number(), kInputTableNotFound);
+        }
+    }
+}
+
+TEST(TableDef, MultiPageDefinitionWithLongValueMaps) {
+    auto db = DatabaseView::Open(Env::Default(), DataFile("files/jackcess-V1997-test2V1997.mdb"));
+    const TableDef t = db->ReadTable("MSP_PROJECTS");
+    EXPECT_EQ(t.definition_pages.size(), 2u);
+    EXPECT_EQ(t.definition_raw.size(), t.definition_length);
+    EXPECT_EQ(t.columns.size(), t.columns.back().col_num + 1u);
+    size_t long_values = 0;
+    for (const ColumnDef& c : t.columns) long_values += c.long_value();
+    EXPECT_EQ(t.long_value_maps.size(), long_values);
+    EXPECT_FALSE(t.real_indexes.empty());
+    for (const LogicalIndexDef& l : t.indexes) EXPECT_LT(l.real_index, t.real_indexes.size());
+}
+
+TEST(TableDef, DeletedColumnsKeepTheirNumbers) {
+    auto db =
+        DatabaseView::Open(Env::Default(), DataFile("files/jackcess-V2000-overflowTestV2000.mdb"));
+    const TableDef t = db->ReadTable("Table1");
+    EXPECT_EQ(t.columns.size(), 9u);  // a column was deleted: numbers run to 9
+    EXPECT_EQ(t.max_cols, 10);
+    EXPECT_EQ(t.columns.back().col_num, 9);
+    for (size_t i = 1; i < t.columns.size(); ++i)
+        EXPECT_LT(t.columns[i - 1].col_num, t.columns[i].col_num);
+}
+
+TEST(TableDef, EveryCutOfARealDefinitionFailsCleanly) {
+    auto db = DatabaseView::Open(Env::Default(),
+                                 DataFile("files/jackcess-V2003-testUnicodeCompV2003.mdb"));
+    const TableDef t = db->ReadTable("Table");
+    const Bytes& def = t.definition_raw;
+    const TableDef again = ParseTableDef(def, Version::kJet4, 1252);
+    EXPECT_EQ(again.columns.size(), t.columns.size());
+    EXPECT_EQ(again.indexes.size(), t.indexes.size());
+    for (size_t n = 0; n + 2 < def.size(); ++n) {
+        try {
+            ParseTableDef(ByteSpan(def).first(n), Version::kJet4, 1252);
+        } catch (const JetError& e) {
+            EXPECT_EQ(e.number(), kUnrecognizedFormat);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace jet

@@ -1,0 +1,121 @@
+#include "jet/mdb_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "jet/error.h"
+#include "jet/fault_env.h"
+#include "jet/table_reader.h"
+#include "synthetic_file.h"
+#include "update_test_util.h"
+
+namespace jet {
+namespace {
+
+using jettest::DataFile;
+using jettest::TempDir;
+namespace fs = std::filesystem;
+
+int OpenError(Env* env, const std::string& path, const OpenOptions& options = {}) {
+    try {
+        MdbFile::Open(env, path, options);
+    } catch (const JetError& e) {
+        return e.number();
+    }
+    return 0;
+}
+
+void WriteBytes(const std::string& path, const Bytes& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
+TEST(MdbFile, OpenErrorsCarryJetNumbers) {
+    TempDir dir;
+    Env* env = Env::Default();
+    EXPECT_EQ(OpenError(env, dir / "missing.mdb"), kFileNotFound);
+    EXPECT_EQ(OpenError(env, dir / "no_folder/x.mdb"), kNotValidPath);
+    EXPECT_EQ(OpenError(env, dir.path().string()), kNotValidPath);
+    // Not Jet: text, too short, an empty file, ACE.
+    WriteBytes(dir / "text.mdb", Bytes(8192, 'x'));
+    EXPECT_EQ(OpenError(env, dir / "text.mdb"), kUnrecognizedFormat);
+    WriteBytes(dir / "empty.mdb", {});
+    EXPECT_EQ(OpenError(env, dir / "empty.mdb"), kUnrecognizedFormat);
+    const Bytes real = jettest::ReadAll(DataFile("files/jackcess-V2000-overflowTestV2000.mdb"));
+    WriteBytes(dir / "short.mdb", Bytes(real.begin(), real.begin() + 1000));
+    EXPECT_EQ(OpenError(env, dir / "short.mdb"), kUnrecognizedFormat);
+    Bytes ace = real;
+    ace[0x14] = 2;
+    WriteBytes(dir / "ace.mdb", ace);
+    EXPECT_EQ(OpenError(env, dir / "ace.mdb"), kUnrecognizedFormat);
+    // Permission and a full disk, injected at the open.
+    WriteBytes(dir / "ok.mdb", real);
+    FaultInjectingEnv faults(env);
+    faults.FailFrom(1, EACCES);
+    EXPECT_EQ(OpenError(&faults, dir / "ok.mdb"), kCannotOpenFile);
+    faults.Reset();
+    faults.FailFrom(2, ENOSPC);
+    EXPECT_EQ(OpenError(&faults, dir / "ok.mdb"), kDiskFull);
+    EXPECT_EQ(OpenError(env, dir / "ok.mdb"), 0);
+}
+
+TEST(MdbFile, PasswordIsCheckedAgainstTheHeader) {
+    const std::string path = DataFile("files/mdbreader-V2003_with-password.mdb");
+    EXPECT_EQ(OpenError(Env::Default(), path), kNotValidPassword);
+    EXPECT_EQ(OpenError(Env::Default(), path, {"Password", false}), kNotValidPassword);
+    auto file = MdbFile::Open(Env::Default(), path, {"password", false});
+    EXPECT_EQ(file->header().password, u"password");
+    EXPECT_EQ(file->version(), Version::kJet4);
+}
+
+TEST(MdbFile, TruncatedFileKeepsItsWholePagesReadable) {
+    TempDir dir;
+    const Bytes real = jettest::ReadAll(DataFile("files/jackcess-V1997-overflowTestV1997.mdb"));
+    auto full =
+        DatabaseView::Open(Env::Default(), DataFile("files/jackcess-V1997-overflowTestV1997.mdb"));
+    const uint32_t pages = full->file().page_count();
+    // Cut the file in the middle of its last page.
+    WriteBytes(dir / "cut.mdb", Bytes(real.begin(), real.end() - 1000));
+    auto cut = MdbFile::Open(Env::Default(), dir / "cut.mdb");
+    EXPECT_EQ(cut->page_count(), pages - 1);
+    EXPECT_NO_THROW(cut->ReadPage(pages - 2));
+    try {
+        cut->ReadPage(pages - 1);
+        ADD_FAILURE() << "read past the end";
+    } catch (const JetError& e) {
+        EXPECT_EQ(e.number(), kUnrecognizedFormat);
+    }
+    EXPECT_THROW(cut->ReadPage(UINT32_MAX), JetError);
+}
+
+TEST(MdbFile, EncryptedPagesRoundTrip) {
+    // Re-encode a real file with a page key: every page goes through WritePage, and reading it
+    // back must give the same tables.
+    TempDir dir;
+    const std::string source = DataFile("files/jackcess-V2000-overflowTestV2000.mdb");
+    fs::copy_file(source, dir / "enc.mdb");
+    {
+        auto plain = MdbFile::Open(Env::Default(), source);
+        DatabaseHeader h = plain->header();
+        h.encryption_key = 0x6B39DAC7;
+        WriteBytes(dir / "enc.mdb", EncodeHeader(h));
+        auto enc = MdbFile::Open(Env::Default(), dir / "enc.mdb", {"", true});
+        ASSERT_TRUE(enc->encrypted());
+        for (uint32_t n = 1; n < plain->page_count(); ++n) enc->WritePage(n, plain->ReadPage(n));
+        EXPECT_NE(jettest::ReadAll(dir / "enc.mdb"), jettest::ReadAll(source));
+    }
+    auto a = DatabaseView::Open(Env::Default(), source);
+    auto b = DatabaseView::Open(Env::Default(), dir / "enc.mdb");
+    const TableDef ta = a->ReadTable("Table1");
+    const TableDef tb = b->ReadTable("table1");
+    EXPECT_EQ(a->ReadRows(ta), b->ReadRows(tb));
+    EXPECT_EQ(b->file().ReadPage(3), a->file().ReadPage(3));
+    // A file opened for reading refuses writes.
+    EXPECT_THROW(a->file().WritePage(3, a->file().ReadPage(3)), JetError);
+}
+
+}  // namespace
+}  // namespace jet
