@@ -14,10 +14,11 @@
 //   0xF8 / 0x1E0 first entry; entries packed back to back
 // An entry is key bytes, then the data row as a 3-byte big-endian page and a 1-byte row, then
 // on intermediate pages a 4-byte big-endian child page. The first entry is stored whole; the
-// later ones omit the first P bytes it shares with them.
+// later ones omit the first P bytes, which they share with it. P counts whole entry bytes, so
+// it may reach into the row pointer (seen in real Jet 3 files with short keys).
 //
 // Invariant checked here: every entry lies inside the page and is long enough for its trailer;
-// the prefix fits in the first key. Anything else (order, links, owners) is the tree walker's
+// the prefix fits in the first entry. Anything else (order, links, owners) is the tree walker's
 // and the checker's business.
 #pragma once
 

@@ -74,6 +74,25 @@ TEST(IndexPageTest, RoundTripsWithAndWithoutSharedPrefix) {
     }
 }
 
+// Jet 3 pages of short keys share prefixes that run into the row pointer (mdbtools-nwind.mdb).
+TEST(IndexPageTest, SharedPrefixMayCoverTheRowPointer) {
+    for (Version v : {Version::kJet3, Version::kJet4}) {
+        const IndexPage page = Page(kIndexLeafPageType, {Entry({0x7F, 0x80, 0, 0, 1}, 0x0102, 1),
+                                                         Entry({0x7F, 0x80, 0, 0, 1}, 0x0102, 2),
+                                                         Entry({0x7F, 0x80, 0, 0, 1}, 0x0102, 3)});
+        const Bytes bytes = EncodeIndexPage(v, page);
+        const IndexPage back = DecodeIndexPage(v, bytes);
+        EXPECT_EQ(back.prefix_length, 8);
+        EXPECT_EQ(back.entries_end, IndexLayout(v).first_entry + 9 + 1 + 1);
+        ASSERT_EQ(back.entries.size(), 3u);
+        for (size_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(back.entries[i].key, page.entries[i].key);
+            EXPECT_EQ(back.entries[i].data_page, 0x0102u);
+            EXPECT_EQ(back.entries[i].data_row, i + 1);
+        }
+    }
+}
+
 TEST(IndexPageTest, EntriesAreStoredBigEndianAfterTheKey) {
     const Bytes bytes = EncodeIndexPage(
         Version::kJet4, Page(kIndexNodePageType, {Entry({0x7F, 0x01}, 0x010203, 4, 0x0A0B0C0D)}),
