@@ -1,0 +1,164 @@
+// Form1: the program's one window. Every procedure of the system is a method of this class
+// and the form-level variables are its members, so the procedures share the state of a run
+// through the window as they always have. The methods live in the files of three folders:
+//   app/  the window and its controls, GravaLog, Command2_Click, event dispatch
+//   run/  Command1_Click and its stages (set-up, pre-flight, backups, exits)
+//   db/   the database services (BloqueioTavos, OQueFazer, QuemUsa)
+//
+// Error policies (see platform/error.h): the run and OQueFazer continue on error through
+// Passo() and Teste(); GravaLog, QuemUsa and Command2_Click handle nothing, their errors reach
+// the caller. Ending the program throws platform::EndProgram, which only the event slot that
+// started the procedure catches.
+#pragma once
+
+#include <QPlainTextEdit>
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "platform/error.h"
+#include "platform/file_system.h"
+#include "platform/services.h"
+
+class QCloseEvent;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+namespace dao {
+class Database;  // an open database of the engine interface (db/)
+}
+
+// The caption of every message box: the application's title.
+inline constexpr const char* kTituloAplicacao = "Compactador";
+
+// The multi-line text box. Its text has CR LF line ends, as the Windows control's has.
+class CaixaTexto : public QPlainTextEdit {
+  public:
+    explicit CaixaTexto(QWidget* parent) : QPlainTextEdit(parent) {}
+    std::string Text() const;
+    // Replaces the whole text; the caret and the view go back to the start.
+    void SetText(const std::string& text);
+};
+
+// Mouse pointer values of the form, as VB numbers them.
+enum PonteiroMouse : int { vbDefault = 0, vbArrow = 1, vbHourglass = 11 };
+
+class Form1 : public QWidget {
+    Q_OBJECT
+
+  public:
+    // REQUIRES: every service in `services` outlives the window.
+    explicit Form1(const platform::Services& services, QWidget* parent = nullptr);
+    ~Form1() override;
+    Form1(const Form1&) = delete;
+    Form1& operator=(const Form1&) = delete;
+
+    // ---- Controls, in tab order (labels take no focus) ----
+    QPushButton* Command1;                      // "Iniciar Processo", hidden at start
+    std::array<QLabel*, 2> Label1;              // [1] "Arquivo:"; [0] the status line
+    QLineEdit* Text1;                           // the chosen path
+    QPushButton* Command2;                      // "Localizar Arquivo"
+    QLabel* Label2;                             // the heading
+    CaixaTexto* TxtLog;                         // the log box, "Log.:" at start
+    QListWidget* ListLDB1;                      // users of the lock file
+    QLabel* Label3;                             // "Usuários Ativos"
+    QLabel* Label4;                             // "Arquivo Log", then the run's log path
+    platform::CommonDialog& CaixaAbrirArquivo;  // never visible
+
+    // ---- Form-level variables ----
+    std::shared_ptr<dao::Database> Banco;  // the database open through the engine, if any
+    std::string ArquivoPrincipal;          // the chosen database, from Text1 at the start of a run
+    std::string ArquivoAtual;              // the file of the run's current step
+    std::string PastaPrograma;             // the program's folder
+    std::string PastaArquivo;              // the folder of ArquivoPrincipal
+    std::string NomeBase;                  // ArquivoPrincipal without its last four characters
+    std::string ArquivoTavo;               // the client database tavo.mdb beside it
+    std::string ArquivoTavo1;              // the client database tavo1.mdb beside it
+    std::string ArquivoLDB;                // its lock file
+    std::string ArquivoCopia;              // first backup copy
+    std::string ArquivoCopiaExtra;         // second backup copy
+    std::string ArquivoReparado;           // the working file that is repaired
+    std::string ArquivoCompactado;         // the compaction's output
+    std::string ArquivoLog;                // the run's log file
+    std::shared_ptr<platform::FileSystemObject> Fso;  // created by each run
+
+    platform::ErrObject Err;  // the current error: number and description
+
+    // ---- Procedures ----
+    // Logs one message: status line, log box, repaint, log file (app/grava_log.cpp).
+    void GravaLog(std::string Texto);
+    // "Localizar Arquivo": choose the database (app/command2_click.cpp).
+    void Command2_Click();
+    // "Iniciar Processo": the maintenance run (run/command1_click.cpp).
+    void Command1_Click();
+    // The database services (db/).
+    void BloqueioTavos(int32_t Tipo);
+    int32_t OQueFazer();
+    void QuemUsa();
+
+    // ---- Runtime services the procedures use ----
+    // A modal box with the application's title and no icon.
+    platform::MsgBoxResult MsgBox(const std::string& prompt,
+                                  platform::MsgBoxButtons buttons = platform::vbOKOnly);
+    // The existence test (plain files only; folders and hidden files are not found).
+    bool Existe(const std::string& path);
+    platform::FileSystem& Arquivos() { return files_; }
+    // The separator between a folder and a name: "\" on Windows, "/" on POSIX.
+    std::string Sep() const { return std::string(1, services_.path_style.separator); }
+    platform::DateTime Agora() { return services_.clock->Now(); }
+    // The program's own folder, as the platform reports it (VB's App.Path).
+    const std::string& AppPath() const { return services_.program_folder; }
+    // Lets the window process its pending events once (VB's DoEvents).
+    void DoEvents();
+    // Repaints the window at once.
+    void Refresh();
+    void SetMousePointer(int value);
+    int MousePointer() const { return mouse_pointer_; }
+    // Ends the program at once: no later statement of the procedure runs.
+    [[noreturn]] void End();
+
+    // Continue on error: one statement; an error goes to Err and the caller goes on.
+    template <class Statement>
+    void Passo(Statement&& statement) {
+        platform::ResumeNext(Err, std::forward<Statement>(statement));
+    }
+    // A test under continue on error: one that fails to evaluate counts as true.
+    template <class Test>
+    bool Teste(Test&& test) {
+        return platform::ResumeNextTest(Err, std::forward<Test>(test));
+    }
+
+    // True from the click of "Iniciar Processo" until its run has returned.
+    bool ProcessoEmAndamento() const { return run_under_way_; }
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void BuildControls();
+    void OnCommand1Clicked();
+    void OnCommand2Clicked();
+    // Runs an event procedure. EndProgram ends the program; an error that no procedure
+    // handled is reported in a box and ends the program, as the runtime does. Nothing
+    // crosses into Qt's event loop.
+    template <class Procedure>
+    void Dispatch(Procedure&& procedure);
+    void ReportUnhandledError(std::exception_ptr error);
+
+    // The run's opening steps (run/setup.cpp): takes the run stamp into `Carimbo` and builds
+    // the file set. False when the run left through the failure exit.
+    bool AberturaProcesso(std::string& Carimbo);
+    // The failure exit of a run (run/exits.cpp).
+    void SaidaFalha();
+
+    platform::Services services_;
+    platform::FileSystem files_;
+    int mouse_pointer_ = vbDefault;
+    bool run_under_way_ = false;
+    bool close_pending_ = false;
+};

@@ -1,0 +1,27 @@
+// Start-up: create and show the window, then wait for the operator. No code of the system's
+// own runs here, and nothing is read from the command line, the environment or settings.
+#include <QApplication>
+
+#include "app/form1.h"
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+
+    platform::SystemClock clock;
+    platform::QtMessageBox message_box;
+    platform::QtCommonDialog file_dialog;
+    platform::ProcessEnd program_end;
+
+    platform::Services services;
+    services.program_folder = platform::ProgramFolder();
+    services.clock = &clock;
+    services.message_box = &message_box;
+    services.file_dialog = &file_dialog;
+    services.program_end = &program_end;
+
+    Form1 form(services);
+    message_box.SetParent(&form);
+    file_dialog.SetParent(&form);
+    form.show();
+    return QApplication::exec();
+}

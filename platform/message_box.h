@@ -1,0 +1,37 @@
+// The runtime's modal message box: the OK button alone, or OK and Cancel; no icon; the
+// application's title as caption. The window takes one at construction, so tests can script
+// the operator's answers.
+#pragma once
+
+#include <string>
+
+class QWidget;
+
+namespace platform {
+
+// Buttons and answers, with VB's values.
+enum MsgBoxButtons : int { vbOKOnly = 0, vbOKCancel = 1 };
+enum MsgBoxResult : int { vbOK = 1, vbCancel = 2 };
+
+class MessageBox {
+  public:
+    virtual ~MessageBox() = default;
+    // Shows `prompt` and waits for the operator; returns the button pressed.
+    virtual MsgBoxResult Show(const std::string& prompt, MsgBoxButtons buttons,
+                              const std::string& title) = 0;
+};
+
+// A Qt message box, application-modal over `parent`. Closing it with Escape or the close box
+// answers Cancel when there is a Cancel button, OK otherwise.
+class QtMessageBox final : public MessageBox {
+  public:
+    explicit QtMessageBox(QWidget* parent = nullptr) : parent_(parent) {}
+    void SetParent(QWidget* parent) { parent_ = parent; }
+    MsgBoxResult Show(const std::string& prompt, MsgBoxButtons buttons,
+                      const std::string& title) override;
+
+  private:
+    QWidget* parent_;
+};
+
+}  // namespace platform

@@ -1,0 +1,27 @@
+// The platform services the window takes at construction. main() passes the real ones; tests
+// pass scripted ones (a fake clock, scripted boxes and dialog, a recorded program end, a
+// temporary program folder, a fault-injecting Env).
+#pragma once
+
+#include <string>
+
+#include "jet/env.h"
+#include "platform/clock.h"
+#include "platform/common_dialog.h"
+#include "platform/message_box.h"
+#include "platform/path_style.h"
+#include "platform/program.h"
+
+namespace platform {
+
+struct Services {
+    std::string program_folder;           // App.Path
+    Clock* clock = nullptr;               // REQUIRED
+    MessageBox* message_box = nullptr;    // REQUIRED
+    CommonDialog* file_dialog = nullptr;  // REQUIRED: the window's CaixaAbrirArquivo
+    ProgramEnd* program_end = nullptr;    // REQUIRED
+    jet::Env* env = jet::Env::Default();  // every file operation goes through it
+    PathStyle path_style = PathStyle::Native();
+};
+
+}  // namespace platform

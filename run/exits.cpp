@@ -1,0 +1,16 @@
+// The ways a run ends. The failure exit leaves the window open with Command1 hidden.
+#include <QLabel>
+
+#include "app/form1.h"
+
+namespace {
+constexpr const char* kTextoFalha =
+    "O Arquivo Não pode ser Reparado/Compactado. Tente de Novo ou Comunique ao responsável.";
+}
+
+void Form1::SaidaFalha() {
+    Passo([&] { Label1[0]->setText(QString()); });
+    Passo([&] { GravaLog(kTextoFalha); });
+    Passo([&] { MsgBox(kTextoFalha); });
+    Passo([&] { SetMousePointer(vbArrow); });
+}
