@@ -1,0 +1,136 @@
+// What the window tests share: a temporary folder, a fake clock, scripted message boxes and
+// file dialog, a recorded program end, an Env that maps Windows paths into a folder, and a
+// window built over all of them.
+#pragma once
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/form1.h"
+#include "jet/env.h"
+
+namespace testing_app {
+
+// A folder of its own, removed with everything in it at the end.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::string str() const { return path_.string(); }
+    // Creates `relative` (and its folders) holding `bytes`; returns its full path.
+    std::string MakeFile(const std::string& relative, const std::string& bytes = "x") const;
+
+  private:
+    std::filesystem::path path_;
+};
+
+std::string ReadBytes(const std::filesystem::path& path);
+// Every file under `root`, as paths relative to it, sorted.
+std::vector<std::string> ListFiles(const std::filesystem::path& root);
+
+// Hands out the given instants in turn, then repeats the last one. Counts its readings.
+class FakeClock final : public platform::Clock {
+  public:
+    void Set(platform::DateTime t) { instants_ = {t}; }
+    void Sequence(std::vector<platform::DateTime> ts) { instants_.assign(ts.begin(), ts.end()); }
+    platform::DateTime Now() override;
+    int readings = 0;
+
+  private:
+    std::deque<platform::DateTime> instants_{{2026, 12, 5, 14, 3, 7}};
+};
+
+struct ShownBox {
+    std::string prompt;
+    platform::MsgBoxButtons buttons;
+    std::string title;
+};
+
+// Records every box and answers from a script (OK once the script is used up). `on_show`
+// runs while the box is "open", as the operator's actions would.
+class ScriptedBoxes final : public platform::MessageBox {
+  public:
+    platform::MsgBoxResult Show(const std::string& prompt, platform::MsgBoxButtons buttons,
+                                const std::string& title) override;
+    std::vector<ShownBox> shown;
+    std::deque<platform::MsgBoxResult> answers;
+    std::function<void()> on_show;
+};
+
+// Records the calls made to the dialog and hands back scripted names ("" = Cancel).
+class ScriptedDialog final : public platform::CommonDialog {
+  public:
+    void SetMaxFileSize(int characters) override;
+    void SetFileName(const std::string& name) override;
+    void ShowOpen() override;
+    std::string FileName() const override;
+    std::vector<std::string> calls;
+    std::deque<std::string> choices;
+    std::function<void()> on_show;  // runs inside ShowOpen
+
+  private:
+    std::string name_;
+};
+
+class RecordedEnd final : public platform::ProgramEnd {
+  public:
+    void EndNow() override { ++ends; }
+    int ends = 0;
+};
+
+// Lets tests use Windows paths on POSIX: "C:\Dados\base.mdb" is <root>/C/Dados/base.mdb and a
+// relative name lies in <root>. Every operation is passed on to the real Env.
+class WindowsPathEnv final : public jet::Env {
+  public:
+    explicit WindowsPathEnv(std::filesystem::path root) : root_(std::move(root)) {}
+    std::string Map(const std::string& windows_path) const;
+    std::unique_ptr<jet::File> Open(const std::string& path, jet::OpenMode mode) override;
+    jet::FileStatus Stat(const std::string& path) override;
+    void Rename(const std::string& from, const std::string& to) override;
+    void Remove(const std::string& path) override;
+    void SyncDirectory(const std::string& path) override;
+    std::string HostName() override { return "teste"; }
+
+  private:
+    std::filesystem::path root_;
+};
+
+enum class Style { kPosix, kWindows };
+
+// A window over scripted services. POSIX: the program folder is <temp>/programa and `env` (the
+// real Env when null) serves the files. Windows: the program folder is C:\Programa, over a
+// WindowsPathEnv rooted in the temporary folder.
+struct Harness {
+    explicit Harness(Style style = Style::kPosix, jet::Env* env = nullptr);
+    TempDir dir;
+    FakeClock clock;
+    ScriptedBoxes boxes;
+    ScriptedDialog dialog;
+    RecordedEnd end;
+    std::unique_ptr<WindowsPathEnv> windows_env;
+    std::string program_folder;
+    std::unique_ptr<Form1> form;
+
+    // Where a path the window uses lies on this machine.
+    std::string Local(const std::string& path) const;
+    // Chooses `path` through "Localizar Arquivo" and starts the run.
+    void ChooseAndRun(const std::string& path);
+    std::string LogFileBytes() const;  // the run's log file, as written
+    // The messages of the log file's lines (the text after "dd/mm/yyyy - hh:mm:ss - "),
+    // read back from Windows-1252.
+    std::vector<std::string> LogMessages() const;
+    std::vector<std::string> BoxTexts() const;
+};
+
+}  // namespace testing_app
