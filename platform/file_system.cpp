@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "jet/lock_file.h"
 #include "platform/error.h"
 #include "platform/text.h"
 
@@ -105,8 +106,9 @@ void FileSystem::Copy(const std::string& from, const std::string& to) {
 }
 
 void FileSystem::Delete(const std::string& path) {
-    // On POSIX a lock file can be deleted while its users hold it open; the engine's lock
-    // file reader is what tells a live one, and a check for it belongs here.
+    // Windows refuses to delete a lock file that the engine holds open; POSIX does not, so
+    // the live users' byte-range locks are asked first.
+    if (jet::LockFileInUse(env_, path)) throw VbError(kPermissionDenied);
     try {
         env_->Remove(path);
     } catch (const jet::OsError& e) {

@@ -24,7 +24,7 @@ class FileSystem {
     // partial copy. On failure the temporary is removed and the error raised.
     void Copy(const std::string& from, const std::string& to);
 
-    // Deletes one file.
+    // Deletes one file. A lock file with live users is in use (70), as on Windows.
     void Delete(const std::string& path);
 
     // Renames or moves `from` to `to`. Fails with 58 when `to` exists and with 74 when the two

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "jet/fault_env.h"
+#include "jet/lock_file.h"
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/file_system.h"
@@ -201,6 +202,18 @@ TEST_F(FileServices, DeleteAndRenameGiveTheRuntimeNumbers) {
     faulty.FailAt(1, EXDEV);
     platform::FileSystem across(&faulty, platform::PathStyle::Posix());
     EXPECT_EQ(NumberOf([&] { across.Rename(Path("pasta/c.mdb"), Path("d.mdb")); }), 74);
+}
+
+TEST_F(FileServices, ALockFileWithLiveUsersCannotBeDeletedAndAStaleOneCan) {
+    std::string ldb = Path("base.ldb");
+    auto user = jet::LockFile::Join(jet::Env::Default(), ldb, "estacao1");
+    EXPECT_EQ(NumberOf([&] { files.Delete(ldb); }), 70);
+    EXPECT_TRUE(fs::exists(ldb));
+    std::string stale = Path("velha.ldb");
+    fs::copy_file(ldb, stale);  // the same records, no live user
+    files.Delete(stale);
+    EXPECT_FALSE(fs::exists(stale));
+    user.reset();
 }
 
 TEST_F(FileServices, AppendLineWritesWindows1252WithCrLfAndCreatesTheFile) {
