@@ -53,7 +53,8 @@ void PageSink::Write(uint32_t page, const uint8_t* image) {
 
 void PageSink::Drain() {
     try {
-        Bytes run;
+        Bytes& run = run_;  // kept between drains: no fresh allocation per burst
+        run.clear();
         uint64_t run_start = 0;
         uint32_t expect = 0;
         for (auto& [page, image] : pending_) {

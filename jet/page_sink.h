@@ -50,6 +50,7 @@ class PageSink {
     uint32_t max_pages_;
     uint32_t next_ = 0;
     std::map<uint32_t, Bytes> pending_;  // page -> image, written in order when large enough
+    Bytes run_;                          // consecutive pages gathered for one write
 };
 
 // Raises the Jet error that a failed file operation stands for (61 disk full, 3026/3040/3043).

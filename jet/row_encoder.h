@@ -54,7 +54,7 @@ class RowEncoder {
     // Encodes `row` (one value per column of def.columns) into `out`. Long values that are not
     // kept inline go through `store`; with a null `store` they are stored as null (used for
     // rows written already deleted). Raises 3163 for a value longer than its column and 3047
-    // for a row over the maximum size.
+    // for a row that does not fit a data page.
     void Encode(const Row& row, const LongValueStore& store, Bytes& out);
 
     // The bytes a value takes in a row (text encoded, numbers in stored form); Boolean: none.

@@ -43,8 +43,8 @@ namespace jet {
 struct WriterOptions {
     Version version = Version::kJet4;
     // Page 0 to write (decoded; `raw` carried over when present, NewDatabaseHeader() when
-    // empty). The writer forces the version and clears the encryption key (pages are written
-    // in clear).
+    // empty). The writer forces the version, clears the encryption key (pages are written in
+    // clear) and writes the commit words of a cleanly closed file (entries 2..255 = 00 01).
     DatabaseHeader header;
     // Bytes of index entries kept in memory per table before spilling sorted runs to disk.
     size_t sort_memory = 32u << 20;
