@@ -1,8 +1,10 @@
 #include "jet/database.h"
 
+#include <chrono>
 #include <map>
 #include <optional>
 #include <set>
+#include <thread>
 
 #include "jet/column_assignment.h"
 #include "jet/data_page.h"
@@ -89,12 +91,37 @@ bool DropLongValueRows(Bytes& page, const std::set<uint16_t>& rows, Version vers
     return changed;
 }
 
+// Holds the write gate of a database file for one statement.
+class WriteGate {
+  public:
+    WriteGate(File& file, int wait_ms) : file_(file) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+        while (!file_.TryLock(kWriteGateOffset, 1, true)) {
+            if (std::chrono::steady_clock::now() >= deadline) Raise(kCouldNotUpdateLocked);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    WriteGate(const WriteGate&) = delete;
+    WriteGate& operator=(const WriteGate&) = delete;
+    ~WriteGate() {
+        try {
+            file_.Unlock(kWriteGateOffset, 1);
+        } catch (const OsError&) {
+            // Closing the file releases it anyway.
+        }
+    }
+
+  private:
+    File& file_;
+};
+
 }  // namespace
 
 std::unique_ptr<Database> Database::Open(Env* env, const std::string& path,
                                          const DatabaseOptions& options) {
     std::unique_ptr<Database> db(new Database(env, path));
     db->read_only_ = options.read_only;
+    db->lock_wait_ms_ = options.lock_wait_ms;
     OpenOptions file_options;
     file_options.password = options.password;
     // An exclusive holder's lock is a write lock, which needs a file open for writing.
@@ -150,6 +177,12 @@ int64_t Database::Execute(const std::string& sql) {
         AssignLiteral(*column, statement.value, version, file.header().code_page);
     CheckNotIndexed(table, *column);
 
+    std::optional<WriteGate> gate;
+    try {
+        gate.emplace(file.file(), lock_wait_ms_);
+    } catch (const OsError& e) {
+        RaiseOsError(e, path_);
+    }
     UpdatePlan plan = PlanRows(file, table, *column);
 
     // Builds the new image of one page; nullopt when the page does not change.

@@ -14,6 +14,11 @@
 // An exclusive open does not touch the lock file. Locks are open-file-description locks, so
 // they are released when the process dies.
 //
+// Statements from several openers do not interleave: Execute holds an exclusive lock on the
+// byte kWriteGateOffset = 2^32 + 1 of the .mdb from reading the rows to the flush, waiting up
+// to DatabaseOptions::lock_wait_ms for another writer (then 3218, "Could not update; currently
+// locked."), so one statement never overwrites a page another has just changed.
+//
 // Execute runs `UPDATE <table> SET <column> = <literal>` (update_statement.h) on every live row:
 //   - checks in Jet's order: syntax 3144, table 3078, column or parameter 3061 ("Too few
 //     parameters. Expected 1."), read-only database or system table 3027, the value (3349
@@ -43,12 +48,14 @@
 namespace jet {
 
 constexpr uint64_t kOpenGateOffset = uint64_t{1} << 32;
+constexpr uint64_t kWriteGateOffset = kOpenGateOffset + 1;
 
 struct DatabaseOptions {
     bool exclusive = false;
     bool read_only = false;  // Execute then fails with 3027
     std::string password;    // UTF-8, for databases that have one
     std::string user = "Admin";
+    int lock_wait_ms = 5000;  // how long Execute waits for another writer
 };
 
 class Database {
@@ -87,6 +94,7 @@ class Database {
     Env* env_;
     std::string path_;
     bool read_only_ = false;
+    int lock_wait_ms_ = 5000;
     std::unique_ptr<DatabaseView> view_;  // the file (holding the open gate lock) and catalog
     std::unique_ptr<LockFile> lock_;
 };

@@ -46,6 +46,7 @@ constexpr Message kMessages[] = {
      "The database '|' is already in use by another person or process. When the database "
      "becomes available, try the operation again."},
     {kDatabaseExists, "Database already exists."},
+    {kCouldNotUpdateLocked, "Could not update; currently locked."},
     {kInvalidOperation, "Invalid operation."},
     {kItemNotFound, "Item not found in this collection."},
     {kUnrecognizedFormat, "Unrecognized database format '|'."},

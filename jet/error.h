@@ -33,6 +33,7 @@ enum ErrorNumber : int {
     kFieldTooSmall = 3163,
     kDatabaseInUse = 3196,
     kDatabaseExists = 3204,
+    kCouldNotUpdateLocked = 3218,
     kInvalidOperation = 3219,
     kItemNotFound = 3265,
     kUnrecognizedFormat = 3343,

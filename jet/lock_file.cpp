@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <span>
 
 #include "jet/error.h"
+#include "jet/text_codec.h"
 
 namespace jet {
 namespace {
@@ -32,42 +32,11 @@ bool StillNamedBy(Env* env, File& file, const std::string& path) {
     return id == File::Identity{} || status.id == id;
 }
 
-// Names travel as UTF-8; the file holds single bytes. Until the code-page tables are shared,
-// characters above U+00FF become '?'.
-Bytes EncodeName(const std::string& utf8) {
-    Bytes out;
-    for (size_t i = 0; i < utf8.size();) {
-        auto c = static_cast<uint8_t>(utf8[i]);
-        uint32_t cp = c;
-        size_t len = 1;
-        if (c >= 0xC0 && c < 0xE0 && i + 1 < utf8.size()) {
-            cp = ((c & 0x1Fu) << 6) | (static_cast<uint8_t>(utf8[i + 1]) & 0x3Fu);
-            len = 2;
-        } else if (c >= 0xE0) {
-            cp = 0xFFFD;
-            len = c >= 0xF0 ? 4 : 3;
-        }
-        out.push_back(cp <= 0xFF ? static_cast<uint8_t>(cp) : '?');
-        i += len;
-    }
-    return out;
-}
-
-std::string DecodeName(std::span<const uint8_t> bytes) {
-    std::string out;
-    for (uint8_t b : bytes) {
-        if (b < 0x80) {
-            out += static_cast<char>(b);
-        } else {
-            out += static_cast<char>(0xC0 | (b >> 6));
-            out += static_cast<char>(0x80 | (b & 0x3F));
-        }
-    }
-    return out;
-}
+// Names travel as UTF-8; the file holds them in the ANSI code page Jet writes them in.
+constexpr uint16_t kLockFileCodePage = 1252;
 
 void PutName(Bytes& record, size_t offset, const std::string& utf8) {
-    Bytes name = EncodeName(utf8);
+    Bytes name = EncodeCodePage(Utf8ToUtf16(utf8), kLockFileCodePage);
     size_t n = std::min<size_t>(name.size(), kLockNameSize - 1);
     // A NUL inside the name would end it early; cut there.
     for (size_t i = 0; i < n; ++i) {
@@ -85,8 +54,8 @@ std::string GetName(const Bytes& record, size_t offset) {
     size_t end = offset;
     while (end < offset + kLockNameSize && record[end] != 0) ++end;
     while (end > offset && record[end - 1] == ' ') --end;
-    std::span<const uint8_t> bytes(record.data() + offset, end - offset);
-    return DecodeName(bytes);
+    ByteSpan bytes(record.data() + offset, end - offset);
+    return Utf16ToUtf8(DecodeCodePage(bytes, kLockFileCodePage));
 }
 
 // Every non-empty record of an open lock file; `own_slot` (0 = none) is the slot held through

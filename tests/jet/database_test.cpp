@@ -271,6 +271,21 @@ TEST_F(DatabaseTest, FailedStatementsGiveJetsNumbersAndWriteNothing) {
     EXPECT_EQ(jettest::ReadAll(path_), original);
 }
 
+TEST_F(DatabaseTest, AStatementWaitsForAnotherWriterThenGivesUp) {
+    const auto original = jettest::ReadAll(path_);
+    auto other = env()->Open(path_, jet::OpenMode::kReadWrite);
+    ASSERT_TRUE(other->TryLock(jet::kWriteGateOffset, 1, true));  // a writer at work
+    jet::DatabaseOptions options;
+    options.lock_wait_ms = 50;
+    auto db = jet::Database::Open(env(), path_, options);
+    EXPECT_EQ(ErrorOf([&] { db->Execute("update Table1 set D = 3"); }), jet::kCouldNotUpdateLocked);
+    EXPECT_EQ(jettest::ReadAll(path_), original);
+    other->Unlock(jet::kWriteGateOffset, 1);
+    EXPECT_EQ(db->Execute("update Table1 set D = 3"), 2);
+    EXPECT_FALSE(other->IsLockedByOther(jet::kWriteGateOffset, 1))
+        << "released after the statement";
+}
+
 TEST_F(DatabaseTest, NamesMatchWithoutRegardToCase) {
     auto db = jet::Database::Open(env(), path_);
     EXPECT_EQ(db->Execute("UPDATE [TABLE1] SET table1.[d] = 5;"), 2);

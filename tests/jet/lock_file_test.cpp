@@ -122,7 +122,7 @@ TEST(LockRecord, NamesAreCutPaddedAndReadBack) {
     EXPECT_EQ(user.computer, std::string(31, 'N'));
     EXPECT_EQ(user.user, "Admin");
 
-    // Zero padding after the NUL (seen in a Jet 3 era file) and a Latin-1 machine name.
+    // Zero padding after the NUL (seen in a Jet 3 era file) and a code page 1252 machine name.
     jet::Bytes zero_padded(64, 0);
     const char name[] = "S\xC3O";  // "SÃO" in code page 1252
     std::copy(name, name + 3, zero_padded.begin());
@@ -131,6 +131,8 @@ TEST(LockRecord, NamesAreCutPaddedAndReadBack) {
     EXPECT_EQ(user.computer, "S\xC3\x83O");  // UTF-8
     EXPECT_EQ(user.user, "Admin");
     EXPECT_EQ(jet::EncodeLockRecord(user.computer, "Admin")[1], 0xC3);
+    EXPECT_EQ(jet::EncodeLockRecord("caf\xE2\x82\xAC", "Admin")[3], 0x80);  // the euro sign
+    EXPECT_EQ(jet::EncodeLockRecord("\xE4\xB8\xAD", "Admin")[0], '?');      // not in 1252
 }
 
 TEST_F(LockFileTest, OpensInOneProcessTakeSeparateSlotsAndTheLastDeletesTheFile) {

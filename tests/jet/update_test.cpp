@@ -12,6 +12,7 @@
 #include "jet/database.h"
 #include "jet/error.h"
 #include "jet/fixtures.h"
+#include "jet/long_value.h"
 #include "jet/row_codec.h"
 #include "jet/row_update.h"
 #include "jet/update_statement.h"
@@ -518,6 +519,52 @@ TEST(RealFileUpdate, TextAndMemoColumnsTakeTheNewValueInEveryRow) {
         ++done;
     }
     if (done == 0) GTEST_SKIP() << "no test files present";
+}
+
+// A Memo stored in LVAL rows that becomes an inline value leaves those rows deleted (0xC000),
+// so no LVAL row stays live without a value pointing to it.
+TEST(RealFileUpdate, MemosLeavingTheirLvalRowsMarkThemDeleted) {
+    std::string source = jettest::CorpusFile("jet4-nwind-psc39825.mdb");
+    if (!jettest::fs::exists(source)) GTEST_SKIP() << "corpus not present";
+    TempDir dir;
+    std::string path = dir / "nwind.mdb";
+    jettest::fs::copy_file(source, path);
+    std::vector<uint32_t> lval_rows;
+    {
+        auto view = jet::DatabaseView::Open(jet::Env::Default(), path);
+        jet::TableDef t = view->ReadTable("Employees");
+        const jet::ColumnDef* notes = nullptr;
+        for (const auto& c : t.columns)
+            if (c.name == "Notes") notes = &c;
+        ASSERT_NE(notes, nullptr);
+        jet::TableScanner scanner(view->file(), t);
+        while (scanner.Next()) {
+            jet::RowLayout l = jet::ParseRowLayout(scanner.row_bytes(), view->file().version(), t);
+            jet::ColumnSlice field = jet::LocateColumn(l, scanner.row_bytes(), *notes);
+            if (!field.present || !field.not_null) continue;
+            for (uint32_t r : jet::LongValueRows(view->file(), field.bytes)) lval_rows.push_back(r);
+        }
+    }
+    ASSERT_FALSE(lval_rows.empty()) << "the notes should live in LVAL rows";
+    auto db = jet::Database::Open(jet::Env::Default(), path);
+    EXPECT_EQ(db->Execute("update Employees set Notes = 5"), 9);
+    db->Close();
+
+    auto view = jet::DatabaseView::Open(jet::Env::Default(), path);
+    for (uint32_t packed : lval_rows) {
+        jet::RowPointer at = jet::RowPointer::FromPacked(packed);
+        jet::Bytes page = view->file().ReadPage(at.page);
+        jet::DataPage dp(page, view->file().version());
+        EXPECT_EQ(dp.entry(at.row) & 0xC000, 0xC000)
+            << "page " << at.page << " row " << int{at.row};
+    }
+    jet::TableDef employees = view->ReadTable("Employees");
+    size_t notes_index = 0;
+    while (notes_index < employees.columns.size() && employees.columns[notes_index].name != "Notes")
+        ++notes_index;
+    for (const jet::Row& row : view->ReadRows(employees))
+        EXPECT_EQ(std::get<std::u16string>(row.at(notes_index)), u"5");
+    EXPECT_EQ(jet::CheckFile(jet::Env::Default(), path).errors, 0u);
 }
 
 }  // namespace
