@@ -1,0 +1,80 @@
+#include "db/engine/dbengine.h"
+
+#include <utility>
+
+#include "jet/database.h"
+#include "jet/error.h"
+#include "jet/mdb_file.h"
+
+namespace dao {
+namespace {
+
+// Runs one engine call; an operating-system failure that the engine let through gets the
+// engine's number for it, so callers only ever see JetError.
+template <class Call>
+auto Translated(const std::string& path, Call&& call) {
+    try {
+        return std::forward<Call>(call)();
+    } catch (const jet::OsError& e) {
+        jet::RaiseOsError(e, path);
+    }
+}
+
+}  // namespace
+
+Database::Database(std::string name, std::unique_ptr<jet::Database> db)
+    : name_(std::move(name)), db_(std::move(db)) {}
+
+Database::~Database() {
+    try {
+        if (db_) db_->Close();
+    } catch (...) {
+        // A destructor reports nothing; the lock file stays behind at worst.
+    }
+}
+
+void Database::Execute(const std::string& Query) {
+    if (!db_) jet::Raise(jet::kObjectInvalid);
+    Translated(name_, [&] { db_->Execute(Query); });
+}
+
+void Database::Close() {
+    if (!db_) jet::Raise(jet::kObjectInvalid);
+    // The object is closed even when releasing the lock file fails: DAO gives the handle up
+    // whatever happens, and a second Close must not touch the files again.
+    std::unique_ptr<jet::Database> db = std::move(db_);
+    Translated(name_, [&] { db->Close(); });
+}
+
+std::shared_ptr<Database> Workspace::OpenDatabase(const std::string& Name) {
+    jet::Env* env = engine_.env();
+    std::unique_ptr<jet::Database> db =
+        Translated(Name, [&] { return jet::Database::Open(env, Name, jet::DatabaseOptions{}); });
+    return std::shared_ptr<Database>(new Database(Name, std::move(db)));
+}
+
+Workspace& DBEngine::Workspaces(int Index) {
+    if (Index != 0) jet::Raise(jet::kItemNotFound);
+    return default_workspace_;
+}
+
+void DBEngine::RepairDatabase(const std::string& Name) {
+    (void)Name;
+    throw jet::JetError(jet::kCouldNotRepair, jet::ErrorText(jet::kCouldNotRepair) +
+                                                  " (repair is not available in this build)");
+}
+
+void DBEngine::CompactDatabase(const std::string& SrcName, const std::string& DstName) {
+    (void)SrcName;
+    (void)DstName;
+    throw jet::JetError(jet::kCouldNotRepair, jet::ErrorText(jet::kCouldNotRepair) +
+                                                  " (compaction is not available in this build)");
+}
+
+DBEngine& Engine(jet::Env* env) {
+    static DBEngine engine;  // kept for the life of the process
+    engine.env_ = env;
+    return engine;
+}
+
+}  // namespace dao
