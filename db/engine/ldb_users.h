@@ -26,7 +26,7 @@ enum LdbUserOptions : int {
     kLdbAllUsers = 1,       // every user recorded in the lock file, live or not
     kLdbLoggedOnUsers = 2,  // only the users in the database now (their slot is held)
     kLdbCorruptUsers = 4,   // the users that left the database marked suspect: none are known
-    kLdbUserCount = 8,      // only the count, the buffer is left alone
+    kLdbUserCount = 8,      // only the number of users in the database now; buffer untouched
 };
 
 // Results other than a count.

@@ -1,0 +1,19 @@
+// How the window's procedures reach the engine interface (db/engine/dbengine.h): the
+// process's engine over the file services of the window, and the object a database variable
+// refers to.
+#pragma once
+
+#include <memory>
+
+#include "app/form1.h"
+#include "db/engine/dbengine.h"
+
+// The engine (created on first use and kept for the process), its calls going through the
+// window's file services.
+inline dao::DBEngine& DBEngine(Form1& form) {
+    return dao::Engine(form.Arquivos().env());
+}
+
+// The database `variable` refers to. REQUIRES: nothing; a variable that holds no object
+// raises VB error 91, as using an unset object variable does.
+dao::Database& Objeto(const std::shared_ptr<dao::Database>& variable);

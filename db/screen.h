@@ -1,0 +1,15 @@
+// The screen-wide mouse pointer (the runtime's Screen.MousePointer): one pointer for the whole
+// application that, while it is set, takes precedence over every window's own pointer. It is
+// kept as Qt's application override cursor, never more than one deep, so tests can read it
+// from QGuiApplication::overrideCursor().
+#pragma once
+
+namespace Screen {
+
+// Sets the pointer by its VB value (PonteiroMouse in app/form1.h); vbDefault gives every
+// window its own pointer back.
+void SetMousePointer(int value);
+// The value last set (vbDefault when none is in force).
+int MousePointer();
+
+}  // namespace Screen
