@@ -208,7 +208,10 @@ class Child {
         if (stdin_ >= 0) ::close(stdin_);
         stdin_ = -1;
     }
-    void Signal(int signal) { ::kill(pid_, signal); }
+    // Only a child still running is signalled: kill() with pid -1 would reach every process.
+    void Signal(int signal) {
+        if (pid_ > 0) ::kill(pid_, signal);
+    }
     // Waits for the child; its exit status, or -signal when a signal ended it.
     int Wait() {
         if (pid_ <= 0) return status_;

@@ -1,0 +1,126 @@
+// QuemUsa on real lock files: users held in the database by other processes (jetutil hold),
+// an empty lock file, slots left stale by a holder killed with SIGKILL; the list box, the
+// VerLDB path, and the screen-wide pointer it leaves behind.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QListWidget>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "db/screen.h"
+#include "db/ver_ldb.h"
+#include "jet/lock_file.h"
+#include "tests/app/db_test_util.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+Lines ListItems(const Form1& f) {
+    Lines items;
+    for (int i = 0; i < f.ListLDB1->count(); ++i)
+        items.push_back(f.ListLDB1->item(i)->text().toStdString());
+    return items;
+}
+
+std::unique_ptr<jettest::Child> Hold(const std::string& path) {
+    auto child =
+        std::make_unique<jettest::Child>(std::vector<std::string>{JETUTIL_PATH, "hold", path});
+    std::string line = child->ReadLine();
+    EXPECT_EQ(line.rfind("open shared slot ", 0), 0u) << line;
+    return child;
+}
+
+class QuemUsaTest : public ::testing::Test {
+  protected:
+    void TearDown() override { Screen::SetMousePointer(vbDefault); }
+};
+
+TEST_F(QuemUsaTest, ListsEveryProcessInTheDatabaseAndLeavesTheArrow) {
+    dbtest::Window w;
+    Form1& f = w.form();
+    COPY_CORPUS_OR_SKIP(dbtest::kJet4File, f.ArquivoPrincipal);
+    const std::string host = jet::Env::Default()->HostName();
+
+    // Three holders: more users than the two entries the buffer starts with.
+    std::vector<std::unique_ptr<jettest::Child>> holders;
+    for (int i = 0; i < 3; ++i) holders.push_back(Hold(f.ArquivoPrincipal));
+    f.ListLDB1->addItem("de antes");
+
+    f.QuemUsa();
+    EXPECT_EQ(ListItems(f), Lines(3, host));
+    EXPECT_EQ(VerLDB::CaminhoLDB, f.ArquivoLDB);
+    EXPECT_EQ(Screen::MousePointer(), vbArrow);
+    ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::ArrowCursor)
+        << "the arrow stays in force over the window's own pointer";
+
+    // The middle holder leaves: its slot goes, the others stay in slot order.
+    holders[1]->Signal(SIGTERM);  // the holder closes the database and ends
+    EXPECT_EQ(holders[1]->Wait(), 0);
+    f.QuemUsa();
+    EXPECT_EQ(ListItems(f), Lines(2, host)) << "a second call shows only its own entries";
+
+    // Each holder inherited the others' pipes, so their input never ends: a signal it is.
+    for (auto& h : holders) h->Signal(SIGTERM);
+    for (auto& h : holders) h->Wait();
+    EXPECT_FALSE(fs::exists(f.ArquivoLDB)) << "the last holder out deleted the lock file";
+    f.QuemUsa();
+    EXPECT_EQ(ListItems(f), Lines{});
+    EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::ArrowCursor);
+}
+
+TEST_F(QuemUsaTest, AnEmptyLockFileHasNobody) {
+    dbtest::Window w;
+    Form1& f = w.form();
+    std::ofstream(f.ArquivoLDB).flush();
+    f.ListLDB1->addItem("de antes");
+    f.QuemUsa();
+    EXPECT_EQ(ListItems(f), Lines{});
+    EXPECT_EQ(Screen::MousePointer(), vbArrow);
+}
+
+TEST_F(QuemUsaTest, SlotsOfAKilledHolderAreNotShown) {
+    dbtest::Window w;
+    Form1& f = w.form();
+    COPY_CORPUS_OR_SKIP(dbtest::kJet3File, f.ArquivoPrincipal);
+    auto killed = Hold(f.ArquivoPrincipal);
+    auto alive = Hold(f.ArquivoPrincipal);
+    killed->Signal(SIGKILL);
+    EXPECT_EQ(killed->Wait(), -SIGKILL);
+
+    ASSERT_TRUE(fs::exists(f.ArquivoLDB));
+    ASSERT_EQ(jet::ReadLockFileUsers(jet::Env::Default(), f.ArquivoLDB).size(), 2u)
+        << "the killed holder's record stays in the file";
+    f.QuemUsa();
+    EXPECT_EQ(ListItems(f), Lines{jet::Env::Default()->HostName()});
+
+    alive->Signal(SIGKILL);
+    alive->Wait();
+    f.QuemUsa();
+    EXPECT_EQ(ListItems(f), Lines{}) << "only stale slots left";
+}
+
+TEST_F(QuemUsaTest, WindowsPathsReachTheLockFileThroughTheWindowsFileServices) {
+    testing_app::Harness h(testing_app::Style::kWindows);
+    Form1& f = *h.form;
+    f.ArquivoPrincipal = "C:\\Dados\\Gestão\\base.mdb";
+    f.ArquivoLDB = "C:\\Dados\\Gestão\\base.ldb";
+    std::string local = h.Local(f.ArquivoPrincipal);
+    COPY_CORPUS_OR_SKIP(dbtest::kJet4File, local);
+    auto holder = Hold(local);
+
+    f.QuemUsa();
+    EXPECT_EQ(ListItems(f), Lines{jet::Env::Default()->HostName()})
+        << "the path went to the code page and back without loss";
+    EXPECT_EQ(VerLDB::CaminhoLDB, f.ArquivoLDB);
+    holder->Signal(SIGTERM);
+    EXPECT_EQ(holder->Wait(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,144 @@
+// What the tests of the database services share: real Jet files (the client fixtures the
+// engine writes, copies of corpus files), an outside reader of the flag (mdbtools), an Env
+// that tells which file-system operation creates the lock file, and a window set up for one
+// procedure.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "jet/env.h"
+#include "jet/fault_env.h"
+#include "jet/schema.h"
+#include "tests/app/harness.h"
+#include "tests/jet/update_test_util.h"
+
+#if __has_include("jet/fixtures.h")
+#include "jet/fixtures.h"
+#define DB_TEST_HAVE_FIXTURES 1
+#endif
+
+namespace dbtest {
+
+namespace fs = std::filesystem;
+
+// Copies a corpus file to `to`; false (and the test should skip) when the corpus is absent.
+inline bool CopyCorpusFile(const std::string& name, const std::string& to) {
+    fs::path from = fs::path(JET_CORPUS_DIR) / name;
+    if (!fs::exists(from)) return false;
+    fs::create_directories(fs::path(to).parent_path());
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+    fs::permissions(to, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
+    return true;
+}
+
+#define COPY_CORPUS_OR_SKIP(name, to)                                                     \
+    do {                                                                                  \
+        if (!dbtest::CopyCorpusFile(name, to)) GTEST_SKIP() << "no corpus file " << name; \
+    } while (0)
+
+// A healthy database of each version, from the corpus.
+inline constexpr const char* kJet3File = "jackcess-V1997-testV1997.mdb";
+inline constexpr const char* kJet4File = "jackcess-V2000-testV2000.mdb";
+
+// The client databases: tavo.mdb (bloqueado Yes/No) and tavo1.mdb (bloqueado Integer), rows
+// with the flag mixed, written by the engine. False when this build has no fixture writer.
+inline bool MakeClientFixture(const std::string& path, bool boolean_flag,
+                              jet::Version version = jet::Version::kJet4) {
+#ifdef DB_TEST_HAVE_FIXTURES
+    fs::create_directories(fs::path(path).parent_path());
+    jet::CreateTavoFixture(jet::Env::Default(), path, version,
+                           boolean_flag ? jet::TavoFlag::kBoolean : jet::TavoFlag::kInteger);
+    return true;
+#else
+    (void)path;
+    (void)boolean_flag;
+    (void)version;
+    return false;
+#endif
+}
+
+// The rows of each client fixture.
+inline constexpr size_t kTavoRows = 5;
+#ifdef DB_TEST_HAVE_FIXTURES
+static_assert(jet::kTavoRows == static_cast<int>(kTavoRows));
+#endif
+
+#define CLIENT_FIXTURE_OR_SKIP(path, boolean_flag)                                       \
+    do {                                                                                 \
+        if (!dbtest::MakeClientFixture(path, boolean_flag))                              \
+            GTEST_SKIP() << "the engine cannot write the client fixtures in this build"; \
+    } while (0)
+
+// The flag of every row of table tavo, as mdbtools reads it.
+inline std::vector<std::string> Flags(const std::string& path) {
+    return jettest::ExportColumn(path, "tavo", "bloqueado");
+}
+
+// Passes everything to another Env and records, for each file opened, the sequence number a
+// FaultInjectingEnv standing over it gave that open: so a test can fail exactly the open that
+// creates a lock file.
+class OpenRecorder final : public jet::Env {
+  public:
+    explicit OpenRecorder(jet::Env* target) : target_(target) {}
+    void CountWith(const jet::FaultInjectingEnv* counter) { counter_ = counter; }
+
+    struct Opened {
+        uint64_t operation;
+        std::string path;
+        jet::OpenMode mode;
+    };
+    std::vector<Opened> opened;
+
+    // The operation number of the first open of a path ending in `suffix`; 0 when none.
+    uint64_t FirstOpenOf(const std::string& suffix) const {
+        for (const Opened& o : opened) {
+            if (o.path.size() >= suffix.size() &&
+                o.path.compare(o.path.size() - suffix.size(), suffix.size(), suffix) == 0)
+                return o.operation;
+        }
+        return 0;
+    }
+
+    std::unique_ptr<jet::File> Open(const std::string& path, jet::OpenMode mode) override {
+        opened.push_back({counter_ ? counter_->operations() : 0, path, mode});
+        return target_->Open(path, mode);
+    }
+    jet::FileStatus Stat(const std::string& path) override { return target_->Stat(path); }
+    void Rename(const std::string& from, const std::string& to) override {
+        target_->Rename(from, to);
+    }
+    void Remove(const std::string& path) override { target_->Remove(path); }
+    void SyncDirectory(const std::string& path) override { target_->SyncDirectory(path); }
+    std::string HostName() override { return target_->HostName(); }
+
+  private:
+    jet::Env* target_;
+    const jet::FaultInjectingEnv* counter_ = nullptr;
+};
+
+// A window with the paths of one procedure set the way the run sets them: the main database
+// `base.mdb` in <temp>/dados with its lock file and the client databases beside it, and the
+// log file in the program's folder.
+struct Window {
+    explicit Window(jet::Env* env = nullptr) : h(testing_app::Style::kPosix, env) {
+        folder = (h.dir.path() / "dados").string();
+        fs::create_directories(folder);
+        Form1& f = *h.form;
+        f.ArquivoPrincipal = folder + "/base.mdb";
+        f.ArquivoLDB = folder + "/base.ldb";
+        f.ArquivoTavo = folder + "/tavo.mdb";
+        f.ArquivoTavo1 = folder + "/tavo1.mdb";
+        f.ArquivoLog = h.program_folder + "/Log051226140307.txt";
+    }
+    Form1& form() { return *h.form; }
+    std::vector<std::string> Log() const { return h.LogMessages(); }
+
+    testing_app::Harness h;
+    std::string folder;
+};
+
+}  // namespace dbtest
