@@ -30,11 +30,15 @@ Lines Concat(Lines a, const Lines& b) {
     return a;
 }
 
-TEST(BloqueioTavos, LocksAndUnlocksEveryRowOfBothClientDatabases) {
+class BloqueioTavosVersions : public ::testing::TestWithParam<jet::Version> {};
+
+TEST_P(BloqueioTavosVersions, LocksAndUnlocksEveryRowOfBothClientDatabases) {
     dbtest::Window w;
     Form1& f = w.form();
-    CLIENT_FIXTURE_OR_SKIP(f.ArquivoTavo, true);
-    CLIENT_FIXTURE_OR_SKIP(f.ArquivoTavo1, false);
+    dbtest::MakeClientFixture(f.ArquivoTavo, true, GetParam());
+    dbtest::MakeClientFixture(f.ArquivoTavo1, false, GetParam());
+    ASSERT_EQ(dbtest::Flags(f.ArquivoTavo), (Lines{"0", "1", "0", "1", "0"}));
+    ASSERT_EQ(dbtest::Flags(f.ArquivoTavo1), (Lines{"0", "-1", "0", "-1", "0"}));
 
     f.BloqueioTavos(-1);
     EXPECT_EQ(w.Log(), Concat(LockedLines("Tavo.mdb"), LockedLines("Tavo1.mdb")));
@@ -57,10 +61,16 @@ TEST(BloqueioTavos, LocksAndUnlocksEveryRowOfBothClientDatabases) {
     EXPECT_EQ(dbtest::Flags(f.ArquivoTavo1), Lines(dbtest::kTavoRows, "0"));
 }
 
+INSTANTIATE_TEST_SUITE_P(BloqueioTavos, BloqueioTavosVersions,
+                         ::testing::Values(jet::Version::kJet3, jet::Version::kJet4),
+                         [](const auto& param_info) {
+                             return param_info.param == jet::Version::kJet3 ? "Jet3" : "Jet4";
+                         });
+
 TEST(BloqueioTavos, WritesWhileAClientProgramHoldsTheDatabase) {
     dbtest::Window w;
     Form1& f = w.form();
-    CLIENT_FIXTURE_OR_SKIP(f.ArquivoTavo1, false);
+    dbtest::MakeClientFixture(f.ArquivoTavo1, false);
     jettest::Child holder({JETUTIL_PATH, "hold", f.ArquivoTavo1});
     ASSERT_EQ(holder.ReadLine(), "open shared slot 1");
 
@@ -91,7 +101,7 @@ TEST(BloqueioTavos, OnlyTheDatabasesPresentAreTouched) {
 
     // Only tavo1.mdb.
     f.ArquivoTavo1 = w.folder + "/tavo1.mdb";
-    CLIENT_FIXTURE_OR_SKIP(f.ArquivoTavo1, false);
+    dbtest::MakeClientFixture(f.ArquivoTavo1, false);
     f.BloqueioTavos(-1);
     EXPECT_EQ(w.Log(), LockedLines("Tavo1.mdb"));
     EXPECT_EQ(dbtest::Flags(f.ArquivoTavo1), Lines(dbtest::kTavoRows, "-1"));
@@ -169,12 +179,8 @@ TEST(BloqueioTavos, AFailingExistenceTestCountsAsPresent) {
 TEST(BloqueioTavos, WhenNoLineCanBeWrittenTheFirstFailureEndsTheCall) {
     dbtest::Window w;
     Form1& f = w.form();
-    bool fixtures = dbtest::MakeClientFixture(f.ArquivoTavo, true) &&
-                    dbtest::MakeClientFixture(f.ArquivoTavo1, false);
-    if (!fixtures) {
-        COPY_CORPUS_OR_SKIP(dbtest::kJet3File, f.ArquivoTavo);
-        COPY_CORPUS_OR_SKIP(dbtest::kJet4File, f.ArquivoTavo1);
-    }
+    dbtest::MakeClientFixture(f.ArquivoTavo, true);
+    dbtest::MakeClientFixture(f.ArquivoTavo1, false);
     std::string tavo = testing_app::ReadBytes(f.ArquivoTavo);
     std::string tavo1 = testing_app::ReadBytes(f.ArquivoTavo1);
     f.ArquivoLog = w.h.program_folder + "/sem-pasta/Log.txt";

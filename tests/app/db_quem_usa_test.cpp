@@ -13,6 +13,7 @@
 
 #include "db/screen.h"
 #include "db/ver_ldb.h"
+#include "jet/error.h"
 #include "jet/lock_file.h"
 #include "tests/app/db_test_util.h"
 
@@ -121,6 +122,29 @@ TEST_F(QuemUsaTest, WindowsPathsReachTheLockFileThroughTheWindowsFileServices) {
     EXPECT_EQ(VerLDB::CaminhoLDB, f.ArquivoLDB);
     holder->Signal(SIGTERM);
     EXPECT_EQ(holder->Wait(), 0);
+}
+
+// The run deletes the lock file in a loop that calls QuemUsa while the delete fails: the
+// file services refuse to delete a lock file whose slots are live (70), as Windows does.
+TEST(LockFileDelete, ALockFileInUseIsRefusedAndAStaleOneGoes) {
+    dbtest::Window w;
+    Form1& f = w.form();
+    COPY_CORPUS_OR_SKIP(dbtest::kJet4File, f.ArquivoPrincipal);
+    auto holder = Hold(f.ArquivoPrincipal);
+    try {
+        f.Arquivos().Delete(f.ArquivoLDB);
+        ADD_FAILURE() << "deleted a lock file in use";
+    } catch (const jet::JetError& e) {
+        EXPECT_EQ(e.number(), 70);
+        EXPECT_STREQ(e.what(), "Permissão negada");
+    }
+    EXPECT_TRUE(fs::exists(f.ArquivoLDB));
+
+    holder->Signal(SIGKILL);  // its slot goes stale, its record stays
+    holder->Wait();
+    ASSERT_TRUE(fs::exists(f.ArquivoLDB));
+    f.Arquivos().Delete(f.ArquivoLDB);
+    EXPECT_FALSE(fs::exists(f.ArquivoLDB));
 }
 
 }  // namespace

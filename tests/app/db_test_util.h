@@ -12,14 +12,10 @@
 
 #include "jet/env.h"
 #include "jet/fault_env.h"
+#include "jet/fixtures.h"
 #include "jet/schema.h"
 #include "tests/app/harness.h"
 #include "tests/jet/update_test_util.h"
-
-#if __has_include("jet/fixtures.h")
-#include "jet/fixtures.h"
-#define DB_TEST_HAVE_FIXTURES 1
-#endif
 
 namespace dbtest {
 
@@ -44,34 +40,15 @@ inline bool CopyCorpusFile(const std::string& name, const std::string& to) {
 inline constexpr const char* kJet3File = "jackcess-V1997-testV1997.mdb";
 inline constexpr const char* kJet4File = "jackcess-V2000-testV2000.mdb";
 
-// The client databases: tavo.mdb (bloqueado Yes/No) and tavo1.mdb (bloqueado Integer), rows
-// with the flag mixed, written by the engine. False when this build has no fixture writer.
-inline bool MakeClientFixture(const std::string& path, bool boolean_flag,
+// A client database written by the engine: table tavo with kTavoRows rows whose flag is
+// mixed, bloqueado Yes/No (tavo.mdb) or Integer (tavo1.mdb).
+inline void MakeClientFixture(const std::string& path, bool boolean_flag,
                               jet::Version version = jet::Version::kJet4) {
-#ifdef DB_TEST_HAVE_FIXTURES
     fs::create_directories(fs::path(path).parent_path());
     jet::CreateTavoFixture(jet::Env::Default(), path, version,
                            boolean_flag ? jet::TavoFlag::kBoolean : jet::TavoFlag::kInteger);
-    return true;
-#else
-    (void)path;
-    (void)boolean_flag;
-    (void)version;
-    return false;
-#endif
 }
-
-// The rows of each client fixture.
-inline constexpr size_t kTavoRows = 5;
-#ifdef DB_TEST_HAVE_FIXTURES
-static_assert(jet::kTavoRows == static_cast<int>(kTavoRows));
-#endif
-
-#define CLIENT_FIXTURE_OR_SKIP(path, boolean_flag)                                       \
-    do {                                                                                 \
-        if (!dbtest::MakeClientFixture(path, boolean_flag))                              \
-            GTEST_SKIP() << "the engine cannot write the client fixtures in this build"; \
-    } while (0)
+inline constexpr size_t kTavoRows = jet::kTavoRows;
 
 // The flag of every row of table tavo, as mdbtools reads it.
 inline std::vector<std::string> Flags(const std::string& path) {
