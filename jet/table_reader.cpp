@@ -15,7 +15,7 @@ constexpr int kMaxOverflowHops = 8;
 }  // namespace
 
 TableScanner::TableScanner(MdbFile& file, const TableDef& table, ScanOptions options)
-    : file_(file), table_(table) {
+    : file_(file), table_(table), options_(options) {
     const UsageMap map = ReadUsageMap(file, table.owned_map);
     pages_.reserve(map.pages.size());
     for (uint32_t page : map.pages) {
@@ -33,9 +33,37 @@ TableScanner::TableScanner(MdbFile& file, const TableDef& table, ScanOptions opt
 bool TableScanner::LoadPage(size_t index) {
     file_.ReadPage(pages_[index], page_);
     if (!IsDataPageOf(page_, table_.tdef_page)) return false;
-    page_rows_ = DataPage(page_, file_.version()).row_count();
+    try {
+        page_rows_ = DataPage(page_, file_.version()).row_count();
+    } catch (const JetError&) {
+        if (!options_.skip_damaged_rows) throw;
+        ++damaged_pages_;
+        return false;
+    }
     next_row_ = 0;
     return true;
+}
+
+void TableScanner::LocateRow(const DataPage& page, uint16_t i, uint16_t entry) {
+    location_ = {pages_[page_index_], i};
+    data_location_ = location_;
+    row_ = page.row(i);
+    int hops = 0;
+    uint16_t flags = entry;
+    while (flags & kRowOverflow) {
+        if (++hops > kMaxOverflowHops) file_.Corrupt("overflow rows loop");
+        const RowPointer to = RowPointer::FromPacked(U32(row_, 0));
+        if (to.page >= file_.page_count())
+            file_.Corrupt("overflow row points past the end of the file");
+        file_.ReadPage(to.page, target_page_);
+        if (!IsDataPageOf(target_page_, table_.tdef_page))
+            file_.Corrupt("overflow row points to a page of another owner");
+        const DataPage target(target_page_, file_.version());
+        if (to.row >= target.row_count()) file_.Corrupt("overflow row points to no row");
+        flags = target.entry(to.row);
+        row_ = target.row(to.row);
+        data_location_ = {to.page, to.row};
+    }
 }
 
 bool TableScanner::Next() {
@@ -57,26 +85,12 @@ bool TableScanner::Next() {
         const uint16_t i = next_row_++;
         const uint16_t entry = page.entry(i);
         if (entry & kRowDeleted) continue;
-        location_ = {pages_[page_index_], i};
-        data_location_ = location_;
-        row_ = page.row(i);
-        if (entry & kRowOverflow) {
-            int hops = 0;
-            uint16_t flags = entry;
-            while (flags & kRowOverflow) {
-                if (++hops > kMaxOverflowHops) file_.Corrupt("overflow rows loop");
-                const RowPointer to = RowPointer::FromPacked(U32(row_, 0));
-                if (to.page >= file_.page_count())
-                    file_.Corrupt("overflow row points past the end of the file");
-                file_.ReadPage(to.page, target_page_);
-                if (!IsDataPageOf(target_page_, table_.tdef_page))
-                    file_.Corrupt("overflow row points to a page of another owner");
-                const DataPage target(target_page_, file_.version());
-                if (to.row >= target.row_count()) file_.Corrupt("overflow row points to no row");
-                flags = target.entry(to.row);
-                row_ = target.row(to.row);
-                data_location_ = {to.page, to.row};
-            }
+        try {
+            LocateRow(page, i, entry);
+        } catch (const JetError&) {
+            if (!options_.skip_damaged_rows) throw;
+            ++damaged_rows_;
+            continue;
         }
         return true;
     }

@@ -25,6 +25,11 @@ struct ScanOptions {
     // Strict (false): a page of the owned map past the end of the file raises 3343, since rows
     // were lost. Salvage (true): such pages are skipped and the intact pages still read.
     bool skip_missing_pages = false;
+    // Strict (false): a data page whose row table is broken, or a row whose bounds or overflow
+    // pointer are broken, raises 3343. Salvage (true): such a page or row is skipped and
+    // counted (damaged_pages(), damaged_rows()). Decode() may still throw for a row whose
+    // contents are damaged; salvaging callers catch that per row.
+    bool skip_damaged_rows = false;
 };
 
 class TableScanner {
@@ -51,12 +56,21 @@ class TableScanner {
     const std::vector<uint32_t>& map_pages() const { return pages_; }
     // Pages of the owned map past the end of the file (only in salvage mode).
     const std::vector<uint32_t>& missing_pages() const { return missing_; }
+    // Pages and rows skipped as damaged (only with skip_damaged_rows).
+    size_t damaged_pages() const { return damaged_pages_; }
+    size_t damaged_rows() const { return damaged_rows_; }
 
   private:
     bool LoadPage(size_t index);
+    // Sets row_, location_ and data_location_ for live row i of the loaded page (following
+    // overflow pointers); throws 3343 on damage.
+    void LocateRow(const DataPage& page, uint16_t i, uint16_t entry);
 
     MdbFile& file_;
     const TableDef& table_;
+    ScanOptions options_;
+    size_t damaged_pages_ = 0;
+    size_t damaged_rows_ = 0;
     std::vector<uint32_t> pages_;
     std::vector<uint32_t> missing_;
     size_t page_index_ = 0;

@@ -71,5 +71,32 @@ TEST(TableScanner, StrictAndSalvageOnAMapPastTheEnd) {
     EXPECT_FALSE(salvage.Next());
 }
 
+TEST(TableScanner, SalvageSkipsARowWithBrokenBounds) {
+    jettest::TempDir dir;
+    const std::string source = jettest::DataFile("files/jackcess-V2000-overflowTestV2000.mdb");
+    auto db = DatabaseView::Open(Env::Default(), source);
+    const TableDef t = db->ReadTable("Table1");
+    TableScanner first(db->file(), t);
+    ASSERT_TRUE(first.Next());
+    const RowLocation at = first.location();
+    // Point the first live row's offset into the page header.
+    Bytes bytes = jettest::ReadAll(source);
+    const size_t entry = size_t{at.page} * 4096 + DataPageHeaderSize(Version::kJet4) + 2u * at.row;
+    bytes[entry] = 4;
+    bytes[entry + 1] = 0;
+    std::ofstream(dir / "bad.mdb", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    auto damaged = DatabaseView::Open(Env::Default(), dir / "bad.mdb");
+    const TableDef td = damaged->ReadTable("Table1");
+    EXPECT_THROW(damaged->ReadRows(td), JetError);
+    TableScanner salvage(damaged->file(), td, ScanOptions{true, true});
+    int rows = 0;
+    while (salvage.Next()) ++rows;
+    // The next row ends where the broken one starts, so it is lost as well.
+    EXPECT_EQ(salvage.damaged_rows(), 2u);
+    EXPECT_EQ(rows, 5);
+}
+
 }  // namespace
 }  // namespace jet

@@ -2,6 +2,7 @@
 #include <cmath>
 #include <iostream>
 
+#include "jet/error.h"
 #include "jet/table_reader.h"
 #include "jet/value_text.h"
 #include "tools/jetutil/command.h"
@@ -34,8 +35,9 @@ const char kUsage[] =
     "numbers for the numeric types (Currency and Numeric as exact decimals), strings for the\n"
     "rest (dates, text, hex, GUID). Not finite Single/Double values are written as strings.\n"
     "  --no-header     omit the CSV header line\n"
-    "  --salvage       skip the table's pages that lie past the end of a truncated file\n"
-    "                  (by default such a table gives error 3343: rows were lost)\n";
+    "  --salvage       skip what is damaged instead of stopping with error 3343: pages past\n"
+    "                  the end of a truncated file, data pages and rows that do not parse;\n"
+    "                  each skipped row is reported on standard error\n";
 
 bool QuotedInCsv(jet::ColumnType t) {
     switch (t) {
@@ -132,15 +134,26 @@ int Run(const std::vector<std::string>& args) {
     const std::string fmt = opts.Value("--date-format", "%Y-%m-%d %H:%M:%S");
     const bool json = opts.Has("--json");
     // The scanner checks the table's page map before anything is written.
-    jet::TableScanner scanner(db->file(), table, jet::ScanOptions{opts.Has("--salvage")});
+    const bool salvage = opts.Has("--salvage");
+    jet::TableScanner scanner(db->file(), table, jet::ScanOptions{salvage, salvage});
     std::string line;
     if (!json && !opts.Has("--no-header")) {
         for (size_t i = 0; i < table.columns.size(); ++i)
             line += (i ? "," : "") + CsvName(table.columns[i].name);
         std::cout << line << "\n";
     }
+    size_t skipped = 0;
     while (scanner.Next()) {
-        const jet::Row row = scanner.Decode();
+        jet::Row row;
+        try {
+            row = scanner.Decode();
+        } catch (const jet::JetError& e) {
+            if (!salvage) throw;
+            ++skipped;
+            std::cerr << "jetutil export: skipped the row at page " << scanner.location().page
+                      << " row " << scanner.location().row << ": " << e.what() << "\n";
+            continue;
+        }
         line.clear();
         if (json) line += "{";
         for (size_t i = 0; i < table.columns.size(); ++i) {
@@ -157,6 +170,12 @@ int Run(const std::vector<std::string>& args) {
         std::cout << line << "\n";
     }
     std::cout.flush();
+    const size_t lost =
+        skipped + scanner.damaged_rows() + scanner.damaged_pages() + scanner.missing_pages().size();
+    if (lost > 0)
+        std::cerr << "jetutil export: salvaged; skipped " << skipped + scanner.damaged_rows()
+                  << " damaged rows, " << scanner.damaged_pages() << " damaged pages, "
+                  << scanner.missing_pages().size() << " pages past the end of the file\n";
     return 0;
 }
 
