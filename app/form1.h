@@ -153,8 +153,17 @@ class Form1 : public QWidget {
     // The run's opening steps (run/setup.cpp): takes the run stamp into `Carimbo` and builds
     // the file set. False when the run left through the failure exit.
     bool AberturaProcesso(std::string& Carimbo);
-    // The failure exit of a run (run/exits.cpp).
+    // The pre-flight (run/preflight.cpp): system lock, classification into `Classificacao`,
+    // lock file, stale temporaries, warning. False when the run left through the failure exit.
+    bool VerificacoesIniciais(int32_t& Classificacao);
+    // Backups, repair, compaction and replacement (run/maintenance.cpp). False when the run
+    // left through the failure exit.
+    bool CopiaReparaCompacta(int32_t Classificacao);
+    // Puts the first backup copy back and says whether that worked (run/restore.cpp).
+    void VoltaBackup(bool RepintaDepois);
+    // The failure exit and the success exit of a run (run/exits.cpp).
     void SaidaFalha();
+    [[noreturn]] void SaidaSucesso();
 
     platform::Services services_;
     platform::FileSystem files_;

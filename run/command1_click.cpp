@@ -2,18 +2,19 @@
 // the continue-on-error policy. Each statement goes through Passo() and each test through
 // Teste(): a statement that fails is skipped, a test that fails counts as true, and the run
 // goes on. Nothing is shown or logged for the error itself.
+//
+// The stages, in order: the opening (run/setup.cpp), the pre-flight (run/preflight.cpp), the
+// backups, repair, compaction and replacement (run/maintenance.cpp), and the success exit
+// (run/exits.cpp). A stage that left through the failure exit returns false; the program's
+// immediate ends leave by Form1::End().
 #include "app/form1.h"
 
 void Form1::Command1_Click() {
-    std::string Carimbo;  // the run stamp: "ddmmyy" + "hhmmss", taken once
+    std::string Carimbo;        // the run stamp: "ddmmyy" + "hhmmss", taken once
+    int32_t Classificacao = 0;  // OQueFazer's class code, kept until the run ends
 
     if (!AberturaProcesso(Carimbo)) return;
-
-    // ---- The run goes on here ----
-    // Next come the pre-flight checks (system lock, classification, lock file, stale
-    // temporaries, warning), then the backups, repair, compaction and replacement, and the
-    // success exit; each is a stage called from here in that order.
-    //
-    // Until those stages exist, the run stops after its set-up and gives the pointer back.
-    Passo([&] { SetMousePointer(vbArrow); });
+    if (!VerificacoesIniciais(Classificacao)) return;
+    if (!CopiaReparaCompacta(Classificacao)) return;
+    SaidaSucesso();
 }

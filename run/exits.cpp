@@ -14,3 +14,13 @@ void Form1::SaidaFalha() {
     Passo([&] { MsgBox(kTextoFalha); });
     Passo([&] { SetMousePointer(vbArrow); });
 }
+
+// The success exit: unlock the client system, report, end the program.
+void Form1::SaidaSucesso() {
+    Passo([&] { BloqueioTavos(0); });
+    Passo([&] { GravaLog("Processo Concluido"); });
+    Passo([&] { Refresh(); });
+    Passo([&] { MsgBox("Processo Concluido."); });
+    Passo([&] { SetMousePointer(vbArrow); });
+    End();
+}

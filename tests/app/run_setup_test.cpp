@@ -23,29 +23,35 @@ TEST(RunSetUp, PosixPathsGiveTheNineFileSetLines) {
     std::string base = h.dir.MakeFile("dados/base.mdb");
     std::string dados = (h.dir.path() / "dados").string();
     std::string prog = h.program_folder;
+    // When the first box opens (the warning before the backups) the set-up has created
+    // nothing but the log file.
+    std::vector<std::string> files_at_first_box;
+    h.boxes.on_show = [&] {
+        if (files_at_first_box.empty()) files_at_first_box = ListFiles(h.dir.path());
+    };
     h.ChooseAndRun(base);
 
     std::string log = prog + "/Log051226140307.txt";
     EXPECT_EQ(h.form->ArquivoLog, log);
     EXPECT_EQ(h.form->Label4->text().toStdString(), log);
-    EXPECT_EQ(h.LogMessages(), (std::vector<std::string>{
-                                   " ", "Inicio.", "Arquivos Envolvidos:", "Log:" + log + ";",
-                                   "Principal:" + base + ";", "LBD:" + dados + "/base.ldb;",
-                                   "Tavo:" + dados + "/tavo.mdb;", "Tavo1:" + dados + "/tavo1.mdb;",
-                                   "Copia:" + prog + "/compac01_051226140307.mdb;",
-                                   "Copia Extra:" + prog + "/compac01E_051226140307.mdb;",
-                                   "Reparado:" + prog + "/compac02_051226140307.mdb;",
-                                   "Compactado:" + prog + "/compac03_051226140307.mdb;"}));
+    std::vector<std::string> lines = h.LogMessages();
+    lines.resize(std::min<size_t>(lines.size(), 12));
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         " ", "Inicio.", "Arquivos Envolvidos:", "Log:" + log + ";",
+                         "Principal:" + base + ";", "LBD:" + dados + "/base.ldb;",
+                         "Tavo:" + dados + "/tavo.mdb;", "Tavo1:" + dados + "/tavo1.mdb;",
+                         "Copia:" + prog + "/compac01_051226140307.mdb;",
+                         "Copia Extra:" + prog + "/compac01E_051226140307.mdb;",
+                         "Reparado:" + prog + "/compac02_051226140307.mdb;",
+                         "Compactado:" + prog + "/compac03_051226140307.mdb;"}));
     EXPECT_EQ(h.form->PastaArquivo, dados);
     EXPECT_EQ(h.form->NomeBase, dados + "/base");
     EXPECT_EQ(h.form->ArquivoCompactado, prog + "/compac03_051226140307.mdb");
-    EXPECT_TRUE(h.BoxTexts().empty());
     EXPECT_FALSE(h.form->Command1->isVisible()) << "the run hid it";
     EXPECT_NE(h.form->Fso, nullptr);
     // The box shows the same lines, right after "Log.:".
     EXPECT_EQ(h.form->TxtLog->Text().rfind("Log.:05/12/2026 - 14:03:07 -  \r\n", 0), 0u);
-    // Nothing was created but the log file.
-    EXPECT_EQ(ListFiles(h.dir.path()),
+    EXPECT_EQ(files_at_first_box,
               (std::vector<std::string>{"dados/base.mdb", "programa/Log051226140307.txt"}));
 }
 
@@ -53,7 +59,9 @@ TEST(RunSetUp, WindowsPathsGiveTheNineFileSetLines) {
     Harness h(Style::kWindows);
     h.dir.MakeFile("C/Dados/base.mdb");
     h.ChooseAndRun("C:\\Dados\\base.mdb");
-    EXPECT_EQ(h.LogMessages(),
+    std::vector<std::string> lines = h.LogMessages();
+    lines.resize(std::min<size_t>(lines.size(), 12));
+    EXPECT_EQ(lines,
               (std::vector<std::string>{
                   " ", "Inicio.", "Arquivos Envolvidos:", "Log:C:\\Programa\\Log051226140307.txt;",
                   "Principal:C:\\Dados\\base.mdb;", "LBD:C:\\Dados\\base.ldb;",
@@ -124,9 +132,11 @@ TEST(RunSetUp, ARunWhoseLogCannotBeWrittenGoesOnWithEveryStep) {
     h.ChooseAndRun(base);
     EXPECT_EQ(h.form->Err.Number, 76);
     EXPECT_EQ(h.form->ArquivoCompactado, h.program_folder + "/compac03_051226140307.mdb");
-    EXPECT_EQ(h.form->Label1[0]->text().toStdString(),
-              "Compactado:" + h.form->ArquivoCompactado + ";");
-    EXPECT_NE(h.form->TxtLog->Text().find("Arquivos Envolvidos:"), std::string::npos);
+    const std::string box = h.form->TxtLog->Text();
+    EXPECT_NE(box.find("Arquivos Envolvidos:"), std::string::npos);
+    EXPECT_NE(box.find("Compactado:" + h.form->ArquivoCompactado + ";"), std::string::npos);
+    // No backup can be made in a folder that is gone: the run ends through the failure exit.
+    EXPECT_EQ(h.form->Label1[0]->text().toStdString(), kFalha);
 }
 
 TEST(RunSetUp, AHiddenFileOrAFolderIsNotFound) {
@@ -145,14 +155,18 @@ TEST(RunSetUp, AHiddenFileOrAFolderIsNotFound) {
 TEST(RunSetUp, ANameShorterThanFourCharactersKeepsTheEarlierBaseName) {
     Harness h(Style::kWindows);
     h.dir.MakeFile("abc");  // a bare name lies in the current folder
+    int error_at_first_box = -1;
+    h.boxes.on_show = [&] {
+        if (error_at_first_box < 0) error_at_first_box = h.form->Err.Number;
+    };
     h.ChooseAndRun("abc");
     EXPECT_EQ(h.form->NomeBase, "") << "empty before the first run";
-    EXPECT_EQ(h.form->Err.Number, 5);
+    EXPECT_EQ(error_at_first_box, 5) << "Left() with a negative length";
     EXPECT_EQ(h.form->ArquivoLDB, ".ldb");
     EXPECT_EQ(h.form->PastaArquivo, "");
     EXPECT_EQ(h.form->ArquivoTavo, "\\tavo.mdb");
     std::vector<std::string> lines = h.LogMessages();
-    ASSERT_EQ(lines.size(), 12u);
+    ASSERT_GE(lines.size(), 12u);
     EXPECT_EQ(lines[5], "LBD:.ldb;");
 
     h.dir.MakeFile("C/Dados/base.mdb");
@@ -179,10 +193,11 @@ TEST(RunSetUp, TwoRunsInOneSecondShareTheStampAndTheLogFile) {
     Harness h;
     std::string base = h.dir.MakeFile("dados/base.mdb");
     h.ChooseAndRun(base);
+    std::string after_first = h.LogFileBytes();
     h.ChooseAndRun(base);
-    EXPECT_EQ(h.LogMessages().size(), 24u) << "both runs in one file";
-    EXPECT_EQ(ListFiles(h.dir.path()),
-              (std::vector<std::string>{"dados/base.mdb", "programa/Log051226140307.txt"}));
+    EXPECT_EQ(h.LogFileBytes().rfind(after_first, 0), 0u) << "the second run appends";
+    std::vector<std::string> lines = h.LogMessages();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Inicio."), 2) << "both runs in one file";
     // The log box keeps both runs, one below the other.
     std::string box = h.form->TxtLog->Text();
     EXPECT_NE(box.find("Inicio."), box.rfind("Inicio."));
