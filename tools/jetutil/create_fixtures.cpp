@@ -36,7 +36,9 @@ const jetutil::Registration kRegistration({
     "write the client fixtures tavo.mdb and tavo1.mdb",
     "usage: jetutil create-fixtures [--jet3|--jet4] DIR\n\n"
     "Writes DIR/tavo.mdb (table tavo, bloqueado Yes/No) and DIR/tavo1.mdb (bloqueado\n"
-    "Integer), each with an id primary key and five rows. Jet 4 unless --jet3.\n",
+    "Integer), each with an id primary key, a nome column and five rows whose flags are\n"
+    "No, Yes, No, Yes, No. Jet 4 unless --jet3. Existing files are replaced; DIR must exist.\n"
+    "Prints the two paths.\n",
     Run,
 });
 

@@ -13,7 +13,9 @@ const char kUsage[] =
     "Writes a synthetic database: table pedidos with N rows (text, memo, numbers, dates,\n"
     "GUIDs, three indexes) and table clientes with N/10 + 1 rows. --bloat adds deleted rows\n"
     "and free pages, as a database used for long without compaction has. The same options\n"
-    "always give the same file. Jet 4 unless --jet3.\n";
+    "always give the same file. Jet 4 unless --jet3. An existing OUT.mdb is replaced.\n\n"
+    "  --rows N    orders to write (required)\n"
+    "  --bloat     leave deleted rows and free pages behind (a file worth compacting)\n";
 
 int Run(const std::vector<std::string>& args) {
     jet::SampleOptions options;
@@ -62,7 +64,7 @@ int Run(const std::vector<std::string>& args) {
 
 const jetutil::Registration kRegistration({
     "create-sample",
-    "write a large synthetic database (benchmarks)",
+    "write a synthetic database (demos, benchmarks)",
     kUsage,
     Run,
 });

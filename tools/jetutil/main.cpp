@@ -35,7 +35,9 @@ void PrintVerbs(std::ostream& out) {
     out << "usage: jetutil VERB [ARGS...]\n\n"
            "A tool over the Jet 3 / Jet 4 (.mdb) engine. Verbs:\n";
     for (const auto& c : jetutil::Commands()) out << "  " << c.name << "\t" << c.summary << "\n";
-    out << "\n'jetutil VERB --help' describes one verb.\n";
+    out << "\n'jetutil VERB --help' describes one verb; --password PW opens a database that has\n"
+           "a password. Exit status: 0 success, 2 error (with the Jet error number), 1 where a\n"
+           "verb says so.\n";
 }
 
 }  // namespace
