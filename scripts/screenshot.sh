@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Draws the window headless (Qt's offscreen platform) after a file was chosen and a run set
-# up, and saves it as docs/janela.png.
+# Draws the window headless (Qt's offscreen platform) in the middle of a run and saves it as
+# docs/janela.png. The tool writes a demo database and the client databases with the engine,
+# chooses the database, starts a run and draws the window when the run warns which backups to
+# restore (every check done, the log box full); a run that stops before that is drawn once it
+# has returned. Re-run it whenever the window or the run changes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh

@@ -1,14 +1,22 @@
-// Draws the window as an operator sees it after choosing a database and starting a run, and
-// saves it as a PNG: compactador_screenshot OUTPUT.png WORK_FOLDER. The work folder gets a
-// program folder and a database folder with an empty base.mdb; the clock is fixed so the
-// picture does not change from one make to the next.
+// Draws the window as an operator sees it in the middle of a run, and saves it as a PNG:
+//   compactador_screenshot OUTPUT.png WORK_FOLDER
+// The work folder gets a program folder and a database folder holding a real database and
+// the two client databases, written by the engine; the clock is fixed so the picture does not
+// change from one make to the next.
+//
+// The picture is taken when the run shows its warning naming the backups (every check done,
+// the log box full, the copies about to start). A run that never gets there is drawn once it
+// has returned; the tool says on standard error which of the two moments it drew.
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QPushButton>
 #include <cstdio>
+#include <string>
 
 #include "app/form1.h"
+#include "jet/env.h"
+#include "jet/fixtures.h"
+#include "jet/sample.h"
 
 namespace {
 
@@ -17,12 +25,36 @@ class FixedClock final : public platform::Clock {
     platform::DateTime Now() override { return {2026, 12, 5, 14, 3, 7}; }
 };
 
-class AnswerOk final : public platform::MessageBox {
+// Answers OK to every box but the lock-file question, which it cancels (the demo holds no
+// lock file, so it should never be asked). The warning before the backups triggers the
+// picture.
+class Photographer final : public platform::MessageBox {
   public:
-    platform::MsgBoxResult Show(const std::string&, platform::MsgBoxButtons,
+    explicit Photographer(QString output) : output_(std::move(output)) {}
+    void SetWindow(Form1* form) { form_ = form; }
+
+    platform::MsgBoxResult Show(const std::string& prompt, platform::MsgBoxButtons buttons,
                                 const std::string&) override {
-        return platform::vbOK;
+        if (!taken_ && form_ != nullptr && prompt.rfind("ATEN", 0) == 0) {
+            Take("at the warning before the backups");
+        }
+        return buttons == platform::vbOKOnly ? platform::vbOK : platform::vbCancel;
     }
+
+    void Take(const char* moment) {
+        QApplication::processEvents();
+        ok_ = form_->grab().save(output_, "PNG");
+        taken_ = true;
+        std::fprintf(stderr, "window drawn %s\n", moment);
+    }
+    bool taken() const { return taken_; }
+    bool ok() const { return ok_; }
+
+  private:
+    QString output_;
+    Form1* form_ = nullptr;
+    bool taken_ = false;
+    bool ok_ = false;
 };
 
 class ChooseFile final : public platform::CommonDialog {
@@ -53,12 +85,17 @@ int main(int argc, char** argv) {
     QDir work(QString::fromLocal8Bit(argv[2]));
     work.mkpath(QStringLiteral("programa"));
     work.mkpath(QStringLiteral("dados"));
-    QString database = work.absoluteFilePath(QStringLiteral("dados/base.mdb"));
-    QFile(database).open(QIODevice::WriteOnly);
+    const std::string dados = work.absoluteFilePath(QStringLiteral("dados")).toStdString();
+    const std::string database = dados + "/vendas.mdb";
+    jet::SampleOptions sample;
+    sample.rows = 300;
+    sample.bloat = true;
+    jet::CreateSample(jet::Env::Default(), database, sample);
+    jet::CreateClientFixtures(jet::Env::Default(), dados);
 
     FixedClock clock;
-    AnswerOk message_box;
-    ChooseFile dialog(database.toStdString());
+    Photographer message_box(QString::fromLocal8Bit(argv[1]));
+    ChooseFile dialog(database);
     NoEnd end;
     platform::Services services;
     services.program_folder = work.absoluteFilePath(QStringLiteral("programa")).toStdString();
@@ -68,13 +105,15 @@ int main(int argc, char** argv) {
     services.program_end = &end;
 
     Form1 form(services);
+    message_box.SetWindow(&form);
     form.show();
     form.Command2->click();
     form.Command1->click();
-    form.Command1->setVisible(false);  // as the run leaves it
-    QApplication::processEvents();
-
-    if (!form.grab().save(QString::fromLocal8Bit(argv[1]), "PNG")) {
+    if (!message_box.taken()) {
+        form.Command1->setVisible(false);  // as it is throughout a run
+        message_box.Take("after the run returned (it showed no warning)");
+    }
+    if (!message_box.ok()) {
         std::fprintf(stderr, "could not write %s\n", argv[1]);
         return 1;
     }
