@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: a debug build, then the same suite under
-# AddressSanitizer and UndefinedBehaviorSanitizer. GUI tests run headless.
+# AddressSanitizer and UndefinedBehaviorSanitizer. GUI tests run headless. The Debian package
+# is built from the debug tree and its contents checked.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -14,4 +15,9 @@ for preset in debug asan; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j"$jobs"
   ctest --preset "$preset" -j"$jobs"
+  if [ "$preset" = debug ]; then
+    rm -f build/debug/compactador_*.deb
+    cmake --build --preset debug --target package
+    tests/package_contents.sh build/debug/compactador_*.deb build/debug/tools/jetutil
+  fi
 done
