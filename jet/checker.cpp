@@ -384,6 +384,7 @@ void Checker::CheckRows(const TableDef& t, const std::vector<uint32_t>& data_pag
                 CheckLongValues(t, layout, row, page, i);
                 values = DecodeRow(file_, t, row);
                 live.decoded = true;
+                if (options_.on_row) options_.on_row(t, values);
             } catch (const JetError& e) {
                 if (Detailed(FindingKind::kRow)) {
                     Error(FindingKind::kRow, t.name, page,

@@ -25,10 +25,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "jet/env.h"
+#include "jet/schema.h"
+#include "jet/value.h"
 
 namespace jet {
 
@@ -82,6 +85,10 @@ struct CheckOptions {
     bool compare_keys = true;
     bool strict = false;         // notices count as errors
     size_t max_findings = 1000;  // findings past this are counted, not kept
+    // Called with every live row that decodes, and its table (tdef_page = the table's id), so
+    // a caller can digest the content in the same pass over the file (compaction verifies its
+    // output this way).
+    std::function<void(const TableDef& table, const Row& row)> on_row;
 };
 
 struct CheckReport {
