@@ -17,6 +17,7 @@ constexpr Message kMessages[] = {
     {kNotEnoughSpace, "Not enough space on disk."},
     {kReadOnly, "Cannot update. Database or object is read-only."},
     {kNotValidPassword, "Not a valid password."},
+    {kSystemResourceExceeded, "System resource exceeded."},
     {kDatabaseFull, "Database has reached maximum size."},
     {kDiskReadError, "Disk I/O error during read."},
     {kDiskOrNetworkError, "Disk or network error."},

@@ -16,6 +16,7 @@ enum ErrorNumber : int {
     kNotEnoughSpace = 3026,
     kReadOnly = 3027,
     kNotValidPassword = 3031,
+    kSystemResourceExceeded = 3035,
     kDatabaseFull = 3036,
     kDiskReadError = 3040,
     kDiskOrNetworkError = 3043,
