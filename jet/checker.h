@@ -30,12 +30,12 @@
 #include <vector>
 
 #include "jet/env.h"
-#include "jet/schema.h"
 #include "jet/value.h"
 
 namespace jet {
 
 class MdbFile;
+struct TableDef;
 
 enum class Severity : uint8_t { kNotice, kError };
 
