@@ -452,8 +452,8 @@ void Checker::CheckIndex(const TableDef& t, size_t number, const RealIndexDef& i
         auto it = live_.find(loc);
         const bool all_null = it != live_.end() && it->second.all_null[number];
         if (unique && has_previous && previous_key == e.key && !(all_null && previous_all_null) &&
-            Detailed(FindingKind::kIndexUnique)) {
-            Error(FindingKind::kIndexUnique, t.name, leaf,
+            Detailed(FindingKind::kDuplicateKey)) {
+            Error(FindingKind::kDuplicateKey, t.name, leaf,
                   "unique " + label + " holds the key " + Hex(e.key) + " twice (again for " +
                       PageRow(e.data_page, e.data_row) + ")");
         }
@@ -742,7 +742,7 @@ const char* FindingKindName(FindingKind kind) {
             return "index entry";
         case FindingKind::kIndexKey:
             return "index key";
-        case FindingKind::kIndexUnique:
+        case FindingKind::kDuplicateKey:
             return "unique index";
     }
     return "?";

@@ -40,19 +40,19 @@ struct TableDef;
 enum class Severity : uint8_t { kNotice, kError };
 
 enum class FindingKind : uint8_t {
-    kFile,         // length, header, unreadable pages
-    kCatalog,      // MSysObjects
-    kTableDef,     // definition chain and contents
-    kUsageMap,     // a map row, its bitmap pages, map consistency
-    kPageUse,      // a page used twice, used but free, leaked
-    kDataPage,     // header, row offset table, free space
-    kRow,          // a live row that does not decode, overflow rows
-    kRowCount,     // stored count against live rows
-    kLongValue,    // memo/OLE chains
-    kIndexTree,    // index pages and tree shape
-    kIndexEntry,   // entries against rows: dangling, missing, duplicated
-    kIndexKey,     // stored key differs from the computed one
-    kIndexUnique,  // two equal keys in a unique index
+    kFile,          // length, header, unreadable pages
+    kCatalog,       // MSysObjects
+    kTableDef,      // definition chain and contents
+    kUsageMap,      // a map row, its bitmap pages, map consistency
+    kPageUse,       // a page used twice, used but free, leaked
+    kDataPage,      // header, row offset table, free space
+    kRow,           // a live row that does not decode, overflow rows
+    kRowCount,      // stored count against live rows
+    kLongValue,     // memo/OLE chains
+    kIndexTree,     // index pages and tree shape
+    kIndexEntry,    // entries against rows: dangling, missing, duplicated
+    kIndexKey,      // stored key differs from the computed one
+    kDuplicateKey,  // two equal keys in a unique index
 };
 
 const char* FindingKindName(FindingKind kind);
