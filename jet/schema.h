@@ -121,6 +121,9 @@ struct TableDef {
     uint16_t max_cols = 0;  // next col_num
     uint16_t num_var_cols = 0;
     std::vector<ColumnDef> columns;  // sorted by col_num
+    // col_num of each column descriptor in the order the definition stores them, which is the
+    // order Access lists the fields in (not always col_num order). Empty: col_num order.
+    std::vector<uint16_t> descriptor_order;
     std::vector<RealIndexDef> real_indexes;
     std::vector<LogicalIndexDef> indexes;
     uint32_t owned_map = 0;  // row pointer

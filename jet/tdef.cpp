@@ -168,6 +168,7 @@ TableDef ParseTableDef(ByteSpan def, Version version, uint16_t code_page) {
         off += 10;
     }
 
+    for (const ColumnDef& c : t.columns) t.descriptor_order.push_back(c.col_num);
     std::stable_sort(t.columns.begin(), t.columns.end(),
                      [](const ColumnDef& a, const ColumnDef& b) { return a.col_num < b.col_num; });
     return t;
