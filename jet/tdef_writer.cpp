@@ -119,6 +119,28 @@ Bytes EncodeTdefName(const std::string& utf8, Version v, uint16_t code_page) {
     return out;
 }
 
+// Positions in def.columns of the descriptors in the order to write them: the stored order of a
+// definition read from a file (Access lists the fields in it), else col_num order.
+std::vector<size_t> DescriptorOrder(const TableDef& def) {
+    std::vector<size_t> order;
+    std::vector<bool> used(def.columns.size(), false);
+    if (def.descriptor_order.size() == def.columns.size()) {
+        for (uint16_t number : def.descriptor_order) {
+            for (size_t i = 0; i < def.columns.size(); ++i) {
+                if (used[i] || def.columns[i].col_num != number) continue;
+                used[i] = true;
+                order.push_back(i);
+                break;
+            }
+        }
+    }
+    if (order.size() != def.columns.size()) {
+        order.clear();
+        for (size_t i = 0; i < def.columns.size(); ++i) order.push_back(i);
+    }
+    return order;
+}
+
 }  // namespace
 
 TdefLayout TdefLayout::For(Version v) {
@@ -166,6 +188,9 @@ Bytes SerializeTableDef(const TableDef& def, Version v, uint16_t code_page) {
     uint16_t num_var = 0;
     for (const auto& c : def.columns)
         if (!c.fixed()) ++num_var;
+    // A stored definition counts the variable columns deleted since (Jet sizes the offset
+    // table of new rows by it): keep its count.
+    if (!fresh) num_var = std::max(num_var, def.num_var_cols);
     if (jet3) {
         PutU32(&out[0x0C], def.row_count);
         PutU32(&out[0x10], def.autonumber);
@@ -190,9 +215,10 @@ Bytes SerializeTableDef(const TableDef& def, Version v, uint16_t code_page) {
         AppendU32(out, r.unique_count);
         if (!jet3) AppendU32(out, 0);
     }
-    for (const auto& c : def.columns) AppendColumn(out, c, v, L.column);
-    for (const auto& c : def.columns) {
-        Bytes name = EncodeTdefName(c.name, v, code_page);
+    const std::vector<size_t> order = DescriptorOrder(def);
+    for (size_t i : order) AppendColumn(out, def.columns[i], v, L.column);
+    for (size_t i : order) {
+        Bytes name = EncodeTdefName(def.columns[i].name, v, code_page);
         out.insert(out.end(), name.begin(), name.end());
     }
     for (const auto& r : def.real_indexes) AppendRealIndex(out, r, v, L.real_index);

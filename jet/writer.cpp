@@ -168,12 +168,21 @@ uint32_t DatabaseWriter::AddTable(TableDef def) {
     t.def = std::move(def);
     // Size with placeholder pointers: pointers and counts have fixed sizes, so the definition
     // takes the same pages once they are filled in.
-    t.def.long_value_maps.clear();
-    for (size_t i = 0; i < t.def.columns.size(); ++i) {
-        if (!t.def.columns[i].long_value()) continue;
-        t.lv_columns.push_back(i);
-        t.def.long_value_maps.push_back({t.def.columns[i].col_num, 0, 0});
+    for (size_t i = 0; i < t.def.columns.size(); ++i)
+        if (t.def.columns[i].long_value()) t.lv_columns.push_back(i);
+    // A stored definition lists the long-value columns' maps in an order of its own: keep it.
+    std::vector<size_t> stored;
+    for (const LongValueColumnMaps& lm : t.def.long_value_maps) {
+        for (size_t i : t.lv_columns) {
+            if (t.def.columns[i].col_num != lm.col_num) continue;
+            if (std::find(stored.begin(), stored.end(), i) == stored.end()) stored.push_back(i);
+            break;
+        }
     }
+    if (stored.size() == t.lv_columns.size() && stored.size() == t.def.long_value_maps.size())
+        t.lv_columns = std::move(stored);
+    t.def.long_value_maps.clear();
+    for (size_t i : t.lv_columns) t.def.long_value_maps.push_back({t.def.columns[i].col_num, 0, 0});
     t.tdef_length = SerializeTableDef(t.def, m.version(), m.code_page()).size();
     uint32_t count = TdefPageCount(t.tdef_length, m.version());
     uint32_t first = m.sink->Allocate(count);
