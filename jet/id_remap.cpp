@@ -23,6 +23,17 @@ constexpr IdColumn kIdColumns[] = {
 
 }  // namespace
 
+void IdRemap::Add(uint32_t old_id, uint32_t new_id) {
+    map_[old_id] = new_id;
+    new_ids_.insert(new_id);
+}
+
+uint32_t IdRemap::Map(uint32_t id) const {
+    if (auto it = map_.find(id); it != map_.end()) return it->second;
+    if (new_ids_.count(id)) return 0x00FFFFFFu - id;
+    return id;
+}
+
 std::optional<uint32_t> IdRemap::Find(uint32_t old_id) const {
     auto it = map_.find(old_id);
     if (it == map_.end()) return std::nullopt;
@@ -47,9 +58,9 @@ size_t RowIdRewriter::Rewrite(Row& row) const {
         if (v == nullptr) continue;
         // Long values are signed 32-bit; ids are their bit patterns.
         const auto old_id = static_cast<uint32_t>(static_cast<int32_t>(*v));
-        const std::optional<uint32_t> new_id = remap_.Find(old_id);
-        if (!new_id || *new_id == old_id) continue;
-        *v = static_cast<int32_t>(*new_id);
+        const uint32_t new_id = remap_.Map(old_id);
+        if (new_id == old_id) continue;
+        *v = static_cast<int32_t>(new_id);
         ++changed;
     }
     return changed;

@@ -12,12 +12,16 @@
 // (containers 0x0F00000x, MSysDb 0x10000000, the synthetic ids from 0x80000000 of queries,
 // forms, relationships ...) are never page numbers (pages stay below 2^24), so they are never
 // found in the map and stay as they are.
+//
+// Limits: a stale reference moved out of the page range (see Map) could meet another stale
+// reference that already held that number; both would then name nothing, as before.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "jet/schema.h"
@@ -27,15 +31,20 @@ namespace jet {
 
 class IdRemap {
   public:
-    void Add(uint32_t old_id, uint32_t new_id) { map_[old_id] = new_id; }
+    void Add(uint32_t old_id, uint32_t new_id);
     // The new id of a table id of the source; nothing for any other id.
     std::optional<uint32_t> Find(uint32_t old_id) const;
-    // The new id when `id` is a table id of the source, else `id` itself.
-    uint32_t Map(uint32_t id) const { return Find(id).value_or(id); }
+    // The id a reference to `id` holds in the output. A table's id becomes its new id. A stale
+    // reference (to a table deleted long ago, as Access leaves in MSysACEs and the NavPane
+    // tables) keeps its number, unless that number now names one of the new tables: then it
+    // moves to 0xFFFFFF - id, past the pages of any Jet file (at most 2^19), so it still names
+    // nothing. Every other id stays as it is.
+    uint32_t Map(uint32_t id) const;
     size_t size() const { return map_.size(); }
 
   private:
     std::unordered_map<uint32_t, uint32_t> map_;
+    std::unordered_set<uint32_t> new_ids_;
 };
 
 // Rewrites the object ids held in the rows of one table. Built once per table; tables without

@@ -1,0 +1,473 @@
+// Compaction on databases made for the purpose (the corpus runs in corpus_compact_test.cpp):
+// bloated files of both versions shrink to their live rows, AutoNumber seeds are kept or
+// raised, encoded files come out in clear, ids and their references are renumbered together,
+// and every failure (existing destination, missing or damaged source, wrong password, source in
+// use, a file-system error at any step) leaves no destination and an unchanged source.
+#include "jet/compact.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "compact_test_util.h"
+#include "corpus_test_util.h"
+#include "jet/bytes.h"
+#include "jet/content_checksum.h"
+#include "jet/data_page.h"
+#include "jet/database.h"
+#include "jet/error.h"
+#include "jet/fault_env.h"
+#include "jet/fixtures.h"
+#include "jet/header.h"
+#include "jet/id_remap.h"
+#include "jet/rebuild.h"
+#include "jet/sample.h"
+#include "jet/system_tables.h"
+#include "writer_test_util.h"
+
+namespace jet {
+namespace {
+
+using testing::ReadBack;
+using testing::ReadWholeFile;
+using testing::TempFolder;
+
+const Version kVersions[] = {Version::kJet3, Version::kJet4};
+
+void WriteWholeFile(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+int ErrorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const JetError& e) {
+        return e.number();
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The pieces: content digests, id remapping, page 0.
+
+TEST(ContentChecksum, SameRowsInAnyOrderAndNothingElse) {
+    const Row a{int64_t{1}, std::u16string(u"x"), std::monostate{}};
+    const Row b{int64_t{2}, std::u16string(u""), Bytes{1, 2, 3}};
+    ContentChecksum ab, ba;
+    ab.Add(a);
+    ab.Add(b);
+    ba.Add(b);
+    ba.Add(a);
+    EXPECT_EQ(ab, ba);
+    EXPECT_EQ(ab.rows(), 2u);
+
+    // Each of these differs from `a` in one way a lossy copy could.
+    const std::vector<Row> near{
+        {int64_t{1}, std::u16string(u"x"), std::u16string(u"")},  // null became empty
+        {int64_t{1}, std::u16string(u"X"), std::monostate{}},     // text changed
+        {1.0, std::u16string(u"x"), std::monostate{}},            // Long became Double
+        {int64_t{1}, std::u16string(u"x")},                       // a column lost
+        {int64_t{1}, std::u16string(u"x"), Bytes{}},              // null became empty binary
+    };
+    ContentChecksum one;
+    one.Add(a);
+    for (const Row& r : near) {
+        ContentChecksum other;
+        other.Add(r);
+        EXPECT_NE(one, other) << other.ToString();
+    }
+    ContentChecksum twice;
+    twice.Add(a);
+    twice.Add(a);
+    EXPECT_NE(twice, one);
+}
+
+TEST(IdRemap, TablesMoveStaleReferencesStayStaleOthersStay) {
+    IdRemap remap;
+    remap.Add(9, 2);
+    remap.Add(40, 7);
+    EXPECT_EQ(remap.Map(9), 2u);
+    EXPECT_EQ(remap.Map(40), 7u);
+    EXPECT_EQ(remap.Map(0x0F000001u), 0x0F000001u);  // container
+    EXPECT_EQ(remap.Map(0x80000005u), 0x80000005u);  // synthetic
+    EXPECT_EQ(remap.Map(15), 15u);                   // stale, names nothing in the output
+    // Stale, and would name a table of the output: moved past every page.
+    EXPECT_EQ(remap.Map(7), 0x00FFFFFFu - 7);
+    EXPECT_FALSE(remap.Find(7));
+}
+
+TEST(IdRemap, RewritesTheIdColumnsOfTheTablesThatHoldIds) {
+    IdRemap remap;
+    remap.Add(12, 6);
+    TableDef aces = SystemTableDef(SystemTable::kAces, Version::kJet4);
+    aces.name = "MSysACEs";
+    RowIdRewriter rewriter(aces, remap);
+    ASSERT_TRUE(rewriter.active());
+    Row row = AceRow(12, Bytes{2, 3}, 1048575, false);
+    Row synthetic = AceRow(0x80000002u, Bytes{2, 3}, 1048575, false);
+    const Row synthetic_before = synthetic;
+    EXPECT_EQ(rewriter.Rewrite(row), 1u);
+    EXPECT_EQ(std::get<int64_t>(row[0]), 6);
+    EXPECT_EQ(rewriter.Rewrite(synthetic), 0u);
+    EXPECT_EQ(synthetic, synthetic_before);
+
+    TableDef user = SampleClientesDef();
+    user.name = "clientes";
+    EXPECT_FALSE(RowIdRewriter(user, remap).active());
+
+    TableDef with_fk = SamplePedidosDef();
+    LogicalIndexDef fk;
+    fk.name = "clientespedidos";
+    fk.kind = IndexKind::kForeignKey;
+    fk.rel_table_page = 12;
+    with_fk.indexes.push_back(fk);
+    EXPECT_TRUE(RemapForeignKeys(with_fk, remap));
+    EXPECT_EQ(with_fk.indexes.back().rel_table_page, 6u);
+    with_fk.indexes.back().rel_table_page = 99;  // a table that does not exist
+    std::string dangling;
+    EXPECT_FALSE(RemapForeignKeys(with_fk, remap, &dangling));
+    EXPECT_EQ(dangling, "clientespedidos");
+}
+
+TEST(RebuiltHeader, ClearPagesCleanCommitWordsEverythingElseKept) {
+    for (Version v : kVersions) {
+        DatabaseHeader source = NewDatabaseHeader(v);
+        source.encryption_key = 0x1234;
+        const size_t commit = v == Version::kJet3 ? 0x600 : 0xE00;
+        source.raw[commit] = 0x1D;      // entry 0 (as in the source)
+        source.raw[commit + 6] = 0x2C;  // entry 3: a user left it marked
+        source.raw[commit + 7] = 0x02;
+        source.raw[0x30] = 0x5A;  // an unknown byte
+        const DatabaseHeader out = RebuiltHeader(source);
+        EXPECT_EQ(out.encryption_key, 0u);
+        EXPECT_EQ(out.raw[commit], 0x1D);
+        EXPECT_EQ(out.raw[commit + 6], 0x00);
+        EXPECT_EQ(out.raw[commit + 7], 0x01);
+        EXPECT_EQ(out.raw[0x30], 0x5A);
+        Bytes a = source.raw, b = out.raw;
+        for (size_t i = commit + 4; i < commit + 512; ++i) a[i] = b[i] = 0;
+        EXPECT_EQ(a, b);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Whole compactions.
+
+// A bloated sample shrinks to its live rows, reads back row for row, passes the strict checker
+// and compacts again to the same bytes; a tiny sort budget makes every index spill to runs.
+TEST(Compact, BloatedSampleShrinksToItsLiveRows) {
+    for (Version v : kVersions) {
+        SCOPED_TRACE(v == Version::kJet3 ? "Jet3" : "Jet4");
+        TempFolder dir;
+        SampleOptions sample;
+        sample.version = v;
+        sample.rows = 2000;
+        sample.bloat = true;
+        CreateSample(Env::Default(), dir / "src.mdb", sample);
+        const Bytes source_bytes = ReadWholeFile(dir / "src.mdb");
+
+        CompactOptions options;
+        options.sort_memory = 16 * 1024;
+        std::vector<std::pair<uint64_t, uint64_t>> progress;
+        options.progress = [&](uint64_t done, uint64_t total) {
+            progress.emplace_back(done, total);
+        };
+        CompactReport report;
+        CompactDatabase(Env::Default(), dir / "src.mdb", dir / "out.mdb", options, &report);
+
+        EXPECT_EQ(ReadWholeFile(dir / "src.mdb"), source_bytes);
+        // Deleted rows and free pages: about a sixth of this sample's pages.
+        EXPECT_LT(report.pages_after * 10, report.pages_before * 9) << "at least a tenth smaller";
+        EXPECT_EQ(std::filesystem::file_size(dir / "out.mdb"),
+                  uint64_t{report.pages_after} * PageSize(v));
+        for (const char* table : {"pedidos", "clientes"}) {
+            EXPECT_EQ(ReadBack(dir / "out.mdb", table), ReadBack(dir / "src.mdb", table)) << table;
+        }
+        bool found = false;
+        for (const CompactedTable& t : report.tables) {
+            if (t.name != "pedidos") continue;
+            found = true;
+            EXPECT_EQ(t.rows, sample.rows);
+        }
+        EXPECT_TRUE(found);
+
+        CheckOptions strict;
+        strict.strict = true;
+        const CheckReport checked = CheckFile(Env::Default(), dir / "out.mdb", strict);
+        EXPECT_TRUE(checked.clean()) << FormatReport(checked);
+
+        // Progress: never backwards, never past the total, and complete at the end.
+        ASSERT_FALSE(progress.empty());
+        for (size_t i = 1; i < progress.size(); ++i) {
+            EXPECT_GE(progress[i].first, progress[i - 1].first);
+            EXPECT_LE(progress[i].first, progress[i].second);
+        }
+        EXPECT_EQ(progress.back().first, progress.back().second);
+
+        CompactDatabase(Env::Default(), dir / "out.mdb", dir / "again.mdb");
+        EXPECT_EQ(ReadWholeFile(dir / "again.mdb"), ReadWholeFile(dir / "out.mdb"));
+        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"again.mdb", "out.mdb", "src.mdb"}));
+    }
+}
+
+// Offset of the AutoNumber seed in a table's first definition page.
+size_t SeedOffset(Version v) {
+    return v == Version::kJet3 ? 0x10 : 0x14;
+}
+
+TEST(Compact, AutoNumberSeedIsKeptOrRaisedNeverLowered) {
+    for (Version v : kVersions) {
+        TempFolder dir;
+        SampleOptions sample;
+        sample.version = v;
+        sample.rows = 50;
+        CreateSample(Env::Default(), dir / "src.mdb", sample);
+        auto find = [&](const std::string& path) {
+            auto db = DatabaseView::Open(Env::Default(), path);
+            return db->ReadTable("pedidos");
+        };
+        const TableDef pedidos = find(dir / "src.mdb");
+        ASSERT_EQ(pedidos.autonumber, 50u);
+
+        // Seed above every value (rows deleted at the end of the table): kept.
+        Bytes bytes = ReadWholeFile(dir / "src.mdb");
+        const size_t at = size_t{pedidos.tdef_page} * PageSize(v) + SeedOffset(v);
+        PutU32(bytes, at, 900);
+        WriteWholeFile(dir / "high.mdb", bytes);
+        CompactDatabase(Env::Default(), dir / "high.mdb", dir / "high-out.mdb");
+        EXPECT_EQ(find(dir / "high-out.mdb").autonumber, 900u);
+
+        // Seed below the largest value (a stale seed): raised, so Jet never hands out a
+        // number that is already there.
+        PutU32(bytes, at, 3);
+        WriteWholeFile(dir / "low.mdb", bytes);
+        CompactDatabase(Env::Default(), dir / "low.mdb", dir / "low-out.mdb");
+        EXPECT_EQ(find(dir / "low-out.mdb").autonumber, 50u);
+    }
+}
+
+// An encoded (RC4) database: every page but page 0 encrypted with the key of page 0.
+void EncodeDatabase(const std::string& path, uint32_t key) {
+    std::vector<Bytes> pages;
+    {
+        auto file = MdbFile::Open(Env::Default(), path);
+        for (uint32_t p = 1; p < file->page_count(); ++p) pages.push_back(file->ReadPage(p));
+        DatabaseHeader header = file->header();
+        header.encryption_key = key;
+        Bytes bytes = ReadWholeFile(path);
+        const Bytes page0 = EncodeHeader(header);
+        std::copy(page0.begin(), page0.end(), bytes.begin());
+        WriteWholeFile(path, bytes);
+    }
+    OpenOptions writable;
+    writable.writable = true;
+    auto file = MdbFile::Open(Env::Default(), path, writable);
+    ASSERT_TRUE(file->encrypted());
+    for (uint32_t p = 1; p < file->page_count(); ++p) file->WritePage(p, pages[p - 1]);
+}
+
+TEST(Compact, EncodedSourceComesOutInClear) {
+    for (Version v : kVersions) {
+        TempFolder dir;
+        CreateTavoFixture(Env::Default(), dir / "plain.mdb", v, TavoFlag::kBoolean);
+        std::filesystem::copy_file(dir / "plain.mdb", dir / "coded.mdb");
+        EncodeDatabase(dir / "coded.mdb", 0x5EED1234u);
+        ASSERT_NE(ReadWholeFile(dir / "coded.mdb"), ReadWholeFile(dir / "plain.mdb"));
+
+        CompactDatabase(Env::Default(), dir / "coded.mdb", dir / "out.mdb");
+        auto out = MdbFile::Open(Env::Default(), dir / "out.mdb");
+        EXPECT_FALSE(out->encrypted());
+        EXPECT_EQ(ReadBack(dir / "out.mdb", "tavo"), ReadBack(dir / "plain.mdb", "tavo"));
+        testing::ExpectDefinitionsCarriedOver(dir / "coded.mdb", dir / "out.mdb");
+    }
+}
+
+// The committed jackcess and mdb-reader files were written by Access: their tables move, and
+// their permissions, foreign keys and NavPane rows move with them.
+TEST(Compact, TableIdsAndTheirReferencesMoveTogether) {
+    TempFolder dir;
+    int moved = 0;
+    for (const auto& e : std::filesystem::directory_iterator(testing::TestDataDir() / "files")) {
+        if (e.path().extension() != ".mdb") continue;
+        const std::string name = e.path().filename().string();
+        const std::string pw = testing::CorpusPassword(e.path());
+        CompactOptions options;
+        options.password = pw;
+        CompactReport report;
+        CompactDatabase(Env::Default(), e.path().string(), dir / name, options, &report);
+        for (const CompactedTable& t : report.tables) moved += t.old_id != t.new_id ? 1 : 0;
+        EXPECT_EQ(testing::ListDifferences(testing::ResolvedReferences(e.path().string(), pw),
+                                           testing::ResolvedReferences(dir / name, pw)),
+                  "")
+            << name;
+    }
+    EXPECT_GT(moved, 10);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Failures: a Jet number, no destination, the source untouched.
+
+class CompactFailure : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        CreateTavoFixture(Env::Default(), dir_ / "src.mdb", Version::kJet4, TavoFlag::kBoolean);
+        source_ = ReadWholeFile(dir_ / "src.mdb");
+    }
+    // Compacts src.mdb (or `source`) into out.mdb; returns the Jet error number (0 = none).
+    int Compact(const std::string& source = "src.mdb", const CompactOptions& options = {}) {
+        return ErrorOf(
+            [&] { CompactDatabase(Env::Default(), dir_ / source, dir_ / "out.mdb", options); });
+    }
+    void ExpectNothingWritten() {
+        EXPECT_FALSE(std::filesystem::exists(dir_ / "out.mdb"));
+        for (const std::string& name : dir_.Entries())
+            EXPECT_TRUE(name == "src.mdb" || name == "bad.mdb" || name == "src.ldb")
+                << name << " left behind";
+        EXPECT_EQ(ReadWholeFile(dir_ / "src.mdb"), source_);
+    }
+    TempFolder dir_;
+    Bytes source_;
+};
+
+TEST_F(CompactFailure, ExistingDestinationIsNotTouched) {
+    WriteWholeFile(dir_ / "out.mdb", Bytes{'k', 'e', 'e', 'p'});
+    EXPECT_EQ(Compact(), kDatabaseExists);
+    EXPECT_EQ(ReadWholeFile(dir_ / "out.mdb"), (Bytes{'k', 'e', 'e', 'p'}));
+    EXPECT_EQ(dir_.Entries(), (std::vector<std::string>{"out.mdb", "src.mdb"}));
+}
+
+TEST_F(CompactFailure, MissingSourceOrFolderAndNotADatabase) {
+    EXPECT_EQ(Compact("none.mdb"), kFileNotFound);
+    EXPECT_EQ(
+        ErrorOf([&] { CompactDatabase(Env::Default(), dir_ / "src.mdb", dir_ / "no/out.mdb"); }),
+        kNotValidPath);
+    WriteWholeFile(dir_ / "bad.mdb", Bytes(8192, 'x'));
+    EXPECT_EQ(Compact("bad.mdb"), kUnrecognizedFormat);
+    ExpectNothingWritten();
+}
+
+TEST_F(CompactFailure, DamagedRowIsRefusedWith3343) {
+    // The first row of tavo's first data page claims 65535 columns: it cannot be decoded.
+    TableDef tavo;
+    uint32_t page = 0;
+    {
+        auto db = DatabaseView::Open(Env::Default(), dir_ / "src.mdb");
+        tavo = db->ReadTable("tavo");
+        TableScanner scanner(db->file(), tavo);
+        ASSERT_TRUE(scanner.Next());
+        page = scanner.location().page;
+    }
+    Bytes bytes = source_;
+    const size_t base = size_t{page} * 4096;
+    const uint16_t first_row =
+        U16(bytes, base + DataPageRowCountOffset(Version::kJet4) + 2) & kRowOffsetMask;
+    PutU16(bytes, base + first_row, 0xFFFF);
+    WriteWholeFile(dir_ / "bad.mdb", bytes);
+    EXPECT_EQ(Compact("bad.mdb"), kUnrecognizedFormat);
+    ExpectNothingWritten();
+}
+
+TEST_F(CompactFailure, UniqueIndexWithDuplicateKeysIsRefusedWith3343) {
+    // Two rows with the same primary key: the index cannot be rebuilt as the source declares it.
+    TableDef tavo;
+    std::vector<RowLocation> rows;
+    {
+        auto db = DatabaseView::Open(Env::Default(), dir_ / "src.mdb");
+        tavo = db->ReadTable("tavo");
+        TableScanner scanner(db->file(), tavo);
+        while (scanner.Next()) rows.push_back(scanner.location());
+    }
+    ASSERT_GE(rows.size(), 2u);
+    // id is the first fixed column (a Long at the start of the fixed area).
+    Bytes bytes = source_;
+    auto row_start = [&](const RowLocation& at) {
+        const size_t base = size_t{at.page} * 4096;
+        return base + (U16(bytes, base + DataPageRowCountOffset(Version::kJet4) + 2 + 2 * at.row) &
+                       kRowOffsetMask);
+    };
+    PutU32(bytes, row_start(rows[1]) + 2, U32(bytes, row_start(rows[0]) + 2));
+    WriteWholeFile(dir_ / "bad.mdb", bytes);
+    try {
+        CompactDatabase(Env::Default(), dir_ / "bad.mdb", dir_ / "out.mdb");
+        FAIL() << "compacted a file whose primary key repeats";
+    } catch (const JetError& e) {
+        EXPECT_EQ(e.number(), kUnrecognizedFormat);
+        EXPECT_NE(std::string(e.what()).find("duplicate"), std::string::npos) << e.what();
+    }
+    ExpectNothingWritten();
+}
+
+TEST_F(CompactFailure, PasswordIsNeeded) {
+    const std::string file = "mdbreader-V2003_with-password.mdb";
+    std::filesystem::copy_file(testing::TestDataDir() / "files" / file, dir_ / "bad.mdb");
+    EXPECT_EQ(Compact("bad.mdb"), kNotValidPassword);
+    CompactOptions wrong;
+    wrong.password = "wrong";
+    EXPECT_EQ(Compact("bad.mdb", wrong), kNotValidPassword);
+    ExpectNothingWritten();
+    CompactOptions right;
+    right.password = "password";
+    EXPECT_EQ(Compact("bad.mdb", right), 0);
+    // The output keeps the password.
+    EXPECT_EQ(ErrorOf([&] { MdbFile::Open(Env::Default(), dir_ / "out.mdb"); }), kNotValidPassword);
+}
+
+TEST_F(CompactFailure, SourceInUseIsRefusedWith3045) {
+    {
+        auto user = Database::Open(Env::Default(), dir_ / "src.mdb");
+        EXPECT_EQ(Compact(), kFileInUse);
+        ExpectNothingWritten();
+    }
+    std::filesystem::remove(dir_ / "src.ldb");
+    EXPECT_EQ(Compact(), 0);
+}
+
+// Every file-system operation of a compaction fails in turn (disk full, I/O error): each time
+// the error carries a Jet number, no destination and no temporary file is left, and the source
+// is unchanged.
+TEST_F(CompactFailure, FailureAtAnyStepLeavesNoDestination) {
+    FaultInjectingEnv env(Env::Default());
+    CompactOptions options;
+    options.sort_memory = 256;  // sort runs on disk too
+    CompactDatabase(&env, dir_ / "src.mdb", dir_ / "count.mdb", options);
+    const uint64_t operations = env.operations();
+    std::filesystem::remove(dir_ / "count.mdb");
+    ASSERT_GT(operations, 20u);
+    for (uint64_t n = 1; n <= operations; ++n) {
+        SCOPED_TRACE("failing operation " + std::to_string(n) + " of " +
+                     std::to_string(operations));
+        env.Reset();
+        env.FailAt(n, n % 2 ? ENOSPC : EIO);
+        int error = 0;
+        std::string text;
+        try {
+            CompactDatabase(&env, dir_ / "src.mdb", dir_ / "out.mdb", options);
+        } catch (const JetError& e) {
+            error = e.number();
+            text = e.what();
+        }
+        if (error == 0) {
+            // Only a failure while removing a spent sort run goes unnoticed.
+            EXPECT_TRUE(std::filesystem::exists(dir_ / "out.mdb"));
+            std::filesystem::remove(dir_ / "out.mdb");
+        } else {
+            EXPECT_TRUE(error == kDiskFull || error == kDiskOrNetworkError ||
+                        error == kDiskReadError || error == kNotValidPath ||
+                        error == kCannotOpenFile)
+                << error << " " << text;
+        }
+        // A temporary file survives only when removing it was the operation that failed.
+        for (const std::string& name : dir_.Entries()) {
+            if (name == "src.mdb") continue;
+            EXPECT_NE(name, "out.mdb");
+            std::filesystem::remove(dir_ / name);
+        }
+        EXPECT_EQ(ReadWholeFile(dir_ / "src.mdb"), source_);
+    }
+}
+
+}  // namespace
+}  // namespace jet

@@ -1,0 +1,233 @@
+// Comparisons of a compacted file with its source, shared by the compaction tests on the
+// committed files and on the corpus:
+//   - what independent readers print: mdb-export (the golden dump format), mdb-schema (sorted),
+//     mdb-reader through Node (every table, rows sorted);
+//   - what the rows do not show: page 0 and the table definitions byte for byte, with only the
+//     fields a rebuild must recompute masked, and every reference to an object id resolved to
+//     the object's name (so that renumbered tables compare equal when the references followed).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "jet/catalog.h"
+#include "jet/mdb_file.h"
+#include "jet/table_reader.h"
+#include "jet/tdef.h"
+#include "jet/text_codec.h"
+#include "writer_test_util.h"
+
+namespace jet::testing {
+
+inline bool HaveMdbTools() {
+    return HaveCommand("mdb-export") && HaveCommand("mdb-tables") && HaveCommand("mdb-schema");
+}
+
+// The dump of every user table in the format of the corpus's golden/ files.
+inline std::string GoldenStyleDump(const std::string& path) {
+    int status = 0;
+    std::vector<std::string> tables =
+        SplitLines(RunCommand("mdb-tables -1 " + Quote(path), &status));
+    std::sort(tables.begin(), tables.end());
+    std::string out;
+    for (const std::string& t : tables) {
+        if (t.empty()) continue;
+        out += "=== TABLE " + t + " ===\n";
+        std::vector<std::string> lines = SplitLines(
+            RunCommand("LC_ALL=C.UTF-8 mdb-export -D '%Y-%m-%d %H:%M:%S' -T '%Y-%m-%d %H:%M:%S' "
+                       "-b hex " +
+                           Quote(path) + " " + Quote(t) + " 2>/dev/null",
+                       &status));
+        std::sort(lines.begin(), lines.end());
+        for (const std::string& l : lines) out += l + "\n";
+    }
+    return out;
+}
+
+// mdb-schema's output with its lines sorted (tables come out in storage order).
+inline std::string SortedSchema(const std::string& path) {
+    int status = 0;
+    std::vector<std::string> lines =
+        SplitLines(RunCommand("mdb-schema " + Quote(path) + " 2>&1", &status));
+    std::sort(lines.begin(), lines.end());
+    std::string out;
+    for (const std::string& l : lines) out += l + "\n";
+    return out;
+}
+
+// Every user table as mdb-reader reads it (tests/node/dump_database.mjs); empty when Node or
+// mdb-reader is not installed.
+inline bool HaveNodeOracle() {
+    return !NodeOracleScript().empty();
+}
+inline std::string NodeDump(const std::string& path, const std::string& pw = {}) {
+    const std::string script =
+        std::filesystem::path(NodeOracleScript()).parent_path() / "dump_database.mjs";
+    int status = 0;
+    return RunCommand(
+        "node " + Quote(script) + " " + Quote(path) + (pw.empty() ? "" : " " + Quote(pw)) + " 2>&1",
+        &status);
+}
+
+inline std::unique_ptr<MdbFile> OpenForTest(const std::string& path, const std::string& pw) {
+    OpenOptions o;
+    o.password = pw;
+    return MdbFile::Open(Env::Default(), path, o);
+}
+
+inline int ColumnAt(const TableDef& t, const std::string& name) {
+    for (size_t i = 0; i < t.columns.size(); ++i)
+        if (NamesEqual(t.columns[i].name, name)) return static_cast<int>(i);
+    return -1;
+}
+
+// Every reference to an object id, as text with the id replaced by the object's name:
+// MSysACEs rows, foreign keys, NavPane rows, and the catalog's table rows themselves.
+inline std::vector<std::string> ResolvedReferences(const std::string& path,
+                                                   const std::string& pw = {}) {
+    auto file = OpenForTest(path, pw);
+    const Catalog catalog = Catalog::Read(*file);
+    auto name_of = [&](int64_t id) -> std::string {
+        const CatalogEntry* e = catalog.FindById(static_cast<uint32_t>(id));
+        if (e == nullptr) return std::string("<no object>");
+        return e->name + "/" + std::to_string(e->type);
+    };
+    std::vector<std::string> refs;
+    for (const CatalogEntry* e : catalog.Tables(true)) {
+        TableDef t = ReadTableDef(*file, e->tdef_page());
+        t.name = e->name;
+        if (e->id != e->tdef_page()) refs.push_back("id is not the definition page: " + e->name);
+        for (const LogicalIndexDef& l : t.indexes)
+            if (l.rel_table_page != 0)
+                refs.push_back("FK " + t.name + "." + l.name + " -> " + name_of(l.rel_table_page));
+        struct IdColumn {
+            const char* table;
+            const char* column;
+        };
+        for (IdColumn ic :
+             {IdColumn{"MSysACEs", "ObjectId"}, IdColumn{"MSysNavPaneObjectIDs", "Id"},
+              IdColumn{"MSysNavPaneGroupToObjects", "ObjectID"}}) {
+            if (!NamesEqual(t.name, ic.table)) continue;
+            const int col = ColumnAt(t, ic.column);
+            if (col < 0) continue;
+            ForEachRow(*file, t, [&](const RowLocation&, const Row& row) {
+                std::string line =
+                    std::string(ic.table) + " " +
+                    name_of(std::holds_alternative<int64_t>(row[col]) ? std::get<int64_t>(row[col])
+                                                                      : -1);
+                for (size_t i = 0; i < row.size(); ++i) {
+                    if (static_cast<int>(i) == col) continue;
+                    line += " | ";
+                    if (const auto* n = std::get_if<int64_t>(&row[i])) line += std::to_string(*n);
+                    if (const auto* b = std::get_if<Bytes>(&row[i]))
+                        for (uint8_t x : *b) line += std::to_string(x) + ".";
+                    if (const auto* s = std::get_if<std::u16string>(&row[i]))
+                        line += Utf16ToUtf8(*s);
+                    if (const auto* f = std::get_if<bool>(&row[i])) line += *f ? "T" : "F";
+                }
+                refs.push_back(line);
+            });
+        }
+    }
+    std::sort(refs.begin(), refs.end());
+    return refs;
+}
+
+// Lines only in `a` ("- ...") and only in `b` ("+ ..."); empty when the sorted lists are equal.
+inline std::string ListDifferences(const std::vector<std::string>& a,
+                                   const std::vector<std::string>& b) {
+    std::vector<std::string> only_a, only_b;
+    std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(only_a));
+    std::set_difference(b.begin(), b.end(), a.begin(), a.end(), std::back_inserter(only_b));
+    std::string out;
+    for (const auto& l : only_a) out += "- " + l.substr(0, 200) + "\n";
+    for (const auto& l : only_b) out += "+ " + l.substr(0, 200) + "\n";
+    return out;
+}
+
+// A table definition as stored, with the fields a rebuild recomputes zeroed: page headers,
+// tdef_len, row count, AutoNumber seed, usage-map pointers, index counts and roots, foreign
+// keys' related table (compared resolved, above) and long-value map pointers.
+inline Bytes MaskedDefinition(const TableDef& t, Version v) {
+    Bytes d = t.definition_raw;
+    auto zero = [&d](size_t at, size_t n) {
+        for (size_t i = at; i < at + n && i < d.size(); ++i) d[i] = 0;
+    };
+    const bool jet3 = v == Version::kJet3;
+    zero(0, 12);                  // page header, tdef_len
+    zero(jet3 ? 0x0C : 0x10, 8);  // row count, AutoNumber seed
+    zero(jet3 ? 0x23 : 0x37, 8);  // owned and free maps
+    size_t off = jet3 ? 0x2B : 0x3F;
+    for (size_t i = 0; i < t.real_indexes.size(); ++i, off += RealIndexCountSize(v))
+        zero(off, 8);  // entries and distinct keys
+    off += ColumnDescriptorSize(v) * t.columns.size();
+    for (size_t i = 0; i < t.columns.size(); ++i) {
+        const size_t len = jet3 ? d.at(off) : (d.at(off) | d.at(off + 1) << 8);
+        off += (jet3 ? 1 : 2) + len;
+    }
+    for (size_t i = 0; i < t.real_indexes.size(); ++i, off += RealIndexDefSize(v))
+        zero(off + (jet3 ? 0x1E : 0x22), 8);  // usage map, root page
+    for (size_t i = 0; i < t.indexes.size(); ++i, off += LogicalIndexDefSize(v))
+        zero(off + (jet3 ? 0x0D : 0x11), 4);  // related table
+    for (size_t i = 0; i < t.indexes.size(); ++i) {
+        const size_t len = jet3 ? d.at(off) : (d.at(off) | d.at(off + 1) << 8);
+        off += (jet3 ? 1 : 2) + len;
+    }
+    for (size_t i = 0; i < t.long_value_maps.size(); ++i, off += 10) zero(off + 2, 8);
+    return d;
+}
+
+// Where two byte strings differ ("" when equal): sizes, then the first differing offsets.
+inline std::string ByteDifferences(const Bytes& a, const Bytes& b) {
+    std::string out;
+    if (a.size() != b.size())
+        out += "sizes " + std::to_string(a.size()) + " vs " + std::to_string(b.size()) + "; ";
+    int shown = 0;
+    for (size_t i = 0; i < std::min(a.size(), b.size()) && shown < 12; ++i) {
+        if (a[i] == b[i]) continue;
+        char buf[48];
+        std::snprintf(buf, sizeof buf, "@0x%zx %02x/%02x ", i, a[i], b[i]);
+        out += buf;
+        ++shown;
+    }
+    return out;
+}
+
+// Page 0 and every table definition of `out` carry every byte of `source` they are meant to:
+// page 0 equal apart from the encryption key and the commit words of entries 2..255 (written
+// clean), definitions equal apart from MaskedDefinition's fields, AutoNumber seeds not lower.
+inline void ExpectDefinitionsCarriedOver(const std::string& source, const std::string& out,
+                                         const std::string& pw = {}) {
+    auto src = OpenForTest(source, pw);
+    auto dst = OpenForTest(out, pw);
+    const Version v = src->version();
+    ASSERT_EQ(v, dst->version());
+    Bytes h1 = src->header().raw, h2 = dst->header().raw;
+    ASSERT_EQ(h1.size(), h2.size());
+    const size_t commit = v == Version::kJet3 ? 0x600 : 0xE00;
+    for (Bytes* h : {&h1, &h2}) {
+        for (size_t i = 0x3E; i < 0x42; ++i) (*h)[i] = 0;  // encryption key
+        for (size_t i = commit + 4; i < commit + 512; ++i) (*h)[i] = 0;
+    }
+    EXPECT_EQ(ByteDifferences(h1, h2), "") << "page 0";
+    EXPECT_EQ(dst->header().encryption_key, 0u);
+
+    const Catalog c1 = Catalog::Read(*src), c2 = Catalog::Read(*dst);
+    for (const CatalogEntry* e : c1.Tables(true)) {
+        SCOPED_TRACE("table " + e->name);
+        const CatalogEntry* f = c2.FindTable(e->name);
+        ASSERT_NE(f, nullptr);
+        const TableDef a = ReadTableDef(*src, e->tdef_page());
+        const TableDef b = ReadTableDef(*dst, f->tdef_page());
+        EXPECT_EQ(ByteDifferences(MaskedDefinition(a, v), MaskedDefinition(b, v)), "")
+            << "definition of " << e->name;
+        EXPECT_GE(b.autonumber, a.autonumber);
+    }
+}
+
+}  // namespace jet::testing
