@@ -109,8 +109,16 @@ void CreateDatabase(Env* env, const std::string& path, const NewDatabase& spec) 
         }
         writer.EndRows();
         for (uint32_t d : writer.written().at(4 + i).duplicate_keys)
-            if (d != 0) Raise(3022);
-        writer.AddFreePages(t.free_pages_after, t.free_page_image);
+            if (d != 0)
+                RaiseWithDetail(
+                    3022, {},
+                    "(duplicate key in an index of table '" + spec.tables[i].def.name + "')");
+        uint32_t free_pages = t.free_pages_after;
+        if (t.free_share > 0 && t.free_share < 0.95) {
+            const double pages = writer.page_count();
+            free_pages += static_cast<uint32_t>(pages * t.free_share / (1.0 - t.free_share));
+        }
+        writer.AddFreePages(free_pages, t.free_page_image);
     }
     writer.Finish();
 }

@@ -30,8 +30,10 @@ struct NewTable {
     // For large tables, rows made on the fly: called until it returns false; set `*deleted`
     // to write the row already deleted (bloated test files).
     std::function<bool(Row& row, bool* deleted)> generate;
-    // Free pages (belonging to no table) added after this table's pages: bloat.
+    // Free pages (belonging to no table) added after this table's pages: bloat. Either a
+    // count, or a share: as many as make `free_share` (0..0.9) of the pages written so far.
     uint32_t free_pages_after = 0;
+    double free_share = 0;
     Bytes free_page_image;  // their content (page-sized), zeros when empty
 };
 

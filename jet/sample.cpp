@@ -215,9 +215,7 @@ void CreateSample(Env* env, const std::string& path, const SampleOptions& option
     };
     if (bloat) {
         // About a third of the file ends up free.
-        const uint32_t data_pages_estimate =
-            static_cast<uint32_t>(rows * (v == Version::kJet3 ? 340 : 420) / PageSize(v)) + 1;
-        pedidos.free_pages_after = data_pages_estimate / 2;
+        pedidos.free_share = 0.3;
         pedidos.free_page_image = StalePage(v, 1);
     }
     spec.tables.push_back(std::move(clientes));

@@ -23,7 +23,7 @@ Bytes InlineUsageMap(uint32_t start, size_t bitmap_bytes, const std::vector<uint
 
 UsageMapImage ReferenceUsageMap(const std::vector<uint32_t>& pages, uint32_t set_from,
                                 uint32_t set_to, Version version, size_t entries,
-                                const std::function<uint32_t()>& allocate) {
+                                const std::function<uint32_t()>& allocate, size_t covered) {
     const uint32_t per = PagesPerBitmapPage(version);
     const uint32_t ps = PageSize(version);
     UsageMapImage out;
@@ -35,7 +35,7 @@ UsageMapImage ReferenceUsageMap(const std::vector<uint32_t>& pages, uint32_t set
         const uint64_t hi = lo + per;
         const bool any_listed = next < pages.size() && pages[next] < hi;
         const bool any_range = set_from < set_to && set_from < hi && set_to > lo;
-        if (!any_listed && !any_range) continue;
+        if (!any_listed && !any_range && j >= covered) continue;
         Bytes image(ps, 0);
         image[0] = 0x05;
         image[1] = 0x01;

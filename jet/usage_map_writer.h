@@ -47,9 +47,10 @@ inline uint32_t PagesPerBitmapPage(Version v) {
 
 // A reference-map row with `entries` slots, with bits set for `pages` (sorted, unique) and for
 // every page in [set_from, set_to) (the global map marks pages past the end of the file as
-// free). A bitmap page is made only for a range holding at least one set bit.
+// free). A bitmap page is made for each of the first `covered` ranges (the global map covers
+// the whole file) and for any later range holding a set bit.
 UsageMapImage ReferenceUsageMap(const std::vector<uint32_t>& pages, uint32_t set_from,
                                 uint32_t set_to, Version version, size_t entries,
-                                const std::function<uint32_t()>& allocate);
+                                const std::function<uint32_t()>& allocate, size_t covered = 0);
 
 }  // namespace jet

@@ -164,6 +164,8 @@ uint32_t DatabaseWriter::page_count() const {
 uint32_t DatabaseWriter::AddTable(TableDef def) {
     Impl& m = *impl_;
     if (m.finished) throw std::logic_error("writer already finished");
+    // Tables are planned before rows are written: the current table's state must stay put.
+    if (m.current) throw std::logic_error("AddTable while rows are being written");
     TableState t;
     t.def = std::move(def);
     // Size with placeholder pointers: pointers and counts have fixed sizes, so the definition
@@ -461,22 +463,17 @@ void DatabaseWriter::Finish() {
         size_t next = 0;
         const uint32_t end = m.sink->page_count();
         const size_t entries = (bitmap + 4) / 4;
-        UsageMapImage image =
-            ReferenceUsageMap(m.free_pages, end,
-                              static_cast<uint32_t>(std::min<uint64_t>(
-                                  static_cast<uint64_t>(needed) * per, UINT32_MAX)),
-                              v, entries, [&]() {
-                                  if (next >= reserved.size())
-                                      throw std::logic_error("global map pages");
-                                  return reserved[next++];
-                              });
-        // Unused reserved pages (none expected) stay as empty bitmap pages.
-        for (; next < reserved.size(); ++next) {
-            Bytes empty(ps, 0);
-            empty[0] = 0x05;
-            empty[1] = 0x01;
-            m.sink->Write(reserved[next], std::move(empty));
-        }
+        const uint32_t cover = static_cast<uint32_t>(
+            std::min<uint64_t>(static_cast<uint64_t>(needed) * per, UINT32_MAX));
+        // Every range of the file gets its bitmap page, so the map covers the whole file.
+        UsageMapImage image = ReferenceUsageMap(
+            m.free_pages, end, cover, v, entries,
+            [&]() {
+                if (next >= reserved.size()) throw std::logic_error("global map pages");
+                return reserved[next++];
+            },
+            needed);
+        if (next != reserved.size()) throw std::logic_error("global map pages left unused");
         for (size_t i = 0; i < image.bitmap_pages.size(); ++i)
             m.sink->Write(image.bitmap_pages[i], std::move(image.bitmap_page_images[i]));
         global.Add(image.row);

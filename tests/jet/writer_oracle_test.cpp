@@ -309,6 +309,7 @@ TEST(WriterOracles, SampleDatabasesUnderCheckerMdbtoolsAndMdbReader) {
                 CheckReport report = CheckFile(Env::Default(), path);
                 EXPECT_TRUE(report.clean()) << FormatReport(report);
                 EXPECT_GT(report.stats.free_pages, 0u);
+                EXPECT_EQ(report.stats.leaked_pages, 0u);
             } else {
                 ExpectCleanStrict(path);
             }
