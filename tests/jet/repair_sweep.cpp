@@ -1,0 +1,314 @@
+#include "tests/jet/repair_sweep.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "jet/catalog.h"
+#include "jet/checker.h"
+#include "jet/error.h"
+#include "jet/long_value.h"
+#include "jet/repair.h"
+#include "jet/row_codec.h"
+#include "jet/table_reader.h"
+#include "jet/tdef.h"
+
+extern char** environ;
+
+namespace jet::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Tables whose rows carry object ids, renumbered by any rebuild.
+bool HoldsIds(const std::string& table) {
+    for (const char* name :
+         {"MSysObjects", "MSysACEs", "MSysNavPaneObjectIDs", "MSysNavPaneGroupToObjects"})
+        if (NamesEqual(table, name)) return true;
+    return false;
+}
+
+Bytes ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Runs a program without a shell; returns its exit status (-1 when it could not run). Its
+// standard output goes to `out` when given, else nowhere.
+int Spawn(const std::vector<std::string>& argv, std::string* out) {
+    int pipe_fds[2];
+    if (pipe(pipe_fds) != 0) return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipe_fds[1]);
+    if (spawned != 0) {
+        close(pipe_fds[0]);
+        return -1;
+    }
+    char buffer[65536];
+    ssize_t n;
+    while ((n = read(pipe_fds[0], buffer, sizeof buffer)) > 0)
+        if (out) out->append(buffer, static_cast<size_t>(n));
+    close(pipe_fds[0]);
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+std::string RowImage(const Row& row) {
+    std::string s;
+    auto put = [&s](const void* data, size_t n) { s.append(static_cast<const char*>(data), n); };
+    for (const Value& v : row) {
+        s.push_back(static_cast<char>(v.index()));
+        std::visit(
+            [&](const auto& x) {
+                using T = std::decay_t<decltype(x)>;
+                if constexpr (std::is_same_v<T, std::monostate>) {
+                } else if constexpr (std::is_same_v<T, std::u16string>) {
+                    const uint64_t n = x.size();
+                    put(&n, sizeof n);
+                    put(x.data(), x.size() * sizeof(char16_t));
+                } else if constexpr (std::is_same_v<T, Bytes>) {
+                    const uint64_t n = x.size();
+                    put(&n, sizeof n);
+                    put(x.data(), x.size());
+                } else if constexpr (std::is_same_v<T, Guid>) {
+                    put(x.data(), x.size());
+                } else if constexpr (std::is_same_v<T, Decimal>) {
+                    s.push_back(x.negative ? 1 : 0);
+                    put(x.magnitude.data(), sizeof x.magnitude);
+                } else {
+                    put(&x, sizeof x);
+                }
+            },
+            v);
+    }
+    return s;
+}
+
+Snapshot TakeSnapshot(const std::string& path, const std::string& password) {
+    Snapshot snap;
+    OpenOptions open;
+    open.password = password;
+    auto db = DatabaseView::Open(Env::Default(), path, open);
+    MdbFile& file = db->file();
+    for (const std::string& name : db->TableNames(true)) {
+        if (HoldsIds(name)) continue;
+        SnapshotTable t;
+        TableDef def;
+        try {
+            def = db->ReadTable(name);
+        } catch (const JetError&) {
+            continue;  // a table the strict read cannot take is nobody's baseline
+        }
+        t.name = name;
+        t.id = def.tdef_page;
+        t.definition_pages = def.definition_pages;
+        try {
+            TableScanner scan(file, def, ScanOptions{true});
+            while (scan.Next()) {
+                SnapshotRow r;
+                r.pages.push_back(scan.location().page);
+                r.pages.push_back(scan.data_location().page);
+                const RowLayout layout = ParseRowLayout(scan.row_bytes(), file.version(), def);
+                for (const ColumnDef& c : def.columns) {
+                    if (!c.long_value()) continue;
+                    const ColumnSlice s = LocateColumn(layout, scan.row_bytes(), c);
+                    if (!s.present || !s.not_null) continue;
+                    for (uint32_t p : LongValueRows(file, s.bytes)) r.pages.push_back(p >> 8);
+                }
+                r.image = RowImage(scan.Decode());
+                t.rows.push_back(std::move(r));
+            }
+        } catch (const JetError&) {
+            continue;  // unreadable for the strict reader: no baseline
+        }
+        snap.rows += t.rows.size();
+        snap.tables.push_back(std::move(t));
+    }
+    return snap;
+}
+
+bool HaveMdbTools() {
+    const char* path = std::getenv("PATH");
+    if (path == nullptr) return false;
+    std::string dirs = path;
+    size_t start = 0;
+    while (start <= dirs.size()) {
+        size_t end = dirs.find(':', start);
+        if (end == std::string::npos) end = dirs.size();
+        const fs::path dir = dirs.substr(start, end - start);
+        std::error_code ec;
+        if (!dir.empty() && fs::exists(dir / "mdb-export", ec) &&
+            fs::exists(dir / "mdb-tables", ec))
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+bool MdbToolsReadsEveryTable(const std::string& path, std::string& why) {
+    std::string listing;
+    // mdbtools is not built for damaged input; a time limit keeps a hang from stalling us.
+    if (Spawn({"timeout", "60", "mdb-tables", "-1", path}, &listing) != 0) {
+        why = "mdb-tables failed";
+        return false;
+    }
+    size_t start = 0;
+    while (start < listing.size()) {
+        size_t end = listing.find('\n', start);
+        if (end == std::string::npos) end = listing.size();
+        const std::string table = listing.substr(start, end - start);
+        start = end + 1;
+        if (table.empty()) continue;
+        if (Spawn({"timeout", "60", "mdb-export", path, table}, nullptr) != 0) {
+            why = "mdb-export failed on table '" + table + "'";
+            return false;
+        }
+    }
+    return true;
+}
+
+std::vector<uint32_t> SpreadTargets(const std::string& path, DamageKind kind, size_t count,
+                                    const std::string& password) {
+    const std::vector<uint32_t> all = DamageTargets(Env::Default(), path, kind, password);
+    if (all.size() <= count) return all;
+    std::vector<uint32_t> picked;
+    for (size_t i = 0; i < count; ++i) picked.push_back(all[(i * all.size()) / count]);
+    picked.erase(std::unique(picked.begin(), picked.end()), picked.end());
+    return picked;
+}
+
+Trial RunTrial(const std::string& source, const Snapshot& snapshot, const std::string& work_dir,
+               DamageKind kind, uint64_t seed, uint32_t target, const TrialOptions& options) {
+    Trial t;
+    t.file = fs::path(source).filename().string();
+    t.kind = kind;
+    t.seed = seed;
+    t.target = target;
+    const std::string path = (fs::path(work_dir) / t.file).string();
+    std::error_code ec;
+    fs::remove(path, ec);
+    fs::copy_file(source, path);
+
+    DamageOptions damage;
+    damage.seed = seed;
+    damage.page = target;
+    damage.password = options.password;
+    const DamageResult d = InjectDamage(Env::Default(), path, kind, damage);
+    t.applied = d.applied;
+    if (!d.applied) {
+        t.ok = true;
+        return t;
+    }
+    const std::set<uint32_t> damaged(d.pages.begin(), d.pages.end());
+    const Bytes before = ReadAll(path);
+
+    RepairOptions repair;
+    repair.password = options.password;
+    RepairReport report;
+    try {
+        report = RepairDatabase(Env::Default(), path, repair);
+        t.repaired = true;
+    } catch (const JetError& e) {
+        t.error = e.number();
+        t.ok = ReadAll(path) == before;
+        if (!t.ok)
+            t.problem = "failed with " + std::to_string(e.number()) + " and changed the file";
+        for (const auto& entry : fs::directory_iterator(work_dir))
+            if (entry.path() != fs::path(path)) {
+                t.ok = false;
+                t.problem += " left " + entry.path().filename().string();
+            }
+        return t;
+    } catch (const std::exception& e) {
+        t.problem = std::string("not a JetError: ") + e.what();
+        return t;
+    }
+
+    // The repaired file: checker-clean, readable by mdbtools, holding every intact row.
+    CheckOptions strict;
+    strict.strict = true;
+    const CheckReport check = CheckFile(Env::Default(), path, strict, options.password);
+    if (!check.clean()) {
+        t.problem = "checker: " + FormatReport(check).substr(0, 600);
+        return t;
+    }
+    std::string why;
+    if (options.mdbtools && !MdbToolsReadsEveryTable(path, why)) {
+        t.problem = why;
+        return t;
+    }
+    std::map<uint32_t, std::string> new_name;  // old id -> table name after the repair
+    for (const RepairedTable& r : report.tables) new_name[r.old_id] = r.name;
+    OpenOptions open;
+    open.password = options.password;
+    auto db = DatabaseView::Open(Env::Default(), path, open);
+    for (const SnapshotTable& table : snapshot.tables) {
+        bool definition_damaged = false;
+        for (uint32_t p : table.definition_pages) definition_damaged |= damaged.count(p) > 0;
+        std::multiset<std::string> intact;
+        for (const SnapshotRow& r : table.rows) {
+            bool hit = definition_damaged;
+            for (uint32_t p : r.pages) hit |= damaged.count(p) > 0;
+            if (!hit) intact.insert(r.image);
+        }
+        t.intact_rows += intact.size();
+        if (intact.empty()) continue;
+        auto it = new_name.find(table.id);
+        if (it == new_name.end()) continue;  // the table is gone: every intact row lost
+        std::multiset<std::string> found;
+        try {
+            const TableDef def = db->ReadTable(it->second);
+            for (const Row& row : db->ReadRows(def)) found.insert(RowImage(row));
+        } catch (const JetError& e) {
+            t.problem = "table '" + it->second + "' unreadable after repair: " + e.what();
+            return t;
+        }
+        for (auto i = intact.begin(); i != intact.end();) {
+            const auto range = intact.equal_range(*i);
+            const size_t want = static_cast<size_t>(std::distance(range.first, range.second));
+            t.kept_rows += std::min(want, found.count(*i));
+            i = range.second;
+        }
+    }
+    t.ok = true;
+    return t;
+}
+
+void SweepTotals::Add(const Trial& t) {
+    ++trials;
+    if (!t.applied) {
+        ++not_applicable;
+        return;
+    }
+    if (!t.ok) ++bad;
+    if (t.repaired) {
+        ++repaired;
+    } else if (t.ok) {
+        ++clean_failures;
+    }
+    intact_rows += t.intact_rows;
+    kept_rows += t.kept_rows;
+}
+
+}  // namespace jet::testing
