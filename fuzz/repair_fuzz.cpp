@@ -1,0 +1,236 @@
+// libFuzzer target: random damage to real databases, then repair, then check.
+//
+// The input picks one of the committed test files (tests/data/files) and a short program of
+// damage: injectors of damage.h with fuzzed seeds and targets, and raw patches of fuzzed bytes
+// at fuzzed offsets. The damaged file is repaired; then exactly one of two things must hold:
+//   - the repair succeeded and our checker finds the result clean, even in strict mode;
+//   - the repair failed with a JetError and the file is byte-identical to the damaged one, with
+//     nothing left beside it.
+// Anything else (a crash, a hang, a leak, undefined behaviour, another exception, a dirty
+// result) is a bug. Files live in memory behind a jet::Env, so runs are fast and repeatable.
+//
+// Build (the engine instrumented as well):
+//   CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCOMPACTADOR_FUZZ=ON \
+//     -DCOMPACTADOR_SANITIZE=ON -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link \
+//     -DCOMPACTADOR_BUILD_GUI=OFF -DCOMPACTADOR_BUILD_TESTS=OFF
+//   cmake --build build-fuzz --target repair_fuzz
+//   ./build-fuzz/fuzz/repair_fuzz -max_total_time=600 -timeout=30 FUZZ_CORPUS_DIR
+// REPAIR_FUZZ_FILES names another folder of seed databases.
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "jet/checker.h"
+#include "jet/damage.h"
+#include "jet/env.h"
+#include "jet/error.h"
+#include "jet/repair.h"
+
+namespace {
+
+using Blob = std::vector<uint8_t>;
+
+// A file system in memory: enough of jet::Env for the injectors, repair and the checker.
+class MemoryEnv final : public jet::Env {
+  public:
+    std::map<std::string, std::shared_ptr<Blob>> files;
+
+    class MemoryFile final : public jet::File {
+      public:
+        explicit MemoryFile(std::shared_ptr<Blob> data) : data_(std::move(data)) {}
+        uint64_t Size() override { return data_->size(); }
+        size_t ReadAt(uint64_t offset, void* buffer, size_t n) override {
+            if (offset >= data_->size()) return 0;
+            const size_t got = static_cast<size_t>(std::min<uint64_t>(n, data_->size() - offset));
+            std::memcpy(buffer, data_->data() + offset, got);
+            return got;
+        }
+        void WriteAt(uint64_t offset, const void* buffer, size_t n) override {
+            if (offset + n > (uint64_t{1} << 31)) throw jet::OsError(EFBIG, "write", "memory");
+            if (data_->size() < offset + n) data_->resize(static_cast<size_t>(offset + n));
+            std::memcpy(data_->data() + offset, buffer, n);
+        }
+        void Truncate(uint64_t size) override { data_->resize(static_cast<size_t>(size)); }
+        void Sync() override {}
+        bool TryLock(uint64_t, uint64_t, bool) override { return true; }
+        void Unlock(uint64_t, uint64_t) override {}
+        bool IsLockedByOther(uint64_t, uint64_t) override { return false; }
+
+      private:
+        std::shared_ptr<Blob> data_;
+    };
+
+    std::unique_ptr<jet::File> Open(const std::string& path, jet::OpenMode mode) override {
+        auto it = files.find(path);
+        switch (mode) {
+            case jet::OpenMode::kRead:
+            case jet::OpenMode::kReadWrite:
+                if (it == files.end()) throw jet::OsError(ENOENT, "open", path);
+                break;
+            case jet::OpenMode::kCreateNew:
+                if (it != files.end()) throw jet::OsError(EEXIST, "open", path);
+                it = files.emplace(path, std::make_shared<Blob>()).first;
+                break;
+            case jet::OpenMode::kCreateOrOpen:
+                if (it == files.end()) it = files.emplace(path, std::make_shared<Blob>()).first;
+                break;
+            case jet::OpenMode::kCreateTruncate:
+                if (it == files.end()) it = files.emplace(path, std::make_shared<Blob>()).first;
+                it->second->clear();
+                break;
+        }
+        return std::make_unique<MemoryFile>(it->second);
+    }
+    jet::FileStatus Stat(const std::string& path) override {
+        jet::FileStatus s;
+        if (path == kFolder || path == kFolder + "/") {
+            s.exists = s.is_directory = true;
+            return s;
+        }
+        auto it = files.find(path);
+        if (it == files.end()) return s;
+        s.exists = s.is_regular = true;
+        s.size = it->second->size();
+        return s;
+    }
+    void Rename(const std::string& from, const std::string& to) override {
+        auto it = files.find(from);
+        if (it == files.end()) throw jet::OsError(ENOENT, "rename", from);
+        auto data = it->second;
+        files.erase(it);
+        files[to] = std::move(data);  // an open file keeps its old contents, as on POSIX
+    }
+    void Remove(const std::string& path) override {
+        if (files.erase(path) == 0) throw jet::OsError(ENOENT, "remove", path);
+    }
+    void SyncDirectory(const std::string&) override {}
+    std::string HostName() override { return "fuzz"; }
+
+    static inline const std::string kFolder = "/fuzz";
+};
+
+struct Seed {
+    std::string name;
+    Blob bytes;
+    std::string password;
+};
+
+std::vector<Seed> LoadSeeds() {
+    namespace fs = std::filesystem;
+    const char* override_dir = std::getenv("REPAIR_FUZZ_FILES");
+    const fs::path dir =
+        override_dir ? fs::path(override_dir)
+                     : fs::path(__FILE__).parent_path().parent_path() / "tests" / "data" / "files";
+    std::vector<Seed> seeds;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(dir, ec)) {
+        if (e.path().extension() != ".mdb") continue;
+        std::ifstream in(e.path(), std::ios::binary);
+        Seed s;
+        s.name = e.path().filename().string();
+        s.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (s.name.find("with-password") != std::string::npos) s.password = "password";
+        seeds.push_back(std::move(s));
+    }
+    std::sort(seeds.begin(), seeds.end(),
+              [](const Seed& a, const Seed& b) { return a.name < b.name; });
+    if (seeds.empty()) {
+        std::fprintf(stderr, "repair_fuzz: no seed databases in %s\n", dir.c_str());
+        std::abort();
+    }
+    return seeds;
+}
+
+const std::vector<Seed>& Seeds() {
+    static const std::vector<Seed> seeds = LoadSeeds();
+    return seeds;
+}
+
+// Reads the fuzz input as a little program.
+class Input {
+  public:
+    Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    bool more(size_t n = 1) const { return at_ + n <= size_; }
+    uint8_t Byte() { return more() ? data_[at_++] : 0; }
+    uint32_t U32() {
+        uint32_t v = 0;
+        for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(Byte()) << (8 * i);
+        return v;
+    }
+
+  private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t at_ = 0;
+};
+
+[[noreturn]] void Bug(const std::string& what) {
+    std::fprintf(stderr, "repair_fuzz: %s\n", what.c_str());
+    std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 1) return 0;
+    Input in(data, size);
+    const Seed& seed = Seeds()[in.Byte() % Seeds().size()];
+    MemoryEnv env;
+    const std::string path = MemoryEnv::kFolder + "/db.mdb";
+    auto file = std::make_shared<Blob>(seed.bytes);
+    env.files[path] = file;
+
+    // Up to eight steps of damage.
+    for (int step = 0; step < 8 && in.more(5); ++step) {
+        const uint8_t op = in.Byte();
+        if (op & 1) {
+            const auto& kinds = jet::AllDamageKinds();
+            jet::DamageOptions options;
+            options.seed = in.U32();
+            options.password = seed.password;
+            if (op & 2) options.page = in.U32() % 4096;
+            try {
+                jet::InjectDamage(&env, path, kinds[(op >> 2) % kinds.size()], options);
+            } catch (const jet::JetError&) {
+                // The file is already past what that injector can survey.
+            }
+        } else if (!env.files[path]->empty()) {
+            Blob& bytes = *env.files[path];
+            const size_t offset = in.U32() % bytes.size();
+            const size_t length = 1 + (op >> 1) % 16;
+            for (size_t i = 0; i < length && offset + i < bytes.size() && in.more(); ++i)
+                bytes[offset + i] = in.Byte();
+        }
+    }
+
+    const Blob damaged = *env.files[path];
+    jet::RepairOptions options;
+    options.password = seed.password;
+    options.sort_memory = 1u << 20;
+    try {
+        jet::RepairDatabase(&env, path, options);
+    } catch (const jet::JetError&) {
+        if (*env.files[path] != damaged) Bug("a failed repair changed the file");
+        if (env.files.size() != 1) Bug("a failed repair left files behind");
+        return 0;
+    } catch (const std::exception& e) {
+        Bug(std::string("repair threw something else than a JetError: ") + e.what());
+    }
+    jet::CheckOptions strict;
+    strict.strict = true;
+    const jet::CheckReport report = jet::CheckFile(&env, path, strict, seed.password);
+    if (!report.clean())
+        Bug("the repaired file does not check clean:\n" + jet::FormatReport(report));
+    if (env.files.size() != 1) Bug("a repair left files behind");
+    return 0;
+}

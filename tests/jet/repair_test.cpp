@@ -1,0 +1,504 @@
+// RepairDatabase on the committed test files and on small databases made for the case: what an
+// undamaged file keeps, what each kind of damage costs and how it is reported, and that every
+// failure leaves the file exactly as it was.
+#include "jet/repair.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+
+#include "jet/catalog.h"
+#include "jet/checker.h"
+#include "jet/damage.h"
+#include "jet/data_page.h"
+#include "jet/database.h"
+#include "jet/error.h"
+#include "jet/fault_env.h"
+#include "jet/header.h"
+#include "jet/long_value.h"
+#include "jet/new_database.h"
+#include "jet/row_codec.h"
+#include "jet/table_reader.h"
+#include "jet/usage_map.h"
+#include "tests/jet/corpus_test_util.h"
+#include "tests/jet/repair_sweep.h"
+
+namespace jet {
+namespace {
+
+namespace fs = std::filesystem;
+
+Bytes ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteAt(const std::string& path, uint64_t offset, const Bytes& bytes) {
+    std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp(static_cast<std::streamoff>(offset));
+    f.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+}
+
+class TempDir {
+  public:
+    TempDir() {
+        static int counter = 0;
+        path_ = fs::temp_directory_path() /
+                ("repair_test_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
+        fs::create_directories(path_);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(path_, ec);
+    }
+    std::string path() const { return path_.string(); }
+    // A copy of a committed test file in this folder.
+    std::string Copy(const std::string& name) const {
+        const fs::path to = path_ / name;
+        fs::copy_file(testing::TestDataDir() / "files" / name, to,
+                      fs::copy_options::overwrite_existing);
+        return to.string();
+    }
+    std::vector<std::string> Entries() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(path_)) names.push_back(e.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+  private:
+    fs::path path_;
+};
+
+// Every table's rows as exact images, by table name.
+std::map<std::string, std::multiset<std::string>> AllRows(const std::string& path,
+                                                          const std::string& password = {}) {
+    OpenOptions open;
+    open.password = password;
+    auto db = DatabaseView::Open(Env::Default(), path, open);
+    std::map<std::string, std::multiset<std::string>> out;
+    for (const std::string& name : db->TableNames(true)) {
+        auto& rows = out[name];
+        for (const Row& r : db->ReadRows(db->ReadTable(name))) rows.insert(testing::RowImage(r));
+    }
+    return out;
+}
+
+bool HoldsIds(const std::string& table) {
+    return table == "MSysObjects" || table == "MSysACEs" || table == "MSysNavPaneObjectIDs" ||
+           table == "MSysNavPaneGroupToObjects";
+}
+
+const RepairedTable* FindTable(const RepairReport& r, const std::string& name) {
+    for (const RepairedTable& t : r.tables)
+        if (t.name == name) return &t;
+    return nullptr;
+}
+
+void ExpectRepairFails(const std::string& path, int number, const RepairOptions& options = {}) {
+    const Bytes before = ReadAll(path);
+    try {
+        RepairDatabase(Env::Default(), path, options);
+        ADD_FAILURE() << "repair of " << path << " did not fail";
+    } catch (const JetError& e) {
+        EXPECT_EQ(e.number(), number) << e.what();
+    }
+    EXPECT_TRUE(ReadAll(path) == before) << "the file changed";
+}
+
+const char* const kJet3Memo = "jackcess-V1997-test2V1997.mdb";
+const char* const kJet4 = "jackcess-V2003-testUnicodeCompV2003.mdb";
+
+// An undamaged file loses nothing: every table keeps exactly its rows (tables holding object
+// ids keep their row counts; the ids themselves are renumbered), and the result is clean.
+TEST(RepairTest, UndamagedFilesKeepEveryRow) {
+    TempDir dir;
+    for (const auto& e : fs::directory_iterator(testing::TestDataDir() / "files")) {
+        const std::string name = e.path().filename();
+        SCOPED_TRACE(name);
+        const std::string path = dir.Copy(name);
+        RepairOptions options;
+        options.password = testing::CorpusPassword(path);
+        const auto before = AllRows(path, options.password);
+        const RepairReport report = RepairDatabase(Env::Default(), path, options);
+        EXPECT_TRUE(report.lossless()) << report.Summary();
+        EXPECT_EQ(report.rows_dropped, 0u);
+        EXPECT_EQ(report.values_cut, 0u);
+        const auto after = AllRows(path, options.password);
+        ASSERT_EQ(before.size(), after.size());
+        for (const auto& [table, rows] : before) {
+            ASSERT_TRUE(after.count(table)) << table;
+            if (HoldsIds(table))
+                EXPECT_EQ(after.at(table).size(), rows.size()) << table;
+            else
+                EXPECT_TRUE(after.at(table) == rows) << table;
+        }
+        CheckOptions strict;
+        strict.strict = true;
+        EXPECT_TRUE(CheckFile(Env::Default(), path, strict, options.password).clean());
+        // Repairing the repaired file changes nothing of its content.
+        const RepairReport again = RepairDatabase(Env::Default(), path, options);
+        EXPECT_TRUE(again.lossless());
+        EXPECT_TRUE(AllRows(path, options.password) == after);
+    }
+}
+
+// The first out-of-row long value of a user table: its row's location and column.
+struct LongValueAt {
+    std::string table;
+    size_t column = 0;
+    RowLocation row;
+    std::vector<uint32_t> pages;  // LVAL pages of the value
+};
+
+LongValueAt FindOutOfRowValue(const std::string& path) {
+    auto db = DatabaseView::Open(Env::Default(), path);
+    for (const std::string& name : db->TableNames()) {
+        const TableDef def = db->ReadTable(name);
+        TableScanner scan(db->file(), def);
+        while (scan.Next()) {
+            const RowLayout l = ParseRowLayout(scan.row_bytes(), db->file().version(), def);
+            for (size_t c = 0; c < def.columns.size(); ++c) {
+                if (!def.columns[c].long_value()) continue;
+                const ColumnSlice s = LocateColumn(l, scan.row_bytes(), def.columns[c]);
+                if (!s.present || !s.not_null || s.bytes.size() < 12 || (s.bytes[3] & 0x80))
+                    continue;
+                LongValueAt at{name, c, scan.location(), {}};
+                for (uint32_t p : LongValueRows(db->file(), s.bytes)) at.pages.push_back(p >> 8);
+                return at;
+            }
+        }
+    }
+    return {};
+}
+
+TEST(RepairTest, ABrokenMemoChainCostsTheValueNotTheRow) {
+    TempDir dir;
+    const std::string path = dir.Copy(kJet3Memo);
+    const LongValueAt lv = FindOutOfRowValue(path);
+    ASSERT_FALSE(lv.table.empty());
+    const auto before = AllRows(path);
+    DamageOptions damage;
+    damage.page = lv.pages.front();
+    ASSERT_TRUE(InjectDamage(Env::Default(), path, DamageKind::kBrokenMemoChain, damage).applied);
+
+    const RepairReport report = RepairDatabase(Env::Default(), path);
+    EXPECT_FALSE(report.lossless());
+    EXPECT_EQ(report.values_cut, 1u) << report.Summary();
+    EXPECT_EQ(report.rows_dropped, 0u);
+    const RepairedTable* t = FindTable(report, lv.table);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->values_cut, 1u);
+    const auto after = AllRows(path);
+    // Same number of rows; exactly one row differs, by a null in the long-value column.
+    EXPECT_EQ(after.at(lv.table).size(), before.at(lv.table).size());
+    std::vector<std::string> gone, added;
+    std::set_difference(before.at(lv.table).begin(), before.at(lv.table).end(),
+                        after.at(lv.table).begin(), after.at(lv.table).end(),
+                        std::back_inserter(gone));
+    std::set_difference(after.at(lv.table).begin(), after.at(lv.table).end(),
+                        before.at(lv.table).begin(), before.at(lv.table).end(),
+                        std::back_inserter(added));
+    EXPECT_EQ(gone.size(), 1u);
+    EXPECT_EQ(added.size(), 1u);
+    EXPECT_NE(report.Summary().find("1 value cut"), std::string::npos) << report.Summary();
+}
+
+// The data pages of the first user table with rows on more than one page.
+struct TableOnPages {
+    std::string name;
+    std::vector<uint32_t> pages;
+    std::map<uint32_t, size_t> rows_on;  // page -> live rows starting there
+    size_t rows = 0;
+};
+
+// The user table with rows on the most data pages.
+TableOnPages FindTableOnPages(const std::string& path) {
+    auto db = DatabaseView::Open(Env::Default(), path);
+    TableOnPages best;
+    for (const std::string& name : db->TableNames()) {
+        const TableDef def = db->ReadTable(name);
+        TableOnPages t{name, {}, {}, 0};
+        TableScanner scan(db->file(), def);
+        while (scan.Next()) {
+            ++t.rows_on[scan.location().page];
+            ++t.rows;
+        }
+        for (const auto& [page, n] : t.rows_on) t.pages.push_back(page);
+        if (t.pages.size() > best.pages.size()) best = t;
+    }
+    return best;
+}
+
+TEST(RepairTest, AZeroedDataPageLosesOnlyItsOwnRows) {
+    TempDir dir;
+    for (const char* file : {kJet3Memo, kJet4}) {
+        SCOPED_TRACE(file);
+        const std::string path = dir.Copy(file);
+        const TableOnPages t = FindTableOnPages(path);
+        ASSERT_FALSE(t.name.empty());
+        const uint32_t victim = t.pages.back();
+        DamageOptions damage;
+        damage.page = victim;
+        ASSERT_TRUE(InjectDamage(Env::Default(), path, DamageKind::kZeroedPage, damage).applied);
+        const RepairReport report = RepairDatabase(Env::Default(), path);
+        const RepairedTable* r = FindTable(report, t.name);
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(r->rows, t.rows - t.rows_on.at(victim)) << report.Summary();
+        EXPECT_EQ(r->pages_lost, 1u);
+        EXPECT_FALSE(report.lossless());
+    }
+}
+
+// A broken owned-pages map: the table's pages are found by their owner field; nothing is lost.
+TEST(RepairTest, ABrokenUsageMapLosesNoRow) {
+    TempDir dir;
+    for (const char* file : {kJet3Memo, kJet4}) {
+        for (uint64_t seed = 0; seed < 3; ++seed) {
+            SCOPED_TRACE(std::string(file) + " seed " + std::to_string(seed));
+            const std::string path = dir.Copy(file);
+            const TableOnPages t = FindTableOnPages(path);
+            const auto before = AllRows(path);
+            auto db = DatabaseView::Open(Env::Default(), path);
+            DamageOptions damage;
+            damage.seed = seed;
+            damage.page = db->ReadTable(t.name).tdef_page;
+            db.reset();
+            ASSERT_TRUE(
+                InjectDamage(Env::Default(), path, DamageKind::kBrokenUsageMap, damage).applied);
+            const RepairReport report = RepairDatabase(Env::Default(), path);
+            EXPECT_EQ(report.rows_dropped, 0u) << report.Summary();
+            EXPECT_TRUE(AllRows(path).at(t.name) == before.at(t.name));
+        }
+    }
+}
+
+TEST(RepairTest, PageZeroIsPutRightAndTheCommitWordsCleared) {
+    TempDir dir;
+    for (const char* file : {kJet3Memo, kJet4}) {
+        SCOPED_TRACE(file);
+        const std::string path = dir.Copy(file);
+        const DatabaseHeader original = DecodeHeader(ReadAll(path));
+        for (DamageKind kind : {DamageKind::kHeaderGarbage, DamageKind::kInconsistentState}) {
+            DamageOptions damage;
+            damage.seed = 5;
+            ASSERT_TRUE(InjectDamage(Env::Default(), path, kind, damage).applied);
+        }
+        const RepairReport report = RepairDatabase(Env::Default(), path);
+        EXPECT_TRUE(report.lossless());
+        EXPECT_FALSE(report.fixes.empty());
+        const DatabaseHeader h = DecodeHeader(ReadAll(path));
+        const size_t commit = h.version == Version::kJet3 ? 0x600 : 0xE00;
+        // Everything but the commit words as the original had it (Access files hold the
+        // standard values in the fields the damage hit).
+        EXPECT_TRUE(std::equal(h.raw.begin(), h.raw.begin() + commit, original.raw.begin()));
+        for (size_t entry = 2; entry < 256; ++entry) {
+            EXPECT_EQ(h.raw[commit + 2 * entry], 0x00) << entry;
+            EXPECT_EQ(h.raw[commit + 2 * entry + 1], 0x01) << entry;
+        }
+    }
+}
+
+TEST(RepairTest, UnrepairableFilesAreLeftAsTheyWere) {
+    TempDir dir;
+    // Page 0 gone: nothing tells the version, code page or password.
+    std::string path = dir.Copy(kJet4);
+    DamageOptions damage;
+    damage.page = 0;
+    ASSERT_TRUE(InjectDamage(Env::Default(), path, DamageKind::kZeroedPage, damage).applied);
+    ExpectRepairFails(path, kUnrecognizedFormat);
+
+    // No row of the catalog left: every page MSysObjects owns, and its definition, zeroed.
+    path = dir.Copy(kJet3Memo);
+    std::vector<uint32_t> catalog_pages = {kCatalogPage};
+    {
+        auto db = DatabaseView::Open(Env::Default(), path);
+        const UsageMap map = ReadUsageMap(db->file(), db->catalog().objects_table().owned_map);
+        catalog_pages.insert(catalog_pages.end(), map.pages.begin(), map.pages.end());
+    }
+    for (uint32_t p : catalog_pages) {
+        damage.page = p;
+        InjectDamage(Env::Default(), path, DamageKind::kZeroedPage, damage);
+    }
+    ExpectRepairFails(path, kCouldNotRepair);
+    EXPECT_EQ(dir.Entries().size(), 2u);  // the two copies, nothing left behind
+
+    // Not a database at all.
+    path = dir.path() + "/text.mdb";
+    std::ofstream(path) << std::string(5000, 'x');
+    ExpectRepairFails(path, kUnrecognizedFormat);
+}
+
+TEST(RepairTest, FileSystemErrorsAndLocks) {
+    TempDir dir;
+    ExpectRepairFails(dir.path() + "/none.mdb", kFileNotFound);
+    // A protected database needs its password.
+    const std::string locked = dir.Copy("mdbreader-V2003_with-password.mdb");
+    ExpectRepairFails(locked, kNotValidPassword);
+    RepairOptions options;
+    options.password = "password";
+    EXPECT_TRUE(RepairDatabase(Env::Default(), locked, options).lossless());
+    EXPECT_NO_THROW(DatabaseView::Open(Env::Default(), locked, OpenOptions{"password", false}));
+
+    // A database someone has open is not repaired under them.
+    const std::string path = dir.Copy(kJet4);
+    {
+        auto db = Database::Open(Env::Default(), path);
+        ExpectRepairFails(path, kFileInUse);
+    }
+    EXPECT_NO_THROW(RepairDatabase(Env::Default(), path));
+}
+
+// A file-system failure at any step leaves the original byte-identical and no temporary file.
+TEST(RepairTest, AFailureAtAnyStepLeavesTheOriginal) {
+    TempDir dir;
+    const std::string path = dir.Copy(kJet3Memo);
+    DamageOptions damage;
+    damage.seed = 3;
+    ASSERT_TRUE(InjectDamage(Env::Default(), path, DamageKind::kRandomBytes, damage).applied);
+    const Bytes before = ReadAll(path);
+    FaultInjectingEnv env(Env::Default());
+    {
+        TempDir count;  // count the operations of one repair, on another copy
+        const std::string other = count.path() + "/" + kJet3Memo;
+        fs::copy_file(path, other);
+        RepairDatabase(&env, other);
+    }
+    const uint64_t operations = env.operations();
+    ASSERT_GT(operations, 10u);
+    for (uint64_t nth = 1; nth <= operations; nth += std::max<uint64_t>(1, operations / 40)) {
+        for (int error : {ENOSPC, EIO}) {
+            env.Reset();
+            env.FailAt(nth, error);
+            bool failed = false;
+            try {
+                RepairDatabase(&env, path);
+            } catch (const JetError&) {
+                failed = true;  // the number depends on the step (open, write, rename)
+            }
+            if (!env.fired()) continue;
+            if (failed) {
+                EXPECT_TRUE(ReadAll(path) == before) << "operation " << nth;
+                EXPECT_EQ(dir.Entries(), (std::vector<std::string>{kJet3Memo}))
+                    << "operation " << nth;
+            } else {
+                // A failure the repair could absorb (a folder sync after the rename): the
+                // file is the repaired one; start again from the damaged copy.
+                fs::remove(path);
+                WriteAt(path, 0, before);
+            }
+        }
+    }
+}
+
+// A catalog row that no longer decodes: its table is found through its definition and the
+// owner field of its pages, and comes back under a name of its own with every row.
+TEST(RepairTest, ATableWhoseCatalogRowIsLostIsRecovered) {
+    TempDir dir;
+    for (const char* file : {kJet3Memo, kJet4}) {
+        SCOPED_TRACE(file);
+        const std::string path = dir.Copy(file);
+        const TableOnPages t = FindTableOnPages(path);
+        const auto before = AllRows(path);
+        uint32_t id = 0;
+        {
+            auto db = DatabaseView::Open(Env::Default(), path);
+            const CatalogEntry* e = db->catalog().FindTable(t.name);
+            ASSERT_NE(e, nullptr);
+            id = e->id;
+            const Bytes page = db->file().ReadPage(e->location.page);
+            const size_t start = DataPage(page, db->file().version()).row_start(e->location.row);
+            db.reset();
+            // A column count of zero: no row of any table.
+            const bool jet3 = std::string(file).find("1997") != std::string::npos;
+            WriteAt(path, uint64_t{e->location.page} * (jet3 ? 2048 : 4096) + start,
+                    jet3 ? Bytes{0} : Bytes{0, 0});
+        }
+        const RepairReport report = RepairDatabase(Env::Default(), path);
+        const std::string recovered = "RecoveredTable_" + std::to_string(id);
+        const RepairedTable* r = FindTable(report, recovered);
+        ASSERT_NE(r, nullptr) << report.Summary();
+        EXPECT_TRUE(r->recovered);
+        EXPECT_EQ(r->rows, t.rows);
+        const auto after = AllRows(path);
+        EXPECT_FALSE(after.count(t.name));
+        EXPECT_TRUE(after.at(recovered) == before.at(t.name));
+        EXPECT_NE(report.Summary().find("recovered"), std::string::npos);
+    }
+}
+
+// A table whose definition is gone cannot be read: it is reported lost and leaves no trace
+// (catalog row, permissions) that would name another table.
+TEST(RepairTest, ATableWhoseDefinitionIsLostIsReported) {
+    TempDir dir;
+    const std::string path = dir.Copy(kJet4);
+    const TableOnPages t = FindTableOnPages(path);
+    uint32_t id = 0;
+    {
+        auto db = DatabaseView::Open(Env::Default(), path);
+        id = db->ReadTable(t.name).tdef_page;
+    }
+    DamageOptions damage;
+    damage.page = id;
+    ASSERT_TRUE(InjectDamage(Env::Default(), path, DamageKind::kZeroedPage, damage).applied);
+    const RepairReport report = RepairDatabase(Env::Default(), path);
+    ASSERT_EQ(report.lost_tables.size(), 1u) << report.Summary();
+    EXPECT_NE(report.lost_tables[0].find(t.name), std::string::npos);
+    EXPECT_EQ(FindTable(report, t.name), nullptr);
+    EXPECT_FALSE(report.lossless());
+    auto db = DatabaseView::Open(Env::Default(), path);
+    EXPECT_EQ(db->catalog().FindTable(t.name), nullptr);
+}
+
+// A key repeated in a unique index (damage can make two rows equal): the second row is dropped
+// and counted, so the rebuilt primary key holds.
+TEST(RepairTest, RowsRepeatingAUniqueKeyAreDropped) {
+    TempDir dir;
+    const std::string path = dir.path() + "/keys.mdb";
+    NewTable t;
+    t.def.name = "pessoas";
+    t.def.columns = {NewColumn("id", ColumnType::kLong), NewColumn("nome", ColumnType::kText, 20)};
+    AddIndex(t.def, "PrimaryKey", {"id"}, IndexKind::kPrimaryKey);
+    for (int i = 1; i <= 3; ++i)
+        t.rows.push_back({int64_t{i}, u"pessoa " + std::u16string(1, char16_t(u'0' + i))});
+    NewDatabase spec;
+    spec.tables.push_back(t);
+    CreateDatabase(Env::Default(), path, spec);
+    // Make row 3's id equal row 2's, in place.
+    {
+        auto db = DatabaseView::Open(Env::Default(), path);
+        const TableDef def = db->ReadTable("pessoas");
+        TableScanner scan(db->file(), def);
+        while (scan.Next()) {
+            const Row row = scan.Decode();
+            if (std::get<int64_t>(row[0]) != 3) continue;
+            const Bytes page = db->file().ReadPage(scan.data_location().page);
+            const size_t start = DataPage(page, Version::kJet4).row_start(scan.data_location().row);
+            const uint64_t at = uint64_t{scan.data_location().page} * 4096 + start + 2 +
+                                def.columns[0].fixed_offset;
+            db.reset();
+            WriteAt(path, at, Bytes{2, 0, 0, 0});
+            break;
+        }
+    }
+    const RepairReport report = RepairDatabase(Env::Default(), path);
+    const RepairedTable* r = FindTable(report, "pessoas");
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->rows, 2u);
+    EXPECT_EQ(r->rows_dropped, 1u);
+    std::set<int64_t> ids;
+    for (const Row& row :
+         DatabaseView::Open(Env::Default(), path)
+             ->ReadRows(DatabaseView::Open(Env::Default(), path)->ReadTable("pessoas")))
+        ids.insert(std::get<int64_t>(row[0]));
+    EXPECT_EQ(ids, (std::set<int64_t>{1, 2}));
+}
+
+}  // namespace
+}  // namespace jet
