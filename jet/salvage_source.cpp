@@ -7,12 +7,12 @@
 #include "jet/salvage_source.h"
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <optional>
 #include <set>
 #include <stdexcept>
-#include <unordered_set>
 
 #include "jet/catalog.h"
 #include "jet/data_page.h"
@@ -190,42 +190,103 @@ IdColumns IdColumnsOf(const TableDef& def) {
     return out;
 }
 
-// ---------------------------------------------------------------------------------------------
-// A row digest, to recognise stale copies of rows.
+// A set of 64-bit fingerprints (of index keys, of rows) in one flat open-addressing table:
+// 16 bytes a member at most, where a set of the keys themselves would cost several times that
+// for a large table. Two different keys share a fingerprint with a chance of about n^2 / 2^65
+// (1 in 36 million for a million rows); such a row would be taken for a repeat.
+class FingerprintSet {
+  public:
+    // Adds `f`; false when it was there already.
+    bool Insert(uint64_t f) {
+        if (f == 0) f = 1;  // 0 marks an empty slot
+        if ((size_ + 1) * 2 > slots_.size()) Grow();
+        const size_t mask = slots_.size() - 1;
+        for (size_t i = static_cast<size_t>(f) & mask;; i = (i + 1) & mask) {
+            if (slots_[i] == f) return false;
+            if (slots_[i] == 0) {
+                slots_[i] = f;
+                ++size_;
+                return true;
+            }
+        }
+    }
+    bool Contains(uint64_t f) const {
+        if (f == 0) f = 1;
+        if (slots_.empty()) return false;
+        const size_t mask = slots_.size() - 1;
+        for (size_t i = static_cast<size_t>(f) & mask;; i = (i + 1) & mask) {
+            if (slots_[i] == f) return true;
+            if (slots_[i] == 0) return false;
+        }
+    }
 
+  private:
+    void Grow() {
+        std::vector<uint64_t> old = std::move(slots_);
+        slots_.assign(old.empty() ? 64 : old.size() * 2, 0);
+        size_ = 0;
+        for (uint64_t f : old)
+            if (f != 0) Insert(f);
+    }
+    std::vector<uint64_t> slots_;
+    size_t size_ = 0;
+};
+
+// A 64-bit fingerprint of a byte string: 8-byte words mixed with multiply-xorshift rounds.
+uint64_t Fingerprint(const uint8_t* data, size_t n) {
+    auto mix = [](uint64_t x) {
+        x ^= x >> 33;
+        x *= 0xFF51AFD7ED558CCDull;
+        x ^= x >> 33;
+        x *= 0xC4CEB9FE1A85EC53ull;
+        x ^= x >> 33;
+        return x;
+    };
+    uint64_t h = 0x9E3779B97F4A7C15ull ^ (n * 0xD6E8FEB86659FD93ull);
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, data + i, 8);
+        h = mix(h ^ mix(w + i));
+    }
+    uint64_t tail = 0;
+    for (size_t k = 0; i < n; ++i, ++k) tail |= static_cast<uint64_t>(data[i]) << (8 * k);
+    return mix(h ^ mix(tail ^ 0xA0761D6478BD642Full));
+}
+
+// A row's fingerprint, to recognise stale copies of rows: its values serialised exactly
+// (form, then bytes; strings and blobs with their lengths).
 uint64_t RowDigest(const Row& row) {
-    uint64_t h = 0xCBF29CE484222325ull;
-    auto mix = [&h](const void* data, size_t n) {
-        const auto* b = static_cast<const uint8_t*>(data);
-        for (size_t i = 0; i < n; ++i) h = (h ^ b[i]) * 0x100000001B3ull;
+    std::string image;
+    auto put = [&image](const void* data, size_t n) {
+        image.append(static_cast<const char*>(data), n);
     };
     for (const Value& v : row) {
-        const size_t form = v.index();
-        mix(&form, sizeof form);
+        image.push_back(static_cast<char>(v.index()));
         std::visit(
             [&](const auto& x) {
                 using T = std::decay_t<decltype(x)>;
                 if constexpr (std::is_same_v<T, std::monostate>) {
                 } else if constexpr (std::is_same_v<T, std::u16string>) {
-                    mix(x.data(), x.size() * sizeof(char16_t));
-                    const size_t n = x.size();
-                    mix(&n, sizeof n);
+                    const uint64_t n = x.size();
+                    put(&n, sizeof n);
+                    put(x.data(), x.size() * sizeof(char16_t));
                 } else if constexpr (std::is_same_v<T, Bytes>) {
-                    mix(x.data(), x.size());
-                    const size_t n = x.size();
-                    mix(&n, sizeof n);
+                    const uint64_t n = x.size();
+                    put(&n, sizeof n);
+                    put(x.data(), x.size());
                 } else if constexpr (std::is_same_v<T, Guid>) {
-                    mix(x.data(), x.size());
+                    put(x.data(), x.size());
                 } else if constexpr (std::is_same_v<T, Decimal>) {
-                    mix(&x.negative, sizeof x.negative);
-                    mix(x.magnitude.data(), sizeof x.magnitude);
+                    image.push_back(x.negative ? 1 : 0);
+                    put(x.magnitude.data(), sizeof x.magnitude);
                 } else {
-                    mix(&x, sizeof x);
+                    put(&x, sizeof x);
                 }
             },
             v);
     }
-    return h;
+    return Fingerprint(reinterpret_cast<const uint8_t*>(image.data()), image.size());
 }
 
 // True when a key is made only of null segments (which may repeat in a unique index), the
@@ -236,23 +297,14 @@ bool AllNullKey(const Bytes& key) {
     return true;
 }
 
-// Opens the file and takes the open gate so that no one else opens the database while it is
-// read (the file itself is never written). A file that cannot be opened for writing is read
-// under a shared gate lock, and then anyone already holding the gate is refused as well.
+// Opens the file for writing (a repair replaces it, so a file we may not write is refused with
+// 3051, as it would be by the rename on Windows) and takes the open gate exclusively so that
+// no one opens the database while it is read; it is never written through this handle.
 std::unique_ptr<MdbFile> OpenHeld(Env* env, const std::string& path, OpenOptions options) {
-    std::unique_ptr<MdbFile> file;
     options.writable = true;
+    std::unique_ptr<MdbFile> file = MdbFile::Open(env, path, options);
     try {
-        file = MdbFile::Open(env, path, options);
-    } catch (const JetError& e) {
-        if (e.number() != kCannotOpenFile) throw;
-        options.writable = false;
-        file = MdbFile::Open(env, path, options);
-    }
-    try {
-        const bool exclusive = file->writable();
-        if (!file->file().TryLock(kOpenGateOffset, 1, exclusive)) Raise(kFileInUse, path);
-        if (!exclusive && file->file().IsLockedByOther(kOpenGateOffset, 1)) Raise(kFileInUse, path);
+        if (!file->file().TryLock(kOpenGateOffset, 1, true)) Raise(kFileInUse, path);
     } catch (const OsError& e) {
         RaiseOsError(e, path);
     }
@@ -297,6 +349,7 @@ struct SalvageSource::Impl {
     void ReadCatalog();
     void ReadTables();
     void RecoverOrphans();
+    void EnsureJetSystemTables();
     void AddMissingSystemRows();
 
     // Reads the live rows of a table, calling `visit` for each row that survives.
@@ -401,12 +454,12 @@ class RowSalvager {
         }
         if (extra) {
             // Stale copies of pages Access left behind repeat rows already read.
-            if (!digests_.insert(RowDigest(row)).second) {
+            if (!digests_.Insert(RowDigest(row))) {
                 ++stats_.stale_copies_skipped;
                 return;
             }
         } else if (stats_.pages_by_owner) {
-            digests_.insert(RowDigest(row));
+            digests_.Insert(RowDigest(row));
         }
         if (!KeysFit(row)) return;
         stats_.values_cut += cut;
@@ -513,8 +566,7 @@ class RowSalvager {
                 if (!keys_[k].Includes(row)) continue;
                 keys_[k].EncodeTo(row, row_keys_[k]);
                 if (!unique_[k] || AllNullKey(row_keys_[k])) continue;
-                const std::string key(row_keys_[k].begin(), row_keys_[k].end());
-                if (seen_keys_[k].count(key)) {
+                if (seen_keys_[k].Contains(Fingerprint(row_keys_[k].data(), row_keys_[k].size()))) {
                     ++stats_.rows_dropped;
                     ++stats_.duplicates_dropped;
                     return false;
@@ -526,7 +578,7 @@ class RowSalvager {
         }
         for (size_t k = 0; k < keys_.size(); ++k)
             if (unique_[k] && !row_keys_[k].empty() && !AllNullKey(row_keys_[k]))
-                seen_keys_[k].insert(std::string(row_keys_[k].begin(), row_keys_[k].end()));
+                seen_keys_[k].Insert(Fingerprint(row_keys_[k].data(), row_keys_[k].size()));
         return true;
     }
 
@@ -537,9 +589,9 @@ class RowSalvager {
     RowEncoder encoder_;
     std::vector<IndexKeyEncoder> keys_;
     std::vector<bool> unique_;
-    std::vector<std::unordered_set<std::string>> seen_keys_;
+    std::vector<FingerprintSet> seen_keys_;
     std::vector<Bytes> row_keys_;
-    std::unordered_set<uint64_t> digests_;
+    FingerprintSet digests_;
     int property_column_ = -1;
     Bytes page_, target_, lv_, scratch_;
 };
@@ -744,6 +796,39 @@ void SalvageSource::Impl::RecoverOrphans() {
     }
 }
 
+// Jet cannot open a database without its four system tables: one that is still missing (its
+// catalog row and its definition both lost) comes back with its standard definition at the
+// first of pages 3..5 no table uses, with whatever rows carry that page as their owner.
+void SalvageSource::Impl::EnsureJetSystemTables() {
+    for (const JetSystemTable& sys : kJetSystemTables) {
+        bool present = false;
+        for (const SourceTable& t : tables) present |= NamesEqual(t.name, sys.name);
+        if (present) continue;
+        uint32_t page = 0;
+        for (uint32_t p = kCatalogPage + 1; p <= kCatalogPage + 3 && page == 0; ++p)
+            if (!table_ids.count(p)) page = p;
+        if (page == 0) continue;
+        SourceTable t;
+        t.id = page;
+        t.name = sys.name;
+        t.def = SystemTableDef(sys.which, file->version());
+        t.def.name = sys.name;
+        t.def.tdef_page = page;
+        tables.push_back(std::move(t));
+        table_ids.insert(page);
+        lost_ids.erase(page);
+        recovered_ids.push_back(page);
+        SalvagedTable s;
+        s.name = sys.name;
+        s.id = page;
+        s.recovered = true;
+        s.standard_definition = true;
+        stats.tables.push_back(std::move(s));
+        stats.fixes.push_back(std::string(sys.name) + " was missing; it is made anew at page " +
+                              std::to_string(page));
+    }
+}
+
 namespace {
 
 // Puts a value into a catalog row by column name (when the column exists).
@@ -756,6 +841,8 @@ void SetColumn(const TableDef& def, Row& row, std::string_view column, Value val
 
 void SalvageSource::Impl::AddMissingSystemRows() {
     const int id_col = ColumnIndex(catalog_def, "Id");
+    const int parent_col = ColumnIndex(catalog_def, "ParentId");
+    const int name_col = ColumnIndex(catalog_def, "Name");
     const int owner_col = ColumnIndex(catalog_def, "Owner");
     const int date_col = ColumnIndex(catalog_def, "DateUpdate");
     std::set<uint32_t> ids;
@@ -783,13 +870,20 @@ void SalvageSource::Impl::AddMissingSystemRows() {
         const auto id = IdAt(standard, ColumnIndex(std_def, "Id"));
         if (!id || ids.count(*id)) continue;
         if (*id < kFirstNonTableId && *id != kCatalogPage) continue;
+        // A row of that name in that container under another id would clash in ParentIdName.
+        const std::string name = TextAt(standard, ColumnIndex(std_def, "Name"));
+        const auto parent = IdAt(standard, ColumnIndex(std_def, "ParentId"));
+        bool clash = false;
+        for (size_t r = 0; r < catalog_rows.size(); ++r)
+            clash |= catalog_keep[r] && IdAt(catalog_rows[r], parent_col) == parent &&
+                     NamesEqual(TextAt(catalog_rows[r], name_col), name);
+        if (clash) continue;
         Row row(catalog_def.columns.size());
         for (size_t c = 0; c < std_def.columns.size(); ++c)
             SetColumn(catalog_def, row, std_def.columns[c].name, standard[c]);
         catalog_added.push_back(std::move(row));
         ids.insert(*id);
-        stats.fixes.push_back("catalog: the missing row of '" +
-                              TextAt(standard, ColumnIndex(std_def, "Name")) + "' was made");
+        stats.fixes.push_back("catalog: the missing row of '" + name + "' was made");
     }
     for (uint32_t id : recovered_ids) {
         const SourceTable* t = nullptr;
@@ -905,6 +999,7 @@ std::unique_ptr<SalvageSource> OpenSalvageSource(Env* env, const std::string& pa
     m->ReadCatalog();
     m->ReadTables();
     if (m->catalog_damaged) m->RecoverOrphans();
+    m->EnsureJetSystemTables();
 
     // Definitions must not point at tables that are gone: foreign keys to them are cleared.
     for (SourceTable& t : m->tables) {

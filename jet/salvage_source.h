@@ -89,9 +89,10 @@ class SalvageSource : public DatabaseSource {
     std::unique_ptr<Impl> impl_;
 };
 
-// Opens `path` for a salvaging read, held against other openers like the strict source.
-// Errors: 3024 missing, 3044 bad path, 3051 no permission, 3031 password, 3045 in use, 3343
-// page 0 is not a Jet 3 / Jet 4 header, 3056 nothing of the catalog can be read.
+// Opens `path` for a salvaging read, held against other openers (the open gate, database.h).
+// The file must be writable, since a repair replaces it. Errors: 3024 missing, 3044 bad path,
+// 3051 no permission (also a read-only file), 3031 password, 3045 in use, 3343 page 0 is not
+// a Jet 3 / Jet 4 header, 3056 nothing of the catalog can be read.
 std::unique_ptr<SalvageSource> OpenSalvageSource(Env* env, const std::string& path,
                                                  const OpenOptions& options = {});
 

@@ -28,14 +28,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Tables whose rows carry object ids, renumbered by any rebuild.
-bool HoldsIds(const std::string& table) {
-    for (const char* name :
-         {"MSysObjects", "MSysACEs", "MSysNavPaneObjectIDs", "MSysNavPaneGroupToObjects"})
-        if (NamesEqual(table, name)) return true;
-    return false;
-}
-
 Bytes ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -73,6 +65,13 @@ int Spawn(const std::vector<std::string>& argv, std::string* out) {
 }
 
 }  // namespace
+
+bool HoldsObjectIds(const std::string& table) {
+    for (const char* name :
+         {"MSysObjects", "MSysACEs", "MSysNavPaneObjectIDs", "MSysNavPaneGroupToObjects"})
+        if (NamesEqual(table, name)) return true;
+    return false;
+}
 
 std::string RowImage(const Row& row) {
     std::string s;
@@ -112,7 +111,7 @@ Snapshot TakeSnapshot(const std::string& path, const std::string& password) {
     auto db = DatabaseView::Open(Env::Default(), path, open);
     MdbFile& file = db->file();
     for (const std::string& name : db->TableNames(true)) {
-        if (HoldsIds(name)) continue;
+        if (HoldsObjectIds(name)) continue;
         SnapshotTable t;
         TableDef def;
         try {

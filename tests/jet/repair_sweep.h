@@ -20,6 +20,9 @@
 
 namespace jet::testing {
 
+// True for the tables whose rows hold object ids (renumbered by every rebuild).
+bool HoldsObjectIds(const std::string& table);
+
 // A row as exact bytes, for multiset comparison.
 std::string RowImage(const Row& row);
 
