@@ -81,7 +81,9 @@ class DBEngine {
 
     // Repairs the database at `Name` in place.
     void RepairDatabase(const std::string& Name);
-    // Writes a compacted copy of `SrcName` to `DstName` (which must not exist: 3204). The
+    // Writes a compacted copy of `SrcName` to `DstName` (which must not exist: 3204), keeping
+    // the source's version; the destination appears only once the copy has been verified. The
+    // source must not be open (3045), and one the engine finds damaged gives 3343. The
     // optional locale, options and password are omitted.
     void CompactDatabase(const std::string& SrcName, const std::string& DstName);
 

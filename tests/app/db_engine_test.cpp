@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -164,15 +165,88 @@ TEST(DBEngine, OtherConditionsKeepTheEnginesNumbers) {
     dao::Engine(jet::Env::Default());
 }
 
-TEST(DBEngine, RepairAndCompactReportFailureUntilTheEngineHasThem) {
+TEST(DBEngine, RepairReportsFailureUntilTheEngineHasIt) {
     TempDir dir;
     std::string path = dir / "base.mdb";
     COPY_CORPUS_OR_SKIP(dbtest::kJet3File, path);
     dao::DBEngine& engine = dao::Engine(jet::Env::Default());
     EXPECT_EQ(NumberOf([&] { engine.RepairDatabase(path); }), jet::kCouldNotRepair);
-    EXPECT_EQ(NumberOf([&] { engine.CompactDatabase(path, dir / "novo.mdb"); }),
-              jet::kCouldNotRepair);
-    EXPECT_FALSE(fs::exists(dir / "novo.mdb"));
+}
+
+// The rows of every table as mdb-export prints them, sorted: compaction may move rows.
+std::vector<std::vector<std::vector<std::string>>> SortedTables(const std::string& path) {
+    std::vector<std::vector<std::vector<std::string>>> tables;
+    for (const char* table : {"Table1", "Table2", "Table3", "Table4"}) {
+        tables.push_back(jettest::ExportTable(path, table));
+        std::sort(tables.back().begin(), tables.back().end());
+    }
+    return tables;
+}
+
+TEST(DBEngine, CompactWritesACopyOfTheSameVersionAndLeavesTheSourceAlone) {
+    if (!jettest::HaveMdbTools()) GTEST_SKIP() << "mdbtools not installed";
+    TempDir dir;
+    for (const char* file : {dbtest::kJet3File, dbtest::kJet4File}) {
+        SCOPED_TRACE(file);
+        std::string source = dir / "base.mdb";
+        std::string copy = dir / "novo.mdb";
+        COPY_CORPUS_OR_SKIP(file, source);
+        const std::vector<uint8_t> before = jettest::ReadAll(source);
+        fs::remove(copy);
+        EXPECT_EQ(NumberOf([&] { dao::Engine(jet::Env::Default()).CompactDatabase(source, copy); }),
+                  0);
+        ASSERT_TRUE(fs::exists(copy));
+        EXPECT_EQ(jettest::ReadAll(source), before);
+        EXPECT_LE(fs::file_size(copy), before.size());
+        EXPECT_EQ(jettest::Run("mdb-ver " + jettest::Quote(copy)).text,
+                  jettest::Run("mdb-ver " + jettest::Quote(source)).text);
+        EXPECT_EQ(SortedTables(copy), SortedTables(source));
+        // The copy opens through the engine like any database.
+        Default().OpenDatabase(copy)->Close();
+    }
+}
+
+// Jet's numbers for the failures the run can meet; none of them leaves a destination, and an
+// existing destination is never replaced.
+TEST(DBEngine, CompactFailuresKeepJetsNumbersAndLeaveNoDestination) {
+    TempDir dir;
+    std::string source = dir / "base.mdb";
+    std::string copy = dir / "novo.mdb";
+    COPY_CORPUS_OR_SKIP(dbtest::kJet4File, source);
+    dao::DBEngine& engine = dao::Engine(jet::Env::Default());
+
+    std::ofstream(copy, std::ios::binary) << "já existe";
+    EXPECT_EQ(NumberOf([&] { engine.CompactDatabase(source, copy); }), jet::kDatabaseExists);
+    EXPECT_EQ(fs::file_size(copy), std::string("já existe").size());
+    fs::remove(copy);
+
+    EXPECT_EQ(NumberOf([&] { engine.CompactDatabase(dir / "falta.mdb", copy); }),
+              jet::kFileNotFound);
+    EXPECT_EQ(NumberOf([&] { engine.CompactDatabase(source, dir / "pasta/novo.mdb"); }),
+              jet::kNotValidPath);
+    {
+        // Open through the engine itself: the source is in use.
+        std::shared_ptr<dao::Database> db = Default().OpenDatabase(source);
+        EXPECT_EQ(NumberOf([&] { engine.CompactDatabase(source, copy); }), jet::kFileInUse);
+    }
+    std::string text = dir / "texto.mdb";
+    std::ofstream(text, std::ios::binary) << std::string(4096, 'x');
+    EXPECT_EQ(NumberOf([&] { engine.CompactDatabase(text, copy); }), jet::kUnrecognizedFormat);
+    EXPECT_FALSE(fs::exists(copy));
+
+    // A write half way through the copy finds the disk full.
+    jet::FaultInjectingEnv env(jet::Env::Default());
+    dao::Engine(&env).CompactDatabase(source, copy);
+    const uint64_t operations = env.operations();
+    fs::remove(copy);
+    env.Reset();
+    env.FailAt(operations / 2, ENOSPC);
+    EXPECT_EQ(NumberOf([&] { dao::Engine(&env).CompactDatabase(source, copy); }), jet::kDiskFull);
+    EXPECT_TRUE(env.fired());
+    dao::Engine(jet::Env::Default());
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        EXPECT_TRUE(entry.path().filename() == "base.mdb" || entry.path().filename() == "texto.mdb")
+            << entry.path();
 }
 
 // ---------------------------------------------------------------------------------------------
