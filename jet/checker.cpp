@@ -17,6 +17,7 @@
 #include "jet/error.h"
 #include "jet/index_key.h"
 #include "jet/index_reader.h"
+#include "jet/live_rows.h"
 #include "jet/long_value.h"
 #include "jet/mdb_file.h"
 #include "jet/row_codec.h"
@@ -92,17 +93,6 @@ std::string Hex(const Bytes& b, size_t limit = 48) {
 // Findings of one kind repeat by the thousand in a badly damaged table; past this many per
 // table and kind only the count grows.
 constexpr size_t kMaxDetailedPerTable = 20;
-
-// One live row as the index checks need it.
-struct LiveRow {
-    std::vector<Bytes> keys;       // per real index; empty when not computed
-    std::vector<Bytes> alt_keys;   // per real index: the key under the other ligature rule,
-                                   // only for rows whose key depends on it
-    std::vector<bool> included;    // per real index: the row belongs in it
-    std::vector<bool> all_null;    // per real index
-    std::vector<uint8_t> entries;  // per real index: entries seen pointing here (saturating)
-    bool decoded = false;
-};
 
 class Checker {
   public:
@@ -207,7 +197,7 @@ class Checker {
     std::unordered_map<uint32_t, std::string> table_names_;
     std::unordered_set<uint32_t> lval_rows_;  // LVAL rows used by some value
     std::map<FindingKind, size_t> table_counts_;
-    std::unordered_map<uint32_t, LiveRow> live_;  // rows of the table being checked
+    LiveRows live_;  // rows of the table being checked
     CheckReport report_;
 };
 
@@ -316,6 +306,7 @@ void Checker::CheckLongValues(const TableDef& t, const RowLayout& layout, ByteSp
 void Checker::CheckRows(const TableDef& t, const std::vector<uint32_t>& data_pages,
                         const std::vector<IndexKeyEncoder*>& encoders) {
     const size_t n_idx = encoders.size();
+    live_.Reset(n_idx);
     std::set<uint32_t> data_page_set(data_pages.begin(), data_pages.end());
     std::unordered_set<uint32_t> overflow_targets;
     std::vector<uint32_t> lone_deleted;  // rows flagged 0x8000 alone: overflow targets
@@ -373,17 +364,13 @@ void Checker::CheckRows(const TableDef& t, const std::vector<uint32_t>& data_pag
             }
 
             ++live_count;
-            LiveRow& live = live_[Loc(page, i)];
-            live.entries.assign(n_idx, 0);
-            live.keys.resize(n_idx);
-            live.included.assign(n_idx, true);
-            live.all_null.assign(n_idx, false);
+            const size_t slot = live_.Add(Loc(page, i));
             Row values;
             try {
                 const RowLayout layout = ParseRowLayout(row, version_, t);
                 CheckLongValues(t, layout, row, page, i);
                 values = DecodeRow(file_, t, row);
-                live.decoded = true;
+                live_.set_decoded(slot);
                 if (options_.on_row) options_.on_row(t, values);
             } catch (const JetError& e) {
                 if (Detailed(FindingKind::kRow)) {
@@ -395,15 +382,15 @@ void Checker::CheckRows(const TableDef& t, const std::vector<uint32_t>& data_pag
             for (size_t k = 0; k < n_idx; ++k) {
                 if (encoders[k] == nullptr) continue;
                 try {
-                    live.all_null[k] = encoders[k]->AllNull(values);
-                    live.included[k] = encoders[k]->Includes(values);
+                    live_.set_all_null(slot, k, encoders[k]->AllNull(values));
+                    live_.set_included(slot, k, encoders[k]->Includes(values));
                     if (options_.compare_keys && encoders[k]->knows_sort_order()) {
-                        live.keys[k] = encoders[k]->Encode(values);
+                        live_.SetKey(slot, k, encoders[k]->Encode(values));
                         if (encoders[k]->DependsOnLigatureRule(values)) {
-                            live.alt_keys.resize(n_idx);
-                            live.alt_keys[k] = encoders[k]
-                                                   ->WithLigatureRule(LigatureRule::kPerLetter)
-                                                   .Encode(values);
+                            live_.SetAltKey(slot, k,
+                                            encoders[k]
+                                                ->WithLigatureRule(LigatureRule::kPerLetter)
+                                                .Encode(values));
                         }
                     }
                 } catch (const std::exception& e) {
@@ -449,8 +436,8 @@ void Checker::CheckIndex(const TableDef& t, size_t number, const RealIndexDef& i
     auto visit = [&](const IndexEntry& e, uint32_t leaf) {
         ++report_.stats.index_entries;
         const uint32_t loc = Loc(e.data_page, e.data_row);
-        auto it = live_.find(loc);
-        const bool all_null = it != live_.end() && it->second.all_null[number];
+        const size_t slot = live_.Find(loc);
+        const bool all_null = slot != LiveRows::kNone && live_.all_null(slot, number);
         if (unique && has_previous && previous_key == e.key && !(all_null && previous_all_null) &&
             Detailed(FindingKind::kDuplicateKey)) {
             Error(FindingKind::kDuplicateKey, t.name, leaf,
@@ -460,7 +447,7 @@ void Checker::CheckIndex(const TableDef& t, size_t number, const RealIndexDef& i
         previous_key = e.key;
         has_previous = true;
         previous_all_null = all_null;
-        if (it == live_.end()) {
+        if (slot == LiveRows::kNone) {
             if (Detailed(FindingKind::kIndexEntry)) {
                 Error(FindingKind::kIndexEntry, t.name, leaf,
                       label + " has an entry for " + PageRow(e.data_page, e.data_row) +
@@ -468,23 +455,23 @@ void Checker::CheckIndex(const TableDef& t, size_t number, const RealIndexDef& i
             }
             return;
         }
-        LiveRow& row = it->second;
-        if (row.entries[number] < 255) ++row.entries[number];
-        if (row.entries[number] == 2 && Detailed(FindingKind::kIndexEntry)) {
+        if (live_.AddEntry(slot, number) == 2 && Detailed(FindingKind::kIndexEntry)) {
             Error(FindingKind::kIndexEntry, t.name, leaf,
                   label + " has more than one entry for " + PageRow(e.data_page, e.data_row));
         }
-        if (computed && row.decoded && !row.keys[number].empty()) {
+        if (computed && live_.decoded(slot) && live_.has_key(slot, number)) {
             ++compared;
-            if (row.keys[number] != e.key && number < row.alt_keys.size() &&
-                row.alt_keys[number] == e.key) {
+            if (live_.KeyEquals(slot, number, e.key)) return;
+            const Bytes* alt = live_.alt_key(slot, number);
+            if (alt != nullptr && *alt == e.key) {
                 ++report_.stats.keys_per_letter_ligatures;
-            } else if (row.keys[number] != e.key) {
+            } else {
                 ++mismatched;
                 if (Detailed(FindingKind::kIndexKey)) {
                     Error(FindingKind::kIndexKey, t.name, leaf,
                           label + " entry for " + PageRow(e.data_page, e.data_row) +
-                              ": stored key " + Hex(e.key) + ", computed " + Hex(row.keys[number]));
+                              ": stored key " + Hex(e.key) + ", computed " +
+                              Hex(live_.key(slot, number)));
                 }
             }
         }
@@ -505,14 +492,17 @@ void Checker::CheckIndex(const TableDef& t, size_t number, const RealIndexDef& i
                   label + " page is missing from the index's usage map");
         }
     }
-    for (const auto& [loc, row] : live_) {
-        if (!row.decoded) continue;
-        if (row.entries[number] == 0 && row.included[number]) {
+    for (size_t slot = 0; slot < live_.size(); ++slot) {
+        if (!live_.decoded(slot)) continue;
+        const uint32_t loc = live_.loc(slot);
+        const unsigned entries = live_.entries(slot, number);
+        const bool included = live_.included(slot, number);
+        if (entries == 0 && included) {
             if (Detailed(FindingKind::kIndexEntry)) {
                 Error(FindingKind::kIndexEntry, t.name, loc >> 8,
                       label + " has no entry for " + PageRow(loc >> 8, loc & 0xFF));
             }
-        } else if (row.entries[number] != 0 && !row.included[number]) {
+        } else if (entries != 0 && !included) {
             if (Detailed(FindingKind::kIndexEntry)) {
                 Notice(FindingKind::kIndexEntry, t.name, loc >> 8,
                        label + " ignores nulls but has an entry for the all-null " +
@@ -525,7 +515,7 @@ void Checker::CheckIndex(const TableDef& t, size_t number, const RealIndexDef& i
 void Checker::CheckTable(const std::string& name, uint32_t tdef_page) {
     ++report_.stats.tables;
     table_counts_.clear();
-    live_.clear();
+    live_.Reset(0);
     TableDef t;
     try {
         t = ReadTableDef(file_, tdef_page);
@@ -614,7 +604,7 @@ void Checker::CheckTable(const std::string& name, uint32_t tdef_page) {
                        options_.compare_keys);
     }
     SummarizeTable(name);
-    live_.clear();
+    live_.Reset(0);
 }
 
 void Checker::CheckPages() {
