@@ -106,6 +106,40 @@ class WindowsPathEnv final : public jet::Env {
     std::filesystem::path root_;
 };
 
+// Fails chosen file operations by what they touch: an operation kind ("open", "read",
+// "write", "truncate", "sync", "rename", "remove") on a path that contains a fragment (a
+// rename is matched by its destination), with an errno, for the first `times` matches (every
+// match when `times` is negative). Everything else passes to `target`. Lets a test fail one
+// step of a run (the copy to the backup, the move into place) whatever the engine does around
+// it.
+class PathFaultEnv final : public jet::Env {
+  public:
+    explicit PathFaultEnv(jet::Env* target) : target_(target) {}
+    void Fail(const std::string& operation, const std::string& fragment, int code, int times = 1);
+    // How many operations were failed so far.
+    int fired() const { return fired_; }
+    // Throws the rule's OsError when an operation matches a rule that is still armed.
+    void Check(const char* operation, const std::string& path);
+
+    std::unique_ptr<jet::File> Open(const std::string& path, jet::OpenMode mode) override;
+    jet::FileStatus Stat(const std::string& path) override { return target_->Stat(path); }
+    void Rename(const std::string& from, const std::string& to) override;
+    void Remove(const std::string& path) override;
+    void SyncDirectory(const std::string& path) override;
+    std::string HostName() override { return target_->HostName(); }
+
+  private:
+    struct Rule {
+        std::string operation;
+        std::string fragment;
+        int code;
+        int times;
+    };
+    jet::Env* target_;
+    std::vector<Rule> rules_;
+    int fired_ = 0;
+};
+
 enum class Style { kPosix, kWindows };
 
 // A window over scripted services. POSIX: the program folder is <temp>/programa and `env` (the

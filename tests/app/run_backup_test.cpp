@@ -1,0 +1,107 @@
+// The backups and the move of the database to its working name, each failed by a real fault
+// of the file services: the copy to the first backup runs out of disk, the extra backup may
+// not be created, the move is refused. The database never left its place, so nothing is
+// restored; the run leaves through the failure exit with the client system locked.
+#include <gtest/gtest.h>
+
+#include <QPushButton>
+#include <cerrno>
+#include <filesystem>
+
+#include "tests/app/run_scenario.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using runtest::Cenario;
+using runtest::Concat;
+using runtest::Lines;
+using testing_app::PathFaultEnv;
+using testing_app::ReadBytes;
+
+const std::string kFalhaCopia =
+    "O Arquivo de Segurança Não Pode Ser Criado. O Arquivo Principal pode estar em uso.";
+const std::string kFalhaCopiaExtra =
+    "O Arquivo de Segurança Extra Não Pode Ser Criado. O Arquivo Principal pode estar em uso.";
+const std::string kFalhaRenomear =
+    "Erro No Processo. O arquivo Não Pode Ser Renomeado.(1) O Arquivo Principal pode estar "
+    "sendo udado em algum processo.";
+
+// The lines of a clean pre-flight, up to the warning.
+Lines PreFlight(const Cenario& c) {
+    return Concat({c.Opening(), Cenario::Lock(-1), {"Erro: Sem Erros.", c.Aviso()}});
+}
+
+void ExpectFailureExitWithTheDatabaseInPlace(Cenario& c, const std::string& original) {
+    EXPECT_EQ(c.Log().back(), runtest::kFalha);
+    EXPECT_EQ(c.Boxes().back(), runtest::kFalha);
+    EXPECT_EQ(c.h.end.ends, 0) << "the window stays open";
+    EXPECT_FALSE(c.form().Command1->isVisible());
+    EXPECT_EQ(c.form().MousePointer(), vbArrow);
+    EXPECT_TRUE(c.ClientsLocked());
+    EXPECT_EQ(ReadBytes(c.base), original) << "the database never left its place";
+}
+
+TEST(RunBackup, AFullDiskDuringTheFirstBackupEndsTheRunWithItsPathLogged) {
+    PathFaultEnv env(jet::Env::Default());
+    Cenario c(&env);
+    ASSERT_TRUE(c.PutDatabase(runtest::DataFile(runtest::kJet4Data)));
+    const std::string original = ReadBytes(c.base);
+    env.Fail("write", "compac01_", ENOSPC);
+
+    c.Run();
+    EXPECT_EQ(env.fired(), 1);
+    EXPECT_EQ(c.Log(), Concat({PreFlight(c),
+                               {"Fazendo Copia de Seguranca para " + c.copia, kFalhaCopia + c.copia,
+                                runtest::kFalha}}));
+    EXPECT_EQ(c.Boxes(), (Lines{c.Aviso(), kFalhaCopia, runtest::kFalha}));
+    ExpectFailureExitWithTheDatabaseInPlace(c, original);
+    // The partial copy went with the failed copy.
+    EXPECT_EQ(c.ProgramFiles(), Lines{"Log" + std::string(runtest::kCarimbo) + ".txt"});
+}
+
+TEST(RunBackup, AnExtraBackupThatMayNotBeCreatedEndsTheRunWithoutAPath) {
+    PathFaultEnv env(jet::Env::Default());
+    Cenario c(&env);
+    ASSERT_TRUE(c.PutDatabase(runtest::DataFile(runtest::kJet3Data)));
+    const std::string original = ReadBytes(c.base);
+    env.Fail("open", "compac01E_", EACCES, -1);
+
+    c.Run();
+    EXPECT_EQ(c.Log(), Concat({PreFlight(c),
+                               {"Fazendo Copia de Seguranca para " + c.copia,
+                                "Fazendo Copia de Seguranca para " + c.extra, kFalhaCopiaExtra,
+                                runtest::kFalha}}));
+    EXPECT_EQ(c.Boxes(), (Lines{c.Aviso(), kFalhaCopiaExtra, runtest::kFalha}));
+    ExpectFailureExitWithTheDatabaseInPlace(c, original);
+    EXPECT_EQ(ReadBytes(c.copia), original) << "the first backup is whole";
+    EXPECT_EQ(c.ProgramFiles(), (Lines{"Log" + std::string(runtest::kCarimbo) + ".txt",
+                                       "compac01_" + std::string(runtest::kCarimbo) + ".mdb"}));
+}
+
+TEST(RunBackup, AMoveThatIsRefusedEndsTheRunWithNothingToRestore) {
+    // An I/O error, and a working folder on another file system (the move would be a copy).
+    for (int code : {EIO, EXDEV}) {
+        SCOPED_TRACE(code);
+        PathFaultEnv env(jet::Env::Default());
+        Cenario c(&env);
+        ASSERT_TRUE(c.PutDatabase(runtest::DataFile(runtest::kJet4Data)));
+        const std::string original = ReadBytes(c.base);
+        env.Fail("rename", "compac02_", code);
+
+        c.Run();
+        EXPECT_EQ(env.fired(), 1);
+        EXPECT_EQ(c.Log(), Concat({PreFlight(c),
+                                   {"Fazendo Copia de Seguranca para " + c.copia,
+                                    "Fazendo Copia de Seguranca para " + c.extra,
+                                    "Renoemando Arquivo para " + c.reparado, kFalhaRenomear,
+                                    runtest::kFalha}}));
+        EXPECT_EQ(c.Boxes(), (Lines{c.Aviso(), kFalhaRenomear, runtest::kFalha}));
+        ExpectFailureExitWithTheDatabaseInPlace(c, original);
+        EXPECT_EQ(ReadBytes(c.copia), original);
+        EXPECT_EQ(ReadBytes(c.extra), original);
+        EXPECT_FALSE(fs::exists(c.reparado));
+    }
+}
+
+}  // namespace

@@ -1,0 +1,148 @@
+#include "tests/app/run_scenario.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
+
+#include "jet/database.h"
+#include "jet/fixtures.h"
+#include "tests/jet/update_test_util.h"
+
+namespace runtest {
+
+namespace fs = std::filesystem;
+
+std::string DataFile(const std::string& name) {
+    return (fs::path(JET_TEST_DATA_DIR) / "files" / name).string();
+}
+
+Cenario::Cenario(jet::Env* env, jet::Version clients) : h(testing_app::Style::kPosix, env) {
+    dados = (h.dir.path() / "dados").string();
+    fs::create_directories(dados);
+    base = dados + "/base.mdb";
+    ldb = dados + "/base.ldb";
+    tavo = dados + "/tavo.mdb";
+    tavo1 = dados + "/tavo1.mdb";
+    jet::CreateTavoFixture(jet::Env::Default(), tavo, clients, jet::TavoFlag::kBoolean);
+    jet::CreateTavoFixture(jet::Env::Default(), tavo1, clients, jet::TavoFlag::kInteger);
+    // Clear to begin with, so a lock shows in every row.
+    for (const std::string& client : {tavo, tavo1}) {
+        jet::Database::Open(jet::Env::Default(), client, {})
+            ->Execute("update tavo set bloqueado = 0");
+    }
+    const std::string prog = h.program_folder + "/";
+    log = prog + "Log" + kCarimbo + ".txt";
+    copia = prog + "compac01_" + kCarimbo + ".mdb";
+    extra = prog + "compac01E_" + kCarimbo + ".mdb";
+    reparado = prog + "compac02_" + kCarimbo + ".mdb";
+    compactado = prog + "compac03_" + kCarimbo + ".mdb";
+}
+
+bool Cenario::PutDatabase(const std::string& source) {
+    if (!fs::exists(source)) return false;
+    fs::copy_file(source, base, fs::copy_options::overwrite_existing);
+    fs::permissions(base, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
+    return true;
+}
+
+Lines Cenario::ProgramFiles() const {
+    Lines names;
+    for (const auto& entry : fs::directory_iterator(h.program_folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+Lines Cenario::FlagsTavo() const {
+    return jettest::ExportColumn(tavo, "tavo", "bloqueado");
+}
+Lines Cenario::FlagsTavo1() const {
+    return jettest::ExportColumn(tavo1, "tavo", "bloqueado");
+}
+bool Cenario::ClientsLocked() const {
+    return FlagsTavo() == Lines(jet::kTavoRows, "1") && FlagsTavo1() == Lines(jet::kTavoRows, "-1");
+}
+bool Cenario::ClientsUnlocked() const {
+    return FlagsTavo() == Lines(jet::kTavoRows, "0") && FlagsTavo1() == Lines(jet::kTavoRows, "0");
+}
+
+Lines Cenario::Opening() const {
+    return {" ",
+            "Inicio.",
+            "Arquivos Envolvidos:",
+            "Log:" + log + ";",
+            "Principal:" + base + ";",
+            "LBD:" + ldb + ";",
+            "Tavo:" + tavo + ";",
+            "Tavo1:" + tavo1 + ";",
+            "Copia:" + copia + ";",
+            "Copia Extra:" + extra + ";",
+            "Reparado:" + reparado + ";",
+            "Compactado:" + compactado + ";"};
+}
+
+Lines Cenario::Lock(int tipo) {
+    const std::string v = std::to_string(tipo);
+    const std::string sistema = tipo == -1 ? "Sistema Bloqueado." : "Sistema Desbloqueado.";
+    return {"Alterando o Sistema Tavo.mdb (" + v + ").",
+            sistema,
+            "Alterado o Sistema Tavo.mdb (" + v + ").",
+            "Alterando o Sistema Tavo1.mdb (" + v + ").",
+            sistema,
+            "Alterado o Sistema Tavo1.mdb (" + v + ")."};
+}
+
+std::string Cenario::Aviso() const {
+    return "ATENÇÂO!! OS PROCESSOS A SEGUIR PODEM DEMORAR ALGUNS MINUTOS. POR FAVOR AGUARDE. NÃO "
+           "DESLIGUE O COMPUTADOR OU ENCERRE O SISTEMA. CASO O SISTEMA FECHE, RESTAURE O ARQUIVO " +
+           copia + " OU " + extra + " COMO " + base;
+}
+
+std::string Cenario::LogBytes(const Lines& messages) {
+    std::string bytes;
+    for (const std::string& m : messages) {
+        QByteArray cp1252 = QString::fromStdString(m).toLatin1();  // the texts are all Latin-1
+        bytes += "05/12/2026 - 14:03:07 - " + cp1252.toStdString() + "\r\n";
+    }
+    return bytes;
+}
+
+Lines Concat(std::initializer_list<Lines> parts) {
+    Lines all;
+    for (const Lines& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+bool HaveMdbTools() {
+    return jettest::HaveMdbTools();
+}
+
+std::string Dump(const std::string& path) {
+    const std::string file = jettest::Quote(path);
+    jettest::Output tables = jettest::Run("LC_ALL=C.UTF-8 mdb-tables -1 " + file + " 2>/dev/null");
+    if (tables.status != 0) return "<unreadable: mdb-tables " + std::to_string(tables.status) + ">";
+    Lines names;
+    std::istringstream in(tables.text);
+    for (std::string name; std::getline(in, name);)
+        if (!name.empty()) names.push_back(name);
+    std::sort(names.begin(), names.end());
+
+    std::string dump;
+    for (const std::string& name : names) {
+        jettest::Output out = jettest::Run(
+            "LC_ALL=C.UTF-8 mdb-export -D '%Y-%m-%d %H:%M:%S' -T '%Y-%m-%d %H:%M:%S' -b hex " +
+            file + " " + jettest::Quote(name) + " 2>/dev/null");
+        if (out.status != 0) return "<unreadable: mdb-export " + name + ">";
+        Lines lines;
+        std::istringstream rows(out.text);
+        for (std::string line; std::getline(rows, line);) lines.push_back(line);
+        std::sort(lines.begin(), lines.end());
+        dump += "=== TABLE " + name + " ===\n";
+        for (const std::string& line : lines) dump += line + "\n";
+    }
+    return dump;
+}
+
+}  // namespace runtest

@@ -1,0 +1,78 @@
+// What the end-to-end tests of the maintenance run share: a run set up the way an operator
+// meets it, and the ways a test reads its outcome.
+//
+// The set-up: the database base.mdb in <temp>/dados with the client databases tavo.mdb
+// (Yes/No flag) and tavo1.mdb (Integer flag) beside it, all clear, the program folder
+// <temp>/programa, and the window over the given Env; every box is answered OK unless the
+// test scripts otherwise. The clock stands still, so the run stamp and every name the run
+// builds are known before it starts.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "jet/env.h"
+#include "jet/schema.h"
+#include "tests/app/harness.h"
+
+namespace runtest {
+
+using Lines = std::vector<std::string>;
+
+// The run stamp of the harness's clock: 5 Dec 2026, 14:03:07.
+inline constexpr const char* kCarimbo = "051226140307";
+
+inline const std::string kFalha =
+    "O Arquivo Não pode ser Reparado/Compactado. Tente de Novo ou Comunique ao responsável.";
+inline const std::string kOriginalRetornado =
+    "Arquivo Original Retornado. Falha no reparo. Tente novamente.";
+
+// A licensed test file from tests/data/files.
+std::string DataFile(const std::string& name);
+inline constexpr const char* kJet3Data = "jackcess-V1997-testV1997.mdb";
+inline constexpr const char* kJet4Data = "jackcess-V2003-test2V2003.mdb";
+
+struct Cenario {
+    // `env` serves every file operation of the window and the engine (the real one when null).
+    explicit Cenario(jet::Env* env = nullptr, jet::Version clients = jet::Version::kJet4);
+
+    testing_app::Harness h;
+    std::string dados;  // the database's folder
+    std::string base, ldb, tavo, tavo1;
+    std::string log, copia, extra, reparado, compactado;  // the names the run will build
+
+    // Copies `source` to the database's place. False when `source` does not exist.
+    bool PutDatabase(const std::string& source);
+    // Chooses the database and clicks "Iniciar Processo".
+    void Run() { h.ChooseAndRun(base); }
+
+    Form1& form() { return *h.form; }
+    Lines Log() const { return h.LogMessages(); }
+    Lines Boxes() const { return h.BoxTexts(); }
+    // The names in the program's folder, sorted.
+    Lines ProgramFiles() const;
+    // The flag of every row of table tavo in each client database, as mdbtools reads it.
+    Lines FlagsTavo() const;
+    Lines FlagsTavo1() const;
+    bool ClientsLocked() const;
+    bool ClientsUnlocked() const;
+
+    // The run's lines, in order, for the stretches every run shares.
+    Lines Opening() const;        // " " to "Compactado:...;"
+    static Lines Lock(int tipo);  // BloqueioTavos of both client databases
+    std::string Aviso() const;    // the warning that names the backups
+    // The log file's bytes as a run writes `messages`, every line stamped with the clock.
+    static std::string LogBytes(const Lines& messages);
+};
+
+Lines Concat(std::initializer_list<Lines> parts);
+
+// The database's content as mdbtools reads it: for each user table in byte order
+// "=== TABLE <name> ===" and then the lines of mdb-export (header included), byte-sorted.
+// A file mdbtools cannot read gives a text starting "<unreadable".
+std::string Dump(const std::string& path);
+
+// True when mdbtools is installed.
+bool HaveMdbTools();
+
+}  // namespace runtest
