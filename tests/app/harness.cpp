@@ -121,7 +121,7 @@ class PathFaultFile final : public jet::File {
   public:
     PathFaultFile(PathFaultEnv* env, std::unique_ptr<jet::File> target, std::string path)
         : env_(env), target_(std::move(target)), path_(std::move(path)) {}
-    uint64_t Size() override { return target_->Size(); }
+    uint64_t Size() override { return env_->SizeOf(path_, target_->Size()); }
     size_t ReadAt(uint64_t offset, void* buffer, size_t n) override {
         env_->Check("read", path_);
         return target_->ReadAt(offset, buffer, n);
@@ -158,6 +158,12 @@ class PathFaultFile final : public jet::File {
 void PathFaultEnv::Fail(const std::string& operation, const std::string& fragment, int code,
                         int times) {
     rules_.push_back({operation, fragment, code, times});
+}
+
+uint64_t PathFaultEnv::SizeOf(const std::string& path, uint64_t real) const {
+    for (const auto& [fragment, size] : sizes_)
+        if (path.find(fragment) != std::string::npos) return size;
+    return real;
 }
 
 void PathFaultEnv::Check(const char* operation, const std::string& path) {

@@ -116,6 +116,14 @@ class PathFaultEnv final : public jet::Env {
   public:
     explicit PathFaultEnv(jet::Env* target) : target_(target) {}
     void Fail(const std::string& operation, const std::string& fragment, int code, int times = 1);
+    // Until cleared, an open file whose path contains `fragment` reports `size` as its size:
+    // a database the engine finds at its maximum size, without writing gigabytes.
+    void ReportSize(const std::string& fragment, uint64_t size) {
+        sizes_.push_back({fragment, size});
+    }
+    void ClearSizes() { sizes_.clear(); }
+    // The size an open file of `path` reports: its own (`real`) unless a ReportSize applies.
+    uint64_t SizeOf(const std::string& path, uint64_t real) const;
     // How many operations were failed so far.
     int fired() const { return fired_; }
     // Throws the rule's OsError when an operation matches a rule that is still armed.
@@ -137,6 +145,7 @@ class PathFaultEnv final : public jet::Env {
     };
     jet::Env* target_;
     std::vector<Rule> rules_;
+    std::vector<std::pair<std::string, uint64_t>> sizes_;
     int fired_ = 0;
 };
 

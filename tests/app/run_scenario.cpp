@@ -47,6 +47,16 @@ bool Cenario::PutDatabase(const std::string& source) {
     return true;
 }
 
+void Cenario::LooksFullUntilTheWarning(testing_app::PathFaultEnv& env, jet::Version version) {
+    env.ReportSize("/base.mdb",
+                   version == jet::Version::kJet3 ? uint64_t{1} << 30 : uint64_t{1} << 31);
+    std::function<void()> before = h.boxes.on_show;
+    h.boxes.on_show = [&env, before] {
+        env.ClearSizes();
+        if (before) before();
+    };
+}
+
 Lines Cenario::ProgramFiles() const {
     Lines names;
     for (const auto& entry : fs::directory_iterator(h.program_folder))
@@ -113,6 +123,12 @@ Lines Concat(std::initializer_list<Lines> parts) {
     Lines all;
     for (const Lines& part : parts) all.insert(all.end(), part.begin(), part.end());
     return all;
+}
+
+int JetutilCheck(const std::string& path) {
+    return jettest::Run(std::string(JETUTIL_PATH) + " check " + jettest::Quote(path) +
+                        " >/dev/null 2>&1")
+        .status;
 }
 
 bool HaveMdbTools() {

@@ -43,6 +43,10 @@ struct Cenario {
 
     // Copies `source` to the database's place. False when `source` does not exist.
     bool PutDatabase(const std::string& source);
+    // Has the engine find the database at its version's maximum size until the first box
+    // (the warning) opens, through `env`'s reported sizes: the classification gives 2 and the
+    // rest of the run works on the real file. Any on_show already set still runs.
+    void LooksFullUntilTheWarning(testing_app::PathFaultEnv& env, jet::Version version);
     // Chooses the database and clicks "Iniciar Processo".
     void Run() { h.ChooseAndRun(base); }
 
@@ -71,6 +75,9 @@ Lines Concat(std::initializer_list<Lines> parts);
 // "=== TABLE <name> ===" and then the lines of mdb-export (header included), byte-sorted.
 // A file mdbtools cannot read gives a text starting "<unreadable".
 std::string Dump(const std::string& path);
+
+// The exit status of `jetutil check` on the file (0: every structure verified).
+int JetutilCheck(const std::string& path);
 
 // True when mdbtools is installed.
 bool HaveMdbTools();

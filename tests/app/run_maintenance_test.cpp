@@ -1,0 +1,213 @@
+// The run's working stretch end to end on real files: the success path (the exact log file,
+// the compacted database in the database's place with the original's rows, the temporaries
+// left behind, the client system unlocked, the program ended) and each failure after the
+// database has left its place, produced by a real fault of the file services: the repair, the
+// compaction and the move into place fail, and the first backup is put back. A restore that
+// itself fails says so and names the backups.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QPushButton>
+#include <cerrno>
+#include <filesystem>
+
+#include "tests/app/run_scenario.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using runtest::Cenario;
+using runtest::Concat;
+using runtest::Lines;
+using testing_app::PathFaultEnv;
+using testing_app::ReadBytes;
+
+const std::string kFalhaCompactar =
+    "Erro No Processo. O arquivo Não Foi Compactado. Voltando o Backup";
+
+std::string Carimbado(const std::string& prefix, const std::string& ext = ".mdb") {
+    return prefix + runtest::kCarimbo + ext;
+}
+
+// The lines from the classification's finding to the move of the database to its working
+// name.
+Lines UpToTheMove(const Cenario& c, const std::string& finding) {
+    return {finding, c.Aviso(), "Fazendo Copia de Seguranca para " + c.copia,
+            "Fazendo Copia de Seguranca para " + c.extra, "Renoemando Arquivo para " + c.reparado};
+}
+
+void ExpectFailureExitAfterARestore(Cenario& c, const std::string& original) {
+    EXPECT_EQ(c.Log().back(), runtest::kFalha);
+    EXPECT_EQ(c.Boxes().back(), runtest::kFalha);
+    EXPECT_EQ(c.h.end.ends, 0) << "the window stays open";
+    EXPECT_FALSE(c.form().Command1->isVisible());
+    EXPECT_EQ(c.form().MousePointer(), vbArrow);
+    EXPECT_TRUE(c.ClientsLocked());
+    EXPECT_EQ(ReadBytes(c.base), original) << "the first backup is back in the database's place";
+    EXPECT_EQ(ReadBytes(c.copia), original);
+    EXPECT_EQ(ReadBytes(c.extra), original);
+}
+
+// ---- Success ----
+
+struct SuccessCase {
+    const char* file;
+    jet::Version version;
+};
+
+class RunSuccessClassTwo : public ::testing::TestWithParam<SuccessCase> {};
+
+TEST_P(RunSuccessClassTwo, CompactsWithoutRepairingAndEndsTheProgram) {
+    if (!runtest::HaveMdbTools()) GTEST_SKIP() << "no mdbtools";
+    PathFaultEnv env(jet::Env::Default());
+    Cenario c(&env);
+    ASSERT_TRUE(c.PutDatabase(runtest::DataFile(GetParam().file)));
+    const std::string original = ReadBytes(c.base);
+    const std::string content = runtest::Dump(c.base);
+    ASSERT_EQ(content.rfind("=== TABLE ", 0), 0u) << content;
+    c.LooksFullUntilTheWarning(env, GetParam().version);
+
+    c.Run();
+    const Lines expected =
+        Concat({c.Opening(),
+                Cenario::Lock(-1),
+                UpToTheMove(c, "Erro: Banco de Dados Cheio."),
+                {"Compactando Banco de Dados" + c.reparado, "Restaurando Arquivo."},
+                Cenario::Lock(0),
+                {"Processo Concluido"}});
+    EXPECT_EQ(c.h.LogFileBytes(), Cenario::LogBytes(expected)) << "the exact log file";
+    EXPECT_EQ(c.Boxes(), (Lines{c.Aviso(), "Processo Concluido."}));
+    EXPECT_EQ(c.h.end.ends, 1) << "the program ended";
+    EXPECT_EQ(c.form().MousePointer(), vbArrow);
+    EXPECT_TRUE(c.ClientsUnlocked());
+
+    // The compacted database is in the database's place, with the original's rows.
+    EXPECT_EQ(runtest::Dump(c.base), content);
+    EXPECT_EQ(runtest::JetutilCheck(c.base), 0);
+    EXPECT_LE(fs::file_size(c.base), original.size());
+    // The backups and the unrepaired working file stay in the program's folder.
+    EXPECT_EQ(c.ProgramFiles(), (Lines{Carimbado("Log", ".txt"), Carimbado("compac01E_"),
+                                       Carimbado("compac01_"), Carimbado("compac02_")}));
+    EXPECT_EQ(ReadBytes(c.copia), original);
+    EXPECT_EQ(ReadBytes(c.extra), original);
+    EXPECT_EQ(ReadBytes(c.reparado), original);
+    // The window shows "Restaurando Arquivo." twice; the log file has it once.
+    const std::string box = c.form().TxtLog->Text();
+    const std::string line = "05/12/2026 - 14:03:07 - Restaurando Arquivo.\r\n";
+    EXPECT_NE(box.find(line + line), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, RunSuccessClassTwo,
+                         ::testing::Values(SuccessCase{runtest::kJet3Data, jet::Version::kJet3},
+                                           SuccessCase{runtest::kJet4Data, jet::Version::kJet4}),
+                         [](const auto& p) {
+                             return p.param.version == jet::Version::kJet3 ? "Jet3" : "Jet4";
+                         });
+
+// ---- Failures after the database has left its place ----
+
+TEST(RunMaintenance, ACompactionThatRunsOutOfDiskPutsTheFirstBackupBack) {
+    PathFaultEnv env(jet::Env::Default());
+    Cenario c(&env);
+    ASSERT_TRUE(c.PutDatabase(runtest::DataFile(runtest::kJet4Data)));
+    const std::string original = ReadBytes(c.base);
+    c.LooksFullUntilTheWarning(env, jet::Version::kJet4);
+    env.Fail("write", "compac03_", ENOSPC, -1);
+
+    c.Run();
+    EXPECT_GE(env.fired(), 1);
+    EXPECT_EQ(c.Log(), Concat({c.Opening(),
+                               Cenario::Lock(-1),
+                               UpToTheMove(c, "Erro: Banco de Dados Cheio."),
+                               {"Compactando Banco de Dados" + c.reparado, kFalhaCompactar,
+                                "Voltando Backup", runtest::kOriginalRetornado, runtest::kFalha}}));
+    EXPECT_EQ(c.Boxes(), (Lines{c.Aviso(), kFalhaCompactar, runtest::kFalha}));
+    ExpectFailureExitAfterARestore(c, original);
+    // No compacted file, whole or partial, is left.
+    EXPECT_EQ(c.ProgramFiles(), (Lines{Carimbado("Log", ".txt"), Carimbado("compac01E_"),
+                                       Carimbado("compac01_"), Carimbado("compac02_")}));
+}
+
+TEST(RunMaintenance, AMoveIntoPlaceThatFailsPutsTheFirstBackupBack) {
+    PathFaultEnv env(jet::Env::Default());
+    Cenario c(&env);
+    ASSERT_TRUE(c.PutDatabase(runtest::DataFile(runtest::kJet3Data)));
+    const std::string original = ReadBytes(c.base);
+    c.LooksFullUntilTheWarning(env, jet::Version::kJet3);
+    env.Fail("rename", "/base.mdb", EIO);  // the first rename into the place: the replacement
+
+    c.Run();
+    EXPECT_EQ(env.fired(), 1);
+    const std::string texto = "Erro No Processo. O arquivo " + c.compactado +
+                              " Não Pode Ser Renoemado. . Voltando o Backup.";
+    EXPECT_EQ(c.Log(),
+              Concat({c.Opening(),
+                      Cenario::Lock(-1),
+                      UpToTheMove(c, "Erro: Banco de Dados Cheio."),
+                      {"Compactando Banco de Dados" + c.reparado, "Restaurando Arquivo.", texto,
+                       "Voltando Backup", runtest::kOriginalRetornado, runtest::kFalha}}));
+    EXPECT_EQ(c.Boxes(), (Lines{c.Aviso(), texto, runtest::kFalha}));
+    ExpectFailureExitAfterARestore(c, original);
+    EXPECT_EQ(c.ProgramFiles(),
+              (Lines{Carimbado("Log", ".txt"), Carimbado("compac01E_"), Carimbado("compac01_"),
+                     Carimbado("compac02_"), Carimbado("compac03_")}));
+    if (runtest::HaveMdbTools()) {
+        EXPECT_EQ(runtest::Dump(c.compactado), runtest::Dump(c.base)) << "a good compacted file";
+    }
+}
+
+TEST(RunMaintenance, ARestoreThatFailsNamesTheBackupsToRestoreByHand) {
+    PathFaultEnv env(jet::Env::Default());
+    Cenario c(&env);
+    ASSERT_TRUE(c.PutDatabase(runtest::DataFile(runtest::kJet3Data)));
+    const std::string original = ReadBytes(c.base);
+    c.LooksFullUntilTheWarning(env, jet::Version::kJet3);
+    env.Fail("rename", "/base.mdb", EIO, -1);  // nothing can be moved into the place
+
+    c.Run();
+    const std::string texto = "Erro No Processo. O arquivo " + c.compactado +
+                              " Não Pode Ser Renoemado. . Voltando o Backup.";
+    const std::string restauro =
+        "A restauração da cópia de segurança falhou. Restaure à mão o arquivo " + c.copia +
+        " (ou " + c.extra + ") como " + c.base + ".";
+    EXPECT_EQ(c.Log(), Concat({c.Opening(),
+                               Cenario::Lock(-1),
+                               UpToTheMove(c, "Erro: Banco de Dados Cheio."),
+                               {"Compactando Banco de Dados" + c.reparado, "Restaurando Arquivo.",
+                                texto, "Voltando Backup", restauro, runtest::kFalha}}));
+    EXPECT_EQ(c.Boxes(), (Lines{c.Aviso(), texto, restauro, runtest::kFalha}));
+    EXPECT_FALSE(fs::exists(c.base));
+    EXPECT_EQ(ReadBytes(c.copia), original) << "the backups it names are whole";
+    EXPECT_EQ(ReadBytes(c.extra), original);
+    EXPECT_TRUE(c.ClientsLocked());
+    EXPECT_EQ(c.h.end.ends, 0);
+}
+
+TEST(RunMaintenance, ARepairThatFailsPutsTheFirstBackupBackWithItsErrorShown) {
+    PathFaultEnv env(jet::Env::Default());
+    Cenario c(&env);
+    ASSERT_TRUE(c.PutDatabase(runtest::DataFile(runtest::kJet4Data)));
+    const std::string original = ReadBytes(c.base);
+    env.Fail("read", "compac02_", EIO, -1);  // the working file cannot be read
+
+    c.Run();
+    const Lines log = c.Log();
+    const Lines head = Concat({c.Opening(),
+                               Cenario::Lock(-1),
+                               UpToTheMove(c, "Erro: Sem Erros."),
+                               {"Reparando Banco de Dados" + c.reparado}});
+    ASSERT_EQ(log.size(), head.size() + 4);
+    EXPECT_EQ(Lines(log.begin(), log.begin() + static_cast<long>(head.size())), head);
+    const std::string erro = log[head.size()];
+    EXPECT_EQ(erro.rfind("Erro ao Reparar Banco de dados : ", 0), 0u) << erro;
+    EXPECT_NE(erro.rfind(" . Voltando o Backup"), std::string::npos) << erro;
+    EXPECT_EQ(erro.find("Erro ao Reparar Banco de dados : 0 "), std::string::npos);
+    EXPECT_EQ(Lines(log.end() - 3, log.end()),
+              (Lines{"Voltando Backup", runtest::kOriginalRetornado, runtest::kFalha}));
+    EXPECT_EQ(c.Boxes(), (Lines{c.Aviso(), erro, runtest::kFalha}));
+    ExpectFailureExitAfterARestore(c, original);
+    EXPECT_EQ(c.ProgramFiles(), (Lines{Carimbado("Log", ".txt"), Carimbado("compac01E_"),
+                                       Carimbado("compac01_"), Carimbado("compac02_")}));
+}
+
+}  // namespace
