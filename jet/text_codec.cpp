@@ -1,5 +1,8 @@
 #include "jet/text_codec.h"
 
+#include <bit>
+#include <cstring>
+
 namespace jet {
 namespace {
 
@@ -51,20 +54,27 @@ Bytes EncodeCodePage(std::u16string_view text, uint16_t code_page) {
     return out;
 }
 
+// Memo values run to megabytes: on little-endian machines UCS-2 is copied as it is.
 std::u16string DecodeUcs2(ByteSpan bytes) {
-    std::u16string out;
-    out.reserve(bytes.size() / 2);
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-        out.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
+    std::u16string out(bytes.size() / 2, u'\0');
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(out.data(), bytes.data(), out.size() * 2);
+    } else {
+        for (size_t i = 0; i < out.size(); ++i)
+            out[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    }
     return out;
 }
 
 Bytes EncodeUcs2(std::u16string_view text) {
-    Bytes out;
-    out.reserve(text.size() * 2);
-    for (char16_t c : text) {
-        out.push_back(static_cast<uint8_t>(c & 0xFF));
-        out.push_back(static_cast<uint8_t>(c >> 8));
+    Bytes out(text.size() * 2);
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(out.data(), text.data(), out.size());
+    } else {
+        for (size_t i = 0; i < text.size(); ++i) {
+            out[2 * i] = static_cast<uint8_t>(text[i] & 0xFF);
+            out[2 * i + 1] = static_cast<uint8_t>(text[i] >> 8);
+        }
     }
     return out;
 }
