@@ -1,0 +1,221 @@
+// The fault sweep: every file operation of a successful run, the engine's own reads and
+// writes included, fails in turn with ENOSPC, EACCES and EIO. After each trial the database's
+// place holds the original's content (the failure exits and the program's early ends) or the
+// compacted database's (a run the fault did not stop), and the log's last line is the one the
+// way out writes.
+//
+// The unit suite runs a strided subset (every kStride-th operation, the error rotating). The
+// whole sweep runs with COMPACTADOR_FULL_FAULT_SWEEP=1:
+//   COMPACTADOR_FULL_FAULT_SWEEP=1 QT_QPA_PLATFORM=offscreen build/tests/app/app_tests
+//       --gtest_filter='*RunFaultSweep*'
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+
+#include "jet/fault_env.h"
+#include "tests/app/run_scenario.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using runtest::Cenario;
+using runtest::Lines;
+using testing_app::PathFaultEnv;
+using testing_app::ReadBytes;
+
+constexpr uint64_t kStride = 23;
+
+// Records the path of every operation that a FaultInjectingEnv standing over it counts, in
+// the same order, so a trial knows what its failed operation touched.
+class RecordingEnv final : public jet::Env {
+  public:
+    explicit RecordingEnv(jet::Env* target) : target_(target) {}
+    std::vector<std::string> paths;  // index n - 1: operation n
+
+    std::unique_ptr<jet::File> Open(const std::string& path, jet::OpenMode mode) override {
+        paths.push_back(path);
+        return std::make_unique<File>(this, target_->Open(path, mode), path);
+    }
+    jet::FileStatus Stat(const std::string& path) override { return target_->Stat(path); }
+    void Rename(const std::string& from, const std::string& to) override {
+        paths.push_back(to);
+        target_->Rename(from, to);
+    }
+    void Remove(const std::string& path) override {
+        paths.push_back(path);
+        target_->Remove(path);
+    }
+    void SyncDirectory(const std::string& path) override {
+        paths.push_back(path);
+        target_->SyncDirectory(path);
+    }
+    std::string HostName() override { return target_->HostName(); }
+
+  private:
+    class File final : public jet::File {
+      public:
+        File(RecordingEnv* env, std::unique_ptr<jet::File> target, std::string path)
+            : env_(env), target_(std::move(target)), path_(std::move(path)) {}
+        uint64_t Size() override { return target_->Size(); }
+        size_t ReadAt(uint64_t offset, void* buffer, size_t n) override {
+            env_->paths.push_back(path_);
+            return target_->ReadAt(offset, buffer, n);
+        }
+        void WriteAt(uint64_t offset, const void* buffer, size_t n) override {
+            env_->paths.push_back(path_);
+            target_->WriteAt(offset, buffer, n);
+        }
+        void Truncate(uint64_t size) override {
+            env_->paths.push_back(path_);
+            target_->Truncate(size);
+        }
+        void Sync() override {
+            env_->paths.push_back(path_);
+            target_->Sync();
+        }
+        bool TryLock(uint64_t offset, uint64_t length, bool exclusive) override {
+            return target_->TryLock(offset, length, exclusive);
+        }
+        void Unlock(uint64_t offset, uint64_t length) override { target_->Unlock(offset, length); }
+        bool IsLockedByOther(uint64_t offset, uint64_t length) override {
+            return target_->IsLockedByOther(offset, length);
+        }
+        Identity Id() override { return target_->Id(); }
+
+      private:
+        RecordingEnv* env_;
+        std::unique_ptr<jet::File> target_;
+        std::string path_;
+    };
+    jet::Env* target_;
+};
+
+// One run over: window -> sizes seam -> fault injector -> recorder -> the real file system.
+struct Trial {
+    explicit Trial(const std::string& file, jet::Version version)
+        : recorder(jet::Env::Default()), faults(&recorder), sizes(&faults), c(&sizes) {
+        EXPECT_TRUE(c.PutDatabase(runtest::DataFile(file)));
+        c.LooksFullUntilTheWarning(sizes, version);
+    }
+    RecordingEnv recorder;
+    jet::FaultInjectingEnv faults;
+    PathFaultEnv sizes;
+    Cenario c;
+};
+
+// The last message the window shows in its log box.
+std::string LastOnScreen(Form1& f) {
+    std::string text = f.TxtLog->Text();
+    if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0)
+        text.resize(text.size() - 2);
+    size_t start = text.rfind("\r\n");
+    std::string line = start == std::string::npos ? text : text.substr(start + 2);
+    return line.size() >= 24 ? line.substr(24) : line;
+}
+
+const char* ErrnoName(int code) {
+    return code == ENOSPC ? "ENOSPC" : code == EACCES ? "EACCES" : "EIO";
+}
+
+struct SweepCase {
+    const char* file;
+    jet::Version version;
+};
+
+class RunFaultSweep : public ::testing::TestWithParam<SweepCase> {};
+
+TEST_P(RunFaultSweep, EveryFailingOperationLeavesTheDatabaseWholeAndTheRightLastLine) {
+    const SweepCase sweep = GetParam();
+    const bool full = std::getenv("COMPACTADOR_FULL_FAULT_SWEEP") != nullptr;
+
+    // The run without a fault: how many operations, what each touches, what it leaves.
+    uint64_t total = 0;
+    std::vector<std::string> touched;  // paths in the counting run's own folder
+    std::string log_of_counted_run;
+    std::string original, compacted;
+    {
+        Trial t(sweep.file, sweep.version);
+        original = ReadBytes(t.c.base);
+        t.c.Run();
+        ASSERT_EQ(t.c.h.end.ends, 1);
+        ASSERT_EQ(t.c.Boxes().back(), "Processo Concluido.");
+        total = t.faults.operations();
+        touched = t.recorder.paths;
+        log_of_counted_run = t.c.log;
+        ASSERT_EQ(touched.size(), total) << "the recorder sees what the injector counts";
+        compacted = ReadBytes(t.c.base);
+        if (runtest::HaveMdbTools()) {
+            ASSERT_EQ(runtest::Dump(t.c.base), runtest::Dump(t.c.copia));
+        }
+    }
+    ASSERT_GT(total, 50u);
+
+    int trials = 0, successes = 0, failure_exits = 0, early_ends = 0;
+    for (uint64_t n = 1; n <= total; n += full ? 1 : kStride) {
+        std::vector<int> codes{ENOSPC, EACCES, EIO};
+        if (!full) codes = {codes[(n / kStride) % 3]};
+        for (int code : codes) {
+            SCOPED_TRACE("operation " + std::to_string(n) + " of " + std::to_string(total) + " (" +
+                         touched[n - 1] + ") fails with " + ErrnoName(code));
+            Trial t(sweep.file, sweep.version);
+            t.faults.FailAt(n, code);
+            t.c.Run();
+            ++trials;
+            ASSERT_TRUE(t.faults.fired());
+
+            const Lines boxes = t.c.Boxes();
+            ASSERT_FALSE(boxes.empty());
+            for (const std::string& box : boxes)
+                ASSERT_EQ(box.rfind("Erro em tempo de execução", 0), std::string::npos) << box;
+
+            // The way out, the content it leaves in the database's place, its last line.
+            std::string expected_last;
+            const std::string now = fs::exists(t.c.base) ? ReadBytes(t.c.base) : "<none>";
+            if (t.c.h.end.ends == 1 && boxes.back() == "Processo Concluido.") {
+                ++successes;
+                expected_last = "Processo Concluido";
+                if (now != compacted) {
+                    ASSERT_TRUE(runtest::HaveMdbTools());
+                    EXPECT_EQ(runtest::Dump(t.c.base), runtest::Dump(t.c.copia));
+                }
+            } else if (t.c.h.end.ends == 1) {
+                ++early_ends;  // a classification that ends the program
+                EXPECT_EQ(now, original);
+                expected_last = t.c.form().Label1[0]->text().toStdString();
+                EXPECT_EQ(expected_last.rfind("Erro: ", 0), 0u) << expected_last;
+            } else {
+                ++failure_exits;
+                expected_last = runtest::kFalha;
+                EXPECT_EQ(now, original);
+            }
+            // A fault in a write of the log file loses that line from the file only.
+            const Lines log = fs::exists(t.c.log) ? t.c.Log() : Lines{};
+            if (touched[n - 1] == log_of_counted_run) {
+                EXPECT_EQ(LastOnScreen(t.c.form()), expected_last);
+            } else {
+                ASSERT_FALSE(log.empty());
+                EXPECT_EQ(log.back(), expected_last);
+            }
+            if (::testing::Test::HasFailure()) return;
+        }
+    }
+    RecordProperty("trials", trials);
+    std::printf(
+        "fault sweep %s: %llu operations, %d trials (%d runs completed, %d failure exits, "
+        "%d early ends)\n",
+        sweep.file, static_cast<unsigned long long>(total), trials, successes, failure_exits,
+        early_ends);
+}
+
+INSTANTIATE_TEST_SUITE_P(ClassTwo, RunFaultSweep,
+                         ::testing::Values(SweepCase{runtest::kJet3Data, jet::Version::kJet3},
+                                           SweepCase{runtest::kJet4Data, jet::Version::kJet4}),
+                         [](const auto& p) {
+                             return p.param.version == jet::Version::kJet3 ? "Jet3" : "Jet4";
+                         });
+
+}  // namespace
