@@ -306,12 +306,14 @@ void Rebuild::Run(RebuildReport& report) {
     try {
         env_->SyncDirectory(DirectoryOf(destination_));
     } catch (...) {
+        // Replacing a file (a repair): the rename consumed the original, so a failure reported
+        // now would claim an original that is gone. Whichever entry the folder keeps after a
+        // crash, the old file or the new, is a whole database: the failure is absorbed.
+        if (options_.replace_existing) return;
         // The rename may not last: report the failure with no destination, as for any other.
-        if (!options_.replace_existing) {
-            try {
-                env_->Remove(destination_);
-            } catch (...) {
-            }
+        try {
+            env_->Remove(destination_);
+        } catch (...) {
         }
         throw;
     }

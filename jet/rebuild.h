@@ -20,6 +20,8 @@
 //   5. only then is the temporary file renamed to the destination and the folder synced.
 // On any failure the temporary files are removed and the destination is not touched: it
 // exists afterwards only when it existed before (replace_existing) or the rebuild succeeded.
+// Once a replacing rename is done the rebuild has succeeded: a failed folder sync after it is
+// not reported, since the original it would claim untouched is gone.
 // Killed midway, a rebuild leaves at most a temporary file named after the destination
 // ("~<name>.rebuilding" and the writer's own), which the next rebuild replaces.
 //

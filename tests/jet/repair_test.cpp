@@ -377,7 +377,13 @@ TEST(RepairTest, AFailureAtAnyStepLeavesTheOriginal) {
     }
     const uint64_t operations = env.operations();
     ASSERT_GT(operations, 10u);
-    for (uint64_t nth = 1; nth <= operations; nth += std::max<uint64_t>(1, operations / 40)) {
+    // Every 40th step of the way, and each of the last few (the rename and the folder sync).
+    std::vector<uint64_t> steps;
+    for (uint64_t nth = 1; nth <= operations; nth += std::max<uint64_t>(1, operations / 40))
+        steps.push_back(nth);
+    for (uint64_t nth = operations - 3; nth <= operations; ++nth) steps.push_back(nth);
+    int absorbed = 0;
+    for (uint64_t nth : steps) {
         for (int error : {ENOSPC, EIO}) {
             env.Reset();
             env.FailAt(nth, error);
@@ -395,11 +401,14 @@ TEST(RepairTest, AFailureAtAnyStepLeavesTheOriginal) {
             } else {
                 // A failure the repair could absorb (a folder sync after the rename): the
                 // file is the repaired one; start again from the damaged copy.
+                ++absorbed;
+                EXPECT_TRUE(CheckFile(Env::Default(), path).clean()) << "operation " << nth;
                 fs::remove(path);
                 WriteAt(path, 0, before);
             }
         }
     }
+    EXPECT_GT(absorbed, 0) << "the folder sync after the rename was never failed";
 }
 
 // A catalog row that no longer decodes: its table is found through its definition and the
