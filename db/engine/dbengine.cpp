@@ -6,6 +6,7 @@
 #include "jet/database.h"
 #include "jet/error.h"
 #include "jet/mdb_file.h"
+#include "jet/repair.h"
 
 namespace dao {
 namespace {
@@ -60,9 +61,10 @@ Workspace& DBEngine::Workspaces(int Index) {
 }
 
 void DBEngine::RepairDatabase(const std::string& Name) {
-    (void)Name;
-    throw jet::JetError(jet::kCouldNotRepair, jet::ErrorText(jet::kCouldNotRepair) +
-                                                  " (repair is not available in this build)");
+    // The file must be closed: the engine holds it against every other opener, our own open
+    // databases included, while it reads it (3045 otherwise). The repaired copy replaces it
+    // only once verified; on any failure it is left as it was.
+    Translated(Name, [&] { jet::RepairDatabase(env_, Name); });
 }
 
 void DBEngine::CompactDatabase(const std::string& SrcName, const std::string& DstName) {

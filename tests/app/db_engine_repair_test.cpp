@@ -1,0 +1,159 @@
+// The engine's RepairDatabase as the run calls it: one file name, the file repaired in place,
+// failures carrying the engine's numbers and texts with the file left as it was.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "db/engine/dbengine.h"
+#include "jet/checker.h"
+#include "jet/damage.h"
+#include "jet/error.h"
+#include "jet/fault_env.h"
+#include "tests/app/db_test_util.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using jettest::TempDir;
+
+// The JetError `call` raises (number 0 when none).
+template <class Call>
+jet::JetError ErrorOf(Call&& call) {
+    try {
+        call();
+    } catch (const jet::JetError& e) {
+        return e;
+    }
+    return jet::JetError(0, "");
+}
+
+dao::DBEngine& TheEngine() {
+    return dao::Engine(jet::Env::Default());
+}
+
+// Every user table's rows as mdb-export prints them, sorted (a rebuild may move rows).
+std::vector<std::vector<std::vector<std::string>>> UserRows(const std::string& path) {
+    std::vector<std::vector<std::vector<std::string>>> tables;
+    std::istringstream names(jettest::Run("mdb-tables -1 " + jettest::Quote(path)).text);
+    for (std::string table; std::getline(names, table);) {
+        if (table.empty()) continue;
+        tables.push_back(jettest::ExportTable(path, table));
+        std::sort(tables.back().begin(), tables.back().end());
+    }
+    return tables;
+}
+
+bool CheckerClean(const std::string& path) {
+    jet::CheckOptions strict;
+    strict.strict = true;
+    return jet::CheckFile(jet::Env::Default(), path, strict).clean();
+}
+
+TEST(DBEngineRepair, AHealthyFileKeepsEveryRowAndStillOpens) {
+    if (!jettest::HaveMdbTools()) GTEST_SKIP() << "mdbtools not installed";
+    TempDir dir;
+    for (const char* file : {dbtest::kJet3File, dbtest::kJet4File}) {
+        SCOPED_TRACE(file);
+        const std::string path = dir / "base.mdb";
+        COPY_CORPUS_OR_SKIP(file, path);
+        const auto before = UserRows(path);
+        ASSERT_FALSE(before.empty());
+        EXPECT_EQ(ErrorOf([&] { TheEngine().RepairDatabase(path); }).number(), 0);
+        EXPECT_EQ(UserRows(path), before);
+        EXPECT_TRUE(CheckerClean(path));
+        TheEngine().Workspaces(0).OpenDatabase(path)->Close();
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            EXPECT_EQ(entry.path().filename(), "base.mdb") << "left behind";
+    }
+}
+
+// The damage a machine that stopped mid-write leaves: the file is put right in place and the
+// run can compact it next.
+TEST(DBEngineRepair, ADamagedFileIsPutRightInPlace) {
+    TempDir dir;
+    const std::string path = dir / "base.mdb";
+    for (jet::DamageKind kind :
+         {jet::DamageKind::kZeroedPage, jet::DamageKind::kBrokenMemoChain,
+          jet::DamageKind::kBrokenUsageMap, jet::DamageKind::kInconsistentState}) {
+        SCOPED_TRACE(jet::DamageKindName(kind));
+        COPY_CORPUS_OR_SKIP(dbtest::kJet4File, path);
+        jet::DamageOptions options;
+        options.seed = 3;
+        ASSERT_TRUE(jet::InjectDamage(jet::Env::Default(), path, kind, options).applied);
+        EXPECT_EQ(ErrorOf([&] { TheEngine().RepairDatabase(path); }).number(), 0);
+        EXPECT_TRUE(CheckerClean(path));
+        TheEngine().Workspaces(0).OpenDatabase(path)->Close();
+        if (jettest::HaveMdbTools()) {
+            EXPECT_FALSE(UserRows(path).empty());
+        }
+        const std::string copy = dir / "compactado.mdb";
+        EXPECT_EQ(ErrorOf([&] { TheEngine().CompactDatabase(path, copy); }).number(), 0);
+        fs::remove(copy);
+    }
+}
+
+// Each failure the run can meet gives the engine's number and a text naming the file, and the
+// file is byte for byte what it was, with nothing left beside it.
+TEST(DBEngineRepair, FailuresKeepJetsNumbersAndLeaveTheFileAlone) {
+    TempDir dir;
+    const std::string path = dir / "base.mdb";
+    COPY_CORPUS_OR_SKIP(dbtest::kJet3File, path);
+    const std::vector<uint8_t> original = jettest::ReadAll(path);
+    dao::DBEngine& engine = TheEngine();
+
+    EXPECT_EQ(ErrorOf([&] { engine.RepairDatabase(dir / "falta.mdb"); }).number(),
+              jet::kFileNotFound);
+    EXPECT_EQ(ErrorOf([&] { engine.RepairDatabase(dir / "pasta/falta.mdb"); }).number(),
+              jet::kNotValidPath);
+    {
+        // Open through the engine itself: a database in use is not repaired under its users.
+        std::shared_ptr<dao::Database> db = engine.Workspaces(0).OpenDatabase(path);
+        EXPECT_EQ(ErrorOf([&] { engine.RepairDatabase(path); }).number(), jet::kFileInUse);
+    }
+    EXPECT_EQ(jettest::ReadAll(path), original);
+
+    // Not a Jet file at all: nothing tells its version or code page.
+    const std::string text = dir / "texto.mdb";
+    std::ofstream(text, std::ios::binary) << std::string(4096, 'x');
+    const jet::JetError unrecognised = ErrorOf([&] { engine.RepairDatabase(text); });
+    EXPECT_EQ(unrecognised.number(), jet::kUnrecognizedFormat);
+    EXPECT_NE(std::string(unrecognised.what()).find("texto.mdb"), std::string::npos)
+        << unrecognised.what();
+    EXPECT_EQ(fs::file_size(text), 4096u);
+    fs::remove(text);
+
+    // Page 0 gone: the file cannot be told apart from any other.
+    const std::string zeroed = dir / "zerada.mdb";
+    fs::copy_file(path, zeroed);
+    {
+        std::fstream f(zeroed, std::ios::in | std::ios::out | std::ios::binary);
+        f.write(std::string(2048, '\0').data(), 2048);
+    }
+    const std::vector<uint8_t> zeroed_bytes = jettest::ReadAll(zeroed);
+    EXPECT_NE(ErrorOf([&] { engine.RepairDatabase(zeroed); }).number(), 0);
+    EXPECT_EQ(jettest::ReadAll(zeroed), zeroed_bytes);
+    fs::remove(zeroed);
+
+    // The disk is full half way through the repair.
+    jet::FaultInjectingEnv env(jet::Env::Default());
+    const std::string other = dir / "outra.mdb";
+    fs::copy_file(path, other);
+    dao::Engine(&env).RepairDatabase(other);
+    const uint64_t operations = env.operations();
+    fs::remove(other);
+    env.Reset();
+    env.FailAt(operations / 2, ENOSPC);
+    EXPECT_EQ(ErrorOf([&] { dao::Engine(&env).RepairDatabase(path); }).number(), jet::kDiskFull);
+    EXPECT_TRUE(env.fired());
+    dao::Engine(jet::Env::Default());
+    EXPECT_EQ(jettest::ReadAll(path), original);
+
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        EXPECT_EQ(entry.path().filename(), "base.mdb") << "left behind";
+}
+
+}  // namespace
