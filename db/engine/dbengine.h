@@ -79,7 +79,9 @@ class DBEngine {
     // other index).
     Workspace& Workspaces(int Index);
 
-    // Repairs the database at `Name` in place.
+    // Repairs the database at `Name` in place; the file is replaced only by a verified
+    // repaired copy and is untouched on failure. It must not be open (3045); a file that is
+    // not Jet, or whose catalog is beyond recovery, gives 3343 or 3056.
     void RepairDatabase(const std::string& Name);
     // Writes a compacted copy of `SrcName` to `DstName` (which must not exist: 3204), keeping
     // the source's version; the destination appears only once the copy has been verified. The

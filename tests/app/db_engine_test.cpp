@@ -165,14 +165,6 @@ TEST(DBEngine, OtherConditionsKeepTheEnginesNumbers) {
     dao::Engine(jet::Env::Default());
 }
 
-TEST(DBEngine, RepairReportsFailureUntilTheEngineHasIt) {
-    TempDir dir;
-    std::string path = dir / "base.mdb";
-    COPY_CORPUS_OR_SKIP(dbtest::kJet3File, path);
-    dao::DBEngine& engine = dao::Engine(jet::Env::Default());
-    EXPECT_EQ(NumberOf([&] { engine.RepairDatabase(path); }), jet::kCouldNotRepair);
-}
-
 // The rows of every table as mdb-export prints them, sorted: compaction may move rows.
 std::vector<std::vector<std::vector<std::string>>> SortedTables(const std::string& path) {
     std::vector<std::vector<std::vector<std::string>>> tables;
