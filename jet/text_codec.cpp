@@ -95,7 +95,7 @@ Bytes EncodeCodePage(std::u16string_view text, uint16_t code_page) {
 std::u16string DecodeUcs2(ByteSpan bytes) {
     std::u16string out(bytes.size() / 2, u'\0');
     if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(out.data(), bytes.data(), out.size() * 2);
+        if (!out.empty()) std::memcpy(out.data(), bytes.data(), out.size() * 2);
     } else {
         for (size_t i = 0; i < out.size(); ++i)
             out[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
@@ -106,7 +106,7 @@ std::u16string DecodeUcs2(ByteSpan bytes) {
 Bytes EncodeUcs2(std::u16string_view text) {
     Bytes out(text.size() * 2);
     if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(out.data(), text.data(), out.size());
+        if (!out.empty()) std::memcpy(out.data(), text.data(), out.size());  // data() may be null
     } else {
         for (size_t i = 0; i < text.size(); ++i) {
             out[2 * i] = static_cast<uint8_t>(text[i] & 0xFF);
