@@ -428,10 +428,11 @@ TEST(RepairTest, ATableWhoseCatalogRowIsLostIsRecovered) {
             id = e->id;
             const Bytes page = db->file().ReadPage(e->location.page);
             const size_t start = DataPage(page, db->file().version()).row_start(e->location.row);
+            const uint32_t row_page = e->location.page;  // `e` lives in the view
             db.reset();
             // A column count of zero: no row of any table.
             const bool jet3 = std::string(file).find("1997") != std::string::npos;
-            WriteAt(path, uint64_t{e->location.page} * (jet3 ? 2048 : 4096) + start,
+            WriteAt(path, uint64_t{row_page} * (jet3 ? 2048 : 4096) + start,
                     jet3 ? Bytes{0} : Bytes{0, 0});
         }
         const RepairReport report = RepairDatabase(Env::Default(), path);
