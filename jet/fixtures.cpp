@@ -26,12 +26,12 @@ void CreateTavoFixture(Env* env, const std::string& path, Version version, TavoF
         tavo.rows.push_back(
             {static_cast<int64_t>(i), std::u16string(name.begin(), name.end()), flag_value});
     }
-    NewDatabase spec;
-    spec.version = version;
-    spec.date = kFixtureDate;
-    spec.replace_existing = true;
-    spec.tables.push_back(std::move(tavo));
-    CreateDatabase(env, path, spec);
+    NewDatabase plan;
+    plan.version = version;
+    plan.date = kFixtureDate;
+    plan.replace_existing = true;
+    plan.tables.push_back(std::move(tavo));
+    CreateDatabase(env, path, plan);
 }
 
 void CreateClientFixtures(Env* env, const std::string& folder, Version version) {

@@ -53,12 +53,12 @@ void AddIndex(TableDef& table, const std::string& name, const std::vector<std::s
     table.indexes.push_back(std::move(l));
 }
 
-void CreateDatabase(Env* env, const std::string& path, const NewDatabase& spec) {
-    const Version v = spec.version;
+void CreateDatabase(Env* env, const std::string& path, const NewDatabase& plan) {
+    const Version v = plan.version;
     WriterOptions options;
     options.version = v;
-    options.replace_existing = spec.replace_existing;
-    options.sort_memory = spec.sort_memory;
+    options.replace_existing = plan.replace_existing;
+    options.sort_memory = plan.sort_memory;
     DatabaseWriter writer(env, path, options);
 
     const uint32_t objects = writer.AddTable(SystemTableDef(SystemTable::kObjects, v));
@@ -67,7 +67,7 @@ void CreateDatabase(Env* env, const std::string& path, const NewDatabase& spec) 
     writer.AddTable(SystemTableDef(SystemTable::kRelationships, v));
 
     std::vector<uint32_t> ids;
-    for (const NewTable& t : spec.tables) {
+    for (const NewTable& t : plan.tables) {
         TableDef def = t.def;
         // Columns were given by position: index columns refer to positions until the layout
         // assigns numbers in the same order.
@@ -81,9 +81,9 @@ void CreateDatabase(Env* env, const std::string& path, const NewDatabase& spec) 
     }
 
     writer.BeginRows(objects);
-    for (const Row& row : InitialCatalogRows(v, spec.date)) writer.AddRow(row);
-    for (size_t i = 0; i < spec.tables.size(); ++i)
-        writer.AddRow(UserTableCatalogRow(v, ids[i], spec.tables[i].def.name, spec.date));
+    for (const Row& row : InitialCatalogRows(v, plan.date)) writer.AddRow(row);
+    for (size_t i = 0; i < plan.tables.size(); ++i)
+        writer.AddRow(UserTableCatalogRow(v, ids[i], plan.tables[i].def.name, plan.date));
     writer.EndRows();
     writer.BeginRows(aces);
     for (const Row& row : InitialAceRows(v)) writer.AddRow(row);
@@ -91,8 +91,8 @@ void CreateDatabase(Env* env, const std::string& path, const NewDatabase& spec) 
         for (const Row& row : UserTableAceRows(v, id)) writer.AddRow(row);
     writer.EndRows();
 
-    for (size_t i = 0; i < spec.tables.size(); ++i) {
-        const NewTable& t = spec.tables[i];
+    for (size_t i = 0; i < plan.tables.size(); ++i) {
+        const NewTable& t = plan.tables[i];
         writer.BeginRows(ids[i]);
         for (const Row& row : t.rows) writer.AddRow(row);
         if (t.generate) {
@@ -112,7 +112,7 @@ void CreateDatabase(Env* env, const std::string& path, const NewDatabase& spec) 
             if (d != 0)
                 RaiseWithDetail(
                     3022, {},
-                    "(duplicate key in an index of table '" + spec.tables[i].def.name + "')");
+                    "(duplicate key in an index of table '" + plan.tables[i].def.name + "')");
         uint32_t free_pages = t.free_pages_after;
         if (t.free_share > 0 && t.free_share < 0.95) {
             const double pages = writer.page_count();

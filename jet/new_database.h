@@ -48,6 +48,6 @@ struct NewDatabase {
 
 // Writes the database to `path` (created whole or not at all). Errors as DatabaseWriter; a
 // unique index that would hold a duplicate key raises 3022.
-void CreateDatabase(Env* env, const std::string& path, const NewDatabase& spec);
+void CreateDatabase(Env* env, const std::string& path, const NewDatabase& plan);
 
 }  // namespace jet

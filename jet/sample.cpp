@@ -166,11 +166,11 @@ Row SamplePedidosRow(uint64_t i, uint64_t rows) {
 }
 
 void CreateSample(Env* env, const std::string& path, const SampleOptions& options) {
-    NewDatabase spec;
-    spec.version = options.version;
-    spec.date = kSampleDate;
-    spec.replace_existing = true;
-    spec.sort_memory = options.sort_memory;
+    NewDatabase plan;
+    plan.version = options.version;
+    plan.date = kSampleDate;
+    plan.replace_existing = true;
+    plan.sort_memory = options.sort_memory;
     const uint64_t rows = options.rows;
     const bool bloat = options.bloat;
     const Version v = options.version;
@@ -218,9 +218,9 @@ void CreateSample(Env* env, const std::string& path, const SampleOptions& option
         pedidos.free_share = 0.3;
         pedidos.free_page_image = StalePage(v, 1);
     }
-    spec.tables.push_back(std::move(clientes));
-    spec.tables.push_back(std::move(pedidos));
-    CreateDatabase(env, path, spec);
+    plan.tables.push_back(std::move(clientes));
+    plan.tables.push_back(std::move(pedidos));
+    CreateDatabase(env, path, plan);
 }
 
 }  // namespace jet

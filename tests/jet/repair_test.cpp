@@ -482,9 +482,9 @@ TEST(RepairTest, RowsRepeatingAUniqueKeyAreDropped) {
     AddIndex(t.def, "PrimaryKey", {"id"}, IndexKind::kPrimaryKey);
     for (int i = 1; i <= 3; ++i)
         t.rows.push_back({int64_t{i}, u"pessoa " + std::u16string(1, char16_t(u'0' + i))});
-    NewDatabase spec;
-    spec.tables.push_back(t);
-    CreateDatabase(Env::Default(), path, spec);
+    NewDatabase plan;
+    plan.tables.push_back(t);
+    CreateDatabase(Env::Default(), path, plan);
     // Make row 3's id equal row 2's, in place.
     {
         auto db = DatabaseView::Open(Env::Default(), path);

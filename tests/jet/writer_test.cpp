@@ -184,11 +184,11 @@ TEST(Writer, DeepIndexOnLongTextKeys) {
                 k[static_cast<size_t>(d)] = static_cast<char16_t>(u'a' + (x >> (3 * d)) % 8);
             t.rows.push_back({int64_t{i}, k});
         }
-        NewDatabase spec;
-        spec.version = v;
-        spec.replace_existing = true;
-        spec.tables.push_back(std::move(t));
-        CreateDatabase(Env::Default(), dir / "deep.mdb", spec);
+        NewDatabase plan;
+        plan.version = v;
+        plan.replace_existing = true;
+        plan.tables.push_back(std::move(t));
+        CreateDatabase(Env::Default(), dir / "deep.mdb", plan);
         auto db = DatabaseView::Open(Env::Default(), dir / "deep.mdb");
         TableDef def = db->ReadTable("longkeys");
         ExpectIndexMatchesRows(db->file(), def);
@@ -230,11 +230,11 @@ TEST(Writer, LongRowsReadBack) {
             t.rows.push_back(std::move(r));
         }
         std::vector<Row> expected = t.rows;
-        NewDatabase spec;
-        spec.version = v;
-        spec.replace_existing = true;
-        spec.tables.push_back(std::move(t));
-        CreateDatabase(Env::Default(), dir / "wide.mdb", spec);
+        NewDatabase plan;
+        plan.version = v;
+        plan.replace_existing = true;
+        plan.tables.push_back(std::move(t));
+        CreateDatabase(Env::Default(), dir / "wide.mdb", plan);
         EXPECT_EQ(ReadBack(dir / "wide.mdb", "wide"), expected);
     }
 }
@@ -245,10 +245,10 @@ TEST(Writer, ValueTooLongForItsColumnFailsAndLeavesNothing) {
     t.def.name = "t";
     t.def.columns = {NewColumn("s", ColumnType::kText, 5)};
     t.rows.push_back({std::u16string(u"123456")});
-    NewDatabase spec;
-    spec.tables.push_back(std::move(t));
+    NewDatabase plan;
+    plan.tables.push_back(std::move(t));
     try {
-        CreateDatabase(Env::Default(), dir / "x.mdb", spec);
+        CreateDatabase(Env::Default(), dir / "x.mdb", plan);
         FAIL() << "expected error 3163";
     } catch (const JetError& e) {
         EXPECT_EQ(e.number(), kFieldTooSmall);
