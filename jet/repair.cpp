@@ -9,6 +9,7 @@
 #include "jet/mdb_file.h"
 #include "jet/rebuild.h"
 #include "jet/salvage_source.h"
+#include "jet/watched_env.h"
 
 namespace jet {
 namespace {
@@ -55,6 +56,28 @@ bool IsDamageError(int number) {
            number == kCouldNotRepair || number == kRecordTooLarge || number == kFieldTooSmall;
 }
 
+// The salvaging read over a watched file system: it takes whatever it cannot read for damage
+// and works around it, so a read error of the file system would quietly drop the rows of the
+// pages it hit. Once a table's rows are read (and so before the rebuilt copy replaces the
+// file), a failure of the file system met on the way stops the repair as what it is.
+class WatchedSource final : public DatabaseSource {
+  public:
+    WatchedSource(DatabaseSource& source, const WatchedEnv& watched)
+        : source_(source), watched_(watched) {}
+    const std::string& path() const override { return source_.path(); }
+    const DatabaseHeader& header() const override { return source_.header(); }
+    uint32_t page_count() const override { return source_.page_count(); }
+    const std::vector<SourceTable>& tables() const override { return source_.tables(); }
+    void ReadRows(size_t index, const RowVisitor& visit, const PagesDone& pages_done) override {
+        source_.ReadRows(index, visit, pages_done);
+        if (watched_.failure()) RaiseOsError(*watched_.failure(), path());
+    }
+
+  private:
+    DatabaseSource& source_;
+    const WatchedEnv& watched_;
+};
+
 }  // namespace
 
 bool RepairReport::lossless() const {
@@ -84,9 +107,11 @@ RepairReport RepairDatabase(Env* env, const std::string& path, const RepairOptio
     const auto start = std::chrono::steady_clock::now();
     OpenOptions open;
     open.password = options.password;
+    WatchedEnv watched(env);  // outlives the source, whose file it serves
     std::unique_ptr<SalvageSource> source;
     try {
-        source = OpenSalvageSource(env, path, open);
+        source = OpenSalvageSource(&watched, path, open);
+        if (watched.failure()) RaiseOsError(*watched.failure(), path);
     } catch (const JetError&) {
         throw;
     } catch (const OsError& e) {
@@ -107,8 +132,9 @@ RepairReport RepairDatabase(Env* env, const std::string& path, const RepairOptio
         };
     }
     RebuildReport rebuilt;
+    WatchedSource checked(*source, watched);
     try {
-        RebuildDatabase(env, *source, path, rebuild, &rebuilt);
+        RebuildDatabase(env, checked, path, rebuild, &rebuilt);
     } catch (const JetError& e) {
         const int number = IsDamageError(e.number()) ? kCouldNotRepair : e.number();
         throw JetError(number,

@@ -1,0 +1,78 @@
+// A repair whose reads of the file meet an error of the file system (an I/O error, a full
+// disk, a refused read) stops with that error and leaves the file as it was. The salvaging read
+// takes what it cannot read for damage, so such an error must never pass for damage: the rows
+// of the pages it hit would be dropped from a "repaired" file that looks sound.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <map>
+
+#include "jet/error.h"
+#include "jet/fault_env.h"
+#include "jet/repair.h"
+#include "tests/jet/corpus_test_util.h"
+#include "tests/jet/repair_sweep.h"
+#include "tests/jet/update_test_util.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using jet::testing::Snapshot;
+
+// Table name -> its rows' images, sorted; tables whose rows hold object ids are left out.
+std::map<std::string, std::vector<std::string>> Content(const std::string& path) {
+    std::map<std::string, std::vector<std::string>> content;
+    for (const auto& t : jet::testing::TakeSnapshot(path).tables) {
+        if (jet::testing::HoldsObjectIds(t.name)) continue;
+        auto& rows = content[t.name];
+        for (const auto& r : t.rows) rows.push_back(r.image);
+        std::sort(rows.begin(), rows.end());
+    }
+    return content;
+}
+
+TEST(RepairIo, AFailingReadOfTheFileStopsTheRepairAndNeverDropsRows) {
+    for (const char* name : {"jackcess-V1997-testV1997.mdb", "jackcess-V2003-test2V2003.mdb"}) {
+        SCOPED_TRACE(name);
+        jettest::TempDir dir;
+        const std::string path = dir / name;
+        fs::copy_file(jettest::DataFile(std::string("files/") + name), path);
+        const auto before = jettest::ReadAll(path);
+        const std::string pristine = dir / "original.mdb";
+        fs::copy_file(path, pristine);
+        const auto content = Content(path);
+
+        jet::FaultInjectingEnv env(jet::Env::Default());
+        {
+            const std::string other = dir / "contagem.mdb";
+            fs::copy_file(path, other);
+            jet::RepairDatabase(&env, other);
+        }
+        const uint64_t operations = env.operations();
+        ASSERT_GT(operations, 10u);
+        int failed = 0;
+        // Every seventh operation, the error rotating: reads of the file all along the repair.
+        for (uint64_t nth = 1; nth <= operations; nth += 7) {
+            const int error = nth / 7 % 3 == 0 ? EIO : nth / 7 % 3 == 1 ? ENOSPC : EACCES;
+            env.Reset();
+            env.FailAt(nth, error);
+            try {
+                jet::RepairDatabase(&env, path);
+            } catch (const jet::JetError&) {
+                ++failed;
+                ASSERT_TRUE(jettest::ReadAll(path) == before) << "operation " << nth;
+                continue;
+            }
+            ASSERT_TRUE(env.fired());
+            // The repair absorbed the failure: then it lost nothing.
+            ASSERT_EQ(Content(path), content) << "operation " << nth << " errno " << error;
+            fs::remove(path);
+            fs::copy_file(pristine, path);
+        }
+        EXPECT_GT(failed, 0);
+    }
+}
+
+}  // namespace
