@@ -8,9 +8,12 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+
+#include "jet/damage.h"
 
 #include "tests/app/run_scenario.h"
 
@@ -115,6 +118,31 @@ INSTANTIATE_TEST_SUITE_P(ClassesAndVersions, RunSuccess,
                              return std::string("Class") + std::to_string(p.param.classe) +
                                     (p.param.version == jet::Version::kJet3 ? "Jet3" : "Jet4");
                          });
+
+// A database whose structure is damaged where no row lives (a table's row count, its map of
+// owned pages) is repaired and compacted back to every row it held.
+TEST(RunSuccess, ADamagedDatabaseIsRepairedBackToEveryRow) {
+    if (!runtest::HaveMdbTools()) GTEST_SKIP() << "no mdbtools";
+    for (jet::DamageKind kind :
+         {jet::DamageKind::kWrongRowCount, jet::DamageKind::kBrokenUsageMap}) {
+        SCOPED_TRACE(jet::DamageKindName(kind));
+        Cenario c;
+        ASSERT_TRUE(c.PutDatabase(runtest::DataFile(runtest::kJet4Data)));
+        const std::string content = runtest::Dump(c.base);
+        jet::DamageOptions damage;
+        damage.seed = 1;
+        ASSERT_TRUE(jet::InjectDamage(jet::Env::Default(), c.base, kind, damage).applied);
+
+        c.Run();
+        EXPECT_EQ(c.Boxes().back(), "Processo Concluido.");
+        const Lines log = c.Log();
+        EXPECT_NE(std::find(log.begin(), log.end(), "Reparando Banco de Dados" + c.reparado),
+                  log.end());
+        EXPECT_EQ(runtest::Dump(c.base), content);
+        EXPECT_EQ(runtest::JetutilCheck(c.base), 0);
+        EXPECT_TRUE(c.ClientsUnlocked());
+    }
+}
 
 // The same run on a file really at Jet 3's maximum size (1 GB, sparse): nothing stands in for
 // the engine's finding. The two backups write 2 GB, so it runs only when asked:
