@@ -426,6 +426,8 @@ class RowSalvager {
     }
 
     void ReadPage(uint32_t number, const std::function<void(Row&)>& visit, bool extra) {
+        std::vector<Row> rows;
+        std::vector<uint64_t> cuts;
         try {
             file_.ReadPage(number, page_);
             if (!IsDataPageOf(page_, def_.tdef_page)) {
@@ -434,37 +436,48 @@ class RowSalvager {
             }
             const DataPage page(page_, file_.version());
             for (uint16_t i = 0; i < page.row_count(); ++i) {
-                const uint16_t entry = page.entry(i);
-                if (entry & kRowDeleted) continue;
-                ReadRow(page, i, visit, extra);
+                if (page.entry(i) & kRowDeleted) continue;
+                Row row;
+                uint64_t cut = 0;
+                if (!Decode(page, i, row, cut) || !Storable(row, cut)) {
+                    ++stats_.rows_dropped;
+                    continue;
+                }
+                rows.push_back(std::move(row));
+                cuts.push_back(cut);
             }
         } catch (const JetError&) {
             // The page header or its row table is unreadable: the page is lost.
             ++stats_.pages_lost;
-        }
-    }
-
-    void ReadRow(const DataPage& page, uint16_t i, const std::function<void(Row&)>& visit,
-                 bool extra) {
-        Row row;
-        uint64_t cut = 0;
-        if (!Decode(page, i, row, cut) || !Storable(row, cut)) {
-            ++stats_.rows_dropped;
             return;
         }
-        if (extra) {
-            // Stale copies of pages Access left behind repeat rows already read.
-            if (!digests_.Insert(RowDigest(row))) {
-                ++stats_.stale_copies_skipped;
-                return;
+        // With the usage map distrusted, pages are taken by their owner field, and Access
+        // leaves old copies of pages behind with it. A page found that way of which at least
+        // half the rows were already read is such a copy: its repeated rows are skipped. On
+        // any other page a repeated row is a row of its own (tables may hold equal rows).
+        std::vector<uint64_t> digests;
+        std::vector<bool> repeated;
+        bool stale_copy = false;
+        if (extra || stats_.pages_by_owner) {
+            size_t repeats = 0;
+            for (const Row& row : rows) {
+                digests.push_back(RowDigest(row));
+                repeated.push_back(digests_.Contains(digests.back()));
+                repeats += repeated.back() ? 1 : 0;
             }
-        } else if (stats_.pages_by_owner) {
-            digests_.Insert(RowDigest(row));
+            stale_copy = extra && repeats > 0 && repeats * 2 >= rows.size();
+            for (uint64_t d : digests) digests_.Insert(d);
         }
-        if (!KeysFit(row)) return;
-        stats_.values_cut += cut;
-        ++stats_.rows;
-        visit(row);
+        for (size_t r = 0; r < rows.size(); ++r) {
+            if (stale_copy && repeated[r]) {
+                ++stats_.stale_copies_skipped;
+                continue;
+            }
+            if (!KeysFit(rows[r])) continue;
+            stats_.values_cut += cuts[r];
+            ++stats_.rows;
+            visit(rows[r]);
+        }
     }
 
     // Decodes the row at slot i (following an overflow pointer); false when it cannot be.
@@ -672,11 +685,25 @@ void SalvageSource::Impl::ReadTables() {
     table_ids.insert(kCatalogPage);
 
     for (size_t r = 0; r < catalog_rows.size(); ++r) {
-        const Row& row = catalog_rows[r];
+        Row& row = catalog_rows[r];
         const auto type = IdAt(row, type_col);
-        if (!type || static_cast<int16_t>(*type) != kObjectTable) continue;
         const auto id = IdAt(row, id_col);
         const std::string name = TextAt(row, name_col);
+        if (!type || static_cast<int16_t>(*type) != kObjectTable) {
+            // Only tables have ids that are pages: a row of another type whose id is the page
+            // of a sound definition is a table whose type field was damaged.
+            if (!id || *id <= kCatalogPage || *id >= n || table_ids.count(*id) ||
+                page_type[*id] != kPageTableDef || page_free[*id] || name.empty())
+                continue;
+            TableDef probe;
+            std::string ignored;
+            if (!ReadDefinition(*file, *id, probe, ignored)) continue;
+            row[static_cast<size_t>(type_col)] = Value{int64_t{kObjectTable}};
+            catalog_damaged = true;
+            stats.fixes.push_back("catalog: the row of '" + name +
+                                  "' had a damaged type; it names a table definition and is a "
+                                  "table again");
+        }
         if (!id || *id == kCatalogPage) continue;
         if (table_ids.count(*id)) {
             catalog_keep[r] = false;  // a second row for the same table
@@ -704,6 +731,8 @@ void SalvageSource::Impl::ReadTables() {
                                   "); the standard one is used");
         }
         if (!ok) {
+            // Its rows may still be found through a definition no catalog row names.
+            catalog_damaged = true;
             catalog_keep[r] = false;
             lost_ids.insert(*id);
             stats.lost_tables.push_back((name.empty() ? std::string("?") : name) + " (page " +

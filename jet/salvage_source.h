@@ -15,16 +15,20 @@
 //     not read or does not hold together (an index naming a missing column) loses the table,
 //     except for the Jet system tables MSysACEs, MSysQueries and MSysRelationships, which get
 //     their standard definitions.
-//   - when the catalog shows damage (rows or pages of it could not be read), definitions that
-//     no catalog row names are looked for among the pages in use: a TDEF page that starts a
-//     chain, parses and owns data pages with rows is recovered as "RecoveredTable_<page>",
-//     with a catalog row and the permissions of the Tables container.
+//   - a catalog row of another type whose id is the page of a sound definition is a table
+//     whose type was damaged: it is a table again;
+//   - when the catalog shows damage (rows or pages of it could not be read, a table row whose
+//     definition is lost, a type put right), definitions that no catalog row names are looked
+//     for among the pages in use: a TDEF page that starts a chain, parses and owns data pages
+//     with rows is recovered as "RecoveredTable_<page>", with a catalog row and the
+//     permissions of the Tables container.
 // Rows of one table:
 //   - its data pages are those of its owned-pages map; when the map does not read, or lists a
 //     page that is not one of the table's data pages (and is not free), the map is distrusted
-//     and the table's pages are found by the owner field of every page in use instead. Rows
-//     found only that way that repeat a row already read are left out: Access leaves stale
-//     copies of pages behind;
+//     and the table's pages are found by the owner field of every page in use instead.
+//     Access leaves stale copies of pages behind: a page found only that way of which at
+//     least half the rows repeat rows already read is taken for one, and its repeated rows
+//     are left out (elsewhere equal rows are kept: a table may hold them);
 //   - each row is decoded defensively: a row that cannot be decoded (a bad offset table, a
 //     column out of the row, an overflow pointer that leads nowhere, no columns at all) is
 //     dropped; a long value whose chain is broken (outside the file, not an LVAL row, a loop,
@@ -56,7 +60,7 @@ struct SalvagedTable {
     uint64_t duplicates_dropped = 0;  // of which: a key repeated in a unique index
     uint64_t values_cut = 0;          // values set to null (broken long value, too long)
     uint32_t pages_lost = 0;  // data pages of the table that could not be read or are cut off
-    uint64_t stale_copies_skipped = 0;  // repeated rows on pages found by owner only
+    uint64_t stale_copies_skipped = 0;  // repeated rows on stale copies of pages
     bool pages_by_owner = false;        // its usage map was distrusted
     bool recovered = false;             // found without a catalog row
     bool standard_definition = false;   // its definition was replaced by the standard one

@@ -276,6 +276,89 @@ TEST(RepairTest, ABrokenUsageMapLosesNoRow) {
     }
 }
 
+// Equal rows are rows of their own, and stay when the map is lost; a leftover copy of one of
+// the table's pages (its owner field still the table's) adds none of its rows again. (A table
+// made only of a few distinct rows repeated could not be told from such copies.)
+TEST(RepairTest, EqualRowsStayAndStaleCopiesGoWhenTheMapIsLost) {
+    TempDir dir;
+    const std::string path = dir.path() + "/leituras.mdb";
+    NewTable t;
+    t.def.name = "leituras";
+    t.def.columns = {NewColumn("sensor", ColumnType::kLong),
+                     NewColumn("estado", ColumnType::kText, 40)};
+    // Every tenth reading repeats one a few pages back.
+    for (int i = 0; i < 1000; ++i)
+        t.rows.push_back({int64_t{i % 10 == 9 && i > 500 ? i - 500 : i}, std::u16string(u"ok")});
+    NewDatabase spec;
+    spec.tables.push_back(t);
+    CreateDatabase(Env::Default(), path, spec);
+    const auto before = AllRows(path);
+    {
+        auto db = DatabaseView::Open(Env::Default(), path);
+        const TableDef def = db->ReadTable("leituras");
+        TableScanner scan(db->file(), def);
+        ASSERT_TRUE(scan.Next());
+        const Bytes copy = db->file().ReadPage(scan.location().page);
+        const uint64_t end = uint64_t{db->file().page_count()} * 4096;
+        // The owned-pages map and the global map wiped to zeros: they read as naming no page,
+        // so the copy is a page neither used nor free, like those Access leaves behind.
+        std::vector<std::pair<uint64_t, size_t>> wipes;
+        for (const RowPointer map : {RowPointer::FromPacked(def.owned_map), RowPointer{1, 0}}) {
+            const Bytes map_page = db->file().ReadPage(map.page);
+            const DataPage page(map_page, Version::kJet4);
+            wipes.emplace_back(uint64_t{map.page} * 4096 + page.row_start(map.row),
+                               page.row(map.row).size());
+        }
+        db.reset();
+        WriteAt(path, end, copy);
+        for (const auto& [at, length] : wipes) WriteAt(path, at, Bytes(length, 0));
+    }
+    const RepairReport report = RepairDatabase(Env::Default(), path);
+    EXPECT_EQ(report.rows_dropped, 0u) << report.Summary();
+    const auto after = AllRows(path).at("leituras");
+    EXPECT_EQ(after.size(), before.at("leituras").size());
+    EXPECT_TRUE(after == before.at("leituras"));
+}
+
+// A catalog row whose type field was damaged still names the page of a sound definition: the
+// table comes back under its own name with every row.
+TEST(RepairTest, ATableWhoseCatalogTypeIsDamagedComesBack) {
+    TempDir dir;
+    for (const char* file : {kJet3Memo, kJet4}) {
+        SCOPED_TRACE(file);
+        const std::string path = dir.Copy(file);
+        const TableOnPages t = FindTableOnPages(path);
+        const auto before = AllRows(path);
+        {
+            auto db = DatabaseView::Open(Env::Default(), path);
+            const CatalogEntry* e = db->catalog().FindTable(t.name);
+            ASSERT_NE(e, nullptr);
+            const TableDef catalog = db->ReadTable("MSysObjects");
+            const ColumnDef* type = nullptr;
+            for (const ColumnDef& c : catalog.columns)
+                if (c.name == "Type") type = &c;
+            ASSERT_NE(type, nullptr);
+            const Version version = db->file().version();
+            const Bytes page = db->file().ReadPage(e->location.page);
+            const size_t start = DataPage(page, version).row_start(e->location.row);
+            const size_t page_size = version == Version::kJet3 ? 2048 : 4096;
+            const size_t count_bytes = version == Version::kJet3 ? 1 : 2;
+            db.reset();
+            WriteAt(
+                path,
+                uint64_t{e->location.page} * page_size + start + count_bytes + type->fixed_offset,
+                Bytes{0xB5, 0x03});
+        }
+        ASSERT_FALSE(AllRows(path).count(t.name)) << "the damage did not hide the table";
+        const RepairReport report = RepairDatabase(Env::Default(), path);
+        const RepairedTable* r = FindTable(report, t.name);
+        ASSERT_NE(r, nullptr) << report.Summary();
+        EXPECT_EQ(r->rows, t.rows);
+        EXPECT_TRUE(AllRows(path).at(t.name) == before.at(t.name));
+        EXPECT_NE(report.Summary().find("damaged type"), std::string::npos) << report.Summary();
+    }
+}
+
 TEST(RepairTest, PageZeroIsPutRightAndTheCommitWordsCleared) {
     TempDir dir;
     for (const char* file : {kJet3Memo, kJet4}) {
