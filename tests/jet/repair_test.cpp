@@ -343,11 +343,10 @@ TEST(RepairTest, ATableWhoseCatalogTypeIsDamagedComesBack) {
             const size_t start = DataPage(page, version).row_start(e->location.row);
             const size_t page_size = version == Version::kJet3 ? 2048 : 4096;
             const size_t count_bytes = version == Version::kJet3 ? 1 : 2;
-            db.reset();
-            WriteAt(
-                path,
-                uint64_t{e->location.page} * page_size + start + count_bytes + type->fixed_offset,
-                Bytes{0xB5, 0x03});
+            const uint64_t at =
+                uint64_t{e->location.page} * page_size + start + count_bytes + type->fixed_offset;
+            db.reset();  // `e` goes with it
+            WriteAt(path, at, Bytes{0xB5, 0x03});
         }
         ASSERT_FALSE(AllRows(path).count(t.name)) << "the damage did not hide the table";
         const RepairReport report = RepairDatabase(Env::Default(), path);
