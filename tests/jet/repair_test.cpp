@@ -289,9 +289,9 @@ TEST(RepairTest, EqualRowsStayAndStaleCopiesGoWhenTheMapIsLost) {
     // Every tenth reading repeats one a few pages back.
     for (int i = 0; i < 1000; ++i)
         t.rows.push_back({int64_t{i % 10 == 9 && i > 500 ? i - 500 : i}, std::u16string(u"ok")});
-    NewDatabase spec;
-    spec.tables.push_back(t);
-    CreateDatabase(Env::Default(), path, spec);
+    NewDatabase plan;
+    plan.tables.push_back(t);
+    CreateDatabase(Env::Default(), path, plan);
     const auto before = AllRows(path);
     {
         auto db = DatabaseView::Open(Env::Default(), path);
