@@ -8,13 +8,6 @@
 namespace jet {
 namespace {
 
-bool TableHasVarColumns(const TableDef& t) {
-    if (t.num_var_cols > 0) return true;
-    for (const ColumnDef& c : t.columns)
-        if (!c.fixed()) return true;
-    return false;
-}
-
 void ParseJet4Offsets(ByteSpan row, RowLayout& l) {
     const size_t tail = l.null_mask_offset;  // nvar sits just below the mask
     if (tail < 2) Corrupt("row too short for its variable-column count");
@@ -63,7 +56,7 @@ RowLayout ParseRowLayout(ByteSpan row, Version version, const TableDef& t) {
     l.null_mask_size = (l.column_count + 7u) / 8u;
     if (l.null_mask_size + l.fixed_start > row.size()) Corrupt("row too short for its null mask");
     l.null_mask_offset = row.size() - l.null_mask_size;
-    l.has_var_area = TableHasVarColumns(t);
+    l.has_var_area = RowVarCount(t) > 0;
     if (!l.has_var_area) return l;
     if (version == Version::kJet3)
         ParseJet3Offsets(row, l);
@@ -76,6 +69,13 @@ RowLayout ParseRowLayout(ByteSpan row, Version version, const TableDef& t) {
         previous = off;
     }
     return l;
+}
+
+uint16_t RowVarCount(const TableDef& t) {
+    uint16_t n = t.num_var_cols;
+    for (const ColumnDef& c : t.columns)
+        if (!c.fixed() && c.var_index >= n) n = static_cast<uint16_t>(c.var_index + 1u);
+    return n;
 }
 
 size_t FixedSize(const ColumnDef& c) {

@@ -46,6 +46,12 @@ struct RowLayout {
 // (mask or offset table out of the row, offsets out of order or out of the row).
 RowLayout ParseRowLayout(ByteSpan row, Version version, const TableDef& t);
 
+// How many variable-offset entries a row of `t` written now carries: the definition's
+// num_var_cols, which goes on counting the variable columns deleted since (rows of a table whose
+// variable columns are all gone still carry an offset table, each entry equal to the eod), and
+// never fewer than the highest variable slot in use. 0: the rows have no variable area at all.
+uint16_t RowVarCount(const TableDef& t);
+
 // Stored size of a fixed-size type (0 for Boolean); for Text, Binary and fixed binary the
 // column's declared length.
 size_t FixedSize(const ColumnDef& c);

@@ -7,6 +7,7 @@
 
 #include "jet/error.h"
 #include "jet/put_bytes.h"
+#include "jet/row_codec.h"
 #include "jet/tdef_writer.h"
 #include "jet/text_codec.h"
 
@@ -57,10 +58,9 @@ RowEncoder::RowEncoder(const TableDef& def, Version version, uint16_t code_page)
         if (c.fixed()) {
             size_t end = static_cast<size_t>(c.fixed_offset) + FixedStorageSize(c.type, c.length);
             if (end > fixed_size_) fixed_size_ = end;
-        } else {
-            if (c.var_index + 1 > nvar_) nvar_ = c.var_index + 1;
         }
     }
+    nvar_ = RowVarCount(def);
     var_column_.assign(static_cast<size_t>(nvar_), -1);
     for (size_t i = 0; i < def.columns.size(); ++i)
         if (!def.columns[i].fixed()) var_column_[def.columns[i].var_index] = static_cast<int>(i);

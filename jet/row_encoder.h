@@ -7,8 +7,10 @@
 // A table without variable columns stores only ncols | fixed area | null mask.
 //
 // ncols = max_cols; the mask has one bit per column number, 1 = value present; a Boolean is its
-// mask bit. The fixed area is always complete. Every variable index from 0 to the highest one in
-// use gets an offset entry (gaps left by deleted columns get zero-length entries). Jet 3 rows of
+// mask bit. The fixed area runs to the end of the last fixed column left (gaps of deleted
+// columns stay, zeroed). nvar = RowVarCount(def): every variable slot of the definition gets an
+// offset entry, those of deleted columns zero-length ones, so a table whose variable columns
+// were all deleted still writes eod, nvar equal entries and the count, as Jet does. Jet 3 rows of
 // 256 bytes or more carry the jump table of format.md 4.4: k = (L - 1) / 256 entries, entry j
 // naming the first offset entry (eod counts as entry nvar) at or past 256 * (j + 1), or 0xFF.
 //
@@ -68,7 +70,7 @@ class RowEncoder {
     Version version_;
     uint16_t code_page_;
     size_t fixed_size_ = 0;
-    int nvar_ = 0;                 // highest var index in use + 1
+    int nvar_ = 0;                 // offset entries per row: RowVarCount(def)
     std::vector<int> var_column_;  // var index -> column index, -1 for a gap
     std::vector<Bytes> fields_;    // scratch: per column
     std::vector<bool> present_;    // scratch: per column

@@ -36,13 +36,11 @@ void SetMaskBit(uint8_t* mask, uint16_t col_num, bool on) {
 void ExtendToTable(RowParts& parts, const TableDef& t) {
     uint16_t ncols = std::max(parts.column_count, t.max_cols);
     size_t fixed_size = parts.fixed.size();
-    size_t nvar = parts.vars.size();
+    // Every variable slot the table counts, deleted ones included, as Jet sizes new rows.
+    const size_t nvar = std::max<size_t>(parts.vars.size(), RowVarCount(t));
     for (const ColumnDef& c : t.columns) {
         ncols = std::max<uint16_t>(ncols, static_cast<uint16_t>(c.col_num + 1));
-        if (c.fixed())
-            fixed_size = std::max(fixed_size, c.fixed_offset + FixedSize(c));
-        else
-            nvar = std::max<size_t>(nvar, c.var_index + 1u);
+        if (c.fixed()) fixed_size = std::max(fixed_size, c.fixed_offset + FixedSize(c));
     }
     parts.column_count = ncols;
     parts.null_mask.resize((ncols + 7u) / 8u, 0);

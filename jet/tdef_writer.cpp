@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "jet/put_bytes.h"
+#include "jet/row_codec.h"
 #include "jet/text_codec.h"
 
 namespace jet {
@@ -185,12 +186,9 @@ Bytes SerializeTableDef(const TableDef& def, Version v, uint16_t code_page) {
     Bytes out(L.header, 0);
     if (!fresh) std::copy(def.header_raw.begin(), def.header_raw.begin() + L.header, out.begin());
     std::fill(out.begin(), out.begin() + 8, 0);  // page header: filled when split into pages
-    uint16_t num_var = 0;
-    for (const auto& c : def.columns)
-        if (!c.fixed()) ++num_var;
-    // A stored definition counts the variable columns deleted since (Jet sizes the offset
-    // table of new rows by it): keep its count.
-    if (!fresh) num_var = std::max(num_var, def.num_var_cols);
+    // The count the rows are laid out by (it includes deleted variable columns): the reader
+    // sizes each row's offset table from it, so it must be the encoder's.
+    const uint16_t num_var = RowVarCount(def);
     if (jet3) {
         PutU32(&out[0x0C], def.row_count);
         PutU32(&out[0x10], def.autonumber);

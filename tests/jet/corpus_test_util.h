@@ -1,6 +1,7 @@
 // Shared helpers of the tests that run over the shared corpus of real files.
 #pragma once
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -35,9 +36,27 @@ inline std::vector<std::filesystem::path> CorpusFiles() {
     return files;
 }
 
-// Password of the corpus files that have one (the mdb-reader samples use "password").
+// Password of the corpus files that have one: the manifest's notes say "password 'xyz'"; the
+// mdb-reader samples ("with-password" in their names) use "password".
 inline std::string CorpusPassword(const std::filesystem::path& file) {
-    return file.filename().string().find("with-password") != std::string::npos ? "password" : "";
+    static const std::map<std::string, std::string> from_notes = [] {
+        std::map<std::string, std::string> out;
+        std::ifstream in(CorpusDir() / "MANIFEST.tsv");
+        std::string line;
+        const std::string mark = "password '";
+        while (std::getline(in, line)) {
+            const size_t at = line.find(mark);
+            if (at == std::string::npos) continue;
+            const size_t end = line.find('\'', at + mark.size());
+            if (end == std::string::npos) continue;
+            out[line.substr(0, line.find('\t'))] =
+                line.substr(at + mark.size(), end - at - mark.size());
+        }
+        return out;
+    }();
+    const std::string name = file.filename().string();
+    if (auto it = from_notes.find(name); it != from_notes.end()) return it->second;
+    return name.find("with-password") != std::string::npos ? "password" : "";
 }
 
 // Rows of a tab-separated list under tests/data, without '#' comments: first field -> rest.

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "corpus_test_util.h"
 #include "jet/error.h"
 #include "jet/table_reader.h"
 #include "jet/text_codec.h"
@@ -94,8 +95,13 @@ std::string MdbExportField(const ColumnDef& c, const Value& v) {
             const std::string text = FormatValue(c, v);
             return text.empty() ? std::string() : Quote(text);
         }
-        case ColumnType::kDateTime:
+        case ColumnType::kDateTime: {
+            // mdb-export leaves its date fields zero for serials below 0 (before 1899-12-30) or
+            // above 1e6 (about 2700), which prints as the impossible day below.
+            const double serial = std::get<double>(v);
+            if (serial < 0.0 || serial > 1e6) return Quote("1900-01-00 00:00:00");
             return Quote(FormatValue(c, v));
+        }
         case ColumnType::kGuid: {
             std::string text = FormatGuid(std::get<Guid>(v));
             text.erase(24, 1);  // mdb-export's form: {8-4-4-16}
@@ -169,7 +175,7 @@ std::unique_ptr<DatabaseView> OpenWithPassword(const std::string& path) {
         if (e.number() != kNotValidPassword) throw;
     }
     OpenOptions options;
-    options.password = "password";  // the corpus's password-protected files use this one
+    options.password = CorpusPassword(path);
     return DatabaseView::Open(Env::Default(), path, options);
 }
 

@@ -4,6 +4,8 @@
 //
 // Our rows are printed the way mdb-export prints them, after two normalisations of formatting:
 //   - an empty Text/Memo/Binary/OLE value is an empty field (mdb-export prints empty like null);
+//   - a date before 1899-12-30 or past the year 2700 prints as mdb-export prints it,
+//     "1900-01-00 00:00:00" (it leaves such dates unconverted);
 //   - a GUID is printed as mdb-export does, {8-4-4-16 hex digits}, and then hex-encoded as text
 //     (with -b hex, mdb-export treats the GUID's text as binary).
 // Remaining differences must be listed in tests/data/known_differences.tsv with the reason.

@@ -14,6 +14,7 @@
 #include "jet/checker.h"
 // (blank line keeps the include order)
 
+#include "corpus_test_util.h"
 #include "golden_compare.h"
 #include "jet/catalog.h"
 #include "jet/error.h"
@@ -120,7 +121,7 @@ TEST(WriterCorpus, EveryFileRewrittenIsCleanAndReadsLikeItsGoldenDump) {
         std::unique_ptr<DatabaseView> db;
         try {
             OpenOptions open;
-            open.password = "password";
+            open.password = testing::CorpusPassword(file);
             db = DatabaseView::Open(Env::Default(), kCorpus + "/" + file, open);
         } catch (const JetError& e) {
             ++skipped;
@@ -133,7 +134,7 @@ TEST(WriterCorpus, EveryFileRewrittenIsCleanAndReadsLikeItsGoldenDump) {
         const std::string out = dir / file;
         ASSERT_NO_THROW(Rewrite(*db, out));
         ++rewritten;
-        CheckReport report = CheckFile(Env::Default(), out, {}, "password");
+        CheckReport report = CheckFile(Env::Default(), out, {}, testing::CorpusPassword(file));
         EXPECT_TRUE(report.clean()) << FormatReport(report);
         EXPECT_EQ(report.stats.leaked_pages, 0u);
         EXPECT_EQ(report.stats.key_mismatches, 0u);
