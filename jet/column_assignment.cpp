@@ -83,7 +83,8 @@ Bytes EncodeText(const ColumnDef& c, const std::u16string& text, Version version
                  uint16_t code_page) {
     if (version == Version::kJet3) return EncodeCodePage(text, ColumnCodePage(c, code_page));
     bool compress = (c.ext_flags & kColumnCompressedUnicode) != 0 && !c.fixed();
-    return EncodeJet4Text(text, compress);
+    return EncodeJet4Text(text, compress,
+                          c.type == ColumnType::kMemo ? TextKind::kMemo : TextKind::kText);
 }
 
 }  // namespace

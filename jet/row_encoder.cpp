@@ -129,8 +129,9 @@ Bytes RowEncoder::FieldBytes(const ColumnDef& c, const Value& v) const {
                 if (s->size() > chars) TooLong(c);
             }
             const bool compressible = !c.fixed() && (c.ext_flags & kColumnCompressedUnicode) != 0;
-            out = version_ == Version::kJet3 ? EncodeCodePage(*s, code_page_)
-                                             : EncodeJet4Text(*s, compressible);
+            out = version_ == Version::kJet3
+                      ? EncodeCodePage(*s, code_page_)
+                      : EncodeJet4Text(*s, compressible, memo ? TextKind::kMemo : TextKind::kText);
             if (c.fixed()) {
                 // Fixed-length text is padded with spaces to its declared length.
                 while (out.size() + (version_ == Version::kJet3 ? 1u : 2u) <= c.length) {

@@ -140,24 +140,63 @@ std::u16string DecodeJet4Text(ByteSpan bytes) {
     return out;
 }
 
-bool ShouldCompress(std::u16string_view text) {
+namespace {
+
+// One byte in compressed mode; 0 marks a switch of mode, so neither mode may hold a character
+// that would be read as one.
+bool FitsOneByte(char16_t c) {
+    return c != 0 && c <= 0xFF;
+}
+bool FitsTwoBytes(char16_t c) {
+    return (c & 0xFF) != 0;
+}
+
+// The length of the compressed form: FF FE, a byte per one-byte character, two per other
+// character, and a switch byte wherever the kind changes (the form starts in one-byte mode).
+size_t CompressedSize(std::u16string_view text) {
+    size_t size = 2;
+    bool one_byte = true;
+    for (char16_t c : text) {
+        const bool narrow = FitsOneByte(c);
+        if (narrow != one_byte) {
+            ++size;
+            one_byte = narrow;
+        }
+        size += narrow ? 1 : 2;
+    }
+    return size;
+}
+
+}  // namespace
+
+bool ShouldCompress(std::u16string_view text, TextKind kind) {
     if (text.size() < 3 || text.size() > 1024) return false;
     for (char16_t c : text)
-        if (c == 0 || c > 0xFF) return false;
-    return true;
+        if (!FitsOneByte(c) && !FitsTwoBytes(c)) return false;
+    const size_t compressed = CompressedSize(text);
+    return kind == TextKind::kMemo ? compressed < 2 * text.size() : compressed <= 2 * text.size();
 }
 
 Bytes EncodeCompressed(std::u16string_view text) {
     Bytes out;
-    out.reserve(text.size() + 2);
+    out.reserve(CompressedSize(text));
     out.push_back(0xFF);
     out.push_back(0xFE);
-    for (char16_t c : text) out.push_back(static_cast<uint8_t>(c));
+    bool one_byte = true;
+    for (char16_t c : text) {
+        const bool narrow = FitsOneByte(c);
+        if (narrow != one_byte) {
+            out.push_back(0);
+            one_byte = narrow;
+        }
+        out.push_back(static_cast<uint8_t>(c & 0xFF));
+        if (!narrow) out.push_back(static_cast<uint8_t>(c >> 8));
+    }
     return out;
 }
 
-Bytes EncodeJet4Text(std::u16string_view text, bool compression_allowed) {
-    if (compression_allowed && ShouldCompress(text)) return EncodeCompressed(text);
+Bytes EncodeJet4Text(std::u16string_view text, bool compression_allowed, TextKind kind) {
+    if (compression_allowed && ShouldCompress(text, kind)) return EncodeCompressed(text);
     return EncodeUcs2(text);
 }
 

@@ -31,16 +31,24 @@ Bytes EncodeCodePage(std::u16string_view text, uint16_t code_page);
 std::u16string DecodeUcs2(ByteSpan bytes);
 Bytes EncodeUcs2(std::u16string_view text);
 
-// Jet 4 text value: compressed when it starts with FF FE, plain UCS-2 otherwise.
+// Jet 4 text value: compressed when it starts with FF FE, plain UCS-2 otherwise. The compressed
+// form starts in one-byte mode (each byte a character in U+0001..U+00FF); a 0 byte switches
+// between that and two-byte mode (UCS-2 LE characters), so no character of a compressed value
+// may be U+0000 or have a zero low byte in two-byte mode.
 std::u16string DecodeJet4Text(ByteSpan bytes);
-// True when Access would store `text` compressed in a column allowing compression: every
-// character in U+0001..U+00FF, at least 3 and at most 1024 characters.
-bool ShouldCompress(std::u16string_view text);
-// The compressed form (FF FE + one byte per character); REQUIRES: ShouldCompress(text) or at
-// least every character in U+0001..U+00FF.
+// Text and Memo values are compressed by slightly different rules.
+enum class TextKind : uint8_t { kText, kMemo };
+// True when Access would store `text` compressed in a column allowing compression: 3 to 1024
+// characters, none U+0000 nor, past U+00FF, with a zero low byte, and the compressed form (it
+// switches mode at every change between U+0001..U+00FF and the rest, even for a single Latin
+// letter between Chinese ones) no longer than UCS-2 for Text, shorter for Memo. Learnt from the
+// rows of real files (Chinese, Russian and Latin text).
+bool ShouldCompress(std::u16string_view text, TextKind kind = TextKind::kText);
+// The compressed form; REQUIRES: no character U+0000, none past U+00FF with a zero low byte.
 Bytes EncodeCompressed(std::u16string_view text);
 // The form Access writes: compressed when `compression_allowed` and ShouldCompress, else UCS-2.
-Bytes EncodeJet4Text(std::u16string_view text, bool compression_allowed);
+Bytes EncodeJet4Text(std::u16string_view text, bool compression_allowed,
+                     TextKind kind = TextKind::kText);
 
 // Text of either version: Jet 3 code page or Jet 4 (compressed or plain).
 std::u16string DecodeText(ByteSpan bytes, Version version, uint16_t code_page);

@@ -37,6 +37,19 @@ TEST(TextCodec, WriterCompressesOnlyWhereAccessDoes) {
     EXPECT_EQ(EncodeJet4Text(u"ab", true), (Bytes{'a', 0, 'b', 0}));  // too short to gain
     EXPECT_EQ(EncodeJet4Text(u"ab\u4E2D", true), (Bytes{'a', 0, 'b', 0, 0x2D, 0x4E}));
     EXPECT_FALSE(ShouldCompress(std::u16string(1025, u'x')));
+    // Mixed text switches mode at every change of kind, as real rows show; a two-byte character
+    // with a zero low byte (U+4E00) cannot be written in that form. A tie goes to the compressed
+    // form in a Text column and to UCS-2 in a Memo.
+    EXPECT_EQ(EncodeJet4Text(u"\u6807\u9898(Title)", true),
+              (Bytes{0xFF, 0xFE, 0, 0x07, 0x68, 0x98, 0x98, 0, '(', 'T', 'i', 't', 'l', 'e', ')'}));
+    EXPECT_EQ(EncodeJet4Text(u"abc\u4E2Dde\u4E2Dfgh", true),
+              (Bytes{0xFF, 0xFE, 'a', 'b', 'c', 0, 0x2D, 0x4E, 0, 'd', 'e', 0, 0x2D, 0x4E, 0, 'f',
+                     'g', 'h'}));
+    EXPECT_EQ(EncodeJet4Text(u"\u6807\u9898(T)", true), EncodeUcs2(u"\u6807\u9898(T)"));  // longer
+    EXPECT_EQ(EncodeJet4Text(u"abc\u4E00de", true), EncodeUcs2(u"abc\u4E00de"));
+    EXPECT_TRUE(ShouldCompress(u"abc\u4E2D\u4E2D", TextKind::kText));
+    EXPECT_FALSE(ShouldCompress(u"abc\u4E2D\u4E2D", TextKind::kMemo));
+    EXPECT_EQ(DecodeJet4Text(EncodeJet4Text(u"x\u4E2Dyz\u4E2D", true)), u"x\u4E2Dyz\u4E2D");
     const std::u16string accented = u"ação";
     EXPECT_EQ(DecodeJet4Text(EncodeJet4Text(accented, true)), accented);
 }
