@@ -69,11 +69,13 @@ void CreateDatabase(Env* env, const std::string& path, const NewDatabase& plan) 
     std::vector<uint32_t> ids;
     for (const NewTable& t : plan.tables) {
         TableDef def = t.def;
-        // Columns were given by position: index columns refer to positions until the layout
-        // assigns numbers in the same order.
-        AssignNewColumnLayout(def);
-        for (auto& c : def.columns)
-            if (c.type == ColumnType::kText && v == Version::kJet4) c.length *= 2;
+        if (!t.layout_given) {
+            // Columns were given by position: index columns refer to positions until the
+            // layout assigns numbers in the same order.
+            AssignNewColumnLayout(def);
+            for (auto& c : def.columns)
+                if (c.type == ColumnType::kText && v == Version::kJet4) c.length *= 2;
+        }
         for (auto& c : def.columns)
             if (v == Version::kJet3) c.ext_flags = 0;
         def.table_type = kTableUser;

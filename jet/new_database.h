@@ -24,8 +24,12 @@ void AddIndex(TableDef& table, const std::string& name, const std::vector<std::s
               IndexKind kind = IndexKind::kNormal, bool unique = false);
 
 struct NewTable {
-    // Name and columns (and indexes); the layout is assigned by CreateDatabase.
+    // Name and columns (and indexes); the layout is assigned by CreateDatabase, unless
+    // `layout_given`: then def's layout is final as it stands (col_num, var_index, fixed_offset,
+    // lengths in bytes, index columns by col_num, max_cols and num_var_cols), as a table that
+    // Access altered leaves it, with the gaps of deleted columns.
     TableDef def;
+    bool layout_given = false;
     std::vector<Row> rows;
     // For large tables, rows made on the fly: called until it returns false; set `*deleted`
     // to write the row already deleted (bloated test files).
