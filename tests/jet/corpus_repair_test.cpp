@@ -167,9 +167,10 @@ TEST(CorpusRepairTest, UndamagedFilesKeepEveryRow) {
                                            std::istreambuf_iterator<char>());
                 EXPECT_EQ(testing::GoldenStyleDump(path), expected) << "mdb-export";
             }
-            if (testing::HaveNodeOracle())
+            if (testing::HaveNodeOracle()) {
                 EXPECT_EQ(testing::NodeDump(path, password), testing::NodeDump(file, password))
                     << "mdb-reader";
+            }
             std::printf("  %s: encoded (key %u), repaired: %llu rows, page key %u\n",
                         file.filename().string().c_str(), key,
                         static_cast<unsigned long long>(report.rows),
