@@ -25,6 +25,7 @@ void CompactDatabase(Env* env, const std::string& source, const std::string& des
     rebuild.password = options.password;
     rebuild.replace_existing = false;
     rebuild.sort_memory = options.sort_memory;
+    rebuild.encoding = options.encoding;
     if (options.progress) {
         rebuild.progress = [&options](const RebuildProgress& p) {
             options.progress(p.done, p.total);
@@ -39,6 +40,7 @@ void CompactDatabase(Env* env, const std::string& source, const std::string& des
     report->pages_before = rebuilt.pages_before;
     report->pages_after = rebuilt.pages_after;
     report->rows = rebuilt.rows;
+    report->encrypted = EncryptionKeyFor(strict->header(), options.encoding) != 0;
     for (const RebuiltTable& t : rebuilt.tables)
         report->tables.push_back({t.name, t.old_id, t.new_id, t.rows});
     report->seconds =

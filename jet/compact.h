@@ -6,8 +6,10 @@
 // deleted rows, free and leaked pages and stale index pages: rows are packed anew (overflow rows
 // resolved), every index is rebuilt from the rows, row counts are recounted, AutoNumber seeds
 // are kept or raised to the largest value present, never lowered, and table ids (definition
-// pages) are renumbered with every reference to them (id_remap.h). An encoded (RC4) source is
-// written in clear, with encryption key 0.
+// pages) are renumbered with every reference to them (id_remap.h). The output keeps the
+// source's page encoding, as DAO's CompactDatabase does with its options omitted: an encoded
+// (RC4) source gives an output encoded under the same page key, a clear source a clear output;
+// CompactOptions::encoding asks for clear pages or encoded ones instead.
 //
 // The destination appears only once the output has been verified (checker clean, every table's
 // rows and digest equal to the source's); on any failure it does not exist, and the source is
@@ -20,12 +22,16 @@
 #include <vector>
 
 #include "jet/env.h"
+#include "jet/header.h"
 
 namespace jet {
 
 struct CompactOptions {
     // Password of a protected source; the output keeps it.
     std::string password;
+    // The output's page encoding (header.h): kKeep the source's, kDecrypt every page in clear,
+    // kEncrypt every page after page 0 encoded (under the source's key when it has one).
+    PageEncoding encoding = PageEncoding::kKeep;
     // Memory for the index entries of one table before they spill to sorted runs on disk.
     size_t sort_memory = 32u << 20;
     // Called now and then with pages done out of an estimated total (reading the source, then
@@ -44,7 +50,8 @@ struct CompactReport {
     uint32_t page_size = 0;
     uint32_t pages_before = 0;
     uint32_t pages_after = 0;
-    uint64_t rows = 0;  // all tables, system tables included
+    uint64_t rows = 0;       // all tables, system tables included
+    bool encrypted = false;  // the output's pages are encoded
     std::vector<CompactedTable> tables;
     double seconds = 0;
 };

@@ -89,6 +89,29 @@ DatabaseHeader DecodeHeader(ByteSpan encoded) {
     return h;
 }
 
+uint32_t NewEncryptionKey(const DatabaseHeader& header) {
+    // FNV-1a over the fields that a rewrite carries over unchanged.
+    const size_t end = header.raw.size() >= 512 ? header.raw.size() - 512 : header.raw.size();
+    uint32_t hash = 2166136261u;
+    for (size_t i = 0; i < end; ++i) {
+        const bool key_field = i >= kHeaderEncryptionKey && i < kHeaderEncryptionKey + 4;
+        hash = (hash ^ (key_field ? 0 : header.raw[i])) * 16777619u;
+    }
+    return hash != 0 ? hash : 1;
+}
+
+uint32_t EncryptionKeyFor(const DatabaseHeader& source, PageEncoding encoding) {
+    switch (encoding) {
+        case PageEncoding::kKeep:
+            return source.encryption_key;
+        case PageEncoding::kDecrypt:
+            return 0;
+        case PageEncoding::kEncrypt:
+            return source.encryption_key != 0 ? source.encryption_key : NewEncryptionKey(source);
+    }
+    return source.encryption_key;
+}
+
 Bytes EncodeHeader(const DatabaseHeader& h) {
     const size_t page_size = PageSize(h.version);
     Bytes page = h.raw;

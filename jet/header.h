@@ -62,6 +62,21 @@ Version DetectVersion(ByteSpan encoded_page0);
 // page is not a Jet 3 / Jet 4 database header.
 DatabaseHeader DecodeHeader(ByteSpan encoded_page0);
 
+// What a rewrite of a database (compaction, repair) does with its page encoding (mdb_file.h).
+enum class PageEncoding {
+    kKeep,  // as the source: an encoded source stays encoded under its own key, a clear one clear
+    kDecrypt,  // every page in clear (key 0)
+    kEncrypt,  // every page after page 0 encoded: under the source's key, or NewEncryptionKey's
+};
+
+// A page key for a database stored in clear: non-zero, and a function of page 0 (decoded, its
+// key and commit words left out), so that the same source always gets the same key and an
+// output never depends on the clock.
+uint32_t NewEncryptionKey(const DatabaseHeader& header);
+
+// The page key of a rewrite of `source` (0 = clear).
+uint32_t EncryptionKeyFor(const DatabaseHeader& source, PageEncoding encoding);
+
 // Builds page 0 as stored: starts from `header.raw` (or an empty page of the version's size
 // when raw is empty), writes version, sort order, code page, encryption key, creation date and
 // the password (re-masked with the creation date in Jet 4), then applies the RC4 mask.

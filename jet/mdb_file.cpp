@@ -71,11 +71,7 @@ std::unique_ptr<MdbFile> MdbFile::Open(Env* env, const std::string& path,
 }
 
 void MdbFile::Crypt(uint32_t n, std::span<uint8_t> page) const {
-    if (n == 0 || header_.encryption_key == 0) return;
-    const uint32_t k = header_.encryption_key ^ n;
-    const uint8_t key[4] = {static_cast<uint8_t>(k), static_cast<uint8_t>(k >> 8),
-                            static_cast<uint8_t>(k >> 16), static_cast<uint8_t>(k >> 24)};
-    Rc4Apply(key, page);
+    CryptPage(header_.encryption_key, n, page);
 }
 
 Bytes MdbFile::ReadPage(uint32_t n) {

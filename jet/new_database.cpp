@@ -59,6 +59,7 @@ void CreateDatabase(Env* env, const std::string& path, const NewDatabase& plan) 
     options.version = v;
     options.replace_existing = plan.replace_existing;
     options.sort_memory = plan.sort_memory;
+    options.header.encryption_key = plan.encryption_key;
     DatabaseWriter writer(env, path, options);
 
     const uint32_t objects = writer.AddTable(SystemTableDef(SystemTable::kObjects, v));

@@ -48,6 +48,9 @@ struct NewDatabase {
     std::vector<NewTable> tables;
     bool replace_existing = false;
     size_t sort_memory = 32u << 20;
+    // Page key (0 = every page in clear); any other value encodes every page after page 0 as
+    // an encoded Jet database stores it.
+    uint32_t encryption_key = 0;
 };
 
 // Writes the database to `path` (created whole or not at all). Errors as DatabaseWriter; a

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "jet/error.h"
+#include "jet/rc4.h"
 
 namespace jet {
 
@@ -30,19 +31,29 @@ void RaiseForOsError(const OsError& e) {
     }
 }
 
-PageSink::PageSink(File* file, const std::string& path, Version version, uint32_t max_pages)
-    : file_(file), path_(path), page_size_(PageSize(version)), max_pages_(max_pages) {}
+PageSink::PageSink(File* file, const std::string& path, Version version, uint32_t max_pages,
+                   uint32_t encryption_key)
+    : file_(file),
+      path_(path),
+      page_size_(PageSize(version)),
+      max_pages_(max_pages),
+      encryption_key_(encryption_key) {}
 
 uint32_t PageSink::Allocate(uint32_t n) {
     if (n == 0 || n > max_pages_ || next_ > max_pages_ - n) Raise(kDatabaseFull);
     uint32_t first = next_;
     next_ += n;
+    if (encryption_key_ != 0) written_.resize(next_, false);
     return first;
 }
 
 void PageSink::Write(uint32_t page, Bytes image) {
     if (image.size() != page_size_ || page >= next_)
         throw std::logic_error("page written outside the allocated range");
+    if (encryption_key_ != 0) {
+        CryptPage(encryption_key_, page, image);
+        written_[page] = true;
+    }
     pending_[page] = std::move(image);
     if (pending_.size() >= kDrainPages) Drain();
 }
@@ -74,6 +85,10 @@ void PageSink::Drain() {
 }
 
 void PageSink::Finish() {
+    if (encryption_key_ != 0) {
+        for (uint32_t page = 1; page < next_; ++page)
+            if (!written_[page]) Write(page, Bytes(page_size_, 0));
+    }
     Drain();
     try {
         uint64_t size = static_cast<uint64_t>(next_) * page_size_;

@@ -28,4 +28,12 @@ void Rc4Apply(std::span<const uint8_t> key, std::span<uint8_t> data) {
     rc4.Apply(data);
 }
 
+void CryptPage(uint32_t database_key, uint32_t page, std::span<uint8_t> bytes) {
+    if (page == 0 || database_key == 0) return;
+    const uint32_t k = database_key ^ page;
+    const uint8_t key[4] = {static_cast<uint8_t>(k), static_cast<uint8_t>(k >> 8),
+                            static_cast<uint8_t>(k >> 16), static_cast<uint8_t>(k >> 24)};
+    Rc4Apply(key, bytes);
+}
+
 }  // namespace jet

@@ -25,4 +25,9 @@ class Rc4 {
 // One-shot: XORs `data` with the key stream of `key` from its start.
 void Rc4Apply(std::span<const uint8_t> key, std::span<uint8_t> data);
 
+// Encodes or decodes (the same operation) page `page` of a database whose page 0 holds the page
+// key `database_key`: RC4 keyed with the 4 little-endian bytes of (database_key XOR page). Page 0
+// and a zero key leave the bytes as they are.
+void CryptPage(uint32_t database_key, uint32_t page, std::span<uint8_t> bytes);
+
 }  // namespace jet

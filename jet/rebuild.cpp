@@ -114,7 +114,7 @@ void Rebuild::Write(RebuildReport& report) {
 
     WriterOptions wo;
     wo.version = source_.version();
-    wo.header = RebuiltHeader(source_.header());
+    wo.header = RebuiltHeader(source_.header(), options_.encoding);
     wo.sort_memory = options_.sort_memory;
     wo.replace_existing = true;  // a leftover of an earlier, killed rebuild
     DatabaseWriter writer(env_, temporary_.path(), wo);
@@ -190,6 +190,11 @@ void Rebuild::Verify(RebuildReport& report) {
     open.password = options_.password;
     WatchedEnv watched(env_);
     std::unique_ptr<MdbFile> file = MdbFile::Open(&watched, temporary_.path(), open);
+    const uint32_t key = EncryptionKeyFor(source_.header(), options_.encoding);
+    if (file->header().encryption_key != key)
+        NotVerified("its page 0 holds the page key " +
+                    std::to_string(file->header().encryption_key) + " instead of " +
+                    std::to_string(key) + ".");
     CheckOptions check;
     check.strict = true;
     check.max_findings = 20;
@@ -245,9 +250,9 @@ void Rebuild::Run(RebuildReport& report) {
 
 }  // namespace
 
-DatabaseHeader RebuiltHeader(const DatabaseHeader& source) {
+DatabaseHeader RebuiltHeader(const DatabaseHeader& source, PageEncoding encoding) {
     DatabaseHeader h = source;
-    h.encryption_key = 0;
+    h.encryption_key = EncryptionKeyFor(source, encoding);
     const size_t at = CommitWordsOffset(h.version);
     if (h.raw.size() >= at + 512) {
         for (size_t entry = 2; entry < 256; ++entry) {

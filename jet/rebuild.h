@@ -3,9 +3,10 @@
 // a strict source, repair on a salvaging one.
 //
 // Steps:
-//   1. page 0 is carried over from the source (every byte, unknown fields included) with the
-//      pages in clear (encryption key 0) and clean commit words (entries 2..255 = 00 01: a new
-//      file has no users, so nothing marks it as left open);
+//   1. page 0 is carried over from the source (every byte, unknown fields included) with clean
+//      commit words (entries 2..255 = 00 01: a new file has no users, so nothing marks it as
+//      left open) and the page key the options ask for: by default the source's, so an encoded
+//      source gives an output encoded under the same key and a clear one a clear output;
 //   2. every table of the source is added to the writer in source order, so its new id (its
 //      new TDEF page) is known before any row is written; the foreign keys of the definitions
 //      are mapped to the new ids (id_remap.h);
@@ -14,9 +15,10 @@
 //      resolves long values and builds every index from the rows, row counts and AutoNumber
 //      seeds with them;
 //   4. the writer finishes into a temporary file beside the destination; that file is
-//      re-opened and verified: the checker (strict: not even a notice) must find it clean, and
-//      every table must hold exactly the rows written (row count and digest, computed in the
-//      checker's own pass over the file);
+//      re-opened and verified: its page 0 must hold the page key asked for, the checker (strict:
+//      not even a notice; it reads the pages decoded) must find it clean, and every table must
+//      hold exactly the rows written (row count and digest, computed in the checker's own pass
+//      over the file);
 //   5. only then is the temporary file renamed to the destination and the folder synced.
 // On any failure the temporary files are removed and the destination is not touched: it
 // exists afterwards only when it existed before (replace_existing) or the rebuild succeeded.
@@ -37,6 +39,7 @@
 #include "jet/checker.h"
 #include "jet/database_source.h"
 #include "jet/env.h"
+#include "jet/header.h"
 
 namespace jet {
 
@@ -57,6 +60,8 @@ struct RebuildOptions {
     bool replace_existing = false;
     // Memory for the index entries of one table before they spill to sorted runs on disk.
     size_t sort_memory = 32u << 20;
+    // The output's page encoding (header.h): by default the source's.
+    PageEncoding encoding = PageEncoding::kKeep;
     std::function<void(const RebuildProgress&)> progress;
 };
 
@@ -85,7 +90,9 @@ struct RebuildReport {
 void RebuildDatabase(Env* env, DatabaseSource& source, const std::string& destination,
                      const RebuildOptions& options = {}, RebuildReport* report = nullptr);
 
-// Page 0 for the output: the source's, with the pages in clear and the commit words clean.
-DatabaseHeader RebuiltHeader(const DatabaseHeader& source);
+// Page 0 for the output: the source's, with the commit words clean and the page key that
+// `encoding` gives (EncryptionKeyFor).
+DatabaseHeader RebuiltHeader(const DatabaseHeader& source,
+                             PageEncoding encoding = PageEncoding::kKeep);
 
 }  // namespace jet

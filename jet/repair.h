@@ -5,7 +5,8 @@
 // catalog or a usage map is broken, through the owner field of every page; it drops the rows
 // that cannot be decoded, cuts the long values whose chains are broken (the row stays, the
 // value becomes null), and lets the writer rebuild every usage map, row count and index. Page 0
-// keeps every byte that carries information and loses the marks of users that never closed.
+// keeps every byte that carries information and loses the marks of users that never closed; an
+// encoded file stays encoded under its page key.
 // The result is verified like a compaction (checker clean, every table holding exactly the rows
 // written) before it replaces the file: it is written under a temporary name in the same
 // folder, flushed, and renamed over the original. On any failure the original is untouched,

@@ -171,6 +171,7 @@ void CreateSample(Env* env, const std::string& path, const SampleOptions& option
     plan.date = kSampleDate;
     plan.replace_existing = true;
     plan.sort_memory = options.sort_memory;
+    plan.encryption_key = options.encryption_key;
     const uint64_t rows = options.rows;
     const bool bloat = options.bloat;
     const Version v = options.version;

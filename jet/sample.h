@@ -26,6 +26,7 @@ struct SampleOptions {
     uint64_t rows = 1000;
     bool bloat = false;
     size_t sort_memory = 32u << 20;
+    uint32_t encryption_key = 0;  // page key: 0 = pages in clear (new_database.h)
 };
 
 // Writes the sample database at `path` (replacing an existing file).

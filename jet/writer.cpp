@@ -116,8 +116,11 @@ DatabaseWriter::DatabaseWriter(Env* env, std::string destination, WriterOptions 
     m.destination = std::move(destination);
     m.options = std::move(options);
     m.options.header.version = m.options.version;
-    m.options.header.encryption_key = 0;
-    if (m.options.header.raw.empty()) m.options.header = NewDatabaseHeader(m.options.version);
+    if (m.options.header.raw.empty()) {
+        const uint32_t key = m.options.header.encryption_key;
+        m.options.header = NewDatabaseHeader(m.options.version);
+        m.options.header.encryption_key = key;
+    }
     if (m.options.header.raw.size() != PageSize(m.options.version))
         throw std::invalid_argument("page 0 of the wrong size for the version");
     // The output is a cleanly closed file: the commit words of users 1..254 (entries 2..255)
@@ -139,8 +142,9 @@ DatabaseWriter::DatabaseWriter(Env* env, std::string destination, WriterOptions 
         if (e.code() == ENOENT || e.code() == ENOTDIR) RaiseWithDetail(kNotValidPath, e.path(), "");
         RaiseForOsError(e);
     }
-    m.sink = std::make_unique<PageSink>(m.file.get(), temporary_, m.options.version,
-                                        MaxPages(m.options.version));
+    m.sink =
+        std::make_unique<PageSink>(m.file.get(), temporary_, m.options.version,
+                                   MaxPages(m.options.version), m.options.header.encryption_key);
     m.sink->Allocate(2);  // page 0 (header) and page 1 (global usage map), written last
     m.data_page = std::make_unique<DataPageBuilder>(m.options.version);
 }

@@ -3,7 +3,9 @@
 // new databases are made with it.
 //
 // File layout it produces:
-//   page 0      database header: carried over from a source (decoded) or a new one
+//   page 0      database header: carried over from a source (decoded) or a new one; only its
+//               masked region is scrambled (header.h), while every later page is encoded
+//               when the header holds a page key (rc4.h)
 //   page 1      global usage map (row 0: bit set = page free) and its all-zero companion row
 //   pages 2..   TDEF pages, in the order tables are added (the first four tables added are the
 //               Jet system tables, so MSysObjects is at page 2 and MSysACEs, MSysQueries,
@@ -43,8 +45,9 @@ namespace jet {
 struct WriterOptions {
     Version version = Version::kJet4;
     // Page 0 to write (decoded; `raw` carried over when present, NewDatabaseHeader() when
-    // empty). The writer forces the version, clears the encryption key (pages are written in
-    // clear) and writes the commit words of a cleanly closed file (entries 2..255 = 00 01).
+    // empty). The writer forces the version and writes the commit words of a cleanly closed
+    // file (entries 2..255 = 00 01). Its encryption key is the file's page key: 0 writes every
+    // page in clear, any other value encodes every page after page 0 with it, as Jet does.
     DatabaseHeader header;
     // Bytes of index entries kept in memory per table before spilling sorted runs to disk.
     size_t sort_memory = 32u << 20;

@@ -1,6 +1,7 @@
 // Compaction on databases made for the purpose (the corpus runs in corpus_compact_test.cpp):
 // bloated files of both versions shrink to their live rows, AutoNumber seeds are kept or
-// raised, encoded files come out in clear, ids and their references are renumbered together,
+// raised, the page encoding is kept unless asked otherwise, ids and their references are
+// renumbered together,
 // and every failure (existing destination, missing or damaged source, wrong password, source in
 // use, a file-system error at any step) leaves no destination and an unchanged source.
 #include "jet/compact.h"
@@ -132,24 +133,45 @@ TEST(IdRemap, RewritesTheIdColumnsOfTheTablesThatHoldIds) {
     EXPECT_EQ(dangling, "clientespedidos");
 }
 
-TEST(RebuiltHeader, ClearPagesCleanCommitWordsEverythingElseKept) {
+TEST(RebuiltHeader, PageKeyAsAskedCleanCommitWordsEverythingElseKept) {
     for (Version v : kVersions) {
-        DatabaseHeader source = NewDatabaseHeader(v);
-        source.encryption_key = 0x1234;
+        DatabaseHeader clear = NewDatabaseHeader(v);
         const size_t commit = v == Version::kJet3 ? 0x600 : 0xE00;
-        source.raw[commit] = 0x1D;      // entry 0 (as in the source)
-        source.raw[commit + 6] = 0x2C;  // entry 3: a user left it marked
-        source.raw[commit + 7] = 0x02;
-        source.raw[0x30] = 0x5A;  // an unknown byte
-        const DatabaseHeader out = RebuiltHeader(source);
-        EXPECT_EQ(out.encryption_key, 0u);
-        EXPECT_EQ(out.raw[commit], 0x1D);
-        EXPECT_EQ(out.raw[commit + 6], 0x00);
-        EXPECT_EQ(out.raw[commit + 7], 0x01);
-        EXPECT_EQ(out.raw[0x30], 0x5A);
-        Bytes a = source.raw, b = out.raw;
-        for (size_t i = commit + 4; i < commit + 512; ++i) a[i] = b[i] = 0;
-        EXPECT_EQ(a, b);
+        clear.raw[commit] = 0x1D;      // entry 0 (as in the source)
+        clear.raw[commit + 6] = 0x2C;  // entry 3: a user left it marked
+        clear.raw[commit + 7] = 0x02;
+        clear.raw[0x30] = 0x5A;  // an unknown byte
+        DatabaseHeader coded = clear;
+        coded.encryption_key = 0x1234;
+        // A clear source gets a key of its own page 0: the same for the same page 0, whatever
+        // its commit words, and another for another page 0.
+        const uint32_t made = NewEncryptionKey(clear);
+        EXPECT_NE(made, 0u);
+        DatabaseHeader closed = RebuiltHeader(clear);
+        EXPECT_EQ(NewEncryptionKey(closed), made);
+        closed.raw[0x30] = 0x5B;
+        EXPECT_NE(NewEncryptionKey(closed), made);
+
+        const struct {
+            const DatabaseHeader& source;
+            PageEncoding encoding;
+            uint32_t key;
+        } cases[] = {
+            {clear, PageEncoding::kKeep, 0},       {clear, PageEncoding::kDecrypt, 0},
+            {clear, PageEncoding::kEncrypt, made}, {coded, PageEncoding::kKeep, 0x1234},
+            {coded, PageEncoding::kDecrypt, 0},    {coded, PageEncoding::kEncrypt, 0x1234},
+        };
+        for (const auto& c : cases) {
+            const DatabaseHeader out = RebuiltHeader(c.source, c.encoding);
+            EXPECT_EQ(out.encryption_key, c.key);
+            EXPECT_EQ(out.raw[commit], 0x1D);
+            EXPECT_EQ(out.raw[commit + 6], 0x00);
+            EXPECT_EQ(out.raw[commit + 7], 0x01);
+            EXPECT_EQ(out.raw[0x30], 0x5A);
+            Bytes a = c.source.raw, b = out.raw;
+            for (size_t i = commit + 4; i < commit + 512; ++i) a[i] = b[i] = 0;
+            EXPECT_EQ(a, b);
+        }
     }
 }
 
@@ -249,39 +271,98 @@ TEST(Compact, AutoNumberSeedIsKeptOrRaisedNeverLowered) {
     }
 }
 
-// An encoded (RC4) database: every page but page 0 encrypted with the key of page 0.
-void EncodeDatabase(const std::string& path, uint32_t key) {
-    std::vector<Bytes> pages;
-    {
-        auto file = MdbFile::Open(Env::Default(), path);
-        for (uint32_t p = 1; p < file->page_count(); ++p) pages.push_back(file->ReadPage(p));
-        DatabaseHeader header = file->header();
-        header.encryption_key = key;
-        Bytes bytes = ReadWholeFile(path);
-        const Bytes page0 = EncodeHeader(header);
-        std::copy(page0.begin(), page0.end(), bytes.begin());
-        WriteWholeFile(path, bytes);
-    }
-    OpenOptions writable;
-    writable.writable = true;
-    auto file = MdbFile::Open(Env::Default(), path, writable);
-    ASSERT_TRUE(file->encrypted());
-    for (uint32_t p = 1; p < file->page_count(); ++p) file->WritePage(p, pages[p - 1]);
-}
-
-TEST(Compact, EncodedSourceComesOutInClear) {
+// Page encoding. The writer's encoded sample is its clear sample with every page after page 0
+// encoded. Compacting either, by default or asking for clear or encoded pages, gives the pages
+// of the clear sample's compaction, stored as asked, verified, read by mdbtools and mdb-reader
+// (when encoded) as the clear sample, and compacting an output again gives the same bytes.
+TEST(Compact, PageEncodingIsKeptUnlessAskedOtherwise) {
+    constexpr uint32_t kKey = 0x5EED1234u;
     for (Version v : kVersions) {
+        SCOPED_TRACE(v == Version::kJet3 ? "Jet3" : "Jet4");
         TempFolder dir;
-        CreateTavoFixture(Env::Default(), dir / "plain.mdb", v, TavoFlag::kBoolean);
-        std::filesystem::copy_file(dir / "plain.mdb", dir / "coded.mdb");
-        EncodeDatabase(dir / "coded.mdb", 0x5EED1234u);
-        ASSERT_NE(ReadWholeFile(dir / "coded.mdb"), ReadWholeFile(dir / "plain.mdb"));
+        SampleOptions sample;
+        sample.version = v;
+        sample.rows = 100;
+        sample.bloat = true;
+        CreateSample(Env::Default(), dir / "clear.mdb", sample);
+        sample.encryption_key = kKey;
+        CreateSample(Env::Default(), dir / "coded.mdb", sample);
+        testing::ExpectStoredWithKey(dir / "coded.mdb", kKey);
+        testing::ExpectSameDecodedPages(dir / "clear.mdb", dir / "coded.mdb");
 
-        CompactDatabase(Env::Default(), dir / "coded.mdb", dir / "out.mdb");
-        auto out = MdbFile::Open(Env::Default(), dir / "out.mdb");
-        EXPECT_FALSE(out->encrypted());
-        EXPECT_EQ(ReadBack(dir / "out.mdb", "tavo"), ReadBack(dir / "plain.mdb", "tavo"));
-        testing::ExpectDefinitionsCarriedOver(dir / "coded.mdb", dir / "out.mdb");
+        const uint32_t made =
+            NewEncryptionKey(MdbFile::Open(Env::Default(), dir / "clear.mdb")->header());
+        const struct {
+            const char* source;
+            PageEncoding encoding;
+            uint32_t key;
+        } cases[] = {
+            {"clear.mdb", PageEncoding::kKeep, 0},
+            {"clear.mdb", PageEncoding::kDecrypt, 0},
+            {"clear.mdb", PageEncoding::kEncrypt, made},
+            {"coded.mdb", PageEncoding::kKeep, kKey},
+            {"coded.mdb", PageEncoding::kDecrypt, 0},
+            {"coded.mdb", PageEncoding::kEncrypt, kKey},
+        };
+        const bool oracles = testing::HaveMdbTools() && testing::HaveNodeOracle();
+        const std::string export_clear = oracles ? testing::GoldenStyleDump(dir / "clear.mdb") : "";
+        const std::string node_clear = oracles ? testing::NodeDump(dir / "clear.mdb") : "";
+        int n = 0;
+        for (const auto& c : cases) {
+            const std::string out = dir / ("out" + std::to_string(n) + ".mdb");
+            const std::string again = dir / ("again" + std::to_string(n++) + ".mdb");
+            SCOPED_TRACE(std::string(c.source) + " -> " + out);
+            CompactOptions options;
+            options.encoding = c.encoding;
+            CompactReport report;
+            CompactDatabase(Env::Default(), dir / c.source, out, options, &report);
+            EXPECT_EQ(report.encrypted, c.key != 0);
+            testing::ExpectStoredWithKey(out, c.key);
+            testing::ExpectSameDecodedPages(dir / "out0.mdb", out);
+            testing::ExpectDefinitionsCarriedOver(dir / c.source, out, {}, c.key);
+            CheckOptions strict;
+            strict.strict = true;
+            EXPECT_TRUE(CheckFile(Env::Default(), out, strict).clean());
+            if (oracles && c.key != 0) {  // clear outputs: the oracle tests of the writer
+                EXPECT_EQ(testing::GoldenStyleDump(out), export_clear) << "mdb-export";
+                EXPECT_EQ(testing::NodeDump(out), node_clear) << "mdb-reader";
+            }
+            if (c.key == 0) continue;  // clear outputs: BloatedSampleShrinksToItsLiveRows
+            CompactDatabase(Env::Default(), out, again);
+            EXPECT_EQ(ReadWholeFile(again), ReadWholeFile(out)) << "compacting again";
+        }
+
+        // The checker reads pages decoded, so it sees a page an output left in clear: here
+        // the first data page of pedidos in the encoded output.
+        const std::string coded_out = dir / "out3.mdb";
+        uint32_t page = 0;
+        {
+            auto db = DatabaseView::Open(Env::Default(), coded_out);
+            const TableDef pedidos = db->ReadTable("pedidos");
+            TableScanner scanner(db->file(), pedidos);
+            ASSERT_TRUE(scanner.Next());
+            page = scanner.location().page;
+            Bytes bytes = ReadWholeFile(coded_out);
+            const Bytes clear = db->file().ReadPage(page);
+            std::copy(clear.begin(), clear.end(),
+                      bytes.begin() + static_cast<std::ptrdiff_t>(page * PageSize(v)));
+            WriteWholeFile(dir / "one-clear.mdb", bytes);
+        }
+        EXPECT_FALSE(CheckFile(Env::Default(), dir / "one-clear.mdb").clean()) << "page " << page;
+        // A page 0 naming another key than its pages were encoded with: refused, not copied.
+        {
+            DatabaseHeader header = MdbFile::Open(Env::Default(), coded_out)->header();
+            header.encryption_key = kKey + 1;
+            Bytes bytes = ReadWholeFile(coded_out);
+            const Bytes page0 = EncodeHeader(header);
+            std::copy(page0.begin(), page0.end(), bytes.begin());
+            WriteWholeFile(dir / "wrong-key.mdb", bytes);
+        }
+        EXPECT_EQ(ErrorOf([&] {
+                      CompactDatabase(Env::Default(), dir / "wrong-key.mdb", dir / "wrong-out.mdb");
+                  }),
+                  kUnrecognizedFormat);
+        EXPECT_FALSE(std::filesystem::exists(dir / "wrong-out.mdb"));
     }
 }
 

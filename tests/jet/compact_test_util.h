@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -199,10 +200,12 @@ inline std::string ByteDifferences(const Bytes& a, const Bytes& b) {
 }
 
 // Page 0 and every table definition of `out` carry every byte of `source` they are meant to:
-// page 0 equal apart from the encryption key and the commit words of entries 2..255 (written
-// clean), definitions equal apart from MaskedDefinition's fields, AutoNumber seeds not lower.
+// page 0 equal apart from the page key (`key`, the source's when not given) and the commit
+// words of entries 2..255 (written clean), definitions equal apart from MaskedDefinition's
+// fields, AutoNumber seeds not lower.
 inline void ExpectDefinitionsCarriedOver(const std::string& source, const std::string& out,
-                                         const std::string& pw = {}) {
+                                         const std::string& pw = {},
+                                         std::optional<uint32_t> key = std::nullopt) {
     auto src = OpenForTest(source, pw);
     auto dst = OpenForTest(out, pw);
     const Version v = src->version();
@@ -215,7 +218,7 @@ inline void ExpectDefinitionsCarriedOver(const std::string& source, const std::s
         for (size_t i = commit + 4; i < commit + 512; ++i) (*h)[i] = 0;
     }
     EXPECT_EQ(ByteDifferences(h1, h2), "") << "page 0";
-    EXPECT_EQ(dst->header().encryption_key, 0u);
+    EXPECT_EQ(dst->header().encryption_key, key.value_or(src->header().encryption_key));
 
     const Catalog c1 = Catalog::Read(*src), c2 = Catalog::Read(*dst);
     for (const CatalogEntry* e : c1.Tables(true)) {
@@ -227,6 +230,39 @@ inline void ExpectDefinitionsCarriedOver(const std::string& source, const std::s
         EXPECT_EQ(ByteDifferences(MaskedDefinition(a, v), MaskedDefinition(b, v)), "")
             << "definition of " << e->name;
         EXPECT_GE(b.autonumber, a.autonumber);
+    }
+}
+
+// How `path` stores its pages: page 0 names `key`, and with a key every later page is stored
+// encoded (none left in clear).
+inline void ExpectStoredWithKey(const std::string& path, uint32_t key, const std::string& pw = {}) {
+    auto file = OpenForTest(path, pw);
+    EXPECT_EQ(file->header().encryption_key, key) << path;
+    if (key == 0) return;
+    const Bytes stored = ReadWholeFile(path);
+    const size_t ps = file->page_size();
+    uint32_t clear = 0;
+    for (uint32_t p = 1; p < file->page_count(); ++p)
+        if (std::equal(stored.begin() + p * ps, stored.begin() + (p + 1) * ps,
+                       file->ReadPage(p).begin()))
+            ++clear;
+    EXPECT_EQ(clear, 0u) << "pages stored in clear in " << path;
+}
+
+// Two files hold the same pages once decoded (page 0 apart from its page key): they differ only
+// in how their pages are stored.
+inline void ExpectSameDecodedPages(const std::string& a, const std::string& b,
+                                   const std::string& pw = {}) {
+    auto fa = OpenForTest(a, pw), fb = OpenForTest(b, pw);
+    ASSERT_EQ(fa->page_count(), fb->page_count()) << a << " / " << b;
+    Bytes ha = fa->header().raw, hb = fb->header().raw;
+    for (Bytes* h : {&ha, &hb}) std::fill_n(h->begin() + kHeaderEncryptionKey, 4, uint8_t{0});
+    EXPECT_EQ(ByteDifferences(ha, hb), "") << "page 0 of " << a << " / " << b;
+    for (uint32_t p = 1; p < fa->page_count(); ++p) {
+        const Bytes x = fa->ReadPage(p), y = fb->ReadPage(p);
+        if (x == y) continue;
+        ADD_FAILURE() << "page " << p << " of " << a << " / " << b << ": " << ByteDifferences(x, y);
+        return;
     }
 }
 

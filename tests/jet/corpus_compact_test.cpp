@@ -2,7 +2,8 @@
 // licensed files committed under tests/data (always): the output is clean under the checker,
 // mdbtools dumps it exactly like the source's golden dump, mdb-schema and mdb-reader see the
 // same schema and rows, page 0 and the definitions keep their bytes, every id reference
-// follows its object, the file is no larger, and compacting it again gives the same bytes.
+// follows its object, the file is no larger, and compacting it again gives the same bytes. An
+// encoded file stays encoded under its key, and compacted in clear holds the same pages decoded.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -29,6 +30,7 @@ std::string ReadText(const std::string& path) {
 
 struct Totals {
     int files = 0;
+    int encoded = 0;
     int damaged = 0;  // refused with 3343 by the strict read
     uint64_t pages_before = 0, pages_after = 0, rows = 0;
 };
@@ -64,6 +66,20 @@ void CheckCompaction(const std::string& source, const std::string& golden, const
     EXPECT_LE(std::filesystem::file_size(out), std::filesystem::file_size(source));
 
     ExpectDefinitionsCarriedOver(source, out, pw);
+    const uint32_t key = OpenForTest(source, pw)->header().encryption_key;
+    ExpectStoredWithKey(out, key, pw);
+    if (key != 0) {
+        ++totals.encoded;
+        const std::string clear = tmp / ("d-" + name);
+        CompactOptions decrypt = options;
+        decrypt.encoding = PageEncoding::kDecrypt;
+        CompactDatabase(Env::Default(), source, clear, decrypt);
+        ExpectStoredWithKey(clear, 0, pw);
+        ExpectSameDecodedPages(out, clear, pw);
+        std::cout << "  " << name << ": encoded (key " << key << "), compacted "
+                  << report.pages_before << " -> " << report.pages_after
+                  << " pages under the same key\n";
+    }
     EXPECT_EQ(ListDifferences(ResolvedReferences(source, pw), ResolvedReferences(out, pw)), "");
 
     if (HaveMdbTools()) {
@@ -108,9 +124,11 @@ TEST(CorpusCompact, EveryReadableFile) {
     }
     std::cout << "corpus compaction: " << totals.files << " files compacted ("
               << totals.pages_before << " -> " << totals.pages_after << " pages, " << totals.rows
-              << " rows), " << totals.damaged << " refused as damaged\n";
+              << " rows, " << totals.encoded << " encoded), " << totals.damaged
+              << " refused as damaged\n";
     if (only) return;
     EXPECT_GE(totals.files, 60);
+    EXPECT_GE(totals.encoded, 1);
     // Only the files cut short while they were written are damaged beyond a strict read.
     EXPECT_LE(totals.damaged, 2);
 }

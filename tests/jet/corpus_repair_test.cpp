@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 
@@ -21,6 +22,7 @@
 #include "jet/mdb_file.h"
 #include "jet/repair.h"
 #include "jet/table_reader.h"
+#include "tests/jet/compact_test_util.h"
 #include "tests/jet/corpus_test_util.h"
 #include "tests/jet/repair_sweep.h"
 
@@ -131,14 +133,15 @@ std::map<std::string, std::multiset<std::string>> AllRows(const std::string& pat
 }
 
 // Repairing a file that is not damaged changes no row: every readable corpus file keeps every
-// table with exactly its rows (the tables holding object ids keep their row counts). A file
-// known to be damaged keeps at least every row a salvaging read sees (the repair may find more,
-// on pages its table owns that its map lost).
+// table with exactly its rows (the tables holding object ids keep their row counts), and an
+// encoded file stays encoded. A file known to be damaged keeps at least every row a salvaging
+// read sees (the repair may find more, on pages its table owns that its map lost).
 TEST(CorpusRepairTest, UndamagedFilesKeepEveryRow) {
     if (!testing::HaveCorpus()) GTEST_SKIP() << "no corpus at " << testing::CorpusDir();
     const auto damaged = testing::ReadList("corpus-check-exceptions.tsv");
     WorkDir work;
     int files = 0;
+    int encoded = 0;
     for (const fs::path& file : testing::CorpusFiles()) {
         const bool known_damaged = damaged.count(file.filename().string()) > 0;
         const std::string password = testing::CorpusPassword(file);
@@ -153,7 +156,30 @@ TEST(CorpusRepairTest, UndamagedFilesKeepEveryRow) {
         fs::copy_file(file, path);
         RepairOptions options;
         options.password = password;
+        const uint32_t key = testing::OpenForTest(path, password)->header().encryption_key;
         const RepairReport report = RepairDatabase(Env::Default(), path, options);
+        // An encoded file stays encoded under its key, and the outside readers read it as the
+        // original (mdbtools: the golden dump).
+        testing::ExpectStoredWithKey(path, key, password);
+        if (key != 0) {
+            ++encoded;
+            const fs::path golden =
+                testing::CorpusDir() / "golden" / (file.filename().string() + ".dump.txt");
+            if (testing::HaveMdbTools() && fs::exists(golden)) {
+                std::ifstream in(golden, std::ios::binary);
+                const std::string expected((std::istreambuf_iterator<char>(in)),
+                                           std::istreambuf_iterator<char>());
+                EXPECT_EQ(testing::GoldenStyleDump(path), expected) << "mdb-export";
+            }
+            if (testing::HaveNodeOracle()) {
+                EXPECT_EQ(testing::NodeDump(path, password), testing::NodeDump(file, password))
+                    << "mdb-reader";
+            }
+            std::printf("  %s: encoded (key %u), repaired: %llu rows, page key %u\n",
+                        file.filename().string().c_str(), key,
+                        static_cast<unsigned long long>(report.rows),
+                        testing::OpenForTest(path, password)->header().encryption_key);
+        }
         EXPECT_EQ(report.rows_dropped, 0u) << report.Summary();
         EXPECT_EQ(report.values_cut, 0u) << report.Summary();
         EXPECT_TRUE(report.lost_tables.empty()) << report.Summary();
@@ -174,7 +200,9 @@ TEST(CorpusRepairTest, UndamagedFilesKeepEveryRow) {
         fs::remove(path);
         ++files;
     }
-    std::printf("%d corpus files repaired without changing a row\n", files);
+    std::printf("%d corpus files repaired without changing a row, %d of them encoded\n", files,
+                encoded);
+    EXPECT_GE(encoded, 1);
 }
 
 // The suite's subset: the committed files (Jet 3 and Jet 4, memo chains, overflow rows, deleted

@@ -24,8 +24,10 @@
 #include "jet/long_value.h"
 #include "jet/new_database.h"
 #include "jet/row_codec.h"
+#include "jet/sample.h"
 #include "jet/table_reader.h"
 #include "jet/usage_map.h"
+#include "tests/jet/compact_test_util.h"
 #include "tests/jet/corpus_test_util.h"
 #include "tests/jet/repair_sweep.h"
 
@@ -111,19 +113,46 @@ void ExpectRepairFails(const std::string& path, int number, const RepairOptions&
 
 const char* const kJet3Memo = "jackcess-V1997-test2V1997.mdb";
 const char* const kJet4 = "jackcess-V2003-testUnicodeCompV2003.mdb";
+constexpr uint32_t kPageKey = 0x0BADC0DEu;
+
+// A sample database written by the engine with its pages encoded under kPageKey.
+std::string EncodedSample(const TempDir& dir, Version v) {
+    const std::string path =
+        dir.path() + (v == Version::kJet3 ? "/encoded-jet3.mdb" : "/encoded-jet4.mdb");
+    SampleOptions sample;
+    sample.version = v;
+    sample.rows = 200;
+    sample.encryption_key = kPageKey;
+    CreateSample(Env::Default(), path, sample);
+    return path;
+}
 
 // An undamaged file loses nothing: every table keeps exactly its rows (tables holding object
-// ids keep their row counts; the ids themselves are renumbered), and the result is clean.
+// ids keep their row counts; the ids themselves are renumbered), and the result is clean. An
+// encoded file (the engine's own, here) stays encoded under its key and reads the same through
+// mdbtools and mdb-reader.
 TEST(RepairTest, UndamagedFilesKeepEveryRow) {
     TempDir dir;
-    for (const auto& e : fs::directory_iterator(testing::TestDataDir() / "files")) {
-        const std::string name = e.path().filename();
-        SCOPED_TRACE(name);
-        const std::string path = dir.Copy(name);
+    std::vector<std::string> paths;
+    for (const auto& e : fs::directory_iterator(testing::TestDataDir() / "files"))
+        paths.push_back(dir.Copy(e.path().filename()));
+    for (Version v : {Version::kJet3, Version::kJet4}) paths.push_back(EncodedSample(dir, v));
+    const bool oracles = testing::HaveMdbTools() && testing::HaveNodeOracle();
+    for (const std::string& path : paths) {
+        SCOPED_TRACE(path);
         RepairOptions options;
         options.password = testing::CorpusPassword(path);
         const auto before = AllRows(path, options.password);
+        const uint32_t key = testing::OpenForTest(path, options.password)->header().encryption_key;
+        const bool oracle = oracles && key != 0;
+        const std::string exported = oracle ? testing::GoldenStyleDump(path) : "";
+        const std::string node = oracle ? testing::NodeDump(path) : "";
         const RepairReport report = RepairDatabase(Env::Default(), path, options);
+        testing::ExpectStoredWithKey(path, key, options.password);
+        if (oracle) {
+            EXPECT_EQ(testing::GoldenStyleDump(path), exported) << "mdb-export";
+            EXPECT_EQ(testing::NodeDump(path), node) << "mdb-reader";
+        }
         EXPECT_TRUE(report.lossless()) << report.Summary();
         EXPECT_EQ(report.rows_dropped, 0u);
         EXPECT_EQ(report.values_cut, 0u);
@@ -233,11 +262,14 @@ TableOnPages FindTableOnPages(const std::string& path) {
     return best;
 }
 
+// Also in an encoded file, which stays encoded under its key.
 TEST(RepairTest, AZeroedDataPageLosesOnlyItsOwnRows) {
     TempDir dir;
-    for (const char* file : {kJet3Memo, kJet4}) {
-        SCOPED_TRACE(file);
-        const std::string path = dir.Copy(file);
+    const std::vector<std::string> paths = {dir.Copy(kJet3Memo), dir.Copy(kJet4),
+                                            EncodedSample(dir, Version::kJet4)};
+    for (const std::string& path : paths) {
+        SCOPED_TRACE(path);
+        const uint32_t key = testing::OpenForTest(path, {})->header().encryption_key;
         const TableOnPages t = FindTableOnPages(path);
         ASSERT_FALSE(t.name.empty());
         const uint32_t victim = t.pages.back();
@@ -250,6 +282,7 @@ TEST(RepairTest, AZeroedDataPageLosesOnlyItsOwnRows) {
         EXPECT_EQ(r->rows, t.rows - t.rows_on.at(victim)) << report.Summary();
         EXPECT_EQ(r->pages_lost, 1u);
         EXPECT_FALSE(report.lossless());
+        testing::ExpectStoredWithKey(path, key);
     }
 }
 

@@ -14,14 +14,19 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: jetutil compact [--password PW] [--quiet] SRC DST\n\n"
+    "usage: jetutil compact [--password PW] [--decrypt|--encrypt] [--quiet] SRC DST\n\n"
     "Compacts the Jet 3 / Jet 4 database SRC into the new file DST, of the same version:\n"
     "every table, row, long value and index of SRC, without deleted rows and free pages, with\n"
     "every index rebuilt and row counts recounted. DST appears only once it has been verified\n"
     "(checker clean, every table's rows equal to the source's); SRC is never changed.\n\n"
+    "DST keeps the page encoding of SRC: an encoded SRC (\"encrypted pages: yes\" in\n"
+    "jetutil info) gives an encoded DST under the same key, a clear SRC a clear DST.\n\n"
     "Shows a progress bar on a terminal (percentage of pages), then pages before and after,\n"
-    "rows and time.\n\n"
-    "  --quiet   no progress bar\n\n"
+    "rows, the page encoding of DST and time.\n\n"
+    "  --decrypt   write DST with every page in clear\n"
+    "  --encrypt   write DST with every page after the header encoded (RC4, as Jet encodes\n"
+    "              a database); an encoded SRC keeps its key\n"
+    "  --quiet     no progress bar\n\n"
     "Exit status: 0 compacted, 2 an error (its Jet number and text on stderr): 3204 DST\n"
     "exists, 3343 SRC is not a database or is damaged (repair it first), 61 disk full.\n";
 
@@ -55,9 +60,11 @@ std::string Size(uint64_t pages, uint32_t page_size) {
 }
 
 int Run(const std::vector<std::string>& args) {
-    jetutil::Options opts(args, {"--quiet"});
-    if (!opts.error().empty() || opts.positional().size() != 2) {
+    jetutil::Options opts(args, {"--quiet", "--decrypt", "--encrypt"});
+    const bool both = opts.Has("--decrypt") && opts.Has("--encrypt");
+    if (!opts.error().empty() || both || opts.positional().size() != 2) {
         if (!opts.error().empty()) std::cerr << "jetutil compact: " << opts.error() << "\n";
+        if (both) std::cerr << "jetutil compact: --decrypt and --encrypt exclude each other\n";
         std::cerr << kUsage;
         return 2;
     }
@@ -65,6 +72,8 @@ int Run(const std::vector<std::string>& args) {
     const std::string& destination = opts.positional()[1];
     jet::CompactOptions options;
     options.password = opts.open_options().password;
+    if (opts.Has("--decrypt")) options.encoding = jet::PageEncoding::kDecrypt;
+    if (opts.Has("--encrypt")) options.encoding = jet::PageEncoding::kEncrypt;
     ProgressBar bar;
     if (!opts.Has("--quiet") && isatty(STDERR_FILENO)) {
         options.progress = [&bar](uint64_t done, uint64_t total) { bar.Show(done, total); };
@@ -81,6 +90,7 @@ int Run(const std::vector<std::string>& args) {
               << "  pages before: " << Size(report.pages_before, report.page_size) << "\n"
               << "  pages after:  " << Size(report.pages_after, report.page_size) << "\n"
               << "  tables: " << report.tables.size() << ", rows: " << report.rows << "\n"
+              << "  encrypted pages: " << (report.encrypted ? "yes" : "no") << "\n"
               << "  time: " << std::fixed << std::setprecision(2) << report.seconds << " s\n";
     return 0;
 }
