@@ -4,6 +4,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/form1.h"
 #include "db/engine/dbengine.h"
@@ -17,3 +19,10 @@ inline dao::DBEngine& DBEngine(Form1& form) {
 // The database `variable` refers to. REQUIRES: nothing; a variable that holds no object
 // raises VB error 91, as using an unset object variable does.
 dao::Database& Objeto(const std::shared_ptr<dao::Database>& variable);
+
+// What a repair lost, as the run logs it after the repair's line: one line per table that
+// lost rows, values or pages ("Reparo: tabela Clientes: 12 linhas perdidas, 1 valor
+// cortado."), or that came back without its name, and one per table lost whole. Rows left on
+// pages outside their table's page map were never part of the table and are not named.
+// Nothing for a repair that lost nothing.
+std::vector<std::string> PerdasDoReparo(const jet::RepairReport& report);

@@ -99,6 +99,10 @@ std::string RepairReport::Summary() const {
             out << "  " << LossLine(t.name, t.rows_dropped, t.values_cut, t.pages_lost, t.recovered)
                 << "\n";
     for (const std::string& l : lost_tables) out << "  table lost: " << l << "\n";
+    for (const RepairedTable& t : tables)
+        if (t.rows_unmapped > 0)
+            out << "  table '" << t.name << "': " << Plural(t.rows_unmapped, "row", "rows")
+                << " on pages outside its page map left out (not part of the table, no loss)\n";
     for (const std::string& f : fixes) out << "  fixed: " << f << "\n";
     return out.str();
 }
@@ -161,12 +165,15 @@ RepairReport RepairDatabase(Env* env, const std::string& path, const RepairOptio
             r.values_cut = it->second->values_cut;
             r.pages_lost = it->second->pages_lost;
             r.recovered = it->second->recovered;
+            r.rows_unmapped = it->second->rows_unmapped;
         }
         report.rows_dropped += r.rows_dropped;
         report.values_cut += r.values_cut;
+        report.rows_unmapped += r.rows_unmapped;
         report.tables.push_back(std::move(r));
     }
     report.lost_tables = stats.lost_tables;
+    report.lost_table_names = stats.lost_table_names;
     report.fixes = stats.fixes;
     report.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

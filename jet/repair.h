@@ -14,6 +14,8 @@
 //
 // What was lost is counted per table (rows dropped, values cut, pages that could not be read)
 // in the report; when the repair cannot complete, the counts so far are in the error's text.
+// Rows left on pages outside their table's page map (Jet no longer sees them) are counted
+// apart: they were not the table's, and are no loss.
 //
 // Errors (JetError):
 //   3343  page 0 is not the header of a Jet 3 / Jet 4 database (nothing tells the version, the
@@ -51,6 +53,9 @@ struct RepairedTable {
     uint64_t values_cut = 0;    // values set to null: broken long values, values too long
     uint32_t pages_lost = 0;    // data pages that could not be read
     bool recovered = false;     // found without its catalog row (named RecoveredTable_<page>)
+    // Rows on pages that say they are the table's but that its page map leaves out: left
+    // out, since Jet no longer sees them, and no loss.
+    uint64_t rows_unmapped = 0;
 };
 
 struct RepairReport {
@@ -63,10 +68,15 @@ struct RepairReport {
     std::vector<std::string> lost_tables;  // tables whose definition could not be read
     std::vector<std::string> fixes;        // other things put right
     double seconds = 0;
+    // All tables: rows on pages outside their page map, left out (no loss).
+    uint64_t rows_unmapped = 0;
+    // The names of lost_tables, in the same order ("" for a catalog row without a name).
+    std::vector<std::string> lost_table_names;
 
     // True when nothing was dropped, cut or lost.
     bool lossless() const;
-    // A readable summary: one line of totals, then a line per table with losses and per fix.
+    // A readable summary: one line of totals, then a line per table with losses, per table
+    // with rows left on pages outside its map, and per fix.
     std::string Summary() const;
 };
 

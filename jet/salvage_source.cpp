@@ -378,9 +378,10 @@ class RowSalvager {
     }
 
     void Run(const std::function<void(Row&)>& visit, const PagesDone& pages_done) {
-        std::vector<uint32_t> listed;  // data pages the owned map names
-        std::vector<uint32_t> extra;   // data pages found by their owner field only
-        PlanPages(listed, extra);
+        std::vector<uint32_t> listed;    // data pages the owned map names
+        std::vector<uint32_t> extra;     // data pages found by their owner field only
+        std::vector<uint32_t> unmapped;  // pages of the table a trusted map leaves out
+        PlanPages(listed, extra, unmapped);
         for (uint32_t p : listed) {
             ReadPage(p, visit, false);
             if (pages_done) pages_done(1);
@@ -389,10 +390,15 @@ class RowSalvager {
             ReadPage(p, visit, true);
             if (pages_done) pages_done(1);
         }
+        for (uint32_t p : unmapped) {
+            CountUnmappedRows(p);
+            if (pages_done) pages_done(1);
+        }
     }
 
   private:
-    void PlanPages(std::vector<uint32_t>& listed, std::vector<uint32_t>& extra) {
+    void PlanPages(std::vector<uint32_t>& listed, std::vector<uint32_t>& extra,
+                   std::vector<uint32_t>& unmapped) {
         const uint32_t n = m_.page_count();
         const uint32_t owner = def_.tdef_page;
         bool distrust = false;
@@ -418,11 +424,31 @@ class RowSalvager {
             for (uint32_t p : it->second)
                 if (!m_.page_free[p] && !known.count(p)) owned.push_back(p);
         // A map that names no page while pages in use say they are the table's: a map row
-        // wiped to zeros reads as an empty map.
-        if (listed.empty() && !owned.empty()) distrust = true;
-        if (!distrust) return;
+        // wiped to zeros reads as an empty map. So does the map of a table whose rows all
+        // went, whose released pages Access may leave with their owner field: with the
+        // table's own definition counting no rows, the empty map is taken at its word (a
+        // standard definition standing in for a lost one counts nothing).
+        if (listed.empty() && !owned.empty() && (def_.row_count > 0 || stats_.standard_definition))
+            distrust = true;
+        if (!distrust) {
+            unmapped = std::move(owned);
+            return;
+        }
         stats_.pages_by_owner = true;
         extra = std::move(owned);
+    }
+
+    // Counts the live rows of a page its table's map leaves out (they are not read).
+    void CountUnmappedRows(uint32_t number) {
+        try {
+            file_.ReadPage(number, page_);
+            if (!IsDataPageOf(page_, def_.tdef_page)) return;
+            const DataPage page(page_, file_.version());
+            for (uint16_t i = 0; i < page.row_count(); ++i)
+                if (!(page.entry(i) & kRowDeleted)) ++stats_.rows_unmapped;
+        } catch (const JetError&) {
+            // Not read, not counted: the page is no part of the table either way.
+        }
     }
 
     void ReadPage(uint32_t number, const std::function<void(Row&)>& visit, bool extra) {
@@ -737,6 +763,7 @@ void SalvageSource::Impl::ReadTables() {
             lost_ids.insert(*id);
             stats.lost_tables.push_back((name.empty() ? std::string("?") : name) + " (page " +
                                         std::to_string(*id) + "): " + why);
+            stats.lost_table_names.push_back(name);
             continue;
         }
         t.def.name = name;
@@ -979,6 +1006,7 @@ void SalvageSource::ReadRows(size_t index, const RowVisitor& visit, const PagesD
     s->rows = s->rows_dropped = s->duplicates_dropped = s->values_cut = 0;
     s->pages_lost = 0;
     s->stale_copies_skipped = 0;
+    s->rows_unmapped = 0;
 
     const IdColumns ids = IdColumnsOf(t.def);
     const bool aces = NamesEqual(t.def.name, "MSysACEs");

@@ -24,8 +24,12 @@
 //     permissions of the Tables container.
 // Rows of one table:
 //   - its data pages are those of its owned-pages map; when the map does not read, or lists a
-//     page that is not one of the table's data pages (and is not free), the map is distrusted
-//     and the table's pages are found by the owner field of every page in use instead.
+//     page that is not one of the table's data pages (and is not free), or lists none while
+//     the definition counts rows and pages in use say they are the table's, the map is
+//     distrusted and the table's pages are found by the owner field of every page in use
+//     instead. With the map trusted, the rows of pages it does not list (pages Access released
+//     but left with their owner field) are not the table's: they are counted apart
+//     (rows_unmapped), never read into it, and are no loss.
 //     Access leaves stale copies of pages behind: a page found only that way of which at
 //     least half the rows repeat rows already read is taken for one, and its repeated rows
 //     are left out (elsewhere equal rows are kept: a table may hold them);
@@ -64,12 +68,17 @@ struct SalvagedTable {
     bool pages_by_owner = false;        // its usage map was distrusted
     bool recovered = false;             // found without a catalog row
     bool standard_definition = false;   // its definition was replaced by the standard one
+    // Live rows on pages that say they are the table's but that its (sound) page map does not
+    // list: Jet no longer sees them, so they are left out and are not a loss.
+    uint64_t rows_unmapped = 0;
 };
 
 struct SalvageStats {
     std::vector<SalvagedTable> tables;     // in the order of tables(), filled as rows are read
     std::vector<std::string> lost_tables;  // "name (page N): why"
     std::vector<std::string> fixes;        // other things put right, for the report
+    // The names of lost_tables, in the same order ("" for a catalog row without a name).
+    std::vector<std::string> lost_table_names;
 };
 
 class SalvageSource : public DatabaseSource {

@@ -3,6 +3,8 @@
 // database's place. Each step is judged by a test of its effect; a failure after the database
 // has left its place puts the first backup copy back.
 #include <QLabel>
+#include <string>
+#include <vector>
 
 #include "app/form1.h"
 #include "db/engine_access.h"
@@ -79,6 +81,14 @@ bool Form1::CopiaReparaCompacta(int32_t Classificacao) {
             SaidaFalha();
             return false;
         }
+        // A repair that had to drop rows, cut values or lose tables does not pass for a clean
+        // one: what it lost follows its line, a line per table (nothing when nothing was lost).
+        std::vector<std::string> perdas;
+        Passo([&] {
+            if (const auto& relatorio = DBEngine(*this).LastRepairReport())
+                perdas = PerdasDoReparo(*relatorio);
+        });
+        for (const std::string& linha : perdas) Passo([&] { GravaLog(linha); });
     }
 
     // 5. Compaction, judged by its output file alone.

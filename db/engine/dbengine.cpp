@@ -64,7 +64,8 @@ void DBEngine::RepairDatabase(const std::string& Name) {
     // The file must be closed: the engine holds it against every other opener, our own open
     // databases included, while it reads it (3045 otherwise). The repaired copy replaces it
     // only once verified; on any failure it is left as it was.
-    Translated(Name, [&] { jet::RepairDatabase(env_, Name); });
+    last_repair_.reset();
+    last_repair_ = Translated(Name, [&] { return jet::RepairDatabase(env_, Name); });
 }
 
 void DBEngine::CompactDatabase(const std::string& SrcName, const std::string& DstName) {

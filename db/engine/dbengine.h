@@ -15,9 +15,11 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "jet/env.h"
+#include "jet/repair.h"
 
 namespace jet {
 class Database;
@@ -83,6 +85,10 @@ class DBEngine {
     // repaired copy and is untouched on failure. It must not be open (3045); a file that is
     // not Jet, or whose catalog is beyond recovery, gives 3343 or 3056.
     void RepairDatabase(const std::string& Name);
+    // What the last RepairDatabase that completed found and lost, table by table (rows
+    // dropped, values cut, pages that could not be read, tables lost whole); nothing before
+    // the first repair or after one that failed.
+    const std::optional<jet::RepairReport>& LastRepairReport() const { return last_repair_; }
     // Writes a compacted copy of `SrcName` to `DstName` (which must not exist: 3204), keeping
     // the source's version; the destination appears only once the copy has been verified. The
     // source must not be open (3045), and one the engine finds damaged gives 3343. The
@@ -98,6 +104,7 @@ class DBEngine {
 
     jet::Env* env_ = jet::Env::Default();
     Workspace default_workspace_;
+    std::optional<jet::RepairReport> last_repair_;
 };
 
 // The process's engine: created on the first call and kept until the process ends. Its calls

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "db/engine/dbengine.h"
+#include "db/engine_access.h"
 #include "jet/checker.h"
 #include "jet/damage.h"
 #include "jet/error.h"
@@ -63,6 +64,10 @@ TEST(DBEngineRepair, AHealthyFileKeepsEveryRowAndStillOpens) {
         const auto before = UserRows(path);
         ASSERT_FALSE(before.empty());
         EXPECT_EQ(ErrorOf([&] { TheEngine().RepairDatabase(path); }).number(), 0);
+        ASSERT_TRUE(TheEngine().LastRepairReport());
+        EXPECT_TRUE(TheEngine().LastRepairReport()->lossless())
+            << TheEngine().LastRepairReport()->Summary();
+        EXPECT_EQ(PerdasDoReparo(*TheEngine().LastRepairReport()), std::vector<std::string>{});
         EXPECT_EQ(UserRows(path), before);
         EXPECT_TRUE(CheckerClean(path));
         TheEngine().Workspaces(0).OpenDatabase(path)->Close();
@@ -102,11 +107,14 @@ TEST(DBEngineRepair, FailuresKeepJetsNumbersAndLeaveTheFileAlone) {
     TempDir dir;
     const std::string path = dir / "base.mdb";
     COPY_CORPUS_OR_SKIP(dbtest::kJet3File, path);
-    const std::vector<uint8_t> original = jettest::ReadAll(path);
     dao::DBEngine& engine = TheEngine();
 
+    engine.RepairDatabase(path);
+    ASSERT_TRUE(engine.LastRepairReport());
+    const std::vector<uint8_t> original = jettest::ReadAll(path);
     EXPECT_EQ(ErrorOf([&] { engine.RepairDatabase(dir / "falta.mdb"); }).number(),
               jet::kFileNotFound);
+    EXPECT_FALSE(engine.LastRepairReport()) << "a failed repair leaves no report behind";
     EXPECT_EQ(ErrorOf([&] { engine.RepairDatabase(dir / "pasta/falta.mdb"); }).number(),
               jet::kNotValidPath);
     {
@@ -154,6 +162,41 @@ TEST(DBEngineRepair, FailuresKeepJetsNumbersAndLeaveTheFileAlone) {
 
     for (const auto& entry : fs::directory_iterator(dir.path()))
         EXPECT_EQ(entry.path().filename(), "base.mdb") << "left behind";
+}
+
+// What the run logs after a repair that lost something: a line per table, counts in the
+// singular or the plural, nothing for what was no loss.
+TEST(DBEngineRepair, TheLossesOfARepairReadAsTheRunLogsThem) {
+    auto table = [](const char* name, uint64_t dropped, uint64_t cut, uint32_t pages) {
+        jet::RepairedTable t;
+        t.name = name;
+        t.rows_dropped = dropped;
+        t.values_cut = cut;
+        t.pages_lost = pages;
+        t.rows_unmapped = 28;  // never a loss
+        return t;
+    };
+    jet::RepairReport report;
+    report.tables = {table("MSysObjects", 0, 0, 0), table("Clientes", 12, 1, 0),
+                     table("Pedidos", 1, 2, 1), table("Itens", 0, 0, 3)};
+    jet::RepairedTable recovered = table("RecoveredTable_57", 0, 0, 0);
+    recovered.recovered = true;
+    jet::RepairedTable remade = table("MSysACEs", 0, 0, 0);
+    remade.recovered = true;  // a Jet system table remade keeps its name
+    report.tables.push_back(recovered);
+    report.tables.push_back(remade);
+    report.lost_table_names = {"Vendas", ""};
+    EXPECT_EQ(PerdasDoReparo(report),
+              (std::vector<std::string>{
+                  "Reparo: tabela Clientes: 12 linhas perdidas, 1 valor cortado.",
+                  "Reparo: tabela Pedidos: 1 linha perdida, 2 valores cortados, 1 página ilegível.",
+                  "Reparo: tabela Itens: 3 páginas ilegíveis.",
+                  "Reparo: tabela RecoveredTable_57 recuperada sem o nome original.",
+                  "Reparo: tabela Vendas perdida por inteiro.",
+                  "Reparo: tabela sem nome perdida por inteiro."}));
+    report.tables = {table("Clientes", 0, 0, 0)};
+    report.lost_table_names.clear();
+    EXPECT_EQ(PerdasDoReparo(report), std::vector<std::string>{});
 }
 
 }  // namespace

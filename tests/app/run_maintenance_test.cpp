@@ -12,8 +12,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "jet/damage.h"
+#include "jet/data_page.h"
+#include "jet/new_database.h"
+#include "jet/table_reader.h"
 
 #include "tests/app/run_scenario.h"
 
@@ -142,6 +146,65 @@ TEST(RunSuccess, ADamagedDatabaseIsRepairedBackToEveryRow) {
         EXPECT_EQ(runtest::JetutilCheck(c.base), 0);
         EXPECT_TRUE(c.ClientsUnlocked());
     }
+}
+
+// Makes the first `rows` rows of table `table`'s first data page undecodable: their column
+// count (the row's first two bytes in Jet 4) becomes zero, so a repair must drop them.
+void BreakRows(const std::string& path, const std::string& table, uint16_t rows) {
+    auto db = jet::DatabaseView::Open(jet::Env::Default(), path);
+    jet::TableScanner scan(db->file(), db->ReadTable(table));
+    ASSERT_TRUE(scan.Next());
+    const uint32_t number = scan.location().page;
+    const jet::Bytes bytes = db->file().ReadPage(number);
+    const jet::DataPage page(bytes, jet::Version::kJet4);
+    ASSERT_GE(page.row_count(), rows);
+    std::vector<uint64_t> offsets;
+    for (uint16_t i = 0; i < rows; ++i)
+        offsets.push_back(uint64_t{number} * 4096 + page.row_start(i));
+    db.reset();
+    std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
+    for (uint64_t at : offsets) {
+        f.seekp(static_cast<std::streamoff>(at));
+        f.write("\0\0", 2);
+    }
+}
+
+// A repair that had to drop rows does not pass for a clean one: right after its line, the log
+// file and the log box say what each table lost; then the run compacts and ends as always,
+// with no box of its own for it.
+TEST(RunSuccess, ARepairThatDropsRowsSaysWhatEachTableLost) {
+    Cenario c;
+    jet::NewDatabase plan;
+    for (const char* name : {"Clientes", "Pedidos"}) {
+        jet::NewTable t;
+        t.def.name = name;
+        t.def.columns = {jet::NewColumn("Codigo", jet::ColumnType::kLong),
+                         jet::NewColumn("Nome", jet::ColumnType::kText, 40)};
+        for (int i = 0; i < 40; ++i) t.rows.push_back({int64_t{i}, std::u16string(u"nome")});
+        plan.tables.push_back(t);
+    }
+    jet::CreateDatabase(jet::Env::Default(), c.base, plan);
+    BreakRows(c.base, "Clientes", 3);
+    BreakRows(c.base, "Pedidos", 1);
+
+    c.Run();
+    const Lines perdas = {"Reparo: tabela Clientes: 3 linhas perdidas.",
+                          "Reparo: tabela Pedidos: 1 linha perdida."};
+    const Lines log = c.Log();
+    const auto reparo = std::find(log.begin(), log.end(), "Reparando Banco de Dados" + c.reparado);
+    ASSERT_NE(reparo, log.end());
+    EXPECT_EQ(Lines(reparo + 1, std::min(reparo + 4, log.end())),
+              Concat({perdas, {"Compactando Banco de Dados" + c.reparado}}));
+    EXPECT_EQ(log.back(), "Processo Concluido");
+    std::string linhas;
+    for (const std::string& l : Concat({{"Reparando Banco de Dados" + c.reparado}, perdas}))
+        linhas += "05/12/2026 - 14:03:07 - " + l + "\r\n";
+    EXPECT_NE(c.form().TxtLog->Text().find(linhas), std::string::npos) << "the log box";
+    EXPECT_EQ(c.Boxes(), (Lines{c.Aviso(), "Processo Concluido."}));
+    EXPECT_TRUE(c.ClientsUnlocked());
+    auto db = jet::DatabaseView::Open(jet::Env::Default(), c.base);
+    EXPECT_EQ(db->ReadRows(db->ReadTable("Clientes")).size(), 37u);
+    EXPECT_EQ(db->ReadRows(db->ReadTable("Pedidos")).size(), 39u);
 }
 
 // The same run on a file really at Jet 3's maximum size (1 GB, sparse): nothing stands in for

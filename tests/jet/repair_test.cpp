@@ -353,6 +353,48 @@ TEST(RepairTest, EqualRowsStayAndStaleCopiesGoWhenTheMapIsLost) {
     EXPECT_TRUE(after == before.at("leituras"));
 }
 
+// A table's page map that names no page, with pages still saying they are the table's: when
+// the definition counts rows, the map was wiped and the rows come back from those pages; when
+// it counts none, the table is empty as Jet sees it (Access released the pages but left their
+// owner field), and the rows of those pages are left out and counted apart, never as a loss.
+TEST(RepairTest, RowsOnPagesOutsideTheMapAreNoLossWhenTheTableCountsNone) {
+    TempDir dir;
+    for (const bool counted : {true, false}) {
+        SCOPED_TRACE(counted ? "the definition counts the rows" : "the definition counts none");
+        const std::string path = dir.path() + "/eventos.mdb";
+        fs::remove(path);
+        NewTable t;
+        t.def.name = "eventos";
+        t.def.columns = {NewColumn("codigo", ColumnType::kLong),
+                         NewColumn("nome", ColumnType::kText, 40)};
+        for (int i = 0; i < 30; ++i) t.rows.push_back({int64_t{i}, std::u16string(u"evento")});
+        NewDatabase plan;
+        plan.tables.push_back(t);
+        CreateDatabase(Env::Default(), path, plan);
+        {
+            auto db = DatabaseView::Open(Env::Default(), path);
+            const TableDef def = db->ReadTable("eventos");
+            const RowPointer map = RowPointer::FromPacked(def.owned_map);
+            const DataPage page(db->file().ReadPage(map.page), Version::kJet4);
+            const uint64_t map_at = uint64_t{map.page} * 4096 + page.row_start(map.row);
+            const size_t map_length = page.row(map.row).size();
+            db.reset();
+            WriteAt(path, map_at, Bytes(map_length, 0));
+            if (!counted) WriteAt(path, uint64_t{def.tdef_page} * 4096 + 0x10, Bytes(4, 0));
+        }
+        const RepairReport report = RepairDatabase(Env::Default(), path);
+        EXPECT_TRUE(report.lossless()) << report.Summary();
+        const RepairedTable* r = FindTable(report, "eventos");
+        ASSERT_NE(r, nullptr) << report.Summary();
+        EXPECT_EQ(r->rows, counted ? 30u : 0u) << report.Summary();
+        EXPECT_EQ(r->rows_unmapped, counted ? 0u : 30u) << report.Summary();
+        EXPECT_EQ(report.rows_unmapped, r->rows_unmapped);
+        EXPECT_EQ(report.Summary().find("30 rows on pages outside") != std::string::npos, !counted)
+            << report.Summary();
+        EXPECT_EQ(AllRows(path).at("eventos").size(), r->rows);
+    }
+}
+
 // A catalog row whose type field was damaged still names the page of a sound definition: the
 // table comes back under its own name with every row.
 TEST(RepairTest, ATableWhoseCatalogTypeIsDamagedComesBack) {

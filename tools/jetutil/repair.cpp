@@ -19,7 +19,9 @@ constexpr const char* kUsage =
     "whose chains are broken, rebuilds every usage map, row count and index, clears the\n"
     "marks of users that never closed, verifies the result and only then replaces FILE.\n"
     "On failure FILE is left exactly as it was.\n\n"
-    "Prints a summary: rows kept, rows dropped and values cut per table, tables lost.\n\n"
+    "Prints a summary: rows kept, rows dropped and values cut per table, tables lost;\n"
+    "apart, rows on pages a table's page map leaves out (not part of the table: left\n"
+    "out, no loss).\n\n"
     "  --quiet   no progress bar\n\n"
     "Exit status: 0 repaired without loss, 1 repaired with losses, 2 not repaired.\n";
 
