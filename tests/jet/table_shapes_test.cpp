@@ -533,6 +533,13 @@ bool CheckShapes(NewDatabase altered, const std::string& described, const TempFo
         expect_rows(a, "updated");
         break;
     }
+    // JET_SHAPES_KEEP=<folder> keeps the files of a failing database there, for a closer look.
+    if (const char* keep = std::getenv("JET_SHAPES_KEEP"); failed && keep) {
+        for (const std::string& p : {a, b})
+            std::filesystem::copy_file(
+                p, std::filesystem::path(keep) / std::filesystem::path(p).filename(),
+                std::filesystem::copy_options::overwrite_existing);
+    }
     return !failed;
 }
 

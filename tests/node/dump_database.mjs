@@ -10,7 +10,7 @@ const [file, password] = process.argv.slice(2);
 const reader = new MDBReader(readFileSync(file), password ? { password } : undefined);
 const field = (v) => {
   if (v === null || v === undefined) return "null";
-  if (v instanceof Date) return v.toISOString();
+  if (v instanceof Date) return Number.isNaN(v.getTime()) ? "invalid date" : v.toISOString();
   if (Buffer.isBuffer(v)) return v.toString("hex");
   if (typeof v === "string") return JSON.stringify(v);
   return String(v);

@@ -22,7 +22,7 @@ for (const row of table.getData()) {
       .map((name) => {
         const v = row[name];
         if (v === null || v === undefined) return "null";
-        if (v instanceof Date) return v.toISOString();
+        if (v instanceof Date) return Number.isNaN(v.getTime()) ? "invalid date" : v.toISOString();
         if (Buffer.isBuffer(v)) return v.toString("hex");
         if (typeof v === "string") return JSON.stringify(v);
         return String(v);
