@@ -177,9 +177,10 @@ void Form1::Dispatch(Procedure&& procedure) {
 }
 
 void Form1::ReportUnhandledError(std::exception_ptr error) {
-    auto [number, text] = platform::Describe(error);
+    platform::ErrorInfo info = platform::Describe(error);
     try {
-        MsgBox("Erro em tempo de execução '" + std::to_string(number) + "':\n\n" + text);
+        MsgBox("Erro em tempo de execução '" + std::to_string(info.number) + "':\n\n" +
+               info.description);
     } catch (...) {
         // The program ends all the same.
     }

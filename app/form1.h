@@ -87,11 +87,18 @@ class Form1 : public QWidget {
     std::string ArquivoLog;                // the run's log file
     std::shared_ptr<platform::FileSystemObject> Fso;  // created by each run
 
-    platform::ErrObject Err;  // the current error: number and description
+    platform::ErrObject Err;  // the current error: number, description and detail
 
     // ---- Procedures ----
     // Logs one message: status line, log box, repaint, log file (app/grava_log.cpp).
     void GravaLog(std::string Texto);
+    // Appends the detail of the current error (Err.Detail: the engine's own English text,
+    // with which table, page or check), when there is one, to the run's log file on a line of
+    // its own, "<date> - <time> - Detalhe: <detail>", for support. Called right after a line
+    // that shows the error. It goes to the file only: the status line and the log box, which
+    // the operator reads, keep the Portuguese line as the last message. It never fails: a
+    // detail that cannot be written is lost and changes nothing in the run (app/grava_log.cpp).
+    void GravaDetalhe() noexcept;
     // "Localizar Arquivo": choose the database (app/command2_click.cpp).
     void Command2_Click();
     // "Iniciar Processo": the maintenance run (run/command1_click.cpp).

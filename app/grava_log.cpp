@@ -20,3 +20,19 @@ void Form1::GravaLog(std::string Texto) {
 
     Arquivos().AppendLine(ArquivoLog, linha);
 }
+
+void Form1::GravaDetalhe() noexcept {
+    if (Err.Detail.empty()) return;
+    try {
+        std::string detalhe = Err.Detail;
+        for (char& c : detalhe) {
+            if (c == '\r' || c == '\n') c = ' ';  // one line, whatever the text holds
+        }
+        platform::DateTime agora = Agora();
+        Arquivos().AppendLine(ArquivoLog, platform::FormatDdMmYyyy(agora) + " - " +
+                                              platform::FormatHhMmSs(agora) +
+                                              " - Detalhe: " + detalhe);
+    } catch (...) {
+        // The line is lost; the run goes on as though it had been written.
+    }
+}

@@ -3,11 +3,11 @@
 // releases it. Every step is logged.
 //
 // One handler covers the whole body: a failing step (the existence test, the open, the
-// statement, the close, a log call) is logged as "Erro Tavo <number>-<text>", the error is
-// cleared, and the procedure goes on with the step after the failing one. So a database that
-// does not open still gets its statement and its close, each failing on the database variable
-// in turn, and never runs against another database. When the handler's own log call fails,
-// that error ends the procedure and reaches the caller.
+// statement, the close, a log call) is logged as "Erro Tavo <number>-<text>" (the engine's
+// detail on the log file's next line), the error is cleared, and the procedure goes on with the
+// step after the failing one. So a database that does not open still gets its statement and its
+// close, each failing on the database variable in turn, and never runs against another database.
+// When the handler's own log call fails, that error ends the procedure and reaches the caller.
 #include <string>
 
 #include "app/form1.h"
@@ -18,6 +18,7 @@ void Form1::BloqueioTavos(int32_t Tipo) {
     auto Etapa = [this](auto&& step) {
         if (!Err.Capture(step)) return;
         GravaLog("Erro Tavo " + std::to_string(Err.Number) + "-" + Err.Description);
+        GravaDetalhe();
         Err.Clear();
     };
     const std::string valor = std::to_string(Tipo);

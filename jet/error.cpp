@@ -76,10 +76,12 @@ std::string ErrorText(int number, const std::string& name) {
     return "Jet error " + std::to_string(number) + (name.empty() ? "" : " (" + name + ")") + ".";
 }
 
-void Raise(int number, const std::string& name) { throw JetError(number, ErrorText(number, name)); }
+void Raise(int number, const std::string& name) {
+    throw JetError(number, ErrorText(number, name), name);
+}
 
 void RaiseWithDetail(int number, const std::string& name, const std::string& detail) {
-    throw JetError(number, ErrorText(number, name) + " " + detail);
+    throw JetError(number, ErrorText(number, name) + " " + detail, name);
 }
 
 }  // namespace jet

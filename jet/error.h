@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace jet {
 
@@ -45,12 +46,19 @@ enum ErrorNumber : int {
 };
 
 class JetError : public std::runtime_error {
-public:
+  public:
     JetError(int number, const std::string& text) : std::runtime_error(text), number_(number) {}
+    // `name`: the object the number's standard message names (a file, a table, a column).
+    JetError(int number, const std::string& text, std::string name)
+        : std::runtime_error(text), number_(number), name_(std::move(name)) {}
     int number() const { return number_; }
+    // The object the message names, as given to Raise; empty when the error was raised
+    // without one. The layers above use it to word the message their own way.
+    const std::string& name() const { return name_; }
 
-private:
+  private:
     int number_;
+    std::string name_;
 };
 
 // The standard message for `number`, with `name` put where the message names an object

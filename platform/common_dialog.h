@@ -19,10 +19,12 @@ class CommonDialog {
     virtual std::string FileName() const = 0;
 };
 
-// Qt's own file dialog. A file name with wildcards ("*.mdb") becomes the listing's pattern,
-// as the Windows dialog does with it; any other name is preselected. Names may be typed that
-// do not exist (the run tests existence). A chosen path longer than the longest name allowed
-// is handed back as no choice at all, never cut short.
+// The program's own file-open dialog (platform/file_open_dialog.h), which reads and writes no
+// settings. It opens on the current folder, never on one remembered from an earlier use. A
+// file name with wildcards ("*.mdb") becomes the listing's pattern, as the Windows dialog does
+// with it; any other name is preselected. Names may be typed that do not exist (the run tests
+// existence). A chosen path longer than the longest name allowed is handed back as no choice
+// at all, never cut short.
 class QtCommonDialog final : public CommonDialog {
   public:
     explicit QtCommonDialog(QWidget* parent = nullptr) : parent_(parent) {}

@@ -19,7 +19,9 @@ namespace platform {
 // VB runtime error numbers the platform raises.
 enum VbNumber : int {
     kInvalidCall = 5,  // invalid procedure call or argument
+    kOverflow = 6,
     kOutOfMemory = 7,
+    kSubscriptOutOfRange = 9,
     kInternalError = 51,
     kFileNotFound = 53,
     kDeviceIoError = 57,
@@ -35,6 +37,12 @@ enum VbNumber : int {
 
 // The Portuguese text the VB runtime gives for `number`; a generic text for unknown numbers.
 std::string VbText(int number);
+
+// The operator's text for an engine error: a short Portuguese message in Jet's manner, one per
+// number the engine raises, with `name` where the message names an object (a file, a table, a
+// column); the VB numbers the engine raises (61, disk full) take VbText's. Unknown numbers get
+// Jet's text for a reserved error.
+std::string JetText(int number, const std::string& name = {});
 
 // The one mapping from an operating-system error (errno) to a VB number. `folder_missing`
 // tells a missing folder (76) from a missing file (53) when the code is ENOENT.
@@ -55,15 +63,27 @@ VbError FromOsError(const jet::OsError& error, bool folder_missing = false);
 // handler of the system catches it.
 class EndProgram {};
 
-// The error object: number and description of the last error caught by a handler.
+// Number, description and detail of a failure, as the error object keeps them.
+struct ErrorInfo {
+    int number = 0;
+    std::string description;  // the operator's text, in Portuguese
+    std::string detail;       // see ErrObject::Detail
+};
+
+// The error object: number and description of the last error caught by a handler. An engine
+// error keeps the engine's own text beside them: the English message with what the
+// description leaves out (which table, page or check), which the run's log file carries on a
+// line of its own after the line that shows the error (Form1::GravaDetalhe).
 class ErrObject {
   public:
     int Number = 0;
     std::string Description;
+    std::string Detail;  // empty when the description says all there is
 
     void Clear() {
         Number = 0;
         Description.clear();
+        Detail.clear();
     }
     // Raises an error with this number (and the runtime's text unless one is given).
     [[noreturn]] void Raise(int number, const std::string& description = {});
@@ -103,7 +123,11 @@ bool ResumeNextTest(ErrObject& err, Test&& test) {
     return result;
 }
 
-// Number and text of any exception but EndProgram, as the error object would hold them.
-std::pair<int, std::string> Describe(std::exception_ptr error);
+// Number, text and detail of any exception but EndProgram, as the error object would hold
+// them. An engine error (a jet::JetError that is no VbError) is given its JetText, and its
+// own text becomes the detail when it says more than the engine's standard message; a VB
+// error keeps its text; an operating-system failure takes the VB number and text for it and
+// keeps its own text as the detail, and so does any other exception under 51.
+ErrorInfo Describe(std::exception_ptr error);
 
 }  // namespace platform

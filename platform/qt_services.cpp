@@ -1,12 +1,14 @@
 // The real message box, file dialog, program end and program folder, over Qt.
 #include <QApplication>
-#include <QFileDialog>
+#include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <cstdio>
 #include <cstdlib>
 
 #include "platform/common_dialog.h"
+#include "platform/file_open_dialog.h"
 #include "platform/message_box.h"
 #include "platform/program.h"
 #include "platform/text.h"
@@ -36,23 +38,26 @@ MsgBoxResult QtMessageBox::Show(const std::string& prompt, MsgBoxButtons buttons
 }
 
 void QtCommonDialog::ShowOpen() {
-    QFileDialog dialog(parent_ != nullptr ? parent_ : QApplication::activeWindow());
-    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setWindowModality(Qt::ApplicationModal);
+    // The dialog opens on a folder decided here, never on one remembered: the folder of the
+    // file name when it names one, otherwise the current folder (scripts/run.sh starts the
+    // program in its demo folder), or the home folder when the current one is gone.
     QString name = QString::fromStdString(file_name_);
+    QString folder = QDir::currentPath();
+    if (folder.isEmpty() || !QFileInfo(folder).isDir()) folder = QDir::homePath();
+    QString pattern = QStringLiteral("*");
     if (name.contains(QLatin1Char('*')) || name.contains(QLatin1Char('?'))) {
-        dialog.setNameFilter(name);
-    } else if (!name.isEmpty()) {
-        dialog.selectFile(name);
+        pattern = name;
+    } else if (!name.isEmpty() && QFileInfo(name).isAbsolute()) {
+        folder = QFileInfo(name).absolutePath();
+        name = QFileInfo(name).fileName();
     }
     file_name_.clear();
+    FileOpenDialog dialog(parent_ != nullptr ? parent_ : QApplication::activeWindow(), folder,
+                          pattern, name);
+    dialog.setWindowModality(Qt::ApplicationModal);
     if (dialog.exec() != QDialog::Accepted) return;
-    QStringList chosen = dialog.selectedFiles();
-    if (chosen.isEmpty()) return;
-    std::string path = chosen.front().toStdString();
-    if (Len(path) > max_file_size_) return;
+    std::string path = dialog.Chosen().toStdString();
+    if (path.empty() || Len(path) > max_file_size_) return;
     file_name_ = path;
 }
 

@@ -77,6 +77,7 @@ bool Form1::CopiaReparaCompacta(int32_t Classificacao) {
             };
             Passo([&] { MsgBox(texto()); });
             Passo([&] { GravaLog(texto()); });
+            GravaDetalhe();
             VoltaBackup(false);
             SaidaFalha();
             return false;

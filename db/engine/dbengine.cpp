@@ -12,13 +12,17 @@ namespace dao {
 namespace {
 
 // Runs one engine call; an operating-system failure that the engine let through gets the
-// engine's number for it, so callers only ever see JetError.
+// engine's number for it, so callers only ever see JetError. An error that names no object
+// is given the file of the call, which is the file its message speaks of.
 template <class Call>
 auto Translated(const std::string& path, Call&& call) {
     try {
         return std::forward<Call>(call)();
     } catch (const jet::OsError& e) {
         jet::RaiseOsError(e, path);
+    } catch (const jet::JetError& e) {
+        if (!e.name().empty()) throw;
+        throw jet::JetError(e.number(), e.what(), path);
     }
 }
 

@@ -2,7 +2,9 @@
 // jet/. It keeps the shape of the object library the system was written against (one engine
 // object, its default workspace, databases opened through it with Execute and Close, and the
 // engine's RepairDatabase and CompactDatabase) and reports every failure as a jet::JetError
-// carrying the engine's number and text, which the window's error state takes as they are.
+// carrying the engine's number, its English text and the object it names (the file of the
+// call when the engine named none); the window's error state words it in Portuguese
+// (platform::Describe) and keeps the engine's text as the detail.
 //
 // Three numbers have a meaning of their own for the callers, and the engine raises them for
 // their conditions: 3343 a file that is not a Jet database or is damaged beyond opening, 3036

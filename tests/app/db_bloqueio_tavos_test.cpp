@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "db/engine/dbengine.h"
+#include "jet/damage.h"
 #include "jet/error.h"
 #include "tests/app/db_test_util.h"
 
@@ -18,7 +19,9 @@ using Lines = std::vector<std::string>;
 
 const std::string kObjetoNaoDefinido =
     "Erro Tavo 91-A variável de objeto ou a variável do bloco With não foi definida";
-const std::string kObjetoInvalido = "Erro Tavo 3420-Object invalid or no longer set.";
+const std::string kObjetoInvalido = "Erro Tavo 3420-Objeto inválido ou não mais definido.";
+const std::string kSemTabelaTavo =
+    "Erro Tavo 3078-Não foi possível encontrar a tabela ou consulta de entrada 'tavo'.";
 
 Lines LockedLines(const std::string& nome) {
     return {"Alterando o Sistema " + nome + " (-1).", "Sistema Bloqueado.",
@@ -114,10 +117,7 @@ TEST(BloqueioTavos, ADatabaseWithoutTableTavoLogsTheStatementsErrorAndIsClosed) 
     std::string antes = testing_app::ReadBytes(f.ArquivoTavo);
 
     f.BloqueioTavos(-1);
-    EXPECT_EQ(w.Log(), (Lines{"Alterando o Sistema Tavo.mdb (-1).",
-                              "Erro Tavo 3078-The Microsoft Jet database engine cannot find the "
-                              "input table or query 'tavo'. Make sure it exists and that its "
-                              "name is spelled correctly.",
+    EXPECT_EQ(w.Log(), (Lines{"Alterando o Sistema Tavo.mdb (-1).", kSemTabelaTavo,
                               "Sistema Bloqueado.", "Alterado o Sistema Tavo.mdb (-1)."}));
     EXPECT_EQ(f.Err.Number, 0) << "the handler clears the error";
     ASSERT_NE(f.Banco, nullptr);
@@ -133,16 +133,14 @@ TEST(BloqueioTavos, AFileThatIsNoDatabaseGivesThreeErrorLinesAndTheNextIsStillHa
     COPY_CORPUS_OR_SKIP(dbtest::kJet4File, f.ArquivoTavo1);  // opens, no table tavo
 
     f.BloqueioTavos(-1);
-    const Lines tavo = {"Alterando o Sistema Tavo.mdb (-1).",
-                        "Erro Tavo 3343-Unrecognized database format '" + f.ArquivoTavo + "'.",
-                        kObjetoNaoDefinido,  // the statement: Banco holds no database
-                        kObjetoNaoDefinido,  // the close
-                        "Sistema Bloqueado.",
-                        "Alterado o Sistema Tavo.mdb (-1)."};
-    const Lines tavo1 = {"Alterando o Sistema Tavo1.mdb (-1).",
-                         "Erro Tavo 3078-The Microsoft Jet database engine cannot find the "
-                         "input table or query 'tavo'. Make sure it exists and that its name "
-                         "is spelled correctly.",
+    const Lines tavo = {
+        "Alterando o Sistema Tavo.mdb (-1).",
+        "Erro Tavo 3343-Formato de banco de dados não reconhecido '" + f.ArquivoTavo + "'.",
+        kObjetoNaoDefinido,  // the statement: Banco holds no database
+        kObjetoNaoDefinido,  // the close
+        "Sistema Bloqueado.",
+        "Alterado o Sistema Tavo.mdb (-1)."};
+    const Lines tavo1 = {"Alterando o Sistema Tavo1.mdb (-1).", kSemTabelaTavo,
                          "Sistema Bloqueado.", "Alterado o Sistema Tavo1.mdb (-1)."};
     EXPECT_EQ(w.Log(), Concat(tavo, tavo1));
 
@@ -154,10 +152,36 @@ TEST(BloqueioTavos, AFileThatIsNoDatabaseGivesThreeErrorLinesAndTheNextIsStillHa
     Lines log = w.Log();
     Lines second(log.begin() + static_cast<long>(tavo.size() + tavo1.size()), log.end());
     EXPECT_EQ(second, (Lines{"Alterando o Sistema Tavo.mdb (0).",
-                             "Erro Tavo 3343-Unrecognized database format '" + f.ArquivoTavo + "'.",
+                             "Erro Tavo 3343-Formato de banco de dados não reconhecido '" +
+                                 f.ArquivoTavo + "'.",
                              kObjetoInvalido, kObjetoInvalido, "Sistema Desbloqueado.",
                              "Alterado o Sistema Tavo.mdb (0)."}));
     EXPECT_EQ(f.Banco, anterior) << "a failed open leaves Banco as it was";
+}
+
+// A client database cut short: the open's error line is followed, in the log file only, by
+// the engine's own text saying where the file ends.
+TEST(BloqueioTavos, AnErrorLineIsFollowedInTheLogFileByTheEnginesDetail) {
+    dbtest::Window w;
+    Form1& f = w.form();
+    dbtest::MakeClientFixture(f.ArquivoTavo, true);
+    jet::DamageOptions damage;
+    damage.page = 2;
+    ASSERT_TRUE(jet::InjectDamage(jet::Env::Default(), f.ArquivoTavo,
+                                  jet::DamageKind::kTruncatedFile, damage)
+                    .applied);
+
+    f.BloqueioTavos(-1);
+    const std::string erro =
+        "Erro Tavo 3343-Formato de banco de dados não reconhecido '" + f.ArquivoTavo + "'.";
+    EXPECT_EQ(w.Log(), (Lines{"Alterando o Sistema Tavo.mdb (-1).", erro,
+                              "Detalhe: Unrecognized database format '" + f.ArquivoTavo +
+                                  "'. (page 2 is past the end of the file)",
+                              kObjetoNaoDefinido, kObjetoNaoDefinido, "Sistema Bloqueado.",
+                              "Alterado o Sistema Tavo.mdb (-1)."}));
+    EXPECT_EQ(f.TxtLog->Text().find("Detalhe"), std::string::npos) << "not on screen";
+    EXPECT_EQ(f.Err.Number, 0);
+    EXPECT_TRUE(f.Err.Detail.empty()) << "cleared with the error";
 }
 
 TEST(BloqueioTavos, AFailingExistenceTestCountsAsPresent) {

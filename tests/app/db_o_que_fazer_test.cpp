@@ -112,18 +112,20 @@ TEST(OQueFazer, AnyOtherFailureIsLoggedWithItsNumberAndTextAndGivesFour) {
     env.FailAt(1, EACCES);
     EXPECT_EQ(f.OQueFazer(), 4);
     const std::string denied =
-        "The Microsoft Jet database engine cannot open the file '" + f.ArquivoPrincipal +
-        "'. It is already opened exclusively by another user, or you need permission to view "
-        "its data.";
+        "Não é possível abrir o arquivo '" + f.ArquivoPrincipal +
+        "'. Ele está aberto exclusivamente por outro usuário, ou é necessária permissão para "
+        "ler seus dados.";
     EXPECT_EQ(w.Log(), Lines{"Erro: 3051-" + denied});
     EXPECT_EQ(f.Err.Number, 3051);
     EXPECT_EQ(f.Err.Description, denied);
+    EXPECT_EQ(f.Err.Detail, "") << "the engine said nothing more";
 
     // A missing file.
     env.Reset();
     fs::remove(f.ArquivoPrincipal);
     EXPECT_EQ(f.OQueFazer(), 4);
-    EXPECT_EQ(w.Log().back(), "Erro: 3024-Could not find file '" + f.ArquivoPrincipal + "'.");
+    EXPECT_EQ(w.Log().back(),
+              "Erro: 3024-Não foi possível encontrar o arquivo '" + f.ArquivoPrincipal + "'.");
 
     // Held exclusively by another process.
     COPY_CORPUS_OR_SKIP(dbtest::kJet3File, f.ArquivoPrincipal);

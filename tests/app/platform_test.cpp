@@ -48,21 +48,64 @@ TEST(ErrorNumbers, EveryErrnoTheFileServicesMeetHasItsVbNumber) {
     EXPECT_EQ(platform::VbText(76), "Caminho não encontrado");
 }
 
+// Every number the engine has a message for (jet::ErrorText gives more than its generic
+// text) has a Portuguese one of its own, which names the object exactly when the engine's
+// names it.
+TEST(ErrorTexts, EveryNumberTheEngineRaisesHasAPortugueseTextNamingWhatTheEnglishNames) {
+    const std::string name = "C:\\Dados\\vendas.mdb";
+    int numbers = 0;
+    for (int number = 1; number < 4000; ++number) {
+        const std::string english = jet::ErrorText(number, name);
+        if (english == "Jet error " + std::to_string(number) + " (" + name + ").") continue;
+        ++numbers;
+        const std::string portuguese = platform::JetText(number, name);
+        SCOPED_TRACE(std::to_string(number) + ": " + english + " / " + portuguese);
+        EXPECT_NE(portuguese, english);
+        EXPECT_EQ(portuguese.find("Erro reservado"), std::string::npos) << "no text of its own";
+        EXPECT_EQ(portuguese.find(name) != std::string::npos,
+                  english.find(name) != std::string::npos);
+        EXPECT_LE(portuguese.size(), 160u + name.size()) << "short enough for a box";
+    }
+    EXPECT_GE(numbers, 30);
+    EXPECT_EQ(platform::JetText(3343, "a.mdb"),
+              "Formato de banco de dados não reconhecido 'a.mdb'.");
+    EXPECT_EQ(platform::JetText(3024, "a.mdb"), "Não foi possível encontrar o arquivo 'a.mdb'.");
+    EXPECT_EQ(platform::JetText(3045, "a.mdb"),
+              "Não foi possível usar 'a.mdb'; o arquivo já está em uso.");
+    EXPECT_EQ(platform::JetText(61), "Disco cheio");
+    EXPECT_EQ(platform::JetText(3999), "Erro reservado (3999); não há mensagem para este erro.");
+}
+
 TEST(ErrorObject, KeepsNumberAndTextOfEveryKindOfFailureButNotTheEndOfTheProgram) {
     platform::ErrObject err;
-    EXPECT_TRUE(err.Capture([] { throw jet::JetError(3343, "Formato não reconhecido"); }));
+    // An engine error: its Portuguese text, and the engine's own as the detail when it says
+    // more than the standard message.
+    EXPECT_TRUE(
+        err.Capture([] { jet::RaiseWithDetail(3343, "a.mdb", "(page 7: bad row count)"); }));
     EXPECT_EQ(err.Number, 3343);
+    EXPECT_EQ(err.Description, "Formato de banco de dados não reconhecido 'a.mdb'.");
+    EXPECT_EQ(err.Detail, "Unrecognized database format 'a.mdb'. (page 7: bad row count)");
+    EXPECT_TRUE(err.Capture([] { jet::Raise(3024, "a.mdb"); }));
+    EXPECT_EQ(err.Description, "Não foi possível encontrar o arquivo 'a.mdb'.");
+    EXPECT_EQ(err.Detail, "") << "nothing beyond the standard message";
+    // A VB error keeps its text, whatever its number.
+    EXPECT_TRUE(err.Capture([] { throw platform::VbError(3343, "Formato não reconhecido"); }));
     EXPECT_EQ(err.Description, "Formato não reconhecido");
+    EXPECT_EQ(err.Detail, "");
     EXPECT_TRUE(err.Capture([] { throw jet::OsError(ENOSPC, "write", "/x"); }));
     EXPECT_EQ(err.Number, 61);
     EXPECT_EQ(err.Description, "Disco cheio");
+    EXPECT_NE(err.Detail.find("/x"), std::string::npos) << err.Detail;
     EXPECT_TRUE(err.Capture([] { throw std::runtime_error("inesperado"); }));
     EXPECT_EQ(err.Number, 51);
+    EXPECT_EQ(err.Description, "Erro interno");
+    EXPECT_EQ(err.Detail, "inesperado");
     EXPECT_FALSE(err.Capture([] {}));
     EXPECT_EQ(err.Number, 51) << "a statement that succeeds leaves the error as it was";
     err.Clear();
     EXPECT_EQ(err.Number, 0);
     EXPECT_TRUE(err.Description.empty());
+    EXPECT_TRUE(err.Detail.empty());
     EXPECT_THROW(err.Capture([] { throw platform::EndProgram(); }), platform::EndProgram);
 }
 

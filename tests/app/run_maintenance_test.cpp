@@ -17,6 +17,7 @@
 #include "jet/damage.h"
 #include "jet/data_page.h"
 #include "jet/new_database.h"
+#include "jet/sample.h"
 #include "jet/table_reader.h"
 
 #include "tests/app/run_scenario.h"
@@ -336,6 +337,56 @@ TEST(RunMaintenance, ARepairThatFailsPutsTheFirstBackupBackWithItsErrorShown) {
     ExpectFailureExitAfterARestore(c, original);
     EXPECT_EQ(c.ProgramFiles(), (Lines{Carimbado("Log", ".txt"), Carimbado("compac01E_"),
                                        Carimbado("compac01_"), Carimbado("compac02_")}));
+}
+
+// A database cut short after its header: the engine does not recognise it (class 1) and
+// cannot repair it. What the operator reads is Portuguese and short: the classification's
+// line, the repair's box and its log line. The engine's own English text, with where the
+// damage lies, follows each of those lines in the log file only, on a "Detalhe: " line.
+TEST(RunMaintenance, ARepairThatFailsShowsAShortPortugueseErrorAndLogsTheEnginesDetail) {
+    Cenario c;
+    jet::SampleOptions sample;
+    sample.rows = 50;
+    jet::CreateSample(jet::Env::Default(), c.base, sample);
+    jet::DamageOptions damage;
+    damage.page = 2;  // the file ends inside page 2: no catalog is left
+    ASSERT_TRUE(
+        jet::InjectDamage(jet::Env::Default(), c.base, jet::DamageKind::kTruncatedFile, damage)
+            .applied);
+    const std::string original = ReadBytes(c.base);
+
+    c.Run();
+    const std::string erro =
+        "Erro ao Reparar Banco de dados : 3056 - Não foi possível reparar este banco de dados. . "
+        "Voltando o Backup";
+    const Lines head = Concat({c.Opening(), Cenario::Lock(-1)});
+    const Lines log = c.Log();
+    ASSERT_EQ(log.size(), head.size() + 12) << ::testing::PrintToString(log);
+    EXPECT_EQ(Lines(log.begin(), log.begin() + static_cast<long>(head.size())), head);
+    auto at = log.begin() + static_cast<long>(head.size());
+    EXPECT_EQ(at[0], "Erro: Formato Não Reconhecido. Arquivo Corrompido.");
+    EXPECT_EQ(at[1], "Detalhe: Unrecognized database format '" + c.base +
+                         "'. (page 2 is past the end of the file)");
+    EXPECT_EQ(Lines(at + 2, at + 7), (Lines{c.Aviso(), "Fazendo Copia de Seguranca para " + c.copia,
+                                            "Fazendo Copia de Seguranca para " + c.extra,
+                                            "Renoemando Arquivo para " + c.reparado,
+                                            "Reparando Banco de Dados" + c.reparado}));
+    EXPECT_EQ(at[7], erro);
+    EXPECT_EQ(at[8],
+              "Detalhe: Couldn't repair this database. No row of the catalog "
+              "(MSysObjects) could be read in '" +
+                  c.reparado + "'.");
+    EXPECT_EQ(Lines(at + 9, log.end()),
+              (Lines{"Voltando Backup", runtest::kOriginalRetornado, runtest::kFalha}));
+    EXPECT_EQ(c.Boxes(), (Lines{c.Aviso(), erro, runtest::kFalha}));
+    ExpectFailureExitAfterARestore(c, original);
+
+    // The window shows no detail: the log box holds every line of the file but those two,
+    // and the status line the last message.
+    const std::string box = c.form().TxtLog->Text();
+    EXPECT_EQ(box.find("Detalhe"), std::string::npos);
+    EXPECT_NE(box.find(erro), std::string::npos);
+    EXPECT_EQ(c.form().Label1[0]->text().toStdString(), runtest::kFalha);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -229,7 +230,15 @@ TEST_P(CheckerDamageTest, RandomByteFlipsNeverCrashIt) {
 INSTANTIATE_TEST_SUITE_P(Samples, CheckerDamageTest,
                          ::testing::Values("jackcess-V1997-indexTestV1997.mdb",
                                            "jackcess-V2003-indexTestV2003.mdb",
-                                           "jet3-nwind-psc55036.mdb"));
+                                           "jet3-nwind-psc55036.mdb"),
+                         [](const ::testing::TestParamInfo<const char*>& p) {
+                             // The file's name without its extension, in letters and digits.
+                             std::string name(p.param);
+                             name = name.substr(0, name.rfind('.'));
+                             for (char& ch : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                             return name;
+                         });
 
 TEST(CheckerTest, ReportsAFileThatIsNotADatabase) {
     const fs::path p = fs::temp_directory_path() / ("not_a_db_" + std::to_string(::getpid()));
