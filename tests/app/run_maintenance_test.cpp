@@ -153,7 +153,8 @@ TEST(RunSuccess, ADamagedDatabaseIsRepairedBackToEveryRow) {
 // count (the row's first two bytes in Jet 4) becomes zero, so a repair must drop them.
 void BreakRows(const std::string& path, const std::string& table, uint16_t rows) {
     auto db = jet::DatabaseView::Open(jet::Env::Default(), path);
-    jet::TableScanner scan(db->file(), db->ReadTable(table));
+    const jet::TableDef def = db->ReadTable(table);  // the scanner keeps a reference to it
+    jet::TableScanner scan(db->file(), def);
     ASSERT_TRUE(scan.Next());
     const uint32_t number = scan.location().page;
     const jet::Bytes bytes = db->file().ReadPage(number);
