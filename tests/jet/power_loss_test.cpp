@@ -2,8 +2,9 @@
 //
 // The model first: a short history of writes, syncs, creations and renames, and for each cut
 // and way of losing, the files it must leave. Then the flag update of each client database
-// (Jet 3 and Jet 4, Yes/No and Integer flag), cut after every operation and with every way of
-// losing what was not synced: the database must still pass the checker and every row hold
+// (Jet 3 and Jet 4, Yes/No and Integer flag, the fixture's five rows on one page and tables
+// whose rows fill several), cut after every operation and with every way of losing what was
+// not synced: the database must still pass the checker and every row hold
 // its old flag or its new one, the rest of the row unchanged.
 #include <gtest/gtest.h>
 
@@ -85,6 +86,7 @@ TEST(PowerLossEnv, KeepsWhatWasSyncedAndLosesTheRestInEachWay) {
 struct FlagCase {
     jet::Version version;
     jet::TavoFlag flag;
+    int rows;  // the fixture's five, or enough for the flags to lie on several pages
 };
 
 class FlagUpdatePowerLoss : public ::testing::TestWithParam<FlagCase> {};
@@ -93,7 +95,7 @@ TEST_P(FlagUpdatePowerLoss, EveryCutLeavesASoundDatabaseWithOldOrNewFlags) {
     const FlagCase c = GetParam();
     jettest::TempDir dir;
     const std::string path = dir / "tavo.mdb";
-    jet::CreateTavoFixture(jet::Env::Default(), path, c.version, c.flag);
+    jet::CreateTavoFixture(jet::Env::Default(), path, c.version, c.flag, c.rows);
     jet::Database::Open(jet::Env::Default(), path)->Execute("update tavo set bloqueado = 0");
     const std::string before_copy = dir / "before.mdb";
     std::filesystem::copy_file(path, before_copy);
@@ -102,7 +104,7 @@ TEST_P(FlagUpdatePowerLoss, EveryCutLeavesASoundDatabaseWithOldOrNewFlags) {
     env.Begin(dir.path().string(), jettest::ReadTree(dir.path()));
     {
         auto db = jet::Database::Open(&env, path);
-        ASSERT_EQ(db->Execute("update tavo set bloqueado = -1"), jet::kTavoRows);
+        ASSERT_EQ(db->Execute("update tavo set bloqueado = -1"), c.rows);
         db->Close();
     }
 
@@ -114,19 +116,29 @@ TEST_P(FlagUpdatePowerLoss, EveryCutLeavesASoundDatabaseWithOldOrNewFlags) {
     std::set<std::string> allowed = judge.before().flags;
     allowed.insert(after.flags.begin(), after.flags.end());
     ASSERT_EQ(allowed.size(), 2u);
+    ASSERT_EQ(judge.before().rows.size(), static_cast<size_t>(c.rows));
     judge.Expect(before_copy, allowed);
+    // A write torn at a sector boundary (512 bytes) that falls inside an Integer flag leaves
+    // that row's flag half old, half new: 0x00FF or 0xFF00. An in-place update cannot make
+    // two bytes across a sector boundary change together; rows of several pages meet it
+    // (Jet 4 rows are not aligned). Such states are counted, not failed; anything else is.
+    if (c.flag == jet::TavoFlag::kInteger) judge.TolerateTorn({"255", "-256"});
 
     const std::string scratch = dir / "cut.mdb";
-    int states = 0, failures = 0;
+    int states = 0, failures = 0, torn_flags = 0;
     const std::vector<size_t> cuts = env.EveryCut();
     for (size_t cut : cuts) {
         for (Loss loss : PowerLossEnv::kEveryLoss) {
             const PowerLossEnv::Files files = env.After(cut, loss);
             ++states;
             auto it = files.find("tavo.mdb");
+            const bool torn = loss == Loss::kTornLastWrite || loss == Loss::kTornLastWriteTail;
             const std::string verdict =
-                it == files.end() ? "tavo.mdb is gone" : judge.Judge(it->second, scratch);
-            if (verdict.empty()) continue;
+                it == files.end() ? "tavo.mdb is gone" : judge.Judge(it->second, scratch, torn);
+            if (verdict.empty()) {
+                if (torn && !judge.Judge(it->second, scratch).empty()) ++torn_flags;
+                continue;
+            }
             ++failures;
             ADD_FAILURE() << "cut after " << cut << " of " << env.events() << " operations ("
                           << (cut ? env.Describe(cut - 1) : "none") << "), "
@@ -135,20 +147,23 @@ TEST_P(FlagUpdatePowerLoss, EveryCutLeavesASoundDatabaseWithOldOrNewFlags) {
         }
     }
     std::printf(
-        "flag update power loss: %zu operations, %zu cuts, %d states judged (%d distinct "
-        "files), %d failures\n",
-        env.events(), cuts.size(), states, judge.distinct_judged(), failures);
+        "flag update power loss (%d rows): %zu operations, %zu cuts, %d states judged "
+        "(%d checker reads), %d with a flag torn across a sector, %d failures\n",
+        c.rows, env.events(), cuts.size(), states, judge.distinct_judged(), torn_flags, failures);
 }
 
-INSTANTIATE_TEST_SUITE_P(VersionsAndFlags, FlagUpdatePowerLoss,
-                         ::testing::Values(FlagCase{jet::Version::kJet3, jet::TavoFlag::kBoolean},
-                                           FlagCase{jet::Version::kJet3, jet::TavoFlag::kInteger},
-                                           FlagCase{jet::Version::kJet4, jet::TavoFlag::kBoolean},
-                                           FlagCase{jet::Version::kJet4, jet::TavoFlag::kInteger}),
-                         [](const auto& p) {
-                             return std::string(p.param.version == jet::Version::kJet3 ? "Jet3"
-                                                                                       : "Jet4") +
-                                    (p.param.flag == jet::TavoFlag::kBoolean ? "YesNo" : "Integer");
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    VersionsAndFlags, FlagUpdatePowerLoss,
+    ::testing::Values(FlagCase{jet::Version::kJet3, jet::TavoFlag::kBoolean, jet::kTavoRows},
+                      FlagCase{jet::Version::kJet3, jet::TavoFlag::kInteger, jet::kTavoRows},
+                      FlagCase{jet::Version::kJet4, jet::TavoFlag::kBoolean, jet::kTavoRows},
+                      FlagCase{jet::Version::kJet4, jet::TavoFlag::kInteger, jet::kTavoRows},
+                      FlagCase{jet::Version::kJet3, jet::TavoFlag::kBoolean, 400},
+                      FlagCase{jet::Version::kJet4, jet::TavoFlag::kInteger, 700}),
+    [](const auto& p) {
+        return std::string(p.param.version == jet::Version::kJet3 ? "Jet3" : "Jet4") +
+               (p.param.flag == jet::TavoFlag::kBoolean ? "YesNo" : "Integer") +
+               std::to_string(p.param.rows) + "Rows";
+    });
 
 }  // namespace
