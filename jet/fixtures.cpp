@@ -9,7 +9,8 @@ namespace {
 constexpr double kFixtureDate = 45306.0;
 }  // namespace
 
-void CreateTavoFixture(Env* env, const std::string& path, Version version, TavoFlag flag) {
+void CreateTavoFixture(Env* env, const std::string& path, Version version, TavoFlag flag,
+                       int rows) {
     NewTable tavo;
     tavo.def.name = "tavo";
     tavo.def.columns = {NewColumn("id", ColumnType::kLong),
@@ -17,7 +18,7 @@ void CreateTavoFixture(Env* env, const std::string& path, Version version, TavoF
                         NewColumn("bloqueado", flag == TavoFlag::kBoolean ? ColumnType::kBoolean
                                                                           : ColumnType::kInteger)};
     AddIndex(tavo.def, "PrimaryKey", {"id"}, IndexKind::kPrimaryKey);
-    for (int i = 1; i <= kTavoRows; ++i) {
+    for (int i = 1; i <= rows; ++i) {
         const bool locked = i % 2 == 0;
         Value flag_value = flag == TavoFlag::kBoolean
                                ? Value{locked}

@@ -17,8 +17,10 @@ enum class TavoFlag { kBoolean, kInteger };
 
 constexpr int kTavoRows = 5;
 
-// Writes one fixture at `path` (replacing an existing file).
-void CreateTavoFixture(Env* env, const std::string& path, Version version, TavoFlag flag);
+// Writes one fixture at `path` (replacing an existing file). `rows` other than kTavoRows
+// gives a larger table of the same shape (tests that need the flags over several pages).
+void CreateTavoFixture(Env* env, const std::string& path, Version version, TavoFlag flag,
+                       int rows = kTavoRows);
 
 // Writes tavo.mdb (Boolean) and tavo1.mdb (Integer) into `folder`.
 void CreateClientFixtures(Env* env, const std::string& folder, Version version = Version::kJet4);

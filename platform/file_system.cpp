@@ -129,6 +129,17 @@ void FileSystem::Rename(const std::string& from, const std::string& to) {
         // The source is there, so a missing entry is the destination's folder.
         throw FromOsError(e, e.code() == ENOENT);
     }
+    // The move lasts only once the folders' entries are on the disk: without it a power cut
+    // after the run has reported success may leave the database's place empty.
+    try {
+        const std::string to_folder(style_.FolderPrefixOf(to));
+        const std::string from_folder(style_.FolderPrefixOf(from));
+        env_->SyncDirectory(to_folder.empty() ? std::string(".") : to_folder);
+        if (from_folder != to_folder)
+            env_->SyncDirectory(from_folder.empty() ? std::string(".") : from_folder);
+    } catch (const jet::OsError& e) {
+        Fail(e, to);
+    }
 }
 
 void FileSystem::AppendLine(const std::string& path, const std::string& line) {
@@ -136,6 +147,9 @@ void FileSystem::AppendLine(const std::string& path, const std::string& line) {
     try {
         std::unique_ptr<jet::File> file = env_->Open(path, jet::OpenMode::kCreateOrOpen);
         file->WriteAt(file->Size(), bytes.data(), bytes.size());
+        // The line is on the disk before the call returns: a run's log must name its backups
+        // before the database leaves its place, whatever a power cut then keeps.
+        file->Sync();
     } catch (const jet::OsError& e) {
         Fail(e, path);
     }

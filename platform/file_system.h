@@ -27,12 +27,12 @@ class FileSystem {
     // Deletes one file. A lock file with live users is in use (70), as on Windows.
     void Delete(const std::string& path);
 
-    // Renames or moves `from` to `to`. Fails with 58 when `to` exists and with 74 when the two
-    // lie on different file systems.
+    // Renames or moves `from` to `to`, then syncs both folders. Fails with 58 when `to` exists
+    // and with 74 when the two lie on different file systems.
     void Rename(const std::string& from, const std::string& to);
 
     // Appends `line` and CR LF to a text file, created when missing, in Windows-1252 with no
-    // byte-order mark. The file is opened and closed within the call.
+    // byte-order mark, and synced. The file is opened and closed within the call.
     void AppendLine(const std::string& path, const std::string& line);
 
     jet::Env* env() const { return env_; }

@@ -21,3 +21,5 @@ for preset in debug asan; do
     tests/package_contents.sh build/debug/compactador_*.deb build/debug/tools/jetutil
   fi
 done
+# A short fuzz run of every target (clang, libFuzzer, ASan + UBSan), when clang is installed.
+if command -v clang++ >/dev/null; then echo "== fuzz =="; scripts/fuzz_short.sh; fi

@@ -9,26 +9,145 @@
 // standard output, one line each). Exit status: 0 when the run reached its success exit, 3
 // when it ended the program elsewhere (class 3 or 4, Cancel), 1 when it returned through the
 // failure exit.
+//
+// For the kill sweep (tests/kill_sweep.sh), every file operation of the run (opens, reads,
+// writes, truncations, syncs, renames, removals; numbered from 1) can be watched:
+//   RUN_DRIVER_TRACE=FILE    appends one line per operation to FILE: "<n> <kind> <path>";
+//                            for a write to the run's log, the line written follows a tab
+//   RUN_DRIVER_KILL_AT=N     the process kills itself with SIGKILL just before operation N
+//   RUN_DRIVER_FAIL=TEXT     the first write to a path containing TEXT fails with ENOSPC (a
+//                            run that fails after the move, so that it restores the backup)
+//   RUN_DRIVER_FULL=1        until the first box, the database reports Jet's maximum size
+//                            (class 2: compacted, not repaired)
 #include <QApplication>
 #include <QPushButton>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
+#include <memory>
 #include <string>
 
 #include "app/form1.h"
 
 namespace {
 
+// Counts, traces, kills at and fails the run's file operations as the environment asks.
+class WatchEnv final : public jet::Env {
+  public:
+    explicit WatchEnv(jet::Env* target) : target_(target) {
+        if (const char* t = std::getenv("RUN_DRIVER_TRACE")) trace_.open(t, std::ios::app);
+        if (const char* k = std::getenv("RUN_DRIVER_KILL_AT"))
+            kill_at_ = std::strtoull(k, nullptr, 10);
+        if (const char* f = std::getenv("RUN_DRIVER_FAIL")) fail_ = f;
+        const char* full = std::getenv("RUN_DRIVER_FULL");
+        full_ = full && std::string(full) == "1";
+    }
+    std::string database;  // the path whose size is reported full
+    bool full_ = false;    // cleared by the first box
+
+    void Tick(const char* kind, const std::string& path, const void* data = nullptr, size_t n = 0) {
+        ++count_;
+        if (count_ == kill_at_) {
+            trace_.flush();
+            std::raise(SIGKILL);
+        }
+        if (trace_.is_open()) {
+            trace_ << count_ << ' ' << kind << ' ' << path;
+            if (data && path.find("/Log") != std::string::npos)
+                trace_ << '\t' << std::string(static_cast<const char*>(data), n);
+            trace_ << '\n' << std::flush;  // the program ends with _Exit
+        }
+        if (std::string(kind) == "write" && !fail_.empty() &&
+            path.find(fail_) != std::string::npos) {
+            fail_.clear();
+            throw jet::OsError(ENOSPC, kind, path);
+        }
+    }
+
+    std::unique_ptr<jet::File> Open(const std::string& path, jet::OpenMode mode) override {
+        Tick("open", path);
+        return std::make_unique<File>(this, target_->Open(path, mode), path);
+    }
+    jet::FileStatus Stat(const std::string& path) override {
+        jet::FileStatus s = target_->Stat(path);
+        if (full_ && path == database) s.size = uint64_t{1} << 31;
+        return s;
+    }
+    void Rename(const std::string& from, const std::string& to) override {
+        Tick("rename", from + " " + to);
+        target_->Rename(from, to);
+    }
+    void Remove(const std::string& path) override {
+        Tick("remove", path);
+        target_->Remove(path);
+    }
+    void SyncDirectory(const std::string& path) override {
+        Tick("syncdir", path);
+        target_->SyncDirectory(path);
+    }
+    std::string HostName() override { return target_->HostName(); }
+
+  private:
+    class File final : public jet::File {
+      public:
+        File(WatchEnv* env, std::unique_ptr<jet::File> target, std::string path)
+            : env_(env), target_(std::move(target)), path_(std::move(path)) {}
+        uint64_t Size() override {
+            const uint64_t real = target_->Size();
+            return env_->full_ && path_ == env_->database ? (uint64_t{1} << 31) : real;
+        }
+        size_t ReadAt(uint64_t offset, void* buffer, size_t n) override {
+            env_->Tick("read", path_);
+            return target_->ReadAt(offset, buffer, n);
+        }
+        void WriteAt(uint64_t offset, const void* buffer, size_t n) override {
+            env_->Tick("write", path_, buffer, n);
+            target_->WriteAt(offset, buffer, n);
+        }
+        void Truncate(uint64_t size) override {
+            env_->Tick("truncate", path_);
+            target_->Truncate(size);
+        }
+        void Sync() override {
+            env_->Tick("sync", path_);
+            target_->Sync();
+        }
+        bool TryLock(uint64_t offset, uint64_t length, bool exclusive) override {
+            return target_->TryLock(offset, length, exclusive);
+        }
+        void Unlock(uint64_t offset, uint64_t length) override { target_->Unlock(offset, length); }
+        bool IsLockedByOther(uint64_t offset, uint64_t length) override {
+            return target_->IsLockedByOther(offset, length);
+        }
+        Identity Id() override { return target_->Id(); }
+
+      private:
+        WatchEnv* env_;
+        std::unique_ptr<jet::File> target_;
+        std::string path_;
+    };
+
+    jet::Env* target_;
+    std::ofstream trace_;
+    uint64_t count_ = 0;
+    uint64_t kill_at_ = 0;
+    std::string fail_;
+};
+
 class AnswerOk final : public platform::MessageBox {
   public:
     platform::MsgBoxResult Show(const std::string& prompt, platform::MsgBoxButtons,
                                 const std::string&) override {
         last = prompt;
+        if (env) env->full_ = false;
         std::cout << prompt << std::endl;
         return platform::vbOK;
     }
     std::string last;
+    WatchEnv* env = nullptr;  // its full size ends with the first box
 };
 
 class ChooseOnce final : public platform::CommonDialog {
@@ -67,7 +186,10 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
 
     platform::SystemClock clock;
+    WatchEnv env(jet::Env::Default());
+    env.database = argv[2];
     AnswerOk boxes;
+    boxes.env = &env;
     ChooseOnce dialog(argv[2]);
     EndProcess program_end(boxes);
 
@@ -78,6 +200,7 @@ int main(int argc, char** argv) {
     services.file_dialog = &dialog;
     services.program_end = &program_end;
     services.path_style = platform::PathStyle::Posix();
+    services.env = &env;
 
     Form1 form(services);
     form.show();
