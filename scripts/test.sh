@@ -22,4 +22,4 @@ for preset in debug asan; do
   fi
 done
 # A short fuzz run of every target (clang, libFuzzer, ASan + UBSan), when clang is installed.
-if command -v clang++ >/dev/null; then echo "== fuzz =="; scripts/fuzz_short.sh; fi
+if command -v clang++ >/dev/null; then echo "== fuzz =="; scripts/fuzz_short.sh 30; fi
