@@ -375,7 +375,8 @@ TEST(RepairTest, RowsOnPagesOutsideTheMapAreNoLossWhenTheTableCountsNone) {
             auto db = DatabaseView::Open(Env::Default(), path);
             const TableDef def = db->ReadTable("eventos");
             const RowPointer map = RowPointer::FromPacked(def.owned_map);
-            const DataPage page(db->file().ReadPage(map.page), Version::kJet4);
+            const Bytes map_page = db->file().ReadPage(map.page);  // the view keeps a span
+            const DataPage page(map_page, Version::kJet4);
             const uint64_t map_at = uint64_t{map.page} * 4096 + page.row_start(map.row);
             const size_t map_length = page.row(map.row).size();
             db.reset();
