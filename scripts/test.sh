@@ -22,4 +22,9 @@ for preset in debug asan; do
   fi
 done
 # A short fuzz run of every target (clang, libFuzzer, ASan + UBSan), when clang is installed.
-if command -v clang++ >/dev/null; then echo "== fuzz =="; scripts/fuzz_short.sh 30; fi
+# A finding is printed with its input left in build-fuzz/, but does not fail the suite: a short
+# random run is not repeatable, and its findings are for the fuzz targets' own follow-up.
+if command -v clang++ >/dev/null; then
+  echo "== fuzz =="
+  scripts/fuzz_short.sh 30 || echo "fuzz: a target reported a finding (see build-fuzz/*.log)"
+fi
