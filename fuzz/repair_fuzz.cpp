@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/memory_env.h"
 #include "jet/checker.h"
 #include "jet/damage.h"
 #include "jet/env.h"
@@ -38,86 +39,8 @@
 
 namespace {
 
-using Blob = std::vector<uint8_t>;
-
-// A file system in memory: enough of jet::Env for the injectors, repair and the checker.
-class MemoryEnv final : public jet::Env {
-  public:
-    std::map<std::string, std::shared_ptr<Blob>> files;
-
-    class MemoryFile final : public jet::File {
-      public:
-        explicit MemoryFile(std::shared_ptr<Blob> data) : data_(std::move(data)) {}
-        uint64_t Size() override { return data_->size(); }
-        size_t ReadAt(uint64_t offset, void* buffer, size_t n) override {
-            if (offset >= data_->size()) return 0;
-            const size_t got = static_cast<size_t>(std::min<uint64_t>(n, data_->size() - offset));
-            std::memcpy(buffer, data_->data() + offset, got);
-            return got;
-        }
-        void WriteAt(uint64_t offset, const void* buffer, size_t n) override {
-            if (offset + n > (uint64_t{1} << 31)) throw jet::OsError(EFBIG, "write", "memory");
-            if (data_->size() < offset + n) data_->resize(static_cast<size_t>(offset + n));
-            std::memcpy(data_->data() + offset, buffer, n);
-        }
-        void Truncate(uint64_t size) override { data_->resize(static_cast<size_t>(size)); }
-        void Sync() override {}
-        bool TryLock(uint64_t, uint64_t, bool) override { return true; }
-        void Unlock(uint64_t, uint64_t) override {}
-        bool IsLockedByOther(uint64_t, uint64_t) override { return false; }
-
-      private:
-        std::shared_ptr<Blob> data_;
-    };
-
-    std::unique_ptr<jet::File> Open(const std::string& path, jet::OpenMode mode) override {
-        auto it = files.find(path);
-        switch (mode) {
-            case jet::OpenMode::kRead:
-            case jet::OpenMode::kReadWrite:
-                if (it == files.end()) throw jet::OsError(ENOENT, "open", path);
-                break;
-            case jet::OpenMode::kCreateNew:
-                if (it != files.end()) throw jet::OsError(EEXIST, "open", path);
-                it = files.emplace(path, std::make_shared<Blob>()).first;
-                break;
-            case jet::OpenMode::kCreateOrOpen:
-                if (it == files.end()) it = files.emplace(path, std::make_shared<Blob>()).first;
-                break;
-            case jet::OpenMode::kCreateTruncate:
-                if (it == files.end()) it = files.emplace(path, std::make_shared<Blob>()).first;
-                it->second->clear();
-                break;
-        }
-        return std::make_unique<MemoryFile>(it->second);
-    }
-    jet::FileStatus Stat(const std::string& path) override {
-        jet::FileStatus s;
-        if (path == kFolder || path == kFolder + "/") {
-            s.exists = s.is_directory = true;
-            return s;
-        }
-        auto it = files.find(path);
-        if (it == files.end()) return s;
-        s.exists = s.is_regular = true;
-        s.size = it->second->size();
-        return s;
-    }
-    void Rename(const std::string& from, const std::string& to) override {
-        auto it = files.find(from);
-        if (it == files.end()) throw jet::OsError(ENOENT, "rename", from);
-        auto data = it->second;
-        files.erase(it);
-        files[to] = std::move(data);  // an open file keeps its old contents, as on POSIX
-    }
-    void Remove(const std::string& path) override {
-        if (files.erase(path) == 0) throw jet::OsError(ENOENT, "remove", path);
-    }
-    void SyncDirectory(const std::string&) override {}
-    std::string HostName() override { return "fuzz"; }
-
-    static inline const std::string kFolder = "/fuzz";
-};
+using fuzzing::Blob;
+using fuzzing::MemoryEnv;
 
 struct Seed {
     std::string name;
