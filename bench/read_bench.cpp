@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "jet/error.h"
-#include "jet/table_reader.h"
+#include "jet/base/error.h"
+#include "jet/read/table_reader.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include <memory>
 #include <string>
 
-#include "jet/checker.h"
-#include "jet/env.h"
-#include "jet/error.h"
-#include "jet/table_reader.h"
+#include "jet/read/checker.h"
+#include "jet/base/env.h"
+#include "jet/base/error.h"
+#include "jet/read/table_reader.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "fuzz/memory_env.h"
-#include "jet/error.h"
-#include "jet/lock_file.h"
+#include "jet/base/error.h"
+#include "jet/database/lock_file.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/env.h"
+#include "jet/base/env.h"
 
 namespace fuzzing {
 

@@ -16,11 +16,11 @@
 #include <stdexcept>
 #include <string>
 
-#include "jet/error.h"
-#include "jet/header.h"
-#include "jet/table_reader.h"
-#include "jet/text_codec.h"
-#include "jet/usage_map.h"
+#include "jet/base/error.h"
+#include "jet/format/header.h"
+#include "jet/read/table_reader.h"
+#include "jet/format/text_codec.h"
+#include "jet/format/usage_map.h"
 
 namespace {
 

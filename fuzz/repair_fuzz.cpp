@@ -31,11 +31,11 @@
 #include <vector>
 
 #include "fuzz/memory_env.h"
-#include "jet/checker.h"
-#include "jet/damage.h"
-#include "jet/env.h"
-#include "jet/error.h"
-#include "jet/repair.h"
+#include "jet/read/checker.h"
+#include "jet/testing/damage.h"
+#include "jet/base/env.h"
+#include "jet/base/error.h"
+#include "jet/rebuild/repair.h"
 
 namespace {
 

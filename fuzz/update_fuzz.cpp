@@ -17,12 +17,12 @@
 #include <string>
 
 #include "fuzz/memory_env.h"
-#include "jet/bytes.h"
-#include "jet/checker.h"
-#include "jet/database.h"
-#include "jet/error.h"
-#include "jet/mdb_file.h"
-#include "jet/table_reader.h"
+#include "jet/base/bytes.h"
+#include "jet/read/checker.h"
+#include "jet/database/database.h"
+#include "jet/base/error.h"
+#include "jet/format/mdb_file.h"
+#include "jet/read/table_reader.h"
 
 namespace {
 

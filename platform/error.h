@@ -11,8 +11,8 @@
 #include <string>
 #include <utility>
 
-#include "jet/env.h"
-#include "jet/error.h"
+#include "jet/base/env.h"
+#include "jet/base/error.h"
 
 namespace platform {
 

@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "jet/lock_file.h"
+#include "jet/database/lock_file.h"
 #include "platform/error.h"
 #include "platform/text.h"
 

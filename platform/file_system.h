@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "jet/env.h"
+#include "jet/base/env.h"
 #include "platform/path_style.h"
 
 namespace platform {

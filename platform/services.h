@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "jet/env.h"
+#include "jet/base/env.h"
 #include "platform/clock.h"
 #include "platform/common_dialog.h"
 #include "platform/message_box.h"

@@ -14,9 +14,9 @@
 #include <string>
 
 #include "app/form1.h"
-#include "jet/env.h"
-#include "jet/fixtures.h"
-#include "jet/sample.h"
+#include "jet/base/env.h"
+#include "jet/testing/fixtures.h"
+#include "jet/testing/sample.h"
 
 namespace {
 

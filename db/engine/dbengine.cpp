@@ -2,11 +2,11 @@
 
 #include <utility>
 
-#include "jet/compact.h"
-#include "jet/database.h"
-#include "jet/error.h"
-#include "jet/mdb_file.h"
-#include "jet/repair.h"
+#include "jet/rebuild/compact.h"
+#include "jet/database/database.h"
+#include "jet/base/error.h"
+#include "jet/format/mdb_file.h"
+#include "jet/rebuild/repair.h"
 
 namespace dao {
 namespace {

@@ -20,8 +20,8 @@
 #include <optional>
 #include <string>
 
-#include "jet/env.h"
-#include "jet/repair.h"
+#include "jet/base/env.h"
+#include "jet/rebuild/repair.h"
 
 namespace jet {
 class Database;

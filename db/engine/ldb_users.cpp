@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "jet/lock_file.h"
-#include "jet/text_codec.h"
+#include "jet/database/lock_file.h"
+#include "jet/format/text_codec.h"
 
 namespace dao {
 namespace {

@@ -17,7 +17,7 @@
 #include <string>
 
 #include "db/engine/string_array.h"
-#include "jet/env.h"
+#include "jet/base/env.h"
 
 namespace dao {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/error.h"
+#include "jet/base/error.h"
 
 namespace dao {
 

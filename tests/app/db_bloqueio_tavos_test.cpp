@@ -8,8 +8,8 @@
 #include <fstream>
 
 #include "db/engine/dbengine.h"
-#include "jet/damage.h"
-#include "jet/error.h"
+#include "jet/testing/damage.h"
+#include "jet/base/error.h"
 #include "tests/app/db_test_util.h"
 
 namespace {

@@ -10,10 +10,10 @@
 
 #include "db/engine/dbengine.h"
 #include "db/engine_access.h"
-#include "jet/checker.h"
-#include "jet/damage.h"
-#include "jet/error.h"
-#include "jet/fault_env.h"
+#include "jet/read/checker.h"
+#include "jet/testing/damage.h"
+#include "jet/base/error.h"
+#include "jet/testing/fault_env.h"
 #include "tests/app/db_test_util.h"
 
 namespace {

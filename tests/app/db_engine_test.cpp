@@ -11,9 +11,9 @@
 
 #include "db/engine/dbengine.h"
 #include "db/engine/ldb_users.h"
-#include "jet/error.h"
-#include "jet/fault_env.h"
-#include "jet/lock_file.h"
+#include "jet/base/error.h"
+#include "jet/testing/fault_env.h"
+#include "jet/database/lock_file.h"
 #include "tests/app/db_test_util.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <fstream>
 
 #include "db/engine/dbengine.h"
-#include "jet/error.h"
-#include "jet/fault_env.h"
+#include "jet/base/error.h"
+#include "jet/testing/fault_env.h"
 #include "tests/app/db_test_util.h"
 
 namespace {

@@ -13,8 +13,8 @@
 
 #include "db/screen.h"
 #include "db/ver_ldb.h"
-#include "jet/error.h"
-#include "jet/lock_file.h"
+#include "jet/base/error.h"
+#include "jet/database/lock_file.h"
 #include "tests/app/db_test_util.h"
 
 namespace {

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "jet/env.h"
-#include "jet/fault_env.h"
-#include "jet/fixtures.h"
-#include "jet/schema.h"
+#include "jet/base/env.h"
+#include "jet/testing/fault_env.h"
+#include "jet/testing/fixtures.h"
+#include "jet/format/schema.h"
 #include "tests/app/harness.h"
 #include "tests/jet/update_test_util.h"
 

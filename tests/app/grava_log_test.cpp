@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "jet/fault_env.h"
+#include "jet/testing/fault_env.h"
 #include "tests/app/harness.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "app/form1.h"
-#include "jet/env.h"
+#include "jet/base/env.h"
 
 namespace testing_app {
 

@@ -17,7 +17,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "jet/fault_env.h"
+#include "jet/testing/fault_env.h"
 #include "tests/app/run_scenario.h"
 
 namespace {

@@ -14,11 +14,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "jet/damage.h"
-#include "jet/data_page.h"
-#include "jet/new_database.h"
-#include "jet/sample.h"
-#include "jet/table_reader.h"
+#include "jet/testing/damage.h"
+#include "jet/format/data_page.h"
+#include "jet/write/new_database.h"
+#include "jet/testing/sample.h"
+#include "jet/read/table_reader.h"
 
 #include "tests/app/run_scenario.h"
 

@@ -23,8 +23,8 @@
 #include <optional>
 #include <set>
 
-#include "jet/database.h"
-#include "jet/power_loss_env.h"
+#include "jet/database/database.h"
+#include "jet/testing/power_loss_env.h"
 #include "tests/app/run_scenario.h"
 #include "tests/jet/power_loss_util.h"
 

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <sstream>
 
-#include "jet/database.h"
-#include "jet/fixtures.h"
+#include "jet/database/database.h"
+#include "jet/testing/fixtures.h"
 #include "tests/jet/update_test_util.h"
 
 namespace runtest {

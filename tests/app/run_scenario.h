@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "jet/env.h"
-#include "jet/schema.h"
+#include "jet/base/env.h"
+#include "jet/format/schema.h"
 #include "tests/app/harness.h"
 
 namespace runtest {

@@ -5,7 +5,7 @@
 #include <QCursor>
 #include <filesystem>
 
-#include "jet/fault_env.h"
+#include "jet/testing/fault_env.h"
 #include "tests/app/harness.h"
 
 namespace {

@@ -1,10 +1,10 @@
-#include "jet/catalog.h"
+#include "jet/read/catalog.h"
 
 #include <gtest/gtest.h>
 
-#include "jet/error.h"
-#include "jet/table_reader.h"
-#include "jet/tdef.h"
+#include "jet/base/error.h"
+#include "jet/read/table_reader.h"
+#include "jet/format/tdef.h"
 #include "update_test_util.h"
 
 namespace jet {

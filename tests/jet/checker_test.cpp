@@ -1,6 +1,6 @@
 // The checker on real files: clean on every corpus file Access wrote undamaged, and it notices
 // (never crashes on) damage put into copies of real files on purpose.
-#include "jet/checker.h"
+#include "jet/read/checker.h"
 
 #include <gtest/gtest.h>
 
@@ -10,11 +10,11 @@
 #include <fstream>
 #include <random>
 
-#include "jet/data_page.h"
-#include "jet/error.h"
-#include "jet/index_page.h"
-#include "jet/table_reader.h"
-#include "jet/tdef.h"
+#include "jet/format/data_page.h"
+#include "jet/base/error.h"
+#include "jet/format/index_page.h"
+#include "jet/read/table_reader.h"
+#include "jet/format/tdef.h"
 #include "tests/jet/corpus_test_util.h"
 
 namespace jet {

@@ -4,7 +4,7 @@
 // renumbered together,
 // and every failure (existing destination, missing or damaged source, wrong password, source in
 // use, a file-system error at any step) leaves no destination and an unchanged source.
-#include "jet/compact.h"
+#include "jet/rebuild/compact.h"
 
 #include <gtest/gtest.h>
 
@@ -13,18 +13,18 @@
 
 #include "compact_test_util.h"
 #include "corpus_test_util.h"
-#include "jet/bytes.h"
-#include "jet/content_checksum.h"
-#include "jet/data_page.h"
-#include "jet/database.h"
-#include "jet/error.h"
-#include "jet/fault_env.h"
-#include "jet/fixtures.h"
-#include "jet/header.h"
-#include "jet/id_remap.h"
-#include "jet/rebuild.h"
-#include "jet/sample.h"
-#include "jet/system_tables.h"
+#include "jet/base/bytes.h"
+#include "jet/read/content_checksum.h"
+#include "jet/format/data_page.h"
+#include "jet/database/database.h"
+#include "jet/base/error.h"
+#include "jet/testing/fault_env.h"
+#include "jet/testing/fixtures.h"
+#include "jet/format/header.h"
+#include "jet/rebuild/id_remap.h"
+#include "jet/rebuild/rebuild.h"
+#include "jet/testing/sample.h"
+#include "jet/write/system_tables.h"
 #include "writer_test_util.h"
 
 namespace jet {

@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "jet/catalog.h"
-#include "jet/mdb_file.h"
-#include "jet/table_reader.h"
-#include "jet/tdef.h"
-#include "jet/text_codec.h"
+#include "jet/read/catalog.h"
+#include "jet/format/mdb_file.h"
+#include "jet/read/table_reader.h"
+#include "jet/format/tdef.h"
+#include "jet/format/text_codec.h"
 #include "writer_test_util.h"
 
 namespace jet::testing {

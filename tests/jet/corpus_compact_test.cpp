@@ -13,9 +13,9 @@
 
 #include "compact_test_util.h"
 #include "corpus_test_util.h"
-#include "jet/checker.h"
-#include "jet/compact.h"
-#include "jet/error.h"
+#include "jet/read/checker.h"
+#include "jet/rebuild/compact.h"
+#include "jet/base/error.h"
 #include "writer_test_util.h"
 
 namespace jet::testing {

@@ -18,10 +18,10 @@
 #include <map>
 #include <set>
 
-#include "jet/error.h"
-#include "jet/mdb_file.h"
-#include "jet/repair.h"
-#include "jet/table_reader.h"
+#include "jet/base/error.h"
+#include "jet/format/mdb_file.h"
+#include "jet/rebuild/repair.h"
+#include "jet/read/table_reader.h"
 #include "tests/jet/compact_test_util.h"
 #include "tests/jet/corpus_test_util.h"
 #include "tests/jet/repair_sweep.h"

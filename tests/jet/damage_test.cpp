@@ -1,17 +1,17 @@
 // The damage injectors on copies of the committed test files: each kind changes exactly the
 // pages it reports, is repeatable by seed, and produces damage the checker (or, for page 0,
 // a byte comparison) can see.
-#include "jet/damage.h"
+#include "jet/testing/damage.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include "jet/checker.h"
-#include "jet/error.h"
-#include "jet/header.h"
-#include "jet/mdb_file.h"
+#include "jet/read/checker.h"
+#include "jet/base/error.h"
+#include "jet/format/header.h"
+#include "jet/format/mdb_file.h"
 #include "tests/jet/corpus_test_util.h"
 
 namespace jet {

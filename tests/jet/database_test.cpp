@@ -1,15 +1,15 @@
 // Opening a database as DAO does: the lock file between real processes (jetutil hold as the
 // other user), exclusive holders, the error numbers of a failed open or statement, and that a
 // failed statement writes nothing.
-#include "jet/database.h"
+#include "jet/database/database.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <functional>
 
-#include "jet/error.h"
-#include "jet/lock_file.h"
+#include "jet/base/error.h"
+#include "jet/database/lock_file.h"
 #include "tests/jet/update_test_util.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "jet/env.h"
-#include "jet/fault_env.h"
+#include "jet/base/env.h"
+#include "jet/testing/fault_env.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <sstream>
 
 #include "corpus_test_util.h"
-#include "jet/error.h"
-#include "jet/table_reader.h"
-#include "jet/text_codec.h"
-#include "jet/value_text.h"
+#include "jet/base/error.h"
+#include "jet/read/table_reader.h"
+#include "jet/format/text_codec.h"
+#include "jet/read/value_text.h"
 
 namespace jet::testing {
 namespace {

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "jet/schema.h"
-#include "jet/value.h"
+#include "jet/format/schema.h"
+#include "jet/base/value.h"
 
 namespace jet::testing {
 

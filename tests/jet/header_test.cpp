@@ -1,9 +1,9 @@
-#include "jet/header.h"
+#include "jet/format/header.h"
 
 #include <gtest/gtest.h>
 
-#include "jet/error.h"
-#include "jet/rc4.h"
+#include "jet/base/error.h"
+#include "jet/base/rc4.h"
 
 namespace jet {
 namespace {

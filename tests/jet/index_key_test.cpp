@@ -1,15 +1,15 @@
 // Key encoder against the fixed examples of the format notes (index-keys.md); the corpus test
 // (corpus_keys_test.cpp) checks it against every key Jet stored in the sample files.
-#include "jet/index_key.h"
+#include "jet/keys/index_key.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 
-#include "jet/collation.h"
-#include "jet/error.h"
-#include "jet/text_codec.h"
+#include "jet/keys/collation.h"
+#include "jet/base/error.h"
+#include "jet/format/text_codec.h"
 
 namespace jet {
 namespace {

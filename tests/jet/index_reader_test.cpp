@@ -1,13 +1,13 @@
 // Index pages and tree walking on hand-built trees: decoding (prefix compression, bitmap),
 // tree order, and that every kind of damage is reported, never followed into a hang or crash.
-#include "jet/index_reader.h"
+#include "jet/read/index_reader.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
 
-#include "jet/error.h"
-#include "jet/index_page.h"
+#include "jet/base/error.h"
+#include "jet/format/index_page.h"
 
 namespace jet {
 namespace {

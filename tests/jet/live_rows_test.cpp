@@ -1,6 +1,6 @@
 // The checker's per-table row store: keys kept exactly (across the buffer's chunk
 // boundaries), lookups by location in and out of reading order, flags and entry counts.
-#include "jet/live_rows.h"
+#include "jet/read/live_rows.h"
 
 #include <gtest/gtest.h>
 

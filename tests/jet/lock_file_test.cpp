@@ -1,6 +1,6 @@
 // The lock file: record format, slots between opens and between processes, liveness after a
 // holder dies, deletion by the last user, and the errors of a failed create.
-#include "jet/lock_file.h"
+#include "jet/database/lock_file.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -11,8 +11,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "jet/error.h"
-#include "jet/fault_env.h"
+#include "jet/base/error.h"
+#include "jet/testing/fault_env.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "jet/long_value.h"
+#include "jet/format/long_value.h"
 
 #include <gtest/gtest.h>
 
-#include "jet/error.h"
+#include "jet/base/error.h"
 #include "synthetic_file.h"
 #include "update_test_util.h"
 

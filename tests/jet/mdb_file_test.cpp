@@ -1,13 +1,13 @@
-#include "jet/mdb_file.h"
+#include "jet/format/mdb_file.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <filesystem>
 
-#include "jet/error.h"
-#include "jet/fault_env.h"
-#include "jet/table_reader.h"
+#include "jet/base/error.h"
+#include "jet/testing/fault_env.h"
+#include "jet/read/table_reader.h"
 #include "synthetic_file.h"
 #include "update_test_util.h"
 

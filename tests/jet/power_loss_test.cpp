@@ -11,9 +11,9 @@
 #include <cstdio>
 #include <set>
 
-#include "jet/database.h"
-#include "jet/fixtures.h"
-#include "jet/power_loss_env.h"
+#include "jet/database/database.h"
+#include "jet/testing/fixtures.h"
+#include "jet/testing/power_loss_env.h"
 #include "tests/jet/power_loss_util.h"
 #include "tests/jet/update_test_util.h"
 

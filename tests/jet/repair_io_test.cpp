@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <map>
 
-#include "jet/error.h"
-#include "jet/fault_env.h"
-#include "jet/repair.h"
+#include "jet/base/error.h"
+#include "jet/testing/fault_env.h"
+#include "jet/rebuild/repair.h"
 #include "tests/jet/corpus_test_util.h"
 #include "tests/jet/repair_sweep.h"
 #include "tests/jet/update_test_util.h"

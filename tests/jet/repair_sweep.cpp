@@ -12,14 +12,14 @@
 #include <fstream>
 #include <set>
 
-#include "jet/catalog.h"
-#include "jet/checker.h"
-#include "jet/error.h"
-#include "jet/long_value.h"
-#include "jet/repair.h"
-#include "jet/row_codec.h"
-#include "jet/table_reader.h"
-#include "jet/tdef.h"
+#include "jet/read/catalog.h"
+#include "jet/read/checker.h"
+#include "jet/base/error.h"
+#include "jet/format/long_value.h"
+#include "jet/rebuild/repair.h"
+#include "jet/format/row_codec.h"
+#include "jet/read/table_reader.h"
+#include "jet/format/tdef.h"
 
 extern char** environ;
 

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "jet/damage.h"
-#include "jet/schema.h"
-#include "jet/value.h"
+#include "jet/testing/damage.h"
+#include "jet/format/schema.h"
+#include "jet/base/value.h"
 
 namespace jet::testing {
 

@@ -1,7 +1,7 @@
 // RepairDatabase on the committed test files and on small databases made for the case: what an
 // undamaged file keeps, what each kind of damage costs and how it is reported, and that every
 // failure leaves the file exactly as it was.
-#include "jet/repair.h"
+#include "jet/rebuild/repair.h"
 
 #include <gtest/gtest.h>
 
@@ -13,20 +13,20 @@
 #include <map>
 #include <set>
 
-#include "jet/catalog.h"
-#include "jet/checker.h"
-#include "jet/damage.h"
-#include "jet/data_page.h"
-#include "jet/database.h"
-#include "jet/error.h"
-#include "jet/fault_env.h"
-#include "jet/header.h"
-#include "jet/long_value.h"
-#include "jet/new_database.h"
-#include "jet/row_codec.h"
-#include "jet/sample.h"
-#include "jet/table_reader.h"
-#include "jet/usage_map.h"
+#include "jet/read/catalog.h"
+#include "jet/read/checker.h"
+#include "jet/testing/damage.h"
+#include "jet/format/data_page.h"
+#include "jet/database/database.h"
+#include "jet/base/error.h"
+#include "jet/testing/fault_env.h"
+#include "jet/format/header.h"
+#include "jet/format/long_value.h"
+#include "jet/write/new_database.h"
+#include "jet/format/row_codec.h"
+#include "jet/testing/sample.h"
+#include "jet/read/table_reader.h"
+#include "jet/format/usage_map.h"
 #include "tests/jet/compact_test_util.h"
 #include "tests/jet/corpus_test_util.h"
 #include "tests/jet/repair_sweep.h"

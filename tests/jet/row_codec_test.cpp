@@ -1,8 +1,8 @@
-#include "jet/row_codec.h"
+#include "jet/format/row_codec.h"
 
 #include <gtest/gtest.h>
 
-#include "jet/error.h"
+#include "jet/base/error.h"
 
 namespace jet {
 namespace {

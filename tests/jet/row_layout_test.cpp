@@ -18,10 +18,10 @@
 #include <cstdio>
 #include <string>
 
-#include "jet/error.h"
-#include "jet/row_codec.h"
-#include "jet/row_encoder.h"
-#include "jet/table_reader.h"
+#include "jet/base/error.h"
+#include "jet/format/row_codec.h"
+#include "jet/write/row_encoder.h"
+#include "jet/read/table_reader.h"
 #include "tests/jet/corpus_test_util.h"
 
 namespace jet {

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "jet/bytes.h"
-#include "jet/data_page.h"
-#include "jet/header.h"
+#include "jet/base/bytes.h"
+#include "jet/format/data_page.h"
+#include "jet/format/header.h"
 
 namespace jettest {
 

@@ -1,8 +1,8 @@
-#include "jet/table_reader.h"
+#include "jet/read/table_reader.h"
 
 #include <gtest/gtest.h>
 
-#include "jet/error.h"
+#include "jet/base/error.h"
 #include "update_test_util.h"
 
 namespace jet {

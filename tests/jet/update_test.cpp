@@ -6,16 +6,16 @@
 #include <cstring>
 #include <set>
 
-#include "jet/checker.h"
-#include "jet/column_assignment.h"
-#include "jet/data_page.h"
-#include "jet/database.h"
-#include "jet/error.h"
-#include "jet/fixtures.h"
-#include "jet/long_value.h"
-#include "jet/row_codec.h"
-#include "jet/row_update.h"
-#include "jet/update_statement.h"
+#include "jet/read/checker.h"
+#include "jet/update/column_assignment.h"
+#include "jet/format/data_page.h"
+#include "jet/database/database.h"
+#include "jet/base/error.h"
+#include "jet/testing/fixtures.h"
+#include "jet/format/long_value.h"
+#include "jet/format/row_codec.h"
+#include "jet/update/row_update.h"
+#include "jet/update/update_statement.h"
 #include "tests/jet/update_test_util.h"
 
 namespace {

@@ -1,8 +1,8 @@
-#include "jet/usage_map.h"
+#include "jet/format/usage_map.h"
 
 #include <gtest/gtest.h>
 
-#include "jet/error.h"
+#include "jet/base/error.h"
 #include "synthetic_file.h"
 #include "update_test_util.h"
 

@@ -1,4 +1,4 @@
-#include "jet/value_text.h"
+#include "jet/read/value_text.h"
 
 #include <gtest/gtest.h>
 

@@ -11,15 +11,15 @@
 #include <map>
 
 // checker.h first: its FindingKind::kIndexUnique would shadow schema.h's kIndexUnique.
-#include "jet/checker.h"
+#include "jet/read/checker.h"
 // (blank line keeps the include order)
 
 #include "corpus_test_util.h"
 #include "golden_compare.h"
-#include "jet/catalog.h"
-#include "jet/error.h"
-#include "jet/table_reader.h"
-#include "jet/writer.h"
+#include "jet/read/catalog.h"
+#include "jet/base/error.h"
+#include "jet/read/table_reader.h"
+#include "jet/write/writer.h"
 #include "writer_test_util.h"
 
 namespace jet {

@@ -1,22 +1,22 @@
 // The database writer, checked through our own reader: fixtures and synthetic databases of
 // both versions read back with exactly the rows written, indexes hold exactly the keys of the
 // rows in order, output is byte-for-byte reproducible, and a failed write leaves nothing.
-#include "jet/writer.h"
+#include "jet/write/writer.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 
-#include "jet/error.h"
-#include "jet/fault_env.h"
-#include "jet/fixtures.h"
-#include "jet/index_key.h"
-#include "jet/index_reader.h"
-#include "jet/mdb_file.h"
-#include "jet/new_database.h"
-#include "jet/sample.h"
-#include "jet/system_tables.h"
-#include "jet/tdef.h"
+#include "jet/base/error.h"
+#include "jet/testing/fault_env.h"
+#include "jet/testing/fixtures.h"
+#include "jet/keys/index_key.h"
+#include "jet/read/index_reader.h"
+#include "jet/format/mdb_file.h"
+#include "jet/write/new_database.h"
+#include "jet/testing/sample.h"
+#include "jet/write/system_tables.h"
+#include "jet/format/tdef.h"
 #include "writer_test_util.h"
 
 namespace jet {

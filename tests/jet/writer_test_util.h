@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "jet/table_reader.h"
-#include "jet/value.h"
+#include "jet/read/table_reader.h"
+#include "jet/base/value.h"
 
 namespace jet::testing {
 

@@ -1,7 +1,7 @@
 // jetutil check FILE: verifies every structure of a database and reports what is damaged.
 #include <iostream>
 
-#include "jet/checker.h"
+#include "jet/read/checker.h"
 #include "tools/jetutil/command.h"
 #include "tools/jetutil/options.h"
 

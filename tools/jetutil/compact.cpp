@@ -7,7 +7,7 @@
 #include <iostream>
 #include <sstream>
 
-#include "jet/compact.h"
+#include "jet/rebuild/compact.h"
 #include "tools/jetutil/command.h"
 #include "tools/jetutil/options.h"
 

@@ -1,8 +1,8 @@
 // jetutil create-fixtures: writes the client fixtures tavo.mdb and tavo1.mdb.
 #include <iostream>
 
-#include "jet/env.h"
-#include "jet/fixtures.h"
+#include "jet/base/env.h"
+#include "jet/testing/fixtures.h"
 #include "tools/jetutil/command.h"
 
 namespace {

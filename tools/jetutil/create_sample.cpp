@@ -2,8 +2,8 @@
 #include <chrono>
 #include <iostream>
 
-#include "jet/env.h"
-#include "jet/sample.h"
+#include "jet/base/env.h"
+#include "jet/testing/sample.h"
 #include "tools/jetutil/command.h"
 
 namespace {

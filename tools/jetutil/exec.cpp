@@ -1,7 +1,7 @@
 // jetutil exec FILE STATEMENT: runs an UPDATE on a database opened in shared mode.
 #include <iostream>
 
-#include "jet/database.h"
+#include "jet/database/database.h"
 #include "tools/jetutil/command.h"
 #include "tools/jetutil/options.h"
 

@@ -2,9 +2,9 @@
 #include <cmath>
 #include <iostream>
 
-#include "jet/error.h"
-#include "jet/table_reader.h"
-#include "jet/value_text.h"
+#include "jet/base/error.h"
+#include "jet/read/table_reader.h"
+#include "jet/read/value_text.h"
 #include "tools/jetutil/command.h"
 #include "tools/jetutil/options.h"
 

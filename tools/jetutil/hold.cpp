@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <iostream>
 
-#include "jet/database.h"
+#include "jet/database/database.h"
 #include "tools/jetutil/command.h"
 #include "tools/jetutil/options.h"
 

@@ -3,7 +3,7 @@
 #include <exception>
 #include <iostream>
 
-#include "jet/error.h"
+#include "jet/base/error.h"
 #include "tools/jetutil/command.h"
 
 namespace jetutil {

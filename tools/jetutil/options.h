@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/mdb_file.h"
+#include "jet/format/mdb_file.h"
 
 namespace jetutil {
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <iostream>
 
-#include "jet/error.h"
-#include "jet/repair.h"
+#include "jet/base/error.h"
+#include "jet/rebuild/repair.h"
 #include "tools/jetutil/command.h"
 #include "tools/jetutil/options.h"
 

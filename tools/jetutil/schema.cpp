@@ -1,7 +1,7 @@
 // jetutil schema FILE [TABLE]: table definitions as read from the file.
 #include <iostream>
 
-#include "jet/table_reader.h"
+#include "jet/read/table_reader.h"
 #include "tools/jetutil/command.h"
 #include "tools/jetutil/options.h"
 

@@ -1,7 +1,7 @@
 // jetutil tables FILE: the tables of a database, one per line.
 #include <iostream>
 
-#include "jet/table_reader.h"
+#include "jet/read/table_reader.h"
 #include "tools/jetutil/command.h"
 #include "tools/jetutil/options.h"
 

@@ -2,7 +2,7 @@
 #include <cctype>
 #include <iostream>
 
-#include "jet/lock_file.h"
+#include "jet/database/lock_file.h"
 #include "tools/jetutil/command.h"
 
 namespace {

@@ -1,0 +1,11 @@
+#include "jet/base/bytes.h"
+
+#include "jet/base/error.h"
+
+namespace jet {
+
+void Corrupt(const std::string& detail) {
+    throw JetError(kUnrecognizedFormat, "Unrecognized database format (damaged: " + detail + ").");
+}
+
+}  // namespace jet

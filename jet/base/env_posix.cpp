@@ -1,0 +1,184 @@
+// The real Env over POSIX calls. Byte-range locks use open-file-description locks
+// (F_OFD_SETLK), which belong to the open file rather than the process, are released when the
+// file is closed or the process dies, and conflict between two opens inside one process.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "jet/base/env.h"
+
+namespace jet {
+
+OsError::OsError(int code, const std::string& operation, const std::string& path)
+    : std::runtime_error(operation + " " + path + ": " + std::strerror(code)),
+      code_(code),
+      operation_(operation),
+      path_(path) {}
+
+std::string DirectoryOf(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+namespace {
+
+class PosixFile final : public File {
+public:
+    PosixFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    ~PosixFile() override { ::close(fd_); }
+
+    uint64_t Size() override {
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0) throw OsError(errno, "stat", path_);
+        return static_cast<uint64_t>(st.st_size);
+    }
+
+    size_t ReadAt(uint64_t offset, void* buffer, size_t n) override {
+        size_t done = 0;
+        auto* out = static_cast<char*>(buffer);
+        while (done < n) {
+            ssize_t r = ::pread(fd_, out + done, n - done, static_cast<off_t>(offset + done));
+            if (r < 0) {
+                if (errno == EINTR) continue;
+                throw OsError(errno, "read", path_);
+            }
+            if (r == 0) break;
+            done += static_cast<size_t>(r);
+        }
+        return done;
+    }
+
+    void WriteAt(uint64_t offset, const void* buffer, size_t n) override {
+        size_t done = 0;
+        const auto* in = static_cast<const char*>(buffer);
+        while (done < n) {
+            ssize_t w = ::pwrite(fd_, in + done, n - done, static_cast<off_t>(offset + done));
+            if (w < 0) {
+                if (errno == EINTR) continue;
+                throw OsError(errno, "write", path_);
+            }
+            done += static_cast<size_t>(w);
+        }
+    }
+
+    void Truncate(uint64_t size) override {
+        if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) throw OsError(errno, "truncate", path_);
+    }
+
+    void Sync() override {
+        if (::fsync(fd_) != 0) throw OsError(errno, "sync", path_);
+    }
+
+    bool TryLock(uint64_t offset, uint64_t length, bool exclusive) override {
+        struct flock fl = Range(offset, length, exclusive ? F_WRLCK : F_RDLCK);
+        if (::fcntl(fd_, F_OFD_SETLK, &fl) == 0) return true;
+        if (errno == EAGAIN || errno == EACCES) return false;
+        throw OsError(errno, "lock", path_);
+    }
+
+    void Unlock(uint64_t offset, uint64_t length) override {
+        struct flock fl = Range(offset, length, F_UNLCK);
+        if (::fcntl(fd_, F_OFD_SETLK, &fl) != 0) throw OsError(errno, "unlock", path_);
+    }
+
+    bool IsLockedByOther(uint64_t offset, uint64_t length) override {
+        struct flock fl = Range(offset, length, F_WRLCK);
+        if (::fcntl(fd_, F_OFD_GETLK, &fl) != 0) throw OsError(errno, "lock query", path_);
+        return fl.l_type != F_UNLCK;
+    }
+
+    Identity Id() override {
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0) throw OsError(errno, "stat", path_);
+        return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    }
+
+private:
+    static struct flock Range(uint64_t offset, uint64_t length, short type) {
+        struct flock fl {};
+        fl.l_type = type;
+        fl.l_whence = SEEK_SET;
+        fl.l_start = static_cast<off_t>(offset);
+        fl.l_len = static_cast<off_t>(length);
+        fl.l_pid = 0;  // required by OFD locks
+        return fl;
+    }
+
+    int fd_;
+    std::string path_;
+};
+
+class PosixEnv final : public Env {
+public:
+    std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
+        int flags = O_CLOEXEC;
+        switch (mode) {
+            case OpenMode::kRead: flags |= O_RDONLY; break;
+            case OpenMode::kReadWrite: flags |= O_RDWR; break;
+            case OpenMode::kCreateNew: flags |= O_RDWR | O_CREAT | O_EXCL; break;
+            case OpenMode::kCreateOrOpen: flags |= O_RDWR | O_CREAT; break;
+            case OpenMode::kCreateTruncate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+        }
+        int fd = ::open(path.c_str(), flags, 0666);
+        if (fd < 0) throw OsError(errno, "open", path);
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+            ::close(fd);
+            throw OsError(EISDIR, "open", path);
+        }
+        return std::make_unique<PosixFile>(fd, path);
+    }
+
+    FileStatus Stat(const std::string& path) override {
+        FileStatus status;
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0) {
+            if (errno == ENOENT || errno == ENOTDIR) return status;
+            throw OsError(errno, "stat", path);
+        }
+        status.exists = true;
+        status.is_directory = S_ISDIR(st.st_mode);
+        status.is_regular = S_ISREG(st.st_mode);
+        status.size = static_cast<uint64_t>(st.st_size);
+        status.id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+        return status;
+    }
+
+    void Rename(const std::string& from, const std::string& to) override {
+        if (::rename(from.c_str(), to.c_str()) != 0) throw OsError(errno, "rename", from);
+    }
+
+    void Remove(const std::string& path) override {
+        if (::unlink(path.c_str()) != 0) throw OsError(errno, "remove", path);
+    }
+
+    void SyncDirectory(const std::string& path) override {
+        int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) throw OsError(errno, "open", path);
+        int rc = ::fsync(fd);
+        int err = errno;
+        ::close(fd);
+        if (rc != 0 && err != EINVAL) throw OsError(err, "sync", path);
+    }
+
+    std::string HostName() override {
+        char name[HOST_NAME_MAX + 1] = {};
+        if (::gethostname(name, sizeof name - 1) != 0) return "localhost";
+        return name;
+    }
+};
+
+}  // namespace
+
+Env* Env::Default() {
+    static PosixEnv env;
+    return &env;
+}
+
+}  // namespace jet

@@ -1,0 +1,114 @@
+#include "jet/format/mdb_file.h"
+
+#include <cerrno>
+
+#include "jet/base/error.h"
+#include "jet/base/rc4.h"
+#include "jet/format/text_codec.h"
+
+namespace jet {
+
+void RaiseOsError(const OsError& error, const std::string& path) {
+    switch (error.code()) {
+        case ENOENT:
+            Raise(kFileNotFound, path);
+        case ENOTDIR:
+        case EISDIR:
+        case ENAMETOOLONG:
+        case ELOOP:
+            Raise(kNotValidPath, path);
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case ETXTBSY:
+            Raise(kCannotOpenFile, path);
+        case ENOSPC:
+        case EDQUOT:
+            Raise(kDiskFull, path);
+        case EIO:
+            Raise(kDiskReadError, path);
+        default:
+            RaiseWithDetail(kDiskOrNetworkError, path, error.what());
+    }
+}
+
+std::unique_ptr<MdbFile> MdbFile::Open(Env* env, const std::string& path,
+                                       const OpenOptions& options) {
+    std::unique_ptr<MdbFile> db(new MdbFile());
+    db->path_ = path;
+    db->writable_ = options.writable;
+    try {
+        const FileStatus status = env->Stat(path);
+        if (status.is_directory) Raise(kNotValidPath, path);
+        if (!status.exists) {
+            const FileStatus folder = env->Stat(DirectoryOf(path));
+            Raise(folder.is_directory ? kFileNotFound : kNotValidPath, path);
+        }
+        db->file_ = env->Open(path, options.writable ? OpenMode::kReadWrite : OpenMode::kRead);
+        const uint64_t size = db->file_->Size();
+        Bytes first(4096);
+        const size_t got = db->file_->ReadAt(0, first.data(), first.size());
+        first.resize(got);
+        Version version;
+        try {
+            version = DetectVersion(first);
+        } catch (const JetError&) {
+            Raise(kUnrecognizedFormat, path);
+        }
+        db->page_size_ = PageSize(version);
+        if (size < db->page_size_) Raise(kUnrecognizedFormat, path);
+        db->header_ = DecodeHeader(first);
+        const uint64_t pages = size / db->page_size_;
+        // Row pointers hold 24-bit page numbers; nothing past that is addressable.
+        if (pages > (uint64_t{1} << 24)) Raise(kUnrecognizedFormat, path);
+        db->page_count_ = static_cast<uint32_t>(pages);
+    } catch (const OsError& e) {
+        RaiseOsError(e, path);
+    }
+    if (!db->header_.password.empty() && Utf8ToUtf16(options.password) != db->header_.password)
+        Raise(kNotValidPassword, path);
+    return db;
+}
+
+void MdbFile::Crypt(uint32_t n, std::span<uint8_t> page) const {
+    CryptPage(header_.encryption_key, n, page);
+}
+
+Bytes MdbFile::ReadPage(uint32_t n) {
+    Bytes page;
+    ReadPage(n, page);
+    return page;
+}
+
+void MdbFile::ReadPage(uint32_t n, Bytes& out) {
+    if (n >= page_count_) Corrupt("page " + std::to_string(n) + " is past the end of the file");
+    out.resize(page_size_);
+    size_t got = 0;
+    try {
+        got = file_->ReadAt(uint64_t{n} * page_size_, out.data(), page_size_);
+    } catch (const OsError& e) {
+        RaiseOsError(e, path_);
+    }
+    if (got != page_size_) Corrupt("page " + std::to_string(n) + " is cut short");
+    Crypt(n, out);
+}
+
+void MdbFile::WritePage(uint32_t n, ByteSpan clear_page) {
+    if (!writable_) Raise(kReadOnly);
+    if (clear_page.size() != page_size_) throw std::invalid_argument("WritePage: wrong page size");
+    if (n >= (uint32_t{1} << 24)) Raise(kDatabaseFull);
+    Bytes page(clear_page.begin(), clear_page.end());
+    Crypt(n, page);
+    try {
+        file_->WriteAt(uint64_t{n} * page_size_, page.data(), page.size());
+    } catch (const OsError& e) {
+        RaiseOsError(e, path_);
+    }
+    if (n >= page_count_) page_count_ = n + 1;
+}
+
+void MdbFile::Corrupt(const std::string& detail) const {
+    RaiseWithDetail(kUnrecognizedFormat, path_, "(" + detail + ")");
+}
+
+}  // namespace jet

@@ -1,0 +1,78 @@
+// The page file: a Jet database as a sequence of fixed-size pages (2048 bytes in Jet 3, 4096
+// in Jet 4), page n at byte n * page_size. Page 0 is the header (header.h). When the header's
+// encryption key is non-zero, every other page is RC4-encrypted with the 4-byte key
+// (key XOR page number); ReadPage decrypts and WritePage encrypts, so the layers above always
+// see clear pages.
+//
+// A file whose length is not a multiple of the page size (a file cut short while being
+// written) still opens: the whole pages are readable, and reading the partial or any missing
+// page raises 3343, so tables on intact pages stay readable. All I/O goes through jet::Env.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "jet/base/bytes.h"
+#include "jet/base/env.h"
+#include "jet/format/header.h"
+#include "jet/format/schema.h"
+
+namespace jet {
+
+struct OpenOptions {
+    std::string password;   // UTF-8; checked only when the database has one
+    bool writable = false;  // open read-write (needed by WritePage)
+};
+
+// Translates a file-system failure into the Jet error DAO gives for it: ENOENT 3024, a path
+// through a missing folder or a non-folder 3044, EACCES/EPERM/EROFS 3051, ENOSPC 61, EIO 3040,
+// anything else 3043.
+[[noreturn]] void RaiseOsError(const OsError& error, const std::string& path);
+
+class MdbFile {
+  public:
+    // Opens and validates the header. Errors: 3024 missing file, 3044 a folder or a path through
+    // a missing folder, 3051 no permission, 3343 not a Jet 3 / Jet 4 database (incl. ACE, too
+    // short, damaged header), 3031 a password-protected database opened without its password.
+    static std::unique_ptr<MdbFile> Open(Env* env, const std::string& path,
+                                         const OpenOptions& options = {});
+
+    MdbFile(const MdbFile&) = delete;
+    MdbFile& operator=(const MdbFile&) = delete;
+
+    Version version() const { return header_.version; }
+    uint32_t page_size() const { return page_size_; }
+    // Whole pages in the file.
+    uint32_t page_count() const { return page_count_; }
+    const DatabaseHeader& header() const { return header_; }
+    const std::string& path() const { return path_; }
+    bool writable() const { return writable_; }
+    bool encrypted() const { return header_.encryption_key != 0; }
+    // The open file, for byte-range locks and raw access by the layers that need them.
+    File& file() { return *file_; }
+
+    // The clear bytes of page n (page_size bytes). Throws 3343 when n is past the end.
+    Bytes ReadPage(uint32_t n);
+    // Same, into `out` (resized), to reuse a buffer.
+    void ReadPage(uint32_t n, Bytes& out);
+    // Writes page n (clear bytes, page_size of them); encrypts as the file does. A page past the
+    // end extends the file. REQUIRES: opened writable (else 3027).
+    void WritePage(uint32_t n, ByteSpan clear_page);
+
+    // Raises 3343 naming this file and where the damage is.
+    [[noreturn]] void Corrupt(const std::string& detail) const;
+
+  private:
+    MdbFile() = default;
+    void Crypt(uint32_t n, std::span<uint8_t> page) const;
+
+    std::unique_ptr<File> file_;
+    std::string path_;
+    DatabaseHeader header_;
+    uint32_t page_size_ = 0;
+    uint32_t page_count_ = 0;
+    bool writable_ = false;
+};
+
+}  // namespace jet

@@ -1,0 +1,205 @@
+#include "jet/format/row_codec.h"
+
+#include <string>
+
+#include "jet/format/long_value.h"
+#include "jet/format/text_codec.h"
+
+namespace jet {
+namespace {
+
+void ParseJet4Offsets(ByteSpan row, RowLayout& l) {
+    const size_t tail = l.null_mask_offset;  // nvar sits just below the mask
+    if (tail < 2) Corrupt("row too short for its variable-column count");
+    l.var_count = U16(row, tail - 2);
+    const size_t table_bytes = 2u * (l.var_count + 1u);
+    if (tail - 2 < table_bytes + l.fixed_start) Corrupt("row too short for its offset table");
+    l.var_offsets.resize(l.var_count + 1u);
+    for (size_t j = 0; j <= l.var_count; ++j) l.var_offsets[j] = U16(row, tail - 4 - 2 * j);
+    l.eod_position = tail - 2 - table_bytes;
+}
+
+void ParseJet3Offsets(ByteSpan row, RowLayout& l) {
+    const size_t tail = l.null_mask_offset;
+    if (tail < 1) Corrupt("row too short for its variable-column count");
+    l.var_count = U8(row, tail - 1);
+    size_t jumps = (l.size - 1) / 256;
+    if (tail - 1 < jumps + l.var_count + 1u + l.fixed_start)
+        Corrupt("row too short for its offset table");
+    const size_t first_offset = tail - 2 - jumps;  // var_offset[0]
+    l.eod_position = first_offset - l.var_count;
+    if (jumps > 0 && l.eod_position / 256 < jumps) --jumps;  // the last jump entry is a dummy
+    l.var_offsets.resize(l.var_count + 1u);
+    size_t used = 0;
+    for (size_t i = 0; i <= l.var_count; ++i) {
+        while (used < jumps && U8(row, tail - 2 - used) <= i) ++used;
+        l.var_offsets[i] = static_cast<uint16_t>(U8(row, first_offset - i) + 256 * used);
+    }
+}
+
+}  // namespace
+
+bool RowLayout::MaskBit(ByteSpan row, uint16_t col_num) const {
+    if (col_num >= column_count) return false;
+    const size_t byte = col_num / 8u;
+    if (byte >= null_mask_size) return false;
+    return (U8(row, null_mask_offset + byte) >> (col_num % 8)) & 1;
+}
+
+RowLayout ParseRowLayout(ByteSpan row, Version version, const TableDef& t) {
+    RowLayout l;
+    l.version = version;
+    l.size = row.size();
+    l.fixed_start = version == Version::kJet3 ? 1 : 2;
+    if (row.size() < l.fixed_start) Corrupt("empty row");
+    l.column_count = version == Version::kJet3 ? U8(row, 0) : U16(row, 0);
+    l.null_mask_size = (l.column_count + 7u) / 8u;
+    if (l.null_mask_size + l.fixed_start > row.size()) Corrupt("row too short for its null mask");
+    l.null_mask_offset = row.size() - l.null_mask_size;
+    l.has_var_area = RowVarCount(t) > 0;
+    if (!l.has_var_area) return l;
+    if (version == Version::kJet3)
+        ParseJet3Offsets(row, l);
+    else
+        ParseJet4Offsets(row, l);
+    // Offsets must be non-decreasing and lie between the fixed area and the eod field.
+    uint16_t previous = static_cast<uint16_t>(l.fixed_start);
+    for (uint16_t off : l.var_offsets) {
+        if (off < previous || off > l.eod_position) Corrupt("row variable offsets out of order");
+        previous = off;
+    }
+    return l;
+}
+
+uint16_t RowVarCount(const TableDef& t) {
+    uint16_t n = t.num_var_cols;
+    for (const ColumnDef& c : t.columns)
+        if (!c.fixed() && c.var_index >= n) n = static_cast<uint16_t>(c.var_index + 1u);
+    return n;
+}
+
+size_t FixedSize(const ColumnDef& c) {
+    switch (c.type) {
+        case ColumnType::kBoolean:
+            return 0;
+        case ColumnType::kByte:
+            return 1;
+        case ColumnType::kInteger:
+            return 2;
+        case ColumnType::kLong:
+        case ColumnType::kSingle:
+            return 4;
+        case ColumnType::kCurrency:
+        case ColumnType::kDouble:
+        case ColumnType::kDateTime:
+            return 8;
+        case ColumnType::kGuid:
+            return 16;
+        case ColumnType::kNumeric:
+            return 17;
+        default:
+            return c.length;
+    }
+}
+
+ColumnSlice LocateColumn(const RowLayout& l, ByteSpan row, const ColumnDef& c) {
+    ColumnSlice s;
+    if (!l.HasColumn(c.col_num)) return s;
+    s.not_null = l.MaskBit(row, c.col_num);
+    if (c.type == ColumnType::kBoolean) {
+        s.present = true;
+        return s;
+    }
+    if (c.fixed()) {
+        s.present = true;
+        s.offset = l.fixed_start + c.fixed_offset;
+        const size_t size = FixedSize(c);
+        if (s.not_null) s.bytes = Sub(row, s.offset, size, "fixed column");
+        return s;
+    }
+    if (!l.has_var_area || c.var_index >= l.var_count) return s;
+    s.present = true;
+    s.offset = l.var_offsets[c.var_index];
+    s.bytes = row.subspan(s.offset, l.var_offsets[c.var_index + 1u] - s.offset);
+    return s;
+}
+
+uint16_t ColumnCodePage(const ColumnDef& c, uint16_t database_code_page) {
+    return c.code_page != 0 ? c.code_page : database_code_page;
+}
+
+Value DecodeValue(const ColumnDef& c, ByteSpan b, Version version, uint16_t code_page) {
+    auto need = [&](size_t n) {
+        if (b.size() < n) Corrupt("column value shorter than its type");
+    };
+    switch (c.type) {
+        case ColumnType::kBoolean:
+            return false;
+        case ColumnType::kByte:
+            need(1);
+            return int64_t{b[0]};
+        case ColumnType::kInteger:
+            need(2);
+            return int64_t{static_cast<int16_t>(U16(b, 0))};
+        case ColumnType::kLong:
+            need(4);
+            return int64_t{static_cast<int32_t>(U32(b, 0))};
+        case ColumnType::kCurrency:
+            need(8);
+            return static_cast<int64_t>(U64(b, 0));
+        case ColumnType::kSingle:
+            need(4);
+            return static_cast<double>(F32(b, 0));
+        case ColumnType::kDouble:
+        case ColumnType::kDateTime:
+            need(8);
+            return F64(b, 0);
+        case ColumnType::kText:
+        case ColumnType::kMemo:
+            return DecodeText(b, version, code_page);
+        case ColumnType::kGuid: {
+            need(16);
+            Guid g;
+            for (size_t i = 0; i < 16; ++i) g[i] = b[i];
+            return g;
+        }
+        case ColumnType::kNumeric: {
+            need(17);
+            Decimal d;
+            d.negative = b[0] != 0;
+            for (size_t i = 0; i < 4; ++i) d.magnitude[i] = U32(b, 1 + 4 * i);
+            return d;
+        }
+        default:
+            return Bytes(b.begin(), b.end());
+    }
+}
+
+Row DecodeRow(MdbFile& file, const TableDef& t, ByteSpan row) {
+    const Version version = file.version();
+    const uint16_t db_code_page = file.header().code_page;
+    const RowLayout layout = ParseRowLayout(row, version, t);
+    Row out(t.columns.size());
+    for (size_t i = 0; i < t.columns.size(); ++i) {
+        const ColumnDef& c = t.columns[i];
+        const ColumnSlice s = LocateColumn(layout, row, c);
+        if (c.type == ColumnType::kBoolean) {
+            out[i] = s.present && s.not_null;
+            continue;
+        }
+        if (!s.present || !s.not_null) continue;
+        const uint16_t code_page = ColumnCodePage(c, db_code_page);
+        if (c.long_value()) {
+            const Bytes data = ReadLongValue(file, s.bytes);
+            if (c.type == ColumnType::kMemo)
+                out[i] = DecodeText(data, version, code_page);
+            else
+                out[i] = data;
+            continue;
+        }
+        out[i] = DecodeValue(c, s.bytes, version, code_page);
+    }
+    return out;
+}
+
+}  // namespace jet

@@ -1,0 +1,79 @@
+// Rows of a table, decode side (format of both versions).
+//
+// Jet 4 row:  u16 ncols | fixed area | variable data | [gap] | u16 eod |
+//             u16 var_offset[nvar-1] .. var_offset[0] | u16 nvar | null mask
+// Jet 3 row:  u8 ncols  | fixed area | variable data | [gap] | u8 eod |
+//             u8 var_offset[nvar-1] .. var_offset[0] | u8 jump[k-1] .. jump[0] | u8 nvar | mask
+// All offsets are from the row start. The null mask holds (ncols + 7) / 8 bytes, one bit per
+// column number (LSB first), 1 = not null; a Boolean's value is its bit. A table without
+// variable columns has neither eod, offsets nor nvar. Variable column j spans
+// [var_offset[j], var_offset[j+1]) with var_offset[nvar] = eod. Jet 3 offsets are bytes; a row
+// of length L carries k = (L - 1) / 256 jump entries, entry j naming the first offset index
+// whose real value is >= 256 (j + 1); a last entry is a dummy when the eod byte sits below
+// 256 k. Columns numbered >= ncols, or variable columns whose index is >= nvar, are absent from
+// the (older) row and read as null.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "jet/base/bytes.h"
+#include "jet/format/mdb_file.h"
+#include "jet/format/schema.h"
+#include "jet/base/value.h"
+
+namespace jet {
+
+struct RowLayout {
+    Version version = Version::kJet4;
+    size_t size = 0;              // row length in bytes
+    uint16_t column_count = 0;    // ncols stored in the row
+    size_t fixed_start = 0;       // 1 (Jet 3) or 2 (Jet 4)
+    size_t null_mask_offset = 0;  // first byte of the null mask
+    size_t null_mask_size = 0;
+    bool has_var_area = false;
+    uint16_t var_count = 0;             // nvar
+    std::vector<uint16_t> var_offsets;  // var_count + 1 entries, the last = eod
+    size_t eod_position = 0;            // where the eod field itself sits (0 if none)
+
+    // True when the column is stored in this row (number below ncols).
+    bool HasColumn(uint16_t col_num) const { return col_num < column_count; }
+    // The null-mask bit: true = not null (or, for a Boolean, true). Absent columns give false.
+    bool MaskBit(ByteSpan row, uint16_t col_num) const;
+};
+
+// Parses the layout of a row of table `t`. Throws 3343 when it cannot be a row of this table
+// (mask or offset table out of the row, offsets out of order or out of the row).
+RowLayout ParseRowLayout(ByteSpan row, Version version, const TableDef& t);
+
+// How many variable-offset entries a row of `t` written now carries: the definition's
+// num_var_cols, which goes on counting the variable columns deleted since (rows of a table whose
+// variable columns are all gone still carry an offset table, each entry equal to the eod), and
+// never fewer than the highest variable slot in use. 0: the rows have no variable area at all.
+uint16_t RowVarCount(const TableDef& t);
+
+// Stored size of a fixed-size type (0 for Boolean); for Text, Binary and fixed binary the
+// column's declared length.
+size_t FixedSize(const ColumnDef& c);
+
+// Where a column's bytes are in the row: `present` false when the column is absent (reads as
+// null), `not_null` is the mask bit, `bytes` the stored bytes (fixed slot or variable span).
+struct ColumnSlice {
+    bool present = false;
+    bool not_null = false;
+    size_t offset = 0;
+    ByteSpan bytes;
+};
+ColumnSlice LocateColumn(const RowLayout& layout, ByteSpan row, const ColumnDef& c);
+
+// Decodes the stored bytes of a non-long value (everything but Memo and OLE).
+Value DecodeValue(const ColumnDef& c, ByteSpan bytes, Version version, uint16_t code_page);
+
+// Decodes a whole row; Memo and OLE values are read through `file`. REQUIRES: `row` is the data
+// row (overflow pointers already followed).
+Row DecodeRow(MdbFile& file, const TableDef& t, ByteSpan row);
+
+// The text code page of a column (its own in Jet 3 when set, else the database's).
+uint16_t ColumnCodePage(const ColumnDef& c, uint16_t database_code_page);
+
+}  // namespace jet

@@ -1,0 +1,60 @@
+// Text as Jet stores it, to and from the engine's UTF-16 strings.
+//
+// Jet 3 stores text as single bytes in the database code page (page 0 offset 0x3C; 1252 in
+// practice). The code-page tables here map every byte, including the ones the code page leaves
+// undefined (to U+0080..U+00FF of the same value), so decode then encode gives back every byte.
+//
+// Jet 4 stores text as UCS-2 little-endian, or, in columns that allow it, in "compressed
+// Unicode": FF FE, then runs that alternate between one byte per character (the low byte of a
+// character whose high byte is 0) and plain UCS-2, a single 00 byte toggling between them,
+// starting in the one-byte mode.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "jet/base/bytes.h"
+#include "jet/format/schema.h"
+#include "jet/base/value.h"
+
+namespace jet {
+
+// True for the code pages with a real table (1250, 1251, 1252). Others decode as 1252.
+bool IsCodePageSupported(uint16_t code_page);
+
+std::u16string DecodeCodePage(ByteSpan bytes, uint16_t code_page);
+// Characters the code page cannot represent become '?'.
+Bytes EncodeCodePage(std::u16string_view text, uint16_t code_page);
+
+// Plain UCS-2 LE; an odd trailing byte is ignored.
+std::u16string DecodeUcs2(ByteSpan bytes);
+Bytes EncodeUcs2(std::u16string_view text);
+
+// Jet 4 text value: compressed when it starts with FF FE, plain UCS-2 otherwise. The compressed
+// form starts in one-byte mode (each byte a character in U+0001..U+00FF); a 0 byte switches
+// between that and two-byte mode (UCS-2 LE characters), so no character of a compressed value
+// may be U+0000 or have a zero low byte in two-byte mode.
+std::u16string DecodeJet4Text(ByteSpan bytes);
+// Text and Memo values are compressed by slightly different rules.
+enum class TextKind : uint8_t { kText, kMemo };
+// True when Access would store `text` compressed in a column allowing compression: 3 to 1024
+// characters, none U+0000 nor, past U+00FF, with a zero low byte, and the compressed form (it
+// switches mode at every change between U+0001..U+00FF and the rest, even for a single Latin
+// letter between Chinese ones) no longer than UCS-2 for Text, shorter for Memo. Learnt from the
+// rows of real files (Chinese, Russian and Latin text).
+bool ShouldCompress(std::u16string_view text, TextKind kind = TextKind::kText);
+// The compressed form; REQUIRES: no character U+0000, none past U+00FF with a zero low byte.
+Bytes EncodeCompressed(std::u16string_view text);
+// The form Access writes: compressed when `compression_allowed` and ShouldCompress, else UCS-2.
+Bytes EncodeJet4Text(std::u16string_view text, bool compression_allowed,
+                     TextKind kind = TextKind::kText);
+
+// Text of either version: Jet 3 code page or Jet 4 (compressed or plain).
+std::u16string DecodeText(ByteSpan bytes, Version version, uint16_t code_page);
+
+// UTF-16 <-> UTF-8. Unpaired surrogates become U+FFFD; invalid UTF-8 sequences become U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view text);
+std::u16string Utf8ToUtf16(std::string_view text);
+
+}  // namespace jet

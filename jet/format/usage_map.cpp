@@ -1,0 +1,79 @@
+#include "jet/format/usage_map.h"
+
+#include <algorithm>
+#include <string>
+
+#include "jet/format/data_page.h"
+
+namespace jet {
+namespace {
+
+void AddBits(ByteSpan bitmap, uint64_t first_page, uint64_t limit, std::vector<uint32_t>& pages) {
+    for (size_t i = 0; i < bitmap.size(); ++i) {
+        const uint8_t byte = bitmap[i];
+        if (byte == 0) continue;
+        for (int b = 0; b < 8; ++b) {
+            if ((byte & (1u << b)) == 0) continue;
+            const uint64_t page = first_page + 8 * i + static_cast<uint64_t>(b);
+            if (page < limit) pages.push_back(static_cast<uint32_t>(page));
+        }
+    }
+}
+
+}  // namespace
+
+bool UsageMap::Contains(uint32_t page) const {
+    return std::binary_search(pages.begin(), pages.end(), page);
+}
+
+UsageMap DecodeUsageMap(MdbFile& file, ByteSpan row) {
+    UsageMap map;
+    map.type = U8(row, 0);
+    if (map.type == 0) {
+        map.start = U32(row, 1);
+        const ByteSpan bitmap = row.subspan(std::min<size_t>(5, row.size()));
+        CheckRange(row, 0, 5, "usage map");
+        map.end = uint64_t{map.start} + 8 * bitmap.size();
+        AddBits(bitmap, map.start, uint64_t{UINT32_MAX} + 1, map.pages);
+        return map;
+    }
+    if (map.type != 1) Corrupt("unknown usage map type " + std::to_string(map.type));
+    const uint64_t per_page = uint64_t{file.page_size() - 4} * 8;
+    const size_t refs = (row.size() - 1) / 4;
+    map.end = per_page * refs;
+    Bytes bitmap_page;
+    for (size_t j = 0; j < refs; ++j) {
+        const uint32_t page = U32(row, 1 + 4 * j);
+        map.bitmap_pages.push_back(page);
+        // Bits for pages past the end of the file mean nothing; skipping them also bounds the
+        // work a damaged map can cause.
+        if (page == 0 || per_page * j >= file.page_count()) continue;
+        file.ReadPage(page, bitmap_page);
+        if (bitmap_page[0] != kPageUsageBitmap)
+            file.Corrupt("usage map references page " + std::to_string(page) +
+                         " that is not a bitmap page");
+        AddBits(ByteSpan(bitmap_page).subspan(4), per_page * j, file.page_count(), map.pages);
+    }
+    return map;
+}
+
+Bytes ReadRowAt(MdbFile& file, uint32_t row_pointer) {
+    const RowPointer at = RowPointer::FromPacked(row_pointer);
+    const Bytes page = file.ReadPage(at.page);
+    if (page[0] != kPageData)
+        file.Corrupt("row pointer to page " + std::to_string(at.page) + " is not a data page");
+    const DataPage data(page, file.version());
+    const ByteSpan row = data.row(at.row);
+    return Bytes(row.begin(), row.end());
+}
+
+UsageMap ReadUsageMap(MdbFile& file, uint32_t row_pointer) {
+    const Bytes row = ReadRowAt(file, row_pointer);
+    return DecodeUsageMap(file, row);
+}
+
+UsageMap ReadGlobalUsageMap(MdbFile& file) {
+    return ReadUsageMap(file, RowPointer{1, 0}.Packed());
+}
+
+}  // namespace jet

@@ -1,0 +1,104 @@
+#include "jet/read/catalog.h"
+
+#include "jet/base/error.h"
+#include "jet/read/table_reader.h"
+#include "jet/format/tdef.h"
+#include "jet/format/text_codec.h"
+
+namespace jet {
+namespace {
+
+// Simple case folding over the alphabets found in object names: ASCII, Latin-1, Latin
+// Extended-A, Greek and Cyrillic.
+char16_t FoldCase(char16_t c) {
+    if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 0x20);
+    if (c < 0x80) return c;
+    if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) return static_cast<char16_t>(c - 0x20);
+    if (c == 0xFF) return 0x178;
+    if (c >= 0x100 && c <= 0x17F) {
+        // Pairs (upper, lower) start even in 0x100..0x137 and 0x14A..0x177, odd elsewhere.
+        const bool even_pairs = (c <= 0x137) || (c >= 0x14A && c <= 0x177);
+        if (even_pairs && (c & 1)) return static_cast<char16_t>(c - 1);
+        if (!even_pairs && c >= 0x139 && c <= 0x148 && !(c & 1))
+            return static_cast<char16_t>(c - 1);
+        if (!even_pairs && c >= 0x179 && c <= 0x17E && !(c & 1))
+            return static_cast<char16_t>(c - 1);
+        return c;
+    }
+    if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) return static_cast<char16_t>(c - 0x20);
+    if (c >= 0x430 && c <= 0x44F) return static_cast<char16_t>(c - 0x20);
+    if (c >= 0x450 && c <= 0x45F) return static_cast<char16_t>(c - 0x50);
+    return c;
+}
+
+int ColumnIndex(const TableDef& t, std::string_view name) {
+    for (size_t i = 0; i < t.columns.size(); ++i)
+        if (NamesEqual(t.columns[i].name, name)) return static_cast<int>(i);
+    return -1;
+}
+
+template <typename T>
+T IntegerAt(const Row& row, int index) {
+    if (index < 0) return 0;
+    const auto* v = std::get_if<int64_t>(&row[static_cast<size_t>(index)]);
+    return v ? static_cast<T>(*v) : T{0};
+}
+
+}  // namespace
+
+bool NamesEqual(std::string_view a, std::string_view b) {
+    const std::u16string x = Utf8ToUtf16(a);
+    const std::u16string y = Utf8ToUtf16(b);
+    if (x.size() != y.size()) return false;
+    for (size_t i = 0; i < x.size(); ++i)
+        if (FoldCase(x[i]) != FoldCase(y[i])) return false;
+    return true;
+}
+
+Catalog Catalog::Read(MdbFile& file) {
+    Catalog catalog;
+    catalog.objects_ = ReadTableDef(file, kCatalogPage);
+    catalog.objects_.name = "MSysObjects";
+    const TableDef& t = catalog.objects_;
+    const int id = ColumnIndex(t, "Id");
+    const int parent = ColumnIndex(t, "ParentId");
+    const int name = ColumnIndex(t, "Name");
+    const int type = ColumnIndex(t, "Type");
+    const int flags = ColumnIndex(t, "Flags");
+    if (id < 0 || name < 0 || type < 0) file.Corrupt("MSysObjects lacks its Id, Name or Type");
+    TableScanner scanner(file, t);
+    while (scanner.Next()) {
+        CatalogEntry e;
+        e.row = scanner.Decode();
+        e.location = scanner.location();
+        e.id = IntegerAt<uint32_t>(e.row, id);
+        e.parent_id = IntegerAt<uint32_t>(e.row, parent);
+        e.type = IntegerAt<int16_t>(e.row, type);
+        e.flags = IntegerAt<uint32_t>(e.row, flags);
+        if (const auto* s = std::get_if<std::u16string>(&e.row[static_cast<size_t>(name)]))
+            e.name = Utf16ToUtf8(*s);
+        catalog.entries_.push_back(std::move(e));
+    }
+    return catalog;
+}
+
+const CatalogEntry* Catalog::FindTable(std::string_view name) const {
+    for (const CatalogEntry& e : entries_)
+        if ((e.is_local_table() || e.is_linked_table()) && NamesEqual(e.name, name)) return &e;
+    return nullptr;
+}
+
+const CatalogEntry* Catalog::FindById(uint32_t id) const {
+    for (const CatalogEntry& e : entries_)
+        if (e.id == id) return &e;
+    return nullptr;
+}
+
+std::vector<const CatalogEntry*> Catalog::Tables(bool include_system) const {
+    std::vector<const CatalogEntry*> out;
+    for (const CatalogEntry& e : entries_)
+        if (e.is_local_table() && (include_system || !e.is_system())) out.push_back(&e);
+    return out;
+}
+
+}  // namespace jet

@@ -1,0 +1,786 @@
+// The checker; what it verifies is listed in checker.h. It works table by table: the definition,
+// the usage maps, every data page and live row, then every index against the rows. Each page a
+// structure reaches is recorded with its use, so that at the end every page of the file is
+// known to be used once, free, or leaked.
+#include "jet/read/checker.h"
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "jet/read/catalog.h"
+#include "jet/format/data_page.h"
+#include "jet/base/error.h"
+#include "jet/keys/index_key.h"
+#include "jet/read/index_reader.h"
+#include "jet/read/live_rows.h"
+#include "jet/format/long_value.h"
+#include "jet/format/mdb_file.h"
+#include "jet/format/row_codec.h"
+#include "jet/format/tdef.h"
+#include "jet/format/usage_map.h"
+
+namespace jet {
+namespace {
+
+enum class Use : uint8_t {
+    kNone,
+    kHeader,
+    kTableDef,
+    kData,       // rows of a table
+    kLongValue,  // LVAL rows
+    kIndex,
+    kMapRows,  // rows holding usage maps (page 1 included)
+    kBitmap,   // bitmap page of a reference usage map
+};
+
+const char* UseName(Use use) {
+    switch (use) {
+        case Use::kNone:
+            return "unused";
+        case Use::kHeader:
+            return "the header";
+        case Use::kTableDef:
+            return "a table definition";
+        case Use::kData:
+            return "table data";
+        case Use::kLongValue:
+            return "long values";
+        case Use::kIndex:
+            return "an index";
+        case Use::kMapRows:
+            return "usage maps";
+        case Use::kBitmap:
+            return "a usage-map bitmap";
+    }
+    return "?";
+}
+
+// Whether two uses may share a page: map rows live on ordinary data pages, and LVAL pages may
+// serve several long-value columns.
+bool Compatible(Use a, Use b) {
+    auto data_like = [](Use u) {
+        return u == Use::kData || u == Use::kLongValue || u == Use::kMapRows;
+    };
+    if (a == Use::kMapRows || b == Use::kMapRows) return data_like(a) && data_like(b);
+    return a == Use::kLongValue && b == Use::kLongValue;
+}
+
+uint32_t Loc(uint32_t page, uint32_t row) {
+    return (page << 8) | (row & 0xFF);
+}
+
+std::string PageRow(uint32_t page, uint32_t row) {
+    return "page " + std::to_string(page) + " row " + std::to_string(row);
+}
+
+std::string Hex(const Bytes& b, size_t limit = 48) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string s;
+    for (size_t i = 0; i < b.size() && i < limit; ++i) {
+        if (i) s += ' ';
+        s += digits[b[i] >> 4];
+        s += digits[b[i] & 15];
+    }
+    if (b.size() > limit) s += " ...";
+    return s;
+}
+
+// Findings of one kind repeat by the thousand in a badly damaged table; past this many per
+// table and kind only the count grows.
+constexpr size_t kMaxDetailedPerTable = 20;
+
+class Checker {
+  public:
+    Checker(MdbFile& file, const CheckOptions& options)
+        : file_(file),
+          options_(options),
+          version_(file.version()),
+          page_size_(file.page_size()),
+          page_count_(file.page_count()),
+          use_(page_count_, Use::kNone),
+          use_owner_(page_count_, 0) {}
+
+    CheckReport Run();
+
+  private:
+    void Add(Severity severity, FindingKind kind, const std::string& table, uint32_t page,
+             std::string what) {
+        if (severity == Severity::kNotice && options_.strict) severity = Severity::kError;
+        (severity == Severity::kError ? report_.errors : report_.notices)++;
+        if (report_.findings.size() >= options_.max_findings) {
+            ++report_.dropped;
+            return;
+        }
+        report_.findings.push_back({severity, kind, table, page, std::move(what)});
+    }
+    void Error(FindingKind kind, const std::string& table, uint32_t page, std::string what) {
+        Add(Severity::kError, kind, table, page, std::move(what));
+    }
+    void Notice(FindingKind kind, const std::string& table, uint32_t page, std::string what) {
+        Add(Severity::kNotice, kind, table, page, std::move(what));
+    }
+    // Per table and kind, the first few findings are kept whole; the rest are summed up.
+    bool Detailed(FindingKind kind) { return ++table_counts_[kind] <= kMaxDetailedPerTable; }
+    void SummarizeTable(const std::string& table) {
+        for (const auto& [kind, count] : table_counts_) {
+            if (count > kMaxDetailedPerTable) {
+                Error(kind, table, 0,
+                      std::to_string(count - kMaxDetailedPerTable) + " more findings like the " +
+                          "above");
+            }
+        }
+        table_counts_.clear();
+    }
+
+    bool InFile(uint32_t page) const { return page != 0 && page < page_count_; }
+    const std::string& OwnerName(uint32_t owner) {
+        static const std::string kNone;
+        auto it = table_names_.find(owner);
+        return it == table_names_.end() ? kNone : it->second;
+    }
+
+    // Records that `page` serves `use` for table `owner` (its TDEF page; 0 for none).
+    void Claim(uint32_t page, Use use, uint32_t owner, const std::string& table) {
+        if (!InFile(page) && !(page == 0 && use == Use::kHeader)) return;
+        Use& cur = use_[page];
+        if (cur == Use::kNone) {
+            cur = use;
+            use_owner_[page] = owner;
+            return;
+        }
+        if (cur == use && use_owner_[page] == owner &&
+            (use == Use::kMapRows || use == Use::kLongValue || use == Use::kData)) {
+            return;
+        }
+        if (Compatible(cur, use)) {
+            if (cur == Use::kMapRows) {
+                cur = use;
+                use_owner_[page] = owner;
+            }
+            return;
+        }
+        const std::string other = OwnerName(use_owner_[page]);
+        Error(FindingKind::kPageUse, table, page,
+              std::string("page is used as ") + UseName(use) + " but also as " + UseName(cur) +
+                  (other.empty() ? "" : " of table '" + other + "'"));
+    }
+
+    Bytes Read(uint32_t page) { return file_.ReadPage(page); }
+
+    // Reads a usage map at a row pointer, recording the pages it occupies. Returns false (and
+    // reports) when it cannot be read.
+    bool ReadMap(uint32_t pointer, const std::string& table, const std::string& what,
+                 UsageMap& map);
+    void CheckGlobalMap();
+    void CheckTable(const std::string& name, uint32_t tdef_page);
+    void CheckRows(const TableDef& t, const std::vector<uint32_t>& data_pages,
+                   const std::vector<IndexKeyEncoder*>& encoders);
+    void CheckLongValues(const TableDef& t, const RowLayout& layout, ByteSpan row, uint32_t page,
+                         uint16_t row_number);
+    void CheckIndex(const TableDef& t, size_t number, const RealIndexDef& index, bool computed);
+    void CheckDataPageLayout(uint32_t page, const Bytes& bytes);
+    void CheckPages();
+
+    MdbFile& file_;
+    const CheckOptions& options_;
+    Version version_;
+    uint32_t page_size_;
+    uint32_t page_count_;
+    std::vector<Use> use_;
+    std::vector<uint32_t> use_owner_;
+    std::vector<bool> free_;  // global usage map: page marked free
+    std::unordered_map<uint32_t, std::string> table_names_;
+    std::unordered_set<uint32_t> lval_rows_;  // LVAL rows used by some value
+    std::map<FindingKind, size_t> table_counts_;
+    LiveRows live_;  // rows of the table being checked
+    CheckReport report_;
+};
+
+bool Checker::ReadMap(uint32_t pointer, const std::string& table, const std::string& what,
+                      UsageMap& map) {
+    const RowPointer at = RowPointer::FromPacked(pointer);
+    if (!InFile(at.page)) {
+        Error(FindingKind::kUsageMap, table, 0,
+              what + " is at page " + std::to_string(at.page) + ", outside the file");
+        return false;
+    }
+    try {
+        map = ReadUsageMap(file_, pointer);
+    } catch (const JetError& e) {
+        Error(FindingKind::kUsageMap, table, at.page, what + " cannot be read: " + e.what());
+        return false;
+    }
+    Claim(at.page, Use::kMapRows, 0, table);
+    for (uint32_t p : map.bitmap_pages) {
+        if (p != 0) Claim(p, Use::kBitmap, 0, table);
+    }
+    return true;
+}
+
+void Checker::CheckGlobalMap() {
+    free_.assign(page_count_, false);
+    UsageMap global;
+    if (!ReadMap(RowPointer{1, 0}.Packed(), "", "the global usage map (page 1)", global)) return;
+    for (uint32_t p : global.pages) {
+        if (p < page_count_) free_[p] = true;
+    }
+    if (global.Contains(0) || global.Contains(1)) {
+        Error(FindingKind::kUsageMap, "", 1, "the global usage map marks page 0 or 1 free");
+    }
+}
+
+void Checker::CheckDataPageLayout(uint32_t page, const Bytes& bytes) {
+    const std::string& table = OwnerName(use_owner_[page]);
+    try {
+        const DataPage dp(bytes, version_);
+        const uint16_t n = dp.row_count();
+        if (n > kMaxRowsPerPage) {
+            Error(FindingKind::kDataPage, table, page,
+                  "data page holds " + std::to_string(n) + " rows, more than 255");
+            return;
+        }
+        const size_t table_end = DataPageHeaderSize(version_) + 2u * n;
+        size_t used = 0;
+        uint32_t end = page_size_;
+        for (uint16_t i = 0; i < n; ++i) {
+            const uint32_t start = dp.row_start(i);
+            if (start < table_end || start > end) {
+                Error(FindingKind::kDataPage, table, page,
+                      "row " + std::to_string(i) + " starts at " + std::to_string(start) +
+                          ", outside [" + std::to_string(table_end) + ", " + std::to_string(end) +
+                          "]");
+                return;
+            }
+            used += end - start;
+            end = start;
+        }
+        const size_t expected = page_size_ - table_end - used;
+        if (dp.free_space() != expected) {
+            Error(FindingKind::kDataPage, table, page,
+                  "stored free space " + std::to_string(dp.free_space()) + ", rows leave " +
+                      std::to_string(expected));
+        }
+    } catch (const JetError& e) {
+        Error(FindingKind::kDataPage, table, page, e.what());
+    }
+}
+
+void Checker::CheckLongValues(const TableDef& t, const RowLayout& layout, ByteSpan row,
+                              uint32_t page, uint16_t row_number) {
+    for (const ColumnDef& c : t.columns) {
+        if (!c.long_value()) continue;
+        const ColumnSlice slice = LocateColumn(layout, row, c);
+        if (!slice.present || !slice.not_null || slice.bytes.empty()) continue;
+        ++report_.stats.long_values;
+        std::vector<uint32_t> pointers;
+        try {
+            pointers = LongValueRows(file_, slice.bytes);
+        } catch (const JetError& e) {
+            if (Detailed(FindingKind::kLongValue)) {
+                Error(FindingKind::kLongValue, t.name, page,
+                      "column '" + c.name + "' of " + PageRow(page, row_number) + ": " + e.what());
+            }
+            continue;
+        }
+        for (uint32_t ptr : pointers) {
+            const RowPointer at = RowPointer::FromPacked(ptr);
+            if (!lval_rows_.insert(ptr).second) {
+                if (Detailed(FindingKind::kLongValue)) {
+                    Error(FindingKind::kLongValue, t.name, at.page,
+                          "long-value " + PageRow(at.page, at.row) + " is used by more than " +
+                              "one value (again by column '" + c.name + "' of " +
+                              PageRow(page, row_number) + ")");
+                }
+                continue;
+            }
+            Claim(at.page, Use::kLongValue, t.tdef_page, t.name);
+        }
+    }
+}
+
+void Checker::CheckRows(const TableDef& t, const std::vector<uint32_t>& data_pages,
+                        const std::vector<IndexKeyEncoder*>& encoders) {
+    const size_t n_idx = encoders.size();
+    live_.Reset(n_idx);
+    std::set<uint32_t> data_page_set(data_pages.begin(), data_pages.end());
+    std::unordered_set<uint32_t> overflow_targets;
+    std::vector<uint32_t> lone_deleted;  // rows flagged 0x8000 alone: overflow targets
+    Bytes target_page;
+    uint64_t live_count = 0;
+
+    for (uint32_t page : data_pages) {
+        const Bytes bytes = Read(page);
+        uint16_t n = 0;
+        try {
+            n = DataPage(bytes, version_).row_count();
+        } catch (const JetError&) {
+            continue;  // reported by the page layout check
+        }
+        const DataPage dp(bytes, version_);
+        for (uint16_t i = 0; i < n && i < kMaxRowsPerPage; ++i) {
+            const uint16_t entry = dp.entry(i);
+            if (entry & kRowDeleted) {
+                if (!(entry & kRowOverflow)) lone_deleted.push_back(Loc(page, i));
+                continue;
+            }
+            ByteSpan row;
+            Bytes row_copy;
+            try {
+                row = dp.row(i);
+                if (entry & kRowOverflow) {
+                    const RowPointer to = RowPointer::FromPacked(U32(row, 0));
+                    const std::string where =
+                        "overflow " + PageRow(page, i) + " points to " + PageRow(to.page, to.row);
+                    if (!InFile(to.page)) Corrupt(where + ", outside the file");
+                    file_.ReadPage(to.page, target_page);
+                    if (!IsDataPageOf(target_page, t.tdef_page)) {
+                        Corrupt(where + ", not a data page of the table");
+                    }
+                    const DataPage target(target_page, version_);
+                    if (to.row >= target.row_count()) Corrupt(where + ", which does not exist");
+                    if ((target.entry(to.row) & (kRowDeleted | kRowOverflow)) != kRowDeleted) {
+                        Corrupt(where + ", which is not marked as an overflow target");
+                    }
+                    if (!overflow_targets.insert(Loc(to.page, to.row)).second) {
+                        Corrupt(where + ", which another overflow row points to as well");
+                    }
+                    if (!data_page_set.count(to.page)) {
+                        Claim(to.page, Use::kData, t.tdef_page, t.name);
+                    }
+                    const ByteSpan data = target.row(to.row);
+                    row_copy.assign(data.begin(), data.end());
+                    row = row_copy;
+                }
+            } catch (const JetError& e) {
+                if (Detailed(FindingKind::kRow)) {
+                    Error(FindingKind::kRow, t.name, page, PageRow(page, i) + ": " + e.what());
+                }
+                continue;
+            }
+
+            ++live_count;
+            const size_t slot = live_.Add(Loc(page, i));
+            Row values;
+            try {
+                const RowLayout layout = ParseRowLayout(row, version_, t);
+                CheckLongValues(t, layout, row, page, i);
+                values = DecodeRow(file_, t, row);
+                live_.set_decoded(slot);
+                if (options_.on_row) options_.on_row(t, values);
+            } catch (const JetError& e) {
+                if (Detailed(FindingKind::kRow)) {
+                    Error(FindingKind::kRow, t.name, page,
+                          PageRow(page, i) + " does not decode: " + e.what());
+                }
+                continue;
+            }
+            for (size_t k = 0; k < n_idx; ++k) {
+                if (encoders[k] == nullptr) continue;
+                try {
+                    live_.set_all_null(slot, k, encoders[k]->AllNull(values));
+                    live_.set_included(slot, k, encoders[k]->Includes(values));
+                    if (options_.compare_keys && encoders[k]->knows_sort_order()) {
+                        live_.SetKey(slot, k, encoders[k]->Encode(values));
+                        if (encoders[k]->DependsOnLigatureRule(values)) {
+                            live_.SetAltKey(slot, k,
+                                            encoders[k]
+                                                ->WithLigatureRule(LigatureRule::kPerLetter)
+                                                .Encode(values));
+                        }
+                    }
+                } catch (const std::exception& e) {
+                    if (Detailed(FindingKind::kIndexKey)) {
+                        Error(FindingKind::kIndexKey, t.name, page,
+                              "no key for " + PageRow(page, i) + ": " + e.what());
+                    }
+                }
+            }
+        }
+    }
+    for (uint32_t loc : lone_deleted) {
+        if (!overflow_targets.count(loc) && Detailed(FindingKind::kRow)) {
+            Notice(FindingKind::kRow, t.name, loc >> 8,
+                   PageRow(loc >> 8, loc & 0xFF) +
+                       " is marked as an overflow target but no overflow row points to it");
+        }
+    }
+    report_.stats.rows += live_count;
+    if (live_count != t.row_count) {
+        Notice(FindingKind::kRowCount, t.name, t.tdef_page,
+               "the definition counts " + std::to_string(t.row_count) + " rows, the table has " +
+                   std::to_string(live_count));
+    }
+}
+
+void Checker::CheckIndex(const TableDef& t, size_t number, const RealIndexDef& index,
+                         bool computed) {
+    ++report_.stats.indexes;
+    const std::string label = "index " + std::to_string(number);
+    UsageMap map;
+    const bool have_map = ReadMap(index.usage_map, t.name, label + " usage map", map);
+
+    IndexWalkOptions opt;
+    opt.page_count = page_count_;
+    opt.owner = t.tdef_page;
+    const bool unique = (index.flags & kIndexUnique) != 0;
+    Bytes previous_key;
+    bool has_previous = false;
+    bool previous_all_null = false;
+    uint64_t compared = 0, mismatched = 0;
+
+    auto visit = [&](const IndexEntry& e, uint32_t leaf) {
+        ++report_.stats.index_entries;
+        const uint32_t loc = Loc(e.data_page, e.data_row);
+        const size_t slot = live_.Find(loc);
+        const bool all_null = slot != LiveRows::kNone && live_.all_null(slot, number);
+        if (unique && has_previous && previous_key == e.key && !(all_null && previous_all_null) &&
+            Detailed(FindingKind::kDuplicateKey)) {
+            Error(FindingKind::kDuplicateKey, t.name, leaf,
+                  "unique " + label + " holds the key " + Hex(e.key) + " twice (again for " +
+                      PageRow(e.data_page, e.data_row) + ")");
+        }
+        previous_key = e.key;
+        has_previous = true;
+        previous_all_null = all_null;
+        if (slot == LiveRows::kNone) {
+            if (Detailed(FindingKind::kIndexEntry)) {
+                Error(FindingKind::kIndexEntry, t.name, leaf,
+                      label + " has an entry for " + PageRow(e.data_page, e.data_row) +
+                          ", which is not a live row of the table");
+            }
+            return;
+        }
+        if (live_.AddEntry(slot, number) == 2 && Detailed(FindingKind::kIndexEntry)) {
+            Error(FindingKind::kIndexEntry, t.name, leaf,
+                  label + " has more than one entry for " + PageRow(e.data_page, e.data_row));
+        }
+        if (computed && live_.decoded(slot) && live_.has_key(slot, number)) {
+            ++compared;
+            if (live_.KeyEquals(slot, number, e.key)) return;
+            const Bytes* alt = live_.alt_key(slot, number);
+            if (alt != nullptr && *alt == e.key) {
+                ++report_.stats.keys_per_letter_ligatures;
+            } else {
+                ++mismatched;
+                if (Detailed(FindingKind::kIndexKey)) {
+                    Error(FindingKind::kIndexKey, t.name, leaf,
+                          label + " entry for " + PageRow(e.data_page, e.data_row) +
+                              ": stored key " + Hex(e.key) + ", computed " +
+                              Hex(live_.key(slot, number)));
+                }
+            }
+        }
+    };
+    const IndexWalkResult walk = WalkIndex(
+        version_, [this](uint32_t p) { return Read(p); }, index.root_page, opt, visit);
+    report_.stats.keys_compared += compared;
+    report_.stats.key_mismatches += mismatched;
+    for (const IndexWalkProblem& p : walk.problems) {
+        if (Detailed(FindingKind::kIndexTree)) {
+            Error(FindingKind::kIndexTree, t.name, p.page, label + ": " + p.what);
+        }
+    }
+    for (uint32_t p : walk.pages) {
+        Claim(p, Use::kIndex, t.tdef_page, t.name);
+        if (have_map && !map.Contains(p) && Detailed(FindingKind::kUsageMap)) {
+            Error(FindingKind::kUsageMap, t.name, p,
+                  label + " page is missing from the index's usage map");
+        }
+    }
+    for (size_t slot = 0; slot < live_.size(); ++slot) {
+        if (!live_.decoded(slot)) continue;
+        const uint32_t loc = live_.loc(slot);
+        const unsigned entries = live_.entries(slot, number);
+        const bool included = live_.included(slot, number);
+        if (entries == 0 && included) {
+            if (Detailed(FindingKind::kIndexEntry)) {
+                Error(FindingKind::kIndexEntry, t.name, loc >> 8,
+                      label + " has no entry for " + PageRow(loc >> 8, loc & 0xFF));
+            }
+        } else if (entries != 0 && !included) {
+            if (Detailed(FindingKind::kIndexEntry)) {
+                Notice(FindingKind::kIndexEntry, t.name, loc >> 8,
+                       label + " ignores nulls but has an entry for the all-null " +
+                           PageRow(loc >> 8, loc & 0xFF));
+            }
+        }
+    }
+}
+
+void Checker::CheckTable(const std::string& name, uint32_t tdef_page) {
+    ++report_.stats.tables;
+    table_counts_.clear();
+    live_.Reset(0);
+    TableDef t;
+    try {
+        t = ReadTableDef(file_, tdef_page);
+    } catch (const JetError& e) {
+        Error(FindingKind::kTableDef, name, tdef_page,
+              std::string("the table definition cannot be read: ") + e.what());
+        Claim(tdef_page, Use::kTableDef, tdef_page, name);
+        return;
+    }
+    t.name = name;
+    if (t.definition_pages.empty()) t.definition_pages.push_back(tdef_page);
+    for (uint32_t p : t.definition_pages) Claim(p, Use::kTableDef, tdef_page, name);
+
+    // Usage maps of the table.
+    UsageMap owned, free_map;
+    const bool have_owned = ReadMap(t.owned_map, name, "owned-pages map", owned);
+    const bool have_free = t.free_map != 0 && ReadMap(t.free_map, name, "free-space map", free_map);
+    std::vector<uint32_t> data_pages;
+    if (have_owned) {
+        Bytes page;
+        for (uint32_t p : owned.pages) {
+            if (!InFile(p)) {
+                Error(FindingKind::kUsageMap, name, 0,
+                      "owned-pages map lists page " + std::to_string(p) + ", outside the file");
+                break;  // the map is sorted: every later page is outside too
+            }
+            file_.ReadPage(p, page);
+            // Maps may list pages freed later; only the table's data pages belong to it.
+            if (!IsDataPageOf(page, tdef_page)) continue;
+            data_pages.push_back(p);
+            Claim(p, Use::kData, tdef_page, name);
+        }
+    }
+    if (have_owned && have_free) {
+        size_t outside = 0;
+        uint32_t first = 0;
+        for (uint32_t p : free_map.pages) {
+            if (!owned.Contains(p) && p < page_count_) {
+                if (outside++ == 0) first = p;
+            }
+        }
+        if (outside) {
+            Notice(FindingKind::kUsageMap, name, first,
+                   "free-space map lists " + std::to_string(outside) +
+                       " page(s) the table does not own, the first " + std::to_string(first));
+        }
+    }
+    for (const LongValueColumnMaps& lv : t.long_value_maps) {
+        UsageMap m;
+        for (uint32_t ptr : {lv.owned_map, lv.free_map}) {
+            if (ptr == 0 || !ReadMap(ptr, name, "long-value map", m)) continue;
+            Bytes page;
+            for (uint32_t p : m.pages) {
+                if (!InFile(p)) break;
+                file_.ReadPage(p, page);
+                if (IsDataPageOf(page, kLvalOwner)) Claim(p, Use::kLongValue, tdef_page, name);
+            }
+        }
+    }
+
+    // Indexes: encoders first, so keys are computed while the rows are read.
+    std::vector<std::unique_ptr<IndexKeyEncoder>> encoders;
+    std::vector<IndexKeyEncoder*> encoder_ptrs;
+    for (size_t k = 0; k < t.real_indexes.size(); ++k) {
+        try {
+            encoders.push_back(std::make_unique<IndexKeyEncoder>(version_, t, t.real_indexes[k]));
+        } catch (const JetError& e) {
+            Error(FindingKind::kTableDef, name, tdef_page,
+                  "index " + std::to_string(k) + ": " + e.what());
+            encoders.push_back(nullptr);
+        }
+        encoder_ptrs.push_back(encoders.back().get());
+    }
+    for (const LogicalIndexDef& li : t.indexes) {
+        if (li.real_index >= t.real_indexes.size()) {
+            Error(FindingKind::kTableDef, name, tdef_page,
+                  "index '" + li.name + "' names real index " + std::to_string(li.real_index) +
+                      " of " + std::to_string(t.real_indexes.size()));
+        }
+    }
+
+    CheckRows(t, data_pages, encoder_ptrs);
+    for (size_t k = 0; k < t.real_indexes.size(); ++k) {
+        CheckIndex(t, k, t.real_indexes[k],
+                   encoder_ptrs[k] != nullptr && encoder_ptrs[k]->knows_sort_order() &&
+                       options_.compare_keys);
+    }
+    SummarizeTable(name);
+    live_.Reset(0);
+}
+
+void Checker::CheckPages() {
+    std::vector<uint32_t> leaked;
+    Bytes page;
+    for (uint32_t p = 1; p < page_count_; ++p) {
+        const Use use = use_[p];
+        if (use == Use::kNone) {
+            if (!free_.empty() && free_[p]) {
+                ++report_.stats.free_pages;
+            } else {
+                leaked.push_back(p);
+            }
+            continue;
+        }
+        if (!free_.empty() && free_[p]) {
+            Error(FindingKind::kPageUse, OwnerName(use_owner_[p]), p,
+                  std::string("page holds ") + UseName(use) +
+                      " but the global usage map marks it free");
+        }
+        if (use == Use::kData || use == Use::kLongValue || use == Use::kMapRows) {
+            file_.ReadPage(p, page);
+            if (page[0] != kPageData || page[1] != 0x01) {
+                Error(FindingKind::kDataPage, OwnerName(use_owner_[p]), p,
+                      std::string("page holding ") + UseName(use) + " is not a data page");
+                continue;
+            }
+            if (use == Use::kLongValue && !IsDataPageOf(page, kLvalOwner)) {
+                Error(FindingKind::kLongValue, OwnerName(use_owner_[p]), p,
+                      "long values are on a page that is not a long-value (LVAL) page");
+            }
+            CheckDataPageLayout(p, page);
+        }
+    }
+    report_.stats.leaked_pages = static_cast<uint32_t>(leaked.size());
+    if (!leaked.empty()) {
+        std::string list;
+        for (size_t i = 0; i < leaked.size() && i < 12; ++i) {
+            list += (i ? ", " : "") + std::to_string(leaked[i]);
+        }
+        if (leaked.size() > 12) list += ", ...";
+        Notice(FindingKind::kPageUse, "", leaked[0],
+               std::to_string(leaked.size()) +
+                   " page(s) are neither used by any object nor marked free: " + list);
+    }
+}
+
+CheckReport Checker::Run() {
+    report_.stats.pages = page_count_;
+    const uint64_t size = file_.file().Size();
+    if (size % page_size_ != 0) {
+        Error(FindingKind::kFile, "", page_count_,
+              "the file is " + std::to_string(size) + " bytes, not a whole number of " +
+                  std::to_string(page_size_) + "-byte pages");
+    }
+    if (page_count_ < 3) {
+        Error(FindingKind::kFile, "", 0, "the file is too short to hold a catalog");
+        return std::move(report_);
+    }
+    Claim(0, Use::kHeader, 0, "");
+    CheckGlobalMap();
+
+    Catalog catalog;
+    try {
+        catalog = Catalog::Read(file_);
+    } catch (const JetError& e) {
+        Error(FindingKind::kCatalog, "MSysObjects", kCatalogPage,
+              std::string("the catalog cannot be read: ") + e.what());
+        CheckPages();
+        return std::move(report_);
+    }
+    // Every local table, system ones included, and the catalog's own table.
+    std::vector<std::pair<std::string, uint32_t>> tables;
+    std::unordered_map<uint32_t, std::string> by_page;
+    bool catalog_listed = false;
+    for (const CatalogEntry& e : catalog.entries()) {
+        if (!e.is_local_table()) continue;
+        const uint32_t page = e.tdef_page();
+        if (!InFile(page)) {
+            Error(FindingKind::kCatalog, e.name, page,
+                  "the catalog places the table at page " + std::to_string(page) +
+                      ", outside the file");
+            continue;
+        }
+        if (!by_page.emplace(page, e.name).second) {
+            Error(FindingKind::kCatalog, e.name, page,
+                  "the table shares its definition page with '" + by_page[page] + "'");
+            continue;
+        }
+        if (page == kCatalogPage) catalog_listed = true;
+        tables.emplace_back(e.name, page);
+    }
+    if (!catalog_listed) tables.insert(tables.begin(), {"MSysObjects", kCatalogPage});
+    for (const auto& [name, page] : tables) table_names_[page] = name;
+    for (const auto& [name, page] : tables) CheckTable(name, page);
+    CheckPages();
+    return std::move(report_);
+}
+
+}  // namespace
+
+const char* FindingKindName(FindingKind kind) {
+    switch (kind) {
+        case FindingKind::kFile:
+            return "file";
+        case FindingKind::kCatalog:
+            return "catalog";
+        case FindingKind::kTableDef:
+            return "table definition";
+        case FindingKind::kUsageMap:
+            return "usage map";
+        case FindingKind::kPageUse:
+            return "page use";
+        case FindingKind::kDataPage:
+            return "data page";
+        case FindingKind::kRow:
+            return "row";
+        case FindingKind::kRowCount:
+            return "row count";
+        case FindingKind::kLongValue:
+            return "long value";
+        case FindingKind::kIndexTree:
+            return "index tree";
+        case FindingKind::kIndexEntry:
+            return "index entry";
+        case FindingKind::kIndexKey:
+            return "index key";
+        case FindingKind::kDuplicateKey:
+            return "unique index";
+    }
+    return "?";
+}
+
+CheckReport CheckDatabase(MdbFile& file, const CheckOptions& options) {
+    return Checker(file, options).Run();
+}
+
+CheckReport CheckFile(Env* env, const std::string& path, const CheckOptions& options,
+                      const std::string& password) {
+    OpenOptions open;
+    open.password = password;
+    std::unique_ptr<MdbFile> file;
+    try {
+        file = MdbFile::Open(env, path, open);
+    } catch (const JetError& e) {
+        if (e.number() != kUnrecognizedFormat) throw;
+        CheckReport report;
+        report.errors = 1;
+        report.findings.push_back({Severity::kError, FindingKind::kFile, "", 0, e.what()});
+        return report;
+    }
+    return CheckDatabase(*file, options);
+}
+
+std::string FormatReport(const CheckReport& report) {
+    std::ostringstream out;
+    const CheckStats& s = report.stats;
+    out << (report.clean() ? "clean" : "DAMAGED") << ": " << report.errors << " error(s), "
+        << report.notices << " notice(s)\n";
+    out << s.pages << " pages (" << s.free_pages << " free, " << s.leaked_pages << " leaked), "
+        << s.tables << " tables, " << s.rows << " rows, " << s.long_values << " long values, "
+        << s.indexes << " indexes, " << s.index_entries << " index entries, " << s.keys_compared
+        << " keys compared, " << s.key_mismatches << " mismatched";
+    if (s.keys_per_letter_ligatures != 0) {
+        out << " (" << s.keys_per_letter_ligatures << " matched with ligatures counted per letter)";
+    }
+    out << "\n";
+    for (const Finding& f : report.findings) {
+        out << (f.severity == Severity::kError ? "error" : "notice") << " ["
+            << FindingKindName(f.kind) << "]";
+        if (!f.table.empty()) out << " table '" << f.table << "'";
+        if (f.page != 0) out << " page " << f.page;
+        out << ": " << f.what << "\n";
+    }
+    if (report.dropped != 0) out << "(" << report.dropped << " more findings not shown)\n";
+    return out.str();
+}
+
+}  // namespace jet

@@ -1,0 +1,34 @@
+// A digest of a table's content: the number of rows and an order-independent hash of the
+// multiset of rows, so two tables compare equal when they hold the same rows, in any order.
+//
+// Each row is hashed from its decoded values (column by column: the value's form, then its
+// bytes: integers and floating-point numbers by their bit patterns, text as UTF-16 code units,
+// binary as stored), with two independent 64-bit hashes; the row hashes are summed modulo
+// 2^64. Decoded values are what a reader sees, so a text stored compressed in one file and
+// plain in the other digests the same, while any changed value, a null turned empty, a lost or
+// an extra row does not. A guard against mistakes, not against an adversary.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "jet/base/value.h"
+
+namespace jet {
+
+class ContentChecksum {
+  public:
+    void Add(const Row& row);
+
+    uint64_t rows() const { return rows_; }
+    bool operator==(const ContentChecksum&) const = default;
+    // "rows N, digest XXXXXXXXXXXXXXXX-XXXXXXXXXXXXXXXX", for messages.
+    std::string ToString() const;
+
+  private:
+    uint64_t rows_ = 0;
+    uint64_t sum_a_ = 0;
+    uint64_t sum_b_ = 0;
+};
+
+}  // namespace jet

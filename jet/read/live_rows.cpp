@@ -1,0 +1,118 @@
+#include "jet/read/live_rows.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+namespace jet {
+
+void LiveRows::Reset(size_t indexes) {
+    indexes_ = indexes;
+    locs_.clear();
+    decoded_.clear();
+    flags_.clear();
+    key_end_.clear();
+    chunks_.clear();
+    key_bytes_ = 0;
+    alt_keys_.clear();
+    sorted_ = true;
+    order_.clear();
+}
+
+size_t LiveRows::Add(uint32_t loc) {
+    if (!locs_.empty() && loc <= locs_.back()) sorted_ = false;
+    order_.clear();
+    locs_.push_back(loc);
+    decoded_.push_back(false);
+    for (size_t k = 0; k < indexes_; ++k) {
+        flags_.push_back(kIncluded);
+        key_end_.push_back(key_bytes_);
+    }
+    return locs_.size() - 1;
+}
+
+size_t LiveRows::Find(uint32_t loc) {
+    if (sorted_) {
+        auto it = std::lower_bound(locs_.begin(), locs_.end(), loc);
+        return it != locs_.end() && *it == loc ? static_cast<size_t>(it - locs_.begin()) : kNone;
+    }
+    if (order_.empty()) {
+        order_.reserve(locs_.size());
+        for (size_t s = 0; s < locs_.size(); ++s) order_.emplace_back(locs_[s], s);
+        std::sort(order_.begin(), order_.end());
+    }
+    auto it = std::lower_bound(order_.begin(), order_.end(), std::make_pair(loc, size_t{0}));
+    return it != order_.end() && it->first == loc ? it->second : kNone;
+}
+
+void LiveRows::SetFlag(size_t slot, size_t k, uint8_t bit, bool v) {
+    uint8_t& f = flags_[At(slot, k)];
+    f = static_cast<uint8_t>(v ? f | bit : f & ~bit);
+}
+
+unsigned LiveRows::AddEntry(size_t slot, size_t k) {
+    uint8_t& f = flags_[At(slot, k)];
+    unsigned n = f >> kEntryShift;
+    if (n < 3) {
+        ++n;
+        f = static_cast<uint8_t>((f & (kIncluded | kAllNull)) | (n << kEntryShift));
+    }
+    return n;
+}
+
+void LiveRows::SetKey(size_t slot, size_t k, const Bytes& key) {
+    if (slot + 1 != locs_.size()) throw std::logic_error("LiveRows: key of an earlier row");
+    // Appended: every earlier key stays where it is; later indexes of the row start after it.
+    size_t done = 0;
+    while (done < key.size()) {
+        if (key_bytes_ / kChunk == chunks_.size())
+            chunks_.push_back(std::make_unique<uint8_t[]>(kChunk));
+        const size_t at = static_cast<size_t>(key_bytes_ % kChunk);
+        const size_t n = std::min(key.size() - done, kChunk - at);
+        std::memcpy(chunks_.back().get() + at, key.data() + done, n);
+        done += n;
+        key_bytes_ += n;
+    }
+    for (size_t i = At(slot, k); i < At(slot, indexes_); ++i) key_end_[i] = key_bytes_;
+}
+
+// Calls `piece(data, length, offset in the key)` for each contiguous piece of a key.
+template <typename Piece>
+void LiveRows::ForEachPiece(size_t slot, size_t k, Piece&& piece) const {
+    uint64_t at = KeyStart(slot, k);
+    const uint64_t end = KeyEnd(slot, k);
+    size_t offset = 0;
+    while (at < end) {
+        const size_t in = static_cast<size_t>(at % kChunk);
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(end - at, kChunk - in));
+        if (!piece(chunks_[static_cast<size_t>(at / kChunk)].get() + in, n, offset)) return;
+        at += n;
+        offset += n;
+    }
+}
+
+Bytes LiveRows::key(size_t slot, size_t k) const {
+    Bytes out;
+    ForEachPiece(slot, k, [&](const uint8_t* p, size_t n, size_t) {
+        out.insert(out.end(), p, p + n);
+        return true;
+    });
+    return out;
+}
+
+bool LiveRows::KeyEquals(size_t slot, size_t k, const Bytes& other) const {
+    if (KeyEnd(slot, k) - KeyStart(slot, k) != other.size()) return false;
+    bool equal = true;
+    ForEachPiece(slot, k, [&](const uint8_t* p, size_t n, size_t offset) {
+        equal = std::memcmp(p, other.data() + offset, n) == 0;
+        return equal;
+    });
+    return equal;
+}
+
+const Bytes* LiveRows::alt_key(size_t slot, size_t k) const {
+    auto it = alt_keys_.find(At(slot, k));
+    return it == alt_keys_.end() ? nullptr : &it->second;
+}
+
+}  // namespace jet

@@ -1,0 +1,87 @@
+// The live rows of one table as the checker's index checks need them: for each row its
+// location, whether it decoded, and per real index the key computed from it, whether the row
+// belongs in the index, whether its key columns are all null, and how many index entries
+// point at it.
+//
+// A large table has millions of rows, so nothing here is allocated per row: locations, flags
+// and key boundaries live in deques (no copy as they grow) and the keys' bytes in one buffer
+// of fixed-size chunks. About 5 + 9 * indexes bytes per row, plus the keys themselves.
+//
+// Rows are added in the order the checker reads them, page by page, which is location order;
+// lookups are binary searches (a one-off sort covers any other order).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "jet/base/value.h"
+
+namespace jet {
+
+class LiveRows {
+  public:
+    static constexpr size_t kNone = SIZE_MAX;
+
+    // Forgets every row; the rows to come have `indexes` real indexes.
+    void Reset(size_t indexes);
+
+    size_t size() const { return locs_.size(); }
+    // Adds the row at `loc` (undecoded, in every index, no key, no entry) and returns its slot.
+    size_t Add(uint32_t loc);
+    // The slot of the row at `loc`, or kNone.
+    size_t Find(uint32_t loc);
+    uint32_t loc(size_t slot) const { return locs_[slot]; }
+
+    bool decoded(size_t slot) const { return decoded_[slot]; }
+    void set_decoded(size_t slot) { decoded_[slot] = true; }
+    bool included(size_t slot, size_t k) const { return flags_[At(slot, k)] & kIncluded; }
+    void set_included(size_t slot, size_t k, bool v) { SetFlag(slot, k, kIncluded, v); }
+    bool all_null(size_t slot, size_t k) const { return flags_[At(slot, k)] & kAllNull; }
+    void set_all_null(size_t slot, size_t k, bool v) { SetFlag(slot, k, kAllNull, v); }
+    // Index entries seen pointing at the row, counted up to 3.
+    unsigned entries(size_t slot, size_t k) const { return flags_[At(slot, k)] >> kEntryShift; }
+    // Counts one more entry and returns the new count (3 at most).
+    unsigned AddEntry(size_t slot, size_t k);
+
+    // The key of the last row added, for index k; keys of one row are set in index order, at
+    // most once each. An empty key means none was computed.
+    void SetKey(size_t slot, size_t k, const Bytes& key);
+    bool has_key(size_t slot, size_t k) const { return KeyEnd(slot, k) > KeyStart(slot, k); }
+    Bytes key(size_t slot, size_t k) const;
+    bool KeyEquals(size_t slot, size_t k, const Bytes& other) const;
+
+    // The key under the other ligature rule, for the few rows whose key depends on it.
+    void SetAltKey(size_t slot, size_t k, Bytes key) { alt_keys_[At(slot, k)] = std::move(key); }
+    const Bytes* alt_key(size_t slot, size_t k) const;
+
+  private:
+    static constexpr uint8_t kIncluded = 1, kAllNull = 2, kEntryShift = 2;
+    static constexpr size_t kChunk = size_t{1} << 20;
+
+    size_t At(size_t slot, size_t k) const { return slot * indexes_ + k; }
+    void SetFlag(size_t slot, size_t k, uint8_t bit, bool v);
+    uint64_t KeyStart(size_t slot, size_t k) const {
+        const size_t i = At(slot, k);
+        return i == 0 ? 0 : key_end_[i - 1];
+    }
+    uint64_t KeyEnd(size_t slot, size_t k) const { return key_end_[At(slot, k)]; }
+    template <typename Piece>
+    void ForEachPiece(size_t slot, size_t k, Piece&& piece) const;
+
+    size_t indexes_ = 0;
+    std::deque<uint32_t> locs_;
+    std::deque<bool> decoded_;
+    std::deque<uint8_t> flags_;     // per row and index
+    std::deque<uint64_t> key_end_;  // per row and index: end of its key in the buffer
+    std::vector<std::unique_ptr<uint8_t[]>> chunks_;
+    uint64_t key_bytes_ = 0;
+    std::unordered_map<size_t, Bytes> alt_keys_;
+    bool sorted_ = true;
+    std::vector<std::pair<uint32_t, size_t>> order_;  // (loc, slot), when not added in order
+};
+
+}  // namespace jet

@@ -1,0 +1,286 @@
+#include "jet/rebuild/rebuild.h"
+
+#include <chrono>
+#include <new>
+#include <sstream>
+#include <unordered_map>
+
+#include "jet/read/content_checksum.h"
+#include "jet/base/error.h"
+#include "jet/rebuild/id_remap.h"
+#include "jet/format/mdb_file.h"
+#include "jet/rebuild/watched_env.h"
+#include "jet/write/writer.h"
+
+namespace jet {
+namespace {
+
+// Offset of the commit words (256 u16 entries) at the end of page 0.
+size_t CommitWordsOffset(Version v) {
+    return v == Version::kJet3 ? 0x600 : 0xE00;
+}
+
+std::string BaseName(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Rows verified between two progress reports.
+constexpr uint64_t kRowsPerProgressReport = 4096;
+
+// The findings of a failed check, shortened for an error text.
+std::string FirstFindings(const CheckReport& report, size_t limit) {
+    std::ostringstream out;
+    out << report.errors << " error(s)";
+    for (size_t i = 0; i < report.findings.size() && i < limit; ++i) {
+        const Finding& f = report.findings[i];
+        if (f.severity != Severity::kError) continue;
+        out << "; [" << FindingKindName(f.kind) << "]";
+        if (!f.table.empty()) out << " table '" << f.table << "'";
+        if (f.page != 0) out << " page " << f.page;
+        out << ": " << f.what;
+    }
+    return out.str();
+}
+
+// Removes a file when the rebuild fails before it is put in place.
+class TemporaryFile {
+  public:
+    TemporaryFile(Env* env, std::string path) : env_(env), path_(std::move(path)) {}
+    ~TemporaryFile() {
+        if (!armed_) return;
+        try {
+            if (env_->Stat(path_).exists) env_->Remove(path_);
+        } catch (...) {
+            // Nothing more can be done: the destination itself was never touched.
+        }
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    void Release() { armed_ = false; }
+    const std::string& path() const { return path_; }
+
+  private:
+    Env* env_;
+    std::string path_;
+    bool armed_ = true;
+};
+
+class Rebuild {
+  public:
+    Rebuild(Env* env, DatabaseSource& source, const std::string& destination,
+            const RebuildOptions& options)
+        : env_(env),
+          source_(source),
+          destination_(destination),
+          options_(options),
+          temporary_(env, DirectoryOf(destination) + "/~" + BaseName(destination) + ".rebuilding") {
+    }
+
+    void Run(RebuildReport& report);
+
+  private:
+    [[noreturn]] void NotVerified(const std::string& detail) const {
+        RaiseWithDetail(kUnrecognizedFormat, source_.path(),
+                        "The rebuilt copy did not verify: " + detail);
+    }
+    void Progress(RebuildProgress::Stage stage, uint64_t done) {
+        if (!options_.progress) return;
+        RebuildProgress p;
+        p.stage = stage;
+        p.done = done;
+        p.total = written_pages_total_ + output_pages_;
+        options_.progress(p);
+    }
+    void Write(RebuildReport& report);
+    void Verify(RebuildReport& report);
+
+    Env* env_;
+    DatabaseSource& source_;
+    const std::string& destination_;
+    const RebuildOptions& options_;
+    TemporaryFile temporary_;
+    IdRemap remap_;
+    std::vector<uint32_t> new_ids_;         // per source table
+    std::vector<ContentChecksum> written_;  // per source table: the rows given to the writer
+    uint64_t written_pages_total_ = 0;      // source data pages (the writing stage)
+    uint64_t output_pages_ = 0;             // output pages (the verifying stage)
+};
+
+void Rebuild::Write(RebuildReport& report) {
+    const std::vector<SourceTable>& tables = source_.tables();
+    for (const SourceTable& t : tables) written_pages_total_ += t.pages;
+    output_pages_ = written_pages_total_;  // a guess until the output exists
+
+    WriterOptions wo;
+    wo.version = source_.version();
+    wo.header = RebuiltHeader(source_.header(), options_.encoding);
+    wo.sort_memory = options_.sort_memory;
+    wo.replace_existing = true;  // a leftover of an earlier, killed rebuild
+    DatabaseWriter writer(env_, temporary_.path(), wo);
+
+    // Every table first, so that every new id is known before any row is written.
+    for (const SourceTable& t : tables) {
+        TableDef def = t.def;
+        def.name = t.name;
+        const uint32_t id = writer.AddTable(std::move(def));
+        new_ids_.push_back(id);
+        remap_.Add(t.id, id);
+        report.tables.push_back({t.name, t.id, id, 0, 0});
+    }
+    for (size_t i = 0; i < tables.size(); ++i) {
+        std::string index;
+        if (!RemapForeignKeys(writer.table(new_ids_[i]), remap_, &index))
+            RaiseWithDetail(kUnrecognizedFormat, source_.path(),
+                            "Index '" + index + "' of table '" + tables[i].name +
+                                "' relates it to a table that does not exist.");
+    }
+
+    written_.resize(tables.size());
+    uint64_t pages_done = 0;
+    for (size_t i = 0; i < tables.size(); ++i) {
+        const RowIdRewriter rewriter(tables[i].def, remap_);
+        RebuiltTable& out = report.tables[i];
+        writer.BeginRows(new_ids_[i]);
+        source_.ReadRows(
+            i,
+            [&](Row& row) {
+                if (rewriter.active())
+                    out.ids_rewritten += static_cast<uint32_t>(rewriter.Rewrite(row));
+                written_[i].Add(row);
+                writer.AddRow(row);
+            },
+            [&](uint32_t pages) {
+                pages_done += pages;
+                Progress(RebuildProgress::Stage::kWriting, pages_done);
+            });
+        writer.EndRows();
+        out.rows = written_[i].rows();
+        report.rows += out.rows;
+    }
+
+    // A unique index that would hold a key twice: the source broke its own index.
+    for (size_t i = 0; i < tables.size(); ++i) {
+        const WrittenTable& w = writer.written().at(i);
+        for (size_t k = 0; k < w.duplicate_keys.size(); ++k) {
+            if (w.duplicate_keys[k] == 0) continue;
+            std::string names;
+            for (const LogicalIndexDef& l : tables[i].def.indexes)
+                if (l.real_index == k) names += (names.empty() ? "'" : ", '") + l.name + "'";
+            RaiseWithDetail(kUnrecognizedFormat, source_.path(),
+                            "Table '" + tables[i].name + "' holds " +
+                                std::to_string(w.duplicate_keys[k]) +
+                                " duplicate key(s) in its unique index " + names + ".");
+        }
+    }
+    writer.Finish();
+    report.pages_after = writer.page_count();
+    output_pages_ = report.pages_after;
+}
+
+void Rebuild::Verify(RebuildReport& report) {
+    const std::vector<SourceTable>& tables = source_.tables();
+    std::unordered_map<uint32_t, size_t> by_new_id;
+    for (size_t i = 0; i < tables.size(); ++i) by_new_id.emplace(new_ids_[i], i);
+    std::vector<ContentChecksum> found(tables.size());
+    std::string stray;  // a table in the output that was not written
+    uint64_t rows_seen = 0;
+
+    OpenOptions open;
+    open.password = options_.password;
+    WatchedEnv watched(env_);
+    std::unique_ptr<MdbFile> file = MdbFile::Open(&watched, temporary_.path(), open);
+    const uint32_t key = EncryptionKeyFor(source_.header(), options_.encoding);
+    if (file->header().encryption_key != key)
+        NotVerified("its page 0 holds the page key " +
+                    std::to_string(file->header().encryption_key) + " instead of " +
+                    std::to_string(key) + ".");
+    CheckOptions check;
+    check.strict = true;
+    check.max_findings = 20;
+    check.on_row = [&](const TableDef& t, const Row& row) {
+        auto it = by_new_id.find(t.tdef_page);
+        if (it == by_new_id.end()) {
+            if (stray.empty()) stray = t.name;
+            return;
+        }
+        found[it->second].Add(row);
+        if (++rows_seen % kRowsPerProgressReport == 0 && report.rows != 0)
+            Progress(RebuildProgress::Stage::kVerifying,
+                     written_pages_total_ + output_pages_ * rows_seen / report.rows);
+    };
+    const CheckReport checked = CheckDatabase(*file, check);
+    file.reset();
+    if (watched.failure()) RaiseOsError(*watched.failure(), temporary_.path());
+    report.check = checked.stats;
+    if (!checked.clean()) NotVerified("the checker found " + FirstFindings(checked, 5));
+    if (!stray.empty()) NotVerified("table '" + stray + "' was never written.");
+    for (size_t i = 0; i < tables.size(); ++i) {
+        if (found[i] == written_[i]) continue;
+        NotVerified("table '" + tables[i].name + "' was written with " + written_[i].ToString() +
+                    " but holds " + found[i].ToString() + ".");
+    }
+    Progress(RebuildProgress::Stage::kVerifying, written_pages_total_ + output_pages_);
+}
+
+void Rebuild::Run(RebuildReport& report) {
+    if (!options_.replace_existing && env_->Stat(destination_).exists) Raise(kDatabaseExists);
+    report.pages_before = source_.page_count();
+    Write(report);
+    Verify(report);
+    // Nothing may have appeared at the destination meanwhile.
+    if (!options_.replace_existing && env_->Stat(destination_).exists) Raise(kDatabaseExists);
+    env_->Rename(temporary_.path(), destination_);
+    temporary_.Release();
+    try {
+        env_->SyncDirectory(DirectoryOf(destination_));
+    } catch (...) {
+        // Replacing a file (a repair): the rename consumed the original, so a failure reported
+        // now would claim an original that is gone. Whichever entry the folder keeps after a
+        // crash, the old file or the new, is a whole database: the failure is absorbed.
+        if (options_.replace_existing) return;
+        // The rename may not last: report the failure with no destination, as for any other.
+        try {
+            env_->Remove(destination_);
+        } catch (...) {
+        }
+        throw;
+    }
+}
+
+}  // namespace
+
+DatabaseHeader RebuiltHeader(const DatabaseHeader& source, PageEncoding encoding) {
+    DatabaseHeader h = source;
+    h.encryption_key = EncryptionKeyFor(source, encoding);
+    const size_t at = CommitWordsOffset(h.version);
+    if (h.raw.size() >= at + 512) {
+        for (size_t entry = 2; entry < 256; ++entry) {
+            h.raw[at + 2 * entry] = 0x00;
+            h.raw[at + 2 * entry + 1] = 0x01;
+        }
+    }
+    return h;
+}
+
+void RebuildDatabase(Env* env, DatabaseSource& source, const std::string& destination,
+                     const RebuildOptions& options, RebuildReport* report) {
+    const auto start = std::chrono::steady_clock::now();
+    RebuildReport local;
+    RebuildReport& r = report ? *report : local;
+    r = RebuildReport{};
+    try {
+        Rebuild(env, source, destination, options).Run(r);
+    } catch (const JetError&) {
+        throw;
+    } catch (const OsError& e) {
+        RaiseOsError(e, e.path());
+    } catch (const std::bad_alloc&) {
+        Raise(kSystemResourceExceeded);
+    } catch (const std::exception& e) {
+        RaiseWithDetail(kUnrecognizedFormat, source.path(), e.what());
+    }
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace jet

@@ -1,0 +1,183 @@
+#include "jet/rebuild/repair.h"
+
+#include <chrono>
+#include <map>
+#include <new>
+#include <sstream>
+
+#include "jet/base/error.h"
+#include "jet/format/mdb_file.h"
+#include "jet/rebuild/rebuild.h"
+#include "jet/rebuild/salvage_source.h"
+#include "jet/rebuild/watched_env.h"
+
+namespace jet {
+namespace {
+
+std::string Plural(uint64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// "table 'X': 2 rows dropped, 1 value cut, 1 page lost" for a table that lost something.
+std::string LossLine(const std::string& name, uint64_t dropped, uint64_t cut, uint32_t pages,
+                     bool recovered) {
+    std::string line = "table '" + name + "':";
+    std::string sep = " ";
+    if (dropped > 0) line += sep + Plural(dropped, "row dropped", "rows dropped"), sep = ", ";
+    if (cut > 0) line += sep + Plural(cut, "value cut", "values cut"), sep = ", ";
+    if (pages > 0) line += sep + Plural(pages, "page lost", "pages lost"), sep = ", ";
+    if (recovered) line += sep + "recovered without its catalog row";
+    return line;
+}
+
+// The losses counted so far, for the text of an error that stopped the repair.
+std::string LossesSoFar(const SalvageStats& stats) {
+    std::ostringstream out;
+    uint64_t dropped = 0, cut = 0;
+    std::vector<std::string> lines;
+    for (const SalvagedTable& t : stats.tables) {
+        dropped += t.rows_dropped;
+        cut += t.values_cut;
+        if (t.rows_dropped > 0 || t.values_cut > 0 || t.pages_lost > 0)
+            lines.push_back(LossLine(t.name, t.rows_dropped, t.values_cut, t.pages_lost, false));
+    }
+    out << "Salvaged so far: " << Plural(dropped, "row dropped", "rows dropped") << ", "
+        << Plural(cut, "value cut", "values cut") << ", "
+        << Plural(stats.lost_tables.size(), "table lost", "tables lost");
+    for (const std::string& l : lines) out << "; " << l;
+    for (const std::string& l : stats.lost_tables) out << "; lost: " << l;
+    out << ".";
+    return out.str();
+}
+
+// Failures that mean the content could not be written back as a sound database.
+bool IsDamageError(int number) {
+    return number == kUnrecognizedFormat || number == kCannotOpenDatabase ||
+           number == kCouldNotRepair || number == kRecordTooLarge || number == kFieldTooSmall;
+}
+
+// The salvaging read over a watched file system: it takes whatever it cannot read for damage
+// and works around it, so a read error of the file system would quietly drop the rows of the
+// pages it hit. Once a table's rows are read (and so before the rebuilt copy replaces the
+// file), a failure of the file system met on the way stops the repair as what it is.
+class WatchedSource final : public DatabaseSource {
+  public:
+    WatchedSource(DatabaseSource& source, const WatchedEnv& watched)
+        : source_(source), watched_(watched) {}
+    const std::string& path() const override { return source_.path(); }
+    const DatabaseHeader& header() const override { return source_.header(); }
+    uint32_t page_count() const override { return source_.page_count(); }
+    const std::vector<SourceTable>& tables() const override { return source_.tables(); }
+    void ReadRows(size_t index, const RowVisitor& visit, const PagesDone& pages_done) override {
+        source_.ReadRows(index, visit, pages_done);
+        if (watched_.failure()) RaiseOsError(*watched_.failure(), path());
+    }
+
+  private:
+    DatabaseSource& source_;
+    const WatchedEnv& watched_;
+};
+
+}  // namespace
+
+bool RepairReport::lossless() const {
+    if (rows_dropped > 0 || values_cut > 0 || !lost_tables.empty()) return false;
+    for (const RepairedTable& t : tables)
+        if (t.pages_lost > 0 || t.recovered) return false;
+    return true;
+}
+
+std::string RepairReport::Summary() const {
+    std::ostringstream out;
+    out << Plural(tables.size(), "table", "tables") << ", " << Plural(rows, "row", "rows")
+        << " kept, " << Plural(rows_dropped, "row dropped", "rows dropped") << ", "
+        << Plural(values_cut, "value cut", "values cut") << ", "
+        << Plural(lost_tables.size(), "table lost", "tables lost") << "; " << pages_before
+        << " pages before, " << pages_after << " after\n";
+    for (const RepairedTable& t : tables)
+        if (t.rows_dropped > 0 || t.values_cut > 0 || t.pages_lost > 0 || t.recovered)
+            out << "  " << LossLine(t.name, t.rows_dropped, t.values_cut, t.pages_lost, t.recovered)
+                << "\n";
+    for (const std::string& l : lost_tables) out << "  table lost: " << l << "\n";
+    for (const RepairedTable& t : tables)
+        if (t.rows_unmapped > 0)
+            out << "  table '" << t.name << "': " << Plural(t.rows_unmapped, "row", "rows")
+                << " on pages outside its page map left out (not part of the table, no loss)\n";
+    for (const std::string& f : fixes) out << "  fixed: " << f << "\n";
+    return out.str();
+}
+
+RepairReport RepairDatabase(Env* env, const std::string& path, const RepairOptions& options) {
+    const auto start = std::chrono::steady_clock::now();
+    OpenOptions open;
+    open.password = options.password;
+    WatchedEnv watched(env);  // outlives the source, whose file it serves
+    std::unique_ptr<SalvageSource> source;
+    try {
+        source = OpenSalvageSource(&watched, path, open);
+        if (watched.failure()) RaiseOsError(*watched.failure(), path);
+    } catch (const JetError&) {
+        throw;
+    } catch (const OsError& e) {
+        RaiseOsError(e, path);
+    } catch (const std::bad_alloc&) {
+        Raise(kSystemResourceExceeded);
+    } catch (const std::exception& e) {
+        RaiseWithDetail(kCouldNotRepair, {}, e.what());
+    }
+
+    RebuildOptions rebuild;
+    rebuild.password = options.password;
+    rebuild.replace_existing = true;
+    rebuild.sort_memory = options.sort_memory;
+    if (options.progress) {
+        rebuild.progress = [&options](const RebuildProgress& p) {
+            options.progress(p.done, p.total);
+        };
+    }
+    RebuildReport rebuilt;
+    WatchedSource checked(*source, watched);
+    try {
+        RebuildDatabase(env, checked, path, rebuild, &rebuilt);
+    } catch (const JetError& e) {
+        const int number = IsDamageError(e.number()) ? kCouldNotRepair : e.number();
+        throw JetError(number,
+                       ErrorText(number, path) + " " +
+                           (number == e.number() ? std::string() : std::string(e.what()) + " ") +
+                           LossesSoFar(source->stats()));
+    }
+
+    const SalvageStats& stats = source->stats();
+    std::map<uint32_t, const SalvagedTable*> by_id;
+    for (const SalvagedTable& t : stats.tables) by_id[t.id] = &t;
+    RepairReport report;
+    report.pages_before = rebuilt.pages_before;
+    report.pages_after = rebuilt.pages_after;
+    report.rows = rebuilt.rows;
+    for (const RebuiltTable& t : rebuilt.tables) {
+        RepairedTable r;
+        r.name = t.name;
+        r.old_id = t.old_id;
+        r.new_id = t.new_id;
+        r.rows = t.rows;
+        if (auto it = by_id.find(t.old_id); it != by_id.end()) {
+            r.rows_dropped = it->second->rows_dropped;
+            r.values_cut = it->second->values_cut;
+            r.pages_lost = it->second->pages_lost;
+            r.recovered = it->second->recovered;
+            r.rows_unmapped = it->second->rows_unmapped;
+        }
+        report.rows_dropped += r.rows_dropped;
+        report.values_cut += r.values_cut;
+        report.rows_unmapped += r.rows_unmapped;
+        report.tables.push_back(std::move(r));
+    }
+    report.lost_tables = stats.lost_tables;
+    report.lost_table_names = stats.lost_table_names;
+    report.fixes = stats.fixes;
+    report.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return report;
+}
+
+}  // namespace jet

@@ -1,0 +1,86 @@
+// RepairDatabase: DAO's repair, as a rebuild (rebuild.h) of a salvaging read (salvage_source.h)
+// of the file, written back in its place.
+//
+// The salvaging read trusts nothing: it finds the tables through the catalog and, where the
+// catalog or a usage map is broken, through the owner field of every page; it drops the rows
+// that cannot be decoded, cuts the long values whose chains are broken (the row stays, the
+// value becomes null), and lets the writer rebuild every usage map, row count and index. Page 0
+// keeps every byte that carries information and loses the marks of users that never closed; an
+// encoded file stays encoded under its page key.
+// The result is verified like a compaction (checker clean, every table holding exactly the rows
+// written) before it replaces the file: it is written under a temporary name in the same
+// folder, flushed, and renamed over the original. On any failure the original is untouched,
+// byte for byte.
+//
+// What was lost is counted per table (rows dropped, values cut, pages that could not be read)
+// in the report; when the repair cannot complete, the counts so far are in the error's text.
+// Rows left on pages outside their table's page map (Jet no longer sees them) are counted
+// apart: they were not the table's, and are no loss.
+//
+// Errors (JetError):
+//   3343  page 0 is not the header of a Jet 3 / Jet 4 database (nothing tells the version, the
+//         code page, the password or the page encryption): the format is not recognised;
+//   3056  "Couldn't repair this database.": the catalog is beyond recovery (no row of
+//         MSysObjects reads), or the salvaged content did not verify once written;
+//   3024 / 3044 / 3051 / 3031 / 3045  missing file, bad path, no permission, password, in use;
+//   61    disk full; 3036 the output would pass Jet's maximum size.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "jet/base/env.h"
+
+namespace jet {
+
+struct RepairOptions {
+    // Password of a protected database; the repaired file keeps it.
+    std::string password;
+    // Memory for the index entries of one table before they spill to sorted runs on disk.
+    size_t sort_memory = 32u << 20;
+    // Called now and then with work done out of an estimated total (pages), for a progress bar.
+    std::function<void(uint64_t done, uint64_t total)> progress;
+};
+
+struct RepairedTable {
+    std::string name;
+    uint32_t old_id = 0;        // object id (definition page) before the repair
+    uint32_t new_id = 0;        // and after
+    uint64_t rows = 0;          // rows in the repaired table
+    uint64_t rows_dropped = 0;  // rows that could not be decoded (or had to go)
+    uint64_t values_cut = 0;    // values set to null: broken long values, values too long
+    uint32_t pages_lost = 0;    // data pages that could not be read
+    bool recovered = false;     // found without its catalog row (named RecoveredTable_<page>)
+    // Rows on pages that say they are the table's but that its page map leaves out: left
+    // out, since Jet no longer sees them, and no loss.
+    uint64_t rows_unmapped = 0;
+};
+
+struct RepairReport {
+    uint32_t pages_before = 0;
+    uint32_t pages_after = 0;
+    uint64_t rows = 0;  // all tables, system tables included
+    uint64_t rows_dropped = 0;
+    uint64_t values_cut = 0;
+    std::vector<RepairedTable> tables;     // every table of the repaired file
+    std::vector<std::string> lost_tables;  // tables whose definition could not be read
+    std::vector<std::string> fixes;        // other things put right
+    double seconds = 0;
+    // All tables: rows on pages outside their page map, left out (no loss).
+    uint64_t rows_unmapped = 0;
+    // The names of lost_tables, in the same order ("" for a catalog row without a name).
+    std::vector<std::string> lost_table_names;
+
+    // True when nothing was dropped, cut or lost.
+    bool lossless() const;
+    // A readable summary: one line of totals, then a line per table with losses, per table
+    // with rows left on pages outside its map, and per fix.
+    std::string Summary() const;
+};
+
+// Repairs the database at `path` in place (see above).
+RepairReport RepairDatabase(Env* env, const std::string& path, const RepairOptions& options = {});
+
+}  // namespace jet

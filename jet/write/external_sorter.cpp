@@ -1,0 +1,201 @@
+#include "jet/write/external_sorter.h"
+
+#include <algorithm>
+#include <cstring>
+#include <queue>
+#include <stdexcept>
+
+#include "jet/base/error.h"
+#include "jet/write/page_sink.h"
+#include "jet/base/put_bytes.h"
+
+namespace jet {
+
+namespace {
+
+constexpr size_t kReadBuffer = 256 * 1024;
+
+// Compares two records (u16 key size | key | u32 row pointer).
+bool RecordLess(const uint8_t* a, const uint8_t* b) {
+    size_t la = GetU16(a), lb = GetU16(b);
+    int c = std::memcmp(a + 2, b + 2, std::min(la, lb));
+    if (c != 0) return c < 0;
+    if (la != lb) return la < lb;
+    uint32_t pa = GetU32(a + 2 + la), pb = GetU32(b + 2 + lb);
+    // Row pointers compare as (page, row), which is their numeric order.
+    return pa < pb;
+}
+
+size_t RecordSize(const uint8_t* r) {
+    return 2u + GetU16(r) + 4u;
+}
+
+// Reads one run file record by record.
+class RunReader {
+  public:
+    RunReader(Env* env, const std::string& path) : file_(env->Open(path, OpenMode::kRead)) {
+        size_ = file_->Size();
+    }
+    // The current record, or nullptr at the end.
+    const uint8_t* current() const { return have_ ? record_.data() : nullptr; }
+    void Next() {
+        have_ = false;
+        uint8_t head[2];
+        if (!Read(head, 2)) return;
+        size_t n = GetU16(head);
+        record_.resize(2 + n + 4);
+        record_[0] = head[0];
+        record_[1] = head[1];
+        if (!Read(record_.data() + 2, n + 4)) throw std::runtime_error("truncated sort run");
+        have_ = true;
+    }
+
+  private:
+    bool Read(uint8_t* out, size_t n) {
+        while (n > 0) {
+            if (pos_ == buffer_.size()) {
+                if (offset_ >= size_) return false;
+                size_t want = static_cast<size_t>(std::min<uint64_t>(kReadBuffer, size_ - offset_));
+                buffer_.resize(want);
+                size_t got = file_->ReadAt(offset_, buffer_.data(), want);
+                if (got == 0) return false;
+                buffer_.resize(got);
+                offset_ += got;
+                pos_ = 0;
+            }
+            size_t take = std::min(n, buffer_.size() - pos_);
+            std::memcpy(out, buffer_.data() + pos_, take);
+            pos_ += take;
+            out += take;
+            n -= take;
+        }
+        return true;
+    }
+
+    std::unique_ptr<File> file_;
+    uint64_t size_ = 0;
+    uint64_t offset_ = 0;
+    Bytes buffer_;
+    size_t pos_ = 0;
+    Bytes record_;
+    bool have_ = false;
+};
+
+}  // namespace
+
+ExternalSorter::ExternalSorter(Env* env, std::string run_prefix, size_t memory_budget)
+    : env_(env),
+      run_prefix_(std::move(run_prefix)),
+      budget_(std::max<size_t>(memory_budget, 4096)) {}
+
+ExternalSorter::~ExternalSorter() {
+    for (const auto& path : run_paths_) {
+        try {
+            env_->Remove(path);
+        } catch (...) {
+            // Best effort: a leftover run file is harmless.
+        }
+    }
+}
+
+void ExternalSorter::Add(const uint8_t* key, size_t key_size, uint32_t row_pointer) {
+    if (key_size > 0xFFFF) throw std::invalid_argument("index key too long");
+    if (arena_.size() + key_size + 6 + 4 * (order_.size() + 1) > budget_ && !order_.empty())
+        Spill();
+    if (arena_.size() + key_size + 6 > UINT32_MAX) Spill();
+    order_.push_back(static_cast<uint32_t>(arena_.size()));
+    AppendU16(arena_, static_cast<uint16_t>(key_size));
+    AppendBytes(arena_, key, key_size);
+    AppendU32(arena_, row_pointer);
+    ++count_;
+}
+
+void ExternalSorter::SortBuffer() {
+    const uint8_t* base = arena_.data();
+    std::sort(order_.begin(), order_.end(),
+              [base](uint32_t a, uint32_t b) { return RecordLess(base + a, base + b); });
+}
+
+void ExternalSorter::Spill() {
+    SortBuffer();
+    std::string path = run_prefix_ + std::to_string(run_paths_.size());
+    try {
+        auto file = env_->Open(path, OpenMode::kCreateTruncate);
+        run_paths_.push_back(path);
+        Bytes out;
+        out.reserve(std::min<size_t>(arena_.size(), 4u << 20));
+        uint64_t offset = 0;
+        for (uint32_t at : order_) {
+            const uint8_t* r = arena_.data() + at;
+            AppendBytes(out, r, RecordSize(r));
+            if (out.size() >= (4u << 20)) {
+                file->WriteAt(offset, out.data(), out.size());
+                offset += out.size();
+                out.clear();
+            }
+        }
+        if (!out.empty()) file->WriteAt(offset, out.data(), out.size());
+    } catch (const OsError& e) {
+        RaiseForOsError(e);
+    }
+    arena_.clear();
+    order_.clear();
+}
+
+void ExternalSorter::Drain(const Visitor& visit) {
+    SortBuffer();
+    if (run_paths_.empty()) {
+        for (uint32_t at : order_) {
+            const uint8_t* r = arena_.data() + at;
+            size_t n = GetU16(r);
+            visit(r + 2, n, GetU32(r + 2 + n));
+        }
+        return;
+    }
+    std::vector<std::unique_ptr<RunReader>> readers;
+    try {
+        for (const auto& path : run_paths_) {
+            readers.push_back(std::make_unique<RunReader>(env_, path));
+            readers.back()->Next();
+        }
+    } catch (const OsError& e) {
+        RaiseForOsError(e);
+    }
+    // Sources: the runs, then the in-memory buffer as the last one. Ties go to the lower
+    // source, which keeps the order stable (runs were filled first).
+    const size_t mem = readers.size();
+    size_t mem_pos = 0;
+    auto current = [&](size_t s) -> const uint8_t* {
+        if (s < mem) return readers[s]->current();
+        return mem_pos < order_.size() ? arena_.data() + order_[mem_pos] : nullptr;
+    };
+    auto greater = [&](size_t a, size_t b) {
+        const uint8_t* ra = current(a);
+        const uint8_t* rb = current(b);
+        if (RecordLess(rb, ra)) return true;
+        if (RecordLess(ra, rb)) return false;
+        return a > b;
+    };
+    std::priority_queue<size_t, std::vector<size_t>, decltype(greater)> heap(greater);
+    for (size_t s = 0; s <= mem; ++s)
+        if (current(s)) heap.push(s);
+    try {
+        while (!heap.empty()) {
+            size_t s = heap.top();
+            heap.pop();
+            const uint8_t* r = current(s);
+            size_t n = GetU16(r);
+            visit(r + 2, n, GetU32(r + 2 + n));
+            if (s < mem) {
+                readers[s]->Next();
+            } else {
+                ++mem_pos;
+            }
+            if (current(s)) heap.push(s);
+        }
+    } catch (const OsError& e) {
+        RaiseForOsError(e);
+    }
+}
+
+}  // namespace jet

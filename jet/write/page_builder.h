@@ -1,0 +1,69 @@
+// Builds one data page (type 0x01) in memory: table rows, long-value (LVAL) rows, usage-map
+// rows and page 1 all share this layout.
+//
+//   +0x00 u8  0x01 (page type)         +0x01 u8  0x01
+//   +0x02 u16 free space               +0x04 u32 owner: TDEF page, "LVAL", 0 or 1
+//   Jet4 only: +0x08 u32 0
+//   +0x08/0x0C u16 row count n, then n u16 row offsets (low 13 bits = offset, 0x8000 deleted,
+//   0x4000 overflow pointer)
+//
+// Rows are packed from the end of the page downwards, row i ending where row i-1 starts.
+// Invariant kept at every step: free = page_size - header - 2n - sum of row lengths (deleted
+// rows count as used), n <= 255, and every row lies inside the page.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "jet/format/schema.h"
+#include "jet/base/value.h"
+
+namespace jet {
+
+// Owner tag of long-value pages: the ASCII bytes "LVAL" read as a little-endian u32.
+constexpr uint32_t kLvalOwner = 0x4C41564C;
+// Row offset flags.
+constexpr uint16_t kRowDeleted = 0x8000;
+constexpr uint16_t kRowOverflow = 0x4000;
+constexpr int kMaxRowsPerDataPage = 255;
+
+// Offset of the row count in a data page header.
+inline size_t DataPageHeaderSize(Version v) {
+    return v == Version::kJet3 ? 10 : 14;
+}
+
+class DataPageBuilder {
+  public:
+    explicit DataPageBuilder(Version version);
+    DataPageBuilder(const DataPageBuilder&) = delete;
+    DataPageBuilder& operator=(const DataPageBuilder&) = delete;
+
+    // Empties the page and sets its owner field.
+    void Reset(uint32_t owner);
+
+    size_t free_space() const { return free_; }
+    int row_count() const { return rows_; }
+    bool empty() const { return rows_ == 0; }
+    // The largest row an empty page takes.
+    size_t max_row_size() const { return page_size_ - DataPageHeaderSize(version_) - 2; }
+
+    // True when a row of `length` bytes still fits (offset entry included).
+    bool Fits(size_t length) const { return rows_ < kMaxRowsPerDataPage && length + 2 <= free_; }
+
+    // Appends a row and returns its row number. REQUIRES: Fits(length), length > 0.
+    uint8_t Add(const uint8_t* row, size_t length, uint16_t flags = 0);
+    uint8_t Add(const Bytes& row, uint16_t flags = 0) { return Add(row.data(), row.size(), flags); }
+
+    // The page as it stands (header fields up to date).
+    const Bytes& page() const { return page_; }
+
+  private:
+    Version version_;
+    size_t page_size_;
+    Bytes page_;
+    size_t free_ = 0;
+    int rows_ = 0;
+    size_t low_ = 0;  // start of the lowest row so far
+};
+
+}  // namespace jet
