@@ -13,13 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "fuzz/memory_env.h"
 #include "jet/base/error.h"
 #include "jet/database/lock_file.h"
+#include "jet/testing/memory_env.h"
 
 namespace {
 
-const std::string kPath = fuzzing::MemoryEnv::kFolder + "/base.ldb";
+const std::string kPath = jet::MemoryEnv::kFolder + "/base.ldb";
 
 [[noreturn]] void Fail(const std::string& what) {
     std::fprintf(stderr, "lock_file_fuzz: %s\n", what.c_str());
@@ -43,7 +43,7 @@ void CheckUsers(const std::vector<jet::LockFileUser>& users) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 64 * 1024) return 0;
-    fuzzing::MemoryEnv env;
+    jet::MemoryEnv env;
     env.Put(kPath, data, size);
     try {
         CheckUsers(jet::ReadLockFileUsers(&env, kPath));

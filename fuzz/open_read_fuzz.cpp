@@ -18,67 +18,16 @@
 
 #include "jet/base/error.h"
 #include "jet/format/header.h"
-#include "jet/read/table_reader.h"
 #include "jet/format/text_codec.h"
 #include "jet/format/usage_map.h"
+#include "jet/read/table_reader.h"
+#include "jet/testing/memory_env.h"
 
 namespace {
 
-constexpr char kPath[] = "/fuzz/input.mdb";
+const std::string kPath = jet::MemoryEnv::kFolder + "/input.mdb";
 
 // One read-only file in memory.
-class MemoryFile final : public jet::File {
-  public:
-    MemoryFile(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    uint64_t Size() override { return size_; }
-    size_t ReadAt(uint64_t offset, void* buffer, size_t n) override {
-        if (offset >= size_) return 0;
-        const size_t count = std::min<uint64_t>(n, size_ - offset);
-        std::memcpy(buffer, data_ + offset, count);
-        return count;
-    }
-    void WriteAt(uint64_t, const void*, size_t) override {
-        throw jet::OsError(EROFS, "write", kPath);
-    }
-    void Truncate(uint64_t) override { throw jet::OsError(EROFS, "truncate", kPath); }
-    void Sync() override {}
-    bool TryLock(uint64_t, uint64_t, bool) override { return true; }
-    void Unlock(uint64_t, uint64_t) override {}
-    bool IsLockedByOther(uint64_t, uint64_t) override { return false; }
-
-  private:
-    const uint8_t* data_;
-    size_t size_;
-};
-
-class MemoryEnv final : public jet::Env {
-  public:
-    MemoryEnv(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    std::unique_ptr<jet::File> Open(const std::string& path, jet::OpenMode mode) override {
-        if (path != kPath || mode != jet::OpenMode::kRead) throw jet::OsError(EACCES, "open", path);
-        return std::make_unique<MemoryFile>(data_, size_);
-    }
-    jet::FileStatus Stat(const std::string& path) override {
-        jet::FileStatus s;
-        if (path == kPath) {
-            s.exists = s.is_regular = true;
-            s.size = size_;
-        } else if (path == "/fuzz") {
-            s.exists = s.is_directory = true;
-        }
-        return s;
-    }
-    void Rename(const std::string& from, const std::string&) override {
-        throw jet::OsError(EROFS, "rename", from);
-    }
-    void Remove(const std::string& path) override { throw jet::OsError(EROFS, "remove", path); }
-    void SyncDirectory(const std::string&) override {}
-    std::string HostName() override { return "fuzz"; }
-
-  private:
-    const uint8_t* data_;
-    size_t size_;
-};
 
 // The password stored in the header, so password-protected inputs are explored too.
 std::string StoredPassword(const uint8_t* data, size_t size) {
@@ -92,7 +41,9 @@ std::string StoredPassword(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    MemoryEnv env(data, size);
+    jet::MemoryEnv env;
+    env.Put(kPath, data, size);
+    env.read_only = true;
     jet::OpenOptions options;
     options.password = StoredPassword(data, size);
     std::unique_ptr<jet::DatabaseView> db;

@@ -30,17 +30,17 @@
 #include <string>
 #include <vector>
 
-#include "fuzz/memory_env.h"
-#include "jet/read/checker.h"
-#include "jet/testing/damage.h"
 #include "jet/base/env.h"
 #include "jet/base/error.h"
+#include "jet/read/checker.h"
 #include "jet/rebuild/repair.h"
+#include "jet/testing/damage.h"
+#include "jet/testing/memory_env.h"
 
 namespace {
 
-using fuzzing::Blob;
-using fuzzing::MemoryEnv;
+using jet::Blob;
+using jet::MemoryEnv;
 
 struct Seed {
     std::string name;

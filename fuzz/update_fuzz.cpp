@@ -16,24 +16,24 @@
 #include <set>
 #include <string>
 
-#include "fuzz/memory_env.h"
 #include "jet/base/bytes.h"
-#include "jet/read/checker.h"
-#include "jet/database/database.h"
 #include "jet/base/error.h"
+#include "jet/database/database.h"
 #include "jet/format/mdb_file.h"
+#include "jet/read/checker.h"
 #include "jet/read/table_reader.h"
+#include "jet/testing/memory_env.h"
 
 namespace {
 
-const std::string kPath = fuzzing::MemoryEnv::kFolder + "/tavo.mdb";
+const std::string kPath = jet::MemoryEnv::kFolder + "/tavo.mdb";
 
 [[noreturn]] void Fail(const std::string& what) {
     std::fprintf(stderr, "update_fuzz: %s\n", what.c_str());
     std::abort();
 }
 
-bool Clean(fuzzing::MemoryEnv& env) {
+bool Clean(jet::MemoryEnv& env) {
     try {
         jet::CheckOptions options;
         options.max_findings = 1;
@@ -47,7 +47,7 @@ bool Clean(fuzzing::MemoryEnv& env) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 400000) return 0;
-    fuzzing::MemoryEnv env;
+    jet::MemoryEnv env;
     env.Put(kPath, data, size);
     const bool clean_before = Clean(env);
 

@@ -4,6 +4,13 @@
 //
 // Every failure is thrown as OsError carrying the errno value; callers translate errno into
 // their own numbering (Jet numbers in the engine, VB numbers in the file services).
+//
+// Ownership and threads: whoever makes an Env owns it and keeps it alive while anything opened
+// through it is in use (Env::Default() lives for the whole program); a File belongs to the one
+// that opened it. The engine is single-threaded per database: a Database, a compaction or a
+// repair is used from one thread at a time, and so are the Env and Files it was given, which
+// need no locking of their own. Decorators (fault injection, watching, recording) derive from
+// EnvWrapper and FileWrapper below and override only what they intercept.
 #pragma once
 
 #include <cstddef>
@@ -15,13 +22,13 @@
 namespace jet {
 
 class OsError : public std::runtime_error {
-public:
+  public:
     OsError(int code, const std::string& operation, const std::string& path);
     int code() const { return code_; }  // errno value
     const std::string& operation() const { return operation_; }
     const std::string& path() const { return path_; }
 
-private:
+  private:
     int code_;
     std::string operation_;
     std::string path_;
@@ -37,7 +44,7 @@ enum class OpenMode {
 
 // An open file. Offsets are absolute; there is no file position.
 class File {
-public:
+  public:
     File() = default;
     File(const File&) = delete;
     File& operator=(const File&) = delete;
@@ -78,7 +85,7 @@ struct FileStatus {
 };
 
 class Env {
-public:
+  public:
     Env() = default;
     Env(const Env&) = delete;
     Env& operator=(const Env&) = delete;
@@ -97,6 +104,59 @@ public:
 
     // The real file system. Never null; lives for the whole program.
     static Env* Default();
+};
+
+// A File that passes every call to another one it owns. Derive and override what you change.
+class FileWrapper : public File {
+  public:
+    explicit FileWrapper(std::unique_ptr<File> target) : target_(std::move(target)) {}
+
+    uint64_t Size() override { return target_->Size(); }
+    size_t ReadAt(uint64_t offset, void* buffer, size_t n) override {
+        return target_->ReadAt(offset, buffer, n);
+    }
+    void WriteAt(uint64_t offset, const void* buffer, size_t n) override {
+        target_->WriteAt(offset, buffer, n);
+    }
+    void Truncate(uint64_t size) override { target_->Truncate(size); }
+    void Sync() override { target_->Sync(); }
+    bool TryLock(uint64_t offset, uint64_t length, bool exclusive) override {
+        return target_->TryLock(offset, length, exclusive);
+    }
+    void Unlock(uint64_t offset, uint64_t length) override { target_->Unlock(offset, length); }
+    bool IsLockedByOther(uint64_t offset, uint64_t length) override {
+        return target_->IsLockedByOther(offset, length);
+    }
+    Identity Id() override { return target_->Id(); }
+
+  protected:
+    File* target() const { return target_.get(); }
+
+  private:
+    std::unique_ptr<File> target_;
+};
+
+// An Env that passes every call to another one, which it does not own (it must outlive the
+// wrapper). Derive and override what you change.
+class EnvWrapper : public Env {
+  public:
+    explicit EnvWrapper(Env* target) : target_(target) {}
+
+    std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
+        return target_->Open(path, mode);
+    }
+    FileStatus Stat(const std::string& path) override { return target_->Stat(path); }
+    void Rename(const std::string& from, const std::string& to) override {
+        target_->Rename(from, to);
+    }
+    void Remove(const std::string& path) override { target_->Remove(path); }
+    void SyncDirectory(const std::string& path) override { target_->SyncDirectory(path); }
+    std::string HostName() override { return target_->HostName(); }
+
+    Env* target() const { return target_; }
+
+  private:
+    Env* target_;
 };
 
 // Folder part of a path ("." for a bare name).

@@ -20,8 +20,8 @@
 #include <string>
 
 #include "jet/base/bytes.h"
-#include "jet/format/schema.h"
 #include "jet/base/value.h"
+#include "jet/format/schema.h"
 
 namespace jet {
 
@@ -57,6 +57,12 @@ void ApplyHeaderMask(Bytes& page, Version version);
 // The version byte of an encoded page 0 (not masked): throws 3343 when the page is too short,
 // is not a Jet page 0, or holds a version other than Jet 3 / Jet 4 (ACE, unknown).
 Version DetectVersion(ByteSpan encoded_page0);
+
+// Where the commit words (256 u16 entries, one per user slot of the lock file) start on page 0;
+// they run to the end of the page.
+constexpr size_t CommitWordsOffset(Version v) {
+    return v == Version::kJet3 ? 0x600 : 0xE00;
+}
 
 // Decodes page 0 as stored. REQUIRES: at least PageSize(version) bytes. Throws 3343 when the
 // page is not a Jet 3 / Jet 4 database header.

@@ -27,8 +27,8 @@
 #include <string>
 #include <vector>
 
-#include "jet/format/schema.h"
 #include "jet/base/value.h"
+#include "jet/format/schema.h"
 
 namespace jet {
 
@@ -67,12 +67,6 @@ struct IndexPageLayout {
 };
 
 const IndexPageLayout& IndexLayout(Version version);
-
-// Largest number of entry bytes one index page holds.
-inline uint32_t IndexPageCapacity(Version version) {
-    const auto& l = IndexLayout(version);
-    return l.page_size - l.first_entry;
-}
 
 // Encodes an index page from its header fields and entries (free_space, prefix_length and
 // entries_end are computed). With `share_prefix` the longest prefix common to all keys is

@@ -78,8 +78,8 @@ uint16_t RowVarCount(const TableDef& t) {
     return n;
 }
 
-size_t FixedSize(const ColumnDef& c) {
-    switch (c.type) {
+uint16_t FixedStorageSize(ColumnType type, uint16_t length) {
+    switch (type) {
         case ColumnType::kBoolean:
             return 0;
         case ColumnType::kByte:
@@ -98,7 +98,7 @@ size_t FixedSize(const ColumnDef& c) {
         case ColumnType::kNumeric:
             return 17;
         default:
-            return c.length;
+            return length;
     }
 }
 

@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "jet/base/bytes.h"
+#include "jet/base/value.h"
 #include "jet/format/mdb_file.h"
 #include "jet/format/schema.h"
-#include "jet/base/value.h"
 
 namespace jet {
 
@@ -52,9 +52,12 @@ RowLayout ParseRowLayout(ByteSpan row, Version version, const TableDef& t);
 // never fewer than the highest variable slot in use. 0: the rows have no variable area at all.
 uint16_t RowVarCount(const TableDef& t);
 
-// Stored size of a fixed-size type (0 for Boolean); for Text, Binary and fixed binary the
-// column's declared length.
-size_t FixedSize(const ColumnDef& c);
+// Stored size of a value of `type` in the fixed area (also its size in the variable area for
+// fixed-size types, 0 for Boolean); for Text, Binary and fixed binary the declared `length`.
+uint16_t FixedStorageSize(ColumnType type, uint16_t length);
+inline size_t FixedSize(const ColumnDef& c) {
+    return FixedStorageSize(c.type, c.length);
+}
 
 // Where a column's bytes are in the row: `present` false when the column is absent (reads as
 // null), `not_null` is the mask bit, `bytes` the stored bytes (fixed slot or variable span).

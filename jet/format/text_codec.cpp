@@ -36,10 +36,6 @@ const ForwardTable& Forward(uint16_t code_page) {
 
 }  // namespace
 
-bool IsCodePageSupported(uint16_t code_page) {
-    return code_page == 1250 || code_page == 1251 || code_page == 1252;
-}
-
 std::u16string DecodeCodePage(ByteSpan bytes, uint16_t code_page) {
     const ForwardTable& forward = Forward(code_page);
     std::u16string out(bytes.size(), u'\0');

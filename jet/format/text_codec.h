@@ -15,13 +15,10 @@
 #include <string_view>
 
 #include "jet/base/bytes.h"
-#include "jet/format/schema.h"
 #include "jet/base/value.h"
+#include "jet/format/schema.h"
 
 namespace jet {
-
-// True for the code pages with a real table (1250, 1251, 1252). Others decode as 1252.
-bool IsCodePageSupported(uint16_t code_page);
 
 std::u16string DecodeCodePage(ByteSpan bytes, uint16_t code_page);
 // Characters the code page cannot represent become '?'.

@@ -16,8 +16,8 @@
 #include <string_view>
 #include <vector>
 
-#include "jet/format/schema.h"
 #include "jet/base/value.h"
+#include "jet/format/schema.h"
 
 namespace jet {
 
@@ -26,6 +26,13 @@ constexpr uint8_t kKeyAscendingValue = 0x7F;
 constexpr uint8_t kKeyAscendingNull = 0x00;
 constexpr uint8_t kKeyDescendingValue = 0x80;
 constexpr uint8_t kKeyDescendingNull = 0xFF;
+
+// True when a key is made only of null segments: such keys may repeat in a unique index.
+inline bool IsAllNullKey(const uint8_t* key, size_t size) {
+    for (size_t i = 0; i < size; ++i)
+        if (key[i] != kKeyAscendingNull && key[i] != kKeyDescendingNull) return false;
+    return true;
+}
 
 // Jet keys text by at most this many characters (also for Memo).
 constexpr size_t kMaxKeyTextChars = 255;

@@ -5,20 +5,15 @@
 #include <sstream>
 #include <unordered_map>
 
-#include "jet/read/content_checksum.h"
 #include "jet/base/error.h"
-#include "jet/rebuild/id_remap.h"
 #include "jet/format/mdb_file.h"
+#include "jet/read/content_checksum.h"
+#include "jet/rebuild/id_remap.h"
 #include "jet/rebuild/watched_env.h"
 #include "jet/write/writer.h"
 
 namespace jet {
 namespace {
-
-// Offset of the commit words (256 u16 entries) at the end of page 0.
-size_t CommitWordsOffset(Version v) {
-    return v == Version::kJet3 ? 0x600 : 0xE00;
-}
 
 std::string BaseName(const std::string& path) {
     const size_t slash = path.find_last_of('/');

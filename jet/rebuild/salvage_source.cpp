@@ -14,20 +14,20 @@
 #include <set>
 #include <stdexcept>
 
-#include "jet/read/catalog.h"
-#include "jet/format/data_page.h"
-#include "jet/database/database.h"
 #include "jet/base/error.h"
+#include "jet/database/database.h"
+#include "jet/format/data_page.h"
 #include "jet/format/header.h"
-#include "jet/keys/index_key.h"
 #include "jet/format/property_blob.h"
 #include "jet/format/row_codec.h"
-#include "jet/write/row_encoder.h"
-#include "jet/rebuild/salvage_long_value.h"
-#include "jet/write/system_tables.h"
 #include "jet/format/tdef.h"
 #include "jet/format/text_codec.h"
 #include "jet/format/usage_map.h"
+#include "jet/keys/index_key.h"
+#include "jet/read/catalog.h"
+#include "jet/rebuild/salvage_long_value.h"
+#include "jet/write/row_encoder.h"
+#include "jet/write/system_tables.h"
 
 namespace jet {
 namespace {
@@ -39,10 +39,6 @@ constexpr uint32_t kFirstNonTableId = 0x01000000u;
 
 // ---------------------------------------------------------------------------------------------
 // Page 0.
-
-size_t CommitWordsOffset(Version v) {
-    return v == Version::kJet3 ? 0x600 : 0xE00;
-}
 
 // Page 0 with the fields that carry no information put back to what every Jet file holds, and
 // the commit words cleared (entry 0 01 01, the others 00 01, as in a freshly closed file).
@@ -289,12 +285,8 @@ uint64_t RowDigest(const Row& row) {
     return Fingerprint(reinterpret_cast<const uint8_t*>(image.data()), image.size());
 }
 
-// True when a key is made only of null segments (which may repeat in a unique index), the
-// writer's own test.
 bool AllNullKey(const Bytes& key) {
-    for (uint8_t b : key)
-        if (b != kKeyAscendingNull && b != kKeyDescendingNull) return false;
-    return true;
+    return IsAllNullKey(key.data(), key.size());
 }
 
 // Opens the file for writing (a repair replaces it, so a file we may not write is refused with

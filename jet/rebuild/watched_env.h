@@ -12,63 +12,60 @@
 
 namespace jet {
 
-class WatchedEnv final : public Env {
+class WatchedEnv final : public EnvWrapper {
   public:
-    explicit WatchedEnv(Env* target) : target_(target) {}
+    explicit WatchedEnv(Env* target) : EnvWrapper(target) {}
     const std::optional<OsError>& failure() const { return failure_; }
 
     std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
         return std::make_unique<WatchedFile>(this,
-                                             Watch([&] { return target_->Open(path, mode); }));
+                                             Watch([&] { return EnvWrapper::Open(path, mode); }));
     }
     FileStatus Stat(const std::string& path) override {
-        return Watch([&] { return target_->Stat(path); });
+        return Watch([&] { return EnvWrapper::Stat(path); });
     }
     void Rename(const std::string& from, const std::string& to) override {
-        Watch([&] { target_->Rename(from, to); });
+        Watch([&] { EnvWrapper::Rename(from, to); });
     }
     void Remove(const std::string& path) override {
-        Watch([&] { target_->Remove(path); });
+        Watch([&] { EnvWrapper::Remove(path); });
     }
     void SyncDirectory(const std::string& path) override {
-        Watch([&] { target_->SyncDirectory(path); });
+        Watch([&] { EnvWrapper::SyncDirectory(path); });
     }
-    std::string HostName() override { return target_->HostName(); }
 
   private:
-    class WatchedFile final : public File {
+    class WatchedFile final : public FileWrapper {
       public:
         WatchedFile(WatchedEnv* env, std::unique_ptr<File> file)
-            : env_(env), file_(std::move(file)) {}
+            : FileWrapper(std::move(file)), env_(env) {}
         uint64_t Size() override {
-            return env_->Watch([&] { return file_->Size(); });
+            return env_->Watch([&] { return FileWrapper::Size(); });
         }
         size_t ReadAt(uint64_t offset, void* buffer, size_t n) override {
-            return env_->Watch([&] { return file_->ReadAt(offset, buffer, n); });
+            return env_->Watch([&] { return FileWrapper::ReadAt(offset, buffer, n); });
         }
         void WriteAt(uint64_t offset, const void* buffer, size_t n) override {
-            env_->Watch([&] { file_->WriteAt(offset, buffer, n); });
+            env_->Watch([&] { FileWrapper::WriteAt(offset, buffer, n); });
         }
         void Truncate(uint64_t size) override {
-            env_->Watch([&] { file_->Truncate(size); });
+            env_->Watch([&] { FileWrapper::Truncate(size); });
         }
         void Sync() override {
-            env_->Watch([&] { file_->Sync(); });
+            env_->Watch([&] { FileWrapper::Sync(); });
         }
         bool TryLock(uint64_t offset, uint64_t length, bool exclusive) override {
-            return env_->Watch([&] { return file_->TryLock(offset, length, exclusive); });
+            return env_->Watch([&] { return FileWrapper::TryLock(offset, length, exclusive); });
         }
         void Unlock(uint64_t offset, uint64_t length) override {
-            env_->Watch([&] { file_->Unlock(offset, length); });
+            env_->Watch([&] { FileWrapper::Unlock(offset, length); });
         }
         bool IsLockedByOther(uint64_t offset, uint64_t length) override {
-            return env_->Watch([&] { return file_->IsLockedByOther(offset, length); });
+            return env_->Watch([&] { return FileWrapper::IsLockedByOther(offset, length); });
         }
-        Identity Id() override { return file_->Id(); }
 
       private:
         WatchedEnv* env_;
-        std::unique_ptr<File> file_;
     };
 
     template <typename F>
@@ -81,7 +78,6 @@ class WatchedEnv final : public Env {
         }
     }
 
-    Env* target_;
     std::optional<OsError> failure_;
 };
 

@@ -9,16 +9,16 @@
 #include <map>
 #include <set>
 
-#include "jet/read/catalog.h"
-#include "jet/format/data_page.h"
 #include "jet/base/error.h"
+#include "jet/format/data_page.h"
 #include "jet/format/header.h"
 #include "jet/format/long_value.h"
 #include "jet/format/mdb_file.h"
 #include "jet/format/row_codec.h"
-#include "jet/read/table_reader.h"
 #include "jet/format/tdef.h"
 #include "jet/format/usage_map.h"
+#include "jet/read/catalog.h"
+#include "jet/read/table_reader.h"
 
 namespace jet {
 namespace {
@@ -50,11 +50,6 @@ class Random {
   private:
     uint64_t state_;
 };
-
-// Offset of the commit words (256 u16 entries) at the end of page 0.
-size_t CommitWordsOffset(Version v) {
-    return v == Version::kJet3 ? 0x600 : 0xE00;
-}
 
 // Where the row count is in the first TDEF page.
 size_t RowCountOffset(Version v) {

@@ -6,13 +6,13 @@
 #include <cstdint>
 #include <string>
 
-#include "jet/base/env.h"
+#include "jet/testing/observed_env.h"
 
 namespace jet {
 
-class FaultInjectingEnv final : public Env {
-public:
-    explicit FaultInjectingEnv(Env* target) : target_(target) {}
+class FaultInjectingEnv final : public ObservedEnv {
+  public:
+    explicit FaultInjectingEnv(Env* target) : ObservedEnv(target) {}
 
     // Fail the operation whose 1-based sequence number is `nth` with `error_code`; 0 disarms.
     void FailAt(uint64_t nth, int error_code) {
@@ -36,15 +36,10 @@ public:
     // Counts one operation and throws when it is the one chosen to fail.
     void Tick(const char* operation, const std::string& path);
 
-    std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override;
-    FileStatus Stat(const std::string& path) override;
-    void Rename(const std::string& from, const std::string& to) override;
-    void Remove(const std::string& path) override;
-    void SyncDirectory(const std::string& path) override;
-    std::string HostName() override { return target_->HostName(); }
+  protected:
+    void Before(const Operation& operation) override { Tick(Name(operation.op), operation.path); }
 
-private:
-    Env* target_;
+  private:
     uint64_t operations_ = 0;
     uint64_t fail_at_ = 0;
     int error_code_ = 0;

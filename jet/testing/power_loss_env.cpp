@@ -31,41 +31,31 @@ std::string FolderOf(const std::string& relative) {
     return slash == std::string::npos ? std::string() : relative.substr(0, slash);
 }
 
-class JournalledFile final : public File {
+class JournalledFile final : public FileWrapper {
   public:
     JournalledFile(PowerLossEnv* env, std::unique_ptr<File> target, std::string relative, int inode)
-        : env_(env), target_(std::move(target)), relative_(std::move(relative)), inode_(inode) {}
+        : FileWrapper(std::move(target)),
+          env_(env),
+          relative_(std::move(relative)),
+          inode_(inode) {}
 
-    uint64_t Size() override { return target_->Size(); }
-    size_t ReadAt(uint64_t offset, void* buffer, size_t n) override {
-        return target_->ReadAt(offset, buffer, n);
-    }
     void WriteAt(uint64_t offset, const void* buffer, size_t n) override {
-        target_->WriteAt(offset, buffer, n);
+        FileWrapper::WriteAt(offset, buffer, n);
         PowerLossEnv::Event e{PowerLossEnv::Kind::kWrite, relative_, {}, inode_, offset, {}};
         e.bytes.assign(static_cast<const char*>(buffer), n);
         env_->Record(std::move(e));
     }
     void Truncate(uint64_t size) override {
-        target_->Truncate(size);
+        FileWrapper::Truncate(size);
         env_->Record({PowerLossEnv::Kind::kTruncate, relative_, {}, inode_, size, {}});
     }
     void Sync() override {
-        target_->Sync();
+        FileWrapper::Sync();
         env_->Record({PowerLossEnv::Kind::kSyncFile, relative_, {}, inode_, 0, {}});
     }
-    bool TryLock(uint64_t offset, uint64_t length, bool exclusive) override {
-        return target_->TryLock(offset, length, exclusive);
-    }
-    void Unlock(uint64_t offset, uint64_t length) override { target_->Unlock(offset, length); }
-    bool IsLockedByOther(uint64_t offset, uint64_t length) override {
-        return target_->IsLockedByOther(offset, length);
-    }
-    Identity Id() override { return target_->Id(); }
 
   private:
     PowerLossEnv* env_;
-    std::unique_ptr<File> target_;
     std::string relative_;
     int inode_;
 };
@@ -133,7 +123,7 @@ std::string PowerLossEnv::Relative(const std::string& path) const {
 }
 
 std::unique_ptr<File> PowerLossEnv::Open(const std::string& path, OpenMode mode) {
-    std::unique_ptr<File> file = target_->Open(path, mode);
+    std::unique_ptr<File> file = EnvWrapper::Open(path, mode);
     const std::string relative = Relative(path);
     if (relative.empty()) return file;
     int inode;
@@ -153,7 +143,7 @@ std::unique_ptr<File> PowerLossEnv::Open(const std::string& path, OpenMode mode)
 }
 
 void PowerLossEnv::Rename(const std::string& from, const std::string& to) {
-    target_->Rename(from, to);
+    EnvWrapper::Rename(from, to);
     const std::string a = Relative(from), b = Relative(to);
     auto it = a.empty() ? names_.end() : names_.find(a);
     if (it == names_.end()) {
@@ -172,7 +162,7 @@ void PowerLossEnv::Rename(const std::string& from, const std::string& to) {
 }
 
 void PowerLossEnv::Remove(const std::string& path) {
-    target_->Remove(path);
+    EnvWrapper::Remove(path);
     const std::string relative = Relative(path);
     if (relative.empty()) return;
     names_.erase(relative);
@@ -180,7 +170,7 @@ void PowerLossEnv::Remove(const std::string& path) {
 }
 
 void PowerLossEnv::SyncDirectory(const std::string& path) {
-    target_->SyncDirectory(path);
+    EnvWrapper::SyncDirectory(path);
     if (!recording_) return;
     const std::string p = Lexical(path);
     std::string folder;

@@ -32,9 +32,9 @@
 
 namespace jet {
 
-class PowerLossEnv final : public Env {
+class PowerLossEnv final : public EnvWrapper {
   public:
-    explicit PowerLossEnv(Env* target) : target_(target) {}
+    explicit PowerLossEnv(Env* target) : EnvWrapper(target) {}
 
     // Files by their path relative to a folder, with their content.
     using Files = std::map<std::string, std::string>;
@@ -80,11 +80,9 @@ class PowerLossEnv final : public Env {
     size_t UnsyncedEntries(size_t cut) const;
 
     std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override;
-    FileStatus Stat(const std::string& path) override { return target_->Stat(path); }
     void Rename(const std::string& from, const std::string& to) override;
     void Remove(const std::string& path) override;
     void SyncDirectory(const std::string& path) override;
-    std::string HostName() override { return target_->HostName(); }
 
     enum class Kind { kCreate, kRename, kRemove, kSyncFolder, kWrite, kTruncate, kSyncFile };
     struct Event {
@@ -104,7 +102,6 @@ class PowerLossEnv final : public Env {
     // The path relative to root, or "" when `path` lies outside it (or no journal runs).
     std::string Relative(const std::string& path) const;
 
-    Env* target_;
     std::string root_;
     bool recording_ = false;
     // The disk as Begin found it: names and the content of inodes 0..n-1.

@@ -3,9 +3,9 @@
 #include <array>
 #include <cmath>
 
+#include "jet/base/put_bytes.h"
 #include "jet/write/new_database.h"
 #include "jet/write/page_builder.h"
-#include "jet/base/put_bytes.h"
 
 namespace jet {
 

@@ -16,8 +16,8 @@
 #include <string>
 
 #include "jet/base/env.h"
-#include "jet/format/schema.h"
 #include "jet/base/value.h"
+#include "jet/format/schema.h"
 
 namespace jet {
 

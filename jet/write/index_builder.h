@@ -18,15 +18,16 @@
 #include <cstdint>
 #include <vector>
 
-#include "jet/write/page_sink.h"
-#include "jet/format/schema.h"
 #include "jet/base/value.h"
+#include "jet/format/index_page.h"
+#include "jet/format/schema.h"
+#include "jet/write/page_sink.h"
 
 namespace jet {
 
 // Offset of the first entry and the room for entries on an index page.
 inline size_t IndexFirstEntry(Version v) {
-    return v == Version::kJet3 ? 0xF8 : 0x1E0;
+    return IndexLayout(v).first_entry;
 }
 inline size_t IndexEntrySpace(Version v) {
     return PageSize(v) - IndexFirstEntry(v);

@@ -149,31 +149,6 @@ TdefLayout TdefLayout::For(Version v) {
     return {0x3F, 12, 25, 52, 28};
 }
 
-uint16_t FixedStorageSize(ColumnType type, uint16_t length) {
-    switch (type) {
-        case ColumnType::kBoolean:
-            return 0;
-        case ColumnType::kByte:
-            return 1;
-        case ColumnType::kInteger:
-            return 2;
-        case ColumnType::kLong:
-            return 4;
-        case ColumnType::kSingle:
-            return 4;
-        case ColumnType::kCurrency:
-        case ColumnType::kDouble:
-        case ColumnType::kDateTime:
-            return 8;
-        case ColumnType::kGuid:
-            return 16;
-        case ColumnType::kNumeric:
-            return 17;
-        default:
-            return length;
-    }
-}
-
 Bytes SerializeTableDef(const TableDef& def, Version v, uint16_t code_page) {
     const TdefLayout L = TdefLayout::For(v);
     const bool jet3 = v == Version::kJet3;

@@ -19,8 +19,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "jet/format/schema.h"
 #include "jet/base/value.h"
+#include "jet/format/schema.h"
 
 namespace jet {
 
@@ -45,10 +45,6 @@ uint32_t TdefPageCount(size_t length, Version version);
 // in each page header. Returns one page image per entry of `pages`.
 std::vector<Bytes> BuildTdefPages(const Bytes& logical, const std::vector<uint32_t>& pages,
                                   Version version);
-
-// Storage size of a value of `type` in the fixed area (also its size in the variable area for
-// fixed-size types); `length` is the declared length for text/binary. Boolean: 0.
-uint16_t FixedStorageSize(ColumnType type, uint16_t length);
 
 // Fills col_num, var_index, fixed_offset and the fixed flag of columns that the caller built
 // from scratch, the way Access lays out a new table: column numbers in order, fixed columns

@@ -7,13 +7,13 @@
 #include <stdexcept>
 
 #include "jet/base/error.h"
+#include "jet/base/put_bytes.h"
+#include "jet/keys/index_key.h"
 #include "jet/write/external_sorter.h"
 #include "jet/write/index_builder.h"
-#include "jet/keys/index_key.h"
 #include "jet/write/long_value_writer.h"
 #include "jet/write/page_builder.h"
 #include "jet/write/page_sink.h"
-#include "jet/base/put_bytes.h"
 #include "jet/write/row_encoder.h"
 #include "jet/write/system_tables.h"
 #include "jet/write/tdef_writer.h"
@@ -308,11 +308,7 @@ void DatabaseWriter::EndRows() {
                 previous.assign(key, key + size);
                 have_previous = true;
             } else if (unique) {
-                // Keys made only of null segments may repeat in a unique index.
-                bool all_null = true;
-                for (size_t k = 0; k < size && all_null; ++k)
-                    all_null = key[k] == kKeyAscendingNull || key[k] == kKeyDescendingNull;
-                if (!all_null) ++duplicates;
+                if (!IsAllNullKey(key, size)) ++duplicates;
             }
         });
         r.root_page = builder.Finish();

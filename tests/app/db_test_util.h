@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "jet/base/env.h"
+#include "jet/format/schema.h"
 #include "jet/testing/fault_env.h"
 #include "jet/testing/fixtures.h"
-#include "jet/format/schema.h"
 #include "tests/app/harness.h"
 #include "tests/jet/update_test_util.h"
 
@@ -58,9 +58,9 @@ inline std::vector<std::string> Flags(const std::string& path) {
 // Passes everything to another Env and records, for each file opened, the sequence number a
 // FaultInjectingEnv standing over it gave that open: so a test can fail exactly the open that
 // creates a lock file.
-class OpenRecorder final : public jet::Env {
+class OpenRecorder final : public jet::EnvWrapper {
   public:
-    explicit OpenRecorder(jet::Env* target) : target_(target) {}
+    explicit OpenRecorder(jet::Env* target) : EnvWrapper(target) {}
     void CountWith(const jet::FaultInjectingEnv* counter) { counter_ = counter; }
 
     struct Opened {
@@ -82,18 +82,10 @@ class OpenRecorder final : public jet::Env {
 
     std::unique_ptr<jet::File> Open(const std::string& path, jet::OpenMode mode) override {
         opened.push_back({counter_ ? counter_->operations() : 0, path, mode});
-        return target_->Open(path, mode);
+        return EnvWrapper::Open(path, mode);
     }
-    jet::FileStatus Stat(const std::string& path) override { return target_->Stat(path); }
-    void Rename(const std::string& from, const std::string& to) override {
-        target_->Rename(from, to);
-    }
-    void Remove(const std::string& path) override { target_->Remove(path); }
-    void SyncDirectory(const std::string& path) override { target_->SyncDirectory(path); }
-    std::string HostName() override { return target_->HostName(); }
 
   private:
-    jet::Env* target_;
     const jet::FaultInjectingEnv* counter_ = nullptr;
 };
 

@@ -115,52 +115,12 @@ void WindowsPathEnv::SyncDirectory(const std::string& path) {
     jet::Env::Default()->SyncDirectory(Map(path));
 }
 
-namespace {
-
-class PathFaultFile final : public jet::File {
-  public:
-    PathFaultFile(PathFaultEnv* env, std::unique_ptr<jet::File> target, std::string path)
-        : env_(env), target_(std::move(target)), path_(std::move(path)) {}
-    uint64_t Size() override { return env_->SizeOf(path_, target_->Size()); }
-    size_t ReadAt(uint64_t offset, void* buffer, size_t n) override {
-        env_->Check("read", path_);
-        return target_->ReadAt(offset, buffer, n);
-    }
-    void WriteAt(uint64_t offset, const void* buffer, size_t n) override {
-        env_->Check("write", path_);
-        target_->WriteAt(offset, buffer, n);
-    }
-    void Truncate(uint64_t size) override {
-        env_->Check("truncate", path_);
-        target_->Truncate(size);
-    }
-    void Sync() override {
-        env_->Check("sync", path_);
-        target_->Sync();
-    }
-    bool TryLock(uint64_t offset, uint64_t length, bool exclusive) override {
-        return target_->TryLock(offset, length, exclusive);
-    }
-    void Unlock(uint64_t offset, uint64_t length) override { target_->Unlock(offset, length); }
-    bool IsLockedByOther(uint64_t offset, uint64_t length) override {
-        return target_->IsLockedByOther(offset, length);
-    }
-    Identity Id() override { return target_->Id(); }
-
-  private:
-    PathFaultEnv* env_;
-    std::unique_ptr<jet::File> target_;
-    std::string path_;
-};
-
-}  // namespace
-
 void PathFaultEnv::Fail(const std::string& operation, const std::string& fragment, int code,
                         int times) {
     rules_.push_back({operation, fragment, code, times});
 }
 
-uint64_t PathFaultEnv::SizeOf(const std::string& path, uint64_t real) const {
+uint64_t PathFaultEnv::SizeOf(const std::string& path, uint64_t real) {
     for (const auto& [fragment, size] : sizes_)
         if (path.find(fragment) != std::string::npos) return size;
     return real;
@@ -174,23 +134,6 @@ void PathFaultEnv::Check(const char* operation, const std::string& path) {
         ++fired_;
         throw jet::OsError(rule.code, operation, path);
     }
-}
-
-std::unique_ptr<jet::File> PathFaultEnv::Open(const std::string& path, jet::OpenMode mode) {
-    Check("open", path);
-    return std::make_unique<PathFaultFile>(this, target_->Open(path, mode), path);
-}
-void PathFaultEnv::Rename(const std::string& from, const std::string& to) {
-    Check("rename", to);
-    target_->Rename(from, to);
-}
-void PathFaultEnv::Remove(const std::string& path) {
-    Check("remove", path);
-    target_->Remove(path);
-}
-void PathFaultEnv::SyncDirectory(const std::string& path) {
-    Check("sync", path);
-    target_->SyncDirectory(path);
 }
 
 Harness::Harness(Style style, jet::Env* env) {

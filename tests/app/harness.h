@@ -16,6 +16,7 @@
 
 #include "app/form1.h"
 #include "jet/base/env.h"
+#include "jet/testing/observed_env.h"
 
 namespace testing_app {
 
@@ -112,9 +113,9 @@ class WindowsPathEnv final : public jet::Env {
 // match when `times` is negative). Everything else passes to `target`. Lets a test fail one
 // step of a run (the copy to the backup, the move into place) whatever the engine does around
 // it.
-class PathFaultEnv final : public jet::Env {
+class PathFaultEnv final : public jet::ObservedEnv {
   public:
-    explicit PathFaultEnv(jet::Env* target) : target_(target) {}
+    explicit PathFaultEnv(jet::Env* target) : ObservedEnv(target) {}
     void Fail(const std::string& operation, const std::string& fragment, int code, int times = 1);
     // Until cleared, an open file whose path contains `fragment` reports `size` as its size:
     // a database the engine finds at its maximum size, without writing gigabytes.
@@ -122,28 +123,25 @@ class PathFaultEnv final : public jet::Env {
         sizes_.push_back({fragment, size});
     }
     void ClearSizes() { sizes_.clear(); }
-    // The size an open file of `path` reports: its own (`real`) unless a ReportSize applies.
-    uint64_t SizeOf(const std::string& path, uint64_t real) const;
     // How many operations were failed so far.
     int fired() const { return fired_; }
     // Throws the rule's OsError when an operation matches a rule that is still armed.
     void Check(const char* operation, const std::string& path);
 
-    std::unique_ptr<jet::File> Open(const std::string& path, jet::OpenMode mode) override;
-    jet::FileStatus Stat(const std::string& path) override { return target_->Stat(path); }
-    void Rename(const std::string& from, const std::string& to) override;
-    void Remove(const std::string& path) override;
-    void SyncDirectory(const std::string& path) override;
-    std::string HostName() override { return target_->HostName(); }
-
   private:
+    // A rename is matched by its destination.
+    void Before(const Operation& o) override {
+        Check(Name(o.op), o.op == Op::kRename ? o.to : o.path);
+    }
+    // Its own size (`real`) unless a ReportSize applies.
+    uint64_t SizeOf(const std::string& path, uint64_t real) override;
+
     struct Rule {
         std::string operation;
         std::string fragment;
         int code;
         int times;
     };
-    jet::Env* target_;
     std::vector<Rule> rules_;
     std::vector<std::pair<std::string, uint64_t>> sizes_;
     int fired_ = 0;

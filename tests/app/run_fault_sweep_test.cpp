@@ -32,67 +32,15 @@ constexpr uint64_t kStridedTrials = 20;
 
 // Records the path of every operation that a FaultInjectingEnv standing over it counts, in
 // the same order, so a trial knows what its failed operation touched.
-class RecordingEnv final : public jet::Env {
+class RecordingEnv final : public jet::ObservedEnv {
   public:
-    explicit RecordingEnv(jet::Env* target) : target_(target) {}
+    explicit RecordingEnv(jet::Env* target) : ObservedEnv(target) {}
     std::vector<std::string> paths;  // index n - 1: operation n
 
-    std::unique_ptr<jet::File> Open(const std::string& path, jet::OpenMode mode) override {
-        paths.push_back(path);
-        return std::make_unique<File>(this, target_->Open(path, mode), path);
-    }
-    jet::FileStatus Stat(const std::string& path) override { return target_->Stat(path); }
-    void Rename(const std::string& from, const std::string& to) override {
-        paths.push_back(to);
-        target_->Rename(from, to);
-    }
-    void Remove(const std::string& path) override {
-        paths.push_back(path);
-        target_->Remove(path);
-    }
-    void SyncDirectory(const std::string& path) override {
-        paths.push_back(path);
-        target_->SyncDirectory(path);
-    }
-    std::string HostName() override { return target_->HostName(); }
-
   private:
-    class File final : public jet::File {
-      public:
-        File(RecordingEnv* env, std::unique_ptr<jet::File> target, std::string path)
-            : env_(env), target_(std::move(target)), path_(std::move(path)) {}
-        uint64_t Size() override { return target_->Size(); }
-        size_t ReadAt(uint64_t offset, void* buffer, size_t n) override {
-            env_->paths.push_back(path_);
-            return target_->ReadAt(offset, buffer, n);
-        }
-        void WriteAt(uint64_t offset, const void* buffer, size_t n) override {
-            env_->paths.push_back(path_);
-            target_->WriteAt(offset, buffer, n);
-        }
-        void Truncate(uint64_t size) override {
-            env_->paths.push_back(path_);
-            target_->Truncate(size);
-        }
-        void Sync() override {
-            env_->paths.push_back(path_);
-            target_->Sync();
-        }
-        bool TryLock(uint64_t offset, uint64_t length, bool exclusive) override {
-            return target_->TryLock(offset, length, exclusive);
-        }
-        void Unlock(uint64_t offset, uint64_t length) override { target_->Unlock(offset, length); }
-        bool IsLockedByOther(uint64_t offset, uint64_t length) override {
-            return target_->IsLockedByOther(offset, length);
-        }
-        Identity Id() override { return target_->Id(); }
-
-      private:
-        RecordingEnv* env_;
-        std::unique_ptr<jet::File> target_;
-        std::string path_;
-    };
-    jet::Env* target_;
+    void Before(const Operation& o) override {
+        paths.push_back(o.op == Op::kRename ? o.to : o.path);
+    }
 };
 
 // One run over: window -> sizes seam -> fault injector -> recorder -> the real file system.

@@ -39,25 +39,18 @@ int ErrorOf(const std::function<void()>& f, std::string* text = nullptr) {
 }
 
 // Fails every open of a path ending in `suffix` with `error`, passes the rest on.
-class FailingOpenEnv final : public jet::Env {
+class FailingOpenEnv final : public jet::EnvWrapper {
   public:
-    FailingOpenEnv(std::string suffix, int error) : suffix_(std::move(suffix)), error_(error) {}
+    FailingOpenEnv(std::string suffix, int error)
+        : EnvWrapper(jet::Env::Default()), suffix_(std::move(suffix)), error_(error) {}
     std::unique_ptr<jet::File> Open(const std::string& path, jet::OpenMode mode) override {
         if (path.size() >= suffix_.size() &&
             path.compare(path.size() - suffix_.size(), suffix_.size(), suffix_) == 0)
             throw jet::OsError(error_, "open", path);
-        return base()->Open(path, mode);
+        return EnvWrapper::Open(path, mode);
     }
-    jet::FileStatus Stat(const std::string& path) override { return base()->Stat(path); }
-    void Rename(const std::string& from, const std::string& to) override {
-        base()->Rename(from, to);
-    }
-    void Remove(const std::string& path) override { base()->Remove(path); }
-    void SyncDirectory(const std::string& path) override { base()->SyncDirectory(path); }
-    std::string HostName() override { return base()->HostName(); }
 
   private:
-    static jet::Env* base() { return jet::Env::Default(); }
     std::string suffix_;
     int error_;
 };

@@ -31,13 +31,14 @@
 #include <string>
 
 #include "app/form1.h"
+#include "jet/testing/observed_env.h"
 
 namespace {
 
 // Counts, traces, kills at and fails the run's file operations as the environment asks.
-class WatchEnv final : public jet::Env {
+class WatchEnv final : public jet::ObservedEnv {
   public:
-    explicit WatchEnv(jet::Env* target) : target_(target) {
+    explicit WatchEnv(jet::Env* target) : ObservedEnv(target) {
         if (const char* t = std::getenv("RUN_DRIVER_TRACE")) trace_.open(t, std::ios::app);
         if (const char* k = std::getenv("RUN_DRIVER_KILL_AT"))
             kill_at_ = std::strtoull(k, nullptr, 10);
@@ -67,70 +68,29 @@ class WatchEnv final : public jet::Env {
         }
     }
 
-    std::unique_ptr<jet::File> Open(const std::string& path, jet::OpenMode mode) override {
-        Tick("open", path);
-        return std::make_unique<File>(this, target_->Open(path, mode), path);
-    }
     jet::FileStatus Stat(const std::string& path) override {
-        jet::FileStatus s = target_->Stat(path);
+        jet::FileStatus s = EnvWrapper::Stat(path);
         if (full_ && path == database) s.size = uint64_t{1} << 31;
         return s;
     }
-    void Rename(const std::string& from, const std::string& to) override {
-        Tick("rename", from + " " + to);
-        target_->Rename(from, to);
-    }
-    void Remove(const std::string& path) override {
-        Tick("remove", path);
-        target_->Remove(path);
-    }
-    void SyncDirectory(const std::string& path) override {
-        Tick("syncdir", path);
-        target_->SyncDirectory(path);
-    }
-    std::string HostName() override { return target_->HostName(); }
 
   private:
-    class File final : public jet::File {
-      public:
-        File(WatchEnv* env, std::unique_ptr<jet::File> target, std::string path)
-            : env_(env), target_(std::move(target)), path_(std::move(path)) {}
-        uint64_t Size() override {
-            const uint64_t real = target_->Size();
-            return env_->full_ && path_ == env_->database ? (uint64_t{1} << 31) : real;
+    void Before(const Operation& o) override {
+        switch (o.op) {
+            case Op::kRename:
+                Tick("rename", o.path + " " + o.to);
+                break;
+            case Op::kSyncDirectory:
+                Tick("syncdir", o.path);
+                break;
+            default:
+                Tick(Name(o.op), o.path, o.data, o.size);
         }
-        size_t ReadAt(uint64_t offset, void* buffer, size_t n) override {
-            env_->Tick("read", path_);
-            return target_->ReadAt(offset, buffer, n);
-        }
-        void WriteAt(uint64_t offset, const void* buffer, size_t n) override {
-            env_->Tick("write", path_, buffer, n);
-            target_->WriteAt(offset, buffer, n);
-        }
-        void Truncate(uint64_t size) override {
-            env_->Tick("truncate", path_);
-            target_->Truncate(size);
-        }
-        void Sync() override {
-            env_->Tick("sync", path_);
-            target_->Sync();
-        }
-        bool TryLock(uint64_t offset, uint64_t length, bool exclusive) override {
-            return target_->TryLock(offset, length, exclusive);
-        }
-        void Unlock(uint64_t offset, uint64_t length) override { target_->Unlock(offset, length); }
-        bool IsLockedByOther(uint64_t offset, uint64_t length) override {
-            return target_->IsLockedByOther(offset, length);
-        }
-        Identity Id() override { return target_->Id(); }
+    }
+    uint64_t SizeOf(const std::string& path, uint64_t real) override {
+        return full_ && path == database ? (uint64_t{1} << 31) : real;
+    }
 
-      private:
-        WatchEnv* env_;
-        std::unique_ptr<jet::File> target_;
-        std::string path_;
-    };
-
-    jet::Env* target_;
     std::ofstream trace_;
     uint64_t count_ = 0;
     uint64_t kill_at_ = 0;

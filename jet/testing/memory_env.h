@@ -1,5 +1,6 @@
-// The file system of the fuzz targets that write: files in memory under one folder, every write
+// A file system in memory, for the fuzz targets and tests: files under one folder, every write
 // noted (file, offset, length), byte-range locks granted to any asker. Fast and repeatable.
+// Read-only, it refuses every change with EROFS, as a read-only mount does.
 #pragma once
 
 #include <algorithm>
@@ -13,11 +14,11 @@
 
 #include "jet/base/env.h"
 
-namespace fuzzing {
+namespace jet {
 
 using Blob = std::vector<uint8_t>;
 
-class MemoryEnv final : public jet::Env {
+class MemoryEnv final : public Env {
   public:
     static inline const std::string kFolder = "/fuzz";
 
@@ -28,34 +29,36 @@ class MemoryEnv final : public jet::Env {
     };
     std::map<std::string, std::shared_ptr<Blob>> files;
     std::vector<Write> writes;
+    bool read_only = false;
 
     void Put(const std::string& path, const uint8_t* data, size_t size) {
         files[path] = std::make_shared<Blob>(data, data + size);
     }
 
-    std::unique_ptr<jet::File> Open(const std::string& path, jet::OpenMode mode) override {
+    std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
         auto it = files.find(path);
+        if (read_only && mode != OpenMode::kRead) throw OsError(EROFS, "open", path);
         switch (mode) {
-            case jet::OpenMode::kRead:
-            case jet::OpenMode::kReadWrite:
-                if (it == files.end()) throw jet::OsError(ENOENT, "open", path);
+            case OpenMode::kRead:
+            case OpenMode::kReadWrite:
+                if (it == files.end()) throw OsError(ENOENT, "open", path);
                 break;
-            case jet::OpenMode::kCreateNew:
-                if (it != files.end()) throw jet::OsError(EEXIST, "open", path);
+            case OpenMode::kCreateNew:
+                if (it != files.end()) throw OsError(EEXIST, "open", path);
                 it = files.emplace(path, std::make_shared<Blob>()).first;
                 break;
-            case jet::OpenMode::kCreateOrOpen:
+            case OpenMode::kCreateOrOpen:
                 if (it == files.end()) it = files.emplace(path, std::make_shared<Blob>()).first;
                 break;
-            case jet::OpenMode::kCreateTruncate:
+            case OpenMode::kCreateTruncate:
                 if (it == files.end()) it = files.emplace(path, std::make_shared<Blob>()).first;
                 it->second->clear();
                 break;
         }
         return std::make_unique<File>(this, path, it->second);
     }
-    jet::FileStatus Stat(const std::string& path) override {
-        jet::FileStatus s;
+    FileStatus Stat(const std::string& path) override {
+        FileStatus s;
         if (path == kFolder || path == kFolder + "/") {
             s.exists = s.is_directory = true;
             return s;
@@ -67,20 +70,22 @@ class MemoryEnv final : public jet::Env {
         return s;
     }
     void Rename(const std::string& from, const std::string& to) override {
+        if (read_only) throw OsError(EROFS, "rename", from);
         auto it = files.find(from);
-        if (it == files.end()) throw jet::OsError(ENOENT, "rename", from);
+        if (it == files.end()) throw OsError(ENOENT, "rename", from);
         auto data = it->second;
         files.erase(it);
         files[to] = std::move(data);
     }
     void Remove(const std::string& path) override {
-        if (files.erase(path) == 0) throw jet::OsError(ENOENT, "remove", path);
+        if (read_only) throw OsError(EROFS, "remove", path);
+        if (files.erase(path) == 0) throw OsError(ENOENT, "remove", path);
     }
     void SyncDirectory(const std::string&) override {}
     std::string HostName() override { return "fuzz"; }
 
   private:
-    class File final : public jet::File {
+    class File final : public File {
       public:
         File(MemoryEnv* env, std::string path, std::shared_ptr<Blob> data)
             : env_(env), path_(std::move(path)), data_(std::move(data)) {}
@@ -92,13 +97,15 @@ class MemoryEnv final : public jet::Env {
             return got;
         }
         void WriteAt(uint64_t offset, const void* buffer, size_t n) override {
-            if (offset + n > (uint64_t{1} << 28)) throw jet::OsError(EFBIG, "write", path_);
+            if (env_->read_only) throw OsError(EROFS, "write", path_);
+            if (offset + n > (uint64_t{1} << 28)) throw OsError(EFBIG, "write", path_);
             if (data_->size() < offset + n) data_->resize(static_cast<size_t>(offset + n));
             std::memcpy(data_->data() + offset, buffer, n);
             env_->writes.push_back({path_, offset, n});
         }
         void Truncate(uint64_t size) override {
-            if (size > (uint64_t{1} << 28)) throw jet::OsError(EFBIG, "truncate", path_);
+            if (env_->read_only) throw OsError(EROFS, "truncate", path_);
+            if (size > (uint64_t{1} << 28)) throw OsError(EFBIG, "truncate", path_);
             data_->resize(static_cast<size_t>(size));
         }
         void Sync() override {}
@@ -113,4 +120,4 @@ class MemoryEnv final : public jet::Env {
     };
 };
 
-}  // namespace fuzzing
+}  // namespace jet
