@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Generates the text sort-order tables of the index key encoder.
 
-Reads the "General" sort-order tables (general-jet3.tsv, general-jet4.tsv of the format notes)
-and writes jet/collation_jet3.cpp and jet/collation_jet4.cpp. The generated sources are
-committed, so a build never needs the notes; rerun this script only when the tables change:
+Reads the "General" sort-order tables (general-jet3.tsv, general-jet4.tsv, kept outside the
+repository in ../shared/jet) and writes jet/keys/collation_jet3.cpp and
+jet/keys/collation_jet4.cpp; docs/index-keys.md 8 describes both. The generated sources are
+committed, so a build never needs the tables; rerun this script only when the tables change:
 
-    tools/gen_collation.py ../shared/jet jet
+    tools/gen_collation.py ../shared/jet jet/keys
 
 Jet 3 has one entry per code-page byte (256 rows, written out whole). Jet 4 has one entry per
 UTF-16 code unit (65536 rows); long stretches of them differ only by an inline code that grows

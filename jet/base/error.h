@@ -1,5 +1,5 @@
 // Errors raised by the engine. Every failure the engine reports is a JetError carrying the
-// number and text that DAO would give for it (see errors.md in the format notes), so the
+// number and text that DAO would give for it (docs/errors.md lists them), so the
 // layers above can keep the error state of the system they stand in for.
 #pragma once
 

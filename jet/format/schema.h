@@ -1,5 +1,5 @@
 // The logical content of a table definition (TDEF), as read from a file and as given to the
-// writer. Field names follow the format notes (format.md sections 6 and 10). Bytes whose
+// writer. Field names follow docs/format.md 6 (table definitions). Bytes whose
 // meaning is unknown are kept in the *_raw members so a rewrite can carry them over verbatim.
 #pragma once
 

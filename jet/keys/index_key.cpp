@@ -1,4 +1,4 @@
-// Index key encoder. The rules and their evidence are in index-keys.md; the comments here say
+// Index key encoder. The rules and their evidence are in docs/index-keys.md; the comments here say
 // only what the code cannot.
 #include "jet/keys/index_key.h"
 

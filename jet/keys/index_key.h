@@ -5,7 +5,7 @@
 // followed, for a value, by an order-preserving encoding of it: big-endian integers with the
 // sign bit flipped, IEEE floats made sortable, binary in 8-byte groups, text in the "General"
 // sort order of the file's version (see collation.h). Keys compare as unsigned byte strings,
-// and a descending column inverts its bytes. index-keys.md has every rule and example.
+// and a descending column inverts its bytes. docs/index-keys.md has every rule and example.
 //
 // The encoder is shared by the checker (which compares our keys with the stored ones) and by
 // the writer (which builds indexes from rows), so it depends only on the schema and values.
@@ -39,8 +39,8 @@ constexpr size_t kMaxKeyTextChars = 255;
 
 // How Jet 4 counts a ligature (ß, Æ, Œ, ...) when it places accent and unprintable entries
 // after it. Jet builds differ: the Northwind samples were keyed per letter, other files with one
-// position per ligature (index-keys.md 6.6). Only text with a ligature followed by an accent or
-// an unprintable character is affected.
+// position per ligature (docs/index-keys.md 6.6). Only text with a ligature followed by an
+// accent or an unprintable character is affected.
 enum class LigatureRule : uint8_t {
     kOnePosition,  // a ligature is one character position (the default)
     kPerLetter,    // a ligature counts one position per letter it stands for

@@ -1,7 +1,7 @@
 // The checker: a strict verifier of a whole database file, the oracle for everything the engine
 // writes and the judge of what repair must salvage.
 //
-// What it verifies (format.md sections 1, 3, 8, 10-13):
+// What it verifies (docs/format.md 1-3 and 6-10, keys as docs/index-keys.md 9 says):
 //   - the file: whole pages, a readable header, the catalog (MSysObjects at page 2);
 //   - every page: exactly one use (header, global map, table definition, table data, long
 //     values, index, usage-map rows, map bitmap) with the type and owner that use requires;

@@ -1,6 +1,6 @@
 // Walking an index B-tree from its root, yielding the leaf entries in key order.
 //
-// Tree shape (format.md section 12.5): an intermediate page with n entries has n + 1 children,
+// Tree shape (docs/format.md 9.5): an intermediate page with n entries has n + 1 children,
 // each entry's child page (whose greatest entry is at most the entry itself) plus the page's
 // tail page (everything greater than its last entry). Leaf pages hold the entries that point to
 // rows. Pages of one level are doubly linked through prev/next in key order.

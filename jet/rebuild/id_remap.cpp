@@ -12,7 +12,7 @@ struct IdColumn {
     std::string_view column;
 };
 
-// Every column known to hold object ids (format.md 14).
+// Every column known to hold object ids (docs/format.md 11.1).
 constexpr IdColumn kIdColumns[] = {
     {"MSysObjects", "Id"},
     {"MSysObjects", "ParentId"},

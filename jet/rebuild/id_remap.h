@@ -1,7 +1,7 @@
 // Table ids across a rebuild.
 //
 // A local table's object id is the page of its definition, so a rebuild that lays the file out
-// anew gives tables new ids, and every reference to an old id must follow (format.md 14):
+// anew gives tables new ids, and every reference to an old id must follow (docs/format.md 11):
 //   - MSysObjects.Id of the table's own row (ParentId names containers, never tables, but is
 //     mapped the same way should a table id ever appear there);
 //   - MSysACEs.ObjectId (permissions of every object);

@@ -1,7 +1,7 @@
 // Sorts index entries (key bytes + row location) in bounded memory. Entries gather in memory
 // up to a budget; a full buffer is sorted and written to a run file through jet::Env; at the
 // end the runs (and what is still in memory) are merged. Order: key bytes as unsigned strings
-// (a prefix sorts first), then page, then row: the order of index entries (format.md 12.4).
+// (a prefix sorts first), then page, then row: the order of index entries (docs/format.md 9.4).
 //
 // Run files live beside the output (same folder, name given by the caller plus a number) and
 // are removed when the sorter is destroyed, also after a failure.

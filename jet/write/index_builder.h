@@ -1,4 +1,4 @@
-// Builds one index B-tree bottom-up from entries in sorted order (format.md 12).
+// Builds one index B-tree bottom-up from entries in sorted order (docs/format.md 9).
 //
 // Page layout (offsets Jet3 / Jet4):
 //   0x00 type: 0x04 leaf, 0x03 intermediate   0x01 0x01   0x02 u16 free = page_size - end

@@ -1,5 +1,5 @@
 // Stores long values (Memo/OLE data) of one column out of line, on that column's LVAL pages
-// (data pages whose owner field is "LVAL"), format.md 8:
+// (data pages whose owner field is "LVAL"), docs/format.md 8:
 //   single (0x40): the whole value is one LVAL row, of exactly the value's length;
 //   chain (0x00): rows of [u32 row pointer to the next piece | data], the last pointer 0. Every
 //   piece but the last fills a page of its own (4076 bytes Jet 4, 2036 Jet 3, as Access

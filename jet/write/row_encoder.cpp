@@ -257,7 +257,7 @@ void RowEncoder::Assemble(const Row&, Bytes& out) {
         const size_t eod = out.size();
         offsets[static_cast<size_t>(nvar_)] = eod;
         if (jet3) {
-            // Total length decides the number of jump entries (format.md 4.4).
+            // Total length decides the number of jump entries (docs/format.md 4.4).
             size_t base = eod + 1 + static_cast<size_t>(nvar_) + 1 + mask_size;
             size_t len = base;
             for (int guard = 0; guard < 64; ++guard) {

@@ -1,4 +1,4 @@
-// Encodes rows (format.md 4) for one table.
+// Encodes rows (docs/format.md 4) for one table.
 //
 // Jet 4 row:  u16 ncols | fixed area | variable data | u16 eod | u16 var_offset[nvar-1..0] |
 //             u16 nvar | null mask
@@ -11,8 +11,9 @@
 // columns stay, zeroed). nvar = RowVarCount(def): every variable slot of the definition gets an
 // offset entry, those of deleted columns zero-length ones, so a table whose variable columns
 // were all deleted still writes eod, nvar equal entries and the count, as Jet does. Jet 3 rows of
-// 256 bytes or more carry the jump table of format.md 4.4: k = (L - 1) / 256 entries, entry j
-// naming the first offset entry (eod counts as entry nvar) at or past 256 * (j + 1), or 0xFF.
+// 256 bytes or more carry the jump table of docs/format.md 4.4: k = (L - 1) / 256 entries,
+// entry j naming the first offset entry (eod counts as entry nvar) at or past 256 * (j + 1), or
+// 0xFF.
 //
 // Long values (Memo/OLE) become a 12-byte header: inline (0x80) when at most 64 bytes and the
 // row stays within the maximum row size, otherwise the caller stores the data out of line and
@@ -28,7 +29,7 @@
 
 namespace jet {
 
-// Largest row Jet writes (format.md 4.2).
+// Largest row Jet writes (docs/format.md 4.2).
 inline size_t MaxRowSize(Version v) {
     return v == Version::kJet3 ? 2012 : 4060;
 }

@@ -26,7 +26,7 @@
 
 namespace jet {
 
-// Fixed object ids (format.md 13.2).
+// Fixed object ids (docs/format.md 10.2).
 constexpr uint32_t kRootContainerId = 0x0F000000u;
 constexpr uint32_t kTablesContainerId = 0x0F000001u;
 constexpr uint32_t kDatabasesContainerId = 0x0F000002u;
@@ -45,7 +45,7 @@ enum class Account { kEngine, kAdmin, kAdmins, kUsers };
 // The SID bytes of an account as stored in a new database of `version`.
 Bytes AccountSid(Account account, Version version);
 
-// Page 0 of a new database (format.md 2): constant fields as Jet writes them, sort order
+// Page 0 of a new database (docs/format.md 2.5): constant fields as Jet writes them, sort order
 // General, code page 1252, no password, clean commit words; Jet 4: the creation date and
 // mask word that go with AccountSid (see above).
 DatabaseHeader NewDatabaseHeader(Version version);

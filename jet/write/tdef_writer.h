@@ -1,6 +1,6 @@
 // Serialises a TableDef into a table definition (TDEF) and splits it over TDEF pages.
 //
-// Logical definition (format.md 10), offsets Jet3/Jet4:
+// Logical definition (docs/format.md 6), offsets Jet3/Jet4:
 //   header (0x2B / 0x3F bytes): page header, tdef_len, [1625], row count, AutoNumber seed,
 //     [enable byte, unknown], table type, max_cols, num_var_cols, num_cols, num_idx,
 //     num_real_idx, owned map, free map
@@ -12,8 +12,8 @@
 // free space max(0, page_size - used - 8) (Jet 4), then the next TDEF page (0 = last).
 //
 // Bytes whose meaning is unknown come from the *_raw members when they hold a stored
-// definition of the right size, so a rewrite carries them over; every field the format notes
-// name is written from the TableDef. New definitions get the values Access writes.
+// definition of the right size, so a rewrite carries them over; every field docs/format.md 6
+// names is written from the TableDef. New definitions get the values Access writes.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-// Builds usage maps (format.md 11): the row that lists a set of pages.
+// Builds usage maps (docs/format.md 7): the row that lists a set of pages.
 //
 //   type 0 (inline):    u8 0 | u32 start (multiple of 8) | bitmap, bit b of byte i = page
 //                       start + 8i + b

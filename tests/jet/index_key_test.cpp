@@ -1,4 +1,4 @@
-// Key encoder against the fixed examples of the format notes (index-keys.md); the corpus test
+// Key encoder against the fixed examples of docs/index-keys.md (2-4, 6.7, 7.5); the corpus test
 // (corpus_keys_test.cpp) checks it against every key Jet stored in the sample files.
 #include "jet/keys/index_key.h"
 

@@ -63,7 +63,7 @@ Bytes Jet4Row(uint16_t ncols, const Bytes& fixed, const std::vector<Bytes>& vars
     return row;
 }
 
-// A Jet 3 row with its jump table, built the way format.md 4.4 describes it.
+// A Jet 3 row with its jump table, built the way docs/format.md 4.4 describes it.
 Bytes Jet3Row(uint8_t ncols, const Bytes& fixed, const std::vector<Bytes>& vars, uint64_t mask) {
     Bytes body = {ncols};
     body.insert(body.end(), fixed.begin(), fixed.end());
