@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, when any is missing.
 set -euo pipefail
 packages=(build-essential cmake g++ clang qt6-base-dev libgtest-dev libgmock-dev
-          mdbtools fonts-liberation xvfb xauth)
+          mdbtools clang-format fonts-liberation xvfb xauth)
 # Node.js (for the mdb-reader oracle) often comes from elsewhere with npm built in; only ask
 # Debian for it when no npm is on the PATH.
 command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
