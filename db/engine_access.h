@@ -1,4 +1,4 @@
-// How the window's procedures reach the engine interface (db/engine/dbengine.h): the
+// How the window's procedures reach the engine interface (dao/dbengine.h): the
 // process's engine over the file services of the window, and the object a database variable
 // refers to.
 #pragma once
@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/form1.h"
-#include "db/engine/dbengine.h"
+#include "dao/dbengine.h"
 
 // The engine (created on first use and kept for the process), its calls going through the
 // window's file services.

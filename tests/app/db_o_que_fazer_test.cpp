@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "db/engine/dbengine.h"
+#include "dao/dbengine.h"
 #include "jet/base/error.h"
 #include "jet/testing/fault_env.h"
 #include "tests/app/db_test_util.h"
