@@ -1,5 +1,5 @@
 // The run's main work: two backup copies, the move of the database to its working name, the
-// repair (class 1 only), the compaction, and the move of the compacted file into the
+// repair (kClasseReparar only), the compaction, and the move of the compacted file into the
 // database's place. Each step is judged by a test of its effect; a failure after the database
 // has left its place puts the first backup copy back.
 #include <QLabel>
@@ -8,6 +8,7 @@
 
 #include "app/form1.h"
 #include "db/engine_access.h"
+#include "db/o_que_fazer.h"
 
 namespace {
 
@@ -62,8 +63,8 @@ bool Form1::CopiaReparaCompacta(int32_t Classificacao) {
         return false;
     }
 
-    // 4. Repair, for class 1 only; judged by the error number.
-    if (Teste([&] { return Classificacao == 1; })) {
+    // 4. Repair, for kClasseReparar only; judged by the error number.
+    if (Teste([&] { return Classificacao == kClasseReparar; })) {
         Passo([&] { ArquivoAtual = ArquivoReparado; });
         Passo([&] { GravaLog("Reparando Banco de Dados" + ArquivoAtual); });
         Passo([&] { Refresh(); });
