@@ -21,6 +21,7 @@
 
 #include "platform/error.h"
 #include "platform/file_system.h"
+#include "platform/screen.h"
 #include "platform/services.h"
 
 class QCloseEvent;
@@ -30,7 +31,7 @@ class QListWidget;
 class QPushButton;
 
 namespace dao {
-class Database;  // an open database of the engine interface (db/)
+class Database;  // an open database of the engine interface (dao/)
 }
 
 // The caption of every message box: the application's title.
@@ -44,9 +45,6 @@ class CaixaTexto : public QPlainTextEdit {
     // Replaces the whole text; the caret and the view go back to the start.
     void SetText(const std::string& text);
 };
-
-// Mouse pointer values of the form, as VB numbers them.
-enum PonteiroMouse : int { vbDefault = 0, vbArrow = 1, vbHourglass = 11 };
 
 class Form1 : public QWidget {
     Q_OBJECT

@@ -1,4 +1,4 @@
-// How the window's procedures reach the engine interface (db/engine/dbengine.h): the
+// How the window's procedures reach the engine interface (dao/dbengine.h): the
 // process's engine over the file services of the window, and the object a database variable
 // refers to.
 #pragma once
@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "app/form1.h"
-#include "db/engine/dbengine.h"
+#include "dao/dbengine.h"
+#include "platform/file_system.h"
 
-// The engine (created on first use and kept for the process), its calls going through the
-// window's file services.
-inline dao::DBEngine& DBEngine(Form1& form) {
-    return dao::Engine(form.Arquivos().env());
+// The engine (created on first use and kept for the process), its calls going through
+// `files`, the window's file services (Form1::Arquivos()).
+inline dao::DBEngine& DBEngine(const platform::FileSystem& files) {
+    return dao::Engine(files.env());
 }
 
 // The database `variable` refers to. REQUIRES: nothing; a variable that holds no object

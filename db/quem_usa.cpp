@@ -5,9 +5,9 @@
 #include <QListWidget>
 
 #include "app/form1.h"
-#include "db/engine/ldb_users.h"
-#include "db/screen.h"
+#include "dao/ldb_users.h"
 #include "db/ver_ldb.h"
+#include "platform/screen.h"
 
 void Form1::QuemUsa() {
     Screen::SetMousePointer(vbHourglass);

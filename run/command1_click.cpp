@@ -11,7 +11,7 @@
 
 void Form1::Command1_Click() {
     std::string Carimbo;        // the run stamp: "ddmmyy" + "hhmmss", taken once
-    int32_t Classificacao = 0;  // OQueFazer's class code, kept until the run ends
+    int32_t Classificacao = 0;  // OQueFazer's class code (db/o_que_fazer.h), kept to the end
 
     if (!AberturaProcesso(Carimbo)) return;
     if (!VerificacoesIniciais(Classificacao)) return;

@@ -1,5 +1,5 @@
 // The run's main work: two backup copies, the move of the database to its working name, the
-// repair (class 1 only), the compaction, and the move of the compacted file into the
+// repair (kClasseReparar only), the compaction, and the move of the compacted file into the
 // database's place. Each step is judged by a test of its effect; a failure after the database
 // has left its place puts the first backup copy back.
 #include <QLabel>
@@ -8,6 +8,7 @@
 
 #include "app/form1.h"
 #include "db/engine_access.h"
+#include "db/o_que_fazer.h"
 
 namespace {
 
@@ -62,13 +63,13 @@ bool Form1::CopiaReparaCompacta(int32_t Classificacao) {
         return false;
     }
 
-    // 4. Repair, for class 1 only; judged by the error number.
-    if (Teste([&] { return Classificacao == 1; })) {
+    // 4. Repair, for kClasseReparar only; judged by the error number.
+    if (Teste([&] { return Classificacao == kClasseReparar; })) {
         Passo([&] { ArquivoAtual = ArquivoReparado; });
         Passo([&] { GravaLog("Reparando Banco de Dados" + ArquivoAtual); });
         Passo([&] { Refresh(); });
         Passo([&] { Err.Clear(); });
-        Passo([&] { DBEngine(*this).RepairDatabase(ArquivoAtual); });
+        Passo([&] { DBEngine(Arquivos()).RepairDatabase(ArquivoAtual); });
         if (Teste([&] { return Err.Number != 0; })) {
             // The text is built again after the box closes, from the error as it then stands.
             auto texto = [&] {
@@ -86,7 +87,7 @@ bool Form1::CopiaReparaCompacta(int32_t Classificacao) {
         // one: what it lost follows its line, a line per table (nothing when nothing was lost).
         std::vector<std::string> perdas;
         Passo([&] {
-            if (const auto& relatorio = DBEngine(*this).LastRepairReport())
+            if (const auto& relatorio = DBEngine(Arquivos()).LastRepairReport())
                 perdas = PerdasDoReparo(*relatorio);
         });
         for (const std::string& linha : perdas) Passo([&] { GravaLog(linha); });
@@ -96,7 +97,7 @@ bool Form1::CopiaReparaCompacta(int32_t Classificacao) {
     Passo([&] { ArquivoAtual = ArquivoReparado; });
     Passo([&] { GravaLog("Compactando Banco de Dados" + ArquivoAtual); });
     Passo([&] { Refresh(); });
-    Passo([&] { DBEngine(*this).CompactDatabase(ArquivoAtual, ArquivoCompactado); });
+    Passo([&] { DBEngine(Arquivos()).CompactDatabase(ArquivoAtual, ArquivoCompactado); });
     Passo([&] { ArquivoAtual = ArquivoCompactado; });
     if (Teste([&] { return !Existe(ArquivoAtual); })) {
         Passo([&] { MsgBox(kFalhaCompactar); });

@@ -4,13 +4,13 @@
 #include <array>
 
 #include "app/form1.h"
-#include "db/engine_access.h"
+#include "db/o_que_fazer.h"
 
 namespace {
 
-constexpr const char* kTextoClasse4 =
+constexpr const char* kTextoOutroErro =
     "Erro Não Reconhecido.Comunique ao supervisor. Envie o arquivo de Log ao Responsável.";
-constexpr const char* kTextoClasse3 =
+constexpr const char* kTextoDiscoCheio =
     "O Disco está cheio. Apague arquivos desnecessários e tente operar novamente. Comunique ao "
     "supervisor. Envie o arquivo de Log ao Responsável.";
 constexpr const char* kTextoLdbEmUso =
@@ -22,14 +22,15 @@ bool Form1::VerificacoesIniciais(int32_t& Classificacao) {
     // System lock: from here on only the success exit unlocks the client system.
     Passo([&] { BloqueioTavos(-1); });
 
-    // Classification. 4 is tested before 3; ending the program skips every later step.
+    // Classification. Any other failure is tested before a full disk; ending the program skips
+    // every later step.
     Passo([&] { Classificacao = OQueFazer(); });
-    if (Teste([&] { return Classificacao == 4; })) {
-        Passo([&] { MsgBox(kTextoClasse4); });
+    if (Teste([&] { return Classificacao == kClasseOutroErro; })) {
+        Passo([&] { MsgBox(kTextoOutroErro); });
         End();
     }
-    if (Teste([&] { return Classificacao == 3; })) {
-        Passo([&] { MsgBox(kTextoClasse3); });
+    if (Teste([&] { return Classificacao == kClasseDiscoCheio; })) {
+        Passo([&] { MsgBox(kTextoDiscoCheio); });
         End();
     }
 

@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "db/engine/dbengine.h"
-#include "jet/testing/damage.h"
+#include "dao/dbengine.h"
 #include "jet/base/error.h"
+#include "jet/testing/damage.h"
 #include "tests/app/db_test_util.h"
 
 namespace {

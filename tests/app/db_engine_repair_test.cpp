@@ -8,11 +8,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "db/engine/dbengine.h"
+#include "dao/dbengine.h"
 #include "db/engine_access.h"
+#include "jet/base/error.h"
 #include "jet/read/checker.h"
 #include "jet/testing/damage.h"
-#include "jet/base/error.h"
 #include "jet/testing/fault_env.h"
 #include "tests/app/db_test_util.h"
 

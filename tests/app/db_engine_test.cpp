@@ -9,11 +9,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "db/engine/dbengine.h"
-#include "db/engine/ldb_users.h"
+#include "dao/dbengine.h"
+#include "dao/ldb_users.h"
 #include "jet/base/error.h"
-#include "jet/testing/fault_env.h"
 #include "jet/database/lock_file.h"
+#include "jet/testing/fault_env.h"
 #include "tests/app/db_test_util.h"
 
 namespace {

@@ -8,7 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "db/engine/dbengine.h"
+#include "dao/dbengine.h"
+#include "db/o_que_fazer.h"
 #include "jet/base/error.h"
 #include "jet/testing/fault_env.h"
 #include "tests/app/db_test_util.h"
@@ -26,7 +27,7 @@ TEST(OQueFazer, AHealthyDatabaseIsOpenedClosedAndGivesOne) {
         std::string antes = testing_app::ReadBytes(f.ArquivoPrincipal);
         f.Err.Number = 5;  // left over from an earlier step: cleared first
 
-        EXPECT_EQ(f.OQueFazer(), 1) << file;
+        EXPECT_EQ(f.OQueFazer(), kClasseReparar) << file;
         EXPECT_EQ(w.Log(), Lines{"Erro: Sem Erros."});
         EXPECT_EQ(f.Err.Number, 0);
         ASSERT_NE(f.Banco, nullptr);
@@ -52,7 +53,7 @@ TEST(OQueFazer, AFileThatIsNotJetGivesOneForRepair) {
     if (!held) GTEST_SKIP() << "no corpus";
     std::ofstream(f.ArquivoPrincipal, std::ios::binary) << std::string(2048, 'Z');
 
-    EXPECT_EQ(f.OQueFazer(), 1);
+    EXPECT_EQ(f.OQueFazer(), kClasseReparar);
     EXPECT_EQ(w.Log(), Lines{"Erro: Formato Não Reconhecido. Arquivo Corrompido."});
     EXPECT_EQ(f.Err.Number, 3343) << "the open's error stays in the error state";
     EXPECT_EQ(f.Banco, held);
@@ -72,7 +73,7 @@ TEST(OQueFazer, ADatabaseAtItsMaximumSizeGivesTwo) {
         COPY_CORPUS_OR_SKIP(c.file, f.ArquivoPrincipal);
         fs::resize_file(f.ArquivoPrincipal, c.limit);  // sparse
 
-        EXPECT_EQ(f.OQueFazer(), 2) << c.file;
+        EXPECT_EQ(f.OQueFazer(), kClasseSoCompactar) << c.file;
         EXPECT_EQ(w.Log(), Lines{"Erro: Banco de Dados Cheio."});
         EXPECT_EQ(f.Banco, nullptr);
     }
@@ -87,7 +88,7 @@ TEST(OQueFazer, AFullDiskWhenTheLockFileIsCreatedGivesThree) {
     COPY_CORPUS_OR_SKIP(dbtest::kJet4File, f.ArquivoPrincipal);
 
     // A first call finds which operation creates the lock file.
-    ASSERT_EQ(f.OQueFazer(), 1);
+    ASSERT_EQ(f.OQueFazer(), kClasseReparar);
     uint64_t creation = recorder.FirstOpenOf(".ldb");
     ASSERT_GT(creation, 0u);
     fs::remove(f.ArquivoLog);
@@ -95,7 +96,7 @@ TEST(OQueFazer, AFullDiskWhenTheLockFileIsCreatedGivesThree) {
     env.Reset();
     env.FailAt(creation, ENOSPC);
     f.Banco.reset();
-    EXPECT_EQ(f.OQueFazer(), 3);
+    EXPECT_EQ(f.OQueFazer(), kClasseDiscoCheio);
     EXPECT_TRUE(env.fired());
     EXPECT_EQ(w.Log(), Lines{"Erro: Disco Cheio."});
     EXPECT_EQ(f.Banco, nullptr);
@@ -110,7 +111,7 @@ TEST(OQueFazer, AnyOtherFailureIsLoggedWithItsNumberAndTextAndGivesFour) {
 
     // Permission denied on the database file itself: the first operation of the open.
     env.FailAt(1, EACCES);
-    EXPECT_EQ(f.OQueFazer(), 4);
+    EXPECT_EQ(f.OQueFazer(), kClasseOutroErro);
     const std::string denied =
         "Não é possível abrir o arquivo '" + f.ArquivoPrincipal +
         "'. Ele está aberto exclusivamente por outro usuário, ou é necessária permissão para "
@@ -123,7 +124,7 @@ TEST(OQueFazer, AnyOtherFailureIsLoggedWithItsNumberAndTextAndGivesFour) {
     // A missing file.
     env.Reset();
     fs::remove(f.ArquivoPrincipal);
-    EXPECT_EQ(f.OQueFazer(), 4);
+    EXPECT_EQ(f.OQueFazer(), kClasseOutroErro);
     EXPECT_EQ(w.Log().back(),
               "Erro: 3024-Não foi possível encontrar o arquivo '" + f.ArquivoPrincipal + "'.");
 
@@ -131,7 +132,7 @@ TEST(OQueFazer, AnyOtherFailureIsLoggedWithItsNumberAndTextAndGivesFour) {
     COPY_CORPUS_OR_SKIP(dbtest::kJet3File, f.ArquivoPrincipal);
     jettest::Child holder({JETUTIL_PATH, "hold", "--exclusive", f.ArquivoPrincipal});
     ASSERT_EQ(holder.ReadLine(), "open exclusive");
-    EXPECT_EQ(f.OQueFazer(), 4);
+    EXPECT_EQ(f.OQueFazer(), kClasseOutroErro);
     EXPECT_EQ(w.Log().back().rfind("Erro: 3045-", 0), 0u) << w.Log().back();
     holder.CloseStdin();
     EXPECT_EQ(holder.Wait(), 0);
@@ -143,7 +144,7 @@ TEST(OQueFazer, ALogThatCannotBeWrittenChangesNothingOfTheResult) {
     COPY_CORPUS_OR_SKIP(dbtest::kJet4File, f.ArquivoPrincipal);
     f.ArquivoLog = w.h.program_folder + "/sem-pasta/Log.txt";
 
-    EXPECT_EQ(f.OQueFazer(), 1);
+    EXPECT_EQ(f.OQueFazer(), kClasseReparar);
     EXPECT_EQ(f.Err.Number, 76) << "the failing log call's error is skipped and kept";
     ASSERT_NE(f.Banco, nullptr);
     EXPECT_FALSE(f.Banco->IsOpen()) << "the close after the failing log still ran";
@@ -158,7 +159,7 @@ TEST(OQueFazer, NoFailingFileOperationEscapes) {
     Form1& f = w.form();
     COPY_CORPUS_OR_SKIP(dbtest::kJet4File, f.ArquivoPrincipal);
     std::string antes = testing_app::ReadBytes(f.ArquivoPrincipal);
-    ASSERT_EQ(f.OQueFazer(), 1);
+    ASSERT_EQ(f.OQueFazer(), kClasseReparar);
     const uint64_t operations = env.operations();
 
     for (int code : {EIO, ENOSPC, EACCES}) {
@@ -167,10 +168,10 @@ TEST(OQueFazer, NoFailingFileOperationEscapes) {
             env.FailAt(n, code);
             int32_t codigo = 0;
             EXPECT_NO_THROW(codigo = f.OQueFazer()) << "operation " << n;
-            EXPECT_GE(codigo, 1);
-            EXPECT_LE(codigo, 4);
-            if (code == ENOSPC && codigo != 1) {
-                EXPECT_EQ(codigo, 3) << "operation " << n;
+            EXPECT_GE(codigo, kClasseReparar);
+            EXPECT_LE(codigo, kClasseOutroErro);
+            if (code == ENOSPC && codigo != kClasseReparar) {
+                EXPECT_EQ(codigo, kClasseDiscoCheio) << "operation " << n;
             }
             env.Reset();
             fs::remove(f.ArquivoLDB);  // a close that could not delete it leaves it

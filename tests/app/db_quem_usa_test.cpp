@@ -11,10 +11,10 @@
 #include <fstream>
 #include <memory>
 
-#include "db/screen.h"
 #include "db/ver_ldb.h"
 #include "jet/base/error.h"
 #include "jet/database/lock_file.h"
+#include "platform/screen.h"
 #include "tests/app/db_test_util.h"
 
 namespace {

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "db/o_que_fazer.h"
 #include "jet/testing/fault_env.h"
 #include "tests/app/run_scenario.h"
 
@@ -45,10 +46,10 @@ class RecordingEnv final : public jet::ObservedEnv {
 
 // One run over: window -> sizes seam -> fault injector -> recorder -> the real file system.
 struct Trial {
-    Trial(const std::string& file, jet::Version version, int classe)
+    Trial(const std::string& file, jet::Version version, ClasseBanco classe)
         : recorder(jet::Env::Default()), faults(&recorder), sizes(&faults), c(&sizes) {
         EXPECT_TRUE(c.PutDatabase(runtest::DataFile(file)));
-        if (classe == 2) c.LooksFullUntilTheWarning(sizes, version);
+        if (classe == kClasseSoCompactar) c.LooksFullUntilTheWarning(sizes, version);
     }
     RecordingEnv recorder;
     jet::FaultInjectingEnv faults;
@@ -73,7 +74,7 @@ const char* ErrnoName(int code) {
 struct SweepCase {
     const char* file;
     jet::Version version;
-    int classe;  // 1: a healthy database, repaired and compacted; 2: a full one, compacted
+    ClasseBanco classe;  // a healthy database, repaired and compacted, or a full one, compacted
 };
 
 class RunFaultSweep : public ::testing::TestWithParam<SweepCase> {};
@@ -162,14 +163,15 @@ TEST_P(RunFaultSweep, EveryFailingOperationLeavesTheDatabaseWholeAndTheRightLast
         failure_exits, early_ends);
 }
 
-INSTANTIATE_TEST_SUITE_P(ClassesAndVersions, RunFaultSweep,
-                         ::testing::Values(SweepCase{runtest::kJet3Data, jet::Version::kJet3, 1},
-                                           SweepCase{runtest::kJet4Data, jet::Version::kJet4, 1},
-                                           SweepCase{runtest::kJet3Data, jet::Version::kJet3, 2},
-                                           SweepCase{runtest::kJet4Data, jet::Version::kJet4, 2}),
-                         [](const auto& p) {
-                             return std::string("Class") + std::to_string(p.param.classe) +
-                                    (p.param.version == jet::Version::kJet3 ? "Jet3" : "Jet4");
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    ClassesAndVersions, RunFaultSweep,
+    ::testing::Values(SweepCase{runtest::kJet3Data, jet::Version::kJet3, kClasseReparar},
+                      SweepCase{runtest::kJet4Data, jet::Version::kJet4, kClasseReparar},
+                      SweepCase{runtest::kJet3Data, jet::Version::kJet3, kClasseSoCompactar},
+                      SweepCase{runtest::kJet4Data, jet::Version::kJet4, kClasseSoCompactar}),
+    [](const auto& p) {
+        return std::string("Class") + std::to_string(p.param.classe) +
+               (p.param.version == jet::Version::kJet3 ? "Jet3" : "Jet4");
+    });
 
 }  // namespace

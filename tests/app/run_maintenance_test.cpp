@@ -14,12 +14,13 @@
 #include <filesystem>
 #include <fstream>
 
-#include "jet/testing/damage.h"
 #include "jet/format/data_page.h"
-#include "jet/write/new_database.h"
-#include "jet/testing/sample.h"
 #include "jet/read/table_reader.h"
+#include "jet/testing/damage.h"
+#include "jet/testing/sample.h"
+#include "jet/write/new_database.h"
 
+#include "db/o_que_fazer.h"
 #include "tests/app/run_scenario.h"
 
 namespace {
@@ -62,7 +63,7 @@ void ExpectFailureExitAfterARestore(Cenario& c, const std::string& original) {
 struct SuccessCase {
     const char* file;
     jet::Version version;
-    int classe;  // 1: a healthy database (repaired, then compacted); 2: a full one
+    ClasseBanco classe;  // a healthy database (repaired, then compacted), or a full one
 };
 
 class RunSuccess : public ::testing::TestWithParam<SuccessCase> {};
@@ -76,14 +77,16 @@ TEST_P(RunSuccess, LeavesTheCompactedDatabaseInPlaceUnlocksAndEndsTheProgram) {
     const std::string original = ReadBytes(c.base);
     const std::string content = runtest::Dump(c.base);
     ASSERT_EQ(content.rfind("=== TABLE ", 0), 0u) << content;
-    if (k.classe == 2) c.LooksFullUntilTheWarning(env, k.version);
+    if (k.classe == kClasseSoCompactar) c.LooksFullUntilTheWarning(env, k.version);
 
     c.Run();
-    const Lines repair = k.classe == 1 ? Lines{"Reparando Banco de Dados" + c.reparado} : Lines{};
+    const Lines repair =
+        k.classe == kClasseReparar ? Lines{"Reparando Banco de Dados" + c.reparado} : Lines{};
     const Lines expected =
         Concat({c.Opening(),
                 Cenario::Lock(-1),
-                UpToTheMove(c, k.classe == 1 ? "Erro: Sem Erros." : "Erro: Banco de Dados Cheio."),
+                UpToTheMove(c, k.classe == kClasseReparar ? "Erro: Sem Erros."
+                                                          : "Erro: Banco de Dados Cheio."),
                 repair,
                 {"Compactando Banco de Dados" + c.reparado, "Restaurando Arquivo."},
                 Cenario::Lock(0),
@@ -103,7 +106,7 @@ TEST_P(RunSuccess, LeavesTheCompactedDatabaseInPlaceUnlocksAndEndsTheProgram) {
                                        Carimbado("compac01_"), Carimbado("compac02_")}));
     EXPECT_EQ(ReadBytes(c.copia), original);
     EXPECT_EQ(ReadBytes(c.extra), original);
-    if (k.classe == 2) {
+    if (k.classe == kClasseSoCompactar) {
         EXPECT_EQ(ReadBytes(c.reparado), original) << "never repaired";
     } else {
         EXPECT_EQ(runtest::Dump(c.reparado), content);
@@ -114,15 +117,16 @@ TEST_P(RunSuccess, LeavesTheCompactedDatabaseInPlaceUnlocksAndEndsTheProgram) {
     EXPECT_NE(box.find(line + line), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(ClassesAndVersions, RunSuccess,
-                         ::testing::Values(SuccessCase{runtest::kJet3Data, jet::Version::kJet3, 1},
-                                           SuccessCase{runtest::kJet4Data, jet::Version::kJet4, 1},
-                                           SuccessCase{runtest::kJet3Data, jet::Version::kJet3, 2},
-                                           SuccessCase{runtest::kJet4Data, jet::Version::kJet4, 2}),
-                         [](const auto& p) {
-                             return std::string("Class") + std::to_string(p.param.classe) +
-                                    (p.param.version == jet::Version::kJet3 ? "Jet3" : "Jet4");
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    ClassesAndVersions, RunSuccess,
+    ::testing::Values(SuccessCase{runtest::kJet3Data, jet::Version::kJet3, kClasseReparar},
+                      SuccessCase{runtest::kJet4Data, jet::Version::kJet4, kClasseReparar},
+                      SuccessCase{runtest::kJet3Data, jet::Version::kJet3, kClasseSoCompactar},
+                      SuccessCase{runtest::kJet4Data, jet::Version::kJet4, kClasseSoCompactar}),
+    [](const auto& p) {
+        return std::string("Class") + std::to_string(p.param.classe) +
+               (p.param.version == jet::Version::kJet3 ? "Jet3" : "Jet4");
+    });
 
 // A database whose structure is damaged where no row lives (a table's row count, its map of
 // owned pages) is repaired and compacted back to every row it held.

@@ -23,6 +23,7 @@
 #include <optional>
 #include <set>
 
+#include "db/o_que_fazer.h"
 #include "jet/database/database.h"
 #include "jet/testing/power_loss_env.h"
 #include "tests/app/run_scenario.h"
@@ -39,7 +40,7 @@ using testing_app::ReadBytes;
 struct PowerLossCase {
     const char* file;
     jet::Version version;
-    int classe;             // 1: repaired and compacted; 2: a full database, compacted
+    ClasseBanco classe;     // a database repaired and compacted, or a full one, compacted
     bool restores = false;  // the compaction fails (disk full): the run puts the backup back
 };
 
@@ -48,7 +49,7 @@ struct Recorded {
     explicit Recorded(const PowerLossCase& p)
         : journal(jet::Env::Default()), sizes(&journal), c(&sizes) {
         EXPECT_TRUE(c.PutDatabase(runtest::DataFile(p.file)));
-        if (p.classe == 2) c.LooksFullUntilTheWarning(sizes, p.version);
+        if (p.classe == kClasseSoCompactar) c.LooksFullUntilTheWarning(sizes, p.version);
         if (p.restores) sizes.Fail("write", "compac03_", ENOSPC);
     }
     PowerLossEnv journal;
@@ -191,12 +192,13 @@ TEST_P(RunPowerLoss, EveryCutLeavesTheDatabaseOrANamedBackupWholeAndTheClientsSo
 
 INSTANTIATE_TEST_SUITE_P(
     ClassesAndVersions, RunPowerLoss,
-    ::testing::Values(PowerLossCase{runtest::kJet3Data, jet::Version::kJet3, 1},
-                      PowerLossCase{runtest::kJet4Data, jet::Version::kJet4, 1},
-                      PowerLossCase{runtest::kJet3Data, jet::Version::kJet3, 2},
-                      PowerLossCase{runtest::kJet4Data, jet::Version::kJet4, 2},
-                      PowerLossCase{runtest::kJet4Data, jet::Version::kJet4, 1, true},
-                      PowerLossCase{runtest::kJet3Data, jet::Version::kJet3, 2, true}),
+    ::testing::Values(PowerLossCase{runtest::kJet3Data, jet::Version::kJet3, kClasseReparar},
+                      PowerLossCase{runtest::kJet4Data, jet::Version::kJet4, kClasseReparar},
+                      PowerLossCase{runtest::kJet3Data, jet::Version::kJet3, kClasseSoCompactar},
+                      PowerLossCase{runtest::kJet4Data, jet::Version::kJet4, kClasseSoCompactar},
+                      PowerLossCase{runtest::kJet4Data, jet::Version::kJet4, kClasseReparar, true},
+                      PowerLossCase{runtest::kJet3Data, jet::Version::kJet3, kClasseSoCompactar,
+                                    true}),
     [](const auto& p) {
         return std::string("Class") + std::to_string(p.param.classe) +
                (p.param.version == jet::Version::kJet3 ? "Jet3" : "Jet4") +

@@ -1,4 +1,4 @@
-#include "db/engine/ldb_users.h"
+#include "dao/ldb_users.h"
 
 #include <vector>
 

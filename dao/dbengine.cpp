@@ -1,11 +1,11 @@
-#include "db/engine/dbengine.h"
+#include "dao/dbengine.h"
 
 #include <utility>
 
-#include "jet/rebuild/compact.h"
-#include "jet/database/database.h"
 #include "jet/base/error.h"
+#include "jet/database/database.h"
 #include "jet/format/mdb_file.h"
+#include "jet/rebuild/compact.h"
 #include "jet/rebuild/repair.h"
 
 namespace dao {

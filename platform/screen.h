@@ -4,10 +4,12 @@
 // from QGuiApplication::overrideCursor().
 #pragma once
 
+// Mouse pointer values, as VB numbers them: the screen's pointer and a window's own.
+enum PonteiroMouse : int { vbDefault = 0, vbArrow = 1, vbHourglass = 11 };
+
 namespace Screen {
 
-// Sets the pointer by its VB value (PonteiroMouse in app/form1.h); vbDefault gives every
-// window its own pointer back.
+// Sets the pointer by its VB value; vbDefault gives every window its own pointer back.
 void SetMousePointer(int value);
 // The value last set (vbDefault when none is in force).
 int MousePointer();

@@ -16,7 +16,7 @@
 
 #include <string>
 
-#include "db/engine/string_array.h"
+#include "dao/string_array.h"
 #include "jet/base/env.h"
 
 namespace dao {

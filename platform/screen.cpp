@@ -1,9 +1,7 @@
-#include "db/screen.h"
+#include "platform/screen.h"
 
 #include <QCursor>
 #include <QGuiApplication>
-
-#include "app/form1.h"
 
 namespace Screen {
 namespace {
