@@ -1,5 +1,5 @@
 // The lock-file user library: who is in a database, read from its lock file (.ldb) by the
-// engine's lock-file reader (jet/lock_file.h).
+// engine's lock-file reader (jet/database/lock_file.h).
 //
 // The library works on 8-bit strings in the system's ANSI code page (Windows-1252): the user
 // buffer it fills and the lock-file path it is given. The system keeps its text in UTF-8, so
