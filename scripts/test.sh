@@ -5,6 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
+scripts/check_layers.sh
 if [ -f tests/node/package.json ]; then
   (cd tests/node && npm install --no-audit --no-fund --silent)
 fi
