@@ -127,7 +127,7 @@ std::map<std::string, std::multiset<std::string>> AllRows(const std::string& pat
     for (const std::string& name : db->TableNames(true)) {
         auto& rows = out[name];
         for (const Row& r : db->ReadRows(db->ReadTable(name), ScanOptions{true}))
-            rows.insert(testing::RowImage(r));
+            rows.insert(RowImage(r));
     }
     return out;
 }

@@ -89,7 +89,7 @@ std::map<std::string, std::multiset<std::string>> AllRows(const std::string& pat
     std::map<std::string, std::multiset<std::string>> out;
     for (const std::string& name : db->TableNames(true)) {
         auto& rows = out[name];
-        for (const Row& r : db->ReadRows(db->ReadTable(name))) rows.insert(testing::RowImage(r));
+        for (const Row& r : db->ReadRows(db->ReadTable(name))) rows.insert(RowImage(r));
     }
     return out;
 }
