@@ -23,9 +23,8 @@ namespace fs = std::filesystem;
 constexpr const char* kSample = "jackcess-V1997-testV1997.mdb";
 
 std::string Locate(const std::string& name) {
-    for (const std::string& path : {jettest::DataFile("files/" + name), jettest::CorpusFile(name)})
-        if (fs::exists(path)) return path;
-    return {};
+    const std::string path = jettest::CorpusFile(name);
+    return fs::exists(path) ? path : "";
 }
 
 int ErrorOf(const std::function<void()>& f, std::string* text = nullptr) {
