@@ -1,7 +1,6 @@
 // RepairDatabase on the engine's sample databases (and the corpus subset, when present) and on
-// small databases made for the case: what an
-// undamaged file keeps, what each kind of damage costs and how it is reported, and that every
-// failure leaves the file exactly as it was.
+// small databases made for the case: what an undamaged file keeps, what each kind of damage
+// costs and how it is reported, and that every failure leaves the file exactly as it was.
 #include "jet/rebuild/repair.h"
 
 #include <gtest/gtest.h>
@@ -453,8 +452,8 @@ TEST(RepairTest, PageZeroIsPutRightAndTheCommitWordsCleared) {
         EXPECT_FALSE(report.fixes.empty());
         const DatabaseHeader h = DecodeHeader(ReadAll(path));
         const size_t commit = h.version == Version::kJet3 ? 0x600 : 0xE00;
-        // Everything but the commit words as the original had it (Access files hold the
-        // standard values in the fields the damage hit).
+        // Everything but the commit words as the original had it (the engine writes the
+        // standard values in the fields the damage hit, as Access does).
         EXPECT_TRUE(std::equal(h.raw.begin(), h.raw.begin() + commit, original.raw.begin()));
         for (size_t entry = 2; entry < 256; ++entry) {
             EXPECT_EQ(h.raw[commit + 2 * entry], 0x00) << entry;
