@@ -3,7 +3,8 @@
 # writes: the client databases (jetutil create-fixtures, Jet 3 and Jet 4) and a small bloated
 # sample; lock files laid out record by record as the engine writes them (64 bytes a slot:
 # computer name and user, each NUL-terminated and space-padded to 32); and, for repair_fuzz,
-# short damage programs (its input picks a test file and the damage to do).
+# short damage programs (its input picks one of the databases it writes at start-up, and the
+# damage to do).
 # The seeds are named *.seed, never *.mdb: no database file is kept in the repository.
 #
 # usage: fuzz/make_seeds.sh [BUILD_DIR]     (default build/debug; needs its tools/jetutil)

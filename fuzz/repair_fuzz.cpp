@@ -1,8 +1,9 @@
-// libFuzzer target: random damage to real databases, then repair, then check.
+// libFuzzer target: random damage to databases, then repair, then check.
 //
-// The input picks one of the committed test files (tests/data/files) and a short program of
-// damage: injectors of damage.h with fuzzed seeds and targets, and raw patches of fuzzed bytes
-// at fuzzed offsets. The damaged file is repaired; then exactly one of two things must hold:
+// The input picks one of the seed databases (the engine writes them at start-up; the folder
+// REPAIR_FUZZ_FILES names, the corpus for instance, adds more) and a short program of damage:
+// injectors of damage.h with fuzzed seeds and targets, and raw patches of fuzzed bytes at
+// fuzzed offsets. The damaged file is repaired; then exactly one of two things must hold:
 //   - the repair succeeded and our checker finds the result clean, even in strict mode;
 //   - the repair failed with a JetError and the file is byte-identical to the damaged one, with
 //     nothing left beside it.
@@ -15,7 +16,8 @@
 //     -DCOMPACTADOR_BUILD_GUI=OFF -DCOMPACTADOR_BUILD_TESTS=OFF
 //   cmake --build build-fuzz --target repair_fuzz
 //   ./build-fuzz/fuzz/repair_fuzz -max_total_time=600 -timeout=30 FUZZ_CORPUS_DIR
-// REPAIR_FUZZ_FILES names another folder of seed databases.
+// REPAIR_FUZZ_FILES names a folder of further seed databases (*.mdb; "with-password" in a name:
+// the password is "password").
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
@@ -35,7 +37,9 @@
 #include "jet/read/checker.h"
 #include "jet/rebuild/repair.h"
 #include "jet/testing/damage.h"
+#include "jet/testing/fixtures.h"
 #include "jet/testing/memory_env.h"
+#include "jet/testing/sample.h"
 
 namespace {
 
@@ -48,13 +52,44 @@ struct Seed {
     std::string password;
 };
 
+// The engine's own databases, written into memory: the sample of both versions (indexes, memos
+// kept out of their rows, data on several pages), one bloated (deleted rows, stale free pages),
+// one with encoded pages, one with a password, and a client fixture.
+std::vector<Seed> EngineSeeds() {
+    MemoryEnv env;
+    std::vector<Seed> seeds;
+    auto sample = [&](const std::string& name, jet::SampleOptions options) {
+        const std::string path = MemoryEnv::kFolder + "/" + name;
+        options.rows = 40;
+        jet::CreateSample(&env, path, options);
+        seeds.push_back({name, *env.files.at(path), options.password.empty() ? "" : "password"});
+    };
+    for (jet::Version v : {jet::Version::kJet3, jet::Version::kJet4}) {
+        jet::SampleOptions options;
+        options.version = v;
+        const std::string suffix = v == jet::Version::kJet3 ? "-jet3.mdb" : "-jet4.mdb";
+        sample("sample" + suffix, options);
+        options.bloat = true;
+        sample("bloated" + suffix, options);
+    }
+    jet::SampleOptions encoded;
+    encoded.encryption_key = 0x5EEDC0DEu;
+    sample("encoded-jet4.mdb", encoded);
+    jet::SampleOptions locked;
+    locked.password = u"password";
+    sample("with-password-jet4.mdb", locked);
+    const std::string tavo = MemoryEnv::kFolder + "/tavo.mdb";
+    jet::CreateTavoFixture(&env, tavo, jet::Version::kJet4, jet::TavoFlag::kBoolean);
+    seeds.push_back({"tavo.mdb", *env.files.at(tavo), ""});
+    return seeds;
+}
+
 std::vector<Seed> LoadSeeds() {
     namespace fs = std::filesystem;
-    const char* override_dir = std::getenv("REPAIR_FUZZ_FILES");
-    const fs::path dir =
-        override_dir ? fs::path(override_dir)
-                     : fs::path(__FILE__).parent_path().parent_path() / "tests" / "data" / "files";
-    std::vector<Seed> seeds;
+    std::vector<Seed> seeds = EngineSeeds();
+    const char* dir = std::getenv("REPAIR_FUZZ_FILES");
+    if (dir == nullptr) return seeds;
+    std::vector<Seed> more;
     std::error_code ec;
     for (const auto& e : fs::directory_iterator(dir, ec)) {
         if (e.path().extension() != ".mdb") continue;
@@ -63,14 +98,12 @@ std::vector<Seed> LoadSeeds() {
         s.name = e.path().filename().string();
         s.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         if (s.name.find("with-password") != std::string::npos) s.password = "password";
-        seeds.push_back(std::move(s));
+        more.push_back(std::move(s));
     }
-    std::sort(seeds.begin(), seeds.end(),
+    std::sort(more.begin(), more.end(),
               [](const Seed& a, const Seed& b) { return a.name < b.name; });
-    if (seeds.empty()) {
-        std::fprintf(stderr, "repair_fuzz: no seed databases in %s\n", dir.c_str());
-        std::abort();
-    }
+    if (more.empty()) std::fprintf(stderr, "repair_fuzz: no databases in %s\n", dir);
+    seeds.insert(seeds.end(), more.begin(), more.end());
     return seeds;
 }
 

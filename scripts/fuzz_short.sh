@@ -37,9 +37,8 @@ max_len() {
     esac
 }
 
-# repair_fuzz damages the committed test files; name them by a path that does not depend on
-# where the target was compiled.
-export REPAIR_FUZZ_FILES=$PWD/tests/data/files
+# repair_fuzz damages databases the engine writes at its start; REPAIR_FUZZ_FILES, when set
+# (the corpus, say), adds the .mdb files of that folder.
 status=0
 summary=()
 for target in $targets; do

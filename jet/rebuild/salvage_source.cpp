@@ -30,6 +30,40 @@
 #include "jet/write/system_tables.h"
 
 namespace jet {
+
+std::string RowImage(const Row& row) {
+    std::string image;
+    auto put = [&image](const void* data, size_t n) {
+        image.append(static_cast<const char*>(data), n);
+    };
+    for (const Value& v : row) {
+        image.push_back(static_cast<char>(v.index()));
+        std::visit(
+            [&](const auto& x) {
+                using T = std::decay_t<decltype(x)>;
+                if constexpr (std::is_same_v<T, std::monostate>) {
+                } else if constexpr (std::is_same_v<T, std::u16string>) {
+                    const uint64_t n = x.size();
+                    put(&n, sizeof n);
+                    put(x.data(), x.size() * sizeof(char16_t));
+                } else if constexpr (std::is_same_v<T, Bytes>) {
+                    const uint64_t n = x.size();
+                    put(&n, sizeof n);
+                    put(x.data(), x.size());
+                } else if constexpr (std::is_same_v<T, Guid>) {
+                    put(x.data(), x.size());
+                } else if constexpr (std::is_same_v<T, Decimal>) {
+                    image.push_back(x.negative ? 1 : 0);
+                    put(x.magnitude.data(), sizeof x.magnitude);
+                } else {
+                    put(&x, sizeof x);
+                }
+            },
+            v);
+    }
+    return image;
+}
+
 namespace {
 
 // Overflow rows point to their data; Access writes one hop, a few more are tolerated.
@@ -250,38 +284,9 @@ uint64_t Fingerprint(const uint8_t* data, size_t n) {
     return mix(h ^ mix(tail ^ 0xA0761D6478BD642Full));
 }
 
-// A row's fingerprint, to recognise stale copies of rows: its values serialised exactly
-// (form, then bytes; strings and blobs with their lengths).
+// A row's fingerprint, to recognise stale copies of rows.
 uint64_t RowDigest(const Row& row) {
-    std::string image;
-    auto put = [&image](const void* data, size_t n) {
-        image.append(static_cast<const char*>(data), n);
-    };
-    for (const Value& v : row) {
-        image.push_back(static_cast<char>(v.index()));
-        std::visit(
-            [&](const auto& x) {
-                using T = std::decay_t<decltype(x)>;
-                if constexpr (std::is_same_v<T, std::monostate>) {
-                } else if constexpr (std::is_same_v<T, std::u16string>) {
-                    const uint64_t n = x.size();
-                    put(&n, sizeof n);
-                    put(x.data(), x.size() * sizeof(char16_t));
-                } else if constexpr (std::is_same_v<T, Bytes>) {
-                    const uint64_t n = x.size();
-                    put(&n, sizeof n);
-                    put(x.data(), x.size());
-                } else if constexpr (std::is_same_v<T, Guid>) {
-                    put(x.data(), x.size());
-                } else if constexpr (std::is_same_v<T, Decimal>) {
-                    image.push_back(x.negative ? 1 : 0);
-                    put(x.magnitude.data(), sizeof x.magnitude);
-                } else {
-                    put(&x, sizeof x);
-                }
-            },
-            v);
-    }
+    const std::string image = RowImage(row);
     return Fingerprint(reinterpret_cast<const uint8_t*>(image.data()), image.size());
 }
 

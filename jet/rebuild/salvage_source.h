@@ -49,11 +49,17 @@
 #include <string>
 #include <vector>
 
-#include "jet/rebuild/database_source.h"
 #include "jet/base/env.h"
+#include "jet/base/value.h"
 #include "jet/format/mdb_file.h"
+#include "jet/rebuild/database_source.h"
 
 namespace jet {
+
+// A row's values as exact bytes: for each value its form, then its bytes (strings and blobs
+// with their lengths). Two rows are equal when their images are; the salvage recognises stale
+// copies of rows by a digest of it.
+std::string RowImage(const Row& row);
 
 // What the salvaging read found and lost in one table.
 struct SalvagedTable {

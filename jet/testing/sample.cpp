@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "jet/base/put_bytes.h"
+#include "jet/format/header.h"
 #include "jet/write/new_database.h"
 #include "jet/write/page_builder.h"
 
@@ -222,6 +223,17 @@ void CreateSample(Env* env, const std::string& path, const SampleOptions& option
     plan.tables.push_back(std::move(clientes));
     plan.tables.push_back(std::move(pedidos));
     CreateDatabase(env, path, plan);
+    if (!options.password.empty()) {
+        // The writer makes no protected database: page 0 is written again with the password.
+        auto file = env->Open(path, OpenMode::kReadWrite);
+        Bytes page0(PageSize(v));
+        file->ReadAt(0, page0.data(), page0.size());
+        DatabaseHeader header = DecodeHeader(page0);
+        header.password = options.password;
+        const Bytes encoded = EncodeHeader(header);
+        file->WriteAt(0, encoded.data(), encoded.size());
+        file->Sync();
+    }
 }
 
 }  // namespace jet

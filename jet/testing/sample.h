@@ -27,6 +27,7 @@ struct SampleOptions {
     bool bloat = false;
     size_t sort_memory = 32u << 20;
     uint32_t encryption_key = 0;  // page key: 0 = pages in clear (new_database.h)
+    std::u16string password;      // database password (in page 0); empty = none
 };
 
 // Writes the sample database at `path` (replacing an existing file).

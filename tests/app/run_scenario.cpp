@@ -1,6 +1,7 @@
 #include "tests/app/run_scenario.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -15,7 +16,18 @@ namespace runtest {
 namespace fs = std::filesystem;
 
 std::string DataFile(const std::string& name) {
-    return (fs::path(JET_TEST_DATA_DIR) / "files" / name).string();
+    struct Folder {
+        fs::path path = fs::temp_directory_path() / ("run_data_" + std::to_string(::getpid()));
+        Folder() { fs::create_directories(path); }
+        ~Folder() {
+            std::error_code ignored;
+            fs::remove_all(path, ignored);
+        }
+    };
+    static const Folder folder;
+    const fs::path path = folder.path / name;
+    if (!fs::exists(path) && !jet::testing::PutTestFile(name, path)) return {};
+    return path.string();
 }
 
 Cenario::Cenario(jet::Env* env, jet::Version clients) : h(testing_app::Style::kPosix, env) {

@@ -14,6 +14,7 @@
 #include "jet/base/env.h"
 #include "jet/format/schema.h"
 #include "tests/app/harness.h"
+#include "tests/jet/corpus_test_util.h"
 
 namespace runtest {
 
@@ -27,10 +28,12 @@ inline const std::string kFalha =
 inline const std::string kOriginalRetornado =
     "Arquivo Original Retornado. Falha no reparo. Tente novamente.";
 
-// A licensed test file from tests/data/files.
+// A database of the runs, written by the engine once per process (the sample databases of
+// tests/jet/corpus_test_util.h: memos, indexes, data on several pages), or a corpus file (empty
+// when the corpus lacks it).
 std::string DataFile(const std::string& name);
-inline constexpr const char* kJet3Data = "jackcess-V1997-testV1997.mdb";
-inline constexpr const char* kJet4Data = "jackcess-V2003-test2V2003.mdb";
+inline constexpr const char* kJet3Data = jet::testing::kSampleJet3;
+inline constexpr const char* kJet4Data = jet::testing::kSampleJet4;
 
 struct Cenario {
     // `env` serves every file operation of the window and the engine (the real one when null).

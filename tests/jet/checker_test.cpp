@@ -10,11 +10,11 @@
 #include <fstream>
 #include <random>
 
-#include "jet/format/data_page.h"
 #include "jet/base/error.h"
+#include "jet/format/data_page.h"
 #include "jet/format/index_page.h"
-#include "jet/read/table_reader.h"
 #include "jet/format/tdef.h"
+#include "jet/read/table_reader.h"
 #include "tests/jet/corpus_test_util.h"
 
 namespace jet {
@@ -47,16 +47,11 @@ TEST(CheckerTest, CorpusFilesAccessWroteAreClean) {
     }
 }
 
-// A copy of a sample file (tests/data first, else the corpus) in a fresh temporary folder.
+// A copy of a corpus file in a fresh temporary folder.
 class DamagedCopy {
   public:
     explicit DamagedCopy(const std::string& sample) {
-        for (const fs::path& dir : {testing::TestDataDir(), testing::CorpusDir()}) {
-            if (fs::exists(dir / sample)) {
-                source_ = dir / sample;
-                break;
-            }
-        }
+        if (fs::exists(testing::CorpusDir() / sample)) source_ = testing::CorpusDir() / sample;
         if (source_.empty()) return;
         dir_ = fs::temp_directory_path() /
                ("checker_test_" + std::to_string(::getpid()) + "_" + std::to_string(counter_++));

@@ -14,15 +14,15 @@
 #include "compact_test_util.h"
 #include "corpus_test_util.h"
 #include "jet/base/bytes.h"
-#include "jet/read/content_checksum.h"
-#include "jet/format/data_page.h"
-#include "jet/database/database.h"
 #include "jet/base/error.h"
-#include "jet/testing/fault_env.h"
-#include "jet/testing/fixtures.h"
+#include "jet/database/database.h"
+#include "jet/format/data_page.h"
 #include "jet/format/header.h"
+#include "jet/read/content_checksum.h"
 #include "jet/rebuild/id_remap.h"
 #include "jet/rebuild/rebuild.h"
+#include "jet/testing/fault_env.h"
+#include "jet/testing/fixtures.h"
 #include "jet/testing/sample.h"
 #include "jet/write/system_tables.h"
 #include "writer_test_util.h"
@@ -366,21 +366,22 @@ TEST(Compact, PageEncodingIsKeptUnlessAskedOtherwise) {
     }
 }
 
-// The committed jackcess and mdb-reader files were written by Access: their tables move, and
-// their permissions, foreign keys and NavPane rows move with them.
+// The files of the corpus subset were written by Access: their tables move, and their
+// permissions, foreign keys and NavPane rows move with them.
 TEST(Compact, TableIdsAndTheirReferencesMoveTogether) {
+    const auto files = testing::CorpusSubsetFiles();
+    if (files.empty()) GTEST_SKIP() << "no corpus at " << testing::CorpusDir();
     TempFolder dir;
     int moved = 0;
-    for (const auto& e : std::filesystem::directory_iterator(testing::TestDataDir() / "files")) {
-        if (e.path().extension() != ".mdb") continue;
-        const std::string name = e.path().filename().string();
-        const std::string pw = testing::CorpusPassword(e.path());
+    for (const auto& file : files) {
+        const std::string name = file.filename().string();
+        const std::string pw = testing::CorpusPassword(file);
         CompactOptions options;
         options.password = pw;
         CompactReport report;
-        CompactDatabase(Env::Default(), e.path().string(), dir / name, options, &report);
+        CompactDatabase(Env::Default(), file.string(), dir / name, options, &report);
         for (const CompactedTable& t : report.tables) moved += t.old_id != t.new_id ? 1 : 0;
-        EXPECT_EQ(testing::ListDifferences(testing::ResolvedReferences(e.path().string(), pw),
+        EXPECT_EQ(testing::ListDifferences(testing::ResolvedReferences(file.string(), pw),
                                            testing::ResolvedReferences(dir / name, pw)),
                   "")
             << name;
@@ -482,8 +483,7 @@ TEST_F(CompactFailure, UniqueIndexWithDuplicateKeysIsRefusedWith3343) {
 }
 
 TEST_F(CompactFailure, PasswordIsNeeded) {
-    const std::string file = "mdbreader-V2003_with-password.mdb";
-    std::filesystem::copy_file(testing::TestDataDir() / "files" / file, dir_ / "bad.mdb");
+    ASSERT_TRUE(testing::PutTestFile(testing::kSampleWithPassword, dir_ / "bad.mdb"));
     EXPECT_EQ(Compact("bad.mdb"), kNotValidPassword);
     CompactOptions wrong;
     wrong.password = "wrong";

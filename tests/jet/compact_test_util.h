@@ -1,5 +1,5 @@
 // Comparisons of a compacted file with its source, shared by the compaction tests on the
-// committed files and on the corpus:
+// engine's files and on the corpus:
 //   - what independent readers print: mdb-export (the golden dump format), mdb-schema (sorted),
 //     mdb-reader through Node (every table, rows sorted);
 //   - what the rows do not show: page 0 and the table definitions byte for byte, with only the
@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "jet/read/catalog.h"
 #include "jet/format/mdb_file.h"
-#include "jet/read/table_reader.h"
 #include "jet/format/tdef.h"
 #include "jet/format/text_codec.h"
+#include "jet/read/catalog.h"
+#include "jet/read/table_reader.h"
 #include "writer_test_util.h"
 
 namespace jet::testing {

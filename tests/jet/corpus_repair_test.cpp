@@ -3,7 +3,8 @@
 // table, every row on undamaged pages kept with identical values) or fail with a Jet error and
 // leave the file byte-identical (repair_sweep.h).
 //
-// The suite runs a representative subset on the committed test files. The full sweep over every
+// The suite runs a representative subset on the engine's sample databases and, when present,
+// the corpus subset (corpus_test_util.h). The full sweep over every
 // readable corpus file is DISABLED_FullCorpusSweep; run it with
 //   jet_tests --gtest_also_run_disabled_tests --gtest_filter='*FullCorpusSweep*'
 // (REPAIR_SWEEP_POSITIONS sets the positions per kind, default 6; REPAIR_SWEEP_FILES a
@@ -20,8 +21,8 @@
 
 #include "jet/base/error.h"
 #include "jet/format/mdb_file.h"
-#include "jet/rebuild/repair.h"
 #include "jet/read/table_reader.h"
+#include "jet/rebuild/repair.h"
 #include "tests/jet/compact_test_util.h"
 #include "tests/jet/corpus_test_util.h"
 #include "tests/jet/repair_sweep.h"
@@ -109,14 +110,6 @@ struct Sweep {
     }
 };
 
-std::vector<fs::path> CommittedFiles() {
-    std::vector<fs::path> files;
-    for (const auto& e : fs::directory_iterator(testing::TestDataDir() / "files"))
-        if (e.path().extension() == ".mdb") files.push_back(e.path());
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
 // Every table's rows (pages past the end of a cut file skipped), by table name.
 std::map<std::string, std::multiset<std::string>> AllRows(const std::string& path,
                                                           const std::string& password) {
@@ -127,7 +120,7 @@ std::map<std::string, std::multiset<std::string>> AllRows(const std::string& pat
     for (const std::string& name : db->TableNames(true)) {
         auto& rows = out[name];
         for (const Row& r : db->ReadRows(db->ReadTable(name), ScanOptions{true}))
-            rows.insert(testing::RowImage(r));
+            rows.insert(RowImage(r));
     }
     return out;
 }
@@ -209,12 +202,21 @@ TEST(CorpusRepairTest, UndamagedFilesKeepEveryRow) {
     EXPECT_GE(encoded, 1);
 }
 
-// The suite's subset: the committed files (Jet 3 and Jet 4, memo chains, overflow rows, deleted
-// columns, a password), every kind at two positions.
-TEST(CorpusRepairTest, EveryKindOfDamageOnTheCommittedFiles) {
+// The suite's subset, every kind at two positions: the engine's samples (Jet 3 and Jet 4, memo
+// chains, indexes, a password) always, and the corpus subset (overflow rows, deleted columns,
+// files Access wrote) when present.
+TEST(CorpusRepairTest, EveryKindOfDamageOnTheTestFiles) {
     const bool mdbtools = testing::HaveMdbTools();
+    WorkDir samples;
+    std::vector<fs::path> files;
+    for (const char* name :
+         {testing::kSampleJet3, testing::kSampleJet4, testing::kSampleWithPassword}) {
+        files.push_back(fs::path(samples.path()) / name);
+        ASSERT_TRUE(testing::PutTestFile(name, files.back()));
+    }
+    for (const fs::path& file : testing::CorpusSubsetFiles()) files.push_back(file);
     Sweep sweep;
-    for (const fs::path& file : CommittedFiles()) sweep.Run(file, 2, {7}, mdbtools);
+    for (const fs::path& file : files) sweep.Run(file, 2, {7}, mdbtools);
     sweep.Print();
     EXPECT_TRUE(sweep.problems.empty());
     EXPECT_GT(sweep.total.repaired, sweep.total.trials / 2);

@@ -1,4 +1,4 @@
-// The damage injectors on copies of the committed test files: each kind changes exactly the
+// The damage injectors on the engine's sample databases: each kind changes exactly the
 // pages it reports, is repeatable by seed, and produces damage the checker (or, for page 0,
 // a byte comparison) can see.
 #include "jet/testing/damage.h"
@@ -8,10 +8,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "jet/read/checker.h"
 #include "jet/base/error.h"
 #include "jet/format/header.h"
 #include "jet/format/mdb_file.h"
+#include "jet/read/checker.h"
 #include "tests/jet/corpus_test_util.h"
 
 namespace jet {
@@ -24,7 +24,7 @@ Bytes ReadAll(const fs::path& path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// A fresh copy of a committed test file in its own temporary folder.
+// A fresh test file (corpus_test_util.h) in its own temporary folder.
 class Copy {
   public:
     explicit Copy(const std::string& name, const std::string& as = "db.mdb") {
@@ -33,7 +33,7 @@ class Copy {
                ("damage_test_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
         fs::create_directories(dir_);
         path_ = dir_ / as;
-        fs::copy_file(testing::TestDataDir() / "files" / name, path_);
+        EXPECT_TRUE(testing::PutTestFile(name, path_)) << "no test file " << name;
     }
     ~Copy() {
         std::error_code ec;
@@ -63,11 +63,10 @@ std::vector<uint32_t> ChangedPages(const Bytes& before, const Bytes& after, uint
     return pages;
 }
 
-const char* const kJet3File = "jackcess-V1997-test2V1997.mdb";
-const char* const kJet4File = "jackcess-V2003-testUnicodeCompV2003.mdb";
+const char* const kJet3File = testing::kSampleJet3;
+const char* const kJet4File = testing::kSampleJet4;
 // Files with long values kept out of their rows.
-const char* const kMemoFiles[] = {"jackcess-V1997-test2V1997.mdb",
-                                  "jackcess-V2003-testUnicodeCompV2003.mdb"};
+const char* const kMemoFiles[] = {testing::kSampleJet3, testing::kSampleJet4};
 
 TEST(DamageTest, KindNamesRoundTrip) {
     EXPECT_EQ(AllDamageKinds().size(), 10u);
@@ -230,7 +229,7 @@ TEST(DamageTest, ATruncatedFileIsNoticed) {
 }
 
 TEST(DamageTest, ProtectedDatabaseNeedsItsPassword) {
-    Copy copy("mdbreader-V2003_with-password.mdb");
+    Copy copy(testing::kSampleWithPassword);
     try {
         InjectDamage(Env::Default(), copy.path(), DamageKind::kWrongRowCount);
         FAIL() << "no error";

@@ -10,6 +10,7 @@
 
 #include "jet/base/error.h"
 #include "jet/database/lock_file.h"
+#include "jet/write/new_database.h"
 #include "tests/jet/update_test_util.h"
 
 namespace {
@@ -18,14 +19,27 @@ using jettest::Child;
 using jettest::TempDir;
 namespace fs = std::filesystem;
 
-// Jet 3 file with Table1: A, B (indexed) Text, C Byte, D Integer, E Long, F Double, G Date,
-// H Currency, I Boolean; two rows.
-constexpr const char* kSample = "jackcess-V1997-testV1997.mdb";
-
-std::string Locate(const std::string& name) {
-    for (const std::string& path : {jettest::DataFile("files/" + name), jettest::CorpusFile(name)})
-        if (fs::exists(path)) return path;
-    return {};
+// A Jet 3 database with Table1: A, B (indexed) Text, C Byte, D Integer, E Long, F Double,
+// G Date, H Currency, I Boolean; two rows.
+void WriteSample(const std::string& path) {
+    using jet::ColumnType;
+    jet::NewTable t;
+    t.def.name = "Table1";
+    t.def.columns = {
+        jet::NewColumn("A", ColumnType::kText, 50), jet::NewColumn("B", ColumnType::kText, 50),
+        jet::NewColumn("C", ColumnType::kByte),     jet::NewColumn("D", ColumnType::kInteger),
+        jet::NewColumn("E", ColumnType::kLong),     jet::NewColumn("F", ColumnType::kDouble),
+        jet::NewColumn("G", ColumnType::kDateTime), jet::NewColumn("H", ColumnType::kCurrency),
+        jet::NewColumn("I", ColumnType::kBoolean)};
+    jet::AddIndex(t.def, "B", {"B"});
+    t.rows = {{std::u16string(u"a"), std::u16string(u"b"), int64_t{0}, int64_t{0}, int64_t{0}, 0.0,
+               29932.0, int64_t{0}, false},
+              {std::u16string(u"abcdefg"), std::u16string(u"hijklmnop"), int64_t{2}, int64_t{222},
+               int64_t{333333333}, 444.555, 27293.0, int64_t{35000}, true}};
+    jet::NewDatabase plan;
+    plan.version = jet::Version::kJet3;
+    plan.tables.push_back(std::move(t));
+    jet::CreateDatabase(jet::Env::Default(), path, plan);
 }
 
 int ErrorOf(const std::function<void()>& f, std::string* text = nullptr) {
@@ -58,11 +72,9 @@ class FailingOpenEnv final : public jet::EnvWrapper {
 class DatabaseTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string source = Locate(kSample);
-        if (source.empty()) GTEST_SKIP() << kSample << " not present";
         path_ = dir_ / "Banco.mdb";
         ldb_ = dir_ / "Banco.ldb";
-        fs::copy_file(source, path_);
+        WriteSample(path_);
     }
     jet::Env* env() { return jet::Env::Default(); }
     std::unique_ptr<Child> Hold(std::vector<std::string> flags = {}) {

@@ -5,16 +5,16 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "corpus_test_util.h"
 #include "jet/base/error.h"
-#include "jet/testing/fault_env.h"
 #include "jet/read/table_reader.h"
+#include "jet/testing/fault_env.h"
 #include "synthetic_file.h"
 #include "update_test_util.h"
 
 namespace jet {
 namespace {
 
-using jettest::DataFile;
 using jettest::TempDir;
 namespace fs = std::filesystem;
 
@@ -33,6 +33,12 @@ void WriteBytes(const std::string& path, const Bytes& bytes) {
                static_cast<std::streamsize>(bytes.size()));
 }
 
+// A test file (corpus_test_util.h) in `dir`; empty when the corpus lacks it.
+std::string TestFile(const TempDir& dir, const std::string& name) {
+    const std::string path = dir / name;
+    return testing::PutTestFile(name, path) ? path : "";
+}
+
 TEST(MdbFile, OpenErrorsCarryJetNumbers) {
     TempDir dir;
     Env* env = Env::Default();
@@ -44,7 +50,7 @@ TEST(MdbFile, OpenErrorsCarryJetNumbers) {
     EXPECT_EQ(OpenError(env, dir / "text.mdb"), kUnrecognizedFormat);
     WriteBytes(dir / "empty.mdb", {});
     EXPECT_EQ(OpenError(env, dir / "empty.mdb"), kUnrecognizedFormat);
-    const Bytes real = jettest::ReadAll(DataFile("files/jackcess-V2000-overflowTestV2000.mdb"));
+    const Bytes real = jettest::ReadAll(TestFile(dir, testing::kSampleJet4));
     WriteBytes(dir / "short.mdb", Bytes(real.begin(), real.begin() + 1000));
     EXPECT_EQ(OpenError(env, dir / "short.mdb"), kUnrecognizedFormat);
     Bytes ace = real;
@@ -62,20 +68,26 @@ TEST(MdbFile, OpenErrorsCarryJetNumbers) {
     EXPECT_EQ(OpenError(env, dir / "ok.mdb"), 0);
 }
 
+// As the engine writes the password, and as Access did (the corpus file, when present).
 TEST(MdbFile, PasswordIsCheckedAgainstTheHeader) {
-    const std::string path = DataFile("files/mdbreader-V2003_with-password.mdb");
-    EXPECT_EQ(OpenError(Env::Default(), path), kNotValidPassword);
-    EXPECT_EQ(OpenError(Env::Default(), path, {"Password", false}), kNotValidPassword);
-    auto file = MdbFile::Open(Env::Default(), path, {"password", false});
-    EXPECT_EQ(file->header().password, u"password");
-    EXPECT_EQ(file->version(), Version::kJet4);
+    TempDir dir;
+    for (const char* name : {testing::kSampleWithPassword, "mdbreader-V2003_with-password.mdb"}) {
+        SCOPED_TRACE(name);
+        const std::string path = TestFile(dir, name);
+        if (path.empty()) continue;
+        EXPECT_EQ(OpenError(Env::Default(), path), kNotValidPassword);
+        EXPECT_EQ(OpenError(Env::Default(), path, {"Password", false}), kNotValidPassword);
+        auto file = MdbFile::Open(Env::Default(), path, {"password", false});
+        EXPECT_EQ(file->header().password, u"password");
+        EXPECT_EQ(file->version(), Version::kJet4);
+    }
 }
 
 TEST(MdbFile, TruncatedFileKeepsItsWholePagesReadable) {
     TempDir dir;
-    const Bytes real = jettest::ReadAll(DataFile("files/jackcess-V1997-overflowTestV1997.mdb"));
-    auto full =
-        DatabaseView::Open(Env::Default(), DataFile("files/jackcess-V1997-overflowTestV1997.mdb"));
+    const std::string source = TestFile(dir, testing::kSampleJet3);
+    const Bytes real = jettest::ReadAll(source);
+    auto full = DatabaseView::Open(Env::Default(), source);
     const uint32_t pages = full->file().page_count();
     // Cut the file in the middle of its last page.
     WriteBytes(dir / "cut.mdb", Bytes(real.begin(), real.end() - 1000));
@@ -92,10 +104,10 @@ TEST(MdbFile, TruncatedFileKeepsItsWholePagesReadable) {
 }
 
 TEST(MdbFile, EncryptedPagesRoundTrip) {
-    // Re-encode a real file with a page key: every page goes through WritePage, and reading it
-    // back must give the same tables.
+    // Re-encode a file in clear with a page key: every page goes through WritePage, and reading
+    // it back must give the same tables.
     TempDir dir;
-    const std::string source = DataFile("files/jackcess-V2000-overflowTestV2000.mdb");
+    const std::string source = TestFile(dir, testing::kSampleJet4);
     fs::copy_file(source, dir / "enc.mdb");
     {
         auto plain = MdbFile::Open(Env::Default(), source);
@@ -109,8 +121,8 @@ TEST(MdbFile, EncryptedPagesRoundTrip) {
     }
     auto a = DatabaseView::Open(Env::Default(), source);
     auto b = DatabaseView::Open(Env::Default(), dir / "enc.mdb");
-    const TableDef ta = a->ReadTable("Table1");
-    const TableDef tb = b->ReadTable("table1");
+    const TableDef ta = a->ReadTable("pedidos");
+    const TableDef tb = b->ReadTable("PEDIDOS");
     EXPECT_EQ(a->ReadRows(ta), b->ReadRows(tb));
     EXPECT_EQ(b->file().ReadPage(3), a->file().ReadPage(3));
     // A file opened for reading refuses writes.

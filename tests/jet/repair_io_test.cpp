@@ -10,8 +10,8 @@
 #include <map>
 
 #include "jet/base/error.h"
-#include "jet/testing/fault_env.h"
 #include "jet/rebuild/repair.h"
+#include "jet/testing/fault_env.h"
 #include "tests/jet/corpus_test_util.h"
 #include "tests/jet/repair_sweep.h"
 #include "tests/jet/update_test_util.h"
@@ -34,11 +34,11 @@ std::map<std::string, std::vector<std::string>> Content(const std::string& path)
 }
 
 TEST(RepairIo, AFailingReadOfTheFileStopsTheRepairAndNeverDropsRows) {
-    for (const char* name : {"jackcess-V1997-testV1997.mdb", "jackcess-V2003-test2V2003.mdb"}) {
+    for (const char* name : {jet::testing::kSampleJet3, jet::testing::kSampleJet4}) {
         SCOPED_TRACE(name);
         jettest::TempDir dir;
         const std::string path = dir / name;
-        fs::copy_file(jettest::DataFile(std::string("files/") + name), path);
+        ASSERT_TRUE(jet::testing::PutTestFile(name, path));
         const auto before = jettest::ReadAll(path);
         const std::string pristine = dir / "original.mdb";
         fs::copy_file(path, pristine);

@@ -12,14 +12,14 @@
 #include <fstream>
 #include <set>
 
-#include "jet/read/catalog.h"
-#include "jet/read/checker.h"
 #include "jet/base/error.h"
 #include "jet/format/long_value.h"
-#include "jet/rebuild/repair.h"
 #include "jet/format/row_codec.h"
-#include "jet/read/table_reader.h"
 #include "jet/format/tdef.h"
+#include "jet/read/catalog.h"
+#include "jet/read/checker.h"
+#include "jet/read/table_reader.h"
+#include "jet/rebuild/repair.h"
 
 extern char** environ;
 
@@ -71,37 +71,6 @@ bool HoldsObjectIds(const std::string& table) {
          {"MSysObjects", "MSysACEs", "MSysNavPaneObjectIDs", "MSysNavPaneGroupToObjects"})
         if (NamesEqual(table, name)) return true;
     return false;
-}
-
-std::string RowImage(const Row& row) {
-    std::string s;
-    auto put = [&s](const void* data, size_t n) { s.append(static_cast<const char*>(data), n); };
-    for (const Value& v : row) {
-        s.push_back(static_cast<char>(v.index()));
-        std::visit(
-            [&](const auto& x) {
-                using T = std::decay_t<decltype(x)>;
-                if constexpr (std::is_same_v<T, std::monostate>) {
-                } else if constexpr (std::is_same_v<T, std::u16string>) {
-                    const uint64_t n = x.size();
-                    put(&n, sizeof n);
-                    put(x.data(), x.size() * sizeof(char16_t));
-                } else if constexpr (std::is_same_v<T, Bytes>) {
-                    const uint64_t n = x.size();
-                    put(&n, sizeof n);
-                    put(x.data(), x.size());
-                } else if constexpr (std::is_same_v<T, Guid>) {
-                    put(x.data(), x.size());
-                } else if constexpr (std::is_same_v<T, Decimal>) {
-                    s.push_back(x.negative ? 1 : 0);
-                    put(x.magnitude.data(), sizeof x.magnitude);
-                } else {
-                    put(&x, sizeof x);
-                }
-            },
-            v);
-    }
-    return s;
 }
 
 Snapshot TakeSnapshot(const std::string& path, const std::string& password) {

@@ -14,17 +14,15 @@
 #include <string>
 #include <vector>
 
-#include "jet/testing/damage.h"
-#include "jet/format/schema.h"
 #include "jet/base/value.h"
+#include "jet/format/schema.h"
+#include "jet/rebuild/salvage_source.h"  // RowImage: rows as exact bytes
+#include "jet/testing/damage.h"
 
 namespace jet::testing {
 
 // True for the tables whose rows hold object ids (renumbered by every rebuild).
 bool HoldsObjectIds(const std::string& table);
-
-// A row as exact bytes, for multiset comparison.
-std::string RowImage(const Row& row);
 
 // The rows of an intact file, each with the pages it depends on.
 struct SnapshotRow {

@@ -1,6 +1,6 @@
-// RepairDatabase on the committed test files and on small databases made for the case: what an
-// undamaged file keeps, what each kind of damage costs and how it is reported, and that every
-// failure leaves the file exactly as it was.
+// RepairDatabase on the engine's sample databases (and the corpus subset, when present) and on
+// small databases made for the case: what an undamaged file keeps, what each kind of damage
+// costs and how it is reported, and that every failure leaves the file exactly as it was.
 #include "jet/rebuild/repair.h"
 
 #include <gtest/gtest.h>
@@ -13,20 +13,20 @@
 #include <map>
 #include <set>
 
-#include "jet/read/catalog.h"
-#include "jet/read/checker.h"
-#include "jet/testing/damage.h"
-#include "jet/format/data_page.h"
-#include "jet/database/database.h"
 #include "jet/base/error.h"
-#include "jet/testing/fault_env.h"
+#include "jet/database/database.h"
+#include "jet/format/data_page.h"
 #include "jet/format/header.h"
 #include "jet/format/long_value.h"
-#include "jet/write/new_database.h"
 #include "jet/format/row_codec.h"
-#include "jet/testing/sample.h"
-#include "jet/read/table_reader.h"
 #include "jet/format/usage_map.h"
+#include "jet/read/catalog.h"
+#include "jet/read/checker.h"
+#include "jet/read/table_reader.h"
+#include "jet/testing/damage.h"
+#include "jet/testing/fault_env.h"
+#include "jet/testing/sample.h"
+#include "jet/write/new_database.h"
 #include "tests/jet/compact_test_util.h"
 #include "tests/jet/corpus_test_util.h"
 #include "tests/jet/repair_sweep.h"
@@ -62,11 +62,10 @@ class TempDir {
         fs::remove_all(path_, ec);
     }
     std::string path() const { return path_.string(); }
-    // A copy of a committed test file in this folder.
+    // A test file in this folder (corpus_test_util.h).
     std::string Copy(const std::string& name) const {
         const fs::path to = path_ / name;
-        fs::copy_file(testing::TestDataDir() / "files" / name, to,
-                      fs::copy_options::overwrite_existing);
+        EXPECT_TRUE(testing::PutTestFile(name, to)) << "no test file " << name;
         return to.string();
     }
     std::vector<std::string> Entries() const {
@@ -89,7 +88,7 @@ std::map<std::string, std::multiset<std::string>> AllRows(const std::string& pat
     std::map<std::string, std::multiset<std::string>> out;
     for (const std::string& name : db->TableNames(true)) {
         auto& rows = out[name];
-        for (const Row& r : db->ReadRows(db->ReadTable(name))) rows.insert(testing::RowImage(r));
+        for (const Row& r : db->ReadRows(db->ReadTable(name))) rows.insert(RowImage(r));
     }
     return out;
 }
@@ -111,8 +110,8 @@ void ExpectRepairFails(const std::string& path, int number, const RepairOptions&
     EXPECT_TRUE(ReadAll(path) == before) << "the file changed";
 }
 
-const char* const kJet3Memo = "jackcess-V1997-test2V1997.mdb";
-const char* const kJet4 = "jackcess-V2003-testUnicodeCompV2003.mdb";
+const char* const kJet3Memo = testing::kSampleJet3;
+const char* const kJet4 = testing::kSampleJet4;
 constexpr uint32_t kPageKey = 0x0BADC0DEu;
 
 // A sample database written by the engine with its pages encoded under kPageKey.
@@ -130,12 +129,15 @@ std::string EncodedSample(const TempDir& dir, Version v) {
 // An undamaged file loses nothing: every table keeps exactly its rows (tables holding object
 // ids keep their row counts; the ids themselves are renumbered), and the result is clean. An
 // encoded file (the engine's own, here) stays encoded under its key and reads the same through
-// mdbtools and mdb-reader.
+// mdbtools and mdb-reader. The corpus subset, when present, brings files Access wrote.
 TEST(RepairTest, UndamagedFilesKeepEveryRow) {
     TempDir dir;
     std::vector<std::string> paths;
-    for (const auto& e : fs::directory_iterator(testing::TestDataDir() / "files"))
-        paths.push_back(dir.Copy(e.path().filename()));
+    for (const char* name :
+         {testing::kSampleJet3, testing::kSampleJet4, testing::kSampleWithPassword})
+        paths.push_back(dir.Copy(name));
+    for (const fs::path& file : testing::CorpusSubsetFiles())
+        paths.push_back(dir.Copy(file.filename().string()));
     for (Version v : {Version::kJet3, Version::kJet4}) paths.push_back(EncodedSample(dir, v));
     const bool oracles = testing::HaveMdbTools() && testing::HaveNodeOracle();
     for (const std::string& path : paths) {
@@ -450,8 +452,8 @@ TEST(RepairTest, PageZeroIsPutRightAndTheCommitWordsCleared) {
         EXPECT_FALSE(report.fixes.empty());
         const DatabaseHeader h = DecodeHeader(ReadAll(path));
         const size_t commit = h.version == Version::kJet3 ? 0x600 : 0xE00;
-        // Everything but the commit words as the original had it (Access files hold the
-        // standard values in the fields the damage hit).
+        // Everything but the commit words as the original had it (the engine writes the
+        // standard values in the fields the damage hit, as Access does).
         EXPECT_TRUE(std::equal(h.raw.begin(), h.raw.begin() + commit, original.raw.begin()));
         for (size_t entry = 2; entry < 256; ++entry) {
             EXPECT_EQ(h.raw[commit + 2 * entry], 0x00) << entry;
@@ -494,7 +496,7 @@ TEST(RepairTest, FileSystemErrorsAndLocks) {
     TempDir dir;
     ExpectRepairFails(dir.path() + "/none.mdb", kFileNotFound);
     // A protected database needs its password.
-    const std::string locked = dir.Copy("mdbreader-V2003_with-password.mdb");
+    const std::string locked = dir.Copy(testing::kSampleWithPassword);
     ExpectRepairFails(locked, kNotValidPassword);
     RepairOptions options;
     options.password = "password";
@@ -584,12 +586,12 @@ TEST(RepairTest, ATableWhoseCatalogRowIsLostIsRecovered) {
             const CatalogEntry* e = db->catalog().FindTable(t.name);
             ASSERT_NE(e, nullptr);
             id = e->id;
+            const bool jet3 = db->file().version() == Version::kJet3;
             const Bytes page = db->file().ReadPage(e->location.page);
             const size_t start = DataPage(page, db->file().version()).row_start(e->location.row);
             const uint32_t row_page = e->location.page;  // `e` lives in the view
             db.reset();
             // A column count of zero: no row of any table.
-            const bool jet3 = std::string(file).find("1997") != std::string::npos;
             WriteAt(path, uint64_t{row_page} * (jet3 ? 2048 : 4096) + start,
                     jet3 ? Bytes{0} : Bytes{0, 0});
         }

@@ -2,17 +2,23 @@
 
 #include <gtest/gtest.h>
 
+#include "corpus_test_util.h"
 #include "jet/base/error.h"
 #include "update_test_util.h"
 
 namespace jet {
 namespace {
 
+// Rows that grew and moved, as Access leaves them (corpus files).
 TEST(TableScanner, OverflowRowsKeepTheirHeaderLocation) {
-    for (const char* name : {"files/jackcess-V1997-overflowTestV1997.mdb",
-                             "files/jackcess-V2000-overflowTestV2000.mdb"}) {
+    int files = 0;
+    for (const char* name :
+         {"jackcess-V1997-overflowTestV1997.mdb", "jackcess-V2000-overflowTestV2000.mdb"}) {
         SCOPED_TRACE(name);
-        auto db = DatabaseView::Open(Env::Default(), jettest::DataFile(name));
+        const std::string path = jettest::CorpusFile(name);
+        if (!jettest::fs::exists(path)) continue;
+        ++files;
+        auto db = DatabaseView::Open(Env::Default(), path);
         const TableDef t = db->ReadTable("Table1");
         TableScanner scan(db->file(), t);
         int rows = 0, overflowed = 0;
@@ -34,14 +40,16 @@ TEST(TableScanner, OverflowRowsKeepTheirHeaderLocation) {
         std::sort(seen.begin(), seen.end());
         EXPECT_EQ(std::adjacent_find(seen.begin(), seen.end()), seen.end());
     }
+    if (files == 0) GTEST_SKIP() << "no corpus at " << testing::CorpusDir();
 }
 
 TEST(TableScanner, StrictAndSalvageOnAMapPastTheEnd) {
     jettest::TempDir dir;
-    const std::string source = jettest::DataFile("files/jackcess-V2000-fixedNumericTestV2000.mdb");
+    const std::string source = dir / "source.mdb";
+    ASSERT_TRUE(testing::PutTestFile(testing::kSampleJet4, source));
     Bytes bytes = jettest::ReadAll(source);
     auto db = DatabaseView::Open(Env::Default(), source);
-    const TableDef t = db->ReadTable("test");
+    const TableDef t = db->ReadTable("clientes");
     const uint32_t pages = db->file().page_count();
     // Point the table's inline owned map at a range starting past the end of the file.
     const RowPointer map = RowPointer::FromPacked(t.owned_map);
@@ -59,7 +67,7 @@ TEST(TableScanner, StrictAndSalvageOnAMapPastTheEnd) {
         .write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
     auto damaged = DatabaseView::Open(Env::Default(), dir / "past.mdb");
-    const TableDef td = damaged->ReadTable("test");
+    const TableDef td = damaged->ReadTable("clientes");
     try {
         TableScanner strict(damaged->file(), td);
         ADD_FAILURE() << "strict scan accepted pages past the end";
@@ -73,9 +81,11 @@ TEST(TableScanner, StrictAndSalvageOnAMapPastTheEnd) {
 
 TEST(TableScanner, SalvageSkipsARowWithBrokenBounds) {
     jettest::TempDir dir;
-    const std::string source = jettest::DataFile("files/jackcess-V2000-overflowTestV2000.mdb");
+    const std::string source = dir / "source.mdb";
+    ASSERT_TRUE(testing::PutTestFile(testing::kSampleJet4, source));
     auto db = DatabaseView::Open(Env::Default(), source);
-    const TableDef t = db->ReadTable("Table1");
+    const TableDef t = db->ReadTable("clientes");
+    const size_t live = db->ReadRows(t).size();
     TableScanner first(db->file(), t);
     ASSERT_TRUE(first.Next());
     const RowLocation at = first.location();
@@ -88,14 +98,14 @@ TEST(TableScanner, SalvageSkipsARowWithBrokenBounds) {
         .write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
     auto damaged = DatabaseView::Open(Env::Default(), dir / "bad.mdb");
-    const TableDef td = damaged->ReadTable("Table1");
+    const TableDef td = damaged->ReadTable("clientes");
     EXPECT_THROW(damaged->ReadRows(td), JetError);
     TableScanner salvage(damaged->file(), td, ScanOptions{true, true});
     int rows = 0;
     while (salvage.Next()) ++rows;
     // The next row ends where the broken one starts, so it is lost as well.
     EXPECT_EQ(salvage.damaged_rows(), 2u);
-    EXPECT_EQ(rows, 5);
+    EXPECT_EQ(static_cast<size_t>(rows), live - 2);
 }
 
 }  // namespace

@@ -6,14 +6,14 @@
 #include <cstring>
 #include <set>
 
-#include "jet/read/checker.h"
-#include "jet/update/column_assignment.h"
-#include "jet/format/data_page.h"
-#include "jet/database/database.h"
 #include "jet/base/error.h"
-#include "jet/testing/fixtures.h"
+#include "jet/database/database.h"
+#include "jet/format/data_page.h"
 #include "jet/format/long_value.h"
 #include "jet/format/row_codec.h"
+#include "jet/read/checker.h"
+#include "jet/testing/fixtures.h"
+#include "jet/update/column_assignment.h"
 #include "jet/update/row_update.h"
 #include "jet/update/update_statement.h"
 #include "tests/jet/update_test_util.h"
@@ -211,16 +211,13 @@ TEST(RowUpdate, SplitThenJoinGivesBackRealRows) {
     size_t checked = 0;
     for (const char* name :
          {"jackcess-V1997-test2V1997.mdb", "jackcess-V1997-overflowTestV1997.mdb",
-          "jackcess-V2000-overflowTestV2000.mdb", "jackcess-V2003-testUnicodeCompV2003.mdb"}) {
-        std::string path = jettest::DataFile("files/" + std::string(name));
-        if (jettest::fs::exists(path)) ExpectRowsRoundTrip(path, &checked);
-    }
-    for (const char* name : {"jet3-nwind-psc55036.mdb", "jet4-nwind-psc39825.mdb",
-                             "jackcess-V1997-testV1997.mdb", "jet3-pt-dbdc-piloteiro.mdb"}) {
+          "jackcess-V2000-overflowTestV2000.mdb", "jackcess-V2003-testUnicodeCompV2003.mdb",
+          "jet3-nwind-psc55036.mdb", "jet4-nwind-psc39825.mdb", "jackcess-V1997-testV1997.mdb",
+          "jet3-pt-dbdc-piloteiro.mdb"}) {
         std::string path = jettest::CorpusFile(name);
         if (jettest::fs::exists(path)) ExpectRowsRoundTrip(path, &checked);
     }
-    if (checked == 0) GTEST_SKIP() << "no test files present";
+    if (checked == 0) GTEST_SKIP() << "no corpus files present";
     EXPECT_GT(checked, 100u);
 }
 
@@ -314,14 +311,12 @@ TEST(RowUpdate, ReplacingARowMovesOnlyTheRowsBelowIt) {
 // Updates of real files.
 
 struct UpdateCase {
-    std::string file;  // under tests/data/files, else the corpus
+    std::string file;  // in the corpus
     std::string table;
     std::string column;
 };
 
 std::string Locate(const std::string& name) {
-    std::string data = jettest::DataFile("files/" + name);
-    if (jettest::fs::exists(data)) return data;
     std::string corpus = jettest::CorpusFile(name);
     if (jettest::fs::exists(corpus)) return corpus;
     return {};
@@ -518,7 +513,7 @@ TEST(RealFileUpdate, TextAndMemoColumnsTakeTheNewValueInEveryRow) {
         }
         ++done;
     }
-    if (done == 0) GTEST_SKIP() << "no test files present";
+    if (done == 0) GTEST_SKIP() << "no corpus files present";
 }
 
 // A Memo stored in LVAL rows that becomes an inline value leaves those rows deleted (0xC000),

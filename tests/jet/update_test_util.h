@@ -1,5 +1,5 @@
 // Helpers shared by the database, update and lock-file tests: temporary folders, copies of
-// real files, mdbtools as an outside reader, and child processes (jetutil hold).
+// corpus files, mdbtools as an outside reader, and child processes (jetutil hold).
 #pragma once
 
 #include <fcntl.h>
@@ -48,9 +48,6 @@ class TempDir {
 
 inline std::string CorpusFile(const std::string& name) {
     return (fs::path(JET_CORPUS_DIR) / name).string();
-}
-inline std::string DataFile(const std::string& name) {
-    return (fs::path(JET_TEST_DATA_DIR) / name).string();
 }
 
 inline std::vector<uint8_t> ReadAll(const std::string& path) {

@@ -16,8 +16,8 @@
 
 #include "corpus_test_util.h"
 #include "golden_compare.h"
-#include "jet/read/catalog.h"
 #include "jet/base/error.h"
+#include "jet/read/catalog.h"
 #include "jet/read/table_reader.h"
 #include "jet/write/writer.h"
 #include "writer_test_util.h"
@@ -30,20 +30,10 @@ const std::string kData = JET_TEST_DATA_DIR;
 
 std::vector<std::string> ReadableCorpusFiles() {
     std::vector<std::string> files;
-    std::ifstream manifest(kCorpus + "/MANIFEST.tsv");
-    std::string line;
-    std::getline(manifest, line);
-    while (std::getline(manifest, line)) {
-        std::vector<std::string> f;
-        size_t start = 0;
-        for (;;) {
-            const size_t tab = line.find('\t', start);
-            f.push_back(line.substr(start, tab == std::string::npos ? tab : tab - start));
-            if (tab == std::string::npos) break;
-            start = tab + 1;
-        }
-        if (f.size() < 9 || f[8] != "yes" || (f[3] != "0" && f[3] != "1")) continue;
-        files.push_back(f[0]);
+    for (const testing::ManifestRow& row : testing::ReadManifest()) {
+        const std::string version = row["jet_version"];  // 0: Jet 3, 1: Jet 4
+        if (row["mdbtools_ok"] == "yes" && (version == "0" || version == "1"))
+            files.push_back(row["file"]);
     }
     return files;
 }
