@@ -20,10 +20,12 @@ ForwardTable MakeForward(const char16_t* upper) {
     return t;
 }
 
-const ForwardTable& Forward(uint16_t code_page) {
-    static const ForwardTable cp1250 = MakeForward(kCp1250);
-    static const ForwardTable cp1251 = MakeForward(kCp1251);
-    static const ForwardTable cp1252 = MakeForward(kCp1252);
+// The table of a code page, made once: 1250, 1251, and 1252 for every other one.
+template <typename Table, Table (*Make)(const char16_t*)>
+const Table& TableFor(uint16_t code_page) {
+    static const Table cp1250 = Make(kCp1250);
+    static const Table cp1251 = Make(kCp1251);
+    static const Table cp1252 = Make(kCp1252);
     switch (code_page) {
         case 1250:
             return cp1250;
@@ -32,6 +34,10 @@ const ForwardTable& Forward(uint16_t code_page) {
         default:
             return cp1252;
     }
+}
+
+const ForwardTable& Forward(uint16_t code_page) {
+    return TableFor<ForwardTable, MakeForward>(code_page);
 }
 
 }  // namespace
@@ -62,17 +68,7 @@ ReverseTable MakeReverse(const char16_t* upper) {
 }
 
 const ReverseTable& Reverse(uint16_t code_page) {
-    static const ReverseTable cp1250 = MakeReverse(kCp1250);
-    static const ReverseTable cp1251 = MakeReverse(kCp1251);
-    static const ReverseTable cp1252 = MakeReverse(kCp1252);
-    switch (code_page) {
-        case 1250:
-            return cp1250;
-        case 1251:
-            return cp1251;
-        default:
-            return cp1252;
-    }
+    return TableFor<ReverseTable, MakeReverse>(code_page);
 }
 
 }  // namespace
