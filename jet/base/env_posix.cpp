@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <vector>
 
 #include "jet/base/env.h"
 
@@ -24,6 +26,19 @@ std::string DirectoryOf(const std::string& path) {
     if (slash == std::string::npos) return ".";
     if (slash == 0) return "/";
     return path.substr(0, slash);
+}
+
+size_t File::CopyTo(File& target, uint64_t offset, size_t n) {
+    constexpr size_t kChunk = size_t{1} << 20;
+    std::vector<char> buffer(std::min(n, kChunk));
+    size_t done = 0;
+    while (done < n) {
+        const size_t got = ReadAt(offset + done, buffer.data(), std::min(n - done, kChunk));
+        if (got == 0) break;
+        target.WriteAt(offset + done, buffer.data(), got);
+        done += got;
+    }
+    return done;
 }
 
 namespace {
@@ -99,6 +114,30 @@ public:
         return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
     }
 
+    // Within the kernel (copy_file_range) when the target is a file of this Env too; where
+    // the file system cannot (another file system, no support), through ReadAt and WriteAt.
+    size_t CopyTo(File& target, uint64_t offset, size_t n) override {
+        auto* to = dynamic_cast<PosixFile*>(&target);
+        if (to == nullptr || !kernel_copy_) return File::CopyTo(target, offset, n);
+        size_t done = 0;
+        while (done < n) {
+            loff_t in = static_cast<loff_t>(offset + done), out = in;
+            const ssize_t r = ::copy_file_range(fd_, &in, to->fd_, &out, n - done, 0);
+            if (r < 0) {
+                if (errno == EINTR) continue;
+                if (done == 0 &&
+                    (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)) {
+                    kernel_copy_ = false;
+                    return File::CopyTo(target, offset, n);
+                }
+                throw OsError(errno, "copy", to->path_);
+            }
+            if (r == 0) break;
+            done += static_cast<size_t>(r);
+        }
+        return done;
+    }
+
 private:
     static struct flock Range(uint64_t offset, uint64_t length, short type) {
         struct flock fl {};
@@ -112,6 +151,7 @@ private:
 
     int fd_;
     std::string path_;
+    bool kernel_copy_ = true;  // cleared when the file system cannot copy within the kernel
 };
 
 class PosixEnv final : public Env {

@@ -123,6 +123,15 @@ class WatchEnv final : public jet::Env {
             return target_->IsLockedByOther(offset, length);
         }
         Identity Id() override { return target_->Id(); }
+        // A copy between two watched files: counted as the read and the write it stands for,
+        // then made by the files beneath (within the kernel where they can).
+        size_t CopyTo(jet::File& to, uint64_t offset, size_t n) override {
+            auto* watched = dynamic_cast<File*>(&to);
+            if (watched == nullptr) return jet::File::CopyTo(to, offset, n);
+            env_->Tick("read", path_);
+            env_->Tick("write", watched->path_);
+            return target_->CopyTo(*watched->target_, offset, n);
+        }
 
       private:
         WatchEnv* env_;
