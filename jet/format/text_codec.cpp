@@ -118,8 +118,11 @@ Bytes EncodeUcs2(std::u16string_view text) {
 
 std::u16string DecodeJet4Text(ByteSpan bytes) {
     if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE) return DecodeUcs2(bytes);
-    std::u16string out;
-    out.reserve(bytes.size());
+    // Memo values run to megabytes: characters go into a buffer sized for the longest text
+    // the bytes can hold, cut to length at the end.
+    std::u16string out(bytes.size(), u'\0');
+    char16_t* to = out.data();
+    size_t n = 0;
     bool compressed = true;
     size_t i = 2;
     while (i < bytes.size()) {
@@ -129,14 +132,15 @@ std::u16string DecodeJet4Text(ByteSpan bytes) {
             continue;
         }
         if (compressed) {
-            out.push_back(static_cast<char16_t>(bytes[i]));
+            to[n++] = static_cast<char16_t>(bytes[i]);
             ++i;
         } else {
             if (i + 1 >= bytes.size()) break;  // a dangling half character
-            out.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
+            to[n++] = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
             i += 2;
         }
     }
+    out.resize(n);
     return out;
 }
 
@@ -178,19 +182,20 @@ bool ShouldCompress(std::u16string_view text, TextKind kind) {
 }
 
 Bytes EncodeCompressed(std::u16string_view text) {
-    Bytes out;
-    out.reserve(CompressedSize(text));
-    out.push_back(0xFF);
-    out.push_back(0xFE);
+    Bytes out(CompressedSize(text));
+    uint8_t* to = out.data();
+    size_t n = 0;
+    to[n++] = 0xFF;
+    to[n++] = 0xFE;
     bool one_byte = true;
     for (char16_t c : text) {
         const bool narrow = FitsOneByte(c);
         if (narrow != one_byte) {
-            out.push_back(0);
+            to[n++] = 0;
             one_byte = narrow;
         }
-        out.push_back(static_cast<uint8_t>(c & 0xFF));
-        if (!narrow) out.push_back(static_cast<uint8_t>(c >> 8));
+        to[n++] = static_cast<uint8_t>(c & 0xFF);
+        if (!narrow) to[n++] = static_cast<uint8_t>(c >> 8);
     }
     return out;
 }
