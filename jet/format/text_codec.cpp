@@ -157,11 +157,14 @@ bool FitsTwoBytes(char16_t c) {
 
 // The length of the compressed form: FF FE, a byte per one-byte character, two per other
 // character, and a switch byte wherever the kind changes (the form starts in one-byte mode).
-size_t CompressedSize(std::u16string_view text) {
+// `fits` tells whether every character fits one of the modes.
+size_t CompressedSize(std::u16string_view text, bool& fits) {
     size_t size = 2;
     bool one_byte = true;
+    fits = true;
     for (char16_t c : text) {
         const bool narrow = FitsOneByte(c);
+        if (!narrow && !FitsTwoBytes(c)) fits = false;
         if (narrow != one_byte) {
             ++size;
             one_byte = narrow;
@@ -171,18 +174,20 @@ size_t CompressedSize(std::u16string_view text) {
     return size;
 }
 
-}  // namespace
-
-bool ShouldCompress(std::u16string_view text, TextKind kind) {
-    if (text.size() < 3 || text.size() > 1024) return false;
-    for (char16_t c : text)
-        if (!FitsOneByte(c) && !FitsTwoBytes(c)) return false;
-    const size_t compressed = CompressedSize(text);
-    return kind == TextKind::kMemo ? compressed < 2 * text.size() : compressed <= 2 * text.size();
+// The size of the compressed form when Access would store it so, else 0.
+size_t CompressedSizeIfShorter(std::u16string_view text, TextKind kind) {
+    if (text.size() < 3 || text.size() > 1024) return 0;
+    bool fits = false;
+    const size_t compressed = CompressedSize(text, fits);
+    if (!fits) return 0;
+    const bool shorter =
+        kind == TextKind::kMemo ? compressed < 2 * text.size() : compressed <= 2 * text.size();
+    return shorter ? compressed : 0;
 }
 
-Bytes EncodeCompressed(std::u16string_view text) {
-    Bytes out(CompressedSize(text));
+// REQUIRES: size == CompressedSize(text).
+Bytes EncodeCompressedSized(std::u16string_view text, size_t size) {
+    Bytes out(size);
     uint8_t* to = out.data();
     size_t n = 0;
     to[n++] = 0xFF;
@@ -200,8 +205,22 @@ Bytes EncodeCompressed(std::u16string_view text) {
     return out;
 }
 
+}  // namespace
+
+bool ShouldCompress(std::u16string_view text, TextKind kind) {
+    return CompressedSizeIfShorter(text, kind) != 0;
+}
+
+Bytes EncodeCompressed(std::u16string_view text) {
+    bool fits = false;
+    return EncodeCompressedSized(text, CompressedSize(text, fits));
+}
+
 Bytes EncodeJet4Text(std::u16string_view text, bool compression_allowed, TextKind kind) {
-    if (compression_allowed && ShouldCompress(text, kind)) return EncodeCompressed(text);
+    if (compression_allowed) {
+        if (const size_t size = CompressedSizeIfShorter(text, kind); size != 0)
+            return EncodeCompressedSized(text, size);
+    }
     return EncodeUcs2(text);
 }
 
