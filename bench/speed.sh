@@ -5,7 +5,9 @@
 # Every work is paired with its copy and the pairs alternate (A B A B ...) after one warm-up
 # pair, so that the page cache, the disk and the other load of the machine fall alike on both
 # sides; the figure is the median of the pairwise ratios A / B, with the median times of both
-# sides and the peak resident memory of A (GNU time). The files stay in the page cache.
+# sides and the peak resident memory of A (GNU time). The files stay in the page cache. On a
+# machine that others load, the wall times follow the load: the CPU times (user + system) of
+# both sides and the median of their pairwise ratios are printed as well.
 #
 #   compaction   jetutil compact --quiet SAMPLE OUT      against  cp SAMPLE COPY
 #   repair       jetutil repair --quiet WORK             against  cp SAMPLE COPY
@@ -101,25 +103,30 @@ side_b() {
 }
 
 bench() {
-    local what=$1 sample=$2 label=$3 i a b rss cpu ratios=() as=() bs=() cpus=() peak=0
+    local what=$1 sample=$2 label=$3 i a b rss cpu bcpu ratios=() as=() bs=() cpus=() bcpus=()
+    local cpu_ratios=() peak=0
     side_a "$what" "$sample" >/dev/null  # warm-up pair
     side_b "$what" "$sample" >/dev/null
     for ((i = 1; i <= pairs; i++)); do
         read -r a rss cpu < <(side_a "$what" "$sample")
-        read -r b _ _ < <(side_b "$what" "$sample")
+        read -r b _ bcpu < <(side_b "$what" "$sample")
         as+=("$a")
         bs+=("$b")
         cpus+=("$cpu")
+        bcpus+=("$bcpu")
+        cpu_ratios+=("$(awk -v a="$cpu" -v b="$bcpu" 'BEGIN { printf "%.2f", b > 0 ? a / b : 0 }')")
         ratios+=("$(awk -v a="$a" -v b="$b" 'BEGIN { printf "%.3f", a / b }')")
         ((rss > peak)) && peak=$rss
     done
     local base=cp
     [[ $what == run ]] && base="cp+sync"
-    printf '%-22s %-7s median %6.2fx  (%s %.3f s [CPU %.2f s], %s %.3f s; ratios %s)  peak RSS %.1f MB\n' \
+    printf '%-22s %-7s median %6.2fx  (%s %.3f s, %s %.3f s; ratios %s)  peak RSS %.1f MB\n' \
         "$label" "$what" "$(printf '%s\n' "${ratios[@]}" | median)" \
-        "$what" "$(printf '%s\n' "${as[@]}" | median)" "$(printf '%s\n' "${cpus[@]}" | median)" \
-        "$base" "$(printf '%s\n' "${bs[@]}" | median)" \
+        "$what" "$(printf '%s\n' "${as[@]}" | median)" "$base" "$(printf '%s\n' "${bs[@]}" | median)" \
         "${ratios[*]}" "$(awk -v k="$peak" 'BEGIN { print k / 1024 }')"
+    printf '%-22s %-7s CPU    %6.2fx  (%s %.2f s, %s %.2f s)\n' "" "" \
+        "$(printf '%s\n' "${cpu_ratios[@]}" | median)" "$what" "$(printf '%s\n' "${cpus[@]}" | median)" \
+        "$base" "$(printf '%s\n' "${bcpus[@]}" | median)"
 }
 
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
