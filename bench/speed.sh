@@ -104,17 +104,20 @@ side_b() {
 
 bench() {
     local what=$1 sample=$2 label=$3 i a b rss cpu bcpu ratios=() as=() bs=() cpus=() bcpus=()
-    local cpu_ratios=() peak=0
+    local cpu_ratios=() peak=0 out
     side_a "$what" "$sample" >/dev/null  # warm-up pair
     side_b "$what" "$sample" >/dev/null
     for ((i = 1; i <= pairs; i++)); do
-        read -r a rss cpu < <(side_a "$what" "$sample")
-        read -r b _ bcpu < <(side_b "$what" "$sample")
+        # Each side ends (its files removed) before the other starts.
+        out=$(side_a "$what" "$sample")
+        read -r a rss cpu <<<"$out"
+        out=$(side_b "$what" "$sample")
+        read -r b _ bcpu <<<"$out"
         as+=("$a")
         bs+=("$b")
         cpus+=("$cpu")
         bcpus+=("$bcpu")
-        cpu_ratios+=("$(awk -v a="$cpu" -v b="$bcpu" 'BEGIN { printf "%.2f", b > 0 ? a / b : 0 }')")
+        cpu_ratios+=("$(awk -v a="$cpu" -v b="$bcpu" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }')")
         ratios+=("$(awk -v a="$a" -v b="$b" 'BEGIN { printf "%.3f", a / b }')")
         ((rss > peak)) && peak=$rss
     done
