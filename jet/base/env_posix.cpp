@@ -5,11 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <vector>
 
 #include "jet/base/env.h"
 
@@ -26,19 +24,6 @@ std::string DirectoryOf(const std::string& path) {
     if (slash == std::string::npos) return ".";
     if (slash == 0) return "/";
     return path.substr(0, slash);
-}
-
-size_t File::CopyTo(File& target, uint64_t offset, size_t n) {
-    constexpr size_t kChunk = size_t{1} << 20;
-    std::vector<char> buffer(std::min(n, kChunk));
-    size_t done = 0;
-    while (done < n) {
-        const size_t got = ReadAt(offset + done, buffer.data(), std::min(n - done, kChunk));
-        if (got == 0) break;
-        target.WriteAt(offset + done, buffer.data(), got);
-        done += got;
-    }
-    return done;
 }
 
 namespace {
