@@ -66,8 +66,9 @@ Workspace& DBEngine::Workspaces(int Index) {
 
 void DBEngine::RepairDatabase(const std::string& Name) {
     // The file must be closed: the engine holds it against every other opener, our own open
-    // databases included, while it reads it (3045 otherwise). The repaired copy replaces it
-    // only once verified; on any failure it is left as it was.
+    // databases included, while it reads it (3045 otherwise). A file with nothing to mend is
+    // left as it is (a class-1 run then rebuilds it once, in the compaction); otherwise the
+    // repaired copy replaces it only once verified; on any failure it is left as it was.
     last_repair_.reset();
     last_repair_ = Translated(Name, [&] { return jet::RepairDatabase(env_, Name); });
 }

@@ -84,8 +84,9 @@ class DBEngine {
     Workspace& Workspaces(int Index);
 
     // Repairs the database at `Name` in place; the file is replaced only by a verified
-    // repaired copy and is untouched on failure. It must not be open (3045); a file that is
-    // not Jet, or whose catalog is beyond recovery, gives 3343 or 3056.
+    // repaired copy, left as it is when there is nothing to mend, and untouched on failure. It must
+    // not be open (3045); a file that is not Jet, or whose catalog is beyond recovery, gives 3343
+    // or 3056.
     void RepairDatabase(const std::string& Name);
     // What the last RepairDatabase that completed found and lost, table by table (rows
     // dropped, values cut, pages that could not be read, tables lost whole); nothing before

@@ -74,6 +74,12 @@ class File {
         bool operator==(const Identity&) const = default;
     };
     virtual Identity Id() { return {}; }
+
+    // Copies up to n bytes at `offset` of this file to `target` at the same offset; returns
+    // the number copied, short only at end of file. By default through ReadAt and WriteAt, so
+    // an Env that wraps files sees a copy as its reads and writes; the real file system copies
+    // within the kernel when both files are its own.
+    virtual size_t CopyTo(File& target, uint64_t offset, size_t n);
 };
 
 struct FileStatus {

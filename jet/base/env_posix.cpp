@@ -99,6 +99,30 @@ public:
         return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
     }
 
+    // Within the kernel (copy_file_range) when the target is a file of this Env too; where
+    // the file system cannot (another file system, no support), through ReadAt and WriteAt.
+    size_t CopyTo(File& target, uint64_t offset, size_t n) override {
+        auto* to = dynamic_cast<PosixFile*>(&target);
+        if (to == nullptr || !kernel_copy_) return File::CopyTo(target, offset, n);
+        size_t done = 0;
+        while (done < n) {
+            loff_t in = static_cast<loff_t>(offset + done), out = in;
+            const ssize_t r = ::copy_file_range(fd_, &in, to->fd_, &out, n - done, 0);
+            if (r < 0) {
+                if (errno == EINTR) continue;
+                if (done == 0 &&
+                    (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)) {
+                    kernel_copy_ = false;
+                    return File::CopyTo(target, offset, n);
+                }
+                throw OsError(errno, "copy", to->path_);
+            }
+            if (r == 0) break;
+            done += static_cast<size_t>(r);
+        }
+        return done;
+    }
+
 private:
     static struct flock Range(uint64_t offset, uint64_t length, short type) {
         struct flock fl {};
@@ -112,6 +136,7 @@ private:
 
     int fd_;
     std::string path_;
+    bool kernel_copy_ = true;  // cleared when the file system cannot copy within the kernel
 };
 
 class PosixEnv final : public Env {

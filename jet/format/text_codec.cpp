@@ -110,8 +110,11 @@ Bytes EncodeUcs2(std::u16string_view text) {
 
 std::u16string DecodeJet4Text(ByteSpan bytes) {
     if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE) return DecodeUcs2(bytes);
-    std::u16string out;
-    out.reserve(bytes.size());
+    // Memo values run to megabytes: characters go into a buffer sized for the longest text
+    // the bytes can hold, cut to length at the end.
+    std::u16string out(bytes.size(), u'\0');
+    char16_t* to = out.data();
+    size_t n = 0;
     bool compressed = true;
     size_t i = 2;
     while (i < bytes.size()) {
@@ -121,14 +124,15 @@ std::u16string DecodeJet4Text(ByteSpan bytes) {
             continue;
         }
         if (compressed) {
-            out.push_back(static_cast<char16_t>(bytes[i]));
+            to[n++] = static_cast<char16_t>(bytes[i]);
             ++i;
         } else {
             if (i + 1 >= bytes.size()) break;  // a dangling half character
-            out.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
+            to[n++] = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
             i += 2;
         }
     }
+    out.resize(n);
     return out;
 }
 
@@ -145,11 +149,14 @@ bool FitsTwoBytes(char16_t c) {
 
 // The length of the compressed form: FF FE, a byte per one-byte character, two per other
 // character, and a switch byte wherever the kind changes (the form starts in one-byte mode).
-size_t CompressedSize(std::u16string_view text) {
+// `fits` tells whether every character fits one of the modes.
+size_t CompressedSize(std::u16string_view text, bool& fits) {
     size_t size = 2;
     bool one_byte = true;
+    fits = true;
     for (char16_t c : text) {
         const bool narrow = FitsOneByte(c);
+        if (!narrow && !FitsTwoBytes(c)) fits = false;
         if (narrow != one_byte) {
             ++size;
             one_byte = narrow;
@@ -159,36 +166,53 @@ size_t CompressedSize(std::u16string_view text) {
     return size;
 }
 
-}  // namespace
-
-bool ShouldCompress(std::u16string_view text, TextKind kind) {
-    if (text.size() < 3 || text.size() > 1024) return false;
-    for (char16_t c : text)
-        if (!FitsOneByte(c) && !FitsTwoBytes(c)) return false;
-    const size_t compressed = CompressedSize(text);
-    return kind == TextKind::kMemo ? compressed < 2 * text.size() : compressed <= 2 * text.size();
+// The size of the compressed form when Access would store it so, else 0.
+size_t CompressedSizeIfShorter(std::u16string_view text, TextKind kind) {
+    if (text.size() < 3 || text.size() > 1024) return 0;
+    bool fits = false;
+    const size_t compressed = CompressedSize(text, fits);
+    if (!fits) return 0;
+    const bool shorter =
+        kind == TextKind::kMemo ? compressed < 2 * text.size() : compressed <= 2 * text.size();
+    return shorter ? compressed : 0;
 }
 
-Bytes EncodeCompressed(std::u16string_view text) {
-    Bytes out;
-    out.reserve(CompressedSize(text));
-    out.push_back(0xFF);
-    out.push_back(0xFE);
+// REQUIRES: size == CompressedSize(text).
+Bytes EncodeCompressedSized(std::u16string_view text, size_t size) {
+    Bytes out(size);
+    uint8_t* to = out.data();
+    size_t n = 0;
+    to[n++] = 0xFF;
+    to[n++] = 0xFE;
     bool one_byte = true;
     for (char16_t c : text) {
         const bool narrow = FitsOneByte(c);
         if (narrow != one_byte) {
-            out.push_back(0);
+            to[n++] = 0;
             one_byte = narrow;
         }
-        out.push_back(static_cast<uint8_t>(c & 0xFF));
-        if (!narrow) out.push_back(static_cast<uint8_t>(c >> 8));
+        to[n++] = static_cast<uint8_t>(c & 0xFF);
+        if (!narrow) to[n++] = static_cast<uint8_t>(c >> 8);
     }
     return out;
 }
 
+}  // namespace
+
+bool ShouldCompress(std::u16string_view text, TextKind kind) {
+    return CompressedSizeIfShorter(text, kind) != 0;
+}
+
+Bytes EncodeCompressed(std::u16string_view text) {
+    bool fits = false;
+    return EncodeCompressedSized(text, CompressedSize(text, fits));
+}
+
 Bytes EncodeJet4Text(std::u16string_view text, bool compression_allowed, TextKind kind) {
-    if (compression_allowed && ShouldCompress(text, kind)) return EncodeCompressed(text);
+    if (compression_allowed) {
+        if (const size_t size = CompressedSizeIfShorter(text, kind); size != 0)
+            return EncodeCompressedSized(text, size);
+    }
     return EncodeUcs2(text);
 }
 

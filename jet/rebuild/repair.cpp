@@ -7,6 +7,7 @@
 
 #include "jet/base/error.h"
 #include "jet/format/mdb_file.h"
+#include "jet/read/checker.h"
 #include "jet/rebuild/rebuild.h"
 #include "jet/rebuild/salvage_source.h"
 #include "jet/rebuild/watched_env.h"
@@ -78,6 +79,67 @@ class WatchedSource final : public DatabaseSource {
     const WatchedEnv& watched_;
 };
 
+// True when the salvaging read found nothing to mend in the file: opening it put nothing right
+// and lost no table, and every table's rows came through as they stand (none dropped, cut,
+// skipped as a stale copy, left out of a page map, read past a distrusted map, nor a table
+// recovered or given a standard definition). Complete once every table's rows were read.
+bool SalvagedAsItStands(const SalvageStats& stats) {
+    if (!stats.fixes.empty() || !stats.lost_tables.empty()) return false;
+    for (const SalvagedTable& t : stats.tables) {
+        if (t.rows_dropped > 0 || t.duplicates_dropped > 0 || t.values_cut > 0 ||
+            t.pages_lost > 0 || t.stale_copies_skipped > 0 || t.rows_unmapped > 0 ||
+            t.pages_by_owner || t.recovered || t.standard_definition)
+            return false;
+    }
+    return true;
+}
+
+// Whether the file needs a rebuild at all. It does not when the strict checker finds nothing
+// in it, not even a notice (so every structure a rebuild would recompute, the usage maps, row
+// counts, free space, indexes and their keys, already stands as the writer would make it), and
+// the salvaging read of every table hands over every row as it stands (SalvagedAsItStands).
+// A rebuild would then only lay the same content out afresh, which is the compaction's work:
+// the file is left as it is. Anything either of the two would change means a rebuild.
+// A failure of the file system met on the way is raised as what it is.
+bool NothingToMend(SalvageSource& source, const WatchedEnv& watched, const RepairOptions& options) {
+    CheckOptions check;
+    check.strict = true;
+    check.max_findings = 1;
+    const bool clean = CheckDatabase(source.file(), check).clean();
+    if (watched.failure()) RaiseOsError(*watched.failure(), source.path());
+    if (!clean || !SalvagedAsItStands(source.stats())) return false;
+    uint64_t total = 0, done = 0;
+    for (const SourceTable& t : source.tables()) total += t.pages;
+    for (size_t i = 0; i < source.tables().size(); ++i) {
+        source.ReadRows(
+            i, [](Row&) {},
+            [&](uint32_t pages) {
+                done += pages;
+                if (options.progress) options.progress(done, total);
+            });
+        if (watched.failure()) RaiseOsError(*watched.failure(), source.path());
+    }
+    return SalvagedAsItStands(source.stats());
+}
+
+// The report of a file left as it is: every table with the rows the salvaging read found.
+RepairReport UnchangedReport(SalvageSource& source) {
+    const SalvageStats& stats = source.stats();
+    RepairReport report;
+    report.rebuilt = false;
+    report.pages_before = report.pages_after = source.page_count();
+    for (const SourceTable& t : source.tables()) {
+        RepairedTable r;
+        r.name = t.name;
+        r.old_id = r.new_id = t.id;
+        for (const SalvagedTable& s : stats.tables)
+            if (s.id == t.id) r.rows = s.rows;
+        report.rows += r.rows;
+        report.tables.push_back(std::move(r));
+    }
+    return report;
+}
+
 }  // namespace
 
 bool RepairReport::lossless() const {
@@ -104,6 +166,7 @@ std::string RepairReport::Summary() const {
             out << "  table '" << t.name << "': " << Plural(t.rows_unmapped, "row", "rows")
                 << " on pages outside its page map left out (not part of the table, no loss)\n";
     for (const std::string& f : fixes) out << "  fixed: " << f << "\n";
+    if (!rebuilt) out << "  nothing to mend: the file is left as it was\n";
     return out.str();
 }
 
@@ -116,6 +179,23 @@ RepairReport RepairDatabase(Env* env, const std::string& path, const RepairOptio
     try {
         source = OpenSalvageSource(&watched, path, open);
         if (watched.failure()) RaiseOsError(*watched.failure(), path);
+    } catch (const JetError&) {
+        throw;
+    } catch (const OsError& e) {
+        RaiseOsError(e, path);
+    } catch (const std::bad_alloc&) {
+        Raise(kSystemResourceExceeded);
+    } catch (const std::exception& e) {
+        RaiseWithDetail(kCouldNotRepair, {}, e.what());
+    }
+
+    try {
+        if (NothingToMend(*source, watched, options)) {
+            RepairReport report = UnchangedReport(*source);
+            report.seconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            return report;
+        }
     } catch (const JetError&) {
         throw;
     } catch (const OsError& e) {

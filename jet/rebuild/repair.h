@@ -7,6 +7,10 @@
 // value becomes null), and lets the writer rebuild every usage map, row count and index. Page 0
 // keeps every byte that carries information and loses the marks of users that never closed; an
 // encoded file stays encoded under its page key.
+// A file in which there is nothing to mend is left as it is, byte for byte: the strict checker
+// finds nothing in it, not even a notice, and the salvaging read of every table hands over every
+// row as it stands, drops, cuts and puts right nothing (a sound file stays sound; the report
+// then gives every table with its rows, the ids unchanged). Anything else is rebuilt.
 // The result is verified like a compaction (checker clean, every table holding exactly the rows
 // written) before it replaces the file: it is written under a temporary name in the same
 // folder, flushed, and renamed over the original. On any failure the original is untouched,
@@ -72,15 +76,18 @@ struct RepairReport {
     uint64_t rows_unmapped = 0;
     // The names of lost_tables, in the same order ("" for a catalog row without a name).
     std::vector<std::string> lost_table_names;
+    // False when there was nothing to mend and the file was left as it was.
+    bool rebuilt = true;
 
     // True when nothing was dropped, cut or lost.
     bool lossless() const;
     // A readable summary: one line of totals, then a line per table with losses, per table
-    // with rows left on pages outside its map, and per fix.
+    // with rows left on pages outside its map, and per fix; or that nothing needed mending.
     std::string Summary() const;
 };
 
-// Repairs the database at `path` in place (see above).
+// Repairs the database at `path` in place, or leaves it as it is when there is nothing to mend
+// (see above).
 RepairReport RepairDatabase(Env* env, const std::string& path, const RepairOptions& options = {});
 
 }  // namespace jet

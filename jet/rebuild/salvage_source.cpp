@@ -978,6 +978,9 @@ const std::vector<SourceTable>& SalvageSource::tables() const {
 const SalvageStats& SalvageSource::stats() const {
     return impl_->stats;
 }
+MdbFile& SalvageSource::file() {
+    return *impl_->file;
+}
 
 void SalvageSource::ReadRows(size_t index, const RowVisitor& visit, const PagesDone& pages_done) {
     Impl& m = *impl_;

@@ -98,6 +98,8 @@ class SalvageSource : public DatabaseSource {
 
     // What was found and lost so far (complete once every table's rows were read).
     const SalvageStats& stats() const;
+    // The file as it is read (held against other openers for as long as the source lives).
+    MdbFile& file();
 
     struct Impl;
 

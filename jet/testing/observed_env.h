@@ -83,6 +83,15 @@ class ObservedEnv : public EnvWrapper {
             env_->See(Op::kSync, path_);
             FileWrapper::Sync();
         }
+        // A copy between two files of this Env: shown as the read and the write it stands for,
+        // then made by the files beneath (within the kernel where they can).
+        size_t CopyTo(File& to, uint64_t offset, size_t n) override {
+            auto* observed = dynamic_cast<ObservedFile*>(&to);
+            if (observed == nullptr || observed->env_ != env_) return File::CopyTo(to, offset, n);
+            env_->See(Op::kRead, path_);
+            env_->See(Op::kWrite, observed->path_);
+            return target()->CopyTo(*observed->target(), offset, n);
+        }
 
       private:
         ObservedEnv* env_;
