@@ -12,29 +12,18 @@
 #include "jet/read/table_reader.h"
 #include "jet/format/text_codec.h"
 #include "jet/read/value_text.h"
+#include "writer_test_util.h"
 
 namespace jet::testing {
 namespace {
 
-std::string Quote(const std::string& s) {
+std::string CsvQuote(const std::string& s) {
     std::string out = "\"";
     for (char c : s) {
         if (c == '"') out += '"';
         out += c;
     }
     return out + "\"";
-}
-
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return lines;
 }
 
 std::string Unescape(const std::string& s) {
@@ -93,19 +82,19 @@ std::string MdbExportField(const ColumnDef& c, const Value& v) {
         case ColumnType::kText:
         case ColumnType::kMemo: {
             const std::string text = FormatValue(c, v);
-            return text.empty() ? std::string() : Quote(text);
+            return text.empty() ? std::string() : CsvQuote(text);
         }
         case ColumnType::kDateTime: {
             // mdb-export leaves its date fields zero for serials below 0 (before 1899-12-30) or
             // above 1e6 (about 2700), which prints as the impossible day below.
             const double serial = std::get<double>(v);
-            if (serial < 0.0 || serial > 1e6) return Quote("1900-01-00 00:00:00");
-            return Quote(FormatValue(c, v));
+            if (serial < 0.0 || serial > 1e6) return CsvQuote("1900-01-00 00:00:00");
+            return CsvQuote(FormatValue(c, v));
         }
         case ColumnType::kGuid: {
             std::string text = FormatGuid(std::get<Guid>(v));
             text.erase(24, 1);  // mdb-export's form: {8-4-4-16}
-            return Quote(
+            return CsvQuote(
                 HexUpper(ByteSpan(reinterpret_cast<const uint8_t*>(text.data()), text.size())));
         }
         case ColumnType::kBoolean:
@@ -119,7 +108,7 @@ std::string MdbExportField(const ColumnDef& c, const Value& v) {
             return FormatValue(c, v);
         default: {
             const std::string hex = FormatValue(c, v);
-            return hex.empty() ? std::string() : Quote(hex);
+            return hex.empty() ? std::string() : CsvQuote(hex);
         }
     }
 }
