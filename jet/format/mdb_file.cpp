@@ -23,7 +23,9 @@ void RaiseOsError(const OsError& error, const std::string& path) {
         case ETXTBSY:
             Raise(kCannotOpenFile, path);
         case ENOSPC:
+#ifdef EDQUOT  // absent on Windows, where the Env reports a full quota as ENOSPC
         case EDQUOT:
+#endif
             Raise(kDiskFull, path);
         case EIO:
             Raise(kDiskReadError, path);

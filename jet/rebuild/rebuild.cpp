@@ -5,10 +5,11 @@
 #include <sstream>
 #include <unordered_map>
 
-#include "jet/read/content_checksum.h"
 #include "jet/base/error.h"
-#include "jet/rebuild/id_remap.h"
+#include "jet/base/path.h"
 #include "jet/format/mdb_file.h"
+#include "jet/read/content_checksum.h"
+#include "jet/rebuild/id_remap.h"
 #include "jet/rebuild/watched_env.h"
 #include "jet/write/writer.h"
 
@@ -18,11 +19,6 @@ namespace {
 // Offset of the commit words (256 u16 entries) at the end of page 0.
 size_t CommitWordsOffset(Version v) {
     return v == Version::kJet3 ? 0x600 : 0xE00;
-}
-
-std::string BaseName(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // Rows verified between two progress reports.
@@ -74,8 +70,8 @@ class Rebuild {
           source_(source),
           destination_(destination),
           options_(options),
-          temporary_(env, DirectoryOf(destination) + "/~" + BaseName(destination) + ".rebuilding") {
-    }
+          temporary_(env, JoinPath(DirectoryOf(destination),
+                                   "~" + BaseNameOf(destination) + ".rebuilding")) {}
 
     void Run(RebuildReport& report);
 
