@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "jet/read/catalog.h"
 #include "jet/format/mdb_file.h"
-#include "jet/read/table_reader.h"
 #include "jet/format/tdef.h"
 #include "jet/format/text_codec.h"
+#include "jet/read/catalog.h"
+#include "jet/read/table_reader.h"
 #include "writer_test_util.h"
 
 namespace jet::testing {
@@ -68,7 +68,7 @@ inline bool HaveNodeOracle() {
 }
 inline std::string NodeDump(const std::string& path, const std::string& pw = {}) {
     const std::string script =
-        std::filesystem::path(NodeOracleScript()).parent_path() / "dump_database.mjs";
+        (std::filesystem::path(NodeOracleScript()).parent_path() / "dump_database.mjs").string();
     int status = 0;
     return RunCommand(
         "node " + Quote(script) + " " + Quote(path) + (pw.empty() ? "" : " " + Quote(pw)) + " 2>&1",

@@ -20,8 +20,8 @@
 
 #include "jet/base/error.h"
 #include "jet/format/mdb_file.h"
-#include "jet/rebuild/repair.h"
 #include "jet/read/table_reader.h"
+#include "jet/rebuild/repair.h"
 #include "tests/jet/compact_test_util.h"
 #include "tests/jet/corpus_test_util.h"
 #include "tests/jet/repair_sweep.h"
@@ -173,7 +173,8 @@ TEST(CorpusRepairTest, UndamagedFilesKeepEveryRow) {
                 EXPECT_EQ(testing::GoldenStyleDump(path), expected) << "mdb-export";
             }
             if (testing::HaveNodeOracle()) {
-                EXPECT_EQ(testing::NodeDump(path, password), testing::NodeDump(file, password))
+                EXPECT_EQ(testing::NodeDump(path, password),
+                          testing::NodeDump(file.string(), password))
                     << "mdb-reader";
             }
             std::printf("  %s: encoded (key %u), repaired: %llu rows, page key %u\n",

@@ -1,0 +1,164 @@
+#!/bin/bash
+# Compares the Windows jetutil.exe, run by Wine, with the Linux jetutil on every file of the
+# shared corpus: info, tables, schema, check and the CSV export of every table must print the
+# same bytes and end with the same status, and compact must write the same file byte for
+# byte. The Windows side is always given drive-letter paths with backslashes (Wine's Z: is
+# the Unix root); one readable file is also copied under a folder and a name outside ASCII and
+# compacted there, beside itself. Files neither build can read must fail alike.
+#
+# usage: tests/windows_parity.sh [LINUX_JETUTIL [WINDOWS_JETUTIL [CORPUS]]]
+#   defaults: build/debug/tools/jetutil, build/windows/tools/jetutil.exe, ../shared/corpus
+# Skips (exit 0) when wine, either program or the corpus is missing. Prints one line per
+# difference and ends with "windows parity: N passed, N failed"; exit 1 on any difference.
+set -u
+root=$(cd "$(dirname "$0")/.." && pwd)
+linux=${1:-$root/build/debug/tools/jetutil}
+windows=${2:-$root/build/windows/tools/jetutil.exe}
+corpus=${3:-$root/../shared/corpus}
+
+skip() {
+    echo "windows parity: skipped ($*)"
+    exit 0
+}
+command -v wine > /dev/null || skip "wine is not installed"
+[ -x "$linux" ] || skip "no Linux jetutil at $linux"
+[ -f "$windows" ] || skip "no Windows build at $windows"
+[ -d "$corpus" ] || skip "no corpus at $corpus"
+linux=$(realpath "$linux")
+windows=$(realpath "$windows")
+corpus=$(realpath "$corpus")
+export WINEDEBUG=${WINEDEBUG:--all}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/windows-parity.XXXXXX") || exit 2
+trap 'rm -rf "$work"' EXIT
+
+# The Windows spelling of a Unix path: Z: and backslashes.
+winpath() {
+    local p
+    p=$(realpath -m "$1")
+    printf 'Z:%s' "${p//\//\\}"
+}
+
+# The password of a corpus file, as the corpus tests find it: "password 'xyz'" in the
+# manifest's notes, or "password" for the samples named "with-password".
+password_of() {
+    local name=$1 notes
+    notes=$(awk -F'\t' -v f="$name" '$1 == f { print $12 }' "$corpus/MANIFEST.tsv" 2> /dev/null)
+    if [[ $notes =~ password\ \'([^\']*)\' ]]; then
+        printf '%s' "${BASH_REMATCH[1]}"
+    elif [[ $name == *with-password* ]]; then
+        printf 'password'
+    fi
+}
+
+passed=0
+failed=0
+# same LABEL -- LINUX_ARGS... -- WINDOWS_ARGS...: both print the same bytes on standard output
+# and end with the same status.
+same() {
+    local label=$1
+    shift 2
+    local largs=() wargs=()
+    while [ "$1" != "--" ]; do
+        largs+=("$1")
+        shift
+    done
+    shift
+    wargs=("$@")
+    local lrc wrc
+    "$linux" "${largs[@]}" > "$work/linux.out" 2> /dev/null
+    lrc=$?
+    wine "$windows" "${wargs[@]}" > "$work/windows.out" 2> /dev/null < /dev/null
+    wrc=$?
+    # A path the tool echoes may be spelt the Windows way: SPELT_WINDOWS as SPELT_LINUX.
+    if [ -n "${SPELT_WINDOWS:-}" ]; then
+        local text
+        text=$(cat "$work/windows.out"; printf x)
+        text=${text%x}
+        printf '%s' "${text//"$SPELT_WINDOWS"/"$SPELT_LINUX"}" > "$work/windows.out"
+    fi
+    if [ "$lrc" = "$wrc" ] && cmp -s "$work/linux.out" "$work/windows.out"; then
+        passed=$((passed + 1))
+        return 0
+    fi
+    failed=$((failed + 1))
+    echo "DIFFERS: $label (status $lrc on Linux, $wrc on Windows)"
+    diff "$work/linux.out" "$work/windows.out" | head -5
+    return 1
+}
+
+# compacted LABEL SRC_LINUX DST_LINUX SRC_WINDOWS DST_WINDOWS [--password PW]: both compact
+# alike and write the same bytes.
+compacted() {
+    local label=$1 lsrc=$2 ldst=$3 wsrc=$4 wdst=$5
+    shift 5
+    rm -f "$ldst" "$wdst"
+    "$linux" compact --quiet "$@" "$lsrc" "$ldst" > /dev/null 2> "$work/linux.err"
+    local lrc=$?
+    wine "$windows" compact --quiet "$@" "$(winpath "$wsrc")" "$(winpath "$wdst")" \
+        > /dev/null 2> "$work/windows.err" < /dev/null
+    local wrc=$?
+    if [ "$lrc" = "$wrc" ] && { [ "$lrc" != 0 ] || cmp -s "$ldst" "$wdst"; }; then
+        passed=$((passed + 1))
+        return 0
+    fi
+    failed=$((failed + 1))
+    echo "DIFFERS: $label (status $lrc on Linux, $wrc on Windows)"
+    if [ "$lrc" = 0 ] && [ "$wrc" = 0 ]; then cmp "$ldst" "$wdst" | head -1; fi
+    head -c 300 "$work/linux.err" "$work/windows.err"
+    return 1
+}
+
+files=0
+readable=0
+first_readable=
+cd "$corpus" || exit 2
+for path in "$corpus"/*.mdb "$corpus"/*.accdb "$corpus"/*.MDB; do
+    [ -f "$path" ] || continue
+    files=$((files + 1))
+    name=$(basename "$path")
+    win=$(winpath "$path")
+    pw=$(password_of "$name")
+    popt=()
+    [ -n "$pw" ] && popt=(--password "$pw")
+
+    "$linux" info "${popt[@]}" "$path" > /dev/null 2>&1
+    if [ $? != 0 ]; then
+        # Unreadable: both must refuse it with the same status.
+        same "$name: info (unreadable)" -- info "${popt[@]}" "$path" -- info "${popt[@]}" "$win"
+        continue
+    fi
+    readable=$((readable + 1))
+    [ -z "$first_readable" ] && [ -z "$pw" ] && first_readable=$path
+    # info and check print the path as given: both sides get the same name, relative to the
+    # corpus folder; the other verbs get the drive-letter path on Windows.
+    same "$name: info" -- info "${popt[@]}" "$name" -- info "${popt[@]}" "$name"
+    same "$name: check" -- check "${popt[@]}" "$name" -- check "${popt[@]}" "$name"
+    same "$name: tables" -- tables "${popt[@]}" "$path" -- tables "${popt[@]}" "$win"
+    same "$name: schema" -- schema "${popt[@]}" "$path" -- schema "${popt[@]}" "$win"
+    while IFS= read -r table; do
+        [ -n "$table" ] || continue
+        same "$name: export $table" -- export "${popt[@]}" "$path" "$table" \
+            -- export "${popt[@]}" "$win" "$table"
+    done < <("$linux" tables "${popt[@]}" "$path" 2> /dev/null)
+    compacted "$name: compact" "$path" "$work/linux.mdb" "$path" "$work/windows.mdb" "${popt[@]}"
+done
+
+# A folder and a file named outside ASCII; the compacted copy is written beside its source.
+if [ -n "$first_readable" ]; then
+    folder="$work/Relatórios de Março"
+    mkdir -p "$folder"
+    cp "$first_readable" "$folder/Cópia ação €.mdb"
+    src="$folder/Cópia ação €.mdb"
+    SPELT_WINDOWS=$(winpath "$src") SPELT_LINUX=$src
+    same "non-ASCII path: info" -- info "$src" -- info "$SPELT_WINDOWS"
+    same "non-ASCII path: check" -- check "$src" -- check "$SPELT_WINDOWS"
+    SPELT_WINDOWS=
+    same "non-ASCII path: schema" -- schema "$src" -- schema "$(winpath "$src")"
+    compacted "non-ASCII path: compact" "$first_readable" "$work/linux.mdb" \
+        "$src" "$folder/Compactado ç.mdb"
+fi
+
+echo "windows parity: $files corpus files, $readable readable, compared with $linux"
+echo "windows-parity: $passed passed, $failed failed"
+[ "$failed" = 0 ]
