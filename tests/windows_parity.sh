@@ -159,6 +159,51 @@ if [ -n "$first_readable" ]; then
         "$src" "$folder/Compactado ç.mdb"
 fi
 
+# The lock file between the platforms: a Wine holder's slot is live for the Linux build and
+# the reverse, and the last one out deletes the file.
+check() {
+    if eval "$2"; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "DIFFERS: lock file: $1"
+    fi
+}
+# wait_for FILE TEXT: up to 30 s for TEXT to appear in FILE.
+wait_for() {
+    for _ in $(seq 300); do
+        grep -q "$2" "$1" 2> /dev/null && return 0
+        sleep 0.1
+    done
+    return 1
+}
+lock=$work/lock
+mkdir -p "$lock"
+if "$linux" create-fixtures "$lock" > /dev/null 2>&1; then
+    mkfifo "$lock/wine.in" "$lock/linux.in"
+    wine "$windows" hold "$(winpath "$lock/tavo.mdb")" < "$lock/wine.in" > "$lock/wine.out" 2>&1 &
+    wine_pid=$!
+    exec {wine_in}> "$lock/wine.in"
+    check "a Wine holder takes slot 1" 'wait_for "$lock/wine.out" "open shared slot 1"'
+    check "Linux sees the Wine holder live" \
+        '[ "$("$linux" users --live "$lock/tavo.ldb" | wc -l)" = 1 ]'
+    "$linux" hold "$lock/tavo.mdb" < "$lock/linux.in" > "$lock/linux.out" 2>&1 {wine_in}>&- &
+    linux_pid=$!
+    exec {linux_in}> "$lock/linux.in"
+    check "a Linux holder beside it takes slot 2" 'wait_for "$lock/linux.out" "open shared slot 2"'
+    check "Wine sees both holders live" \
+        '[ "$(wine "$windows" users --live "$(winpath "$lock/tavo.ldb")" < /dev/null | wc -l)" = 2 ]'
+    exec {wine_in}>&-
+    wait "$wine_pid"
+    check "the Wine holder closes and leaves the file to the Linux one" \
+        'grep -q closed "$lock/wine.out" && [ -f "$lock/tavo.ldb" ]'
+    check "Linux then sees one live holder" \
+        '[ "$("$linux" users --live "$lock/tavo.ldb" | wc -l)" = 1 ]'
+    exec {linux_in}>&-
+    wait "$linux_pid"
+    check "the last holder deletes the lock file" '[ ! -e "$lock/tavo.ldb" ]'
+fi
+
 echo "windows parity: $files corpus files, $readable readable, compared with $linux"
 echo "windows-parity: $passed passed, $failed failed"
 [ "$failed" = 0 ]

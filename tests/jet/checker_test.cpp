@@ -4,17 +4,23 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <process.h>  // getpid
+#else
+#include <unistd.h>
+#endif
+
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
 
-#include "jet/format/data_page.h"
 #include "jet/base/error.h"
+#include "jet/format/data_page.h"
 #include "jet/format/index_page.h"
-#include "jet/read/table_reader.h"
 #include "jet/format/tdef.h"
+#include "jet/read/table_reader.h"
 #include "tests/jet/corpus_test_util.h"
 
 namespace jet {

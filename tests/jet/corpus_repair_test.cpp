@@ -10,6 +10,12 @@
 // substring the file names must contain).
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <process.h>  // getpid
+#else
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>

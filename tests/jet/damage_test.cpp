@@ -5,13 +5,19 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <process.h>  // getpid
+#else
+#include <unistd.h>
+#endif
+
 #include <filesystem>
 #include <fstream>
 
-#include "jet/read/checker.h"
 #include "jet/base/error.h"
 #include "jet/format/header.h"
 #include "jet/format/mdb_file.h"
+#include "jet/read/checker.h"
 #include "tests/jet/corpus_test_util.h"
 
 namespace jet {

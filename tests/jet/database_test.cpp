@@ -159,12 +159,15 @@ TEST_F(DatabaseTest, AKilledHolderLeavesAStaleLockFileThatIsNotInUse) {
 }
 
 TEST_F(DatabaseTest, AHolderEndedBySignalOrEndOfInputClosesProperly) {
-    auto holder = Hold();
+    std::unique_ptr<Child> holder;
+#ifndef _WIN32  // Windows has no signal to end a holder with; only the end of input
+    holder = Hold();
     ASSERT_EQ(holder->ReadLine(), "open shared slot 1");
     holder->Signal(SIGTERM);
     EXPECT_EQ(holder->ReadLine(), "closed");
     EXPECT_EQ(holder->Wait(), 0);
     EXPECT_FALSE(fs::exists(ldb_));
+#endif
 
     holder = Hold();
     ASSERT_EQ(holder->ReadLine(), "open shared slot 1");

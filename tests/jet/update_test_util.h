@@ -107,10 +107,16 @@ inline Output Run(const std::string& command) {
     return out;
 }
 
+// A word of a command line for the shell Run uses (sh; cmd.exe on Windows, where a path holds
+// no double quote).
 inline std::string Quote(const std::string& s) {
+#ifdef _WIN32
+    return "\"" + s + "\"";
+#else
     std::string q = "'";
     for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
+#endif
 }
 
 // RFC 4180 records (quoted fields may hold commas, doubled quotes and line breaks).
