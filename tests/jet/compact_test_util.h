@@ -25,9 +25,9 @@
 
 namespace jet::testing {
 
-inline bool HaveMdbTools() {
-    return HaveCommand("mdb-export") && HaveCommand("mdb-tables") && HaveCommand("mdb-schema");
-}
+// True when mdbtools is installed; defined once, in repair_sweep.cpp (two definitions of
+// one function broke the Windows link).
+bool HaveMdbTools();
 
 // The dump of every user table in the format of the corpus's golden/ files.
 inline std::string GoldenStyleDump(const std::string& path) {

@@ -169,7 +169,7 @@ bool HaveMdbTools() {
         const fs::path dir = dirs.substr(start, end - start);
         std::error_code ec;
         if (!dir.empty() && fs::exists(dir / "mdb-export", ec) &&
-            fs::exists(dir / "mdb-tables", ec))
+            fs::exists(dir / "mdb-tables", ec) && fs::exists(dir / "mdb-schema", ec))
             return true;
         start = end + 1;
     }

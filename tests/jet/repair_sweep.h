@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "jet/testing/damage.h"
-#include "jet/format/schema.h"
 #include "jet/base/value.h"
+#include "jet/format/schema.h"
+#include "jet/testing/damage.h"
 
 namespace jet::testing {
 
@@ -43,7 +43,7 @@ struct Snapshot {
 };
 Snapshot TakeSnapshot(const std::string& path, const std::string& password = {});
 
-// True when mdbtools is installed (mdb-tables and mdb-export on PATH).
+// True when mdbtools is installed (mdb-tables, mdb-export and mdb-schema on PATH).
 bool HaveMdbTools();
 // mdb-tables -1 then mdb-export of every table; false (with the failure in `why`) when one
 // exits non-zero.

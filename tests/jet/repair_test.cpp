@@ -75,7 +75,8 @@ class TempDir {
     }
     std::vector<std::string> Entries() const {
         std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(path_)) names.push_back(e.path().filename());
+        for (const auto& e : fs::directory_iterator(path_))
+            names.push_back(e.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
     }
@@ -139,7 +140,7 @@ TEST(RepairTest, UndamagedFilesKeepEveryRow) {
     TempDir dir;
     std::vector<std::string> paths;
     for (const auto& e : fs::directory_iterator(testing::TestDataDir() / "files"))
-        paths.push_back(dir.Copy(e.path().filename()));
+        paths.push_back(dir.Copy(e.path().filename().string()));
     for (Version v : {Version::kJet3, Version::kJet4}) paths.push_back(EncodedSample(dir, v));
     const bool oracles = testing::HaveMdbTools() && testing::HaveNodeOracle();
     for (const std::string& path : paths) {
