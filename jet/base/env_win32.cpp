@@ -214,7 +214,7 @@ class Win32File final : public File {
             Release(held.offset, held.length);
             held_.erase(held_.begin() + static_cast<ptrdiff_t>(i));
             if (Take(offset, length, exclusive)) return true;
-            if (Take(offset, length, !exclusive)) held_.push_back({offset, length, !exclusive});
+            Take(offset, length, !exclusive);
             return false;
         }
         return Take(offset, length, exclusive);

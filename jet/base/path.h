@@ -16,6 +16,10 @@ constexpr PathStyle kNativePathStyle = PathStyle::kWindows;
 constexpr PathStyle kNativePathStyle = PathStyle::kPosix;
 #endif
 
+// Whether a file that is open cannot be replaced by a rename: so on Windows (short of the
+// POSIX semantics of recent NTFS, which MoveFileExW does not ask for), never on POSIX.
+constexpr bool kOpenFilesBlockReplacement = kNativePathStyle == PathStyle::kWindows;
+
 // Folder part of a path: "." for a bare name, the root itself for a file in a root ("/",
 // "C:\", "\"), the drive alone for a drive-relative name ("C:x.mdb" gives "C:").
 std::string DirectoryOf(const std::string& path, PathStyle style);

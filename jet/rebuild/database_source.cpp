@@ -78,6 +78,7 @@ class StrictSource : public DatabaseSource {
     const DatabaseHeader& header() const override { return file_->header(); }
     uint32_t page_count() const override { return file_->page_count(); }
     const std::vector<SourceTable>& tables() const override { return tables_; }
+    void Release() override { file_->Close(); }
 
     void ReadRows(size_t index, const RowVisitor& visit, const PagesDone& pages_done) override {
         const TableDef& def = tables_.at(index).def;

@@ -226,6 +226,10 @@ void Rebuild::Run(RebuildReport& report) {
     Verify(report);
     // Nothing may have appeared at the destination meanwhile.
     if (!options_.replace_existing && env_->Stat(destination_).exists) Raise(kDatabaseExists);
+    // Windows renames nothing over an open file, a repair's own source included: the source
+    // lets go first. Whoever opens the file in between makes the rename fail and keeps the
+    // original. Elsewhere the source stays held, so no writer slips in before the copy lands.
+    if (kOpenFilesBlockReplacement) source_.Release();
     env_->Rename(temporary_.path(), destination_);
     temporary_.Release();
     try {

@@ -14,20 +14,20 @@
 #include <set>
 #include <stdexcept>
 
-#include "jet/read/catalog.h"
-#include "jet/format/data_page.h"
-#include "jet/database/database.h"
 #include "jet/base/error.h"
+#include "jet/database/database.h"
+#include "jet/format/data_page.h"
 #include "jet/format/header.h"
-#include "jet/keys/index_key.h"
 #include "jet/format/property_blob.h"
 #include "jet/format/row_codec.h"
-#include "jet/write/row_encoder.h"
-#include "jet/rebuild/salvage_long_value.h"
-#include "jet/write/system_tables.h"
 #include "jet/format/tdef.h"
 #include "jet/format/text_codec.h"
 #include "jet/format/usage_map.h"
+#include "jet/keys/index_key.h"
+#include "jet/read/catalog.h"
+#include "jet/rebuild/salvage_long_value.h"
+#include "jet/write/row_encoder.h"
+#include "jet/write/system_tables.h"
 
 namespace jet {
 namespace {
@@ -971,6 +971,9 @@ const std::string& SalvageSource::path() const {
 }
 const DatabaseHeader& SalvageSource::header() const {
     return impl_->header;
+}
+void SalvageSource::Release() {
+    impl_->file->Close();
 }
 uint32_t SalvageSource::page_count() const {
     return impl_->page_count();

@@ -66,6 +66,7 @@ class DamagedCopy {
         if (source_.empty()) return;
         dir_ = fs::temp_directory_path() /
                ("checker_test_" + std::to_string(::getpid()) + "_" + std::to_string(counter_++));
+        fs::remove_all(dir_);  // left by an earlier process of the same id (Wine reuses them)
         fs::create_directories(dir_);
         path_ = dir_ / sample;
         fs::copy_file(source_, path_);

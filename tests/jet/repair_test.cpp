@@ -58,6 +58,7 @@ class TempDir {
         static int counter = 0;
         path_ = fs::temp_directory_path() /
                 ("repair_test_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
+        fs::remove_all(path_);  // left by an earlier process of the same id (Wine reuses them)
         fs::create_directories(path_);
     }
     ~TempDir() {

@@ -9,8 +9,9 @@
 #endif
 #include <fcntl.h>
 #include <io.h>
-#include <shellapi.h>
 #include <windows.h>
+// shellapi.h needs windows.h first.
+#include <shellapi.h>
 #endif
 
 #include "jet/base/error.h"
