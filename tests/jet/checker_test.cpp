@@ -70,6 +70,8 @@ class DamagedCopy {
         fs::create_directories(dir_);
         path_ = dir_ / sample;
         fs::copy_file(source_, path_);
+        // The corpus is read-only; Windows would neither write nor delete such a copy.
+        fs::permissions(path_, fs::perms::owner_write, fs::perm_options::add);
     }
     ~DamagedCopy() {
         std::error_code ec;

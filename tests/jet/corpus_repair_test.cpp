@@ -162,6 +162,8 @@ TEST(CorpusRepairTest, UndamagedFilesKeepEveryRow) {
         SCOPED_TRACE(file.filename().string());
         const std::string path = work.path() + "/" + file.filename().string();
         fs::copy_file(file, path);
+        // The corpus is read-only; Windows would neither write nor delete such a copy.
+        fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
         RepairOptions options;
         options.password = password;
         const uint32_t key = testing::OpenForTest(path, password)->header().encryption_key;

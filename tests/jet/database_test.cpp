@@ -22,6 +22,20 @@ namespace fs = std::filesystem;
 // H Currency, I Boolean; two rows.
 constexpr const char* kSample = "jackcess-V1997-testV1997.mdb";
 
+// jetutil, named for the shell that Run uses. A Windows build run by Wine was given a Unix
+// path, whose "/" cmd.exe takes for an option: it is named through Wine's drive Z:, the root.
+std::string Jetutil() {
+    std::string path = JETUTIL_PATH;
+#ifdef _WIN32
+    if (!path.empty() && path[0] == '/') {
+        for (char& c : path)
+            if (c == '/') c = '\\';
+        path = "Z:" + path;
+    }
+#endif
+    return path;
+}
+
 std::string Locate(const std::string& name) {
     for (const std::string& path : {jettest::DataFile("files/" + name), jettest::CorpusFile(name)})
         if (fs::exists(path)) return path;
@@ -70,6 +84,8 @@ class DatabaseTest : public ::testing::Test {
         path_ = dir_ / "Banco.mdb";
         ldb_ = dir_ / "Banco.ldb";
         fs::copy_file(source, path_);
+        // The corpus is read-only; Windows would neither write nor delete such a copy.
+        fs::permissions(path_, fs::perms::owner_write, fs::perm_options::add);
     }
     jet::Env* env() { return jet::Env::Default(); }
     std::unique_ptr<Child> Hold(std::vector<std::string> flags = {}) {
@@ -112,14 +128,12 @@ TEST_F(DatabaseTest, AnotherProcessInTheDatabaseIsListedAndLiveUntilItDies) {
     ASSERT_TRUE(fs::exists(ldb_));
     EXPECT_TRUE(jet::LockFileInUse(env(), ldb_));
 
-    jettest::Output listed =
-        jettest::Run(std::string(JETUTIL_PATH) + " users " + jettest::Quote(ldb_));
+    jettest::Output listed = jettest::Run(Jetutil() + " users " + jettest::Quote(ldb_));
     EXPECT_EQ(listed.status, 0);
     EXPECT_NE(listed.text.find("1\t" + env()->HostName() + "\tAdmin\tlive"), std::string::npos)
         << listed.text;
-    EXPECT_EQ(
-        jettest::Run(std::string(JETUTIL_PATH) + " users --live " + jettest::Quote(path_)).text,
-        env()->HostName() + "\n");
+    EXPECT_EQ(jettest::Run(Jetutil() + " users --live " + jettest::Quote(path_)).text,
+              env()->HostName() + "\n");
 
     // We join it, update while the other process is in, and cannot take it exclusively.
     auto db = jet::Database::Open(env(), path_);
@@ -148,8 +162,7 @@ TEST_F(DatabaseTest, AKilledHolderLeavesAStaleLockFileThatIsNotInUse) {
     ASSERT_TRUE(fs::exists(ldb_));
     EXPECT_FALSE(jet::LockFileInUse(env(), ldb_));
     EXPECT_TRUE(jet::LiveLockFileUsers(env(), ldb_).empty());
-    EXPECT_NE(jettest::Run(std::string(JETUTIL_PATH) + " users " + jettest::Quote(ldb_))
-                  .text.find("stale"),
+    EXPECT_NE(jettest::Run(Jetutil() + " users " + jettest::Quote(ldb_)).text.find("stale"),
               std::string::npos);
 
     auto db = jet::Database::Open(env(), path_);  // the slot is free again
@@ -301,11 +314,12 @@ TEST_F(DatabaseTest, NamesMatchWithoutRegardToCase) {
 }
 
 TEST_F(DatabaseTest, JetutilExecRunsAStatement) {
-    std::string exec = std::string(JETUTIL_PATH) + " exec " + jettest::Quote(path_) + " ";
-    jettest::Output ok = jettest::Run(exec + "'update Table1 set I = -1'");
+    std::string exec = Jetutil() + " exec " + jettest::Quote(path_) + " ";
+    jettest::Output ok = jettest::Run(exec + jettest::Quote("update Table1 set I = -1"));
     EXPECT_EQ(ok.status, 0);
     EXPECT_EQ(ok.text, "2 rows updated\n");
-    jettest::Output bad = jettest::Run(exec + "'update tavo set bloqueado = 0' 2>&1");
+    jettest::Output bad =
+        jettest::Run(exec + jettest::Quote("update tavo set bloqueado = 0") + " 2>&1");
     EXPECT_EQ(bad.status, 2);
     EXPECT_NE(bad.text.find("error 3078"), std::string::npos) << bad.text;
     EXPECT_FALSE(fs::exists(ldb_));

@@ -219,6 +219,8 @@ Trial RunTrial(const std::string& source, const Snapshot& snapshot, const std::s
     std::error_code ec;
     fs::remove(path, ec);
     fs::copy_file(source, path);
+    // The corpus is read-only; Windows would neither write nor delete such a copy.
+    fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
 
     DamageOptions damage;
     damage.seed = seed;

@@ -6,14 +6,14 @@
 #include <cstring>
 #include <set>
 
-#include "jet/read/checker.h"
-#include "jet/update/column_assignment.h"
-#include "jet/format/data_page.h"
-#include "jet/database/database.h"
 #include "jet/base/error.h"
-#include "jet/testing/fixtures.h"
+#include "jet/database/database.h"
+#include "jet/format/data_page.h"
 #include "jet/format/long_value.h"
 #include "jet/format/row_codec.h"
+#include "jet/read/checker.h"
+#include "jet/testing/fixtures.h"
+#include "jet/update/column_assignment.h"
 #include "jet/update/row_update.h"
 #include "jet/update/update_statement.h"
 #include "tests/jet/update_test_util.h"
@@ -395,6 +395,7 @@ void ExpectFlagUpdates(const std::string& source, const std::string& table,
     TempDir dir;
     std::string path = dir / "copy.mdb";
     jettest::fs::copy_file(source, path);
+    jettest::fs::permissions(path, jettest::fs::perms::owner_write, jettest::fs::perm_options::add);
     const auto original = jettest::ReadAll(path);
     const auto touchable = TouchableBytes(path, table, column);
     const size_t rows = jettest::ExportColumn(path, table, column).size();
@@ -491,6 +492,8 @@ TEST(RealFileUpdate, TextAndMemoColumnsTakeTheNewValueInEveryRow) {
         TempDir dir;
         std::string path = dir / "copy.mdb";
         jettest::fs::copy_file(source, path);
+        jettest::fs::permissions(path, jettest::fs::perms::owner_write,
+                                 jettest::fs::perm_options::add);
         const auto before = jettest::ExportColumn(path, c.table, c.column);
         const auto table_before = jettest::ExportTable(path, c.table);
         const size_t errors_before = jet::CheckFile(jet::Env::Default(), path).errors;
@@ -529,6 +532,7 @@ TEST(RealFileUpdate, MemosLeavingTheirLvalRowsMarkThemDeleted) {
     TempDir dir;
     std::string path = dir / "nwind.mdb";
     jettest::fs::copy_file(source, path);
+    jettest::fs::permissions(path, jettest::fs::perms::owner_write, jettest::fs::perm_options::add);
     std::vector<uint32_t> lval_rows;
     {
         auto view = jet::DatabaseView::Open(jet::Env::Default(), path);
