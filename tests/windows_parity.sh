@@ -144,6 +144,7 @@ for path in "$corpus"/*.mdb "$corpus"/*.accdb "$corpus"/*.MDB; do
     compacted "$name: compact" "$path" "$work/linux.mdb" "$path" "$work/windows.mdb" "${popt[@]}"
 done
 
+corpus_compared=$((passed + failed))
 # A folder and a file named outside ASCII; the compacted copy is written beside its source.
 if [ -n "$first_readable" ]; then
     folder="$work/Relatórios de Março"
@@ -159,6 +160,7 @@ if [ -n "$first_readable" ]; then
         "$src" "$folder/Compactado ç.mdb"
 fi
 
+names_compared=$((passed + failed - corpus_compared))
 # The lock file between the platforms: a Wine holder's slot is live for the Linux build and
 # the reverse, and the last one out deletes the file.
 check() {
@@ -204,6 +206,9 @@ if "$linux" create-fixtures "$lock" > /dev/null 2>&1; then
     check "the last holder deletes the lock file" '[ ! -e "$lock/tavo.ldb" ]'
 fi
 
-echo "windows parity: $files corpus files, $readable readable, compared with $linux"
+lock_checks=$((passed + failed - corpus_compared - names_compared))
+echo "windows parity: $files corpus files, $readable readable, compared with $linux:" \
+    "$corpus_compared outputs and compactions; $names_compared on a name outside ASCII;" \
+    "$lock_checks lock-file checks between Wine and Linux"
 echo "windows-parity: $passed passed, $failed failed"
 [ "$failed" = 0 ]
