@@ -28,6 +28,9 @@ linux=$(realpath "$linux")
 windows=$(realpath "$windows")
 corpus=$(realpath "$corpus")
 export WINEDEBUG=${WINEDEBUG:--all}
+# One Wine server for the whole comparison: one that quits when idle (after 3 s) may still be
+# quitting when the next program starts, which then ends with status 1 and prints nothing.
+wineserver -p15 2> /dev/null || true
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/windows-parity.XXXXXX") || exit 2
 trap 'rm -rf "$work"' EXIT
