@@ -117,7 +117,9 @@ int VbNumberForErrno(int code, bool folder_missing) {
         case ENOTEMPTY:
             return kFileAlreadyExists;
         case ENOSPC:
+#ifdef EDQUOT  // absent on Windows, where the Env reports a full quota as ENOSPC
         case EDQUOT:
+#endif
         case EFBIG:
             return kDiskFull;
         case EACCES:

@@ -19,17 +19,10 @@ OsError::OsError(int code, const std::string& operation, const std::string& path
       operation_(operation),
       path_(path) {}
 
-std::string DirectoryOf(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
 namespace {
 
 class PosixFile final : public File {
-public:
+  public:
     PosixFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
     ~PosixFile() override { ::close(fd_); }
 
@@ -68,7 +61,8 @@ public:
     }
 
     void Truncate(uint64_t size) override {
-        if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) throw OsError(errno, "truncate", path_);
+        if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
+            throw OsError(errno, "truncate", path_);
     }
 
     void Sync() override {
@@ -123,7 +117,7 @@ public:
         return done;
     }
 
-private:
+  private:
     static struct flock Range(uint64_t offset, uint64_t length, short type) {
         struct flock fl {};
         fl.l_type = type;
@@ -140,15 +134,25 @@ private:
 };
 
 class PosixEnv final : public Env {
-public:
+  public:
     std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
         int flags = O_CLOEXEC;
         switch (mode) {
-            case OpenMode::kRead: flags |= O_RDONLY; break;
-            case OpenMode::kReadWrite: flags |= O_RDWR; break;
-            case OpenMode::kCreateNew: flags |= O_RDWR | O_CREAT | O_EXCL; break;
-            case OpenMode::kCreateOrOpen: flags |= O_RDWR | O_CREAT; break;
-            case OpenMode::kCreateTruncate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+            case OpenMode::kRead:
+                flags |= O_RDONLY;
+                break;
+            case OpenMode::kReadWrite:
+                flags |= O_RDWR;
+                break;
+            case OpenMode::kCreateNew:
+                flags |= O_RDWR | O_CREAT | O_EXCL;
+                break;
+            case OpenMode::kCreateOrOpen:
+                flags |= O_RDWR | O_CREAT;
+                break;
+            case OpenMode::kCreateTruncate:
+                flags |= O_RDWR | O_CREAT | O_TRUNC;
+                break;
         }
         int fd = ::open(path.c_str(), flags, 0666);
         if (fd < 0) throw OsError(errno, "open", path);

@@ -18,7 +18,10 @@ uint64_t UserLockOffset(int slot) {
 }
 
 [[noreturn]] void RaiseLockFileError(const OsError& e) {
-    if (e.code() == ENOSPC || e.code() == EDQUOT) Raise(kDiskFull);
+    if (e.code() == ENOSPC) Raise(kDiskFull);
+#ifdef EDQUOT  // absent on Windows, where the Env reports a full quota as ENOSPC
+    if (e.code() == EDQUOT) Raise(kDiskFull);
+#endif
     RaiseWithDetail(kCouldNotLockFile, "", "(" + std::string(e.what()) + ")");
 }
 
@@ -179,7 +182,10 @@ void LockFile::Leave() {
     if (!file_) return;
     std::unique_ptr<File> file = std::move(file_);
     try {
-        // Our own slot lock is replaced by the range lock; winning it means no one else is in.
+        // Our slot is given up first (Windows refuses a lock that overlaps one the same file
+        // holds), then the whole range is taken: winning it means no one else is in. Someone
+        // taking our slot in between makes us lose the range and leave the file to them.
+        file->Unlock(UserLockOffset(slot_), 1);
         if (file->TryLock(UserLockOffset(1), kMaxLockUsers, true) &&
             StillNamedBy(env_, *file, path_))
             env_->Remove(path_);

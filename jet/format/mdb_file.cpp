@@ -1,6 +1,7 @@
 #include "jet/format/mdb_file.h"
 
 #include <cerrno>
+#include <stdexcept>
 
 #include "jet/base/error.h"
 #include "jet/base/rc4.h"
@@ -23,7 +24,9 @@ void RaiseOsError(const OsError& error, const std::string& path) {
         case ETXTBSY:
             Raise(kCannotOpenFile, path);
         case ENOSPC:
+#ifdef EDQUOT  // absent on Windows, where the Env reports a full quota as ENOSPC
         case EDQUOT:
+#endif
             Raise(kDiskFull, path);
         case EIO:
             Raise(kDiskReadError, path);
@@ -82,6 +85,7 @@ Bytes MdbFile::ReadPage(uint32_t n) {
 
 void MdbFile::ReadPage(uint32_t n, Bytes& out) {
     if (n >= page_count_) Corrupt("page " + std::to_string(n) + " is past the end of the file");
+    if (!file_) throw std::logic_error("MdbFile::ReadPage after Close");
     out.resize(page_size_);
     size_t got = 0;
     try {
@@ -95,6 +99,7 @@ void MdbFile::ReadPage(uint32_t n, Bytes& out) {
 
 void MdbFile::WritePage(uint32_t n, ByteSpan clear_page) {
     if (!writable_) Raise(kReadOnly);
+    if (!file_) throw std::logic_error("MdbFile::WritePage after Close");
     if (clear_page.size() != page_size_) throw std::invalid_argument("WritePage: wrong page size");
     if (n >= (uint32_t{1} << 24)) Raise(kDatabaseFull);
     Bytes page(clear_page.begin(), clear_page.end());

@@ -50,7 +50,10 @@ class MdbFile {
     bool writable() const { return writable_; }
     bool encrypted() const { return header_.encryption_key != 0; }
     // The open file, for byte-range locks and raw access by the layers that need them.
-    File& file() { return *file_; }
+    File& file() { return *file_; }  // REQUIRES: not closed
+    // Closes the file (releasing its locks); path, header and page count stay. No page may be
+    // read or written after it.
+    void Close() { file_.reset(); }
 
     // The clear bytes of page n (page_size bytes). Throws 3343 when n is past the end.
     Bytes ReadPage(uint32_t n);

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <map>
 
-#include "jet/read/catalog.h"
-#include "jet/database/database.h"
 #include "jet/base/error.h"
-#include "jet/read/table_reader.h"
+#include "jet/database/database.h"
 #include "jet/format/tdef.h"
 #include "jet/format/usage_map.h"
+#include "jet/read/catalog.h"
+#include "jet/read/table_reader.h"
 
 namespace jet {
 namespace {
@@ -28,6 +28,9 @@ std::unique_ptr<MdbFile> OpenHeld(Env* env, const std::string& path, OpenOptions
     }
     try {
         const bool exclusive = file->writable();
+        // Holders of a shared gate are looked for both before and after ours is taken: Windows
+        // cannot look past a lock the same file holds, so there only the first look counts.
+        if (!exclusive && file->file().IsLockedByOther(kOpenGateOffset, 1)) Raise(kFileInUse, path);
         if (!file->file().TryLock(kOpenGateOffset, 1, exclusive)) Raise(kFileInUse, path);
         if (!exclusive && file->file().IsLockedByOther(kOpenGateOffset, 1)) Raise(kFileInUse, path);
     } catch (const OsError& e) {
@@ -75,6 +78,7 @@ class StrictSource : public DatabaseSource {
     const DatabaseHeader& header() const override { return file_->header(); }
     uint32_t page_count() const override { return file_->page_count(); }
     const std::vector<SourceTable>& tables() const override { return tables_; }
+    void Release() override { file_->Close(); }
 
     void ReadRows(size_t index, const RowVisitor& visit, const PagesDone& pages_done) override {
         const TableDef& def = tables_.at(index).def;

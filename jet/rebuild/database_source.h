@@ -25,10 +25,10 @@
 #include <vector>
 
 #include "jet/base/env.h"
+#include "jet/base/value.h"
 #include "jet/format/header.h"
 #include "jet/format/mdb_file.h"
 #include "jet/format/schema.h"
-#include "jet/base/value.h"
 
 namespace jet {
 
@@ -63,6 +63,10 @@ class DatabaseSource {
     // as its data pages are finished (the counts add up to tables()[index].pages). Throws
     // JetError (3343 for damage the source does not tolerate).
     virtual void ReadRows(size_t index, const RowVisitor& visit, const PagesDone& pages_done) = 0;
+    // Closes the source file and gives up its locks, once every row has been read; path(),
+    // header(), page_count() and tables() stay. A rebuild does so before putting its copy in
+    // the place of an open file where the platform refuses that (Windows).
+    virtual void Release() {}
 };
 
 // Opens `path` for a strict read. The source is held against writers for as long as it is

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "jet/base/error.h"
+#include "jet/base/path.h"
 #include "jet/format/mdb_file.h"
 #include "jet/read/content_checksum.h"
 #include "jet/rebuild/id_remap.h"
@@ -14,11 +15,6 @@
 
 namespace jet {
 namespace {
-
-std::string BaseName(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // Rows verified between two progress reports.
 constexpr uint64_t kRowsPerProgressReport = 4096;
@@ -69,8 +65,8 @@ class Rebuild {
           source_(source),
           destination_(destination),
           options_(options),
-          temporary_(env, DirectoryOf(destination) + "/~" + BaseName(destination) + ".rebuilding") {
-    }
+          temporary_(env, JoinPath(DirectoryOf(destination),
+                                   "~" + BaseNameOf(destination) + ".rebuilding")) {}
 
     void Run(RebuildReport& report);
 
@@ -225,6 +221,10 @@ void Rebuild::Run(RebuildReport& report) {
     Verify(report);
     // Nothing may have appeared at the destination meanwhile.
     if (!options_.replace_existing && env_->Stat(destination_).exists) Raise(kDatabaseExists);
+    // Windows renames nothing over an open file, a repair's own source included: the source
+    // lets go first. Whoever opens the file in between makes the rename fail and keeps the
+    // original. Elsewhere the source stays held, so no writer slips in before the copy lands.
+    if (kOpenFilesBlockReplacement) source_.Release();
     env_->Rename(temporary_.path(), destination_);
     temporary_.Release();
     try {

@@ -73,6 +73,7 @@ class WatchedSource final : public DatabaseSource {
         source_.ReadRows(index, visit, pages_done);
         if (watched_.failure()) RaiseOsError(*watched_.failure(), path());
     }
+    void Release() override { source_.Release(); }
 
   private:
     DatabaseSource& source_;

@@ -969,6 +969,9 @@ const std::string& SalvageSource::path() const {
 const DatabaseHeader& SalvageSource::header() const {
     return impl_->header;
 }
+void SalvageSource::Release() {
+    impl_->file->Close();
+}
 uint32_t SalvageSource::page_count() const {
     return impl_->page_count();
 }

@@ -95,6 +95,7 @@ class SalvageSource : public DatabaseSource {
     uint32_t page_count() const override;
     const std::vector<SourceTable>& tables() const override;
     void ReadRows(size_t index, const RowVisitor& visit, const PagesDone& pages_done) override;
+    void Release() override;
 
     // What was found and lost so far (complete once every table's rows were read).
     const SalvageStats& stats() const;

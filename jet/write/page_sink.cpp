@@ -18,7 +18,9 @@ constexpr size_t kDrainPages = 512;
 void RaiseForOsError(const OsError& e) {
     switch (e.code()) {
         case ENOSPC:
+#ifdef EDQUOT  // absent on Windows, where the Env reports a full quota as ENOSPC
         case EDQUOT:
+#endif
             Raise(kDiskFull);
         case EFBIG:
             Raise(kDatabaseFull);

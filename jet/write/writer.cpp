@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "jet/base/error.h"
+#include "jet/base/path.h"
 #include "jet/base/put_bytes.h"
 #include "jet/keys/index_key.h"
 #include "jet/write/external_sorter.h"
@@ -31,11 +32,6 @@ constexpr size_t kFreeMapThreshold = 64;
 uint32_t MaxPages(Version v) {
     // Jet 3 files stop at 1 GB, Jet 4 files at 2 GB.
     return v == Version::kJet3 ? (1u << 30) / 2048 : (1u << 31) / 4096;
-}
-
-std::string BaseName(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
@@ -136,7 +132,8 @@ DatabaseWriter::DatabaseWriter(Env* env, std::string destination, WriterOptions 
     try {
         if (!m.options.replace_existing && env->Stat(m.destination).exists) Raise(kDatabaseExists);
         // A name of our own beside the destination; a leftover of an earlier run is replaced.
-        temporary_ = DirectoryOf(m.destination) + "/~" + BaseName(m.destination) + ".writing";
+        temporary_ =
+            JoinPath(DirectoryOf(m.destination), "~" + BaseNameOf(m.destination) + ".writing");
         m.file = env->Open(temporary_, OpenMode::kCreateTruncate);
     } catch (const OsError& e) {
         if (e.code() == ENOENT || e.code() == ENOTDIR) RaiseWithDetail(kNotValidPath, e.path(), "");

@@ -4,6 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <process.h>  // getpid
+#else
+#include <unistd.h>
+#endif
+
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -55,9 +61,12 @@ class DamagedCopy {
         if (source_.empty()) return;
         dir_ = fs::temp_directory_path() /
                ("checker_test_" + std::to_string(::getpid()) + "_" + std::to_string(counter_++));
+        fs::remove_all(dir_);  // left by an earlier process of the same id (Wine reuses them)
         fs::create_directories(dir_);
         path_ = dir_ / sample;
         fs::copy_file(source_, path_);
+        // The corpus is read-only; Windows would neither write nor delete such a copy.
+        fs::permissions(path_, fs::perms::owner_write, fs::perm_options::add);
     }
     ~DamagedCopy() {
         std::error_code ec;

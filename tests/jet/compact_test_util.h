@@ -25,9 +25,9 @@
 
 namespace jet::testing {
 
-inline bool HaveMdbTools() {
-    return HaveCommand("mdb-export") && HaveCommand("mdb-tables") && HaveCommand("mdb-schema");
-}
+// True when mdbtools is installed; defined once, in repair_sweep.cpp (two definitions of
+// one function broke the Windows link).
+bool HaveMdbTools();
 
 // The dump of every user table in the format of the corpus's golden/ files.
 inline std::string GoldenStyleDump(const std::string& path) {
@@ -68,7 +68,7 @@ inline bool HaveNodeOracle() {
 }
 inline std::string NodeDump(const std::string& path, const std::string& pw = {}) {
     const std::string script =
-        std::filesystem::path(NodeOracleScript()).parent_path() / "dump_database.mjs";
+        (std::filesystem::path(NodeOracleScript()).parent_path() / "dump_database.mjs").string();
     int status = 0;
     return RunCommand(
         "node " + Quote(script) + " " + Quote(path) + (pw.empty() ? "" : " " + Quote(pw)) + " 2>&1",

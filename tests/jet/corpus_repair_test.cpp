@@ -11,6 +11,12 @@
 // substring the file names must contain).
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <process.h>  // getpid
+#else
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -38,6 +44,7 @@ class WorkDir {
         static int counter = 0;
         path_ = fs::temp_directory_path() /
                 ("repair_sweep_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
+        fs::remove_all(path_);  // left by an earlier process of the same id (Wine reuses them)
         fs::create_directories(path_);
     }
     ~WorkDir() {
@@ -148,6 +155,8 @@ TEST(CorpusRepairTest, UndamagedFilesKeepEveryRow) {
         SCOPED_TRACE(file.filename().string());
         const std::string path = work.path() + "/" + file.filename().string();
         fs::copy_file(file, path);
+        // The corpus is read-only; Windows would neither write nor delete such a copy.
+        fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
         RepairOptions options;
         options.password = password;
         const uint32_t key = testing::OpenForTest(path, password)->header().encryption_key;
@@ -166,7 +175,8 @@ TEST(CorpusRepairTest, UndamagedFilesKeepEveryRow) {
                 EXPECT_EQ(testing::GoldenStyleDump(path), expected) << "mdb-export";
             }
             if (testing::HaveNodeOracle()) {
-                EXPECT_EQ(testing::NodeDump(path, password), testing::NodeDump(file, password))
+                EXPECT_EQ(testing::NodeDump(path, password),
+                          testing::NodeDump(file.string(), password))
                     << "mdb-reader";
             }
             std::printf("  %s: encoded (key %u), repaired: %llu rows, page key %u\n",

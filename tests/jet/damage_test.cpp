@@ -5,6 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <process.h>  // getpid
+#else
+#include <unistd.h>
+#endif
+
 #include <filesystem>
 #include <fstream>
 
@@ -31,6 +37,7 @@ class Copy {
         static int counter = 0;
         dir_ = fs::temp_directory_path() /
                ("damage_test_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
+        fs::remove_all(dir_);  // left by an earlier process of the same id (Wine reuses them)
         fs::create_directories(dir_);
         path_ = dir_ / as;
         EXPECT_TRUE(testing::PutTestFile(name, path_)) << "no test file " << name;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "jet/base/error.h"
 #include "synthetic_file.h"
 #include "update_test_util.h"
@@ -20,9 +22,9 @@ Bytes Header(uint32_t length, uint8_t form, uint32_t pointer) {
 }
 
 Bytes Piece(uint32_t next, const std::string& data) {
-    Bytes row(4);
+    Bytes row(4 + data.size());
     PutU32(row, 0, next);
-    row.insert(row.end(), data.begin(), data.end());
+    std::copy(data.begin(), data.end(), row.begin() + 4);
     return row;
 }
 

@@ -1,9 +1,11 @@
 #include "tests/jet/repair_sweep.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -21,7 +23,9 @@
 #include "jet/read/table_reader.h"
 #include "jet/rebuild/repair.h"
 
+#ifndef _WIN32
 extern char** environ;
+#endif
 
 namespace jet::testing {
 namespace {
@@ -36,6 +40,12 @@ Bytes ReadAll(const std::string& path) {
 // Runs a program without a shell; returns its exit status (-1 when it could not run). Its
 // standard output goes to `out` when given, else nowhere.
 int Spawn(const std::vector<std::string>& argv, std::string* out) {
+#ifdef _WIN32
+    // mdbtools is a Linux program, which HaveMdbTools never finds on Windows.
+    (void)argv;
+    (void)out;
+    return -1;
+#else
     int pipe_fds[2];
     if (pipe(pipe_fds) != 0) return -1;
     posix_spawn_file_actions_t actions;
@@ -62,6 +72,7 @@ int Spawn(const std::vector<std::string>& argv, std::string* out) {
     int status = 0;
     if (waitpid(pid, &status, 0) != pid) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
 }
 
 }  // namespace
@@ -127,7 +138,7 @@ bool HaveMdbTools() {
         const fs::path dir = dirs.substr(start, end - start);
         std::error_code ec;
         if (!dir.empty() && fs::exists(dir / "mdb-export", ec) &&
-            fs::exists(dir / "mdb-tables", ec))
+            fs::exists(dir / "mdb-tables", ec) && fs::exists(dir / "mdb-schema", ec))
             return true;
         start = end + 1;
     }
@@ -177,6 +188,8 @@ Trial RunTrial(const std::string& source, const Snapshot& snapshot, const std::s
     std::error_code ec;
     fs::remove(path, ec);
     fs::copy_file(source, path);
+    // The corpus is read-only; Windows would neither write nor delete such a copy.
+    fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
 
     DamageOptions damage;
     damage.seed = seed;

@@ -41,7 +41,7 @@ struct Snapshot {
 };
 Snapshot TakeSnapshot(const std::string& path, const std::string& password = {});
 
-// True when mdbtools is installed (mdb-tables and mdb-export on PATH).
+// True when mdbtools is installed (mdb-tables, mdb-export and mdb-schema on PATH).
 bool HaveMdbTools();
 // mdb-tables -1 then mdb-export of every table; false (with the failure in `why`) when one
 // exits non-zero.

@@ -390,6 +390,7 @@ void ExpectFlagUpdates(const std::string& source, const std::string& table,
     TempDir dir;
     std::string path = dir / "copy.mdb";
     jettest::fs::copy_file(source, path);
+    jettest::fs::permissions(path, jettest::fs::perms::owner_write, jettest::fs::perm_options::add);
     const auto original = jettest::ReadAll(path);
     const auto touchable = TouchableBytes(path, table, column);
     const size_t rows = jettest::ExportColumn(path, table, column).size();
@@ -486,6 +487,8 @@ TEST(RealFileUpdate, TextAndMemoColumnsTakeTheNewValueInEveryRow) {
         TempDir dir;
         std::string path = dir / "copy.mdb";
         jettest::fs::copy_file(source, path);
+        jettest::fs::permissions(path, jettest::fs::perms::owner_write,
+                                 jettest::fs::perm_options::add);
         const auto before = jettest::ExportColumn(path, c.table, c.column);
         const auto table_before = jettest::ExportTable(path, c.table);
         const size_t errors_before = jet::CheckFile(jet::Env::Default(), path).errors;
@@ -524,6 +527,7 @@ TEST(RealFileUpdate, MemosLeavingTheirLvalRowsMarkThemDeleted) {
     TempDir dir;
     std::string path = dir / "nwind.mdb";
     jettest::fs::copy_file(source, path);
+    jettest::fs::permissions(path, jettest::fs::perms::owner_write, jettest::fs::perm_options::add);
     std::vector<uint32_t> lval_rows;
     {
         auto view = jet::DatabaseView::Open(jet::Env::Default(), path);

@@ -2,14 +2,9 @@
 // corpus files, mdbtools as an outside reader, and child processes (jetutil hold).
 #pragma once
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -17,11 +12,35 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#ifndef SIGKILL
+#define SIGKILL 9
+#endif
+#else
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 extern char** environ;
+#endif
 
 namespace jettest {
 
 namespace fs = std::filesystem;
+
+inline unsigned long ProcessId() {
+#ifdef _WIN32
+    return ::GetCurrentProcessId();
+#else
+    return static_cast<unsigned long>(::getpid());
+#endif
+}
 
 // A folder of its own for one test, removed afterwards.
 class TempDir {
@@ -31,7 +50,7 @@ class TempDir {
         static int count = 0;  // several folders in one test stay apart
         path_ = fs::temp_directory_path() /
                 ("jet_" + std::string(info->test_suite_name()) + "_" + info->name() + "_" +
-                 std::to_string(::getpid()) + "_" + std::to_string(++count));
+                 std::to_string(ProcessId()) + "_" + std::to_string(++count));
         fs::remove_all(path_);
         fs::create_directories(path_);
     }
@@ -67,20 +86,34 @@ struct Output {
 // Runs a shell command and captures its standard output.
 inline Output Run(const std::string& command) {
     Output out;
+#ifdef _WIN32
+    FILE* pipe = ::_popen(command.c_str(), "rb");
+#else
     FILE* pipe = ::popen(command.c_str(), "r");
+#endif
     if (!pipe) return out;
     char buffer[4096];
     size_t n;
     while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.text.append(buffer, n);
+#ifdef _WIN32
+    out.status = ::_pclose(pipe);
+#else
     int status = ::pclose(pipe);
     out.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
     return out;
 }
 
+// A word of a command line for the shell Run uses (sh; cmd.exe on Windows, where a path holds
+// no double quote).
 inline std::string Quote(const std::string& s) {
+#ifdef _WIN32
+    return "\"" + s + "\"";
+#else
     std::string q = "'";
     for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
+#endif
 }
 
 // RFC 4180 records (quoted fields may hold commas, doubled quotes and line breaks).
@@ -149,6 +182,127 @@ inline std::vector<std::string> ExportColumn(const std::string& file, const std:
     return values;
 }
 
+#ifdef _WIN32
+// A child process with its stdin and stdout on pipes.
+class Child {
+  public:
+    explicit Child(const std::vector<std::string>& argv) {
+        SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+        HANDLE in_read, in_write, out_read, out_write;
+        if (!::CreatePipe(&in_read, &in_write, &inherit, 0) ||
+            !::CreatePipe(&out_read, &out_write, &inherit, 0))
+            throw std::runtime_error("pipe");
+        // Only the child's ends are inherited.
+        ::SetHandleInformation(in_write, HANDLE_FLAG_INHERIT, 0);
+        ::SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = in_read;
+        startup.hStdOutput = out_write;
+        startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+        std::wstring line = CommandLine(argv);
+        PROCESS_INFORMATION info{};
+        const BOOL started = ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0,
+                                              nullptr, nullptr, &startup, &info);
+        ::CloseHandle(in_read);
+        ::CloseHandle(out_write);
+        stdin_ = in_write;
+        stdout_ = out_read;
+        if (!started) throw std::runtime_error("spawn " + argv[0]);
+        ::CloseHandle(info.hThread);
+        process_ = info.hProcess;
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    ~Child() {
+        if (process_ != nullptr) {
+            Signal(SIGKILL);
+            Wait();
+        }
+        CloseStdin();
+        ::CloseHandle(stdout_);
+    }
+
+    // The next line of the child's output, without its newline (and a CR before it); what
+    // came so far at end of output or when nothing comes for 30 seconds.
+    std::string ReadLine() {
+        std::string line;
+        const ULONGLONG deadline = ::GetTickCount64() + 30000;
+        for (;;) {
+            DWORD available = 0;
+            if (!::PeekNamedPipe(stdout_, nullptr, 0, nullptr, &available, nullptr)) return line;
+            if (available == 0) {
+                if (::GetTickCount64() >= deadline) return line;
+                ::Sleep(5);
+                continue;
+            }
+            char c;
+            DWORD got = 0;
+            if (!::ReadFile(stdout_, &c, 1, &got, nullptr) || got != 1) return line;
+            if (c == '\n') {
+                if (!line.empty() && line.back() == '\r') line.pop_back();
+                return line;
+            }
+            line += c;
+        }
+    }
+    void CloseStdin() {
+        if (stdin_ != nullptr) ::CloseHandle(stdin_);
+        stdin_ = nullptr;
+    }
+    // Windows has no signals: any signal ends the child at once, as SIGKILL does.
+    void Signal(int signal) {
+        if (process_ == nullptr) return;
+        if (::TerminateProcess(process_, 128 + static_cast<UINT>(signal))) signalled_ = signal;
+    }
+    // Waits for the child; its exit status, or -signal when Signal ended it.
+    int Wait() {
+        if (process_ == nullptr) return status_;
+        ::WaitForSingleObject(process_, INFINITE);
+        DWORD code = 0;
+        ::GetExitCodeProcess(process_, &code);
+        ::CloseHandle(process_);
+        process_ = nullptr;
+        status_ = signalled_ != 0 ? -signalled_ : static_cast<int>(code);
+        return status_;
+    }
+
+  private:
+    // The arguments quoted as CommandLineToArgvW splits them.
+    static std::wstring CommandLine(const std::vector<std::string>& argv) {
+        std::wstring line;
+        for (const std::string& arg : argv) {
+            const int n = ::MultiByteToWideChar(CP_UTF8, 0, arg.data(),
+                                                static_cast<int>(arg.size()), nullptr, 0);
+            std::wstring wide(static_cast<size_t>(n), L'\0');
+            ::MultiByteToWideChar(CP_UTF8, 0, arg.data(), static_cast<int>(arg.size()), wide.data(),
+                                  n);
+            if (!line.empty()) line += L' ';
+            line += L'"';
+            size_t backslashes = 0;
+            for (wchar_t c : wide) {
+                if (c == L'\\') {
+                    ++backslashes;
+                    continue;
+                }
+                line.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+                backslashes = 0;
+                line += c;
+            }
+            line.append(2 * backslashes, L'\\');
+            line += L'"';
+        }
+        return line;
+    }
+
+    HANDLE process_ = nullptr;
+    HANDLE stdin_ = nullptr;
+    HANDLE stdout_ = nullptr;
+    int signalled_ = 0;
+    int status_ = -1;
+};
+#else
 // A child process with its stdin and stdout on pipes.
 class Child {
   public:
@@ -225,5 +379,7 @@ class Child {
     int stdout_ = -1;
     int status_ = -1;
 };
+
+#endif
 
 }  // namespace jettest

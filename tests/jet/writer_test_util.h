@@ -8,22 +8,27 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
-#include "jet/read/table_reader.h"
 #include "jet/base/value.h"
+#include "jet/read/table_reader.h"
 
 namespace jet::testing {
 
 class TempFolder {
   public:
+    // A new folder under the temporary folder, with a random name no one else holds.
     TempFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "writer_test_XXXXXX").string();
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        if (mkdtemp(buffer.data()) != nullptr) path_ = buffer.data();
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            const auto candidate =
+                std::filesystem::temp_directory_path() /
+                ("writer_test_" + std::to_string(random()) + std::to_string(random()));
+            std::error_code ec;
+            if (std::filesystem::create_directory(candidate, ec)) path_ = candidate.string();
+        }
     }
     ~TempFolder() {
         std::error_code ignored;
@@ -55,7 +60,11 @@ inline Bytes ReadWholeFile(const std::string& path) {
 // Runs a shell command; returns its standard output, and the exit status in *status.
 inline std::string RunCommand(const std::string& command, int* status) {
     std::string out;
+#ifdef _WIN32
+    FILE* pipe = _popen(command.c_str(), "rb");
+#else
     FILE* pipe = popen(command.c_str(), "r");
+#endif
     if (!pipe) {
         *status = -1;
         return out;
@@ -63,8 +72,12 @@ inline std::string RunCommand(const std::string& command, int* status) {
     char buffer[65536];
     size_t n;
     while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+#ifdef _WIN32
+    *status = _pclose(pipe);
+#else
     int rc = pclose(pipe);
     *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+#endif
     return out;
 }
 

@@ -1,10 +1,13 @@
 // jetutil hold FILE: opens a database and keeps it open until stdin closes or a signal comes,
 // so scripts and tests can have another process sit in a database.
+#ifndef _WIN32
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
+#include <cstdio>
 #include <iostream>
 
 #include "jet/database/database.h"
@@ -13,6 +16,16 @@
 
 namespace {
 
+#ifdef _WIN32
+// Windows sends no signals to wait for: the wait ends when standard input reaches its end
+// (the writer of a pipe closes it, or Ctrl+Z and Enter at a console). A holder ended by
+// Ctrl+C or killed leaves its slot as a killed POSIX holder does: stale, its lock gone.
+void WaitForEndOfInput() {
+    char buffer[256];
+    while (std::fread(buffer, 1, sizeof buffer, stdin) > 0) {
+    }
+}
+#else
 volatile sig_atomic_t stop_requested = 0;
 void OnSignal(int) {
     stop_requested = 1;
@@ -34,6 +47,7 @@ void WaitForEndOfInputOrSignal(const sigset_t& unblocked) {
         if (::read(STDIN_FILENO, buffer, sizeof buffer) <= 0) return;
     }
 }
+#endif
 
 int Run(const std::vector<std::string>& args) {
     jetutil::Options opts(args, {"--exclusive", "--read-only"});
@@ -48,6 +62,7 @@ int Run(const std::vector<std::string>& args) {
     options.password = opts.Value("--password");
     auto db = jet::Database::Open(jet::Env::Default(), opts.positional()[0], options);
 
+#ifndef _WIN32
     // SIGTERM, SIGINT and SIGHUP end the wait and close the database properly.
     sigset_t stops, previous;
     sigemptyset(&stops);
@@ -57,12 +72,17 @@ int Run(const std::vector<std::string>& args) {
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaction(s, &action, nullptr);
+#endif
 
     if (db->user_slot() != 0)
         std::cout << "open shared slot " << db->user_slot() << std::endl;
     else
         std::cout << "open exclusive" << std::endl;
+#ifdef _WIN32
+    WaitForEndOfInput();
+#else
     WaitForEndOfInputOrSignal(previous);
+#endif
     db->Close();
     std::cout << "closed" << std::endl;
     return 0;

@@ -3,6 +3,17 @@
 #include <exception>
 #include <iostream>
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+// shellapi.h needs windows.h first.
+#include <shellapi.h>
+#endif
+
 #include "jet/base/error.h"
 #include "tools/jetutil/command.h"
 
@@ -13,7 +24,9 @@ static std::vector<Command>& Registry() {
     return commands;
 }
 
-void Register(Command command) { Registry().push_back(std::move(command)); }
+void Register(Command command) {
+    Registry().push_back(std::move(command));
+}
 
 const std::vector<Command>& Commands() {
     auto& commands = Registry();
@@ -40,10 +53,41 @@ void PrintVerbs(std::ostream& out) {
            "verb says so.\n";
 }
 
+// The arguments after the program's name, in UTF-8. Windows hands main() the ANSI code page's
+// rendering of the command line, which loses every name outside it, so there the arguments are
+// taken from the wide command line; and the standard streams are switched to binary, so every
+// byte written is the byte the Linux build writes (no CR before each LF).
+std::vector<std::string> Arguments(int argc, char** argv) {
+#ifdef _WIN32
+    (void)argc;
+    (void)argv;
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    ::SetConsoleOutputCP(CP_UTF8);
+    std::vector<std::string> args;
+    int count = 0;
+    wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    for (int i = 1; wide != nullptr && i < count; ++i) {
+        const int length = static_cast<int>(wcslen(wide[i]));
+        const int n =
+            ::WideCharToMultiByte(CP_UTF8, 0, wide[i], length, nullptr, 0, nullptr, nullptr);
+        std::string arg(static_cast<size_t>(n > 0 ? n : 0), '\0');
+        if (n > 0)
+            ::WideCharToMultiByte(CP_UTF8, 0, wide[i], length, arg.data(), n, nullptr, nullptr);
+        args.push_back(std::move(arg));
+    }
+    ::LocalFree(wide);
+    return args;
+#else
+    return std::vector<std::string>(argv + 1, argv + argc);
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+    std::vector<std::string> args = Arguments(argc, argv);
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         PrintVerbs(args.empty() ? std::cerr : std::cout);
         return args.empty() ? 2 : 0;
