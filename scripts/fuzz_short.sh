@@ -4,7 +4,8 @@
 # committed seeds (fuzz/seeds/<target>/) and from what earlier runs on this machine learned
 # (its corpus folder, kept), with the dictionary of Jet's magic values (fuzz/jet.dict).
 # Prints the executions of each target; a crash, a hang (30 s), a leak or a sanitizer report
-# stops the run with status 1 and leaves the input in the build folder.
+# stops the run with status 1 and leaves the input in the build folder; targets that do not
+# build give status 2.
 #
 # usage: scripts/fuzz_short.sh [SECONDS_PER_TARGET] [BUILD_DIR]    (defaults 45, build-fuzz)
 # Environment: FUZZ_CORPUS_DIR (default BUILD_DIR/corpus), FUZZ_TARGETS (names, default all).
@@ -27,7 +28,7 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -DCOMPACTADOR_FUZZ=ON -DCOMPACTADOR_
     -DCOMPACTADOR_BUILD_GUI=OFF -DCOMPACTADOR_BUILD_TESTS=OFF "${launcher[@]}" >/dev/null
 # shellcheck disable=SC2086
 CCACHE_BASEDIR=$PWD nice cmake --build "$build" -j"$(nproc)" --target $targets >"$build/fuzz_build.log" 2>&1 ||
-    { tail -30 "$build/fuzz_build.log"; exit 1; }
+    { tail -30 "$build/fuzz_build.log"; echo "fuzz_short: the fuzz targets do not build"; exit 2; }
 
 max_len() {
     case $1 in

@@ -5,6 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
+scripts/check_format.sh
 scripts/check_layers.sh
 if [ -f tests/node/package.json ]; then
   (cd tests/node && npm install --no-audit --no-fund --silent)
@@ -27,5 +28,9 @@ done
 # random run is not repeatable, and its findings are for the fuzz targets' own follow-up.
 if command -v clang++ >/dev/null; then
   echo "== fuzz =="
-  scripts/fuzz_short.sh 30 || echo "fuzz: a target reported a finding (see build-fuzz/*.log)"
+  # A target that does not build is a broken tree, and fails the suite.
+  rc=0
+  scripts/fuzz_short.sh 30 || rc=$?
+  if [ "$rc" = 2 ]; then exit 2; fi
+  if [ "$rc" != 0 ]; then echo "fuzz: a target reported a finding (see build-fuzz/*.log)"; fi
 fi

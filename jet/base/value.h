@@ -31,10 +31,12 @@ using Guid = std::array<uint8_t, 16>;  // in stored (Windows) byte order
 //   Bytes                 Binary, OLE, fixed binary, unknown types
 //   Guid                  GUID
 //   Decimal               Numeric
-using Value = std::variant<std::monostate, bool, int64_t, double, std::u16string, Bytes, Guid,
-                           Decimal>;
+using Value =
+    std::variant<std::monostate, bool, int64_t, double, std::u16string, Bytes, Guid, Decimal>;
 
-inline bool IsNull(const Value& v) { return std::holds_alternative<std::monostate>(v); }
+inline bool IsNull(const Value& v) {
+    return std::holds_alternative<std::monostate>(v);
+}
 
 // A row: one value per column of the table, in the order of TableDef::columns.
 using Row = std::vector<Value>;

@@ -6,11 +6,11 @@
 #include <set>
 #include <thread>
 
-#include "jet/update/column_assignment.h"
-#include "jet/format/data_page.h"
 #include "jet/base/error.h"
+#include "jet/format/data_page.h"
 #include "jet/format/long_value.h"
 #include "jet/format/row_codec.h"
+#include "jet/update/column_assignment.h"
 #include "jet/update/row_update.h"
 #include "jet/update/update_statement.h"
 

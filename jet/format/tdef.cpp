@@ -4,8 +4,8 @@
 #include <set>
 #include <string>
 
-#include "jet/format/data_page.h"
 #include "jet/base/error.h"
+#include "jet/format/data_page.h"
 #include "jet/format/text_codec.h"
 
 namespace jet {

@@ -9,9 +9,9 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "jet/keys/collation.h"
 #include "jet/base/error.h"
 #include "jet/format/text_codec.h"
+#include "jet/keys/collation.h"
 
 namespace jet {
 namespace {

@@ -1,9 +1,9 @@
 #include "jet/read/catalog.h"
 
 #include "jet/base/error.h"
-#include "jet/read/table_reader.h"
 #include "jet/format/tdef.h"
 #include "jet/format/text_codec.h"
+#include "jet/read/table_reader.h"
 
 namespace jet {
 namespace {

@@ -10,10 +10,10 @@
 #include <string_view>
 #include <vector>
 
+#include "jet/base/value.h"
 #include "jet/format/data_page.h"
 #include "jet/format/mdb_file.h"
 #include "jet/format/schema.h"
-#include "jet/base/value.h"
 
 namespace jet {
 

@@ -12,17 +12,17 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "jet/read/catalog.h"
-#include "jet/format/data_page.h"
 #include "jet/base/error.h"
-#include "jet/keys/index_key.h"
-#include "jet/read/index_reader.h"
-#include "jet/read/live_rows.h"
+#include "jet/format/data_page.h"
 #include "jet/format/long_value.h"
 #include "jet/format/mdb_file.h"
 #include "jet/format/row_codec.h"
 #include "jet/format/tdef.h"
 #include "jet/format/usage_map.h"
+#include "jet/keys/index_key.h"
+#include "jet/read/catalog.h"
+#include "jet/read/index_reader.h"
+#include "jet/read/live_rows.h"
 
 namespace jet {
 namespace {

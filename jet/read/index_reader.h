@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "jet/base/value.h"
 #include "jet/format/index_page.h"
 #include "jet/format/schema.h"
-#include "jet/base/value.h"
 
 namespace jet {
 

@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "jet/read/catalog.h"
+#include "jet/base/value.h"
 #include "jet/format/data_page.h"
 #include "jet/format/mdb_file.h"
 #include "jet/format/schema.h"
 #include "jet/format/usage_map.h"
-#include "jet/base/value.h"
+#include "jet/read/catalog.h"
 
 namespace jet {
 

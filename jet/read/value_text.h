@@ -10,8 +10,8 @@
 #include <string>
 
 #include "jet/base/bytes.h"
-#include "jet/format/schema.h"
 #include "jet/base/value.h"
+#include "jet/format/schema.h"
 
 namespace jet {
 

@@ -2,8 +2,8 @@
 
 #include <chrono>
 
-#include "jet/rebuild/database_source.h"
 #include "jet/base/error.h"
+#include "jet/rebuild/database_source.h"
 #include "jet/rebuild/rebuild.h"
 
 namespace jet {

@@ -24,8 +24,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "jet/format/schema.h"
 #include "jet/base/value.h"
+#include "jet/format/schema.h"
 
 namespace jet {
 

@@ -36,10 +36,10 @@
 #include <string>
 #include <vector>
 
-#include "jet/read/checker.h"
-#include "jet/rebuild/database_source.h"
 #include "jet/base/env.h"
 #include "jet/format/header.h"
+#include "jet/read/checker.h"
+#include "jet/rebuild/database_source.h"
 
 namespace jet {
 

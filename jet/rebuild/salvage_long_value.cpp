@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <set>
 
-#include "jet/format/data_page.h"
 #include "jet/base/error.h"
+#include "jet/format/data_page.h"
 #include "jet/format/long_value.h"
 
 namespace jet {

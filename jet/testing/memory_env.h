@@ -55,7 +55,7 @@ class MemoryEnv final : public Env {
                 it->second->clear();
                 break;
         }
-        return std::make_unique<File>(this, path, it->second);
+        return std::make_unique<MemoryFile>(this, path, it->second);
     }
     FileStatus Stat(const std::string& path) override {
         FileStatus s;
@@ -85,9 +85,9 @@ class MemoryEnv final : public Env {
     std::string HostName() override { return "fuzz"; }
 
   private:
-    class File final : public File {
+    class MemoryFile final : public File {
       public:
-        File(MemoryEnv* env, std::string path, std::shared_ptr<Blob> data)
+        MemoryFile(MemoryEnv* env, std::string path, std::shared_ptr<Blob> data)
             : env_(env), path_(std::move(path)), data_(std::move(data)) {}
         uint64_t Size() override { return data_->size(); }
         size_t ReadAt(uint64_t offset, void* buffer, size_t n) override {

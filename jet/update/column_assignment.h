@@ -14,9 +14,9 @@
 
 #include <cstdint>
 
+#include "jet/base/value.h"
 #include "jet/format/schema.h"
 #include "jet/update/update_statement.h"
-#include "jet/base/value.h"
 
 namespace jet {
 

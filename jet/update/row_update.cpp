@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "jet/base/bytes.h"
-#include "jet/format/data_page.h"
 #include "jet/base/error.h"
+#include "jet/format/data_page.h"
 #include "jet/format/row_codec.h"
 
 namespace jet {

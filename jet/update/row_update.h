@@ -20,9 +20,9 @@
 #include <cstdint>
 
 #include "jet/base/bytes.h"
-#include "jet/update/column_assignment.h"
-#include "jet/format/schema.h"
 #include "jet/base/value.h"
+#include "jet/format/schema.h"
+#include "jet/update/column_assignment.h"
 
 namespace jet {
 

@@ -6,8 +6,8 @@
 #include <stdexcept>
 
 #include "jet/base/error.h"
-#include "jet/write/page_sink.h"
 #include "jet/base/put_bytes.h"
+#include "jet/write/page_sink.h"
 
 namespace jet {
 

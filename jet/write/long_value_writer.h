@@ -12,9 +12,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "jet/base/value.h"
 #include "jet/write/page_builder.h"
 #include "jet/write/page_sink.h"
-#include "jet/base/value.h"
 
 namespace jet {
 

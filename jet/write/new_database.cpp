@@ -2,8 +2,8 @@
 
 #include <stdexcept>
 
-#include "jet/read/catalog.h"
 #include "jet/base/error.h"
+#include "jet/read/catalog.h"
 #include "jet/write/system_tables.h"
 #include "jet/write/tdef_writer.h"
 #include "jet/write/writer.h"

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "jet/base/env.h"
-#include "jet/format/schema.h"
 #include "jet/base/value.h"
+#include "jet/format/schema.h"
 
 namespace jet {
 

@@ -15,8 +15,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "jet/format/schema.h"
 #include "jet/base/value.h"
+#include "jet/format/schema.h"
 
 namespace jet {
 

@@ -8,8 +8,8 @@
 #include "jet/base/error.h"
 #include "jet/base/put_bytes.h"
 #include "jet/format/row_codec.h"
-#include "jet/write/tdef_writer.h"
 #include "jet/format/text_codec.h"
+#include "jet/write/tdef_writer.h"
 
 namespace jet {
 

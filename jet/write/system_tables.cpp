@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "jet/base/put_bytes.h"
-#include "jet/write/tdef_writer.h"
 #include "jet/format/text_codec.h"
+#include "jet/write/tdef_writer.h"
 
 namespace jet {
 

@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
+#include "jet/base/value.h"
 #include "jet/format/header.h"
 #include "jet/format/schema.h"
-#include "jet/base/value.h"
 
 namespace jet {
 

@@ -15,8 +15,8 @@
 #include <functional>
 #include <vector>
 
-#include "jet/format/schema.h"
 #include "jet/base/value.h"
+#include "jet/format/schema.h"
 
 namespace jet {
 

@@ -36,9 +36,9 @@
 #include <vector>
 
 #include "jet/base/env.h"
+#include "jet/base/value.h"
 #include "jet/format/header.h"
 #include "jet/format/schema.h"
-#include "jet/base/value.h"
 
 namespace jet {
 

@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "jet/testing/fault_env.h"
 #include "jet/database/lock_file.h"
+#include "jet/testing/fault_env.h"
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/file_system.h"

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <iostream>
 
-#include "jet/read/checker.h"
 #include "jet/base/error.h"
+#include "jet/read/checker.h"
 #include "tests/jet/corpus_test_util.h"
 
 namespace jet {

@@ -9,8 +9,8 @@
 
 #include "corpus_test_util.h"
 #include "jet/base/error.h"
-#include "jet/read/table_reader.h"
 #include "jet/format/text_codec.h"
+#include "jet/read/table_reader.h"
 #include "jet/read/value_text.h"
 #include "writer_test_util.h"
 

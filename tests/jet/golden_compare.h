@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "jet/format/schema.h"
 #include "jet/base/value.h"
+#include "jet/format/schema.h"
 
 namespace jet::testing {
 

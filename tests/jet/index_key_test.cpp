@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <string>
 
-#include "jet/keys/collation.h"
 #include "jet/base/error.h"
 #include "jet/format/text_codec.h"
+#include "jet/keys/collation.h"
 
 namespace jet {
 namespace {

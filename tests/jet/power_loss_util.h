@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "jet/read/checker.h"
 #include "jet/base/env.h"
-#include "jet/testing/power_loss_env.h"
+#include "jet/read/checker.h"
 #include "jet/read/value_text.h"
+#include "jet/testing/power_loss_env.h"
 
 namespace jettest {
 

@@ -20,8 +20,8 @@
 
 #include "jet/base/error.h"
 #include "jet/format/row_codec.h"
-#include "jet/write/row_encoder.h"
 #include "jet/read/table_reader.h"
+#include "jet/write/row_encoder.h"
 #include "tests/jet/corpus_test_util.h"
 
 namespace jet {

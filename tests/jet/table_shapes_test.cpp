@@ -26,17 +26,17 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "jet/read/checker.h"
-#include "jet/rebuild/compact.h"
-#include "jet/database/database.h"
 #include "jet/base/error.h"
-#include "jet/write/new_database.h"
-#include "jet/rebuild/repair.h"
+#include "jet/database/database.h"
 #include "jet/format/row_codec.h"
-#include "jet/write/row_encoder.h"
-#include "jet/read/table_reader.h"
-#include "jet/write/tdef_writer.h"
 #include "jet/format/text_codec.h"
+#include "jet/read/checker.h"
+#include "jet/read/table_reader.h"
+#include "jet/rebuild/compact.h"
+#include "jet/rebuild/repair.h"
+#include "jet/write/new_database.h"
+#include "jet/write/row_encoder.h"
+#include "jet/write/tdef_writer.h"
 #include "tests/jet/compact_test_util.h"
 
 namespace jet {

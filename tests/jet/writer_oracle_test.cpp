@@ -7,11 +7,11 @@
 #include <cmath>
 #include <cstring>
 
+#include "jet/format/text_codec.h"
 #include "jet/read/checker.h"
 #include "jet/testing/fixtures.h"
-#include "jet/write/new_database.h"
 #include "jet/testing/sample.h"
-#include "jet/format/text_codec.h"
+#include "jet/write/new_database.h"
 #include "writer_test_util.h"
 
 namespace jet {

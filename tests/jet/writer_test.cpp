@@ -8,15 +8,15 @@
 #include <cerrno>
 
 #include "jet/base/error.h"
-#include "jet/testing/fault_env.h"
-#include "jet/testing/fixtures.h"
+#include "jet/format/mdb_file.h"
+#include "jet/format/tdef.h"
 #include "jet/keys/index_key.h"
 #include "jet/read/index_reader.h"
-#include "jet/format/mdb_file.h"
-#include "jet/write/new_database.h"
+#include "jet/testing/fault_env.h"
+#include "jet/testing/fixtures.h"
 #include "jet/testing/sample.h"
+#include "jet/write/new_database.h"
 #include "jet/write/system_tables.h"
-#include "jet/format/tdef.h"
 #include "writer_test_util.h"
 
 namespace jet {

@@ -2,8 +2,8 @@
 // repair and the checker on copies of real files).
 #include <iostream>
 
-#include "jet/testing/damage.h"
 #include "jet/base/error.h"
+#include "jet/testing/damage.h"
 #include "tools/jetutil/command.h"
 #include "tools/jetutil/options.h"
 

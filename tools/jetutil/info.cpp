@@ -2,8 +2,8 @@
 #include <iomanip>
 #include <iostream>
 
-#include "jet/read/table_reader.h"
 #include "jet/format/text_codec.h"
+#include "jet/read/table_reader.h"
 #include "tools/jetutil/command.h"
 #include "tools/jetutil/options.h"
 
