@@ -112,7 +112,10 @@ TEST(CorpusCompact, EveryReadableFile) {
         // other checkouts reading the shared corpus at the same time out of its way.
         const std::filesystem::path source = tmp / "source" / file.filename();
         std::filesystem::create_directories(source.parent_path());
-        std::filesystem::copy_file(file, source, std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::copy_file(file, source);
+        // The corpus is read-only, and Windows deletes no read-only file.
+        std::filesystem::permissions(source, std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::add);
         if (!readable) {
             // Not a Jet 3 / Jet 4 database mdbtools can read: refused, and nothing written.
             const std::string out = tmp / "refused.mdb";

@@ -173,7 +173,12 @@ inline bool PutTestFile(const std::string& name, const std::filesystem::path& to
         }
     }
     if (!fs::exists(from)) return false;
-    fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+    // Removed first: MinGW's copy_file refuses to overwrite, and a read-only earlier copy
+    // cannot be replaced on Windows.
+    std::error_code ignored;
+    fs::permissions(to, fs::perms::owner_write, fs::perm_options::add, ignored);
+    fs::remove(to, ignored);
+    fs::copy_file(from, to);
     fs::permissions(to, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
     return true;
 }
