@@ -2,9 +2,16 @@
 #include "jet/base/env.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace jet {
+
+OsError::OsError(int code, const std::string& operation, const std::string& path)
+    : std::runtime_error(operation + " " + path + ": " + std::strerror(code)),
+      code_(code),
+      operation_(operation),
+      path_(path) {}
 
 size_t File::CopyTo(File& target, uint64_t offset, size_t n) {
     constexpr size_t kChunk = size_t{1} << 20;

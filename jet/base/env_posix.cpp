@@ -13,12 +13,6 @@
 
 namespace jet {
 
-OsError::OsError(int code, const std::string& operation, const std::string& path)
-    : std::runtime_error(operation + " " + path + ": " + std::strerror(code)),
-      code_(code),
-      operation_(operation),
-      path_(path) {}
-
 namespace {
 
 class PosixFile final : public File {

@@ -35,12 +35,6 @@
 
 namespace jet {
 
-OsError::OsError(int code, const std::string& operation, const std::string& path)
-    : std::runtime_error(operation + " " + path + ": " + std::strerror(code)),
-      code_(code),
-      operation_(operation),
-      path_(path) {}
-
 namespace {
 
 constexpr DWORD kErrorDiskQuotaExceeded = 1295;  // ERROR_DISK_QUOTA_EXCEEDED, not in every SDK
