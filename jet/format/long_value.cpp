@@ -10,7 +10,8 @@ namespace {
 
 // A piece of a long value: the data of one LVAL row.
 struct LvalRow {
-    Bytes page;
+    Bytes scratch;  // the page when the file cannot lend its own bytes
+    ByteSpan page;
     ByteSpan bytes;
 };
 
@@ -18,7 +19,7 @@ void LoadLvalRow(MdbFile& file, uint32_t pointer, LvalRow& out) {
     const RowPointer at = RowPointer::FromPacked(pointer);
     if (at.page == 0 || at.page >= file.page_count())
         file.Corrupt("long value points outside the file (page " + std::to_string(at.page) + ")");
-    file.ReadPage(at.page, out.page);
+    out.page = file.ViewPage(at.page, out.scratch);
     if (out.page[0] != kPageData)
         file.Corrupt("long value points to page " + std::to_string(at.page) +
                      " which is not a data page");

@@ -1,5 +1,6 @@
 #include "jet/format/mdb_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <stdexcept>
 
@@ -40,6 +41,8 @@ std::unique_ptr<MdbFile> MdbFile::Open(Env* env, const std::string& path,
     std::unique_ptr<MdbFile> db(new MdbFile());
     db->path_ = path;
     db->writable_ = options.writable;
+    db->read_ahead_pages_ = options.read_ahead_pages;
+    if (db->read_ahead_pages_ > 1) db->chunks_.resize(kReadAheadChunks);
     try {
         const FileStatus status = env->Stat(path);
         if (status.is_directory) Raise(kNotValidPath, path);
@@ -87,6 +90,10 @@ void MdbFile::ReadPage(uint32_t n, Bytes& out) {
     if (n >= page_count_) Corrupt("page " + std::to_string(n) + " is past the end of the file");
     if (!file_) throw std::logic_error("MdbFile::ReadPage after Close");
     out.resize(page_size_);
+    if (!chunks_.empty() && ReadAhead(n, out)) {
+        Crypt(n, out);
+        return;
+    }
     size_t got = 0;
     try {
         got = file_->ReadAt(uint64_t{n} * page_size_, out.data(), page_size_);
@@ -97,11 +104,66 @@ void MdbFile::ReadPage(uint32_t n, Bytes& out) {
     Crypt(n, out);
 }
 
+const MdbFile::Chunk* MdbFile::ChunkOf(uint32_t n) {
+    ++reads_;
+    Chunk* chunk = nullptr;
+    for (Chunk& c : chunks_) {
+        if (c.count != 0 && n >= c.first && n - c.first < c.count) {
+            chunk = &c;
+            break;
+        }
+    }
+    if (chunk == nullptr) {
+        chunk = &chunks_[0];
+        for (Chunk& c : chunks_) {
+            if (c.used < chunk->used) chunk = &c;
+        }
+        const uint32_t wanted = std::min(read_ahead_pages_, page_count_ - n);
+        chunk->count = 0;
+        chunk->raw.resize(size_t{wanted} * page_size_);
+        size_t got = 0;
+        try {
+            got = file_->ReadAt(uint64_t{n} * page_size_, chunk->raw.data(), chunk->raw.size());
+        } catch (const OsError&) {
+            return nullptr;
+        }
+        chunk->first = n;
+        chunk->count = static_cast<uint32_t>(got / page_size_);
+        if (chunk->count == 0) return nullptr;
+    }
+    chunk->used = reads_;
+    return chunk;
+}
+
+bool MdbFile::ReadAhead(uint32_t n, Bytes& out) {
+    const Chunk* chunk = ChunkOf(n);
+    if (chunk == nullptr) return false;
+    const size_t at = size_t{n - chunk->first} * page_size_;
+    std::copy_n(chunk->raw.begin() + static_cast<ptrdiff_t>(at), page_size_, out.begin());
+    return true;
+}
+
+ByteSpan MdbFile::ViewPage(uint32_t n, Bytes& scratch) {
+    if (chunks_.empty() || encrypted() || n >= page_count_ || !file_) {
+        ReadPage(n, scratch);
+        return scratch;
+    }
+    const Chunk* chunk = ChunkOf(n);
+    if (chunk == nullptr) {
+        ReadPage(n, scratch);
+        return scratch;
+    }
+    return ByteSpan(chunk->raw).subspan(size_t{n - chunk->first} * page_size_, page_size_);
+}
+
 void MdbFile::WritePage(uint32_t n, ByteSpan clear_page) {
     if (!writable_) Raise(kReadOnly);
     if (!file_) throw std::logic_error("MdbFile::WritePage after Close");
     if (clear_page.size() != page_size_) throw std::invalid_argument("WritePage: wrong page size");
     if (n >= (uint32_t{1} << 24)) Raise(kDatabaseFull);
+    for (Chunk& c : chunks_) {
+        if (c.count != 0 && n >= c.first && n - c.first < c.count) c.count = 0;
+    }
     Bytes page(clear_page.begin(), clear_page.end());
     Crypt(n, page);
     try {

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "jet/base/bytes.h"
 #include "jet/base/env.h"
@@ -23,7 +24,16 @@ namespace jet {
 struct OpenOptions {
     std::string password;   // UTF-8; checked only when the database has one
     bool writable = false;  // open read-write (needed by WritePage)
+    // Pages fetched by one read from the file, kept for the reads that follow (0: one page per
+    // read, nothing kept). Only for a file no one else writes while it is open: one the caller
+    // holds behind the open gate, or its own new file. Pages written through this handle are
+    // never served stale.
+    uint32_t read_ahead_pages = 0;
 };
+
+// The read-ahead of the whole-file scans (a rebuild's source, its check of the new file):
+// 64 pages, 128 KB in Jet 3, 256 KB in Jet 4.
+inline constexpr uint32_t kScanReadAheadPages = 64;
 
 // Translates a file-system failure into the Jet error DAO gives for it: ENOENT 3024, a path
 // through a missing folder or a non-folder 3044, EACCES/EPERM/EROFS 3051, ENOSPC 61, EIO 3040,
@@ -59,6 +69,9 @@ class MdbFile {
     Bytes ReadPage(uint32_t n);
     // Same, into `out` (resized), to reuse a buffer.
     void ReadPage(uint32_t n, Bytes& out);
+    // The clear bytes of page n without a copy when the read-ahead holds them in clear; else
+    // read into `scratch`. Valid until the next read or write through this file.
+    ByteSpan ViewPage(uint32_t n, Bytes& scratch);
     // Writes page n (clear bytes, page_size of them); encrypts as the file does. A page past the
     // end extends the file. REQUIRES: opened writable (else 3027).
     void WritePage(uint32_t n, ByteSpan clear_page);
@@ -69,6 +82,24 @@ class MdbFile {
   private:
     MdbFile() = default;
     void Crypt(uint32_t n, std::span<uint8_t> page) const;
+    // Copies page n from the read-ahead chunks, fetching its chunk on a miss. False when the
+    // chunk could not be read (the caller reads the page alone, so only a bad page fails).
+    bool ReadAhead(uint32_t n, Bytes& out);
+
+    // A run of raw (still encrypted) pages read at once. Scans over the data pages and over
+    // the long-value pages interleave, so a few chunks are kept, the oldest replaced first.
+    struct Chunk {
+        uint32_t first = 0;
+        uint32_t count = 0;  // 0: empty
+        uint64_t used = 0;   // when last served
+        Bytes raw;
+    };
+    static constexpr size_t kReadAheadChunks = 4;
+    // The chunk holding page n, fetched on a miss; null when it cannot be read.
+    const Chunk* ChunkOf(uint32_t n);
+    std::vector<Chunk> chunks_;
+    uint32_t read_ahead_pages_ = 0;
+    uint64_t reads_ = 0;
 
     std::unique_ptr<File> file_;
     std::string path_;

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <map>
 #include <memory>
-#include <set>
 #include <sstream>
 #include <unordered_map>
 #include <unordered_set>
@@ -103,7 +102,8 @@ class Checker {
           page_size_(file.page_size()),
           page_count_(file.page_count()),
           use_(page_count_, Use::kNone),
-          use_owner_(page_count_, 0) {}
+          use_owner_(page_count_, 0),
+          page_checked_(page_count_, false) {}
 
     CheckReport Run();
 
@@ -178,8 +178,21 @@ class Checker {
                  UsageMap& map);
     void CheckGlobalMap();
     void CheckTable(const std::string& name, uint32_t tdef_page);
-    void CheckRows(const TableDef& t, const std::vector<uint32_t>& data_pages,
-                   const std::vector<IndexKeyEncoder*>& encoders);
+    // The rows of a table, page by page as its data pages are met, then what needs them all.
+    struct RowScan {
+        std::vector<uint32_t> data_pages;  // ascending: the owned-pages map is sorted
+        std::unordered_set<uint32_t> overflow_targets;
+        std::vector<uint32_t> overflow_pages;  // pages that overflow rows point into
+        std::vector<uint32_t> lone_deleted;    // rows flagged 0x8000 alone: overflow targets
+        Bytes target_page;
+        uint64_t live_count = 0;
+    };
+    void CheckPageRows(const TableDef& t, uint32_t page, const Bytes& bytes,
+                       const std::vector<IndexKeyEncoder*>& encoders, RowScan& scan);
+    void FinishRows(const TableDef& t, RowScan& scan);
+    // The checks of a page that holds rows, done once, when the page is first read; the final
+    // sweep over the file reads only the pages no structure read.
+    void CheckRowPage(uint32_t page, const Bytes& bytes, bool final_sweep = false);
     void CheckLongValues(const TableDef& t, const RowLayout& layout, ByteSpan row, uint32_t page,
                          uint16_t row_number);
     void CheckIndex(const TableDef& t, size_t number, const RealIndexDef& index, bool computed);
@@ -193,7 +206,8 @@ class Checker {
     uint32_t page_count_;
     std::vector<Use> use_;
     std::vector<uint32_t> use_owner_;
-    std::vector<bool> free_;  // global usage map: page marked free
+    std::vector<bool> free_;          // global usage map: page marked free
+    std::vector<bool> page_checked_;  // a page holding rows whose own checks are done
     std::unordered_map<uint32_t, std::string> table_names_;
     std::unordered_set<uint32_t> lval_rows_;  // LVAL rows used by some value
     std::map<FindingKind, size_t> table_counts_;
@@ -303,29 +317,22 @@ void Checker::CheckLongValues(const TableDef& t, const RowLayout& layout, ByteSp
     }
 }
 
-void Checker::CheckRows(const TableDef& t, const std::vector<uint32_t>& data_pages,
-                        const std::vector<IndexKeyEncoder*>& encoders) {
+void Checker::CheckPageRows(const TableDef& t, uint32_t page, const Bytes& bytes,
+                            const std::vector<IndexKeyEncoder*>& encoders, RowScan& scan) {
     const size_t n_idx = encoders.size();
-    live_.Reset(n_idx);
-    std::set<uint32_t> data_page_set(data_pages.begin(), data_pages.end());
-    std::unordered_set<uint32_t> overflow_targets;
-    std::vector<uint32_t> lone_deleted;  // rows flagged 0x8000 alone: overflow targets
-    Bytes target_page;
-    uint64_t live_count = 0;
-
-    for (uint32_t page : data_pages) {
-        const Bytes bytes = Read(page);
+    Bytes& target_page = scan.target_page;
+    {
         uint16_t n = 0;
         try {
             n = DataPage(bytes, version_).row_count();
         } catch (const JetError&) {
-            continue;  // reported by the page layout check
+            return;  // reported by the page layout check
         }
         const DataPage dp(bytes, version_);
         for (uint16_t i = 0; i < n && i < kMaxRowsPerPage; ++i) {
             const uint16_t entry = dp.entry(i);
             if (entry & kRowDeleted) {
-                if (!(entry & kRowOverflow)) lone_deleted.push_back(Loc(page, i));
+                if (!(entry & kRowOverflow)) scan.lone_deleted.push_back(Loc(page, i));
                 continue;
             }
             ByteSpan row;
@@ -346,12 +353,10 @@ void Checker::CheckRows(const TableDef& t, const std::vector<uint32_t>& data_pag
                     if ((target.entry(to.row) & (kRowDeleted | kRowOverflow)) != kRowDeleted) {
                         Corrupt(where + ", which is not marked as an overflow target");
                     }
-                    if (!overflow_targets.insert(Loc(to.page, to.row)).second) {
+                    if (!scan.overflow_targets.insert(Loc(to.page, to.row)).second) {
                         Corrupt(where + ", which another overflow row points to as well");
                     }
-                    if (!data_page_set.count(to.page)) {
-                        Claim(to.page, Use::kData, t.tdef_page, t.name);
-                    }
+                    scan.overflow_pages.push_back(to.page);
                     const ByteSpan data = target.row(to.row);
                     row_copy.assign(data.begin(), data.end());
                     row = row_copy;
@@ -363,7 +368,7 @@ void Checker::CheckRows(const TableDef& t, const std::vector<uint32_t>& data_pag
                 continue;
             }
 
-            ++live_count;
+            ++scan.live_count;
             const size_t slot = live_.Add(Loc(page, i));
             Row values;
             try {
@@ -402,18 +407,27 @@ void Checker::CheckRows(const TableDef& t, const std::vector<uint32_t>& data_pag
             }
         }
     }
-    for (uint32_t loc : lone_deleted) {
-        if (!overflow_targets.count(loc) && Detailed(FindingKind::kRow)) {
+}
+
+void Checker::FinishRows(const TableDef& t, RowScan& scan) {
+    // Overflow rows may point into pages the owned-pages map does not list: those are the
+    // table's too.
+    for (uint32_t p : scan.overflow_pages) {
+        if (!std::binary_search(scan.data_pages.begin(), scan.data_pages.end(), p))
+            Claim(p, Use::kData, t.tdef_page, t.name);
+    }
+    for (uint32_t loc : scan.lone_deleted) {
+        if (!scan.overflow_targets.count(loc) && Detailed(FindingKind::kRow)) {
             Notice(FindingKind::kRow, t.name, loc >> 8,
                    PageRow(loc >> 8, loc & 0xFF) +
                        " is marked as an overflow target but no overflow row points to it");
         }
     }
-    report_.stats.rows += live_count;
-    if (live_count != t.row_count) {
+    report_.stats.rows += scan.live_count;
+    if (scan.live_count != t.row_count) {
         Notice(FindingKind::kRowCount, t.name, t.tdef_page,
                "the definition counts " + std::to_string(t.row_count) + " rows, the table has " +
-                   std::to_string(live_count));
+                   std::to_string(scan.live_count));
     }
 }
 
@@ -529,11 +543,34 @@ void Checker::CheckTable(const std::string& name, uint32_t tdef_page) {
     if (t.definition_pages.empty()) t.definition_pages.push_back(tdef_page);
     for (uint32_t p : t.definition_pages) Claim(p, Use::kTableDef, tdef_page, name);
 
+    // Indexes: encoders first, so keys are computed while the rows are read.
+    std::vector<std::unique_ptr<IndexKeyEncoder>> encoders;
+    std::vector<IndexKeyEncoder*> encoder_ptrs;
+    for (size_t k = 0; k < t.real_indexes.size(); ++k) {
+        try {
+            encoders.push_back(std::make_unique<IndexKeyEncoder>(version_, t, t.real_indexes[k]));
+        } catch (const JetError& e) {
+            Error(FindingKind::kTableDef, name, tdef_page,
+                  "index " + std::to_string(k) + ": " + e.what());
+            encoders.push_back(nullptr);
+        }
+        encoder_ptrs.push_back(encoders.back().get());
+    }
+    for (const LogicalIndexDef& li : t.indexes) {
+        if (li.real_index >= t.real_indexes.size()) {
+            Error(FindingKind::kTableDef, name, tdef_page,
+                  "index '" + li.name + "' names real index " + std::to_string(li.real_index) +
+                      " of " + std::to_string(t.real_indexes.size()));
+        }
+    }
+
     // Usage maps of the table.
     UsageMap owned, free_map;
     const bool have_owned = ReadMap(t.owned_map, name, "owned-pages map", owned);
     const bool have_free = t.free_map != 0 && ReadMap(t.free_map, name, "free-space map", free_map);
-    std::vector<uint32_t> data_pages;
+    // Each data page is read once: claimed, checked as a page, and its rows checked.
+    RowScan scan;
+    live_.Reset(encoder_ptrs.size());
     if (have_owned) {
         Bytes page;
         for (uint32_t p : owned.pages) {
@@ -545,8 +582,10 @@ void Checker::CheckTable(const std::string& name, uint32_t tdef_page) {
             file_.ReadPage(p, page);
             // Maps may list pages freed later; only the table's data pages belong to it.
             if (!IsDataPageOf(page, tdef_page)) continue;
-            data_pages.push_back(p);
+            scan.data_pages.push_back(p);
             Claim(p, Use::kData, tdef_page, name);
+            CheckRowPage(p, page);
+            CheckPageRows(t, p, page, encoder_ptrs, scan);
         }
     }
     if (have_owned && have_free) {
@@ -571,33 +610,14 @@ void Checker::CheckTable(const std::string& name, uint32_t tdef_page) {
             for (uint32_t p : m.pages) {
                 if (!InFile(p)) break;
                 file_.ReadPage(p, page);
-                if (IsDataPageOf(page, kLvalOwner)) Claim(p, Use::kLongValue, tdef_page, name);
+                if (!IsDataPageOf(page, kLvalOwner)) continue;
+                Claim(p, Use::kLongValue, tdef_page, name);
+                CheckRowPage(p, page);
             }
         }
     }
 
-    // Indexes: encoders first, so keys are computed while the rows are read.
-    std::vector<std::unique_ptr<IndexKeyEncoder>> encoders;
-    std::vector<IndexKeyEncoder*> encoder_ptrs;
-    for (size_t k = 0; k < t.real_indexes.size(); ++k) {
-        try {
-            encoders.push_back(std::make_unique<IndexKeyEncoder>(version_, t, t.real_indexes[k]));
-        } catch (const JetError& e) {
-            Error(FindingKind::kTableDef, name, tdef_page,
-                  "index " + std::to_string(k) + ": " + e.what());
-            encoders.push_back(nullptr);
-        }
-        encoder_ptrs.push_back(encoders.back().get());
-    }
-    for (const LogicalIndexDef& li : t.indexes) {
-        if (li.real_index >= t.real_indexes.size()) {
-            Error(FindingKind::kTableDef, name, tdef_page,
-                  "index '" + li.name + "' names real index " + std::to_string(li.real_index) +
-                      " of " + std::to_string(t.real_indexes.size()));
-        }
-    }
-
-    CheckRows(t, data_pages, encoder_ptrs);
+    FinishRows(t, scan);
     for (size_t k = 0; k < t.real_indexes.size(); ++k) {
         CheckIndex(t, k, t.real_indexes[k],
                    encoder_ptrs[k] != nullptr && encoder_ptrs[k]->knows_sort_order() &&
@@ -605,6 +625,26 @@ void Checker::CheckTable(const std::string& name, uint32_t tdef_page) {
     }
     SummarizeTable(name);
     live_.Reset(0);
+}
+
+void Checker::CheckRowPage(uint32_t p, const Bytes& page, bool final_sweep) {
+    // Checked as what it finally serves. A claim changes a page's use only from map rows, so a
+    // page of rows or long values is checked at once; one holding map rows waits for the final
+    // sweep, as it may yet turn out to hold rows.
+    const Use use = use_[p];
+    if (page_checked_[p]) return;
+    if (!final_sweep && use != Use::kData && use != Use::kLongValue) return;
+    page_checked_[p] = true;
+    if (page[0] != kPageData || page[1] != 0x01) {
+        Error(FindingKind::kDataPage, OwnerName(use_owner_[p]), p,
+              std::string("page holding ") + UseName(use) + " is not a data page");
+        return;
+    }
+    if (use == Use::kLongValue && !IsDataPageOf(page, kLvalOwner)) {
+        Error(FindingKind::kLongValue, OwnerName(use_owner_[p]), p,
+              "long values are on a page that is not a long-value (LVAL) page");
+    }
+    CheckDataPageLayout(p, page);
 }
 
 void Checker::CheckPages() {
@@ -625,18 +665,10 @@ void Checker::CheckPages() {
                   std::string("page holds ") + UseName(use) +
                       " but the global usage map marks it free");
         }
-        if (use == Use::kData || use == Use::kLongValue || use == Use::kMapRows) {
+        if ((use == Use::kData || use == Use::kLongValue || use == Use::kMapRows) &&
+            !page_checked_[p]) {
             file_.ReadPage(p, page);
-            if (page[0] != kPageData || page[1] != 0x01) {
-                Error(FindingKind::kDataPage, OwnerName(use_owner_[p]), p,
-                      std::string("page holding ") + UseName(use) + " is not a data page");
-                continue;
-            }
-            if (use == Use::kLongValue && !IsDataPageOf(page, kLvalOwner)) {
-                Error(FindingKind::kLongValue, OwnerName(use_owner_[p]), p,
-                      "long values are on a page that is not a long-value (LVAL) page");
-            }
-            CheckDataPageLayout(p, page);
+            CheckRowPage(p, page, true);
         }
     }
     report_.stats.leaked_pages = static_cast<uint32_t>(leaked.size());

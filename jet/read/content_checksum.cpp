@@ -18,6 +18,21 @@ class RowHasher {
     }
     void Raw(const uint8_t* p, size_t n) {
         Word(n);
+        // Long runs (text, binary) go 32 bytes at a time through four independent lanes, so
+        // the multiplications overlap; each lane is then folded in as a word of its own.
+        if (n >= 32) {
+            uint64_t lane[4] = {0x452821E638D01377ull, 0xBE5466CF34E90C6Cull, 0xC0AC29B7C97C50DDull,
+                                0x3F84D5B5B5470917ull};
+            for (; n >= 32; p += 32, n -= 32) {
+                for (int i = 0; i < 4; ++i) {
+                    uint64_t w;
+                    std::memcpy(&w, p + 8 * i, 8);
+                    lane[i] =
+                        std::rotl(lane[i] + w * 0xC2B2AE3D27D4EB4Full, 31) * 0x9E3779B97F4A7C15ull;
+                }
+            }
+            for (uint64_t v : lane) Word(v);
+        }
         for (; n >= 8; p += 8, n -= 8) {
             uint64_t w;
             std::memcpy(&w, p, 8);

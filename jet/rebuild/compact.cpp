@@ -19,6 +19,7 @@ void CompactDatabase(Env* env, const std::string& source, const std::string& des
     }
     OpenOptions open;
     open.password = options.password;
+    open.read_ahead_pages = options.read_ahead_pages;
     std::unique_ptr<DatabaseSource> strict = OpenStrictSource(env, source, open);
 
     RebuildOptions rebuild;
@@ -26,6 +27,7 @@ void CompactDatabase(Env* env, const std::string& source, const std::string& des
     rebuild.replace_existing = false;
     rebuild.sort_memory = options.sort_memory;
     rebuild.encoding = options.encoding;
+    rebuild.read_ahead_pages = options.read_ahead_pages;
     if (options.progress) {
         rebuild.progress = [&options](const RebuildProgress& p) {
             options.progress(p.done, p.total);

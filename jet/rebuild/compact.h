@@ -23,6 +23,7 @@
 
 #include "jet/base/env.h"
 #include "jet/format/header.h"
+#include "jet/format/mdb_file.h"
 
 namespace jet {
 
@@ -37,6 +38,9 @@ struct CompactOptions {
     // Called now and then with pages done out of an estimated total (reading the source, then
     // verifying the output), for a progress bar.
     std::function<void(uint64_t done, uint64_t total)> progress;
+    // Pages read at once from the files it reads whole (its source, held behind the open gate
+    // so that no one else writes it, and its own output); tests lower it to reach every read.
+    uint32_t read_ahead_pages = kScanReadAheadPages;
 };
 
 struct CompactedTable {

@@ -179,6 +179,7 @@ void Rebuild::Verify(RebuildReport& report) {
 
     OpenOptions open;
     open.password = options_.password;
+    open.read_ahead_pages = options_.read_ahead_pages;  // our own new file
     WatchedEnv watched(env_);
     std::unique_ptr<MdbFile> file = MdbFile::Open(&watched, temporary_.path(), open);
     const uint32_t key = EncryptionKeyFor(source_.header(), options_.encoding);

@@ -38,6 +38,7 @@
 
 #include "jet/base/env.h"
 #include "jet/format/header.h"
+#include "jet/format/mdb_file.h"
 #include "jet/read/checker.h"
 #include "jet/rebuild/database_source.h"
 
@@ -63,6 +64,9 @@ struct RebuildOptions {
     // The output's page encoding (header.h): by default the source's.
     PageEncoding encoding = PageEncoding::kKeep;
     std::function<void(const RebuildProgress&)> progress;
+    // Pages read at once from the files it reads whole (its source, held behind the open gate
+    // so that no one else writes it, and its own output); tests lower it to reach every read.
+    uint32_t read_ahead_pages = kScanReadAheadPages;
 };
 
 struct RebuiltTable {

@@ -175,6 +175,7 @@ RepairReport RepairDatabase(Env* env, const std::string& path, const RepairOptio
     const auto start = std::chrono::steady_clock::now();
     OpenOptions open;
     open.password = options.password;
+    open.read_ahead_pages = options.read_ahead_pages;
     WatchedEnv watched(env);  // outlives the source, whose file it serves
     std::unique_ptr<SalvageSource> source;
     try {
@@ -211,6 +212,7 @@ RepairReport RepairDatabase(Env* env, const std::string& path, const RepairOptio
     rebuild.password = options.password;
     rebuild.replace_existing = true;
     rebuild.sort_memory = options.sort_memory;
+    rebuild.read_ahead_pages = options.read_ahead_pages;
     if (options.progress) {
         rebuild.progress = [&options](const RebuildProgress& p) {
             options.progress(p.done, p.total);

@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "jet/base/env.h"
+#include "jet/format/mdb_file.h"
 
 namespace jet {
 
@@ -46,6 +47,9 @@ struct RepairOptions {
     size_t sort_memory = 32u << 20;
     // Called now and then with work done out of an estimated total (pages), for a progress bar.
     std::function<void(uint64_t done, uint64_t total)> progress;
+    // Pages read at once from the files it reads whole (its source, held behind the open gate
+    // so that no one else writes it, and its own output); tests lower it to reach every read.
+    uint32_t read_ahead_pages = kScanReadAheadPages;
 };
 
 struct RepairedTable {

@@ -33,46 +33,53 @@ std::map<std::string, std::vector<std::string>> Content(const std::string& path)
     return content;
 }
 
+// Page by page, so that the reads all along the repair are reached, and with the read-ahead of
+// use.
 TEST(RepairIo, AFailingReadOfTheFileStopsTheRepairAndNeverDropsRows) {
-    for (const char* name : {jet::testing::kSampleJet3, jet::testing::kSampleJet4}) {
-        SCOPED_TRACE(name);
-        jettest::TempDir dir;
-        const std::string path = dir / name;
-        ASSERT_TRUE(jet::testing::PutTestFile(name, path));
-        const auto before = jettest::ReadAll(path);
-        const std::string pristine = dir / "original.mdb";
-        fs::copy_file(path, pristine);
-        const auto content = Content(path);
+    for (const uint32_t read_ahead : {1u, jet::kScanReadAheadPages})
+        for (const char* name : {jet::testing::kSampleJet3, jet::testing::kSampleJet4}) {
+            SCOPED_TRACE(std::string(name) + ", read-ahead " + std::to_string(read_ahead));
+            jet::RepairOptions options;
+            options.read_ahead_pages = read_ahead;
+            jettest::TempDir dir;
+            const std::string path = dir / name;
+            ASSERT_TRUE(jet::testing::PutTestFile(name, path));
+            const auto before = jettest::ReadAll(path);
+            const std::string pristine = dir / "original.mdb";
+            fs::copy_file(path, pristine);
+            const auto content = Content(path);
 
-        jet::FaultInjectingEnv env(jet::Env::Default());
-        {
-            const std::string other = dir / "contagem.mdb";
-            fs::copy_file(path, other);
-            jet::RepairDatabase(&env, other);
-        }
-        const uint64_t operations = env.operations();
-        ASSERT_GT(operations, 10u);
-        int failed = 0;
-        // Every seventh operation, the error rotating: reads of the file all along the repair.
-        for (uint64_t nth = 1; nth <= operations; nth += 7) {
-            const int error = nth / 7 % 3 == 0 ? EIO : nth / 7 % 3 == 1 ? ENOSPC : EACCES;
-            env.Reset();
-            env.FailAt(nth, error);
-            try {
-                jet::RepairDatabase(&env, path);
-            } catch (const jet::JetError&) {
-                ++failed;
-                ASSERT_TRUE(jettest::ReadAll(path) == before) << "operation " << nth;
-                continue;
+            jet::FaultInjectingEnv env(jet::Env::Default());
+            {
+                const std::string other = dir / "contagem.mdb";
+                fs::copy_file(path, other);
+                jet::RepairDatabase(&env, other, options);
             }
-            ASSERT_TRUE(env.fired());
-            // The repair absorbed the failure: then it lost nothing.
-            ASSERT_EQ(Content(path), content) << "operation " << nth << " errno " << error;
-            fs::remove(path);
-            fs::copy_file(pristine, path);
+            const uint64_t operations = env.operations();
+            if (read_ahead == 1) {
+                ASSERT_GT(operations, 10u);
+            }
+            int failed = 0;
+            // Every seventh operation, the error rotating: reads of the file all along the repair.
+            for (uint64_t nth = 1; nth <= operations; nth += 7) {
+                const int error = nth / 7 % 3 == 0 ? EIO : nth / 7 % 3 == 1 ? ENOSPC : EACCES;
+                env.Reset();
+                env.FailAt(nth, error);
+                try {
+                    jet::RepairDatabase(&env, path, options);
+                } catch (const jet::JetError&) {
+                    ++failed;
+                    ASSERT_TRUE(jettest::ReadAll(path) == before) << "operation " << nth;
+                    continue;
+                }
+                ASSERT_TRUE(env.fired());
+                // The repair absorbed the failure: then it lost nothing.
+                ASSERT_EQ(Content(path), content) << "operation " << nth << " errno " << error;
+                fs::remove(path);
+                fs::copy_file(pristine, path);
+            }
+            EXPECT_GT(failed, 0);
         }
-        EXPECT_GT(failed, 0);
-    }
 }
 
 }  // namespace
