@@ -185,6 +185,7 @@ class Checker {
         std::vector<uint32_t> overflow_pages;  // pages that overflow rows point into
         std::vector<uint32_t> lone_deleted;    // rows flagged 0x8000 alone: overflow targets
         Bytes target_page;
+        Bytes key;  // reused for every key computed
         uint64_t live_count = 0;
     };
     void CheckPageRows(const TableDef& t, uint32_t page, const Bytes& bytes,
@@ -390,7 +391,9 @@ void Checker::CheckPageRows(const TableDef& t, uint32_t page, const Bytes& bytes
                     live_.set_all_null(slot, k, encoders[k]->AllNull(values));
                     live_.set_included(slot, k, encoders[k]->Includes(values));
                     if (options_.compare_keys && encoders[k]->knows_sort_order()) {
-                        live_.SetKey(slot, k, encoders[k]->Encode(values));
+                        scan.key.clear();
+                        encoders[k]->EncodeTo(values, scan.key);
+                        live_.SetKey(slot, k, scan.key);
                         if (encoders[k]->DependsOnLigatureRule(values)) {
                             live_.SetAltKey(slot, k,
                                             encoders[k]

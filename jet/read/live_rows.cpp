@@ -17,11 +17,13 @@ void LiveRows::Reset(size_t indexes) {
     alt_keys_.clear();
     sorted_ = true;
     order_.clear();
+    page_first_.clear();
 }
 
 size_t LiveRows::Add(uint32_t loc) {
     if (!locs_.empty() && loc <= locs_.back()) sorted_ = false;
     order_.clear();
+    page_first_.clear();
     locs_.push_back(loc);
     decoded_.push_back(false);
     for (size_t k = 0; k < indexes_; ++k) {
@@ -32,9 +34,27 @@ size_t LiveRows::Add(uint32_t loc) {
 }
 
 size_t LiveRows::Find(uint32_t loc) {
+    if (sorted_ && locs_.empty()) return kNone;
     if (sorted_) {
-        auto it = std::lower_bound(locs_.begin(), locs_.end(), loc);
-        return it != locs_.end() && *it == loc ? static_cast<size_t>(it - locs_.begin()) : kNone;
+        const uint32_t first = locs_.front() >> 8, last = locs_.back() >> 8;
+        // A table of pages costs a word per page between its first and its last; rows spread
+        // thinly over a large file are searched for instead.
+        if (page_first_.empty() && last - first <= 4 * locs_.size() + 4096) {
+            first_page_ = first;
+            page_first_.assign(size_t{last - first} + 2, locs_.size());
+            for (size_t s = locs_.size(); s-- > 0;) page_first_[(locs_[s] >> 8) - first] = s;
+            for (size_t i = page_first_.size() - 1; i-- > 0;)
+                page_first_[i] = std::min(page_first_[i], page_first_[i + 1]);
+        }
+        auto begin = locs_.begin(), end = locs_.end();
+        if (!page_first_.empty()) {
+            const uint32_t page = loc >> 8;
+            if (page < first || page > last) return kNone;
+            begin = locs_.begin() + static_cast<ptrdiff_t>(page_first_[page - first]);
+            end = locs_.begin() + static_cast<ptrdiff_t>(page_first_[page - first + 1]);
+        }
+        auto it = std::lower_bound(begin, end, loc);
+        return it != end && *it == loc ? static_cast<size_t>(it - locs_.begin()) : kNone;
     }
     if (order_.empty()) {
         order_.reserve(locs_.size());

@@ -82,6 +82,10 @@ class LiveRows {
     std::unordered_map<size_t, Bytes> alt_keys_;
     bool sorted_ = true;
     std::vector<std::pair<uint32_t, size_t>> order_;  // (loc, slot), when not added in order
+    // When added in order: per page from first_page_, the first slot on it or after it (one
+    // more entry closes the last page), so that a lookup goes straight to the page's rows.
+    std::vector<size_t> page_first_;
+    uint32_t first_page_ = 0;
 };
 
 }  // namespace jet

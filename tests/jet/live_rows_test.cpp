@@ -3,6 +3,8 @@
 #include "jet/read/live_rows.h"
 
 #include <gtest/gtest.h>
+#include <map>
+#include <random>
 
 #include <stdexcept>
 
@@ -56,6 +58,29 @@ TEST(LiveRows, FindsRowsInAndOutOfReadingOrder) {
     rows.Reset(2);
     EXPECT_EQ(rows.size(), 0u);
     EXPECT_EQ(rows.Find(0x300), LiveRows::kNone);
+
+    // Rows in reading order, on pages close together and spread thinly over a large file:
+    // every row is found at its slot, and nothing else is found.
+    for (const uint32_t page_step : {1u, 3u, 5000u}) {
+        SCOPED_TRACE("page step " + std::to_string(page_step));
+        std::minstd_rand random(page_step);
+        auto next = [&](uint32_t below) { return static_cast<uint32_t>(random() % below); };
+        rows.Reset(1);
+        std::map<uint32_t, size_t> slots;
+        uint32_t page = 5;
+        for (int p = 0; p < 300; ++p, page += 1 + next(page_step)) {
+            for (uint32_t row = 0; row < 255; row += 1 + next(40)) {
+                const uint32_t loc = page << 8 | row;
+                slots[loc] = rows.Add(loc);
+            }
+        }
+        for (int i = 0; i < 20000; ++i) {
+            const uint32_t probe = next((page + 2) << 8);
+            const auto it = slots.find(probe);
+            EXPECT_EQ(rows.Find(probe), it == slots.end() ? LiveRows::kNone : it->second) << probe;
+        }
+        for (const auto& [loc, slot] : slots) EXPECT_EQ(rows.Find(loc), slot) << loc;
+    }
 }
 
 TEST(LiveRows, FlagsAndEntryCountsStayPerRowAndIndex) {
