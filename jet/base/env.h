@@ -35,10 +35,13 @@ class OsError : public std::runtime_error {
 };
 
 enum class OpenMode {
-    kRead,            // existing file, read only
-    kReadWrite,       // existing file, read and write
-    kCreateNew,       // new file, read and write; fails with EEXIST when present
-    kCreateOrOpen,    // read and write, created when missing
+    kRead,          // existing file, read only
+    kReadWrite,     // existing file, read and write
+    kCreateNew,     // new file, read and write; fails with EEXIST when present
+    kCreateOrOpen,  // read and write, created when missing
+    // As kCreateOrOpen, and while it is open no one may delete the file: Windows refuses,
+    // as it does for Jet's own lock files; POSIX has no such refusal, so there it is the same.
+    kCreateOrOpenUndeletable,
     kCreateTruncate,  // read and write, created when missing, emptied when present
 };
 

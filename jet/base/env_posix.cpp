@@ -142,6 +142,7 @@ class PosixEnv final : public Env {
                 flags |= O_RDWR | O_CREAT | O_EXCL;
                 break;
             case OpenMode::kCreateOrOpen:
+            case OpenMode::kCreateOrOpenUndeletable:
                 flags |= O_RDWR | O_CREAT;
                 break;
             case OpenMode::kCreateTruncate:

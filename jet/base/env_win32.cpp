@@ -1,8 +1,9 @@
 // The real Env over the Win32 file API. Paths arrive in UTF-8 and go to the wide (UTF-16)
 // calls. Every file is opened with FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE:
 // other users of a database read and write it beside us, as under Jet, and the engine renames
-// a repaired copy over a file it still has open and deletes a lock file it holds, which
-// Windows allows only when every open of that file shares deletion.
+// a repaired copy over a file it still has open, which Windows allows only when every open of
+// that file shares deletion. A lock file joined (kCreateOrOpenUndeletable) does not share it,
+// as Jet's does not: no one deletes a lock file that is in use.
 //
 // Byte-range locks are LockFileEx locks. They belong to the handle, as the Env asks, but
 // differ from POSIX ones in three ways this file hides or documents:
@@ -307,11 +308,14 @@ class Win32Env final : public Env {
                 disposition = CREATE_NEW;
                 break;
             case OpenMode::kCreateOrOpen:
+            case OpenMode::kCreateOrOpenUndeletable:
             case OpenMode::kCreateTruncate:
                 disposition = OPEN_ALWAYS;
                 break;
         }
-        HANDLE h = ::CreateFileW(wide.c_str(), access, kShareAll, nullptr, disposition,
+        const DWORD share =
+            mode == OpenMode::kCreateOrOpenUndeletable ? kShareAll & ~FILE_SHARE_DELETE : kShareAll;
+        HANDLE h = ::CreateFileW(wide.c_str(), access, share, nullptr, disposition,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h == INVALID_HANDLE_VALUE) {
             const DWORD error = ::GetLastError();

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "jet/base/error.h"
+#include "jet/base/path.h"
 #include "jet/format/text_codec.h"
 
 namespace jet {
@@ -153,7 +154,7 @@ std::unique_ptr<LockFile> LockFile::Join(Env* env, const std::string& ldb_path,
         std::unique_ptr<File> file;
         int slot = 0;
         try {
-            file = env->Open(ldb_path, OpenMode::kCreateOrOpen);
+            file = env->Open(ldb_path, OpenMode::kCreateOrOpenUndeletable);
             for (int n = 1; n <= kMaxLockUsers && slot == 0; ++n)
                 if (file->TryLock(UserLockOffset(n), 1, true)) slot = n;
             if (!StillNamedBy(env, *file, ldb_path)) continue;  // deleted under us: again
@@ -187,8 +188,12 @@ void LockFile::Leave() {
         // taking our slot in between makes us lose the range and leave the file to them.
         file->Unlock(UserLockOffset(slot_), 1);
         if (file->TryLock(UserLockOffset(1), kMaxLockUsers, true) &&
-            StillNamedBy(env_, *file, path_))
+            StillNamedBy(env_, *file, path_)) {
+            // Where no one may delete a lock file in use, ours included, it is closed first;
+            // whoever opens it in between keeps it, as the refused delete leaves it to them.
+            if (kOpenFilesBlockReplacement) file.reset();
             env_->Remove(path_);
+        }
     } catch (const OsError&) {
         // The file stays, as Jet leaves it when it cannot delete it.
     }

@@ -48,6 +48,7 @@ class MemoryEnv final : public Env {
                 it = files.emplace(path, std::make_shared<Blob>()).first;
                 break;
             case OpenMode::kCreateOrOpen:
+            case OpenMode::kCreateOrOpenUndeletable:
                 if (it == files.end()) it = files.emplace(path, std::make_shared<Blob>()).first;
                 break;
             case OpenMode::kCreateTruncate:
