@@ -1,4 +1,4 @@
-// Renders the window's icon (app/icon.cpp) as PNG files for the desktop's icon theme:
+// Renders the window's icon (app/qt/icon.cpp) as PNG files for the desktop's icon theme:
 //   compactador_icon OUTPUT_DIR SIZE...
 // writes OUTPUT_DIR/<SIZE>x<SIZE>/compactador.png for each size. The icon is 32 x 32 pixel
 // art: whole multiples of 32 are scaled pixel for pixel so it stays crisp; other sizes are
@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/icon.h"
+#include "app/qt/icon.h"
 
 namespace {
 

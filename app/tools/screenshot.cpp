@@ -9,11 +9,11 @@
 // has returned; the tool says on standard error which of the two moments it drew.
 #include <QApplication>
 #include <QDir>
-#include <QPushButton>
 #include <cstdio>
 #include <string>
 
 #include "app/form1.h"
+#include "app/qt/window.h"
 #include "jet/base/env.h"
 #include "jet/testing/fixtures.h"
 #include "jet/testing/sample.h"
@@ -31,7 +31,7 @@ class FixedClock final : public platform::Clock {
 class Photographer final : public platform::MessageBox {
   public:
     explicit Photographer(QString output) : output_(std::move(output)) {}
-    void SetWindow(Form1* form) { form_ = form; }
+    void SetWindow(QWidget* form) { form_ = form; }
 
     platform::MsgBoxResult Show(const std::string& prompt, platform::MsgBoxButtons buttons,
                                 const std::string&) override {
@@ -52,7 +52,7 @@ class Photographer final : public platform::MessageBox {
 
   private:
     QString output_;
-    Form1* form_ = nullptr;
+    QWidget* form_ = nullptr;
     bool taken_ = false;
     bool ok_ = false;
 };
@@ -104,13 +104,14 @@ int main(int argc, char** argv) {
     services.file_dialog = &dialog;
     services.program_end = &end;
 
-    Form1 form(services);
-    message_box.SetWindow(&form);
-    form.show();
-    form.Command2->click();
-    form.Command1->click();
+    auto window = std::make_unique<ui::QtWindow>();
+    message_box.SetWindow(window.get());
+    Form1 form(services, std::move(window));
+    form.Show();
+    form.Command2->Click();
+    form.Command1->Click();
     if (!message_box.taken()) {
-        form.Command1->setVisible(false);  // as it is throughout a run
+        form.Command1->SetVisible(false);  // as it is throughout a run
         message_box.Take("after the run returned (it showed no warning)");
     }
     if (!message_box.ok()) {

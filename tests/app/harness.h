@@ -3,10 +3,6 @@
 // window built over all of them.
 #pragma once
 
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QPushButton>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -148,6 +144,10 @@ class PathFaultEnv final : public jet::ObservedEnv {
 };
 
 enum class Style { kPosix, kWindows };
+
+// The window the harness builds its form on: the toolkit's own, as the test binary links it
+// (tests/app/main.cpp: the Qt window).
+std::unique_ptr<ui::Window> NewWindow();
 
 // A window over scripted services. POSIX: the program folder is <temp>/programa and `env` (the
 // real Env when null) serves the files. Windows: the program folder is C:\Programa, over a

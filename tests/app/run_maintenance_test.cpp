@@ -6,8 +6,6 @@
 // itself fails says so and names the backups.
 #include <gtest/gtest.h>
 
-#include <QLabel>
-#include <QPushButton>
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -50,7 +48,7 @@ void ExpectFailureExitAfterARestore(Cenario& c, const std::string& original) {
     EXPECT_EQ(c.Log().back(), runtest::kFalha);
     EXPECT_EQ(c.Boxes().back(), runtest::kFalha);
     EXPECT_EQ(c.h.end.ends, 0) << "the window stays open";
-    EXPECT_FALSE(c.form().Command1->isVisible());
+    EXPECT_FALSE(c.form().Command1->Visible());
     EXPECT_EQ(c.form().MousePointer(), vbArrow);
     EXPECT_TRUE(c.ClientsLocked());
     EXPECT_EQ(ReadBytes(c.base), original) << "the first backup is back in the database's place";
@@ -391,7 +389,7 @@ TEST(RunMaintenance, ARepairThatFailsShowsAShortPortugueseErrorAndLogsTheEngines
     const std::string box = c.form().TxtLog->Text();
     EXPECT_EQ(box.find("Detalhe"), std::string::npos);
     EXPECT_NE(box.find(erro), std::string::npos);
-    EXPECT_EQ(c.form().Label1[0]->text().toStdString(), runtest::kFalha);
+    EXPECT_EQ(c.form().Label1[0]->Caption(), runtest::kFalha);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "jet/database/database.h"
 #include "jet/testing/fixtures.h"
+#include "platform/text.h"
 #include "tests/jet/update_test_util.h"
 
 namespace runtest {
@@ -125,8 +126,7 @@ std::string Cenario::Aviso() const {
 std::string Cenario::LogBytes(const Lines& messages) {
     std::string bytes;
     for (const std::string& m : messages) {
-        QByteArray cp1252 = QString::fromStdString(m).toLatin1();  // the texts are all Latin-1
-        bytes += "05/12/2026 - 14:03:07 - " + cp1252.toStdString() + "\r\n";
+        bytes += "05/12/2026 - 14:03:07 - " + platform::ToCp1252(m) + "\r\n";
     }
     return bytes;
 }

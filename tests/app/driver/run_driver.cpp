@@ -20,7 +20,6 @@
 //   RUN_DRIVER_FULL=1        until the first box, the database reports Jet's maximum size
 //                            (class 2: compacted, not repaired)
 #include <QApplication>
-#include <QPushButton>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -31,6 +30,7 @@
 #include <string>
 
 #include "app/form1.h"
+#include "app/qt/window.h"
 #include "jet/testing/observed_env.h"
 
 namespace {
@@ -162,9 +162,9 @@ int main(int argc, char** argv) {
     services.path_style = platform::PathStyle::Posix();
     services.env = &env;
 
-    Form1 form(services);
-    form.show();
-    form.Command2->click();
-    form.Command1->click();
+    Form1 form(services, std::make_unique<ui::QtWindow>());
+    form.Show();
+    form.Command2->Click();
+    form.Command1->Click();
     return 1;  // the run came back: the failure exit
 }
