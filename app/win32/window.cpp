@@ -37,6 +37,21 @@ void SetTextOf(HWND control, const std::string& text) {
     ::SetWindowTextW(control, platform::Utf16(text).c_str());
 }
 
+// The multi-line log box lets Tab move the focus on, as the one-line boxes do, instead of
+// typing it; Enter still starts a new line.
+LRESULT CALLBACK TabMovesOn(HWND edit, UINT message, WPARAM wparam, LPARAM lparam) {
+    auto original = reinterpret_cast<WNDPROC>(::GetPropW(edit, L"Compactador.Edit"));
+    LRESULT result = ::CallWindowProcW(original, edit, message, wparam, lparam);
+    if (message == WM_GETDLGCODE) {
+        const auto* key = reinterpret_cast<const MSG*>(lparam);
+        if (key != nullptr && key->message == WM_KEYDOWN && key->wParam == VK_TAB)
+            result &= ~(DLGC_WANTTAB | DLGC_WANTALLKEYS);
+    } else if (message == WM_NCDESTROY) {
+        ::RemovePropW(edit, L"Compactador.Edit");
+    }
+    return result;
+}
+
 class Win32Label final : public Label {
   public:
     explicit Win32Label(HWND label) : label_(label) {}
@@ -222,6 +237,9 @@ void Win32Window::BuildControls() {
         "Log.:", visible | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN,
         WS_EX_CLIENTEDGE, kTxtLog, 75, 2055, 8790, 4935, padrao);
     ::SendMessageW(txt_log, EM_SETLIMITTEXT, 0, 0);  // the log box grows without a limit
+    ::SetPropW(txt_log, L"Compactador.Edit",
+               reinterpret_cast<HANDLE>(::SetWindowLongPtrW(
+                   txt_log, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TabMovesOn))));
     list_ldb1 = NewControl(L"LISTBOX", "", visible | WS_TABSTOP | WS_VSCROLL | LBS_NOINTEGRALHEIGHT,
                            WS_EX_CLIENTEDGE, kListLDB1, 9000, 2070, 3270, 4890, tahoma9);
     label3 = NewControl(L"STATIC", "Usuários Ativos", label | SS_CENTER, 0, kLabel3, 9000, 1770,

@@ -36,7 +36,7 @@ class Win32Window final : public Window {
     HWND hwnd() const { return hwnd_; }  // null once the window is destroyed
     int dpi() const { return dpi_; }
     // Pixels of `twips` at the window's resolution.
-    int Pixels(int twips) const { return MulDiv(twips, dpi_, 1440); }
+    int Pixels(int twips) const { return twips * dpi_ / 1440; }
 
     // The control windows, in tab order.
     HWND command1 = nullptr;

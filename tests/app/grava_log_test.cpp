@@ -88,7 +88,7 @@ TEST(GravaLog, ALogFileThatCannotBeWrittenLeavesTheLineOnScreenAndTheErrorToTheC
 
     // A full disk at the write.
     jet::FaultInjectingEnv full(jet::Env::Default());
-    Harness g(testing_app::Style::kPosix, &full);
+    Harness g(testing_app::Style::kNative, &full);
     g.form->ArquivoLog = g.program_folder + "/Log.txt";
     full.FailFrom(1, ENOSPC);
     g.form->Passo([&] { g.form->GravaLog("Inicio."); });

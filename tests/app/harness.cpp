@@ -162,7 +162,7 @@ Harness::Harness(Style style, jet::Env* env) {
         program_folder = "C:\\Programa";
     } else {
         services.env = env != nullptr ? env : jet::Env::Default();
-        services.path_style = platform::PathStyle::Posix();
+        services.path_style = platform::PathStyle::Native();
         program_folder = (dir.path() / "programa").string();
     }
     fs::create_directories(Local(program_folder));

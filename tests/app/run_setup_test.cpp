@@ -116,7 +116,7 @@ TEST(RunSetUp, AMissingFileLogsBoxesAndLeavesThroughTheFailureExit) {
 
 TEST(RunSetUp, ALogThatCannotBeCreatedStillShowsEveryMessageAndBox) {
     jet::FaultInjectingEnv faulty(jet::Env::Default());
-    Harness g(Style::kPosix, &faulty);
+    Harness g(Style::kNative, &faulty);
     faulty.FailFrom(1, EACCES);
     std::vector<std::string> status_at_box;
     g.boxes.on_show = [&] { status_at_box.push_back(g.form->Label1[0]->Caption()); };
