@@ -152,6 +152,23 @@ TEST(Window, TheIconIsA32PixelBlueDriveIn256Colours) {
     EXPECT_GT(blue, opaque * 2 / 3) << "mostly blue";
 }
 
+// The Windows program's icon resource is a saved copy of this drawing (packaging/render_icon.cpp
+// --ico): it must still show the same pixels.
+TEST(Window, TheWindowsIconResourceHoldsTheIconAsDrawn) {
+    const QImage drawn = ImagemIconeDisco().convertToFormat(QImage::Format_ARGB32);
+    const QImage saved(QStringLiteral(COMPACTADOR_SOURCE_DIR "/app/win32/compactador.ico"));
+    ASSERT_EQ(saved.size(), QSize(32, 32)) << "app/win32/compactador.ico unreadable";
+    for (int y = 0; y < 32; ++y) {
+        for (int x = 0; x < 32; ++x) {
+            const QRgb a = drawn.pixel(x, y), b = saved.pixel(x, y);
+            ASSERT_EQ(qAlpha(a) >= 128, qAlpha(b) >= 128) << x << "," << y;
+            if (qAlpha(a) < 128) continue;
+            ASSERT_EQ(qRgb(qRed(a), qGreen(a), qBlue(a)), qRgb(qRed(b), qGreen(b), qBlue(b)))
+                << x << "," << y;
+        }
+    }
+}
+
 TEST(Window, StartsWithoutTheStartButtonAndWithFocusOnThePath) {
     Harness h;
     ui::QtWindow& f = QtOf(*h.form);
