@@ -6,7 +6,7 @@
 # installed copy therefore does not start the executable in the system folder, which only
 # root may write to: /usr/bin/compactador is a launcher that keeps a copy of the program in
 # ~/Compactador and starts that copy (packaging/compactador-launcher.sh).
-if(NOT TARGET compactador_screenshot)  # the Qt window (not in a Windows build)
+if(NOT TARGET form1_qt)  # the Qt window (not in a Windows build)
   message(STATUS "Packaging needs the window (COMPACTADOR_BUILD_GUI=ON); no package target")
   return()
 endif()

@@ -17,7 +17,7 @@ demo=/tmp/compactador-demo
 bmp=$(mktemp /tmp/janela-windows.XXXXXX.bmp)
 trap 'rm -rf "$demo" "$bmp"' EXIT
 rm -rf "$demo"
-winpath() { local p; p=$(realpath -m "$1"); printf 'Z:%s' "${p//\//\\}"; }
+. tests/wine_util.sh  # winpath
 xvfb-run -a -s "-screen 0 1024x768x24" wine explorer /desktop=janela,1024x768 \
     "$(winpath build/windows/app/win32/compactador_screenshot.exe)" "$(winpath "$bmp")" \
     "$(winpath "$demo")"

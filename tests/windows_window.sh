@@ -28,11 +28,7 @@ wineserver -p15 2> /dev/null || true
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/windows-window.XXXXXX") || exit 2
 trap 'rm -rf "$work"' EXIT
-winpath() {
-    local p
-    p=$(realpath -m "$1")
-    printf 'Z:%s' "${p//\//\\}"
-}
+. "$root/tests/wine_util.sh"  # winpath
 failed=0
 fail() {
     echo "windows window: FAILED: $*"

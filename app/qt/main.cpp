@@ -14,12 +14,8 @@ int main(int argc, char** argv) {
     platform::QtCommonDialog file_dialog;
     platform::ProcessEnd program_end;
 
-    platform::Services services;
-    services.program_folder = platform::ProgramFolder();
-    services.clock = &clock;
-    services.message_box = &message_box;
-    services.file_dialog = &file_dialog;
-    services.program_end = &program_end;
+    const platform::Services services = platform::MakeServices(
+        platform::ProgramFolder(), clock, message_box, file_dialog, program_end);
 
     auto window = std::make_unique<ui::QtWindow>();
     message_box.SetParent(window.get());

@@ -15,12 +15,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     platform::Win32CommonDialog file_dialog;
     platform::ProcessEnd program_end;
 
-    platform::Services services;
-    services.program_folder = platform::ProgramFolder();
-    services.clock = &clock;
-    services.message_box = &message_box;
-    services.file_dialog = &file_dialog;
-    services.program_end = &program_end;
+    const platform::Services services = platform::MakeServices(
+        platform::ProgramFolder(), clock, message_box, file_dialog, program_end);
 
     ui::Win32Options options;
     options.quit_on_destroy = true;

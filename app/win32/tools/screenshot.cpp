@@ -14,35 +14,11 @@
 #include <string>
 
 #include "app/form1.h"
+#include "app/tools/tool_services.h"
 #include "app/win32/window.h"
-#include "jet/base/env.h"
-#include "jet/testing/fixtures.h"
-#include "jet/testing/sample.h"
 #include "platform/win32/win32_services.h"
 
 namespace {
-
-class FixedClock final : public platform::Clock {
-  public:
-    platform::DateTime Now() override { return {2026, 12, 5, 14, 3, 7}; }
-};
-
-class ChooseFile final : public platform::CommonDialog {
-  public:
-    explicit ChooseFile(std::string path) : path_(std::move(path)) {}
-    void SetMaxFileSize(int) override {}
-    void SetFileName(const std::string&) override {}
-    void ShowOpen() override {}
-    std::string FileName() const override { return path_; }
-
-  private:
-    std::string path_;
-};
-
-class NoEnd final : public platform::ProgramEnd {
-  public:
-    void EndNow() override {}
-};
 
 std::string output;  // the BMP to write
 HWND form_window = nullptr;
@@ -139,23 +115,14 @@ int main(int argc, char** argv) {
     ::CreateDirectoryW(platform::Utf16(work).c_str(), nullptr);
     ::CreateDirectoryW(platform::Utf16(programa).c_str(), nullptr);
     ::CreateDirectoryW(platform::Utf16(dados).c_str(), nullptr);
-    const std::string database = dados + "\\vendas.mdb";
-    jet::SampleOptions sample;
-    sample.rows = 300;
-    sample.bloat = true;
-    jet::CreateSample(jet::Env::Default(), database, sample);
-    jet::CreateClientFixtures(jet::Env::Default(), dados);
+    const std::string database = tools::WriteDemo(dados, '\\');
 
-    FixedClock clock;
+    tools::FixedClock clock;
     Photographer message_box;
-    ChooseFile dialog(database);
-    NoEnd end;
-    platform::Services services;
-    services.program_folder = programa;
-    services.clock = &clock;
-    services.message_box = &message_box;
-    services.file_dialog = &dialog;
-    services.program_end = &end;
+    tools::ChooseFile dialog(database);
+    tools::NoEnd end;
+    const platform::Services services =
+        platform::MakeServices(programa, clock, message_box, dialog, end);
 
     auto window = std::make_unique<ui::Win32Window>();
     form_window = window->hwnd();
