@@ -9,7 +9,7 @@
 #      and it has written nothing into its folder.
 #
 # usage: tests/windows_window.sh [WINDOWS_BUILD_DIR]   (default build/windows)
-# Skips (exit 0) when wine, xvfb-run or the Windows build is missing. Exit 1 on any failure.
+# Skips (exit 0) when wine, xvfb-run, xdotool or the Windows build is missing. Exit 1 on any failure.
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/windows}
@@ -22,9 +22,9 @@ skip() {
 }
 command -v wine > /dev/null || skip "wine is not installed"
 command -v xvfb-run > /dev/null || skip "xvfb-run is not installed"
+command -v xdotool > /dev/null || skip "xdotool is not installed"
 [ -f "$tests" ] && [ -f "$program" ] || skip "no Windows build in $build"
 export WINEDEBUG=${WINEDEBUG:--all}
-wineserver -p15 2> /dev/null || true
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/windows-window.XXXXXX") || exit 2
 trap 'rm -rf "$work"' EXIT
@@ -34,13 +34,42 @@ fail() {
     echo "windows window: FAILED: $*"
     failed=1
 }
+mkdir -p "$work/programa"
+cp "$program" "$work/programa/"
 
-# 1. The window tests, the runs' databases kept.
-COMPACTADOR_KEEP_RUN=$(winpath "$work/runs") \
-    xvfb-run -a -s "-screen 0 1280x1024x24" wine "$tests" > "$work/tests.out" 2>&1 ||
-    { cat "$work/tests.out"; fail "window tests"; }
+# Everything that needs the screen runs in one xvfb-run session, on a Wine server started in it:
+# a server already running (an earlier script's, kept for a few seconds) would still hold the
+# display it started with, and no window could open.
+wineserver -k 2> /dev/null
+wineserver -w 2> /dev/null
+cat > "$work/session.sh" << 'SH'
+#!/bin/bash
+# $1: the tests; $2: the program; $3: the work folder; $4: the folder for the runs (Windows).
+COMPACTADOR_KEEP_RUN=$4 wine "$1" > "$3/tests.out" 2>&1
+echo $? > "$3/tests.status"
+# The program: started, its window waited for and measured, closed, its status taken.
+(cd "$(dirname "$5")" && wine "$2") & pid=$!
+for _ in $(seq 1 60); do
+    window=$(xdotool search --name "^Compactador/Reparador de Banco de Dados$" 2> /dev/null | head -1)
+    [ -n "$window" ] && break
+    sleep 0.5
+done
+[ -n "$window" ] && xdotool getwindowgeometry "$window" | sed -n 's/^ *Geometry: /size /p'
+wine taskkill /im compactador.exe > /dev/null 2>&1
+for _ in $(seq 1 40); do kill -0 $pid 2> /dev/null || break; sleep 0.5; done
+kill -0 $pid 2> /dev/null && { kill $pid; echo "still running"; }
+wait $pid
+echo "status $?"
+wineserver -w
+SH
+chmod +x "$work/session.sh"
+xvfb-run -a -s "-screen 0 1280x1024x24" "$work/session.sh" "$tests" \
+    "$(winpath "$work/programa/compactador.exe")" "$work" "$(winpath "$work/runs")" \
+    "$work/programa/compactador.exe" > "$work/program.out" 2> /dev/null
+
+# 1. The window tests, and the runs' databases they kept.
+[ "$(cat "$work/tests.status" 2> /dev/null)" = 0 ] || { cat "$work/tests.out"; fail "window tests"; }
 grep -E '^\[  (PASSED|FAILED|SKIPPED) ' "$work/tests.out"
-
 if command -v mdb-export > /dev/null; then
     for class in 1 2; do
         before=$work/runs/$class-original.mdb after=$work/runs/$class-compactado.mdb
@@ -71,36 +100,12 @@ else
 fi
 
 # 2. The program itself.
-mkdir -p "$work/programa"
-cp "$program" "$work/programa/"
-cat > "$work/open.sh" << 'SH'
-#!/bin/bash
-# Starts the program, waits for its window, prints its size, closes it, prints its status.
-wine "$1" & pid=$!
-for _ in $(seq 1 60); do
-    window=$(xdotool search --name "^Compactador/Reparador de Banco de Dados$" 2> /dev/null | head -1)
-    [ -n "$window" ] && break
-    sleep 0.5
-done
-[ -n "$window" ] && xdotool getwindowgeometry "$window" | sed -n 's/^ *Geometry: /size /p'
-wine taskkill /im compactador.exe > /dev/null 2>&1
-for _ in $(seq 1 40); do kill -0 $pid 2> /dev/null || break; sleep 0.5; done
-kill -0 $pid 2> /dev/null && { kill $pid; echo "still running"; }
-wait $pid
-echo "status $?"
-SH
-chmod +x "$work/open.sh"
-if command -v xdotool > /dev/null; then
-    out=$(cd "$work/programa" && xvfb-run -a -s "-screen 0 1024x768x24" "$work/open.sh" \
-        "$(winpath "$work/programa/compactador.exe")" 2> /dev/null)
-    echo "compactador.exe: $(echo $out)"
-    grep -qx "size 823x523" <<< "$out" || fail "compactador.exe: no window of 823 x 523"
-    grep -qx "status 0" <<< "$out" || fail "compactador.exe: did not end with status 0 when closed"
-    [ "$(ls -A "$work/programa")" = compactador.exe ] ||
-        fail "compactador.exe wrote into its folder: $(ls -A "$work/programa" | tr '\n' ' ')"
-else
-    echo "windows window: xdotool not installed, compactador.exe not started"
-fi
+out=$(cat "$work/program.out")
+echo "compactador.exe: $(echo $out)"
+grep -qx "size 823x523" <<< "$out" || fail "compactador.exe: no window of 823 x 523"
+grep -qx "status 0" <<< "$out" || fail "compactador.exe: did not end with status 0 when closed"
+[ "$(ls -A "$work/programa")" = compactador.exe ] ||
+    fail "compactador.exe wrote into its folder: $(ls -A "$work/programa" | tr '\n' ' ')"
 
 ((failed == 0)) && echo "windows window: passed"
 exit $failed
