@@ -1,13 +1,14 @@
 // Form1: the program's one window. Every procedure of the system is a method of this class
 // and the form-level variables are its members, so the procedures share the state of a run
 // through the window as they always have. The methods live in the files of three folders:
-//   app/  the window and its controls, GravaLog, Command2_Click, event dispatch
+//   app/  the runtime services, GravaLog, Command2_Click, event dispatch (the window and its
+//         controls are the toolkit's: app/qt/, app/win32/)
 //   run/  Command1_Click and its stages (set-up, pre-flight, backups, exits)
 //   db/   the database services (BloqueioTavos, OQueFazer, QuemUsa)
 //
 // Error policies (see platform/error.h): the run and OQueFazer continue on error through
 // Passo() and Teste(); GravaLog, QuemUsa and Command2_Click handle nothing, their errors reach
-// the caller. Ending the program throws platform::EndProgram, which only the event slot that
+// the caller. Ending the program throws platform::EndProgram, which only the event handler that
 // started the procedure catches.
 #pragma once
 
