@@ -1,8 +1,5 @@
 // Command2_Click ("Localizar Arquivo"): the operator names the database through the file-open
 // dialog. Nothing is tested here; the run tests existence. No error handling of its own.
-#include <QLineEdit>
-#include <QPushButton>
-
 #include "app/form1.h"
 
 void Form1::Command2_Click() {
@@ -10,10 +7,10 @@ void Form1::Command2_Click() {
     CaixaAbrirArquivo.SetFileName("*.mdb");
     CaixaAbrirArquivo.ShowOpen();
     if (CaixaAbrirArquivo.FileName().empty()) {
-        Text1->setText(QStringLiteral("<<Nenhum Arquivo Selecionado>>"));
-        Command1->setVisible(false);
+        Text1->SetText("<<Nenhum Arquivo Selecionado>>");
+        Command1->SetVisible(false);
     } else {
-        Text1->setText(QString::fromStdString(CaixaAbrirArquivo.FileName()));
-        Command1->setVisible(true);
+        Text1->SetText(CaixaAbrirArquivo.FileName());
+        Command1->SetVisible(true);
     }
 }

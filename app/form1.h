@@ -1,34 +1,28 @@
 // Form1: the program's one window. Every procedure of the system is a method of this class
 // and the form-level variables are its members, so the procedures share the state of a run
 // through the window as they always have. The methods live in the files of three folders:
-//   app/  the window and its controls, GravaLog, Command2_Click, event dispatch
+//   app/  the runtime services, GravaLog, Command2_Click, event dispatch (the window and its
+//         controls are the toolkit's: app/qt/, app/win32/)
 //   run/  Command1_Click and its stages (set-up, pre-flight, backups, exits)
 //   db/   the database services (BloqueioTavos, OQueFazer, QuemUsa)
 //
 // Error policies (see platform/error.h): the run and OQueFazer continue on error through
 // Passo() and Teste(); GravaLog, QuemUsa and Command2_Click handle nothing, their errors reach
-// the caller. Ending the program throws platform::EndProgram, which only the event slot that
+// the caller. Ending the program throws platform::EndProgram, which only the event handler that
 // started the procedure catches.
 #pragma once
 
-#include <QPlainTextEdit>
-#include <QWidget>
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <utility>
 
+#include "app/controls.h"
 #include "platform/error.h"
 #include "platform/file_system.h"
 #include "platform/screen.h"
 #include "platform/services.h"
-
-class QCloseEvent;
-class QLabel;
-class QLineEdit;
-class QListWidget;
-class QPushButton;
 
 namespace dao {
 class Database;  // an open database of the engine interface (dao/)
@@ -37,35 +31,30 @@ class Database;  // an open database of the engine interface (dao/)
 // The caption of every message box: the application's title.
 inline constexpr const char* kTituloAplicacao = "Compactador";
 
-// The multi-line text box. Its text has CR LF line ends, as the Windows control's has.
-class CaixaTexto : public QPlainTextEdit {
+// The form runs on any window that implements the control layer (app/controls.h): the Qt one
+// (app/qt/) or the Windows one (app/win32/).
+class Form1 final : private ui::FormEvents {
   public:
-    explicit CaixaTexto(QWidget* parent) : QPlainTextEdit(parent) {}
-    std::string Text() const;
-    // Replaces the whole text; the caret and the view go back to the start.
-    void SetText(const std::string& text);
-};
-
-class Form1 : public QWidget {
-    Q_OBJECT
-
-  public:
-    // REQUIRES: every service in `services` outlives the window.
-    explicit Form1(const platform::Services& services, QWidget* parent = nullptr);
+    // REQUIRES: every service in `services` outlives the form. The form owns `window`.
+    Form1(const platform::Services& services, std::unique_ptr<ui::Window> window);
     ~Form1() override;
     Form1(const Form1&) = delete;
     Form1& operator=(const Form1&) = delete;
 
-    // ---- Controls, in tab order (labels take no focus) ----
-    QPushButton* Command1;                      // "Iniciar Processo", hidden at start
-    std::array<QLabel*, 2> Label1;              // [1] "Arquivo:"; [0] the status line
-    QLineEdit* Text1;                           // the chosen path
-    QPushButton* Command2;                      // "Localizar Arquivo"
-    QLabel* Label2;                             // the heading
-    CaixaTexto* TxtLog;                         // the log box, "Log.:" at start
-    QListWidget* ListLDB1;                      // users of the lock file
-    QLabel* Label3;                             // "Usuários Ativos"
-    QLabel* Label4;                             // "Arquivo Log", then the run's log path
+    // Shows the window and gives it its first focus.
+    void Show() { window_->Show(); }
+    ui::Window& window() { return *window_; }
+
+    // ---- Controls, in tab order (labels take no focus); they live as long as the window ----
+    ui::CommandButton* Command1;                // "Iniciar Processo", hidden at start
+    std::array<ui::Label*, 2> Label1;           // [1] "Arquivo:"; [0] the status line
+    ui::TextBox* Text1;                         // the chosen path
+    ui::CommandButton* Command2;                // "Localizar Arquivo"
+    ui::Label* Label2;                          // the heading
+    ui::TextBox* TxtLog;                        // the log box, "Log.:" at start
+    ui::ListBox* ListLDB1;                      // users of the lock file
+    ui::Label* Label3;                          // "Usuários Ativos"
+    ui::Label* Label4;                          // "Arquivo Log", then the run's log path
     platform::CommonDialog& CaixaAbrirArquivo;  // never visible
 
     // ---- Form-level variables ----
@@ -141,16 +130,17 @@ class Form1 : public QWidget {
     // True from the click of "Iniciar Processo" until its run has returned.
     bool ProcessoEmAndamento() const { return run_under_way_; }
 
-  protected:
-    void closeEvent(QCloseEvent* event) override;
-
   private:
-    void BuildControls();
-    void OnCommand1Clicked();
-    void OnCommand2Clicked();
+    // The window's events.
+    void Command1Clicked() override;
+    void Command2Clicked() override;
+    // Closing the window in the middle of a run would leave the database under its working
+    // name with nobody to put it back: the window closes as soon as the run has returned.
+    bool QueryUnload() override;
+
     // Runs an event procedure. EndProgram ends the program; an error that no procedure
     // handled is reported in a box and ends the program, as the runtime does. Nothing
-    // crosses into Qt's event loop.
+    // crosses into the toolkit's event loop.
     template <class Procedure>
     void Dispatch(Procedure&& procedure);
     void ReportUnhandledError(std::exception_ptr error);
@@ -170,6 +160,7 @@ class Form1 : public QWidget {
     void SaidaFalha();
     [[noreturn]] void SaidaSucesso();
 
+    std::unique_ptr<ui::Window> window_;
     platform::Services services_;
     platform::FileSystem files_;
     int mouse_pointer_ = vbDefault;

@@ -1,17 +1,15 @@
 // GravaLog: the one logging operation. It handles no error of its own: a failure ends the
 // call where it stands and reaches the caller. The screen is updated before the file is
 // written, so a line that could not be written is still on the screen.
-#include <QLabel>
-
 #include "app/form1.h"
 
 void Form1::GravaLog(std::string Texto) {
-    Label1[0]->setText(QString::fromStdString(Texto));
+    Label1[0]->SetCaption(Texto);
 
     platform::DateTime dataAtual = Agora();  // the date first,
     platform::DateTime hora = Agora();       // then the time: two readings of the clock
     std::string linha = platform::FormatDdMmYyyy(dataAtual) + " - " + platform::FormatHhMmSs(hora) +
-                        " - " + Label1[0]->text().toStdString();
+                        " - " + Label1[0]->Caption();
 
     TxtLog->SetText(TxtLog->Text() + linha + "\r\n");
 

@@ -6,7 +6,7 @@
 # installed copy therefore does not start the executable in the system folder, which only
 # root may write to: /usr/bin/compactador is a launcher that keeps a copy of the program in
 # ~/Compactador and starts that copy (packaging/compactador-launcher.sh).
-if(NOT TARGET compactador)
+if(NOT TARGET form1_qt)  # the Qt window (not in a Windows build)
   message(STATUS "Packaging needs the window (COMPACTADOR_BUILD_GUI=ON); no package target")
   return()
 endif()
@@ -16,9 +16,9 @@ set(COMPACTADOR_PKG_DIR ${CMAKE_SOURCE_DIR}/packaging)
 set(COMPACTADOR_PROGRAM_DIR lib/compactador)  # under the prefix: the installed executable
 
 # ---- Generated files: icon PNGs and manual pages ----
-# The icon is drawn by the program's own code (app/icon.cpp); this helper saves it as PNGs.
+# The icon is drawn by the program's own code (app/qt/icon.cpp); this helper saves it as PNGs.
 add_executable(compactador_icon ${COMPACTADOR_PKG_DIR}/render_icon.cpp)
-target_link_libraries(compactador_icon PRIVATE form1)
+target_link_libraries(compactador_icon PRIVATE form1_qt)
 compactador_warnings(compactador_icon)
 
 set(COMPACTADOR_ICON_SIZES 16 22 24 32 48 64 128 256)

@@ -2,8 +2,6 @@
 // one line each, in the order the lock-file user library gives them. It handles no error: a
 // failure ends it where it stands and reaches the caller, with the list holding what was added
 // so far and the screen-wide pointer left as the hourglass.
-#include <QListWidget>
-
 #include "app/form1.h"
 #include "dao/ldb_users.h"
 #include "db/ver_ldb.h"
@@ -14,7 +12,7 @@ void Form1::QuemUsa() {
 
     dao::StringArray Usuarios(0, 1);  // two empty entries; the library may change the bounds
     VerLDB::CaminhoLDB = ArquivoLDB;
-    ListLDB1->clear();
+    ListLDB1->Clear();
     DoEvents();
 
     dao::LDBUser_GetUsers(Arquivos().env(), Usuarios, VerLDB::CaminhoLDB, dao::kLdbLoggedOnUsers);
@@ -24,7 +22,7 @@ void Form1::QuemUsa() {
     const int Fim = Usuarios.UBound();
     for (int i = Inicio; i <= Fim; ++i) {
         if (Usuarios(i).empty()) break;
-        ListLDB1->addItem(QString::fromStdString(Usuarios(i)));
+        ListLDB1->AddItem(Usuarios(i));
     }
 
     // Left so after the return: the arrow takes precedence over the window's own pointer.

@@ -5,8 +5,6 @@
 
 #include <string>
 
-class QWidget;
-
 namespace platform {
 
 // Buttons and answers, with VB's values.
@@ -19,19 +17,6 @@ class MessageBox {
     // Shows `prompt` and waits for the operator; returns the button pressed.
     virtual MsgBoxResult Show(const std::string& prompt, MsgBoxButtons buttons,
                               const std::string& title) = 0;
-};
-
-// A Qt message box, application-modal over `parent`. Closing it with Escape or the close box
-// answers Cancel when there is a Cancel button, OK otherwise.
-class QtMessageBox final : public MessageBox {
-  public:
-    explicit QtMessageBox(QWidget* parent = nullptr) : parent_(parent) {}
-    void SetParent(QWidget* parent) { parent_ = parent; }
-    MsgBoxResult Show(const std::string& prompt, MsgBoxButtons buttons,
-                      const std::string& title) override;
-
-  private:
-    QWidget* parent_;
 };
 
 }  // namespace platform

@@ -20,7 +20,8 @@ class ProcessEnd final : public ProgramEnd {
     void EndNow() override;
 };
 
-// The folder that holds the program's executable, as the windowing toolkit reports it.
+// The folder that holds the program's executable, as the windowing toolkit reports it
+// (platform/qt/, platform/win32/).
 std::string ProgramFolder();
 
 }  // namespace platform

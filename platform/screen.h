@@ -1,7 +1,8 @@
 // The screen-wide mouse pointer (the runtime's Screen.MousePointer): one pointer for the whole
-// application that, while it is set, takes precedence over every window's own pointer. It is
-// kept as Qt's application override cursor, never more than one deep, so tests can read it
-// from QGuiApplication::overrideCursor().
+// application that, while it is set, takes precedence over every window's own pointer. Each
+// toolkit keeps it its own way (platform/qt/screen.cpp: Qt's application override cursor,
+// never more than one deep, so tests can read it from QGuiApplication::overrideCursor();
+// platform/win32/screen.cpp: the cursor the window sets for every control).
 #pragma once
 
 // Mouse pointer values, as VB numbers them: the screen's pointer and a window's own.

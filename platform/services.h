@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "jet/base/env.h"
 #include "platform/clock.h"
@@ -23,5 +24,17 @@ struct Services {
     jet::Env* env = jet::Env::Default();  // every file operation goes through it
     PathStyle path_style = PathStyle::Native();
 };
+
+// The services a program or tool starts its window with: the real Env and the machine's paths.
+inline Services MakeServices(std::string program_folder, Clock& clock, MessageBox& message_box,
+                             CommonDialog& file_dialog, ProgramEnd& program_end) {
+    Services services;
+    services.program_folder = std::move(program_folder);
+    services.clock = &clock;
+    services.message_box = &message_box;
+    services.file_dialog = &file_dialog;
+    services.program_end = &program_end;
+    return services;
+}
 
 }  // namespace platform

@@ -1,6 +1,4 @@
 // The ways a run ends. The failure exit leaves the window open with Command1 hidden.
-#include <QLabel>
-
 #include "app/form1.h"
 
 namespace {
@@ -9,7 +7,7 @@ constexpr const char* kTextoFalha =
 }
 
 void Form1::SaidaFalha() {
-    Passo([&] { Label1[0]->setText(QString()); });
+    Passo([&] { Label1[0]->SetCaption(""); });
     Passo([&] { GravaLog(kTextoFalha); });
     Passo([&] { MsgBox(kTextoFalha); });
     Passo([&] { SetMousePointer(vbArrow); });

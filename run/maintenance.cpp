@@ -2,7 +2,6 @@
 // repair (kClasseReparar only), the compaction, and the move of the compacted file into the
 // database's place. Each step is judged by a test of its effect; a failure after the database
 // has left its place puts the first backup copy back.
-#include <QLabel>
 #include <string>
 #include <vector>
 
@@ -115,8 +114,7 @@ bool Form1::CopiaReparaCompacta(int32_t Classificacao) {
         platform::DateTime dataAtual = Agora();
         platform::DateTime hora = Agora();
         TxtLog->SetText(TxtLog->Text() + platform::FormatDdMmYyyy(dataAtual) + " - " +
-                        platform::FormatHhMmSs(hora) + " - " + Label1[0]->text().toStdString() +
-                        "\r\n");
+                        platform::FormatHhMmSs(hora) + " - " + Label1[0]->Caption() + "\r\n");
     });
     Passo([&] { Refresh(); });
     Passo([&] { Arquivos().Rename(ArquivoAtual, ArquivoPrincipal); });

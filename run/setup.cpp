@@ -1,14 +1,10 @@
 // The run's opening: the run stamp, the log file, the test that the chosen file exists, and
 // the names of every file the run touches.
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-
 #include "app/form1.h"
 #include "platform/text.h"
 
 bool Form1::AberturaProcesso(std::string& Carimbo) {
-    Passo([&] { Command1->setVisible(false); });
+    Passo([&] { Command1->SetVisible(false); });
     Passo([&] { PastaPrograma = AppPath(); });
     Passo([&] {
         platform::DateTime dataAtual = Agora();
@@ -16,9 +12,9 @@ bool Form1::AberturaProcesso(std::string& Carimbo) {
         Carimbo = platform::FormatDdMmYy(dataAtual) + platform::FormatHhMmSsCompact(hora);
     });
     Passo([&] { ArquivoLog = PastaPrograma + Sep() + "Log" + Carimbo + ".txt"; });
-    Passo([&] { Label4->setText(QString::fromStdString(ArquivoLog)); });
+    Passo([&] { Label4->SetCaption(ArquivoLog); });
     Passo([&] { SetMousePointer(vbHourglass); });
-    Passo([&] { ArquivoPrincipal = Text1->text().toStdString(); });
+    Passo([&] { ArquivoPrincipal = Text1->Text(); });
     Passo([&] { GravaLog(" "); });  // creates the run's log file
     Passo([&] { GravaLog("Inicio."); });
 

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# The Windows leg of the tests: installs the MinGW-w64 cross compiler and Wine when missing,
-# cross-builds the engine, jetutil.exe and the engine tests (preset windows), runs the engine
-# tests under Wine, and compares jetutil.exe with the Linux jetutil on the corpus
-# (tests/windows_parity.sh; needs the Linux build, build/debug by default).
+# The Windows leg of the tests: installs the MinGW-w64 cross compiler, Wine and a virtual
+# screen when missing, cross-builds the engine, jetutil.exe, compactador.exe and the tests
+# (preset windows), runs the engine tests under Wine, compares jetutil.exe with the Linux
+# jetutil on the corpus (tests/windows_parity.sh; needs the Linux build, build/debug by
+# default), and runs the window's tests and compactador.exe under Wine on a virtual screen
+# (tests/windows_window.sh).
 #
 # usage: scripts/test_windows.sh [LINUX_JETUTIL]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-packages=(g++-mingw-w64-x86-64-posix wine64 googletest)
+packages=(g++-mingw-w64-x86-64-posix wine64 googletest xvfb xauth xdotool mdbtools)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -29,3 +31,4 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows
 ctest --preset windows
 tests/windows_parity.sh "${1:-build/debug/tools/jetutil}"
+tests/windows_window.sh build/windows

@@ -35,12 +35,7 @@ wineserver -p15 2> /dev/null || true
 work=$(mktemp -d "${TMPDIR:-/tmp}/windows-parity.XXXXXX") || exit 2
 trap 'rm -rf "$work"' EXIT
 
-# The Windows spelling of a Unix path: Z: and backslashes.
-winpath() {
-    local p
-    p=$(realpath -m "$1")
-    printf 'Z:%s' "${p//\//\\}"
-}
+. "$root/tests/wine_util.sh"  # winpath
 
 # The password of a corpus file, as the corpus tests find it: "password 'xyz'" in the
 # manifest's notes, or "password" for the samples named "with-password".

@@ -9,21 +9,14 @@
 // has returned; the tool says on standard error which of the two moments it drew.
 #include <QApplication>
 #include <QDir>
-#include <QPushButton>
 #include <cstdio>
 #include <string>
 
 #include "app/form1.h"
-#include "jet/base/env.h"
-#include "jet/testing/fixtures.h"
-#include "jet/testing/sample.h"
+#include "app/qt/window.h"
+#include "app/tools/tool_services.h"
 
 namespace {
-
-class FixedClock final : public platform::Clock {
-  public:
-    platform::DateTime Now() override { return {2026, 12, 5, 14, 3, 7}; }
-};
 
 // Answers OK to every box but the lock-file question, which it cancels (the demo holds no
 // lock file, so it should never be asked). The warning before the backups triggers the
@@ -31,7 +24,7 @@ class FixedClock final : public platform::Clock {
 class Photographer final : public platform::MessageBox {
   public:
     explicit Photographer(QString output) : output_(std::move(output)) {}
-    void SetWindow(Form1* form) { form_ = form; }
+    void SetWindow(QWidget* form) { form_ = form; }
 
     platform::MsgBoxResult Show(const std::string& prompt, platform::MsgBoxButtons buttons,
                                 const std::string&) override {
@@ -52,26 +45,9 @@ class Photographer final : public platform::MessageBox {
 
   private:
     QString output_;
-    Form1* form_ = nullptr;
+    QWidget* form_ = nullptr;
     bool taken_ = false;
     bool ok_ = false;
-};
-
-class ChooseFile final : public platform::CommonDialog {
-  public:
-    explicit ChooseFile(std::string path) : path_(std::move(path)) {}
-    void SetMaxFileSize(int) override {}
-    void SetFileName(const std::string&) override {}
-    void ShowOpen() override {}
-    std::string FileName() const override { return path_; }
-
-  private:
-    std::string path_;
-};
-
-class NoEnd final : public platform::ProgramEnd {
-  public:
-    void EndNow() override {}
 };
 
 }  // namespace
@@ -86,31 +62,24 @@ int main(int argc, char** argv) {
     work.mkpath(QStringLiteral("programa"));
     work.mkpath(QStringLiteral("dados"));
     const std::string dados = work.absoluteFilePath(QStringLiteral("dados")).toStdString();
-    const std::string database = dados + "/vendas.mdb";
-    jet::SampleOptions sample;
-    sample.rows = 300;
-    sample.bloat = true;
-    jet::CreateSample(jet::Env::Default(), database, sample);
-    jet::CreateClientFixtures(jet::Env::Default(), dados);
+    const std::string database = tools::WriteDemo(dados, '/');
 
-    FixedClock clock;
+    tools::FixedClock clock;
     Photographer message_box(QString::fromLocal8Bit(argv[1]));
-    ChooseFile dialog(database);
-    NoEnd end;
-    platform::Services services;
-    services.program_folder = work.absoluteFilePath(QStringLiteral("programa")).toStdString();
-    services.clock = &clock;
-    services.message_box = &message_box;
-    services.file_dialog = &dialog;
-    services.program_end = &end;
+    tools::ChooseFile dialog(database);
+    tools::NoEnd end;
+    const platform::Services services =
+        platform::MakeServices(work.absoluteFilePath(QStringLiteral("programa")).toStdString(),
+                               clock, message_box, dialog, end);
 
-    Form1 form(services);
-    message_box.SetWindow(&form);
-    form.show();
-    form.Command2->click();
-    form.Command1->click();
+    auto window = std::make_unique<ui::QtWindow>();
+    message_box.SetWindow(window.get());
+    Form1 form(services, std::move(window));
+    form.Show();
+    form.Command2->Click();
+    form.Command1->Click();
     if (!message_box.taken()) {
-        form.Command1->setVisible(false);  // as it is throughout a run
+        form.Command1->SetVisible(false);  // as it is throughout a run
         message_box.Take("after the run returned (it showed no warning)");
     }
     if (!message_box.ok()) {

@@ -11,23 +11,23 @@ using testing_app::Harness;
 TEST(FileSelection, EveryClickSetsTheDialogAnewThenShowsIt) {
     Harness h;
     h.dialog.choices = {"/srv/dados/base.mdb", "/srv/dados/outra.mdb"};
-    h.form->Command2->click();
-    h.form->Command2->click();
+    h.form->Command2->Click();
+    h.form->Command2->Click();
     EXPECT_EQ(h.dialog.calls,
               (std::vector<std::string>{"MaxFileSize=500", "FileName=*.mdb", "ShowOpen",
                                         "MaxFileSize=500", "FileName=*.mdb", "ShowOpen"}));
-    EXPECT_EQ(h.form->Text1->text(), "/srv/dados/outra.mdb") << "the second choice only";
-    EXPECT_TRUE(h.form->Command1->isVisible());
+    EXPECT_EQ(h.form->Text1->Text(), "/srv/dados/outra.mdb") << "the second choice only";
+    EXPECT_TRUE(h.form->Command1->Visible());
 }
 
 TEST(FileSelection, CancelAfterAChoiceClearsThePathAndHidesTheButton) {
     Harness h;
     h.dialog.choices = {"/srv/dados/base.mdb", ""};
-    h.form->Command2->click();
-    EXPECT_TRUE(h.form->Command1->isVisible());
-    h.form->Command2->click();
-    EXPECT_EQ(h.form->Text1->text(), "<<Nenhum Arquivo Selecionado>>");
-    EXPECT_FALSE(h.form->Command1->isVisible());
+    h.form->Command2->Click();
+    EXPECT_TRUE(h.form->Command1->Visible());
+    h.form->Command2->Click();
+    EXPECT_EQ(h.form->Text1->Text(), "<<Nenhum Arquivo Selecionado>>");
+    EXPECT_FALSE(h.form->Command1->Visible());
 }
 
 TEST(FileSelection, AnyNameIsTakenAsItIsWhateverItsExtensionOrLength) {
@@ -35,19 +35,19 @@ TEST(FileSelection, AnyNameIsTakenAsItIsWhateverItsExtensionOrLength) {
     std::string long_path = "/" + std::string(495, 'p') + ".txt";
     ASSERT_EQ(long_path.size(), 500u);
     h.dialog.choices = {"/srv/dados/planilha.xls", " /srv/dados/base.mdb ", long_path};
-    h.form->Command2->click();
-    EXPECT_EQ(h.form->Text1->text(), "/srv/dados/planilha.xls");
-    EXPECT_TRUE(h.form->Command1->isVisible());
-    h.form->Command2->click();
-    EXPECT_EQ(h.form->Text1->text(), " /srv/dados/base.mdb ") << "not trimmed";
-    h.form->Command2->click();
-    EXPECT_EQ(h.form->Text1->text().toStdString(), long_path) << "handed back whole";
+    h.form->Command2->Click();
+    EXPECT_EQ(h.form->Text1->Text(), "/srv/dados/planilha.xls");
+    EXPECT_TRUE(h.form->Command1->Visible());
+    h.form->Command2->Click();
+    EXPECT_EQ(h.form->Text1->Text(), " /srv/dados/base.mdb ") << "not trimmed";
+    h.form->Command2->Click();
+    EXPECT_EQ(h.form->Text1->Text(), long_path) << "handed back whole";
 }
 
 TEST(FileSelection, AnErrorInTheDialogIsTheRuntimesToReportAndEndsTheProgram) {
     Harness h;
     h.dialog.on_show = [] { throw platform::VbError(32755, "Erro do diálogo"); };
-    h.form->Command2->click();
+    h.form->Command2->Click();
     ASSERT_EQ(h.BoxTexts().size(), 1u);
     EXPECT_EQ(h.BoxTexts()[0], "Erro em tempo de execução '32755':\n\nErro do diálogo");
     EXPECT_EQ(h.end.ends, 1);
@@ -56,10 +56,10 @@ TEST(FileSelection, AnErrorInTheDialogIsTheRuntimesToReportAndEndsTheProgram) {
 TEST(FileSelection, EndingTheProgramInsideAnEventEndsItAtOnce) {
     Harness h;
     h.dialog.on_show = [&] { h.form->End(); };
-    h.form->Command2->click();
+    h.form->Command2->Click();
     EXPECT_EQ(h.end.ends, 1);
     EXPECT_TRUE(h.BoxTexts().empty());
-    EXPECT_EQ(h.form->Text1->text(), "") << "nothing after the end runs";
+    EXPECT_EQ(h.form->Text1->Text(), "") << "nothing after the end runs";
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 // clear the error, go on with the next step; only a failing log inside the handler escapes.
 #include <gtest/gtest.h>
 
-#include <QLabel>
 #include <filesystem>
 #include <fstream>
 
@@ -217,7 +216,7 @@ TEST(BloqueioTavos, WhenNoLineCanBeWrittenTheFirstFailureEndsTheCall) {
     }
     // The first line reached the screen before its file write failed; the handler's line
     // replaced it there, and nothing else was done.
-    EXPECT_EQ(f.Label1[0]->text().toStdString(), "Erro Tavo 76-Caminho não encontrado");
+    EXPECT_EQ(f.Label1[0]->Caption(), "Erro Tavo 76-Caminho não encontrado");
     EXPECT_EQ(f.Banco, nullptr) << "no database was opened";
     EXPECT_EQ(testing_app::ReadBytes(f.ArquivoTavo), tavo);
     EXPECT_EQ(testing_app::ReadBytes(f.ArquivoTavo1), tavo1);

@@ -6,7 +6,6 @@
 
 #include <QCursor>
 #include <QGuiApplication>
-#include <QListWidget>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -24,8 +23,7 @@ using Lines = std::vector<std::string>;
 
 Lines ListItems(const Form1& f) {
     Lines items;
-    for (int i = 0; i < f.ListLDB1->count(); ++i)
-        items.push_back(f.ListLDB1->item(i)->text().toStdString());
+    for (int i = 0; i < f.ListLDB1->ListCount(); ++i) items.push_back(f.ListLDB1->List(i));
     return items;
 }
 
@@ -51,7 +49,7 @@ TEST_F(QuemUsaTest, ListsEveryProcessInTheDatabaseAndLeavesTheArrow) {
     // Three holders: more users than the two entries the buffer starts with.
     std::vector<std::unique_ptr<jettest::Child>> holders;
     for (int i = 0; i < 3; ++i) holders.push_back(Hold(f.ArquivoPrincipal));
-    f.ListLDB1->addItem("de antes");
+    f.ListLDB1->AddItem("de antes");
 
     f.QuemUsa();
     EXPECT_EQ(ListItems(f), Lines(3, host));
@@ -80,7 +78,7 @@ TEST_F(QuemUsaTest, AnEmptyLockFileHasNobody) {
     dbtest::Window w;
     Form1& f = w.form();
     std::ofstream(f.ArquivoLDB).flush();
-    f.ListLDB1->addItem("de antes");
+    f.ListLDB1->AddItem("de antes");
     f.QuemUsa();
     EXPECT_EQ(ListItems(f), Lines{});
     EXPECT_EQ(Screen::MousePointer(), vbArrow);

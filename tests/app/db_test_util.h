@@ -93,7 +93,7 @@ class OpenRecorder final : public jet::EnvWrapper {
 // `base.mdb` in <temp>/dados with its lock file and the client databases beside it, and the
 // log file in the program's folder.
 struct Window {
-    explicit Window(jet::Env* env = nullptr) : h(testing_app::Style::kPosix, env) {
+    explicit Window(jet::Env* env = nullptr) : h(testing_app::Style::kNative, env) {
         folder = (h.dir.path() / "dados").string();
         fs::create_directories(folder);
         Form1& f = *h.form;

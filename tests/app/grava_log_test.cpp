@@ -8,6 +8,7 @@
 
 #include "jet/testing/fault_env.h"
 #include "tests/app/harness.h"
+#include "tests/app/qt_window_util.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ TEST(GravaLog, TheLineIsDateThenTimeThenTheMessageAndTheFirstFollowsLogColon) {
     h.clock.Sequence({{2026, 12, 5, 23, 59, 59}, {2026, 12, 6, 0, 0, 0}, {2026, 12, 6, 0, 0, 1}});
     f.GravaLog("Processo Concluido");
     EXPECT_EQ(h.clock.readings, 2);
-    EXPECT_EQ(f.Label1[0]->text(), "Processo Concluido");
+    EXPECT_EQ(f.Label1[0]->Caption(), "Processo Concluido");
     EXPECT_EQ(f.TxtLog->Text(), "Log.:05/12/2026 - 00:00:00 - Processo Concluido\r\n");
 
     f.GravaLog("");
@@ -32,7 +33,7 @@ TEST(GravaLog, TheLineIsDateThenTimeThenTheMessageAndTheFirstFollowsLogColon) {
               "Log.:05/12/2026 - 00:00:00 - Processo Concluido\r\n"
               "06/12/2026 - 00:00:01 - \r\n"
               "06/12/2026 - 00:00:01 -  \r\n");
-    EXPECT_EQ(f.Label1[0]->text(), " ");
+    EXPECT_EQ(f.Label1[0]->Caption(), " ");
 }
 
 TEST(GravaLog, TheFileIsWindows1252WithCrLfCreatedOnTheFirstCallThenAppended) {
@@ -56,11 +57,11 @@ TEST(GravaLog, TheScreenIsUpdatedAndEventsRunBeforeTheFileIsWritten) {
     Form1& f = *h.form;
     f.ArquivoLog = h.program_folder + "/Log.txt";
     bool ran = false;
-    QString status_seen;
+    std::string status_seen;
     bool file_seen = true;
     QTimer::singleShot(0, [&] {
         ran = true;
-        status_seen = f.Label1[0]->text();
+        status_seen = f.Label1[0]->Caption();
         file_seen = fs::exists(f.ArquivoLog);
     });
     f.GravaLog("Inicio.");
@@ -81,19 +82,19 @@ TEST(GravaLog, ALogFileThatCannotBeWrittenLeavesTheLineOnScreenAndTheErrorToTheC
         EXPECT_EQ(e.number(), 76);
         EXPECT_STREQ(e.what(), "Caminho não encontrado");
     }
-    EXPECT_EQ(f.Label1[0]->text(), "Inicio.");
+    EXPECT_EQ(f.Label1[0]->Caption(), "Inicio.");
     EXPECT_EQ(f.TxtLog->Text(), "Log.:05/12/2026 - 14:03:07 - Inicio.\r\n");
     EXPECT_FALSE(fs::exists(h.program_folder + "/falta"));
 
     // A full disk at the write.
     jet::FaultInjectingEnv full(jet::Env::Default());
-    Harness g(testing_app::Style::kPosix, &full);
+    Harness g(testing_app::Style::kNative, &full);
     g.form->ArquivoLog = g.program_folder + "/Log.txt";
     full.FailFrom(1, ENOSPC);
     g.form->Passo([&] { g.form->GravaLog("Inicio."); });
     EXPECT_EQ(g.form->Err.Number, 61);
     EXPECT_EQ(g.form->Err.Description, "Disco cheio");
-    EXPECT_EQ(g.form->Label1[0]->text(), "Inicio.");
+    EXPECT_EQ(g.form->Label1[0]->Caption(), "Inicio.");
 }
 
 TEST(GravaLog, TextTypedIntoTheLogBoxStaysAndLaterLinesFollowIt) {
@@ -112,8 +113,8 @@ TEST(GravaLog, MessagesThatLookLikeMarkupAreShownAsTheyAre) {
     Form1& f = *h.form;
     f.ArquivoLog = h.program_folder + "/Log.txt";
     f.GravaLog("<b>x</b> & <<Nenhum Arquivo Selecionado>>");
-    EXPECT_EQ(f.Label1[0]->text(), "<b>x</b> & <<Nenhum Arquivo Selecionado>>");
-    EXPECT_EQ(f.Label1[0]->textFormat(), Qt::PlainText);
+    EXPECT_EQ(f.Label1[0]->Caption(), "<b>x</b> & <<Nenhum Arquivo Selecionado>>");
+    EXPECT_EQ(testing_app::QtOf(f).label1[0]->textFormat(), Qt::PlainText);
 }
 
 }  // namespace

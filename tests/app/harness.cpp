@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <QApplication>
 #include <algorithm>
 #include <atomic>
 #include <fstream>
@@ -12,6 +11,24 @@
 namespace testing_app {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// Bytes of Windows-1252 text as UTF-8; the run's texts are all Latin-1.
+std::string FromLatin1(const std::string& bytes) {
+    std::string utf8;
+    for (unsigned char c : bytes) {
+        if (c < 0x80) {
+            utf8 += static_cast<char>(c);
+        } else {
+            utf8 += static_cast<char>(0xC0 | (c >> 6));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return utf8;
+}
+
+}  // namespace
 
 TempDir::TempDir() {
     static std::atomic<int> counter{0};
@@ -145,7 +162,7 @@ Harness::Harness(Style style, jet::Env* env) {
         program_folder = "C:\\Programa";
     } else {
         services.env = env != nullptr ? env : jet::Env::Default();
-        services.path_style = platform::PathStyle::Posix();
+        services.path_style = platform::PathStyle::Native();
         program_folder = (dir.path() / "programa").string();
     }
     fs::create_directories(Local(program_folder));
@@ -154,8 +171,8 @@ Harness::Harness(Style style, jet::Env* env) {
     services.message_box = &boxes;
     services.file_dialog = &dialog;
     services.program_end = &end;
-    form = std::make_unique<Form1>(services);
-    form->show();
+    form = std::make_unique<Form1>(services, NewWindow());
+    form->Show();
 }
 
 std::string Harness::Local(const std::string& path) const {
@@ -164,8 +181,8 @@ std::string Harness::Local(const std::string& path) const {
 
 void Harness::ChooseAndRun(const std::string& path) {
     dialog.choices.push_back(path);
-    form->Command2->click();
-    form->Command1->click();
+    form->Command2->Click();
+    form->Command1->Click();
 }
 
 std::string Harness::LogFileBytes() const {
@@ -183,8 +200,7 @@ std::vector<std::string> Harness::LogMessages() const {
         start = end_of_line + 2;
         // "dd/mm/yyyy - hh:mm:ss - " is 24 characters.
         std::string message = line.size() >= 24 ? line.substr(24) : line;
-        messages.push_back(
-            QString::fromLatin1(message.data(), static_cast<int>(message.size())).toStdString());
+        messages.push_back(FromLatin1(message));
     }
     return messages;
 }

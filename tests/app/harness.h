@@ -3,10 +3,6 @@
 // window built over all of them.
 #pragma once
 
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QPushButton>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -147,13 +143,19 @@ class PathFaultEnv final : public jet::ObservedEnv {
     int fired_ = 0;
 };
 
-enum class Style { kPosix, kWindows };
+// kNative: the paths of the machine the tests run on; kWindows: Windows paths on any machine.
+enum class Style { kNative, kWindows };
 
-// A window over scripted services. POSIX: the program folder is <temp>/programa and `env` (the
-// real Env when null) serves the files. Windows: the program folder is C:\Programa, over a
-// WindowsPathEnv rooted in the temporary folder.
+// The window the harness builds its form on: the toolkit's own, as the test binary links it
+// (tests/app/main.cpp: the Qt window).
+std::unique_ptr<ui::Window> NewWindow();
+
+// A window over scripted services. Native: the machine's own paths, the program folder is
+// <temp>/programa and `env` (the real Env when null) serves the files. Windows: the program
+// folder is C:\Programa, over a WindowsPathEnv rooted in the temporary folder (for Windows
+// paths on POSIX).
 struct Harness {
-    explicit Harness(Style style = Style::kPosix, jet::Env* env = nullptr);
+    explicit Harness(Style style = Style::kNative, jet::Env* env = nullptr);
     TempDir dir;
     FakeClock clock;
     ScriptedBoxes boxes;

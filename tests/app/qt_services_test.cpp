@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/common_dialog.h"
-#include "platform/file_open_dialog.h"
 #include "platform/message_box.h"
+#include "platform/qt/file_open_dialog.h"
+#include "platform/qt/qt_services.h"
 #include "tests/app/harness.h"
 
 namespace {

@@ -4,7 +4,6 @@
 // restored; the run leaves through the failure exit with the client system locked.
 #include <gtest/gtest.h>
 
-#include <QPushButton>
 #include <cerrno>
 #include <filesystem>
 
@@ -36,7 +35,7 @@ void ExpectFailureExitWithTheDatabaseInPlace(Cenario& c, const std::string& orig
     EXPECT_EQ(c.Log().back(), runtest::kFalha);
     EXPECT_EQ(c.Boxes().back(), runtest::kFalha);
     EXPECT_EQ(c.h.end.ends, 0) << "the window stays open";
-    EXPECT_FALSE(c.form().Command1->isVisible());
+    EXPECT_FALSE(c.form().Command1->Visible());
     EXPECT_EQ(c.form().MousePointer(), vbArrow);
     EXPECT_TRUE(c.ClientsLocked());
     EXPECT_EQ(ReadBytes(c.base), original) << "the database never left its place";

@@ -10,7 +10,6 @@
 //       --gtest_filter='*RunFaultSweep*'
 #include <gtest/gtest.h>
 
-#include <QLabel>
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -137,7 +136,7 @@ TEST_P(RunFaultSweep, EveryFailingOperationLeavesTheDatabaseWholeAndTheRightLast
             } else if (t.c.h.end.ends == 1) {
                 ++early_ends;  // a classification that ends the program
                 EXPECT_EQ(now, original);
-                expected_last = t.c.form().Label1[0]->text().toStdString();
+                expected_last = t.c.form().Label1[0]->Caption();
                 EXPECT_EQ(expected_last.rfind("Erro: ", 0), 0u) << expected_last;
             } else {
                 ++failure_exits;

@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <QListWidget>
-#include <QPushButton>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -34,8 +32,7 @@ const std::string kLdbEmUso =
 
 Lines ListItems(const Form1& f) {
     Lines items;
-    for (int i = 0; i < f.ListLDB1->count(); ++i)
-        items.push_back(f.ListLDB1->item(i)->text().toStdString());
+    for (int i = 0; i < f.ListLDB1->ListCount(); ++i) items.push_back(f.ListLDB1->List(i));
     return items;
 }
 
@@ -229,7 +226,7 @@ TEST(RunPreFlight, ATemporaryOfThisRunsNameThatWillNotGoEndsTheRun) {
             Concat({c.Opening(), Cenario::Lock(-1), {"Erro: Sem Erros.", k.log, runtest::kFalha}}));
         EXPECT_EQ(c.Boxes(), (Lines{k.box, runtest::kFalha}));
         EXPECT_EQ(c.h.end.ends, 0) << "the window stays open";
-        EXPECT_FALSE(c.form().Command1->isVisible());
+        EXPECT_FALSE(c.form().Command1->Visible());
         EXPECT_EQ(c.form().MousePointer(), vbArrow);
         EXPECT_TRUE(c.ClientsLocked());
         EXPECT_EQ(ReadBytes(c.base), original);

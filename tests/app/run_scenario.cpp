@@ -9,6 +9,7 @@
 
 #include "jet/database/database.h"
 #include "jet/testing/fixtures.h"
+#include "platform/text.h"
 #include "tests/jet/update_test_util.h"
 
 namespace runtest {
@@ -30,13 +31,13 @@ std::string DataFile(const std::string& name) {
     return path.string();
 }
 
-Cenario::Cenario(jet::Env* env, jet::Version clients) : h(testing_app::Style::kPosix, env) {
+Cenario::Cenario(jet::Env* env, jet::Version clients) : h(testing_app::Style::kNative, env) {
     dados = (h.dir.path() / "dados").string();
     fs::create_directories(dados);
-    base = dados + "/base.mdb";
-    ldb = dados + "/base.ldb";
-    tavo = dados + "/tavo.mdb";
-    tavo1 = dados + "/tavo1.mdb";
+    base = dados + kSep + "base.mdb";
+    ldb = dados + kSep + "base.ldb";
+    tavo = dados + kSep + "tavo.mdb";
+    tavo1 = dados + kSep + "tavo1.mdb";
     jet::CreateTavoFixture(jet::Env::Default(), tavo, clients, jet::TavoFlag::kBoolean);
     jet::CreateTavoFixture(jet::Env::Default(), tavo1, clients, jet::TavoFlag::kInteger);
     // Clear to begin with, so a lock shows in every row.
@@ -44,7 +45,7 @@ Cenario::Cenario(jet::Env* env, jet::Version clients) : h(testing_app::Style::kP
         jet::Database::Open(jet::Env::Default(), client, {})
             ->Execute("update tavo set bloqueado = 0");
     }
-    const std::string prog = h.program_folder + "/";
+    const std::string prog = h.program_folder + kSep;
     log = prog + "Log" + kCarimbo + ".txt";
     copia = prog + "compac01_" + kCarimbo + ".mdb";
     extra = prog + "compac01E_" + kCarimbo + ".mdb";
@@ -60,7 +61,7 @@ bool Cenario::PutDatabase(const std::string& source) {
 }
 
 void Cenario::LooksFullUntilTheWarning(testing_app::PathFaultEnv& env, jet::Version version) {
-    env.ReportSize("/base.mdb",
+    env.ReportSize(kSep + "base.mdb",
                    version == jet::Version::kJet3 ? uint64_t{1} << 30 : uint64_t{1} << 31);
     std::function<void()> before = h.boxes.on_show;
     h.boxes.on_show = [&env, before] {
@@ -116,6 +117,22 @@ Lines Cenario::Lock(int tipo) {
             "Alterado o Sistema Tavo1.mdb (" + v + ")."};
 }
 
+Lines Cenario::UpToTheMove(const std::string& finding) const {
+    return {finding, Aviso(), "Fazendo Copia de Seguranca para " + copia,
+            "Fazendo Copia de Seguranca para " + extra, "Renoemando Arquivo para " + reparado};
+}
+
+Lines Cenario::Success(ClasseBanco classe) const {
+    const bool reparar = classe == kClasseReparar;
+    return Concat({Opening(),
+                   Lock(-1),
+                   UpToTheMove(reparar ? "Erro: Sem Erros." : "Erro: Banco de Dados Cheio."),
+                   reparar ? Lines{"Reparando Banco de Dados" + reparado} : Lines{},
+                   {"Compactando Banco de Dados" + reparado, "Restaurando Arquivo."},
+                   Lock(0),
+                   {"Processo Concluido"}});
+}
+
 std::string Cenario::Aviso() const {
     return "ATENÇÂO!! OS PROCESSOS A SEGUIR PODEM DEMORAR ALGUNS MINUTOS. POR FAVOR AGUARDE. NÃO "
            "DESLIGUE O COMPUTADOR OU ENCERRE O SISTEMA. CASO O SISTEMA FECHE, RESTAURE O ARQUIVO " +
@@ -125,8 +142,7 @@ std::string Cenario::Aviso() const {
 std::string Cenario::LogBytes(const Lines& messages) {
     std::string bytes;
     for (const std::string& m : messages) {
-        QByteArray cp1252 = QString::fromStdString(m).toLatin1();  // the texts are all Latin-1
-        bytes += "05/12/2026 - 14:03:07 - " + cp1252.toStdString() + "\r\n";
+        bytes += "05/12/2026 - 14:03:07 - " + platform::ToCp1252(m) + "\r\n";
     }
     return bytes;
 }

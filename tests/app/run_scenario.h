@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "db/o_que_fazer.h"
 #include "jet/base/env.h"
 #include "jet/format/schema.h"
 #include "tests/app/harness.h"
@@ -19,6 +20,9 @@
 namespace runtest {
 
 using Lines = std::vector<std::string>;
+
+// Between a folder and a name in the paths the run builds: the machine's own separator.
+inline const std::string kSep(1, platform::PathStyle::Native().separator);
 
 // The run stamp of the harness's clock: 5 Dec 2026, 14:03:07.
 inline constexpr const char* kCarimbo = "051226140307";
@@ -68,6 +72,10 @@ struct Cenario {
     Lines Opening() const;        // " " to "Compactado:...;"
     static Lines Lock(int tipo);  // BloqueioTavos of both client databases
     std::string Aviso() const;    // the warning that names the backups
+    // From the classification's finding to the move of the database to its working name.
+    Lines UpToTheMove(const std::string& finding) const;
+    // Every line of a run that reaches its success exit, for a database of `classe`.
+    Lines Success(ClasseBanco classe) const;
     // The log file's bytes as a run writes `messages`, every line stamped with the clock.
     static std::string LogBytes(const Lines& messages);
 };

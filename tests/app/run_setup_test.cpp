@@ -7,12 +7,14 @@
 
 #include "jet/testing/fault_env.h"
 #include "tests/app/harness.h"
+#include "tests/app/qt_window_util.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using testing_app::Harness;
 using testing_app::ListFiles;
+using testing_app::QtOf;
 using testing_app::Style;
 
 const std::string kFalha =
@@ -33,7 +35,7 @@ TEST(RunSetUp, PosixPathsGiveTheNineFileSetLines) {
 
     std::string log = prog + "/Log051226140307.txt";
     EXPECT_EQ(h.form->ArquivoLog, log);
-    EXPECT_EQ(h.form->Label4->text().toStdString(), log);
+    EXPECT_EQ(h.form->Label4->Caption(), log);
     std::vector<std::string> lines = h.LogMessages();
     lines.resize(std::min<size_t>(lines.size(), 12));
     EXPECT_EQ(lines, (std::vector<std::string>{
@@ -47,7 +49,7 @@ TEST(RunSetUp, PosixPathsGiveTheNineFileSetLines) {
     EXPECT_EQ(h.form->PastaArquivo, dados);
     EXPECT_EQ(h.form->NomeBase, dados + "/base");
     EXPECT_EQ(h.form->ArquivoCompactado, prog + "/compac03_051226140307.mdb");
-    EXPECT_FALSE(h.form->Command1->isVisible()) << "the run hid it";
+    EXPECT_FALSE(h.form->Command1->Visible()) << "the run hid it";
     EXPECT_NE(h.form->Fso, nullptr);
     // The box shows the same lines, right after "Log.:".
     EXPECT_EQ(h.form->TxtLog->Text().rfind("Log.:05/12/2026 - 14:03:07 -  \r\n", 0), 0u);
@@ -87,9 +89,9 @@ TEST(RunSetUp, AMissingFileLogsBoxesAndLeavesThroughTheFailureExit) {
     std::string missing = (h.dir.path() / "dados/falta.mdb").string();
     fs::create_directories(h.dir.path() / "dados");
     h.form->ArquivoTavo = "antes";
-    QString status_before_exit;
+    std::string status_before_exit;
     h.boxes.on_show = [&] {
-        if (h.boxes.shown.size() == 2) status_before_exit = h.form->Label1[0]->text();
+        if (h.boxes.shown.size() == 2) status_before_exit = h.form->Label1[0]->Caption();
     };
     h.ChooseAndRun(missing);
 
@@ -100,12 +102,12 @@ TEST(RunSetUp, AMissingFileLogsBoxesAndLeavesThroughTheFailureExit) {
         EXPECT_EQ(box.buttons, platform::vbOKOnly);
         EXPECT_EQ(box.title, "Compactador");
     }
-    EXPECT_EQ(h.form->Label1[0]->text().toStdString(), kFalha);
-    EXPECT_EQ(status_before_exit.toStdString(), kFalha);
+    EXPECT_EQ(h.form->Label1[0]->Caption(), kFalha);
+    EXPECT_EQ(status_before_exit, kFalha);
     EXPECT_EQ(h.form->MousePointer(), vbArrow);
-    EXPECT_EQ(h.form->cursor().shape(), Qt::ArrowCursor);
-    EXPECT_FALSE(h.form->Command1->isVisible());
-    EXPECT_TRUE(h.form->isVisible()) << "the window stays open";
+    EXPECT_EQ(QtOf(*h.form).cursor().shape(), Qt::ArrowCursor);
+    EXPECT_FALSE(h.form->Command1->Visible());
+    EXPECT_TRUE(QtOf(*h.form).isVisible()) << "the window stays open";
     EXPECT_EQ(h.end.ends, 0);
     EXPECT_EQ(h.form->ArquivoTavo, "antes") << "no step after the test ran";
     EXPECT_EQ(h.form->Fso, nullptr);
@@ -114,13 +116,13 @@ TEST(RunSetUp, AMissingFileLogsBoxesAndLeavesThroughTheFailureExit) {
 
 TEST(RunSetUp, ALogThatCannotBeCreatedStillShowsEveryMessageAndBox) {
     jet::FaultInjectingEnv faulty(jet::Env::Default());
-    Harness g(Style::kPosix, &faulty);
+    Harness g(Style::kNative, &faulty);
     faulty.FailFrom(1, EACCES);
-    std::vector<QString> status_at_box;
-    g.boxes.on_show = [&] { status_at_box.push_back(g.form->Label1[0]->text()); };
+    std::vector<std::string> status_at_box;
+    g.boxes.on_show = [&] { status_at_box.push_back(g.form->Label1[0]->Caption()); };
     g.ChooseAndRun(g.program_folder + "/falta.mdb");
     ASSERT_EQ(g.BoxTexts().size(), 2u);
-    EXPECT_EQ(status_at_box[1].toStdString(), kFalha) << "the screen is updated before the file";
+    EXPECT_EQ(status_at_box[1], kFalha) << "the screen is updated before the file";
     EXPECT_EQ(g.form->Err.Number, 70);
     EXPECT_TRUE(ListFiles(g.dir.path()).empty());
 }
@@ -136,7 +138,7 @@ TEST(RunSetUp, ARunWhoseLogCannotBeWrittenGoesOnWithEveryStep) {
     EXPECT_NE(box.find("Arquivos Envolvidos:"), std::string::npos);
     EXPECT_NE(box.find("Compactado:" + h.form->ArquivoCompactado + ";"), std::string::npos);
     // No backup can be made in a folder that is gone: the run ends through the failure exit.
-    EXPECT_EQ(h.form->Label1[0]->text().toStdString(), kFalha);
+    EXPECT_EQ(h.form->Label1[0]->Caption(), kFalha);
 }
 
 TEST(RunSetUp, AHiddenFileOrAFolderIsNotFound) {
@@ -207,8 +209,8 @@ TEST(RunSetUp, TheStampIsTheDateReadingThenTheTimeReading) {
     std::string base = h.dir.MakeFile("dados/base.mdb");
     h.clock.Sequence({{2026, 12, 31, 23, 59, 59}, {2027, 1, 1, 0, 0, 0}});
     h.dialog.choices.push_back(base);
-    h.form->Command2->click();
-    h.form->Command1->click();
+    h.form->Command2->Click();
+    h.form->Command1->Click();
     EXPECT_EQ(h.form->ArquivoLog, h.program_folder + "/Log311226000000.txt");
 }
 
@@ -217,9 +219,9 @@ TEST(RunSetUp, TheEditedPathIsWhatTheRunUses) {
     std::string chosen = h.dir.MakeFile("dados/base.mdb");
     std::string edited = h.dir.MakeFile("dados/outra.mdb");
     h.dialog.choices.push_back(chosen);
-    h.form->Command2->click();
-    h.form->Text1->setText(QString::fromStdString(edited));
-    h.form->Command1->click();
+    h.form->Command2->Click();
+    h.form->Text1->SetText(edited);
+    h.form->Command1->Click();
     EXPECT_EQ(h.form->ArquivoPrincipal, edited);
 }
 
@@ -235,11 +237,11 @@ TEST(SecondRun, NeverStartsWhileOneIsUnderWay) {
         clicked = true;
         EXPECT_TRUE(h.form->ProcessoEmAndamento());
         h.dialog.choices.push_back(other);
-        h.form->Command2->click();
-        EXPECT_TRUE(h.form->Command1->isVisible());
-        EXPECT_FALSE(h.form->Command1->isEnabled());
-        h.form->Command1->click();
-        QMetaObject::invokeMethod(h.form->Command1, "clicked", Q_ARG(bool, false));
+        h.form->Command2->Click();
+        EXPECT_TRUE(h.form->Command1->Visible());
+        EXPECT_FALSE(h.form->Command1->Enabled());
+        h.form->Command1->Click();
+        QMetaObject::invokeMethod(QtOf(*h.form).command1, "clicked", Q_ARG(bool, false));
     };
     h.ChooseAndRun(missing);
     std::vector<std::string> lines = h.LogMessages();
@@ -248,9 +250,9 @@ TEST(SecondRun, NeverStartsWhileOneIsUnderWay) {
     EXPECT_FALSE(h.form->ProcessoEmAndamento());
 
     // Once the run has returned, the button shown meanwhile starts the next run.
-    EXPECT_TRUE(h.form->Command1->isVisible());
-    EXPECT_TRUE(h.form->Command1->isEnabled());
-    h.form->Command1->click();
+    EXPECT_TRUE(h.form->Command1->Visible());
+    EXPECT_TRUE(h.form->Command1->Enabled());
+    h.form->Command1->Click();
     EXPECT_EQ(h.form->ArquivoPrincipal, other);
 }
 
@@ -258,13 +260,13 @@ TEST(SecondRun, ClosingTheWindowDuringARunClosesItWhenTheRunReturns) {
     Harness h;
     bool closed_while_running = true;
     h.boxes.on_show = [&] {
-        h.form->close();
-        closed_while_running = !h.form->isVisible();
+        h.form->window().Close();
+        closed_while_running = !QtOf(*h.form).isVisible();
     };
     h.ChooseAndRun(h.program_folder + "/falta.mdb");
     EXPECT_FALSE(closed_while_running);
     EXPECT_EQ(h.BoxTexts().size(), 2u) << "the run went on to its end";
-    EXPECT_FALSE(h.form->isVisible());
+    EXPECT_FALSE(QtOf(*h.form).isVisible());
 }
 
 }  // namespace

@@ -20,7 +20,6 @@
 //   RUN_DRIVER_FULL=1        until the first box, the database reports Jet's maximum size
 //                            (class 2: compacted, not repaired)
 #include <QApplication>
-#include <QPushButton>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -31,6 +30,8 @@
 #include <string>
 
 #include "app/form1.h"
+#include "app/qt/window.h"
+#include "app/tools/tool_services.h"
 #include "jet/testing/observed_env.h"
 
 namespace {
@@ -110,18 +111,6 @@ class AnswerOk final : public platform::MessageBox {
     WatchEnv* env = nullptr;  // its full size ends with the first box
 };
 
-class ChooseOnce final : public platform::CommonDialog {
-  public:
-    explicit ChooseOnce(std::string path) : path_(std::move(path)) {}
-    void SetMaxFileSize(int) override {}
-    void SetFileName(const std::string&) override {}
-    void ShowOpen() override {}
-    std::string FileName() const override { return path_; }
-
-  private:
-    std::string path_;
-};
-
 // Ends the process at once, as the program does, telling the success exit from the others by
 // the last box shown.
 class EndProcess final : public platform::ProgramEnd {
@@ -150,21 +139,17 @@ int main(int argc, char** argv) {
     env.database = argv[2];
     AnswerOk boxes;
     boxes.env = &env;
-    ChooseOnce dialog(argv[2]);
+    tools::ChooseFile dialog(argv[2]);
     EndProcess program_end(boxes);
 
-    platform::Services services;
-    services.program_folder = argv[1];
-    services.clock = &clock;
-    services.message_box = &boxes;
-    services.file_dialog = &dialog;
-    services.program_end = &program_end;
+    platform::Services services =
+        platform::MakeServices(argv[1], clock, boxes, dialog, program_end);
     services.path_style = platform::PathStyle::Posix();
     services.env = &env;
 
-    Form1 form(services);
-    form.show();
-    form.Command2->click();
-    form.Command1->click();
+    Form1 form(services, std::make_unique<ui::QtWindow>());
+    form.Show();
+    form.Command2->Click();
+    form.Command1->Click();
     return 1;  // the run came back: the failure exit
 }

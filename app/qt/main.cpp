@@ -3,6 +3,8 @@
 #include <QApplication>
 
 #include "app/form1.h"
+#include "app/qt/window.h"
+#include "platform/qt/qt_services.h"
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
@@ -12,16 +14,13 @@ int main(int argc, char** argv) {
     platform::QtCommonDialog file_dialog;
     platform::ProcessEnd program_end;
 
-    platform::Services services;
-    services.program_folder = platform::ProgramFolder();
-    services.clock = &clock;
-    services.message_box = &message_box;
-    services.file_dialog = &file_dialog;
-    services.program_end = &program_end;
+    const platform::Services services = platform::MakeServices(
+        platform::ProgramFolder(), clock, message_box, file_dialog, program_end);
 
-    Form1 form(services);
-    message_box.SetParent(&form);
-    file_dialog.SetParent(&form);
-    form.show();
+    auto window = std::make_unique<ui::QtWindow>();
+    message_box.SetParent(window.get());
+    file_dialog.SetParent(window.get());
+    Form1 form(services, std::move(window));
+    form.Show();
     return QApplication::exec();
 }

@@ -1,4 +1,4 @@
-#include "platform/file_open_dialog.h"
+#include "platform/qt/file_open_dialog.h"
 
 #include <QDir>
 #include <QFileInfo>

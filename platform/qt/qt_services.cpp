@@ -1,16 +1,12 @@
-// The real message box, file dialog, program end and program folder, over Qt.
+// The real message box, file dialog and program folder, over Qt.
+#include "platform/qt/qt_services.h"
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
-#include <cstdio>
-#include <cstdlib>
-
-#include "platform/common_dialog.h"
-#include "platform/file_open_dialog.h"
-#include "platform/message_box.h"
 #include "platform/program.h"
+#include "platform/qt/file_open_dialog.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -59,11 +55,6 @@ void QtCommonDialog::ShowOpen() {
     std::string path = dialog.Chosen().toStdString();
     if (path.empty() || Len(path) > max_file_size_) return;
     file_name_ = path;
-}
-
-void ProcessEnd::EndNow() {
-    std::fflush(nullptr);
-    std::_Exit(0);
 }
 
 std::string ProgramFolder() {

@@ -1,4 +1,4 @@
-#include "app/fonts.h"
+#include "app/qt/fonts.h"
 
 #include <QFontDatabase>
 #include <QStringList>

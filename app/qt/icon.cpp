@@ -1,4 +1,4 @@
-#include "app/icon.h"
+#include "app/qt/icon.h"
 
 #include <QPainter>
 #include <QPolygon>
