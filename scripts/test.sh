@@ -34,3 +34,9 @@ if command -v clang++ >/dev/null; then
   if [ "$rc" = 2 ]; then exit 2; fi
   if [ "$rc" != 0 ]; then echo "fuzz: a target reported a finding (see build-fuzz/*.log)"; fi
 fi
+# The Windows leg: the MinGW-w64 cross build, the engine tests, jetutil.exe against jetutil on
+# the corpus, the window and compactador.exe, all under Wine. COMPACTADOR_WINDOWS=0 leaves it
+# out (a quicker local run).
+if [ "${COMPACTADOR_WINDOWS:-1}" != 0 ]; then
+  scripts/test_windows.sh build/debug/tools/jetutil
+fi

@@ -9,17 +9,7 @@
 # usage: scripts/test_windows.sh [LINUX_JETUTIL]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-packages=(g++-mingw-w64-x86-64-posix wine64 googletest xvfb xauth xdotool mdbtools)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "Installing: ${missing[*]}"
-  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+scripts/deps.sh windows
 export WINEDEBUG=-all
 # One Wine prefix for the whole leg (made once, about ten seconds), outside the fresh homes
 # each test process gets.
@@ -32,3 +22,11 @@ cmake --build --preset windows
 ctest --preset windows
 tests/windows_parity.sh "${1:-build/debug/tools/jetutil}"
 tests/windows_window.sh build/windows
+# What is handed to an operator builds: the zip of both programs, the guide and a demo.
+cmake --build --preset windows --target windows_zip
+listing=$(cmake -E tar tf build/windows/Compactador-windows.zip)
+for f in compactador.exe jetutil.exe guia-do-operador.md demo/vendas.mdb demo/tavo.mdb \
+         demo/tavo1.mdb; do
+  grep -qx "Compactador/$f" <<<"$listing" || { echo "the zip lacks $f" >&2; exit 1; }
+done
+echo "zip: $(wc -l <<<"$listing") entries, $(stat -c %s build/windows/Compactador-windows.zip) bytes"
