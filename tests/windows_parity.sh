@@ -160,7 +160,8 @@ fi
 
 names_compared=$((passed + failed - corpus_compared))
 # The lock file between the platforms: a Wine holder's slot is live for the Linux build and
-# the reverse, and the last one out deletes the file.
+# the reverse, no other Windows process deletes it while it is held, and the last one out
+# deletes the file.
 check() {
     if eval "$2"; then
         passed=$((passed + 1))
@@ -187,6 +188,10 @@ if "$linux" create-fixtures "$lock" > /dev/null 2>&1; then
     check "a Wine holder takes slot 1" 'wait_for "$lock/wine.out" "open shared slot 1"'
     check "Linux sees the Wine holder live" \
         '[ "$("$linux" users --live "$lock/tavo.ldb" | wc -l)" = 1 ]'
+    # Another Windows process tries to delete the lock file in use. A delete that Windows
+    # accepted would only mark the file, which then goes when the Wine holder closes, even
+    # with the Linux holder still in: checked below.
+    wine cmd /c del "$(winpath "$lock/tavo.ldb")" < /dev/null > /dev/null 2>&1
     "$linux" hold "$lock/tavo.mdb" < "$lock/linux.in" > "$lock/linux.out" 2>&1 {wine_in}>&- &
     linux_pid=$!
     exec {linux_in}> "$lock/linux.in"
@@ -195,7 +200,7 @@ if "$linux" create-fixtures "$lock" > /dev/null 2>&1; then
         '[ "$(wine "$windows" users --live "$(winpath "$lock/tavo.ldb")" < /dev/null | wc -l)" = 2 ]'
     exec {wine_in}>&-
     wait "$wine_pid"
-    check "the Wine holder closes and leaves the file to the Linux one" \
+    check "the Wine holder closes and leaves the file to the Linux one (no delete took it)" \
         'grep -q closed "$lock/wine.out" && [ -f "$lock/tavo.ldb" ]'
     check "Linux then sees one live holder" \
         '[ "$("$linux" users --live "$lock/tavo.ldb" | wc -l)" = 1 ]'
