@@ -73,17 +73,23 @@ LongValueHeader ParseLongValueHeader(ByteSpan field) {
 }
 
 Bytes ReadLongValue(MdbFile& file, ByteSpan field) {
-    if (field.empty()) return {};
+    Bytes out;
+    ReadLongValueTo(file, field, out);
+    return out;
+}
+
+void ReadLongValueTo(MdbFile& file, ByteSpan field, Bytes& out) {
+    out.clear();
+    if (field.empty()) return;
     const LongValueHeader h = ParseLongValueHeader(field);
     if (h.form == LongValueForm::kInline) {
         const ByteSpan data = Sub(field, kLongValueHeaderSize, h.length, "inline long value");
-        return Bytes(data.begin(), data.end());
+        out.assign(data.begin(), data.end());
+        return;
     }
-    Bytes out;
     out.reserve(std::min<size_t>(h.length, size_t{1} << 20));
     WalkLongValue(
         file, h, [&](uint32_t, ByteSpan data) { out.insert(out.end(), data.begin(), data.end()); });
-    return out;
 }
 
 std::vector<uint32_t> LongValueRows(MdbFile& file, ByteSpan field) {

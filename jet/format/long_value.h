@@ -34,6 +34,8 @@ LongValueHeader ParseLongValueHeader(ByteSpan field);
 
 // The whole value of a long-value field as stored in a row. An empty field is an empty value.
 Bytes ReadLongValue(MdbFile& file, ByteSpan field);
+// Same, into `out` (its buffer reused).
+void ReadLongValueTo(MdbFile& file, ByteSpan field, Bytes& out);
 
 // The LVAL row pointers a field uses (empty when inline), in chain order; the checker and the
 // writer's clean-up need them.

@@ -176,10 +176,28 @@ Value DecodeValue(const ColumnDef& c, ByteSpan b, Version version, uint16_t code
 }
 
 Row DecodeRow(MdbFile& file, const TableDef& t, ByteSpan row) {
+    Row out;
+    Bytes long_value;
+    DecodeRowTo(file, t, row, out, long_value);
+    return out;
+}
+
+namespace {
+
+// The value as a T, keeping the buffer it holds when it is one already.
+template <typename T>
+T& Reused(Value& v) {
+    if (T* held = std::get_if<T>(&v)) return *held;
+    return v.emplace<T>();
+}
+
+}  // namespace
+
+void DecodeRowTo(MdbFile& file, const TableDef& t, ByteSpan row, Row& out, Bytes& long_value) {
     const Version version = file.version();
     const uint16_t db_code_page = file.header().code_page;
     const RowLayout layout = ParseRowLayout(row, version, t);
-    Row out(t.columns.size());
+    out.resize(t.columns.size());
     for (size_t i = 0; i < t.columns.size(); ++i) {
         const ColumnDef& c = t.columns[i];
         const ColumnSlice s = LocateColumn(layout, row, c);
@@ -187,19 +205,26 @@ Row DecodeRow(MdbFile& file, const TableDef& t, ByteSpan row) {
             out[i] = s.present && s.not_null;
             continue;
         }
-        if (!s.present || !s.not_null) continue;
+        if (!s.present || !s.not_null) {
+            out[i] = std::monostate{};
+            continue;
+        }
         const uint16_t code_page = ColumnCodePage(c, db_code_page);
         if (c.long_value()) {
-            const Bytes data = ReadLongValue(file, s.bytes);
-            if (c.type == ColumnType::kMemo)
-                out[i] = DecodeText(data, version, code_page);
-            else
-                out[i] = data;
+            if (c.type == ColumnType::kMemo) {
+                ReadLongValueTo(file, s.bytes, long_value);
+                DecodeTextTo(long_value, version, code_page, Reused<std::u16string>(out[i]));
+            } else {
+                ReadLongValueTo(file, s.bytes, Reused<Bytes>(out[i]));
+            }
+            continue;
+        }
+        if (c.type == ColumnType::kText) {
+            DecodeTextTo(s.bytes, version, code_page, Reused<std::u16string>(out[i]));
             continue;
         }
         out[i] = DecodeValue(c, s.bytes, version, code_page);
     }
-    return out;
 }
 
 }  // namespace jet

@@ -75,6 +75,9 @@ Value DecodeValue(const ColumnDef& c, ByteSpan bytes, Version version, uint16_t 
 // Decodes a whole row; Memo and OLE values are read through `file`. REQUIRES: `row` is the data
 // row (overflow pointers already followed).
 Row DecodeRow(MdbFile& file, const TableDef& t, ByteSpan row);
+// Same, into `out`, whose text and binary values keep their buffers for the row's own;
+// `long_value` holds a Memo's stored bytes on the way. For readers of many rows.
+void DecodeRowTo(MdbFile& file, const TableDef& t, ByteSpan row, Row& out, Bytes& long_value);
 
 // The text code page of a column (its own in Jet 3 when set, else the database's).
 uint16_t ColumnCodePage(const ColumnDef& c, uint16_t database_code_page);

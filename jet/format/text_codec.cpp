@@ -42,12 +42,17 @@ const ForwardTable& Forward(uint16_t code_page) {
 
 }  // namespace
 
-std::u16string DecodeCodePage(ByteSpan bytes, uint16_t code_page) {
+void DecodeCodePageTo(ByteSpan bytes, uint16_t code_page, std::u16string& out) {
     const ForwardTable& forward = Forward(code_page);
-    std::u16string out(bytes.size(), u'\0');
+    out.resize(bytes.size());
     char16_t* to = out.data();
     const uint8_t* from = bytes.data();
     for (size_t i = 0; i < bytes.size(); ++i) to[i] = forward[from[i]];
+}
+
+std::u16string DecodeCodePage(ByteSpan bytes, uint16_t code_page) {
+    std::u16string out;
+    DecodeCodePageTo(bytes, code_page, out);
     return out;
 }
 
@@ -85,14 +90,19 @@ Bytes EncodeCodePage(std::u16string_view text, uint16_t code_page) {
 
 // Memo values run to megabytes: on little-endian machines UCS-2 is copied as it is.
 std::u16string DecodeUcs2(ByteSpan bytes) {
-    std::u16string out(bytes.size() / 2, u'\0');
+    std::u16string out;
+    DecodeUcs2To(bytes, out);
+    return out;
+}
+
+void DecodeUcs2To(ByteSpan bytes, std::u16string& out) {
+    out.resize(bytes.size() / 2);
     if constexpr (std::endian::native == std::endian::little) {
         if (!out.empty()) std::memcpy(out.data(), bytes.data(), out.size() * 2);
     } else {
         for (size_t i = 0; i < out.size(); ++i)
             out[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
     }
-    return out;
 }
 
 Bytes EncodeUcs2(std::u16string_view text) {
@@ -109,10 +119,16 @@ Bytes EncodeUcs2(std::u16string_view text) {
 }
 
 std::u16string DecodeJet4Text(ByteSpan bytes) {
-    if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE) return DecodeUcs2(bytes);
+    std::u16string out;
+    DecodeJet4TextTo(bytes, out);
+    return out;
+}
+
+void DecodeJet4TextTo(ByteSpan bytes, std::u16string& out) {
+    if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE) return DecodeUcs2To(bytes, out);
     // Memo values run to megabytes: characters go into a buffer sized for the longest text
     // the bytes can hold, cut to length at the end.
-    std::u16string out(bytes.size(), u'\0');
+    out.resize(bytes.size());
     char16_t* to = out.data();
     size_t n = 0;
     bool compressed = true;
@@ -133,7 +149,6 @@ std::u16string DecodeJet4Text(ByteSpan bytes) {
         }
     }
     out.resize(n);
-    return out;
 }
 
 namespace {
@@ -217,7 +232,16 @@ Bytes EncodeJet4Text(std::u16string_view text, bool compression_allowed, TextKin
 }
 
 std::u16string DecodeText(ByteSpan bytes, Version version, uint16_t code_page) {
-    return version == Version::kJet3 ? DecodeCodePage(bytes, code_page) : DecodeJet4Text(bytes);
+    std::u16string out;
+    DecodeTextTo(bytes, version, code_page, out);
+    return out;
+}
+
+void DecodeTextTo(ByteSpan bytes, Version version, uint16_t code_page, std::u16string& out) {
+    if (version == Version::kJet3)
+        DecodeCodePageTo(bytes, code_page, out);
+    else
+        DecodeJet4TextTo(bytes, out);
 }
 
 std::string Utf16ToUtf8(std::u16string_view text) {

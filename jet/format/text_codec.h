@@ -20,12 +20,16 @@
 
 namespace jet {
 
+// The decoders each have a form that decodes into an existing string, so that a reader going
+// through many rows reuses its buffers.
 std::u16string DecodeCodePage(ByteSpan bytes, uint16_t code_page);
+void DecodeCodePageTo(ByteSpan bytes, uint16_t code_page, std::u16string& out);
 // Characters the code page cannot represent become '?'.
 Bytes EncodeCodePage(std::u16string_view text, uint16_t code_page);
 
 // Plain UCS-2 LE; an odd trailing byte is ignored.
 std::u16string DecodeUcs2(ByteSpan bytes);
+void DecodeUcs2To(ByteSpan bytes, std::u16string& out);
 Bytes EncodeUcs2(std::u16string_view text);
 
 // Jet 4 text value: compressed when it starts with FF FE, plain UCS-2 otherwise. The compressed
@@ -33,6 +37,7 @@ Bytes EncodeUcs2(std::u16string_view text);
 // between that and two-byte mode (UCS-2 LE characters), so no character of a compressed value
 // may be U+0000 or have a zero low byte in two-byte mode.
 std::u16string DecodeJet4Text(ByteSpan bytes);
+void DecodeJet4TextTo(ByteSpan bytes, std::u16string& out);
 // Text and Memo values are compressed by slightly different rules.
 enum class TextKind : uint8_t { kText, kMemo };
 // True when Access would store `text` compressed in a column allowing compression: 3 to 1024
@@ -49,6 +54,7 @@ Bytes EncodeJet4Text(std::u16string_view text, bool compression_allowed,
 
 // Text of either version: Jet 3 code page or Jet 4 (compressed or plain).
 std::u16string DecodeText(ByteSpan bytes, Version version, uint16_t code_page);
+void DecodeTextTo(ByteSpan bytes, Version version, uint16_t code_page, std::u16string& out);
 
 // UTF-16 <-> UTF-8. Unpaired surrogates become U+FFFD; invalid UTF-8 sequences become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view text);

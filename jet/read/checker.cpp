@@ -185,7 +185,9 @@ class Checker {
         std::vector<uint32_t> overflow_pages;  // pages that overflow rows point into
         std::vector<uint32_t> lone_deleted;    // rows flagged 0x8000 alone: overflow targets
         Bytes target_page;
-        Bytes key;  // reused for every key computed
+        Bytes key;         // reused for every key computed
+        Row values;        // reused for every row decoded
+        Bytes long_value;  // a Memo's stored bytes while it is decoded
         uint64_t live_count = 0;
     };
     void CheckPageRows(const TableDef& t, uint32_t page, const Bytes& bytes,
@@ -371,11 +373,11 @@ void Checker::CheckPageRows(const TableDef& t, uint32_t page, const Bytes& bytes
 
             ++scan.live_count;
             const size_t slot = live_.Add(Loc(page, i));
-            Row values;
+            Row& values = scan.values;
             try {
                 const RowLayout layout = ParseRowLayout(row, version_, t);
                 CheckLongValues(t, layout, row, page, i);
-                values = DecodeRow(file_, t, row);
+                DecodeRowTo(file_, t, row, values, scan.long_value);
                 live_.set_decoded(slot);
                 if (options_.on_row) options_.on_row(t, values);
             } catch (const JetError& e) {

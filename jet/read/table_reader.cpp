@@ -100,6 +100,10 @@ Row TableScanner::Decode() const {
     return DecodeRow(file_, table_, row_);
 }
 
+void TableScanner::DecodeTo(Row& out) {
+    DecodeRowTo(file_, table_, row_, out, long_value_);
+}
+
 std::unique_ptr<DatabaseView> DatabaseView::Open(Env* env, const std::string& path,
                                                  const OpenOptions& options) {
     return std::make_unique<DatabaseView>(MdbFile::Open(env, path, options));

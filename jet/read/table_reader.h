@@ -49,6 +49,8 @@ class TableScanner {
     ByteSpan row_bytes() const { return row_; }
     // Decodes the current row (reads long values).
     Row Decode() const;
+    // Same, into `out`, reusing its buffers (a reader of every row keeps one Row).
+    void DecodeTo(Row& out);
 
     // The pages of the owned map inside the file, in page order (pages that turn out not to be
     // the table's data pages are skipped while scanning).
@@ -79,6 +81,7 @@ class TableScanner {
     uint16_t page_rows_ = 0;
     uint16_t next_row_ = 0;
     Bytes target_page_;
+    Bytes long_value_;  // a Memo's stored bytes while DecodeTo decodes it
     ByteSpan row_;
     RowLocation location_;
     RowLocation data_location_;

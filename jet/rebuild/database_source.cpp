@@ -85,6 +85,7 @@ class StrictSource : public DatabaseSource {
         TableScanner scanner(*file_, def);
         const std::vector<uint32_t>& pages = scanner.map_pages();
         size_t reported = 0;  // pages of `pages` reported done
+        Row row;              // one for every row: its values keep their buffers
         while (scanner.Next()) {
             // Rows come in the order of the page list; pages before the row's are done.
             const uint32_t page = scanner.location().page;
@@ -94,7 +95,7 @@ class StrictSource : public DatabaseSource {
                 if (pages_done) pages_done(static_cast<uint32_t>(at - reported));
                 reported = at;
             }
-            Row row = scanner.Decode();
+            scanner.DecodeTo(row);
             visit(row);
         }
         if (pages_done && pages.size() > reported)
