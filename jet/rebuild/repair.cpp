@@ -123,6 +123,24 @@ bool NothingToMend(SalvageSource& source, const WatchedEnv& watched, const Repai
     return SalvagedAsItStands(source.stats());
 }
 
+// Runs `f`, giving what it throws the number a repair reports: Jet errors as they are, a
+// failure of the file system as its Jet error, exhausted memory 3035, anything else 3056
+// (the detail kept).
+template <typename F>
+auto AsRepairError(const std::string& path, F&& f) -> decltype(f()) {
+    try {
+        return f();
+    } catch (const JetError&) {
+        throw;
+    } catch (const OsError& e) {
+        RaiseOsError(e, path);
+    } catch (const std::bad_alloc&) {
+        Raise(kSystemResourceExceeded);
+    } catch (const std::exception& e) {
+        RaiseWithDetail(kCouldNotRepair, {}, e.what());
+    }
+}
+
 // The report of a file left as it is: every table with the rows the salvaging read found.
 RepairReport UnchangedReport(SalvageSource& source) {
     const SalvageStats& stats = source.stats();
@@ -177,35 +195,16 @@ RepairReport RepairDatabase(Env* env, const std::string& path, const RepairOptio
     open.password = options.password;
     open.read_ahead_pages = options.read_ahead_pages;
     WatchedEnv watched(env);  // outlives the source, whose file it serves
-    std::unique_ptr<SalvageSource> source;
-    try {
-        source = OpenSalvageSource(&watched, path, open);
+    std::unique_ptr<SalvageSource> source = AsRepairError(path, [&] {
+        std::unique_ptr<SalvageSource> opened = OpenSalvageSource(&watched, path, open);
         if (watched.failure()) RaiseOsError(*watched.failure(), path);
-    } catch (const JetError&) {
-        throw;
-    } catch (const OsError& e) {
-        RaiseOsError(e, path);
-    } catch (const std::bad_alloc&) {
-        Raise(kSystemResourceExceeded);
-    } catch (const std::exception& e) {
-        RaiseWithDetail(kCouldNotRepair, {}, e.what());
-    }
-
-    try {
-        if (NothingToMend(*source, watched, options)) {
-            RepairReport report = UnchangedReport(*source);
-            report.seconds =
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            return report;
-        }
-    } catch (const JetError&) {
-        throw;
-    } catch (const OsError& e) {
-        RaiseOsError(e, path);
-    } catch (const std::bad_alloc&) {
-        Raise(kSystemResourceExceeded);
-    } catch (const std::exception& e) {
-        RaiseWithDetail(kCouldNotRepair, {}, e.what());
+        return opened;
+    });
+    if (AsRepairError(path, [&] { return NothingToMend(*source, watched, options); })) {
+        RepairReport report = UnchangedReport(*source);
+        report.seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        return report;
     }
 
     RebuildOptions rebuild;
