@@ -79,13 +79,18 @@ const ReverseTable& Reverse(uint16_t code_page) {
 }  // namespace
 
 Bytes EncodeCodePage(std::u16string_view text, uint16_t code_page) {
+    Bytes out;
+    EncodeCodePageTo(text, code_page, out);
+    return out;
+}
+
+void EncodeCodePageTo(std::u16string_view text, uint16_t code_page, Bytes& out) {
     const ReverseTable& reverse = Reverse(code_page);
-    Bytes out(text.size());
+    out.resize(text.size());
     uint8_t* to = out.data();
     for (size_t i = 0; i < text.size(); ++i) {
         to[i] = reverse[text[i]];
     }
-    return out;
 }
 
 // Memo values run to megabytes: on little-endian machines UCS-2 is copied as it is.
@@ -106,7 +111,13 @@ void DecodeUcs2To(ByteSpan bytes, std::u16string& out) {
 }
 
 Bytes EncodeUcs2(std::u16string_view text) {
-    Bytes out(text.size() * 2);
+    Bytes out;
+    EncodeUcs2To(text, out);
+    return out;
+}
+
+void EncodeUcs2To(std::u16string_view text, Bytes& out) {
+    out.resize(text.size() * 2);
     if constexpr (std::endian::native == std::endian::little) {
         if (!out.empty()) std::memcpy(out.data(), text.data(), out.size());  // data() may be null
     } else {
@@ -115,7 +126,6 @@ Bytes EncodeUcs2(std::u16string_view text) {
             out[2 * i + 1] = static_cast<uint8_t>(text[i] >> 8);
         }
     }
-    return out;
 }
 
 std::u16string DecodeJet4Text(ByteSpan bytes) {
@@ -193,8 +203,8 @@ size_t CompressedSizeIfShorter(std::u16string_view text, TextKind kind) {
 }
 
 // REQUIRES: size == CompressedSize(text).
-Bytes EncodeCompressedSized(std::u16string_view text, size_t size) {
-    Bytes out(size);
+void EncodeCompressedSizedTo(std::u16string_view text, size_t size, Bytes& out) {
+    out.resize(size);
     uint8_t* to = out.data();
     size_t n = 0;
     to[n++] = 0xFF;
@@ -209,7 +219,6 @@ Bytes EncodeCompressedSized(std::u16string_view text, size_t size) {
         to[n++] = static_cast<uint8_t>(c & 0xFF);
         if (!narrow) to[n++] = static_cast<uint8_t>(c >> 8);
     }
-    return out;
 }
 
 }  // namespace
@@ -220,15 +229,24 @@ bool ShouldCompress(std::u16string_view text, TextKind kind) {
 
 Bytes EncodeCompressed(std::u16string_view text) {
     bool fits = false;
-    return EncodeCompressedSized(text, CompressedSize(text, fits));
+    Bytes out;
+    EncodeCompressedSizedTo(text, CompressedSize(text, fits), out);
+    return out;
 }
 
 Bytes EncodeJet4Text(std::u16string_view text, bool compression_allowed, TextKind kind) {
+    Bytes out;
+    EncodeJet4TextTo(text, compression_allowed, kind, out);
+    return out;
+}
+
+void EncodeJet4TextTo(std::u16string_view text, bool compression_allowed, TextKind kind,
+                      Bytes& out) {
     if (compression_allowed) {
         if (const size_t size = CompressedSizeIfShorter(text, kind); size != 0)
-            return EncodeCompressedSized(text, size);
+            return EncodeCompressedSizedTo(text, size, out);
     }
-    return EncodeUcs2(text);
+    EncodeUcs2To(text, out);
 }
 
 std::u16string DecodeText(ByteSpan bytes, Version version, uint16_t code_page) {

@@ -20,17 +20,19 @@
 
 namespace jet {
 
-// The decoders each have a form that decodes into an existing string, so that a reader going
-// through many rows reuses its buffers.
+// The decoders and encoders each have a form that writes into an existing buffer, so that a
+// reader or writer going through many rows reuses its buffers.
 std::u16string DecodeCodePage(ByteSpan bytes, uint16_t code_page);
 void DecodeCodePageTo(ByteSpan bytes, uint16_t code_page, std::u16string& out);
 // Characters the code page cannot represent become '?'.
 Bytes EncodeCodePage(std::u16string_view text, uint16_t code_page);
+void EncodeCodePageTo(std::u16string_view text, uint16_t code_page, Bytes& out);
 
 // Plain UCS-2 LE; an odd trailing byte is ignored.
 std::u16string DecodeUcs2(ByteSpan bytes);
 void DecodeUcs2To(ByteSpan bytes, std::u16string& out);
 Bytes EncodeUcs2(std::u16string_view text);
+void EncodeUcs2To(std::u16string_view text, Bytes& out);
 
 // Jet 4 text value: compressed when it starts with FF FE, plain UCS-2 otherwise. The compressed
 // form starts in one-byte mode (each byte a character in U+0001..U+00FF); a 0 byte switches
@@ -51,6 +53,8 @@ Bytes EncodeCompressed(std::u16string_view text);
 // The form Access writes: compressed when `compression_allowed` and ShouldCompress, else UCS-2.
 Bytes EncodeJet4Text(std::u16string_view text, bool compression_allowed,
                      TextKind kind = TextKind::kText);
+void EncodeJet4TextTo(std::u16string_view text, bool compression_allowed, TextKind kind,
+                      Bytes& out);
 
 // Text of either version: Jet 3 code page or Jet 4 (compressed or plain).
 std::u16string DecodeText(ByteSpan bytes, Version version, uint16_t code_page);

@@ -1,5 +1,6 @@
 #include "jet/write/row_encoder.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <stdexcept>
@@ -43,10 +44,14 @@ void CheckIntegerRange(const ColumnDef& c, int64_t value, int64_t low, int64_t h
 
 }  // namespace
 
+void PutLongValueHeader(uint8_t* to, uint32_t length, uint8_t type, uint32_t first_row_pointer) {
+    PutU32(to, (length & 0x00FFFFFFu) | (static_cast<uint32_t>(type) << 24));
+    PutU32(to + 4, first_row_pointer);
+}
+
 Bytes LongValueHeader(uint32_t length, uint8_t type, uint32_t first_row_pointer) {
     Bytes h(12, 0);
-    PutU32(&h[0], (length & 0x00FFFFFFu) | (static_cast<uint32_t>(type) << 24));
-    PutU32(&h[4], first_row_pointer);
+    PutLongValueHeader(h.data(), length, type, first_row_pointer);
     return h;
 }
 
@@ -65,11 +70,20 @@ RowEncoder::RowEncoder(const TableDef& def, Version version, uint16_t code_page)
     for (size_t i = 0; i < def.columns.size(); ++i)
         if (!def.columns[i].fixed()) var_column_[def.columns[i].var_index] = static_cast<int>(i);
     fields_.resize(def.columns.size());
+    stored_.resize(def.columns.size());
     present_.resize(def.columns.size());
+    mask_.resize((def.max_cols + 7u) / 8u);
+    offsets_.resize(static_cast<size_t>(nvar_) + 1);
 }
 
 Bytes RowEncoder::FieldBytes(const ColumnDef& c, const Value& v) const {
     Bytes out;
+    FieldBytesTo(c, v, out);
+    return out;
+}
+
+void RowEncoder::FieldBytesTo(const ColumnDef& c, const Value& v, Bytes& out) const {
+    out.clear();
     switch (c.type) {
         case ColumnType::kBoolean:
             break;
@@ -129,9 +143,10 @@ Bytes RowEncoder::FieldBytes(const ColumnDef& c, const Value& v) const {
                 if (s->size() > chars) TooLong(c);
             }
             const bool compressible = !c.fixed() && (c.ext_flags & kColumnCompressedUnicode) != 0;
-            out = version_ == Version::kJet3
-                      ? EncodeCodePage(*s, code_page_)
-                      : EncodeJet4Text(*s, compressible, memo ? TextKind::kMemo : TextKind::kText);
+            if (version_ == Version::kJet3)
+                EncodeCodePageTo(*s, code_page_, out);
+            else
+                EncodeJet4TextTo(*s, compressible, memo ? TextKind::kMemo : TextKind::kText, out);
             if (c.fixed()) {
                 // Fixed-length text is padded with spaces to its declared length.
                 while (out.size() + (version_ == Version::kJet3 ? 1u : 2u) <= c.length) {
@@ -148,14 +163,14 @@ Bytes RowEncoder::FieldBytes(const ColumnDef& c, const Value& v) const {
             auto* b = std::get_if<Bytes>(&v);
             if (!b) WrongType(c);
             if (c.type != ColumnType::kOle && c.length > 0 && b->size() > c.length) TooLong(c);
-            out = *b;
+            out.assign(b->begin(), b->end());
             if (c.fixed()) out.resize(c.length, 0);
             break;
         }
         default: {
             auto* b = std::get_if<Bytes>(&v);
             if (!b) WrongType(c);
-            out = *b;
+            out.assign(b->begin(), b->end());
         }
     }
     if (c.fixed() && c.type != ColumnType::kBoolean) {
@@ -163,7 +178,6 @@ Bytes RowEncoder::FieldBytes(const ColumnDef& c, const Value& v) const {
         if (out.size() > size) TooLong(c);
         out.resize(size, 0);
     }
-    return out;
 }
 
 void RowEncoder::Encode(const Row& row, const LongValueStore& store, Bytes& out) {
@@ -181,7 +195,7 @@ void RowEncoder::Encode(const Row& row, const LongValueStore& store, Bytes& out)
         }
         present_[i] = !IsNull(v);
         if (!present_[i]) continue;
-        fields_[i] = FieldBytes(c, v);
+        FieldBytesTo(c, v, fields_[i]);
         if (c.fixed()) continue;
         var_bytes += c.long_value() ? 12 : fields_[i].size();
     }
@@ -207,13 +221,16 @@ void RowEncoder::Encode(const Row& row, const LongValueStore& store, Bytes& out)
     for (size_t i = 0; i < cols.size(); ++i) {
         const ColumnDef& c = cols[i];
         if (!c.long_value() || !present_[i]) continue;
-        Bytes data = std::move(fields_[i]);
+        const Bytes& data = fields_[i];
+        Bytes& stored = stored_[i];
         if (data.size() <= kMaxInlineLongValue && length_with(var_bytes + data.size()) <= max_row) {
-            fields_[i] = LongValueHeader(static_cast<uint32_t>(data.size()), kLongValueInline, 0);
-            fields_[i].insert(fields_[i].end(), data.begin(), data.end());
+            stored.assign(12, 0);
+            PutLongValueHeader(stored.data(), static_cast<uint32_t>(data.size()), kLongValueInline,
+                               0);
+            stored.insert(stored.end(), data.begin(), data.end());
             var_bytes += data.size();
         } else if (store) {
-            fields_[i] = store(i, data);
+            stored = store(i, data);
         } else {
             present_[i] = false;
             var_bytes -= 12;
@@ -236,8 +253,9 @@ void RowEncoder::Assemble(const Row&, Bytes& out) {
     } else {
         PutU16(out.data(), def_.max_cols);
     }
-    const size_t mask_size = (def_.max_cols + 7u) / 8u;
-    Bytes mask(mask_size, 0);
+    const size_t mask_size = mask_.size();
+    Bytes& mask = mask_;
+    std::fill(mask.begin(), mask.end(), 0);
     for (size_t i = 0; i < cols.size(); ++i) {
         const ColumnDef& c = cols[i];
         if (present_[i]) mask[c.col_num / 8u] |= static_cast<uint8_t>(1u << (c.col_num % 8u));
@@ -245,12 +263,13 @@ void RowEncoder::Assemble(const Row&, Bytes& out) {
             std::memcpy(&out[head + c.fixed_offset], fields_[i].data(), fields_[i].size());
     }
     if (nvar_ > 0) {
-        std::vector<size_t> offsets(static_cast<size_t>(nvar_) + 1);
+        std::vector<size_t>& offsets = offsets_;
         for (int j = 0; j < nvar_; ++j) {
             offsets[static_cast<size_t>(j)] = out.size();
             int ci = var_column_[static_cast<size_t>(j)];
             if (ci >= 0 && present_[static_cast<size_t>(ci)]) {
-                const Bytes& f = fields_[static_cast<size_t>(ci)];
+                const auto col = static_cast<size_t>(ci);
+                const Bytes& f = cols[col].long_value() ? stored_[col] : fields_[col];
                 out.insert(out.end(), f.begin(), f.end());
             }
         }

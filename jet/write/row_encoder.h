@@ -40,7 +40,8 @@ constexpr uint8_t kLongValueInline = 0x80;
 constexpr uint8_t kLongValueSingle = 0x40;
 constexpr uint8_t kLongValueChain = 0x00;
 
-// The 12-byte long-value header.
+// The 12-byte long-value header; the Put form fills the first 8 of 12 zeroed bytes at `to`.
+void PutLongValueHeader(uint8_t* to, uint32_t length, uint8_t type, uint32_t first_row_pointer);
 Bytes LongValueHeader(uint32_t length, uint8_t type, uint32_t first_row_pointer);
 
 class RowEncoder {
@@ -63,6 +64,7 @@ class RowEncoder {
     // The bytes a value takes in a row (text encoded, numbers in stored form); Boolean: none.
     // Long values: their data (what goes after the header).
     Bytes FieldBytes(const ColumnDef& column, const Value& value) const;
+    void FieldBytesTo(const ColumnDef& column, const Value& value, Bytes& out) const;
 
   private:
     void Assemble(const Row& row, Bytes& out);
@@ -73,8 +75,12 @@ class RowEncoder {
     size_t fixed_size_ = 0;
     int nvar_ = 0;                 // offset entries per row: RowVarCount(def)
     std::vector<int> var_column_;  // var index -> column index, -1 for a gap
-    std::vector<Bytes> fields_;    // scratch: per column
-    std::vector<bool> present_;    // scratch: per column
+    // Scratch reused from row to row, so that a row costs no allocation once the buffers grew.
+    std::vector<Bytes> fields_;    // per column: the value's bytes (a long value's data)
+    std::vector<Bytes> stored_;    // per long-value column: what its row holds (the header...)
+    std::vector<bool> present_;    // per column
+    Bytes mask_;                   // the null mask
+    std::vector<size_t> offsets_;  // the variable offsets, eod last
 };
 
 }  // namespace jet
