@@ -41,8 +41,7 @@ std::unique_ptr<MdbFile> MdbFile::Open(Env* env, const std::string& path,
     std::unique_ptr<MdbFile> db(new MdbFile());
     db->path_ = path;
     db->writable_ = options.writable;
-    db->read_ahead_pages_ = options.read_ahead_pages;
-    if (db->read_ahead_pages_ > 1) db->chunks_.resize(kReadAheadChunks);
+    db->SetReadAhead(options.read_ahead_pages);
     try {
         const FileStatus status = env->Stat(path);
         if (status.is_directory) Raise(kNotValidPath, path);
@@ -74,6 +73,23 @@ std::unique_ptr<MdbFile> MdbFile::Open(Env* env, const std::string& path,
     if (!db->header_.password.empty() && Utf8ToUtf16(options.password) != db->header_.password)
         Raise(kNotValidPassword, path);
     return db;
+}
+
+std::unique_ptr<MdbFile> MdbFile::SecondReader(uint32_t read_ahead_pages) const {
+    if (!file_) throw std::logic_error("MdbFile::SecondReader after Close");
+    std::unique_ptr<MdbFile> db(new MdbFile());
+    db->path_ = path_;
+    db->header_ = header_;
+    db->page_size_ = page_size_;
+    db->page_count_ = page_count_;
+    db->SetReadAhead(read_ahead_pages);
+    db->file_ = file_;
+    return db;
+}
+
+void MdbFile::SetReadAhead(uint32_t pages) {
+    read_ahead_pages_ = pages;
+    chunks_.assign(pages > 1 ? kReadAheadChunks : 0, Chunk{});
 }
 
 void MdbFile::Crypt(uint32_t n, std::span<uint8_t> page) const {

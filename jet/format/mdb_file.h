@@ -64,6 +64,11 @@ class MdbFile {
     // Closes the file (releasing its locks); path, header and page count stay. No page may be
     // read or written after it.
     void Close() { file_.reset(); }
+    // Another reader of the same open file, with a read-ahead of its own, so that a second
+    // thread can scan the file while this one reads on (REQUIRES: the Env that opened it
+    // allows parallel reads; no page is written meanwhile). The file stays open until both
+    // are gone. Read-only: WritePage raises 3027.
+    std::unique_ptr<MdbFile> SecondReader(uint32_t read_ahead_pages) const;
 
     // The clear bytes of page n (page_size bytes). Throws 3343 when n is past the end.
     Bytes ReadPage(uint32_t n);
@@ -81,6 +86,7 @@ class MdbFile {
 
   private:
     MdbFile() = default;
+    void SetReadAhead(uint32_t pages);
     void Crypt(uint32_t n, std::span<uint8_t> page) const;
     // Copies page n from the read-ahead chunks, fetching its chunk on a miss. False when the
     // chunk could not be read (the caller reads the page alone, so only a bad page fails).
@@ -101,7 +107,7 @@ class MdbFile {
     uint32_t read_ahead_pages_ = 0;
     uint64_t reads_ = 0;
 
-    std::unique_ptr<File> file_;
+    std::shared_ptr<File> file_;
     std::string path_;
     DatabaseHeader header_;
     uint32_t page_size_ = 0;

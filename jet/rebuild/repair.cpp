@@ -1,6 +1,9 @@
 #include "jet/rebuild/repair.h"
 
+#include <atomic>
 #include <chrono>
+#include <functional>
+#include <future>
 #include <map>
 #include <new>
 #include <sstream>
@@ -95,20 +98,10 @@ bool SalvagedAsItStands(const SalvageStats& stats) {
     return true;
 }
 
-// Whether the file needs a rebuild at all. It does not when the strict checker finds nothing
-// in it, not even a notice (so every structure a rebuild would recompute, the usage maps, row
-// counts, free space, indexes and their keys, already stands as the writer would make it), and
-// the salvaging read of every table hands over every row as it stands (SalvagedAsItStands).
-// A rebuild would then only lay the same content out afresh, which is the compaction's work:
-// the file is left as it is. Anything either of the two would change means a rebuild.
-// A failure of the file system met on the way is raised as what it is.
-bool NothingToMend(SalvageSource& source, const WatchedEnv& watched, const RepairOptions& options) {
-    CheckOptions check;
-    check.strict = true;
-    check.max_findings = 1;
-    const bool clean = CheckDatabase(source.file(), check).clean();
-    if (watched.failure()) RaiseOsError(*watched.failure(), source.path());
-    if (!clean || !SalvagedAsItStands(source.stats())) return false;
+// Reads every table's rows through the salvaging read, as a rebuild would, and hands them to
+// no one; stops early once `stop` says so or the read has found something to mend.
+bool ReadEveryTable(SalvageSource& source, const RepairOptions& options,
+                    const std::function<bool()>& stop) {
     uint64_t total = 0, done = 0;
     for (const SourceTable& t : source.tables()) total += t.pages;
     for (size_t i = 0; i < source.tables().size(); ++i) {
@@ -118,9 +111,49 @@ bool NothingToMend(SalvageSource& source, const WatchedEnv& watched, const Repai
                 done += pages;
                 if (options.progress) options.progress(done, total);
             });
-        if (watched.failure()) RaiseOsError(*watched.failure(), source.path());
+        if (stop() || !SalvagedAsItStands(source.stats())) return false;
     }
     return SalvagedAsItStands(source.stats());
+}
+
+// Whether the file needs a rebuild at all. It does not when the strict checker finds nothing
+// in it, not even a notice (so every structure a rebuild would recompute, the usage maps, row
+// counts, free space, indexes and their keys, already stands as the writer would make it), and
+// the salvaging read of every table hands over every row as it stands (SalvagedAsItStands).
+// A rebuild would then only lay the same content out afresh, which is the compaction's work:
+// the file is left as it is. Anything either of the two would change means a rebuild.
+// The two are independent reads of a file no one else writes: where the file system allows,
+// the check runs on a second thread over a second reader of the file, beside the salvaging
+// read; elsewhere one after the other. A failure of the file system met on the way is raised
+// as what it is.
+bool NothingToMend(SalvageSource& source, const WatchedEnv& watched, const RepairOptions& options) {
+    CheckOptions check;
+    check.strict = true;
+    check.max_findings = 1;
+    if (!watched.AllowsParallelReads()) {
+        const bool clean = CheckDatabase(source.file(), check).clean();
+        if (watched.failure()) RaiseOsError(*watched.failure(), source.path());
+        if (!clean || !SalvagedAsItStands(source.stats())) return false;
+        const bool as_it_stands =
+            ReadEveryTable(source, options, [&] { return watched.failure().has_value(); });
+        if (watched.failure()) RaiseOsError(*watched.failure(), source.path());
+        return as_it_stands;
+    }
+    const std::unique_ptr<MdbFile> second = source.file().SecondReader(options.read_ahead_pages);
+    std::atomic<bool> found_something{false};
+    std::future<bool> clean = std::async(std::launch::async, [&] {
+        const bool c = CheckDatabase(*second, check).clean();
+        if (!c) found_something = true;
+        return c;
+    });
+    // The failure is looked at only once both readers are done: until then the other thread
+    // may be recording it.
+    const bool as_it_stands =
+        SalvagedAsItStands(source.stats()) &&
+        ReadEveryTable(source, options, [&] { return found_something.load(); });
+    const bool checked_clean = clean.get();
+    if (watched.failure()) RaiseOsError(*watched.failure(), source.path());
+    return checked_clean && as_it_stands;
 }
 
 // Runs `f`, giving what it throws the number a repair reports: Jet errors as they are, a

@@ -1,10 +1,12 @@
 // An Env that passes every operation through and remembers the first failure of the file
 // system. Readers that turn every error they meet into a finding (the checker) or into damage
 // to work around (the salvaging read of a repair) run over it, so that a read error is then
-// reported as what it is, not taken for damage.
+// reported as what it is, not taken for damage. It allows parallel reads when the Env it wraps
+// does: the failure is recorded under a lock, and read once the readers are done.
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -16,6 +18,7 @@ class WatchedEnv final : public EnvWrapper {
   public:
     explicit WatchedEnv(Env* target) : EnvWrapper(target) {}
     const std::optional<OsError>& failure() const { return failure_; }
+    bool AllowsParallelReads() const override { return target()->AllowsParallelReads(); }
 
     std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
         return std::make_unique<WatchedFile>(this,
@@ -73,11 +76,13 @@ class WatchedEnv final : public EnvWrapper {
         try {
             return f();
         } catch (const OsError& e) {
+            const std::lock_guard<std::mutex> hold(failure_lock_);
             if (!failure_) failure_ = e;
             throw;
         }
     }
 
+    std::mutex failure_lock_;
     std::optional<OsError> failure_;
 };
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "jet/testing/observed_env.h"
@@ -24,6 +25,12 @@ class FaultInjectingEnv final : public ObservedEnv {
         FailAt(nth, error_code);
         sticky_ = true;
     }
+    // Lets a repair read from two threads through this Env, as it does on a real file system;
+    // which operation is the Nth is then up to the threads' timing.
+    void AllowParallelReads() { parallel_reads_ = true; }
+    bool AllowsParallelReads() const override {
+        return parallel_reads_ && target()->AllowsParallelReads();
+    }
     uint64_t operations() const { return operations_; }
     bool fired() const { return fired_; }
     void Reset() {
@@ -40,6 +47,8 @@ class FaultInjectingEnv final : public ObservedEnv {
     void Before(const Operation& operation) override { Tick(Name(operation.op), operation.path); }
 
   private:
+    std::mutex lock_;
+    bool parallel_reads_ = false;
     uint64_t operations_ = 0;
     uint64_t fail_at_ = 0;
     int error_code_ = 0;

@@ -34,52 +34,57 @@ std::map<std::string, std::vector<std::string>> Content(const std::string& path)
 }
 
 // Page by page, so that the reads all along the repair are reached, and with the read-ahead of
-// use.
+// use; with the check of a sound file beside the salvaging read on a second thread, and one
+// after the other.
 TEST(RepairIo, AFailingReadOfTheFileStopsTheRepairAndNeverDropsRows) {
-    for (const uint32_t read_ahead : {1u, jet::kScanReadAheadPages})
-        for (const char* name : {jet::testing::kSampleJet3, jet::testing::kSampleJet4}) {
-            SCOPED_TRACE(std::string(name) + ", read-ahead " + std::to_string(read_ahead));
-            jet::RepairOptions options;
-            options.read_ahead_pages = read_ahead;
-            jettest::TempDir dir;
-            const std::string path = dir / name;
-            ASSERT_TRUE(jet::testing::PutTestFile(name, path));
-            const auto before = jettest::ReadAll(path);
-            const std::string pristine = dir / "original.mdb";
-            fs::copy_file(path, pristine);
-            const auto content = Content(path);
+    for (const bool parallel : {false, true})
+        for (const uint32_t read_ahead : {1u, jet::kScanReadAheadPages})
+            for (const char* name : {jet::testing::kSampleJet3, jet::testing::kSampleJet4}) {
+                SCOPED_TRACE(std::string(name) + ", read-ahead " + std::to_string(read_ahead) +
+                             (parallel ? ", parallel reads" : ""));
+                jet::RepairOptions options;
+                options.read_ahead_pages = read_ahead;
+                jettest::TempDir dir;
+                const std::string path = dir / name;
+                ASSERT_TRUE(jet::testing::PutTestFile(name, path));
+                const auto before = jettest::ReadAll(path);
+                const std::string pristine = dir / "original.mdb";
+                fs::copy_file(path, pristine);
+                const auto content = Content(path);
 
-            jet::FaultInjectingEnv env(jet::Env::Default());
-            {
-                const std::string other = dir / "contagem.mdb";
-                fs::copy_file(path, other);
-                jet::RepairDatabase(&env, other, options);
-            }
-            const uint64_t operations = env.operations();
-            if (read_ahead == 1) {
-                ASSERT_GT(operations, 10u);
-            }
-            int failed = 0;
-            // Every seventh operation, the error rotating: reads of the file all along the repair.
-            for (uint64_t nth = 1; nth <= operations; nth += 7) {
-                const int error = nth / 7 % 3 == 0 ? EIO : nth / 7 % 3 == 1 ? ENOSPC : EACCES;
-                env.Reset();
-                env.FailAt(nth, error);
-                try {
-                    jet::RepairDatabase(&env, path, options);
-                } catch (const jet::JetError&) {
-                    ++failed;
-                    ASSERT_TRUE(jettest::ReadAll(path) == before) << "operation " << nth;
-                    continue;
+                jet::FaultInjectingEnv env(jet::Env::Default());
+                if (parallel) env.AllowParallelReads();
+                {
+                    const std::string other = dir / "contagem.mdb";
+                    fs::copy_file(path, other);
+                    jet::RepairDatabase(&env, other, options);
                 }
-                ASSERT_TRUE(env.fired());
-                // The repair absorbed the failure: then it lost nothing.
-                ASSERT_EQ(Content(path), content) << "operation " << nth << " errno " << error;
-                fs::remove(path);
-                fs::copy_file(pristine, path);
+                const uint64_t operations = env.operations();
+                if (read_ahead == 1) {
+                    ASSERT_GT(operations, 10u);
+                }
+                int failed = 0;
+                // Every seventh operation, the error rotating: reads of the file all along the
+                // repair.
+                for (uint64_t nth = 1; nth <= operations; nth += 7) {
+                    const int error = nth / 7 % 3 == 0 ? EIO : nth / 7 % 3 == 1 ? ENOSPC : EACCES;
+                    env.Reset();
+                    env.FailAt(nth, error);
+                    try {
+                        jet::RepairDatabase(&env, path, options);
+                    } catch (const jet::JetError&) {
+                        ++failed;
+                        ASSERT_TRUE(jettest::ReadAll(path) == before) << "operation " << nth;
+                        continue;
+                    }
+                    ASSERT_TRUE(env.fired());
+                    // The repair absorbed the failure: then it lost nothing.
+                    ASSERT_EQ(Content(path), content) << "operation " << nth << " errno " << error;
+                    fs::remove(path);
+                    fs::copy_file(pristine, path);
+                }
+                EXPECT_GT(failed, 0);
             }
-            EXPECT_GT(failed, 0);
-        }
 }
 
 }  // namespace
