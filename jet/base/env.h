@@ -9,8 +9,8 @@
 // through it is in use (Env::Default() lives for the whole program); a File belongs to the one
 // that opened it. The engine is single-threaded per database: a Database, a compaction or a
 // repair is used from one thread at a time, and so are the Env and Files it was given, which
-// need no locking of their own. The one exception is asked for: where an Env says it allows
-// parallel reads, a repair may read one file from two threads at once (ReadAt and Size only).
+// need no locking of their own. The one exception is asked for: where an Env allows threads,
+// a compaction or a repair reads its source on a second thread while it writes on the first.
 // Decorators (fault injection, watching, recording) derive from EnvWrapper and FileWrapper
 // below and override only what they intercept.
 #pragma once
@@ -112,10 +112,11 @@ class Env {
     virtual void SyncDirectory(const std::string& path) = 0;
     // The name of this machine, as written into lock files.
     virtual std::string HostName() = 0;
-    // True when two threads may call ReadAt and Size of one File of this Env at once. The real
-    // file systems allow it; a decorator that keeps state of its own does not unless it says so
-    // (and then the order of its operations is no longer one order).
-    virtual bool AllowsParallelReads() const { return false; }
+    // True when two threads may use this Env at once, each on files of its own, and may both
+    // read one file (ReadAt, Size) at once. The real file systems allow it; a decorator that
+    // keeps state of its own does not unless it says so (and then the order of its operations
+    // is no longer one order).
+    virtual bool AllowsThreads() const { return false; }
 
     // The real file system. Never null; lives for the whole program.
     static Env* Default();

@@ -129,7 +129,7 @@ class PosixFile final : public File {
 
 class PosixEnv final : public Env {
   public:
-    bool AllowsParallelReads() const override { return true; }
+    bool AllowsThreads() const override { return true; }
     std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
         int flags = O_CLOEXEC;
         switch (mode) {

@@ -294,7 +294,7 @@ class Win32File final : public File {
 
 class Win32Env final : public Env {
   public:
-    bool AllowsParallelReads() const override { return true; }
+    bool AllowsThreads() const override { return true; }
     std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
         const std::wstring wide = Wide(path, "open");
         DWORD access = GENERIC_READ | GENERIC_WRITE;

@@ -10,6 +10,7 @@
 #include "jet/format/mdb_file.h"
 #include "jet/read/content_checksum.h"
 #include "jet/rebuild/id_remap.h"
+#include "jet/rebuild/source_rows.h"
 #include "jet/rebuild/watched_env.h"
 #include "jet/write/writer.h"
 
@@ -127,25 +128,29 @@ void Rebuild::Write(RebuildReport& report) {
                                 "' relates it to a table that does not exist.");
     }
 
+    // Each row's object ids are mapped and the row digested as it is read (on the reading
+    // thread, when there is one), then written.
     written_.resize(tables.size());
+    std::vector<RowIdRewriter> rewriters;
+    for (const SourceTable& t : tables) rewriters.emplace_back(t.def, remap_);
+    std::vector<uint32_t> ids_rewritten(tables.size());
+    SourceRows rows(source_, options_.source_thread, [&](size_t i, Row& row) {
+        if (rewriters[i].active())
+            ids_rewritten[i] += static_cast<uint32_t>(rewriters[i].Rewrite(row));
+        written_[i].Add(row);
+    });
     uint64_t pages_done = 0;
     for (size_t i = 0; i < tables.size(); ++i) {
-        const RowIdRewriter rewriter(tables[i].def, remap_);
         RebuiltTable& out = report.tables[i];
         writer.BeginRows(new_ids_[i]);
-        source_.ReadRows(
-            i,
-            [&](Row& row) {
-                if (rewriter.active())
-                    out.ids_rewritten += static_cast<uint32_t>(rewriter.Rewrite(row));
-                written_[i].Add(row);
-                writer.AddRow(row);
-            },
+        rows.ReadRows(
+            i, [&](Row& row) { writer.AddRow(row); },
             [&](uint32_t pages) {
                 pages_done += pages;
                 Progress(RebuildProgress::Stage::kWriting, pages_done);
             });
         writer.EndRows();
+        out.ids_rewritten = ids_rewritten[i];
         out.rows = written_[i].rows();
         report.rows += out.rows;
     }

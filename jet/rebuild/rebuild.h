@@ -67,6 +67,9 @@ struct RebuildOptions {
     // Pages read at once from the files it reads whole (its source, held behind the open gate
     // so that no one else writes it, and its own output); tests lower it to reach every read.
     uint32_t read_ahead_pages = kScanReadAheadPages;
+    // Read the source on a thread of its own while the rows are written (source_rows.h).
+    // REQUIRES: the Envs of the source and of the rebuild allow threads (Env::AllowsThreads).
+    bool source_thread = false;
 };
 
 struct RebuiltTable {

@@ -130,7 +130,7 @@ bool NothingToMend(SalvageSource& source, const WatchedEnv& watched, const Repai
     CheckOptions check;
     check.strict = true;
     check.max_findings = 1;
-    if (!watched.AllowsParallelReads()) {
+    if (!watched.AllowsThreads()) {
         const bool clean = CheckDatabase(source.file(), check).clean();
         if (watched.failure()) RaiseOsError(*watched.failure(), source.path());
         if (!clean || !SalvagedAsItStands(source.stats())) return false;
@@ -245,6 +245,7 @@ RepairReport RepairDatabase(Env* env, const std::string& path, const RepairOptio
     rebuild.replace_existing = true;
     rebuild.sort_memory = options.sort_memory;
     rebuild.read_ahead_pages = options.read_ahead_pages;
+    rebuild.source_thread = watched.AllowsThreads();
     if (options.progress) {
         rebuild.progress = [&options](const RebuildProgress& p) {
             options.progress(p.done, p.total);

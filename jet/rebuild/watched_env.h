@@ -18,7 +18,7 @@ class WatchedEnv final : public EnvWrapper {
   public:
     explicit WatchedEnv(Env* target) : EnvWrapper(target) {}
     const std::optional<OsError>& failure() const { return failure_; }
-    bool AllowsParallelReads() const override { return target()->AllowsParallelReads(); }
+    bool AllowsThreads() const override { return target()->AllowsThreads(); }
 
     std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
         return std::make_unique<WatchedFile>(this,

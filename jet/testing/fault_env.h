@@ -25,12 +25,10 @@ class FaultInjectingEnv final : public ObservedEnv {
         FailAt(nth, error_code);
         sticky_ = true;
     }
-    // Lets a repair read from two threads through this Env, as it does on a real file system;
-    // which operation is the Nth is then up to the threads' timing.
-    void AllowParallelReads() { parallel_reads_ = true; }
-    bool AllowsParallelReads() const override {
-        return parallel_reads_ && target()->AllowsParallelReads();
-    }
+    // Lets a compaction or a repair work on two threads through this Env, as they do on a real
+    // file system; which operation is the Nth is then up to the threads' timing.
+    void AllowThreads() { threads_ = true; }
+    bool AllowsThreads() const override { return threads_ && target()->AllowsThreads(); }
     uint64_t operations() const { return operations_; }
     bool fired() const { return fired_; }
     void Reset() {
@@ -48,7 +46,7 @@ class FaultInjectingEnv final : public ObservedEnv {
 
   private:
     std::mutex lock_;
-    bool parallel_reads_ = false;
+    bool threads_ = false;
     uint64_t operations_ = 0;
     uint64_t fail_at_ = 0;
     int error_code_ = 0;

@@ -508,52 +508,55 @@ TEST_F(CompactFailure, SourceInUseIsRefusedWith3045) {
 
 // Every file-system operation of a compaction fails in turn (disk full, I/O error): each time
 // the error carries a Jet number, no destination and no temporary file is left, and the source
-// is unchanged. Page by page, so that every read is reached, and with the read-ahead of use.
+// is unchanged. Page by page, so that every read is reached, and with the read-ahead of use;
+// with the source read on a thread of its own, and on the writing thread.
 TEST_F(CompactFailure, FailureAtAnyStepLeavesNoDestination) {
-    for (const uint32_t read_ahead : {1u, kScanReadAheadPages}) {
-        SCOPED_TRACE("read-ahead " + std::to_string(read_ahead));
-        FaultInjectingEnv env(Env::Default());
-        CompactOptions options;
-        options.sort_memory = 256;  // sort runs on disk too
-        options.read_ahead_pages = read_ahead;
-        CompactDatabase(&env, dir_ / "src.mdb", dir_ / "count.mdb", options);
-        const uint64_t operations = env.operations();
-        std::filesystem::remove(dir_ / "count.mdb");
-        if (read_ahead == 1) {
-            ASSERT_GT(operations, 20u);
+    for (const bool threads : {false, true})
+        for (const uint32_t read_ahead : {1u, kScanReadAheadPages}) {
+            SCOPED_TRACE("read-ahead " + std::to_string(read_ahead) + (threads ? ", threads" : ""));
+            FaultInjectingEnv env(Env::Default());
+            if (threads) env.AllowThreads();
+            CompactOptions options;
+            options.sort_memory = 256;  // sort runs on disk too
+            options.read_ahead_pages = read_ahead;
+            CompactDatabase(&env, dir_ / "src.mdb", dir_ / "count.mdb", options);
+            const uint64_t operations = env.operations();
+            std::filesystem::remove(dir_ / "count.mdb");
+            if (read_ahead == 1) {
+                ASSERT_GT(operations, 20u);
+            }
+            for (uint64_t n = 1; n <= operations; ++n) {
+                SCOPED_TRACE("failing operation " + std::to_string(n) + " of " +
+                             std::to_string(operations));
+                env.Reset();
+                env.FailAt(n, n % 2 ? ENOSPC : EIO);
+                int error = 0;
+                std::string text;
+                try {
+                    CompactDatabase(&env, dir_ / "src.mdb", dir_ / "out.mdb", options);
+                } catch (const JetError& e) {
+                    error = e.number();
+                    text = e.what();
+                }
+                if (error == 0) {
+                    // Only a failure while removing a spent sort run goes unnoticed.
+                    EXPECT_TRUE(std::filesystem::exists(dir_ / "out.mdb"));
+                    std::filesystem::remove(dir_ / "out.mdb");
+                } else {
+                    EXPECT_TRUE(error == kDiskFull || error == kDiskOrNetworkError ||
+                                error == kDiskReadError || error == kNotValidPath ||
+                                error == kCannotOpenFile)
+                        << error << " " << text;
+                }
+                // A temporary file survives only when removing it was the operation that failed.
+                for (const std::string& name : dir_.Entries()) {
+                    if (name == "src.mdb") continue;
+                    EXPECT_NE(name, "out.mdb");
+                    std::filesystem::remove(dir_ / name);
+                }
+                EXPECT_EQ(ReadWholeFile(dir_ / "src.mdb"), source_);
+            }
         }
-        for (uint64_t n = 1; n <= operations; ++n) {
-            SCOPED_TRACE("failing operation " + std::to_string(n) + " of " +
-                         std::to_string(operations));
-            env.Reset();
-            env.FailAt(n, n % 2 ? ENOSPC : EIO);
-            int error = 0;
-            std::string text;
-            try {
-                CompactDatabase(&env, dir_ / "src.mdb", dir_ / "out.mdb", options);
-            } catch (const JetError& e) {
-                error = e.number();
-                text = e.what();
-            }
-            if (error == 0) {
-                // Only a failure while removing a spent sort run goes unnoticed.
-                EXPECT_TRUE(std::filesystem::exists(dir_ / "out.mdb"));
-                std::filesystem::remove(dir_ / "out.mdb");
-            } else {
-                EXPECT_TRUE(error == kDiskFull || error == kDiskOrNetworkError ||
-                            error == kDiskReadError || error == kNotValidPath ||
-                            error == kCannotOpenFile)
-                    << error << " " << text;
-            }
-            // A temporary file survives only when removing it was the operation that failed.
-            for (const std::string& name : dir_.Entries()) {
-                if (name == "src.mdb") continue;
-                EXPECT_NE(name, "out.mdb");
-                std::filesystem::remove(dir_ / name);
-            }
-            EXPECT_EQ(ReadWholeFile(dir_ / "src.mdb"), source_);
-        }
-    }
 }
 
 }  // namespace

@@ -53,7 +53,7 @@ TEST(RepairIo, AFailingReadOfTheFileStopsTheRepairAndNeverDropsRows) {
                 const auto content = Content(path);
 
                 jet::FaultInjectingEnv env(jet::Env::Default());
-                if (parallel) env.AllowParallelReads();
+                if (parallel) env.AllowThreads();
                 {
                     const std::string other = dir / "contagem.mdb";
                     fs::copy_file(path, other);

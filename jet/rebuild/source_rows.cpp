@@ -1,0 +1,137 @@
+#include "jet/rebuild/source_rows.h"
+
+#include <stdexcept>
+#include <system_error>
+#include <utility>
+
+namespace jet {
+namespace {
+
+// About what a row's values take in memory: their own size, text and binary data included.
+size_t RowBytes(const Row& row) {
+    size_t bytes = row.size() * sizeof(Value);
+    for (const Value& v : row) {
+        if (const auto* text = std::get_if<std::u16string>(&v)) bytes += text->size() * 2;
+        if (const auto* binary = std::get_if<Bytes>(&v)) bytes += binary->size();
+    }
+    return bytes;
+}
+
+}  // namespace
+
+SourceRows::SourceRows(DatabaseSource& source, bool read_ahead, Prepare prepare)
+    : source_(source), prepare_(std::move(prepare)) {
+    if (!read_ahead) return;
+    free_.resize(kBatches);
+    try {
+        reader_ = std::thread([this] { Read(); });
+    } catch (const std::system_error&) {
+        free_.clear();  // no thread to be had: each table is read when asked for
+    }
+}
+
+SourceRows::~SourceRows() {
+    if (!reader_.joinable()) return;
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    reader_.join();
+}
+
+void SourceRows::Read() {
+    try {
+        const size_t tables = source_.tables().size();
+        for (size_t i = 0; i < tables; ++i) {
+            Batch batch = TakeFree();
+            source_.ReadRows(
+                i,
+                [&](Row& row) {
+                    if (prepare_) prepare_(i, row);
+                    if (batch.used == batch.rows.size()) batch.rows.emplace_back();
+                    Row& slot = batch.rows[batch.used++];
+                    // The source keeps the buffers of a row already taken for its next one.
+                    std::swap(slot, row);
+                    batch.bytes += RowBytes(slot);
+                    if (batch.used < kBatchRows && batch.bytes < kBatchBytes) return;
+                    Hand(std::move(batch));
+                    batch = TakeFree();
+                },
+                [&](uint32_t pages) { batch.pages += pages; });
+            batch.ends_table = true;
+            Hand(std::move(batch));
+        }
+    } catch (const Stop&) {
+    } catch (...) {
+        const std::lock_guard<std::mutex> hold(lock_);
+        failure_ = std::current_exception();
+    }
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        reader_done_ = true;
+    }
+    changed_.notify_all();
+}
+
+SourceRows::Batch SourceRows::TakeFree() {
+    std::unique_lock<std::mutex> hold(lock_);
+    changed_.wait(hold, [this] { return stopping_ || !free_.empty(); });
+    if (stopping_) throw Stop{};
+    Batch batch = std::move(free_.back());
+    free_.pop_back();
+    batch.used = 0;
+    batch.bytes = 0;
+    batch.pages = 0;
+    batch.ends_table = false;
+    return batch;
+}
+
+void SourceRows::Hand(Batch&& batch) {
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        filled_.push_back(std::move(batch));
+    }
+    changed_.notify_all();
+}
+
+SourceRows::Batch SourceRows::TakeFilled() {
+    std::unique_lock<std::mutex> hold(lock_);
+    changed_.wait(hold, [this] { return !filled_.empty() || reader_done_; });
+    if (filled_.empty()) {
+        if (failure_) std::rethrow_exception(failure_);
+        throw std::logic_error("SourceRows: a table asked for past the source's last");
+    }
+    Batch batch = std::move(filled_.front());
+    filled_.pop_front();
+    return batch;
+}
+
+void SourceRows::ReadRows(size_t index, const RowVisitor& visit, const PagesDone& pages_done) {
+    if (!reader_.joinable()) {
+        if (!prepare_) return source_.ReadRows(index, visit, pages_done);
+        source_.ReadRows(
+            index,
+            [&](Row& row) {
+                prepare_(index, row);
+                visit(row);
+            },
+            pages_done);
+        return;
+    }
+    if (index != next_table_++) throw std::logic_error("SourceRows: tables asked for out of turn");
+    for (;;) {
+        Batch batch = TakeFilled();
+        for (size_t r = 0; r < batch.used; ++r) visit(batch.rows[r]);
+        if (pages_done && batch.pages > 0) pages_done(batch.pages);
+        const bool last = batch.ends_table;
+        {
+            const std::lock_guard<std::mutex> hold(lock_);
+            free_.push_back(std::move(batch));
+        }
+        changed_.notify_all();
+        if (last) return;
+    }
+}
+
+}  // namespace jet
