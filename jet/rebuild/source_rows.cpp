@@ -41,10 +41,13 @@ SourceRows::~SourceRows() {
 }
 
 void SourceRows::Read() {
+    Batch batch;
+    bool filling = false;  // `batch` is this thread's, rows not yet handed
     try {
         const size_t tables = source_.tables().size();
         for (size_t i = 0; i < tables; ++i) {
-            Batch batch = TakeFree();
+            batch = TakeFree();
+            filling = true;
             source_.ReadRows(
                 i,
                 [&](Row& row) {
@@ -55,16 +58,21 @@ void SourceRows::Read() {
                     std::swap(slot, row);
                     batch.bytes += RowBytes(slot);
                     if (batch.used < kBatchRows && batch.bytes < kBatchBytes) return;
+                    filling = false;
                     Hand(std::move(batch));
                     batch = TakeFree();
+                    filling = true;
                 },
                 [&](uint32_t pages) { batch.pages += pages; });
             batch.ends_table = true;
+            filling = false;
             Hand(std::move(batch));
         }
     } catch (const Stop&) {
     } catch (...) {
+        // The rows read before the failure are taken first, as they would be without a thread.
         const std::lock_guard<std::mutex> hold(lock_);
+        if (filling && batch.used > 0) filled_.push_back(std::move(batch));
         failure_ = std::current_exception();
     }
     {
