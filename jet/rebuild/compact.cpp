@@ -28,7 +28,7 @@ void CompactDatabase(Env* env, const std::string& source, const std::string& des
     rebuild.sort_memory = options.sort_memory;
     rebuild.encoding = options.encoding;
     rebuild.read_ahead_pages = options.read_ahead_pages;
-    rebuild.source_thread = env->AllowsThreads();
+    rebuild.threads = env->AllowsThreads();
     if (options.progress) {
         rebuild.progress = [&options](const RebuildProgress& p) {
             options.progress(p.done, p.total);

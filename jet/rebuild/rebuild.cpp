@@ -1,8 +1,10 @@
 #include "jet/rebuild/rebuild.h"
 
 #include <chrono>
+#include <future>
 #include <new>
 #include <sstream>
+#include <system_error>
 #include <unordered_map>
 
 #include "jet/base/error.h"
@@ -12,6 +14,7 @@
 #include "jet/rebuild/id_remap.h"
 #include "jet/rebuild/source_rows.h"
 #include "jet/rebuild/watched_env.h"
+#include "jet/write/page_sink.h"
 #include "jet/write/writer.h"
 
 namespace jet {
@@ -86,6 +89,9 @@ class Rebuild {
     }
     void Write(RebuildReport& report);
     void Verify(RebuildReport& report);
+    // Verify, with the output synced on a second thread meanwhile; the sync's failure is raised
+    // once the checks are done.
+    void VerifyWhileSyncing(RebuildReport& report);
 
     Env* env_;
     DatabaseSource& source_;
@@ -108,7 +114,8 @@ void Rebuild::Write(RebuildReport& report) {
     wo.version = source_.version();
     wo.header = RebuiltHeader(source_.header(), options_.encoding);
     wo.sort_memory = options_.sort_memory;
-    wo.replace_existing = true;  // a leftover of an earlier, killed rebuild
+    wo.replace_existing = true;        // a leftover of an earlier, killed rebuild
+    wo.defer_sync = options_.threads;  // Run syncs it while it verifies
     DatabaseWriter writer(env_, temporary_.path(), wo);
 
     // Every table first, so that every new id is known before any row is written.
@@ -134,7 +141,7 @@ void Rebuild::Write(RebuildReport& report) {
     std::vector<RowIdRewriter> rewriters;
     for (const SourceTable& t : tables) rewriters.emplace_back(t.def, remap_);
     std::vector<uint32_t> ids_rewritten(tables.size());
-    SourceRows rows(source_, options_.source_thread, [&](size_t i, Row& row) {
+    SourceRows rows(source_, options_.threads, [&](size_t i, Row& row) {
         if (rewriters[i].active())
             ids_rewritten[i] += static_cast<uint32_t>(rewriters[i].Rewrite(row));
         written_[i].Add(row);
@@ -220,11 +227,31 @@ void Rebuild::Verify(RebuildReport& report) {
     Progress(RebuildProgress::Stage::kVerifying, written_pages_total_ + output_pages_);
 }
 
+void Rebuild::VerifyWhileSyncing(RebuildReport& report) {
+    const auto sync = [this] { env_->Open(temporary_.path(), OpenMode::kReadWrite)->Sync(); };
+    std::future<void> synced;
+    try {
+        synced = std::async(std::launch::async, sync);
+    } catch (const std::system_error&) {
+        synced = std::async(std::launch::deferred, sync);  // no thread to be had
+    }
+    Verify(report);  // leaving early, `synced` waits for the sync before the file goes
+    try {
+        synced.get();
+    } catch (const OsError& e) {
+        RaiseForOsError(e);  // as the writer's own sync would
+    }
+}
+
 void Rebuild::Run(RebuildReport& report) {
     if (!options_.replace_existing && env_->Stat(destination_).exists) Raise(kDatabaseExists);
     report.pages_before = source_.page_count();
     Write(report);
-    Verify(report);
+    if (options_.threads) {
+        VerifyWhileSyncing(report);
+    } else {
+        Verify(report);
+    }
     // Nothing may have appeared at the destination meanwhile.
     if (!options_.replace_existing && env_->Stat(destination_).exists) Raise(kDatabaseExists);
     // Windows renames nothing over an open file, a repair's own source included: the source

@@ -11,14 +11,16 @@
 //      new TDEF page) is known before any row is written; the foreign keys of the definitions
 //      are mapped to the new ids (id_remap.h);
 //   3. the rows of each table stream from the source to the writer, with the object ids in
-//      them mapped, and each row is digested (content_checksum.h) as it is written; the writer
+//      them mapped, and each row is digested (content_checksum.h) as it is written (where the
+//      file system allows threads, the source is read, mapped and digested on a thread of its
+//      own, a few batches ahead of the writing, source_rows.h); the writer
 //      resolves long values and builds every index from the rows, row counts and AutoNumber
 //      seeds with them;
-//   4. the writer finishes into a temporary file beside the destination; that file is
-//      re-opened and verified: its page 0 must hold the page key asked for, the checker (strict:
-//      not even a notice; it reads the pages decoded) must find it clean, and every table must
-//      hold exactly the rows written (row count and digest, computed in the checker's own pass
-//      over the file);
+//   4. the writer finishes into a temporary file beside the destination, synced (on the second
+//      thread, while the checks run, where there is one); that file is re-opened and verified: its
+//      page 0 must hold the page key asked for, the checker (strict: not even a notice; it reads
+//      the pages decoded) must find it clean, and every table must hold exactly the rows written
+//      (row count and digest, computed in the checker's own pass over the file);
 //   5. only then is the temporary file renamed to the destination and the folder synced.
 // On any failure the temporary files are removed and the destination is not touched: it
 // exists afterwards only when it existed before (replace_existing) or the rebuild succeeded.
@@ -27,7 +29,8 @@
 // Killed midway, a rebuild leaves at most a temporary file named after the destination
 // ("~<name>.rebuilding" and the writer's own), which the next rebuild replaces.
 //
-// Memory: one row at a time, plus what the writer keeps (the index entries of the table being
+// Memory: one row at a time (a few batches of rows when the source is read on a thread of its
+// own, source_rows.h), plus what the writer keeps (the index entries of the table being
 // written, spilled to sorted runs past `sort_memory`) and the checker's per-table state.
 #pragma once
 
@@ -67,9 +70,10 @@ struct RebuildOptions {
     // Pages read at once from the files it reads whole (its source, held behind the open gate
     // so that no one else writes it, and its own output); tests lower it to reach every read.
     uint32_t read_ahead_pages = kScanReadAheadPages;
-    // Read the source on a thread of its own while the rows are written (source_rows.h).
-    // REQUIRES: the Envs of the source and of the rebuild allow threads (Env::AllowsThreads).
-    bool source_thread = false;
+    // Work on two threads: the source is read on the second while the rows are written
+    // (source_rows.h), and the output synced on it while it is verified. REQUIRES: the Envs of
+    // the source and of the rebuild allow threads (Env::AllowsThreads).
+    bool threads = false;
 };
 
 struct RebuiltTable {

@@ -245,7 +245,7 @@ RepairReport RepairDatabase(Env* env, const std::string& path, const RepairOptio
     rebuild.replace_existing = true;
     rebuild.sort_memory = options.sort_memory;
     rebuild.read_ahead_pages = options.read_ahead_pages;
-    rebuild.source_thread = watched.AllowsThreads();
+    rebuild.threads = watched.AllowsThreads();
     if (options.progress) {
         rebuild.progress = [&options](const RebuildProgress& p) {
             options.progress(p.done, p.total);

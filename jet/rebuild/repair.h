@@ -10,7 +10,8 @@
 // A file in which there is nothing to mend is left as it is, byte for byte: the strict checker
 // finds nothing in it, not even a notice, and the salvaging read of every table hands over every
 // row as it stands, drops, cuts and puts right nothing (a sound file stays sound; the report
-// then gives every table with its rows, the ids unchanged). Anything else is rebuilt.
+// then gives every table with its rows, the ids unchanged; where the file system allows
+// threads, the check and the salvaging read run side by side). Anything else is rebuilt.
 // The result is verified like a compaction (checker clean, every table holding exactly the rows
 // written) before it replaces the file: it is written under a temporary name in the same
 // folder, flushed, and renamed over the original. On any failure the original is untouched,

@@ -86,7 +86,7 @@ void PageSink::Drain() {
     pending_.clear();
 }
 
-void PageSink::Finish() {
+void PageSink::Finish(bool sync) {
     if (encryption_key_ != 0) {
         for (uint32_t page = 1; page < next_; ++page)
             if (!written_[page]) Write(page, Bytes(page_size_, 0));
@@ -95,7 +95,7 @@ void PageSink::Finish() {
     try {
         uint64_t size = static_cast<uint64_t>(next_) * page_size_;
         if (file_->Size() != size) file_->Truncate(size);
-        file_->Sync();
+        if (sync) file_->Sync();
     } catch (const OsError& e) {
         RaiseForOsError(e);
     }

@@ -40,8 +40,9 @@ class PageSink {
     void Write(uint32_t page, Bytes image);
     void Write(uint32_t page, const uint8_t* image);
 
-    // Writes everything queued, extends the file to page_count() pages and syncs it.
-    void Finish();
+    // Writes everything queued, extends the file to page_count() pages and, unless `sync` is
+    // false (the caller syncs it), syncs it.
+    void Finish(bool sync = true);
 
     // Bytes queued and not yet written (for tests of the memory bound).
     size_t pending_bytes() const { return pending_.size() * page_size_; }

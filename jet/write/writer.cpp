@@ -479,14 +479,14 @@ void DatabaseWriter::Finish() {
     m.sink->Write(kGlobalMapPage, global.page());
     m.sink->Write(0, EncodeHeader(m.options.header));
 
-    m.sink->Finish();
+    m.sink->Finish(!m.options.defer_sync);
     m.file.reset();
     try {
         if (!m.options.replace_existing && m.env->Stat(m.destination).exists)
             Raise(kDatabaseExists);
         m.env->Rename(temporary_, m.destination);
         m.finished = true;
-        m.env->SyncDirectory(DirectoryOf(m.destination));
+        if (!m.options.defer_sync) m.env->SyncDirectory(DirectoryOf(m.destination));
     } catch (const OsError& e) {
         RaiseForOsError(e);
     }

@@ -23,9 +23,10 @@
 // is added, before any row is written, so catalog rows can carry them.
 //
 // Output goes to a temporary file in the destination's folder (through jet::Env), is synced,
-// then renamed onto the destination and the folder synced: the destination exists only when
-// complete. On any failure, or when the writer is destroyed before Finish, the temporary file
-// is removed. Output is a pure function of the input: no clock, no randomness.
+// then renamed onto the destination and the folder synced (unless the caller takes the syncs:
+// defer_sync): the destination exists only when complete. On any failure, or when the writer is
+// destroyed before Finish, the temporary file is removed. Output is a pure function of the input:
+// no clock, no randomness.
 #pragma once
 
 #include <cstdint>
@@ -54,6 +55,10 @@ struct WriterOptions {
     // Replace an existing destination (repair); when false an existing destination raises
     // 3204 and is never overwritten (compaction).
     bool replace_existing = false;
+    // Leave the syncs to the caller: Finish writes every page and renames the file into place
+    // but syncs neither the file nor its folder (a rebuild syncs the file while it verifies it,
+    // and the folder once the file has its final name).
+    bool defer_sync = false;
 };
 
 // What was written for one table.
