@@ -7,6 +7,7 @@
 #include <map>
 #include <new>
 #include <sstream>
+#include <system_error>
 
 #include "jet/base/error.h"
 #include "jet/format/mdb_file.h"
@@ -141,11 +142,17 @@ bool NothingToMend(SalvageSource& source, const WatchedEnv& watched, const Repai
     }
     const std::unique_ptr<MdbFile> second = source.file().SecondReader(options.read_ahead_pages);
     std::atomic<bool> found_something{false};
-    std::future<bool> clean = std::async(std::launch::async, [&] {
+    const auto check_file = [&] {
         const bool c = CheckDatabase(*second, check).clean();
         if (!c) found_something = true;
         return c;
-    });
+    };
+    std::future<bool> clean;
+    try {
+        clean = std::async(std::launch::async, check_file);
+    } catch (const std::system_error&) {
+        clean = std::async(std::launch::deferred, check_file);  // no thread to be had
+    }
     // The failure is looked at only once both readers are done: until then the other thread
     // may be recording it.
     const bool as_it_stands =
