@@ -66,7 +66,7 @@ class MdbFile {
     void Close() { file_.reset(); }
     // Another reader of the same open file, with a read-ahead of its own, so that a second
     // thread can scan the file while this one reads on (REQUIRES: the Env that opened it
-    // allows parallel reads; no page is written meanwhile). The file stays open until both
+    // allows threads; no page is written meanwhile). The file stays open until both
     // are gone. Read-only: WritePage raises 3027.
     std::unique_ptr<MdbFile> SecondReader(uint32_t read_ahead_pages) const;
 

@@ -1,7 +1,7 @@
 // An Env that passes every operation through and remembers the first failure of the file
 // system. Readers that turn every error they meet into a finding (the checker) or into damage
 // to work around (the salvaging read of a repair) run over it, so that a read error is then
-// reported as what it is, not taken for damage. It allows parallel reads when the Env it wraps
+// reported as what it is, not taken for damage. It allows threads when the Env it wraps
 // does: the failure is recorded under a lock, and read once the readers are done.
 #pragma once
 
