@@ -75,6 +75,23 @@ std::unique_ptr<MdbFile> MdbFile::Open(Env* env, const std::string& path,
     return db;
 }
 
+std::unique_ptr<MdbFile> MdbFile::OpenBeingWritten(Env* env, const std::string& path,
+                                                   const DatabaseHeader& header,
+                                                   uint32_t page_count, uint32_t read_ahead_pages) {
+    std::unique_ptr<MdbFile> db(new MdbFile());
+    db->path_ = path;
+    db->header_ = header;
+    db->page_size_ = PageSize(header.version);
+    db->page_count_ = page_count;
+    db->SetReadAhead(read_ahead_pages);
+    try {
+        db->file_ = env->Open(path, OpenMode::kRead);
+    } catch (const OsError& e) {
+        RaiseOsError(e, path);
+    }
+    return db;
+}
+
 std::unique_ptr<MdbFile> MdbFile::SecondReader(uint32_t read_ahead_pages) const {
     if (!file_) throw std::logic_error("MdbFile::SecondReader after Close");
     std::unique_ptr<MdbFile> db(new MdbFile());

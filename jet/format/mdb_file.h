@@ -9,6 +9,7 @@
 // page raises 3343, so tables on intact pages stay readable. All I/O goes through jet::Env.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -47,6 +48,17 @@ class MdbFile {
     // short, damaged header), 3031 a password-protected database opened without its password.
     static std::unique_ptr<MdbFile> Open(Env* env, const std::string& path,
                                          const OpenOptions& options = {});
+
+    // A reader of a file this process is still writing (a rebuild reads its output back as it
+    // goes): page 0 is not written yet, so its header is the writer's, and only the pages the
+    // writer says are in the file are read: `page_count` of them, raised by ExtendTo.
+    // Read-only.
+    static std::unique_ptr<MdbFile> OpenBeingWritten(Env* env, const std::string& path,
+                                                     const DatabaseHeader& header,
+                                                     uint32_t page_count,
+                                                     uint32_t read_ahead_pages);
+    // More pages of a file being written are in it. Pages once readable never change.
+    void ExtendTo(uint32_t page_count) { page_count_ = std::max(page_count_, page_count); }
 
     MdbFile(const MdbFile&) = delete;
     MdbFile& operator=(const MdbFile&) = delete;

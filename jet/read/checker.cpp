@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
+#include <stdexcept>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -93,10 +95,48 @@ std::string Hex(const Bytes& b, size_t limit = 48) {
 // table and kind only the count grows.
 constexpr size_t kMaxDetailedPerTable = 20;
 
+// The key encoders of a table's real indexes (null where the definition makes none).
+struct TableEncoders {
+    std::vector<std::unique_ptr<IndexKeyEncoder>> owned;
+    std::vector<IndexKeyEncoder*> each;
+};
+
+// What the stored definition of a table must share with the one its rows and indexes were
+// checked by, as they were written; "" when it does.
+std::string DefinitionDifference(const TableDef& stored, const TableDef& checked) {
+    if (stored.row_count != checked.row_count) return "the row count";
+    if (stored.max_cols != checked.max_cols || stored.num_var_cols != checked.num_var_cols ||
+        stored.columns.size() != checked.columns.size())
+        return "the columns";
+    for (size_t i = 0; i < stored.columns.size(); ++i) {
+        const ColumnDef& a = stored.columns[i];
+        const ColumnDef& b = checked.columns[i];
+        if (a.type != b.type || a.col_num != b.col_num || a.var_index != b.var_index ||
+            a.fixed_offset != b.fixed_offset || a.length != b.length || a.flags != b.flags ||
+            a.sort_order != b.sort_order || a.code_page != b.code_page ||
+            a.sort_version != b.sort_version || a.precision != b.precision || a.scale != b.scale)
+            return "column '" + b.name + "'";
+    }
+    if (stored.real_indexes.size() != checked.real_indexes.size()) return "the indexes";
+    for (size_t k = 0; k < stored.real_indexes.size(); ++k) {
+        const RealIndexDef& a = stored.real_indexes[k];
+        const RealIndexDef& b = checked.real_indexes[k];
+        bool same = a.root_page == b.root_page && a.flags == b.flags &&
+                    a.columns.size() == b.columns.size();
+        for (size_t c = 0; same && c < a.columns.size(); ++c)
+            same = a.columns[c].col_num == b.columns[c].col_num &&
+                   a.columns[c].ascending == b.columns[c].ascending;
+        if (!same) return "index " + std::to_string(k);
+    }
+    return "";
+}
+
+}  // namespace
+
 class Checker {
   public:
     Checker(MdbFile& file, const CheckOptions& options)
-        : file_(file),
+        : file_(&file),
           options_(options),
           version_(file.version()),
           page_size_(file.page_size()),
@@ -105,7 +145,23 @@ class Checker {
           use_owner_(page_count_, 0),
           page_checked_(page_count_, false) {}
 
+    // The whole file. Tables checked while the file was written (the Follow* calls before)
+    // have only what was written last left to check.
     CheckReport Run();
+
+    // A file being written (FollowingCheck): the calls come in the writer's order, `file_`
+    // then reading only the pages the writer has put in it.
+    void FollowTable(const TableDef& def);
+    void FollowDataPages(const std::vector<uint32_t>& pages);
+    void FollowTableEnd(const TableDef& def,
+                        const std::vector<std::vector<uint32_t>>& long_value_pages);
+    // The whole file once it is complete.
+    CheckReport FinishFollowing(MdbFile& complete) {
+        if (following_) throw std::logic_error("a table's rows are still being written");
+        file_ = &complete;
+        Grow(complete.page_count());
+        return Run();
+    }
 
   private:
     void Add(Severity severity, FindingKind kind, const std::string& table, uint32_t page,
@@ -170,7 +226,7 @@ class Checker {
                   (other.empty() ? "" : " of table '" + other + "'"));
     }
 
-    Bytes Read(uint32_t page) { return file_.ReadPage(page); }
+    Bytes Read(uint32_t page) { return file_->ReadPage(page); }
 
     // Reads a usage map at a row pointer, recording the pages it occupies. Returns false (and
     // reports) when it cannot be read.
@@ -198,11 +254,48 @@ class Checker {
     void CheckRowPage(uint32_t page, const Bytes& bytes, bool final_sweep = false);
     void CheckLongValues(const TableDef& t, const RowLayout& layout, ByteSpan row, uint32_t page,
                          uint16_t row_number);
-    void CheckIndex(const TableDef& t, size_t number, const RealIndexDef& index, bool computed);
+    // The stored definition of a table, its pages claimed (nullopt, reported, when unreadable).
+    std::optional<TableDef> ReadDefinition(const std::string& name, uint32_t tdef_page);
+    TableEncoders MakeEncoders(const TableDef& t);
+    void CheckLogicalIndexes(const TableDef& t);
+    // A data page of the table: claimed, checked as a page, and its rows checked.
+    void ScanDataPage(const TableDef& t, uint32_t p, const Bytes& page,
+                      const TableEncoders& encoders, RowScan& scan) {
+        scan.data_pages.push_back(p);
+        Claim(p, Use::kData, t.tdef_page, t.name);
+        CheckRowPage(p, page);
+        CheckPageRows(t, p, page, encoders.each, scan);
+    }
+    void CheckFreeMap(const TableDef& t, const UsageMap& owned, const UsageMap& free_map);
+    // The long-value pages the table's long-value maps list, but those in `done` (sorted).
+    void CheckLongValueMaps(const TableDef& t, const std::vector<uint32_t>& done);
+    // A page that holds long values of the table (others are skipped: maps may list pages
+    // freed since); true when it is one.
+    bool CheckLongValuePage(const TableDef& t, uint32_t p, Bytes& page);
+    // After the rows of a table: what needs them all, then its indexes; returns the pages of
+    // each index.
+    std::vector<std::vector<uint32_t>> FinishTable(const TableDef& t, RowScan& scan,
+                                                   const TableEncoders& encoders, bool with_maps);
+    // A table checked while it was written, now that its definition and maps are stored.
+    struct FollowedTable;
+    void FinishFollowedTable(const std::string& name, uint32_t tdef_page, FollowedTable& ft);
+    void Grow(uint32_t page_count) {
+        if (page_count <= page_count_) return;
+        page_count_ = page_count;
+        use_.resize(page_count_, Use::kNone);
+        use_owner_.resize(page_count_, 0);
+        page_checked_.resize(page_count_, false);
+    }
+    // Walks an index against the rows; its pages are checked against the index's usage map
+    // `with_map` (a file being written has its maps written last: IndexPagesInMap then).
+    // Returns the index's pages.
+    std::vector<uint32_t> CheckIndex(const TableDef& t, size_t number, const RealIndexDef& index,
+                                     bool computed, bool with_map);
+    void IndexPageInMap(const TableDef& t, size_t number, const UsageMap& map, uint32_t page);
     void CheckDataPageLayout(uint32_t page, const Bytes& bytes);
     void CheckPages();
 
-    MdbFile& file_;
+    MdbFile* file_;
     const CheckOptions& options_;
     Version version_;
     uint32_t page_size_;
@@ -216,6 +309,23 @@ class Checker {
     std::map<FindingKind, size_t> table_counts_;
     LiveRows live_;  // rows of the table being checked
     CheckReport report_;
+
+    // The table whose rows are being written, while a file is followed.
+    struct Following {
+        TableDef def;
+        TableEncoders encoders;
+        RowScan scan;
+        Bytes page;
+    };
+    std::unique_ptr<Following> following_;
+    struct FollowedTable {
+        TableDef def;                      // as its rows were checked
+        std::vector<uint32_t> data_pages;  // sorted
+        std::vector<uint32_t> lv_pages;    // long-value pages checked, sorted
+        std::vector<std::vector<uint32_t>> index_pages;
+        bool listed = false;  // met in the catalog
+    };
+    std::map<uint32_t, FollowedTable> followed_;  // by table id
 };
 
 bool Checker::ReadMap(uint32_t pointer, const std::string& table, const std::string& what,
@@ -227,7 +337,7 @@ bool Checker::ReadMap(uint32_t pointer, const std::string& table, const std::str
         return false;
     }
     try {
-        map = ReadUsageMap(file_, pointer);
+        map = ReadUsageMap(*file_, pointer);
     } catch (const JetError& e) {
         Error(FindingKind::kUsageMap, table, at.page, what + " cannot be read: " + e.what());
         return false;
@@ -296,7 +406,7 @@ void Checker::CheckLongValues(const TableDef& t, const RowLayout& layout, ByteSp
         ++report_.stats.long_values;
         std::vector<uint32_t> pointers;
         try {
-            pointers = LongValueRows(file_, slice.bytes);
+            pointers = LongValueRows(*file_, slice.bytes);
         } catch (const JetError& e) {
             if (Detailed(FindingKind::kLongValue)) {
                 Error(FindingKind::kLongValue, t.name, page,
@@ -347,7 +457,7 @@ void Checker::CheckPageRows(const TableDef& t, uint32_t page, const Bytes& bytes
                     const std::string where =
                         "overflow " + PageRow(page, i) + " points to " + PageRow(to.page, to.row);
                     if (!InFile(to.page)) Corrupt(where + ", outside the file");
-                    file_.ReadPage(to.page, target_page);
+                    file_->ReadPage(to.page, target_page);
                     if (!IsDataPageOf(target_page, t.tdef_page)) {
                         Corrupt(where + ", not a data page of the table");
                     }
@@ -377,7 +487,7 @@ void Checker::CheckPageRows(const TableDef& t, uint32_t page, const Bytes& bytes
             try {
                 const RowLayout layout = ParseRowLayout(row, version_, t);
                 CheckLongValues(t, layout, row, page, i);
-                DecodeRowTo(file_, t, row, values, scan.long_value);
+                DecodeRowTo(*file_, t, row, values, scan.long_value);
                 live_.set_decoded(slot);
                 if (options_.on_row) options_.on_row(t, values);
             } catch (const JetError& e) {
@@ -436,12 +546,19 @@ void Checker::FinishRows(const TableDef& t, RowScan& scan) {
     }
 }
 
-void Checker::CheckIndex(const TableDef& t, size_t number, const RealIndexDef& index,
-                         bool computed) {
+void Checker::IndexPageInMap(const TableDef& t, size_t number, const UsageMap& map, uint32_t page) {
+    if (!map.Contains(page) && Detailed(FindingKind::kUsageMap)) {
+        Error(FindingKind::kUsageMap, t.name, page,
+              "index " + std::to_string(number) + " page is missing from the index's usage map");
+    }
+}
+
+std::vector<uint32_t> Checker::CheckIndex(const TableDef& t, size_t number,
+                                          const RealIndexDef& index, bool computed, bool with_map) {
     ++report_.stats.indexes;
     const std::string label = "index " + std::to_string(number);
     UsageMap map;
-    const bool have_map = ReadMap(index.usage_map, t.name, label + " usage map", map);
+    const bool have_map = with_map && ReadMap(index.usage_map, t.name, label + " usage map", map);
 
     IndexWalkOptions opt;
     opt.page_count = page_count_;
@@ -506,10 +623,7 @@ void Checker::CheckIndex(const TableDef& t, size_t number, const RealIndexDef& i
     }
     for (uint32_t p : walk.pages) {
         Claim(p, Use::kIndex, t.tdef_page, t.name);
-        if (have_map && !map.Contains(p) && Detailed(FindingKind::kUsageMap)) {
-            Error(FindingKind::kUsageMap, t.name, p,
-                  label + " page is missing from the index's usage map");
-        }
+        if (have_map) IndexPageInMap(t, number, map, p);
     }
     for (size_t slot = 0; slot < live_.size(); ++slot) {
         if (!live_.decoded(slot)) continue;
@@ -529,45 +643,115 @@ void Checker::CheckIndex(const TableDef& t, size_t number, const RealIndexDef& i
             }
         }
     }
+    return walk.pages;
+}
+
+std::optional<TableDef> Checker::ReadDefinition(const std::string& name, uint32_t tdef_page) {
+    TableDef t;
+    try {
+        t = ReadTableDef(*file_, tdef_page);
+    } catch (const JetError& e) {
+        Error(FindingKind::kTableDef, name, tdef_page,
+              std::string("the table definition cannot be read: ") + e.what());
+        Claim(tdef_page, Use::kTableDef, tdef_page, name);
+        return std::nullopt;
+    }
+    t.name = name;
+    if (t.definition_pages.empty()) t.definition_pages.push_back(tdef_page);
+    for (uint32_t p : t.definition_pages) Claim(p, Use::kTableDef, tdef_page, name);
+    return t;
+}
+
+TableEncoders Checker::MakeEncoders(const TableDef& t) {
+    TableEncoders encoders;
+    for (size_t k = 0; k < t.real_indexes.size(); ++k) {
+        try {
+            encoders.owned.push_back(
+                std::make_unique<IndexKeyEncoder>(version_, t, t.real_indexes[k]));
+        } catch (const JetError& e) {
+            Error(FindingKind::kTableDef, t.name, t.tdef_page,
+                  "index " + std::to_string(k) + ": " + e.what());
+            encoders.owned.push_back(nullptr);
+        }
+        encoders.each.push_back(encoders.owned.back().get());
+    }
+    return encoders;
+}
+
+void Checker::CheckLogicalIndexes(const TableDef& t) {
+    for (const LogicalIndexDef& li : t.indexes) {
+        if (li.real_index >= t.real_indexes.size()) {
+            Error(FindingKind::kTableDef, t.name, t.tdef_page,
+                  "index '" + li.name + "' names real index " + std::to_string(li.real_index) +
+                      " of " + std::to_string(t.real_indexes.size()));
+        }
+    }
+}
+
+void Checker::CheckFreeMap(const TableDef& t, const UsageMap& owned, const UsageMap& free_map) {
+    size_t outside = 0;
+    uint32_t first = 0;
+    for (uint32_t p : free_map.pages) {
+        if (!owned.Contains(p) && p < page_count_) {
+            if (outside++ == 0) first = p;
+        }
+    }
+    if (outside) {
+        Notice(FindingKind::kUsageMap, t.name, first,
+               "free-space map lists " + std::to_string(outside) +
+                   " page(s) the table does not own, the first " + std::to_string(first));
+    }
+}
+
+bool Checker::CheckLongValuePage(const TableDef& t, uint32_t p, Bytes& page) {
+    file_->ReadPage(p, page);
+    if (!IsDataPageOf(page, kLvalOwner)) return false;
+    Claim(p, Use::kLongValue, t.tdef_page, t.name);
+    CheckRowPage(p, page);
+    return true;
+}
+
+void Checker::CheckLongValueMaps(const TableDef& t, const std::vector<uint32_t>& done) {
+    for (const LongValueColumnMaps& lv : t.long_value_maps) {
+        UsageMap m;
+        for (uint32_t ptr : {lv.owned_map, lv.free_map}) {
+            if (ptr == 0 || !ReadMap(ptr, t.name, "long-value map", m)) continue;
+            Bytes page;
+            for (uint32_t p : m.pages) {
+                if (!InFile(p)) break;
+                if (std::binary_search(done.begin(), done.end(), p)) continue;
+                CheckLongValuePage(t, p, page);
+            }
+        }
+    }
+}
+
+std::vector<std::vector<uint32_t>> Checker::FinishTable(const TableDef& t, RowScan& scan,
+                                                        const TableEncoders& encoders,
+                                                        bool with_maps) {
+    FinishRows(t, scan);
+    std::vector<std::vector<uint32_t>> index_pages;
+    for (size_t k = 0; k < t.real_indexes.size(); ++k) {
+        index_pages.push_back(CheckIndex(t, k, t.real_indexes[k],
+                                         encoders.each[k] != nullptr &&
+                                             encoders.each[k]->knows_sort_order() &&
+                                             options_.compare_keys,
+                                         with_maps));
+    }
+    return index_pages;
 }
 
 void Checker::CheckTable(const std::string& name, uint32_t tdef_page) {
     ++report_.stats.tables;
     table_counts_.clear();
     live_.Reset(0);
-    TableDef t;
-    try {
-        t = ReadTableDef(file_, tdef_page);
-    } catch (const JetError& e) {
-        Error(FindingKind::kTableDef, name, tdef_page,
-              std::string("the table definition cannot be read: ") + e.what());
-        Claim(tdef_page, Use::kTableDef, tdef_page, name);
-        return;
-    }
-    t.name = name;
-    if (t.definition_pages.empty()) t.definition_pages.push_back(tdef_page);
-    for (uint32_t p : t.definition_pages) Claim(p, Use::kTableDef, tdef_page, name);
+    const std::optional<TableDef> read = ReadDefinition(name, tdef_page);
+    if (!read) return;
+    const TableDef& t = *read;
 
     // Indexes: encoders first, so keys are computed while the rows are read.
-    std::vector<std::unique_ptr<IndexKeyEncoder>> encoders;
-    std::vector<IndexKeyEncoder*> encoder_ptrs;
-    for (size_t k = 0; k < t.real_indexes.size(); ++k) {
-        try {
-            encoders.push_back(std::make_unique<IndexKeyEncoder>(version_, t, t.real_indexes[k]));
-        } catch (const JetError& e) {
-            Error(FindingKind::kTableDef, name, tdef_page,
-                  "index " + std::to_string(k) + ": " + e.what());
-            encoders.push_back(nullptr);
-        }
-        encoder_ptrs.push_back(encoders.back().get());
-    }
-    for (const LogicalIndexDef& li : t.indexes) {
-        if (li.real_index >= t.real_indexes.size()) {
-            Error(FindingKind::kTableDef, name, tdef_page,
-                  "index '" + li.name + "' names real index " + std::to_string(li.real_index) +
-                      " of " + std::to_string(t.real_indexes.size()));
-        }
-    }
+    const TableEncoders encoders = MakeEncoders(t);
+    CheckLogicalIndexes(t);
 
     // Usage maps of the table.
     UsageMap owned, free_map;
@@ -575,7 +759,7 @@ void Checker::CheckTable(const std::string& name, uint32_t tdef_page) {
     const bool have_free = t.free_map != 0 && ReadMap(t.free_map, name, "free-space map", free_map);
     // Each data page is read once: claimed, checked as a page, and its rows checked.
     RowScan scan;
-    live_.Reset(encoder_ptrs.size());
+    live_.Reset(encoders.each.size());
     if (have_owned) {
         Bytes page;
         for (uint32_t p : owned.pages) {
@@ -584,52 +768,129 @@ void Checker::CheckTable(const std::string& name, uint32_t tdef_page) {
                       "owned-pages map lists page " + std::to_string(p) + ", outside the file");
                 break;  // the map is sorted: every later page is outside too
             }
-            file_.ReadPage(p, page);
+            file_->ReadPage(p, page);
             // Maps may list pages freed later; only the table's data pages belong to it.
             if (!IsDataPageOf(page, tdef_page)) continue;
-            scan.data_pages.push_back(p);
-            Claim(p, Use::kData, tdef_page, name);
-            CheckRowPage(p, page);
-            CheckPageRows(t, p, page, encoder_ptrs, scan);
+            ScanDataPage(t, p, page, encoders, scan);
         }
     }
-    if (have_owned && have_free) {
-        size_t outside = 0;
-        uint32_t first = 0;
-        for (uint32_t p : free_map.pages) {
-            if (!owned.Contains(p) && p < page_count_) {
-                if (outside++ == 0) first = p;
-            }
-        }
-        if (outside) {
-            Notice(FindingKind::kUsageMap, name, first,
-                   "free-space map lists " + std::to_string(outside) +
-                       " page(s) the table does not own, the first " + std::to_string(first));
-        }
-    }
-    for (const LongValueColumnMaps& lv : t.long_value_maps) {
-        UsageMap m;
-        for (uint32_t ptr : {lv.owned_map, lv.free_map}) {
-            if (ptr == 0 || !ReadMap(ptr, name, "long-value map", m)) continue;
-            Bytes page;
-            for (uint32_t p : m.pages) {
-                if (!InFile(p)) break;
-                file_.ReadPage(p, page);
-                if (!IsDataPageOf(page, kLvalOwner)) continue;
-                Claim(p, Use::kLongValue, tdef_page, name);
-                CheckRowPage(p, page);
-            }
-        }
-    }
-
-    FinishRows(t, scan);
-    for (size_t k = 0; k < t.real_indexes.size(); ++k) {
-        CheckIndex(t, k, t.real_indexes[k],
-                   encoder_ptrs[k] != nullptr && encoder_ptrs[k]->knows_sort_order() &&
-                       options_.compare_keys);
-    }
+    if (have_owned && have_free) CheckFreeMap(t, owned, free_map);
+    CheckLongValueMaps(t, {});
+    FinishTable(t, scan, encoders, true);
     SummarizeTable(name);
     live_.Reset(0);
+}
+
+void Checker::FollowTable(const TableDef& def) {
+    if (following_) throw std::logic_error("the rows of two tables at once");
+    table_counts_.clear();
+    following_ = std::make_unique<Following>();
+    following_->def = def;
+    table_names_[def.tdef_page] = def.name;
+    following_->encoders = MakeEncoders(following_->def);
+    live_.Reset(following_->encoders.each.size());
+}
+
+void Checker::FollowDataPages(const std::vector<uint32_t>& pages) {
+    if (!following_) throw std::logic_error("data pages outside a table");
+    Grow(file_->page_count());
+    Following& f = *following_;
+    for (uint32_t p : pages) {
+        if (!InFile(p)) {
+            Error(FindingKind::kDataPage, f.def.name, p, "data page outside the file");
+            continue;
+        }
+        file_->ReadPage(p, f.page);
+        if (!IsDataPageOf(f.page, f.def.tdef_page)) {
+            Error(FindingKind::kDataPage, f.def.name, p,
+                  "a page written with rows of the table is not one of its data pages");
+            continue;
+        }
+        ScanDataPage(f.def, p, f.page, f.encoders, f.scan);
+    }
+}
+
+void Checker::FollowTableEnd(const TableDef& def,
+                             const std::vector<std::vector<uint32_t>>& long_value_pages) {
+    if (!following_) throw std::logic_error("the end of a table that was not begun");
+    Grow(file_->page_count());
+    Following& f = *following_;
+    FollowedTable& ft = followed_[def.tdef_page];
+    ft.def = def;
+    // Only the row count and the index roots are new: the keys were computed by the layout
+    // the table was begun with.
+    TableDef planned = f.def;
+    planned.row_count = def.row_count;
+    for (size_t k = 0; k < planned.real_indexes.size() && k < def.real_indexes.size(); ++k)
+        planned.real_indexes[k].root_page = def.real_indexes[k].root_page;
+    if (!DefinitionDifference(def, planned).empty())
+        throw std::logic_error("a table's layout changed while its rows were written");
+    for (const std::vector<uint32_t>& pages : long_value_pages) {
+        for (uint32_t p : pages) {
+            if (InFile(p) && CheckLongValuePage(def, p, f.page)) ft.lv_pages.push_back(p);
+        }
+    }
+    std::sort(ft.lv_pages.begin(), ft.lv_pages.end());
+    ft.index_pages = FinishTable(def, f.scan, f.encoders, false);
+    ft.data_pages = std::move(f.scan.data_pages);
+    std::sort(ft.data_pages.begin(), ft.data_pages.end());
+    SummarizeTable(def.name);
+    live_.Reset(0);
+    following_.reset();
+}
+
+void Checker::FinishFollowedTable(const std::string& name, uint32_t tdef_page, FollowedTable& ft) {
+    ++report_.stats.tables;
+    table_counts_.clear();
+    ft.listed = true;
+    const std::optional<TableDef> read = ReadDefinition(name, tdef_page);
+    if (!read) return;
+    const TableDef& t = *read;
+    const std::string differs = DefinitionDifference(t, ft.def);
+    if (!differs.empty()) {
+        Error(FindingKind::kTableDef, name, tdef_page,
+              "the stored definition differs in " + differs +
+                  " from the one the rows were written with");
+    }
+    CheckLogicalIndexes(t);
+
+    UsageMap owned, free_map;
+    const bool have_owned = ReadMap(t.owned_map, name, "owned-pages map", owned);
+    const bool have_free = t.free_map != 0 && ReadMap(t.free_map, name, "free-space map", free_map);
+    if (have_owned) {
+        // Its rows were checked page by page as written: the map must list those pages, and
+        // no other data page of the table.
+        Bytes page;
+        for (uint32_t p : owned.pages) {
+            if (!InFile(p)) {
+                Error(FindingKind::kUsageMap, name, 0,
+                      "owned-pages map lists page " + std::to_string(p) + ", outside the file");
+                break;
+            }
+            if (std::binary_search(ft.data_pages.begin(), ft.data_pages.end(), p)) continue;
+            file_->ReadPage(p, page);
+            if (IsDataPageOf(page, tdef_page) && Detailed(FindingKind::kUsageMap)) {
+                Error(FindingKind::kUsageMap, name, p,
+                      "owned-pages map lists a data page that was not written with the rows");
+            }
+        }
+        for (uint32_t p : ft.data_pages) {
+            if (!owned.Contains(p) && Detailed(FindingKind::kUsageMap)) {
+                Error(FindingKind::kUsageMap, name, p,
+                      "a data page of the table is missing from its owned-pages map");
+            }
+        }
+    }
+    if (have_owned && have_free) CheckFreeMap(t, owned, free_map);
+    CheckLongValueMaps(t, ft.lv_pages);
+    for (size_t k = 0; k < t.real_indexes.size() && k < ft.index_pages.size(); ++k) {
+        UsageMap map;
+        if (!ReadMap(t.real_indexes[k].usage_map, name, "index " + std::to_string(k) + " usage map",
+                     map))
+            continue;
+        for (uint32_t p : ft.index_pages[k]) IndexPageInMap(t, k, map, p);
+    }
+    SummarizeTable(name);
 }
 
 void Checker::CheckRowPage(uint32_t p, const Bytes& page, bool final_sweep) {
@@ -672,7 +933,7 @@ void Checker::CheckPages() {
         }
         if ((use == Use::kData || use == Use::kLongValue || use == Use::kMapRows) &&
             !page_checked_[p]) {
-            file_.ReadPage(p, page);
+            file_->ReadPage(p, page);
             CheckRowPage(p, page, true);
         }
     }
@@ -691,7 +952,7 @@ void Checker::CheckPages() {
 
 CheckReport Checker::Run() {
     report_.stats.pages = page_count_;
-    const uint64_t size = file_.file().Size();
+    const uint64_t size = file_->file().Size();
     if (size % page_size_ != 0) {
         Error(FindingKind::kFile, "", page_count_,
               "the file is " + std::to_string(size) + " bytes, not a whole number of " +
@@ -706,7 +967,7 @@ CheckReport Checker::Run() {
 
     Catalog catalog;
     try {
-        catalog = Catalog::Read(file_);
+        catalog = Catalog::Read(*file_);
     } catch (const JetError& e) {
         Error(FindingKind::kCatalog, "MSysObjects", kCatalogPage,
               std::string("the catalog cannot be read: ") + e.what());
@@ -736,12 +997,22 @@ CheckReport Checker::Run() {
     }
     if (!catalog_listed) tables.insert(tables.begin(), {"MSysObjects", kCatalogPage});
     for (const auto& [name, page] : tables) table_names_[page] = name;
-    for (const auto& [name, page] : tables) CheckTable(name, page);
+    for (const auto& [name, page] : tables) {
+        auto followed = followed_.find(page);
+        if (followed != followed_.end()) {
+            FinishFollowedTable(name, page, followed->second);
+        } else {
+            CheckTable(name, page);
+        }
+    }
+    for (const auto& [page, ft] : followed_) {
+        if (!ft.listed)
+            Error(FindingKind::kCatalog, ft.def.name, page,
+                  "the table was written but the catalog does not list it");
+    }
     CheckPages();
     return std::move(report_);
 }
-
-}  // namespace
 
 const char* FindingKindName(FindingKind kind) {
     switch (kind) {
@@ -777,6 +1048,28 @@ const char* FindingKindName(FindingKind kind) {
 
 CheckReport CheckDatabase(MdbFile& file, const CheckOptions& options) {
     return Checker(file, options).Run();
+}
+
+FollowingCheck::FollowingCheck(MdbFile& being_written, CheckOptions options)
+    : options_(std::move(options)), checker_(std::make_unique<Checker>(being_written, options_)) {}
+
+FollowingCheck::~FollowingCheck() = default;
+
+void FollowingCheck::TableBegun(const TableDef& def) {
+    checker_->FollowTable(def);
+}
+
+void FollowingCheck::DataPagesWritten(const std::vector<uint32_t>& pages) {
+    checker_->FollowDataPages(pages);
+}
+
+void FollowingCheck::TableWritten(const TableDef& def,
+                                  const std::vector<std::vector<uint32_t>>& long_value_pages) {
+    checker_->FollowTableEnd(def, long_value_pages);
+}
+
+CheckReport FollowingCheck::Finish(MdbFile& complete) {
+    return checker_->FinishFollowing(complete);
 }
 
 CheckReport CheckFile(Env* env, const std::string& path, const CheckOptions& options,

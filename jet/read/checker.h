@@ -26,6 +26,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -109,6 +110,36 @@ CheckReport CheckDatabase(MdbFile& file, const CheckOptions& options = {});
 // missing password (3031) are thrown as JetError.
 CheckReport CheckFile(Env* env, const std::string& path, const CheckOptions& options = {},
                       const std::string& password = {});
+
+class Checker;
+
+// The same check, made while the file is written, in the order the writer writes it
+// (WriteObserver, writer.h): each table's rows, long values and indexes are checked from their
+// pages as soon as those are in the file, through `being_written` (a reader of the file that
+// reads only what is in it: MdbFile::OpenBeingWritten). Finish then checks what is written
+// last, from the complete file: page 0, the global usage map, the catalog, every table's
+// definition and usage maps, that each stored definition is the one the rows were checked by
+// and that the maps list the pages checked; and every page's use, as CheckDatabase does. A file
+// with tables that were not followed has those checked whole by Finish. `on_row` is called as
+// the rows are checked. One thread at a time; the Table* calls in the writer's order.
+class FollowingCheck {
+  public:
+    FollowingCheck(MdbFile& being_written, CheckOptions options);
+    ~FollowingCheck();
+    FollowingCheck(const FollowingCheck&) = delete;
+    FollowingCheck& operator=(const FollowingCheck&) = delete;
+
+    void TableBegun(const TableDef& def);
+    void DataPagesWritten(const std::vector<uint32_t>& pages);
+    void TableWritten(const TableDef& def,
+                      const std::vector<std::vector<uint32_t>>& long_value_pages);
+    // REQUIRES: every table begun was written. Afterwards the check is spent.
+    CheckReport Finish(MdbFile& complete);
+
+  private:
+    CheckOptions options_;
+    std::unique_ptr<Checker> checker_;
+};
 
 // A readable report: a summary line, then one line per finding.
 std::string FormatReport(const CheckReport& report);

@@ -1,5 +1,6 @@
 #include "jet/rebuild/rebuild.h"
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <new>
@@ -12,6 +13,7 @@
 #include "jet/format/mdb_file.h"
 #include "jet/read/content_checksum.h"
 #include "jet/rebuild/id_remap.h"
+#include "jet/rebuild/output_check.h"
 #include "jet/rebuild/source_rows.h"
 #include "jet/rebuild/watched_env.h"
 #include "jet/write/page_sink.h"
@@ -19,9 +21,6 @@
 
 namespace jet {
 namespace {
-
-// Rows verified between two progress reports.
-constexpr uint64_t kRowsPerProgressReport = 4096;
 
 // The findings of a failed check, shortened for an error text.
 std::string FirstFindings(const CheckReport& report, size_t limit) {
@@ -88,6 +87,10 @@ class Rebuild {
         options_.progress(p);
     }
     void Write(RebuildReport& report);
+    void StartCheck(const DatabaseHeader& header);
+    void WriteTables(DatabaseWriter& writer, RebuildReport& report);
+    // The checks of what was written last, once the file is complete, and of the rows found
+    // against the rows written.
     void Verify(RebuildReport& report);
     // Verify, with the output synced on a second thread meanwhile; the sync's failure is raised
     // once the checks are done.
@@ -101,8 +104,15 @@ class Rebuild {
     IdRemap remap_;
     std::vector<uint32_t> new_ids_;         // per source table
     std::vector<ContentChecksum> written_;  // per source table: the rows given to the writer
-    uint64_t written_pages_total_ = 0;      // source data pages (the writing stage)
-    uint64_t output_pages_ = 0;             // output pages (the verifying stage)
+    // The check of the output as it is written: the rows it finds, per source table, and the
+    // first table in the output that was not written.
+    std::unique_ptr<OutputCheck> check_;
+    std::unordered_map<uint32_t, size_t> by_new_id_;
+    std::vector<ContentChecksum> found_;
+    std::string stray_;
+    std::atomic<uint64_t> rows_checked_{0};
+    uint64_t written_pages_total_ = 0;  // source data pages (the writing stage)
+    uint64_t output_pages_ = 0;         // output pages (the verifying stage)
 };
 
 void Rebuild::Write(RebuildReport& report) {
@@ -116,13 +126,49 @@ void Rebuild::Write(RebuildReport& report) {
     wo.sort_memory = options_.sort_memory;
     wo.replace_existing = true;        // a leftover of an earlier, killed rebuild
     wo.defer_sync = options_.threads;  // Run syncs it while it verifies
+    StartCheck(wo.header);
+    wo.observer = check_.get();
     DatabaseWriter writer(env_, temporary_.path(), wo);
+    check_->Attach(writer.temporary_path());
+    try {
+        WriteTables(writer, report);
+    } catch (...) {
+        check_.reset();  // no one reads the file once it is gone
+        throw;
+    }
+    report.pages_after = writer.page_count();
+    output_pages_ = report.pages_after;
+}
+
+void Rebuild::StartCheck(const DatabaseHeader& header) {
+    CheckOptions check;
+    check.strict = true;
+    check.max_findings = 20;
+    // Called on the checking thread: what it touches is left alone by the writing one until
+    // the check is done.
+    check.on_row = [this](const TableDef& t, const Row& row) {
+        auto it = by_new_id_.find(t.tdef_page);
+        if (it == by_new_id_.end()) {
+            if (stray_.empty()) stray_ = t.name;
+            return;
+        }
+        found_[it->second].Add(row);
+        rows_checked_.fetch_add(1, std::memory_order_relaxed);
+    };
+    found_.resize(source_.tables().size());
+    check_ = std::make_unique<OutputCheck>(env_, header, std::move(check),
+                                           options_.read_ahead_pages, options_.threads);
+}
+
+void Rebuild::WriteTables(DatabaseWriter& writer, RebuildReport& report) {
+    const std::vector<SourceTable>& tables = source_.tables();
 
     // Every table first, so that every new id is known before any row is written.
     for (const SourceTable& t : tables) {
         TableDef def = t.def;
         def.name = t.name;
         const uint32_t id = writer.AddTable(std::move(def));
+        by_new_id_.emplace(id, new_ids_.size());
         new_ids_.push_back(id);
         remap_.Add(t.id, id);
         report.tables.push_back({t.name, t.id, id, 0, 0});
@@ -176,19 +222,18 @@ void Rebuild::Write(RebuildReport& report) {
                                 " duplicate key(s) in its unique index " + names + ".");
         }
     }
+    // The writer renames the file when it finishes: the check lets go of it first.
+    check_->WaitForTables([&] {
+        if (report.rows == 0) return;
+        const uint64_t checked = std::min<uint64_t>(rows_checked_.load(), report.rows);
+        Progress(RebuildProgress::Stage::kVerifying,
+                 written_pages_total_ + output_pages_ * checked / report.rows);
+    });
     writer.Finish();
-    report.pages_after = writer.page_count();
-    output_pages_ = report.pages_after;
 }
 
 void Rebuild::Verify(RebuildReport& report) {
     const std::vector<SourceTable>& tables = source_.tables();
-    std::unordered_map<uint32_t, size_t> by_new_id;
-    for (size_t i = 0; i < tables.size(); ++i) by_new_id.emplace(new_ids_[i], i);
-    std::vector<ContentChecksum> found(tables.size());
-    std::string stray;  // a table in the output that was not written
-    uint64_t rows_seen = 0;
-
     OpenOptions open;
     open.password = options_.password;
     open.read_ahead_pages = options_.read_ahead_pages;  // our own new file
@@ -199,30 +244,16 @@ void Rebuild::Verify(RebuildReport& report) {
         NotVerified("its page 0 holds the page key " +
                     std::to_string(file->header().encryption_key) + " instead of " +
                     std::to_string(key) + ".");
-    CheckOptions check;
-    check.strict = true;
-    check.max_findings = 20;
-    check.on_row = [&](const TableDef& t, const Row& row) {
-        auto it = by_new_id.find(t.tdef_page);
-        if (it == by_new_id.end()) {
-            if (stray.empty()) stray = t.name;
-            return;
-        }
-        found[it->second].Add(row);
-        if (++rows_seen % kRowsPerProgressReport == 0 && report.rows != 0)
-            Progress(RebuildProgress::Stage::kVerifying,
-                     written_pages_total_ + output_pages_ * rows_seen / report.rows);
-    };
-    const CheckReport checked = CheckDatabase(*file, check);
+    const CheckReport checked = check_->Finish(*file);
     file.reset();
     if (watched.failure()) RaiseOsError(*watched.failure(), temporary_.path());
     report.check = checked.stats;
     if (!checked.clean()) NotVerified("the checker found " + FirstFindings(checked, 5));
-    if (!stray.empty()) NotVerified("table '" + stray + "' was never written.");
+    if (!stray_.empty()) NotVerified("table '" + stray_ + "' was never written.");
     for (size_t i = 0; i < tables.size(); ++i) {
-        if (found[i] == written_[i]) continue;
+        if (found_[i] == written_[i]) continue;
         NotVerified("table '" + tables[i].name + "' was written with " + written_[i].ToString() +
-                    " but holds " + found[i].ToString() + ".");
+                    " but holds " + found_[i].ToString() + ".");
     }
     Progress(RebuildProgress::Stage::kVerifying, written_pages_total_ + output_pages_);
 }

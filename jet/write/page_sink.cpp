@@ -46,7 +46,14 @@ uint32_t PageSink::Allocate(uint32_t n) {
     uint32_t first = next_;
     next_ += n;
     if (encryption_key_ != 0) written_.resize(next_, false);
+    in_file_.resize(next_, false);
     return first;
+}
+
+uint32_t PageSink::InFileUpTo(uint32_t from) {
+    if (in_file_cursor_ < from) in_file_cursor_ = from;
+    while (in_file_cursor_ < next_ && in_file_[in_file_cursor_]) ++in_file_cursor_;
+    return in_file_cursor_;
 }
 
 void PageSink::Write(uint32_t page, Bytes image) {
@@ -83,6 +90,7 @@ void PageSink::Drain() {
     } catch (const OsError& e) {
         RaiseForOsError(e);
     }
+    for (const auto& entry : pending_) in_file_[entry.first] = true;
     pending_.clear();
 }
 

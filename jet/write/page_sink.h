@@ -44,6 +44,13 @@ class PageSink {
     // false (the caller syncs it), syncs it.
     void Finish(bool sync = true);
 
+    // Writes everything queued now (the pages may then be read back from the file).
+    void Flush() { Drain(); }
+    // The first page at or after `from` that is not in the file yet (not written, or still
+    // queued): every page from `from` up to it may be read back while the writing goes on.
+    // REQUIRES: `from` never decreases from one call to the next.
+    uint32_t InFileUpTo(uint32_t from);
+
     // Bytes queued and not yet written (for tests of the memory bound).
     size_t pending_bytes() const { return pending_.size() * page_size_; }
 
@@ -57,6 +64,8 @@ class PageSink {
     uint32_t encryption_key_;
     uint32_t next_ = 0;
     std::vector<bool> written_;  // per page, with a page key: zeros must be stored encoded too
+    std::vector<bool> in_file_;  // per page: written to the file
+    uint32_t in_file_cursor_ = 0;
     std::map<uint32_t, Bytes> pending_;  // page -> image, written in order when large enough
     Bytes run_;                          // consecutive pages gathered for one write
 };

@@ -78,6 +78,12 @@ struct DatabaseWriter::Impl {
     Bytes row_bytes;
     Bytes key;
     uint32_t sort_runs = 0;
+    // For the observer: the first page after the table definitions, and the closed data pages
+    // of the current table not yet reported, each with the pages allocated when it closed
+    // (its rows point only below that).
+    uint32_t first_row_page = 0;
+    std::vector<std::pair<uint32_t, uint32_t>> unreported;
+    std::vector<uint32_t> reported;
 
     Version version() const { return options.version; }
     uint16_t code_page() const { return options.header.code_page; }
@@ -88,7 +94,24 @@ struct DatabaseWriter::Impl {
             data_page->row_count() < kMaxRowsPerDataPage)
             current->data_pages_with_room.push_back(data_page_number);
         sink->Write(data_page_number, data_page->page());
+        if (options.observer) {
+            unreported.emplace_back(data_page_number, sink->page_count());
+            ReportDataPages();
+        }
         data_page_number = 0;
+    }
+
+    // Tells the observer of the closed data pages whose rows can be read back.
+    uint32_t ReportDataPages() {
+        const uint32_t readable = sink->InFileUpTo(first_row_page);
+        size_t n = 0;
+        while (n < unreported.size() && unreported[n].second <= readable) ++n;
+        if (n == 0) return readable;
+        reported.clear();
+        for (size_t i = 0; i < n; ++i) reported.push_back(unreported[i].first);
+        unreported.erase(unreported.begin(), unreported.begin() + static_cast<ptrdiff_t>(n));
+        options.observer->DataPagesWritten(reported, readable);
+        return readable;
     }
 
     // Places an encoded row on the table's current data page; returns its row pointer.
@@ -220,6 +243,8 @@ void DatabaseWriter::BeginRows(uint32_t id) {
     if (t.rows_begun) throw std::logic_error("rows of a table written twice");
     t.rows_begun = true;
     m.current = &t;
+    if (m.first_row_page == 0) m.first_row_page = m.sink->page_count();
+    if (m.options.observer) m.options.observer->TableBegun(t.def);
     m.encoder = std::make_unique<RowEncoder>(t.def, m.version(), m.code_page());
     m.lv_writers.clear();
     m.lv_writers.resize(t.def.columns.size());
@@ -321,6 +346,17 @@ void DatabaseWriter::EndRows() {
     if (m.autonumber_max > 0 && static_cast<uint64_t>(m.autonumber_max) > t.def.autonumber)
         t.def.autonumber = static_cast<uint32_t>(m.autonumber_max);
     t.rows_done = true;
+    if (m.options.observer) {
+        m.sink->Flush();
+        const uint32_t readable = m.ReportDataPages();
+        if (!m.unreported.empty()) {  // a page short of the file: the observer finds it so
+            m.reported.clear();
+            for (const auto& entry : m.unreported) m.reported.push_back(entry.first);
+            m.unreported.clear();
+            m.options.observer->DataPagesWritten(m.reported, readable);
+        }
+        m.options.observer->TableWritten(t.def, t.lv_pages, readable);
+    }
     m.current = nullptr;
     m.encoder.reset();
 }

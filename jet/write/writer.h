@@ -43,6 +43,27 @@
 
 namespace jet {
 
+// Follows the writing table by table, so that the output can be read back while the rest is
+// still being written (a rebuild checks its output this way). Called on the writer's thread.
+// `readable_pages`: every page below it that a table's rows or indexes point to is in the file
+// (pages 0 and 1 and the table definitions, written last, are not).
+class WriteObserver {
+  public:
+    virtual ~WriteObserver() = default;
+    // The rows of a table begin: its definition as planned (ids and layout final; the row
+    // count, index roots and usage maps come later).
+    virtual void TableBegun(const TableDef& def) = 0;
+    // Data pages of that table, in the order they were filled, now whole in the file together
+    // with every long-value page their rows point to.
+    virtual void DataPagesWritten(const std::vector<uint32_t>& pages, uint32_t readable_pages) = 0;
+    // Every page of the table is in the file: its definition as it will be stored (but for the
+    // usage-map pointers, placed last) and the long-value pages of each long-value column, in
+    // the order of def.long_value_maps.
+    virtual void TableWritten(const TableDef& def,
+                              const std::vector<std::vector<uint32_t>>& long_value_pages,
+                              uint32_t readable_pages) = 0;
+};
+
 struct WriterOptions {
     Version version = Version::kJet4;
     // Page 0 to write (decoded; `raw` carried over when present, NewDatabaseHeader() when
@@ -59,6 +80,8 @@ struct WriterOptions {
     // but syncs neither the file nor its folder (a rebuild syncs the file while it verifies it,
     // and the folder once the file has its final name).
     bool defer_sync = false;
+    // Told what is in the file while it is written (null: no one follows).
+    WriteObserver* observer = nullptr;
 };
 
 // What was written for one table.
