@@ -153,8 +153,10 @@ class Checker {
     // then reading only the pages the writer has put in it.
     void FollowTable(const TableDef& def);
     void FollowDataPages(const std::vector<uint32_t>& pages);
-    void FollowTableEnd(const TableDef& def,
-                        const std::vector<std::vector<uint32_t>>& long_value_pages);
+    void FollowRowsEnd(const TableDef& def,
+                       const std::vector<std::vector<uint32_t>>& long_value_pages);
+    void FollowIndex(size_t number, const RealIndexDef& index);
+    void FollowTableEnd(const TableDef& def);
     // The whole file once it is complete.
     CheckReport FinishFollowing(MdbFile& complete) {
         if (following_) throw std::logic_error("a table's rows are still being written");
@@ -257,6 +259,11 @@ class Checker {
     // The stored definition of a table, its pages claimed (nullopt, reported, when unreadable).
     std::optional<TableDef> ReadDefinition(const std::string& name, uint32_t tdef_page);
     TableEncoders MakeEncoders(const TableDef& t);
+    // Whether the stored keys of index k are compared with keys computed from the rows.
+    bool KeysCompared(const TableEncoders& encoders, size_t k) const {
+        return encoders.each[k] != nullptr && encoders.each[k]->knows_sort_order() &&
+               options_.compare_keys;
+    }
     void CheckLogicalIndexes(const TableDef& t);
     // A data page of the table: claimed, checked as a page, and its rows checked.
     void ScanDataPage(const TableDef& t, uint32_t p, const Bytes& page,
@@ -272,10 +279,6 @@ class Checker {
     // A page that holds long values of the table (others are skipped: maps may list pages
     // freed since); true when it is one.
     bool CheckLongValuePage(const TableDef& t, uint32_t p, Bytes& page);
-    // After the rows of a table: what needs them all, then its indexes; returns the pages of
-    // each index.
-    std::vector<std::vector<uint32_t>> FinishTable(const TableDef& t, RowScan& scan,
-                                                   const TableEncoders& encoders, bool with_maps);
     // A table checked while it was written, now that its definition and maps are stored.
     struct FollowedTable;
     void FinishFollowedTable(const std::string& name, uint32_t tdef_page, FollowedTable& ft);
@@ -316,6 +319,7 @@ class Checker {
         TableEncoders encoders;
         RowScan scan;
         Bytes page;
+        FollowedTable* table = nullptr;  // in followed_
     };
     std::unique_ptr<Following> following_;
     struct FollowedTable {
@@ -726,21 +730,6 @@ void Checker::CheckLongValueMaps(const TableDef& t, const std::vector<uint32_t>&
     }
 }
 
-std::vector<std::vector<uint32_t>> Checker::FinishTable(const TableDef& t, RowScan& scan,
-                                                        const TableEncoders& encoders,
-                                                        bool with_maps) {
-    FinishRows(t, scan);
-    std::vector<std::vector<uint32_t>> index_pages;
-    for (size_t k = 0; k < t.real_indexes.size(); ++k) {
-        index_pages.push_back(CheckIndex(t, k, t.real_indexes[k],
-                                         encoders.each[k] != nullptr &&
-                                             encoders.each[k]->knows_sort_order() &&
-                                             options_.compare_keys,
-                                         with_maps));
-    }
-    return index_pages;
-}
-
 void Checker::CheckTable(const std::string& name, uint32_t tdef_page) {
     ++report_.stats.tables;
     table_counts_.clear();
@@ -776,7 +765,9 @@ void Checker::CheckTable(const std::string& name, uint32_t tdef_page) {
     }
     if (have_owned && have_free) CheckFreeMap(t, owned, free_map);
     CheckLongValueMaps(t, {});
-    FinishTable(t, scan, encoders, true);
+    FinishRows(t, scan);
+    for (size_t k = 0; k < t.real_indexes.size(); ++k)
+        CheckIndex(t, k, t.real_indexes[k], KeysCompared(encoders, k), true);
     SummarizeTable(name);
     live_.Reset(0);
 }
@@ -785,10 +776,13 @@ void Checker::FollowTable(const TableDef& def) {
     if (following_) throw std::logic_error("the rows of two tables at once");
     table_counts_.clear();
     following_ = std::make_unique<Following>();
-    following_->def = def;
+    Following& f = *following_;
+    f.def = def;
+    f.table = &followed_[def.tdef_page];
+    f.table->index_pages.resize(def.real_indexes.size());
     table_names_[def.tdef_page] = def.name;
-    following_->encoders = MakeEncoders(following_->def);
-    live_.Reset(following_->encoders.each.size());
+    f.encoders = MakeEncoders(f.def);
+    live_.Reset(f.encoders.each.size());
 }
 
 void Checker::FollowDataPages(const std::vector<uint32_t>& pages) {
@@ -810,28 +804,44 @@ void Checker::FollowDataPages(const std::vector<uint32_t>& pages) {
     }
 }
 
-void Checker::FollowTableEnd(const TableDef& def,
-                             const std::vector<std::vector<uint32_t>>& long_value_pages) {
-    if (!following_) throw std::logic_error("the end of a table that was not begun");
+void Checker::FollowRowsEnd(const TableDef& def,
+                            const std::vector<std::vector<uint32_t>>& long_value_pages) {
+    if (!following_) throw std::logic_error("the rows of a table that was not begun");
     Grow(file_->page_count());
     Following& f = *following_;
-    FollowedTable& ft = followed_[def.tdef_page];
-    ft.def = def;
-    // Only the row count and the index roots are new: the keys were computed by the layout
-    // the table was begun with.
+    std::vector<uint32_t>& lv_pages = f.table->lv_pages;
+    for (const std::vector<uint32_t>& pages : long_value_pages) {
+        for (uint32_t p : pages) {
+            if (InFile(p) && CheckLongValuePage(def, p, f.page)) lv_pages.push_back(p);
+        }
+    }
+    std::sort(lv_pages.begin(), lv_pages.end());
+    f.def.row_count = def.row_count;
+    FinishRows(f.def, f.scan);
+}
+
+void Checker::FollowIndex(size_t number, const RealIndexDef& index) {
+    if (!following_ || number >= following_->def.real_indexes.size())
+        throw std::logic_error("an index of no table being written");
+    Grow(file_->page_count());
+    Following& f = *following_;
+    f.table->index_pages[number] =
+        CheckIndex(f.def, number, index, KeysCompared(f.encoders, number), false);
+}
+
+void Checker::FollowTableEnd(const TableDef& def) {
+    if (!following_) throw std::logic_error("the end of a table that was not begun");
+    Following& f = *following_;
+    // Only the counts and the index roots are new: the keys were computed by the layout the
+    // table was begun with.
     TableDef planned = f.def;
     planned.row_count = def.row_count;
     for (size_t k = 0; k < planned.real_indexes.size() && k < def.real_indexes.size(); ++k)
         planned.real_indexes[k].root_page = def.real_indexes[k].root_page;
     if (!DefinitionDifference(def, planned).empty())
         throw std::logic_error("a table's layout changed while its rows were written");
-    for (const std::vector<uint32_t>& pages : long_value_pages) {
-        for (uint32_t p : pages) {
-            if (InFile(p) && CheckLongValuePage(def, p, f.page)) ft.lv_pages.push_back(p);
-        }
-    }
-    std::sort(ft.lv_pages.begin(), ft.lv_pages.end());
-    ft.index_pages = FinishTable(def, f.scan, f.encoders, false);
+    FollowedTable& ft = *f.table;
+    ft.def = def;
     ft.data_pages = std::move(f.scan.data_pages);
     std::sort(ft.data_pages.begin(), ft.data_pages.end());
     SummarizeTable(def.name);
@@ -1063,9 +1073,17 @@ void FollowingCheck::DataPagesWritten(const std::vector<uint32_t>& pages) {
     checker_->FollowDataPages(pages);
 }
 
-void FollowingCheck::TableWritten(const TableDef& def,
-                                  const std::vector<std::vector<uint32_t>>& long_value_pages) {
-    checker_->FollowTableEnd(def, long_value_pages);
+void FollowingCheck::RowsWritten(const TableDef& def,
+                                 const std::vector<std::vector<uint32_t>>& long_value_pages) {
+    checker_->FollowRowsEnd(def, long_value_pages);
+}
+
+void FollowingCheck::IndexWritten(size_t number, const RealIndexDef& index) {
+    checker_->FollowIndex(number, index);
+}
+
+void FollowingCheck::TableWritten(const TableDef& def) {
+    checker_->FollowTableEnd(def);
 }
 
 CheckReport FollowingCheck::Finish(MdbFile& complete) {

@@ -36,6 +36,7 @@
 namespace jet {
 
 class MdbFile;
+struct RealIndexDef;
 struct TableDef;
 
 enum class Severity : uint8_t { kNotice, kError };
@@ -131,8 +132,10 @@ class FollowingCheck {
 
     void TableBegun(const TableDef& def);
     void DataPagesWritten(const std::vector<uint32_t>& pages);
-    void TableWritten(const TableDef& def,
-                      const std::vector<std::vector<uint32_t>>& long_value_pages);
+    void RowsWritten(const TableDef& def,
+                     const std::vector<std::vector<uint32_t>>& long_value_pages);
+    void IndexWritten(size_t number, const RealIndexDef& index);
+    void TableWritten(const TableDef& def);
     // REQUIRES: every table begun was written. Afterwards the check is spent.
     CheckReport Finish(MdbFile& complete);
 

@@ -39,17 +39,27 @@ OutputCheck::~OutputCheck() {
 }
 
 void OutputCheck::TableBegun(const TableDef& def) {
-    Post({Step::Kind::kBegun, def, {}, {}, 0});
+    Post({Step::Kind::kBegun, def, {}, {}, 0, 0});
 }
 
 void OutputCheck::DataPagesWritten(const std::vector<uint32_t>& pages, uint32_t readable_pages) {
-    Post({Step::Kind::kPages, {}, pages, {}, readable_pages});
+    Post({Step::Kind::kPages, {}, pages, {}, readable_pages, 0});
 }
 
-void OutputCheck::TableWritten(const TableDef& def,
-                               const std::vector<std::vector<uint32_t>>& long_value_pages,
-                               uint32_t readable_pages) {
-    Post({Step::Kind::kWritten, def, {}, long_value_pages, readable_pages});
+void OutputCheck::RowsWritten(const TableDef& def,
+                              const std::vector<std::vector<uint32_t>>& long_value_pages,
+                              uint32_t readable_pages) {
+    Post({Step::Kind::kRows, def, {}, long_value_pages, readable_pages, 0});
+}
+
+void OutputCheck::IndexWritten(size_t number, const RealIndexDef& index, uint32_t readable_pages) {
+    Step step{Step::Kind::kIndex, {}, {}, {}, readable_pages, number};
+    step.def.real_indexes.push_back(index);
+    Post(std::move(step));
+}
+
+void OutputCheck::TableWritten(const TableDef& def) {
+    Post({Step::Kind::kWritten, def, {}, {}, 0, 0});
 }
 
 void OutputCheck::Post(Step step) {
@@ -79,8 +89,14 @@ void OutputCheck::Take(const Step& step) {
         case Step::Kind::kPages:
             check_->DataPagesWritten(step.pages);
             break;
+        case Step::Kind::kRows:
+            check_->RowsWritten(step.def, step.long_value_pages);
+            break;
+        case Step::Kind::kIndex:
+            check_->IndexWritten(step.number, step.def.real_indexes.front());
+            break;
         case Step::Kind::kWritten:
-            check_->TableWritten(step.def, step.long_value_pages);
+            check_->TableWritten(step.def);
             break;
     }
 }
@@ -121,8 +137,7 @@ void OutputCheck::WaitForTables(const std::function<void()>& waiting) {
         for (;;) {
             {
                 std::unique_lock<std::mutex> hold(mutex_);
-                if (posted_.wait_for(hold, kWaitingReport, [this] { return finished_; }))
-                    break;
+                if (posted_.wait_for(hold, kWaitingReport, [this] { return finished_; })) break;
             }
             if (waiting) waiting();
         }

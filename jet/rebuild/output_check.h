@@ -44,9 +44,11 @@ class OutputCheck final : public WriteObserver {
 
     void TableBegun(const TableDef& def) override;
     void DataPagesWritten(const std::vector<uint32_t>& pages, uint32_t readable_pages) override;
-    void TableWritten(const TableDef& def,
-                      const std::vector<std::vector<uint32_t>>& long_value_pages,
-                      uint32_t readable_pages) override;
+    void RowsWritten(const TableDef& def,
+                     const std::vector<std::vector<uint32_t>>& long_value_pages,
+                     uint32_t readable_pages) override;
+    void IndexWritten(size_t number, const RealIndexDef& index, uint32_t readable_pages) override;
+    void TableWritten(const TableDef& def) override;
 
     // Waits until every table written is checked, calling `waiting` now and then meanwhile,
     // then lets go of the file (the writer may rename it). Raises what stopped the check: a
@@ -57,11 +59,12 @@ class OutputCheck final : public WriteObserver {
 
   private:
     struct Step {
-        enum class Kind { kBegun, kPages, kWritten } kind;
-        TableDef def;
+        enum class Kind { kBegun, kPages, kRows, kIndex, kWritten } kind;
+        TableDef def;  // kIndex: the index alone, in def.real_indexes
         std::vector<uint32_t> pages;
         std::vector<std::vector<uint32_t>> long_value_pages;
         uint32_t readable_pages = 0;
+        size_t number = 0;  // kIndex
     };
     void Post(Step step);
     void Take(const Step& step);  // on the checking thread, or at once without one
@@ -79,9 +82,9 @@ class OutputCheck final : public WriteObserver {
     std::mutex mutex_;
     std::condition_variable posted_;
     std::deque<Step> steps_;
-    bool closing_ = false;  // no more steps: finish those posted
-    bool stop_ = false;     // leave at once
-    bool finished_ = false; // the checking thread is done
+    bool closing_ = false;   // no more steps: finish those posted
+    bool stop_ = false;      // leave at once
+    bool finished_ = false;  // the checking thread is done
     std::exception_ptr failure_;
 };
 

@@ -312,6 +312,20 @@ void DatabaseWriter::EndRows() {
     }
     m.lv_writers.clear();
     w.data_pages = static_cast<uint32_t>(t.data_pages.size());
+    t.def.row_count = w.rows;
+    if (m.autonumber_max > 0 && static_cast<uint64_t>(m.autonumber_max) > t.def.autonumber)
+        t.def.autonumber = static_cast<uint32_t>(m.autonumber_max);
+    if (m.options.observer) {
+        m.sink->Flush();
+        const uint32_t readable = m.ReportDataPages();
+        if (!m.unreported.empty()) {  // a page short of the file: the observer finds it so
+            m.reported.clear();
+            for (const auto& entry : m.unreported) m.reported.push_back(entry.first);
+            m.unreported.clear();
+            m.options.observer->DataPagesWritten(m.reported, readable);
+        }
+        m.options.observer->RowsWritten(t.def, t.lv_pages, readable);
+    }
 
     for (size_t i = 0; i < m.sorters.size(); ++i) {
         RealIndexDef& r = t.def.real_indexes[i];
@@ -339,24 +353,15 @@ void DatabaseWriter::EndRows() {
         t.index_pages[i] = builder.pages();
         w.index_pages += static_cast<uint32_t>(builder.pages().size());
         w.duplicate_keys[i] = duplicates;
+        if (m.options.observer) {
+            m.sink->Flush();
+            m.options.observer->IndexWritten(i, r, m.sink->InFileUpTo(m.first_row_page));
+        }
     }
     m.sorters.clear();
     m.key_encoders.clear();
-    t.def.row_count = w.rows;
-    if (m.autonumber_max > 0 && static_cast<uint64_t>(m.autonumber_max) > t.def.autonumber)
-        t.def.autonumber = static_cast<uint32_t>(m.autonumber_max);
     t.rows_done = true;
-    if (m.options.observer) {
-        m.sink->Flush();
-        const uint32_t readable = m.ReportDataPages();
-        if (!m.unreported.empty()) {  // a page short of the file: the observer finds it so
-            m.reported.clear();
-            for (const auto& entry : m.unreported) m.reported.push_back(entry.first);
-            m.unreported.clear();
-            m.options.observer->DataPagesWritten(m.reported, readable);
-        }
-        m.options.observer->TableWritten(t.def, t.lv_pages, readable);
-    }
+    if (m.options.observer) m.options.observer->TableWritten(t.def);
     m.current = nullptr;
     m.encoder.reset();
 }

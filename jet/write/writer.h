@@ -56,12 +56,18 @@ class WriteObserver {
     // Data pages of that table, in the order they were filled, now whole in the file together
     // with every long-value page their rows point to.
     virtual void DataPagesWritten(const std::vector<uint32_t>& pages, uint32_t readable_pages) = 0;
-    // Every page of the table is in the file: its definition as it will be stored (but for the
-    // usage-map pointers, placed last) and the long-value pages of each long-value column, in
-    // the order of def.long_value_maps.
-    virtual void TableWritten(const TableDef& def,
-                              const std::vector<std::vector<uint32_t>>& long_value_pages,
+    // Every data page and long-value page of the table is in the file: its definition with
+    // its row count, and the long-value pages of each long-value column, in the order of
+    // def.long_value_maps. Its indexes follow, one by one.
+    virtual void RowsWritten(const TableDef& def,
+                             const std::vector<std::vector<uint32_t>>& long_value_pages,
+                             uint32_t readable_pages) = 0;
+    // Every page of the table's real index `number` is in the file.
+    virtual void IndexWritten(size_t number, const RealIndexDef& index,
                               uint32_t readable_pages) = 0;
+    // The table is written: its definition as it will be stored, but for the usage-map
+    // pointers, placed last.
+    virtual void TableWritten(const TableDef& def) = 0;
 };
 
 struct WriterOptions {

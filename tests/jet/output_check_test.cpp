@@ -54,7 +54,8 @@ class DamagingEnv final : public EnvWrapper {
             : FileWrapper(std::move(file)), at_(at) {}
         void WriteAt(uint64_t offset, const void* buffer, size_t n) override {
             if (at_ < offset || at_ >= offset + n) return FileWrapper::WriteAt(offset, buffer, n);
-            Bytes copy(static_cast<const uint8_t*>(buffer), static_cast<const uint8_t*>(buffer) + n);
+            Bytes copy(static_cast<const uint8_t*>(buffer),
+                       static_cast<const uint8_t*>(buffer) + n);
             copy[at_ - offset] ^= 0x5A;
             FileWrapper::WriteAt(offset, copy.data(), n);
         }
@@ -130,10 +131,10 @@ TEST(OutputCheck, RefusesEveryDamagedOutputTheWholeFileCheckWouldAndNoSoundOne) 
                 const std::string result = compacted ? out : kept;
                 ASSERT_TRUE(env->Stat(result).exists) << "page " << page;
                 const bool sound = SoundCopy(env, result, source);
-                const std::string where = std::string(version == Version::kJet4 ? "Jet 4" : "Jet 3") +
-                                          ", page " + std::to_string(page) + " byte " +
-                                          std::to_string(within) +
-                                          (threads ? ", checked on a thread" : "");
+                const std::string where =
+                    std::string(version == Version::kJet4 ? "Jet 4" : "Jet 3") + ", page " +
+                    std::to_string(page) + " byte " + std::to_string(within) +
+                    (threads ? ", checked on a thread" : "");
                 EXPECT_TRUE(sound || !compacted) << where;
                 // Refused while the whole-file check passes it: only for a definition that
                 // holds other than what was written, which that check cannot know.
