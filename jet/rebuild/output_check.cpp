@@ -142,10 +142,11 @@ void OutputCheck::WaitForTables(const std::function<void()>& waiting) {
             if (waiting) waiting();
         }
         thread_.join();
-        if (failure_) std::rethrow_exception(failure_);
     }
     file_.reset();
+    // A read that failed is reported as what it is, whatever the check made of it.
     if (env_.failure()) RaiseOsError(*env_.failure(), path_);
+    if (failure_) std::rethrow_exception(failure_);
 }
 
 CheckReport OutputCheck::Finish(MdbFile& complete) {

@@ -16,11 +16,16 @@
 //      own, a few batches ahead of the writing, source_rows.h); the writer
 //      resolves long values and builds every index from the rows, row counts and AutoNumber
 //      seeds with them;
-//   4. the writer finishes into a temporary file beside the destination, synced (on the second
-//      thread, while the checks run, where there is one); that file is re-opened and verified: its
-//      page 0 must hold the page key asked for, the checker (strict: not even a notice; it reads
-//      the pages decoded) must find it clean, and every table must hold exactly the rows written
-//      (row count and digest, computed in the checker's own pass over the file);
+//   4. the output is checked while it is written (output_check.h): the writer says which of its
+//      pages are in the file, and the strict checker (not even a notice; it reads the pages
+//      decoded) reads each table's data pages, long values and indexes back behind it, on a
+//      thread of its own where the file system allows threads, digesting every row it finds;
+//      the writer then finishes into a temporary file beside the destination, synced (on a
+//      second thread, while the last checks run, where there is one), which is re-opened for
+//      what is written last: its page 0 must hold the page key asked for, the catalog, table
+//      definitions and usage maps must check clean and agree with what the rows were checked
+//      by, every page must have one use, and every table must hold exactly the rows written
+//      (row count and digest);
 //   5. only then is the temporary file renamed to the destination and the folder synced.
 // On any failure the temporary files are removed and the destination is not touched: it
 // exists afterwards only when it existed before (replace_existing) or the rebuild succeeded.
@@ -31,7 +36,8 @@
 //
 // Memory: one row at a time (a few batches of rows when the source is read on a thread of its
 // own, source_rows.h), plus what the writer keeps (the index entries of the table being
-// written, spilled to sorted runs past `sort_memory`) and the checker's per-table state.
+// written, spilled to sorted runs past `sort_memory`) and the checker's state of the table it
+// is checking, which may be the one before the writer's.
 #pragma once
 
 #include <cstdint>
@@ -70,9 +76,10 @@ struct RebuildOptions {
     // Pages read at once from the files it reads whole (its source, held behind the open gate
     // so that no one else writes it, and its own output); tests lower it to reach every read.
     uint32_t read_ahead_pages = kScanReadAheadPages;
-    // Work on two threads: the source is read on the second while the rows are written
-    // (source_rows.h), and the output synced on it while it is verified. REQUIRES: the Envs of
-    // the source and of the rebuild allow threads (Env::AllowsThreads).
+    // Work on more threads: the source is read on one while the rows are written
+    // (source_rows.h), the output checked on another behind the writing (output_check.h), and
+    // synced on a third while its last checks run. REQUIRES: the Envs of the source and of the
+    // rebuild allow threads (Env::AllowsThreads).
     bool threads = false;
 };
 
