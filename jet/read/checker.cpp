@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <sstream>
 #include <stdexcept>
 #include <unordered_map>
@@ -272,6 +273,30 @@ class Checker {
         Claim(p, Use::kData, t.tdef_page, t.name);
         CheckRowPage(p, page);
         CheckPageRows(t, p, page, encoders.each, scan);
+    }
+    // The owned-pages and free-space maps of a table, read (and claimed) when they can be.
+    struct TableMaps {
+        UsageMap owned, free;
+        bool have_owned = false, have_free = false;
+    };
+    TableMaps ReadTableMaps(const TableDef& t) {
+        TableMaps maps;
+        maps.have_owned = ReadMap(t.owned_map, t.name, "owned-pages map", maps.owned);
+        maps.have_free =
+            t.free_map != 0 && ReadMap(t.free_map, t.name, "free-space map", maps.free);
+        return maps;
+    }
+    // The pages of an owned-pages map that lie in the file. The map is sorted: past the
+    // first page outside (reported), none do.
+    std::span<const uint32_t> OwnedPagesInFile(const TableDef& t, const UsageMap& owned) {
+        size_t n = 0;
+        while (n < owned.pages.size() && InFile(owned.pages[n])) ++n;
+        if (n < owned.pages.size()) {
+            Error(FindingKind::kUsageMap, t.name, 0,
+                  "owned-pages map lists page " + std::to_string(owned.pages[n]) +
+                      ", outside the file");
+        }
+        return std::span<const uint32_t>(owned.pages).first(n);
     }
     void CheckFreeMap(const TableDef& t, const UsageMap& owned, const UsageMap& free_map);
     // The long-value pages the table's long-value maps list, but those in `done` (sorted).
@@ -742,28 +767,20 @@ void Checker::CheckTable(const std::string& name, uint32_t tdef_page) {
     const TableEncoders encoders = MakeEncoders(t);
     CheckLogicalIndexes(t);
 
-    // Usage maps of the table.
-    UsageMap owned, free_map;
-    const bool have_owned = ReadMap(t.owned_map, name, "owned-pages map", owned);
-    const bool have_free = t.free_map != 0 && ReadMap(t.free_map, name, "free-space map", free_map);
+    const TableMaps maps = ReadTableMaps(t);
     // Each data page is read once: claimed, checked as a page, and its rows checked.
     RowScan scan;
     live_.Reset(encoders.each.size());
-    if (have_owned) {
+    if (maps.have_owned) {
         Bytes page;
-        for (uint32_t p : owned.pages) {
-            if (!InFile(p)) {
-                Error(FindingKind::kUsageMap, name, 0,
-                      "owned-pages map lists page " + std::to_string(p) + ", outside the file");
-                break;  // the map is sorted: every later page is outside too
-            }
+        for (uint32_t p : OwnedPagesInFile(t, maps.owned)) {
             file_->ReadPage(p, page);
             // Maps may list pages freed later; only the table's data pages belong to it.
             if (!IsDataPageOf(page, tdef_page)) continue;
             ScanDataPage(t, p, page, encoders, scan);
         }
     }
-    if (have_owned && have_free) CheckFreeMap(t, owned, free_map);
+    if (maps.have_owned && maps.have_free) CheckFreeMap(t, maps.owned, maps.free);
     CheckLongValueMaps(t, {});
     FinishRows(t, scan);
     for (size_t k = 0; k < t.real_indexes.size(); ++k)
@@ -864,19 +881,12 @@ void Checker::FinishFollowedTable(const std::string& name, uint32_t tdef_page, F
     }
     CheckLogicalIndexes(t);
 
-    UsageMap owned, free_map;
-    const bool have_owned = ReadMap(t.owned_map, name, "owned-pages map", owned);
-    const bool have_free = t.free_map != 0 && ReadMap(t.free_map, name, "free-space map", free_map);
-    if (have_owned) {
+    const TableMaps maps = ReadTableMaps(t);
+    if (maps.have_owned) {
         // Its rows were checked page by page as written: the map must list those pages, and
         // no other data page of the table.
         Bytes page;
-        for (uint32_t p : owned.pages) {
-            if (!InFile(p)) {
-                Error(FindingKind::kUsageMap, name, 0,
-                      "owned-pages map lists page " + std::to_string(p) + ", outside the file");
-                break;
-            }
+        for (uint32_t p : OwnedPagesInFile(t, maps.owned)) {
             if (std::binary_search(ft.data_pages.begin(), ft.data_pages.end(), p)) continue;
             file_->ReadPage(p, page);
             if (IsDataPageOf(page, tdef_page) && Detailed(FindingKind::kUsageMap)) {
@@ -885,13 +895,13 @@ void Checker::FinishFollowedTable(const std::string& name, uint32_t tdef_page, F
             }
         }
         for (uint32_t p : ft.data_pages) {
-            if (!owned.Contains(p) && Detailed(FindingKind::kUsageMap)) {
+            if (!maps.owned.Contains(p) && Detailed(FindingKind::kUsageMap)) {
                 Error(FindingKind::kUsageMap, name, p,
                       "a data page of the table is missing from its owned-pages map");
             }
         }
     }
-    if (have_owned && have_free) CheckFreeMap(t, owned, free_map);
+    if (maps.have_owned && maps.have_free) CheckFreeMap(t, maps.owned, maps.free);
     CheckLongValueMaps(t, ft.lv_pages);
     for (size_t k = 0; k < t.real_indexes.size() && k < ft.index_pages.size(); ++k) {
         UsageMap map;
