@@ -9,16 +9,13 @@
 #
 # usage: scripts/fuzz_short.sh [SECONDS_PER_TARGET] [BUILD_DIR]    (defaults 45, build-fuzz)
 # Environment: FUZZ_CORPUS_DIR (default BUILD_DIR/corpus), FUZZ_TARGETS (names, default all).
-# Without clang it says so and exits 0.
+# Without clang it says which package to install and exits 2.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-45}
 build=${2:-build-fuzz}
 corpora=${FUZZ_CORPUS_DIR:-$build/corpus}
-if ! command -v clang++ >/dev/null; then
-    echo "fuzz_short: clang++ is not installed, no fuzzing"
-    exit 0
-fi
+scripts/deps.sh --require clang clang++ || exit 2
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 targets=${FUZZ_TARGETS:-$(cd fuzz && ls ./*_fuzz.cpp | sed -e 's|^\./||' -e 's|\.cpp$||')}

@@ -6,9 +6,9 @@
 # (app/win32/tools/screenshot.cpp) writes a demo database and the client databases with the
 # engine, chooses the database, starts a run and saves the screen's part that holds the
 # window and the box as a BMP when the box has opened; this script turns it into a PNG.
-# Needs the windows preset's build tools (scripts/test_windows.sh installs them) and xvfb.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/deps.sh windows
 cmake --preset windows > /dev/null
 cmake --build --preset windows --target compactador_screenshot
 export WINEDEBUG=-all WINEPREFIX=${WINEPREFIX:-$PWD/build/windows/wine-prefix}

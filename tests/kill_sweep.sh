@@ -32,7 +32,7 @@ jetutil=$build/tools/jetutil
 for tool in "$driver" "$jetutil"; do
     [[ -x $tool ]] || { echo "missing $tool: build run_driver and jetutil first" >&2; exit 2; }
 done
-command -v mdb-export >/dev/null || { echo "mdbtools is needed" >&2; exit 2; }
+"$(dirname "$0")/../scripts/deps.sh" --require mdb-export mdb-tables || exit 2
 export QT_QPA_PLATFORM=offscreen
 unset RUN_DRIVER_TRACE RUN_DRIVER_KILL_AT RUN_DRIVER_FAIL RUN_DRIVER_FULL
 

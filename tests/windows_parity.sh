@@ -8,7 +8,7 @@
 #
 # usage: tests/windows_parity.sh [LINUX_JETUTIL [WINDOWS_JETUTIL [CORPUS]]]
 #   defaults: build/debug/tools/jetutil, build/windows/tools/jetutil.exe, ../shared/corpus
-# Skips (exit 0) when wine, either program or the corpus is missing. Prints one line per
+# Skips (exit 0) when either program or the corpus is missing; fails (exit 2) without Wine. Prints one line per
 # difference and ends with "windows parity: N passed, N failed"; exit 1 on any difference.
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,7 +20,7 @@ skip() {
     echo "windows parity: skipped ($*)"
     exit 0
 }
-command -v wine > /dev/null || skip "wine is not installed"
+"$root/scripts/deps.sh" --require wine wineserver || exit 2
 [ -x "$linux" ] || skip "no Linux jetutil at $linux"
 [ -f "$windows" ] || skip "no Windows build at $windows"
 [ -d "$corpus" ] || skip "no corpus at $corpus"

@@ -9,7 +9,8 @@
 #      and it has written nothing into its folder.
 #
 # usage: tests/windows_window.sh [WINDOWS_BUILD_DIR]   (default build/windows)
-# Skips (exit 0) when wine, xvfb-run, xdotool or the Windows build is missing. Exit 1 on any failure.
+# Skips (exit 0) when the Windows build is missing; fails (exit 2) when a tool it calls is
+# missing (scripts/deps.sh windows installs them). Exit 1 on any failure.
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/windows}
@@ -20,9 +21,7 @@ skip() {
     echo "windows window: skipped ($*)"
     exit 0
 }
-command -v wine > /dev/null || skip "wine is not installed"
-command -v xvfb-run > /dev/null || skip "xvfb-run is not installed"
-command -v xdotool > /dev/null || skip "xdotool is not installed"
+"$root/scripts/deps.sh" --require wine xvfb-run xdotool mdb-export mdb-tables || exit 2
 [ -f "$tests" ] && [ -f "$program" ] || skip "no Windows build in $build"
 export WINEDEBUG=${WINEDEBUG:--all}
 
@@ -70,34 +69,30 @@ xvfb-run -a -s "-screen 0 1280x1024x24" "$work/session.sh" "$tests" \
 # 1. The window tests, and the runs' databases they kept.
 [ "$(cat "$work/tests.status" 2> /dev/null)" = 0 ] || { cat "$work/tests.out"; fail "window tests"; }
 grep -E '^\[  (PASSED|FAILED|SKIPPED) ' "$work/tests.out"
-if command -v mdb-export > /dev/null; then
-    for class in 1 2; do
-        before=$work/runs/$class-original.mdb after=$work/runs/$class-compactado.mdb
-        log=$work/runs/$class-log.txt
-        [ -f "$after" ] || { fail "class $class: no compacted database kept"; continue; }
-        tables=$(mdb-tables -1 "$before")
-        [ -n "$tables" ] || fail "class $class: mdbtools lists no table"
-        rows=0
-        for table in $tables; do
-            mdb-export -b hex "$before" "$table" | sort > "$work/before.csv"
-            mdb-export -b hex "$after" "$table" | sort > "$work/after.csv" ||
-                fail "class $class: mdb-export cannot read $table"
-            cmp -s "$work/before.csv" "$work/after.csv" || fail "class $class: $table differs"
-            rows=$((rows + $(wc -l < "$work/after.csv") - 1))
-        done
-        # Every line of the log file: a date, a time, a message, CR LF; the last one says so.
-        lines=$(wc -l < "$log")
-        bad=$(LC_ALL=C grep -cvaE $'^[0-9]{2}/[0-9]{2}/[0-9]{4} - [0-9]{2}:[0-9]{2}:[0-9]{2} - .*\r$' "$log")
-        [ "$bad" -eq 0 ] || fail "class $class: $bad log lines out of form"
-        [ "$(tail -n1 "$log")" = $'05/12/2026 - 14:03:07 - Processo Concluido\r' ] ||
-            fail "class $class: the log does not end with the success line"
-        echo "class $class: $(echo $tables | wc -w) tables, $rows rows read back by mdbtools" \
-            "alike before and after ($(stat -c %s "$before") -> $(stat -c %s "$after") bytes)," \
-            "$lines log lines"
+for class in 1 2; do
+    before=$work/runs/$class-original.mdb after=$work/runs/$class-compactado.mdb
+    log=$work/runs/$class-log.txt
+    [ -f "$after" ] || { fail "class $class: no compacted database kept"; continue; }
+    tables=$(mdb-tables -1 "$before")
+    [ -n "$tables" ] || fail "class $class: mdbtools lists no table"
+    rows=0
+    for table in $tables; do
+        mdb-export -b hex "$before" "$table" | sort > "$work/before.csv"
+        mdb-export -b hex "$after" "$table" | sort > "$work/after.csv" ||
+            fail "class $class: mdb-export cannot read $table"
+        cmp -s "$work/before.csv" "$work/after.csv" || fail "class $class: $table differs"
+        rows=$((rows + $(wc -l < "$work/after.csv") - 1))
     done
-else
-    echo "windows window: mdbtools not installed, databases not read back"
-fi
+    # Every line of the log file: a date, a time, a message, CR LF; the last one says so.
+    lines=$(wc -l < "$log")
+    bad=$(LC_ALL=C grep -cvaE $'^[0-9]{2}/[0-9]{2}/[0-9]{4} - [0-9]{2}:[0-9]{2}:[0-9]{2} - .*\r$' "$log")
+    [ "$bad" -eq 0 ] || fail "class $class: $bad log lines out of form"
+    [ "$(tail -n1 "$log")" = $'05/12/2026 - 14:03:07 - Processo Concluido\r' ] ||
+        fail "class $class: the log does not end with the success line"
+    echo "class $class: $(echo $tables | wc -w) tables, $rows rows read back by mdbtools" \
+        "alike before and after ($(stat -c %s "$before") -> $(stat -c %s "$after") bytes)," \
+        "$lines log lines"
+done
 
 # 2. The program itself.
 out=$(cat "$work/program.out")

@@ -95,7 +95,7 @@ TEST(BloqueioTavos, OnlyTheDatabasesPresentAreTouched) {
     // A folder named tavo.mdb, and a hidden file, are not found by the existence test.
     fs::create_directories(f.ArquivoTavo);
     std::string oculto = w.folder + "/.tavo1.mdb";
-    COPY_CORPUS_OR_SKIP(dbtest::kJet4File, oculto);
+    COPY_TEST_FILE_OR_SKIP(dbtest::kJet4File, oculto);
     f.ArquivoTavo1 = oculto;
     f.BloqueioTavos(-1);
     EXPECT_FALSE(fs::exists(f.ArquivoLog));
@@ -112,7 +112,7 @@ TEST(BloqueioTavos, OnlyTheDatabasesPresentAreTouched) {
 TEST(BloqueioTavos, ADatabaseWithoutTableTavoLogsTheStatementsErrorAndIsClosed) {
     dbtest::Window w;
     Form1& f = w.form();
-    COPY_CORPUS_OR_SKIP(dbtest::kJet3File, f.ArquivoTavo);
+    COPY_TEST_FILE_OR_SKIP(dbtest::kJet3File, f.ArquivoTavo);
     std::string antes = testing_app::ReadBytes(f.ArquivoTavo);
 
     f.BloqueioTavos(-1);
@@ -129,7 +129,7 @@ TEST(BloqueioTavos, AFileThatIsNoDatabaseGivesThreeErrorLinesAndTheNextIsStillHa
     dbtest::Window w;
     Form1& f = w.form();
     std::ofstream(f.ArquivoTavo, std::ios::binary) << "tavo: não é um banco de dados\r\n";
-    COPY_CORPUS_OR_SKIP(dbtest::kJet4File, f.ArquivoTavo1);  // opens, no table tavo
+    COPY_TEST_FILE_OR_SKIP(dbtest::kJet4File, f.ArquivoTavo1);  // opens, no table tavo
 
     f.BloqueioTavos(-1);
     const Lines tavo = {

@@ -60,7 +60,7 @@ TEST(DBEngineRepair, AHealthyFileKeepsEveryRowAndStillOpens) {
     for (const char* file : {dbtest::kJet3File, dbtest::kJet4File}) {
         SCOPED_TRACE(file);
         const std::string path = dir / "base.mdb";
-        COPY_CORPUS_OR_SKIP(file, path);
+        COPY_TEST_FILE_OR_SKIP(file, path);
         const auto before = UserRows(path);
         ASSERT_FALSE(before.empty());
         EXPECT_EQ(ErrorOf([&] { TheEngine().RepairDatabase(path); }).number(), 0);
@@ -85,7 +85,7 @@ TEST(DBEngineRepair, ADamagedFileIsPutRightInPlace) {
          {jet::DamageKind::kZeroedPage, jet::DamageKind::kBrokenMemoChain,
           jet::DamageKind::kBrokenUsageMap, jet::DamageKind::kInconsistentState}) {
         SCOPED_TRACE(jet::DamageKindName(kind));
-        COPY_CORPUS_OR_SKIP(dbtest::kJet4File, path);
+        COPY_TEST_FILE_OR_SKIP(dbtest::kJet4File, path);
         jet::DamageOptions options;
         options.seed = 3;
         ASSERT_TRUE(jet::InjectDamage(jet::Env::Default(), path, kind, options).applied);
@@ -106,7 +106,7 @@ TEST(DBEngineRepair, ADamagedFileIsPutRightInPlace) {
 TEST(DBEngineRepair, FailuresKeepJetsNumbersAndLeaveTheFileAlone) {
     TempDir dir;
     const std::string path = dir / "base.mdb";
-    COPY_CORPUS_OR_SKIP(dbtest::kJet3File, path);
+    COPY_TEST_FILE_OR_SKIP(dbtest::kJet3File, path);
     dao::DBEngine& engine = TheEngine();
 
     engine.RepairDatabase(path);

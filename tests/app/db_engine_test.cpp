@@ -50,7 +50,7 @@ TEST(DBEngine, OneEngineForTheProcessWithOnlyTheDefaultWorkspace) {
 TEST(DBEngine, OpensSharedReadWriteAndCloseReleasesTheLockFile) {
     TempDir dir;
     std::string path = dir / "base.mdb";
-    COPY_CORPUS_OR_SKIP(dbtest::kJet4File, path);
+    COPY_TEST_FILE_OR_SKIP(dbtest::kJet4File, path);
     std::string ldb = jet::LockFilePath(path);
 
     std::shared_ptr<dao::Database> db = Default().OpenDatabase(path);
@@ -67,13 +67,13 @@ TEST(DBEngine, OpensSharedReadWriteAndCloseReleasesTheLockFile) {
 
     // A closed database is an invalid object.
     EXPECT_EQ(NumberOf([&] { db->Close(); }), jet::kObjectInvalid);
-    EXPECT_EQ(NumberOf([&] { db->Execute("update Table1 set I = 1"); }), jet::kObjectInvalid);
+    EXPECT_EQ(NumberOf([&] { db->Execute("update pedidos set quantidade = 1"); }), jet::kObjectInvalid);
 }
 
 TEST(DBEngine, DroppingAnOpenDatabaseClosesIt) {
     TempDir dir;
     std::string path = dir / "base.mdb";
-    COPY_CORPUS_OR_SKIP(dbtest::kJet3File, path);
+    COPY_TEST_FILE_OR_SKIP(dbtest::kJet3File, path);
     Default().OpenDatabase(path);  // the object goes at once
     EXPECT_FALSE(fs::exists(jet::LockFilePath(path)));
 }
@@ -81,13 +81,13 @@ TEST(DBEngine, DroppingAnOpenDatabaseClosesIt) {
 TEST(DBEngine, ExecuteReachesTheEngineAndItsErrorsKeepTheirNumbers) {
     TempDir dir;
     std::string path = dir / "base.mdb";
-    COPY_CORPUS_OR_SKIP(dbtest::kJet4File, path);
+    COPY_TEST_FILE_OR_SKIP(dbtest::kJet4File, path);
     std::shared_ptr<dao::Database> db = Default().OpenDatabase(path);
     EXPECT_EQ(NumberOf([&] { db->Execute("update tavo set bloqueado = -1"); }),
               jet::kInputTableNotFound);
-    EXPECT_EQ(NumberOf([&] { db->Execute("update Table1 set nada = -1"); }),
+    EXPECT_EQ(NumberOf([&] { db->Execute("update pedidos set nada = -1"); }),
               jet::kTooFewParameters);
-    EXPECT_EQ(NumberOf([&] { db->Execute("delete from Table1"); }), jet::kUpdateSyntax);
+    EXPECT_EQ(NumberOf([&] { db->Execute("delete from pedidos"); }), jet::kUpdateSyntax);
     EXPECT_TRUE(db->IsOpen()) << "a failed statement leaves the database open";
     db->Close();
 }
@@ -119,7 +119,7 @@ TEST(DBEngine, AFileAtItsVersionsMaximumSizeIs3036) {
     for (Case c : {Case{dbtest::kJet3File, uintmax_t{1} << 30},
                    Case{dbtest::kJet4File, uintmax_t{1} << 31}}) {
         std::string path = dir / "cheio.mdb";
-        COPY_CORPUS_OR_SKIP(c.file, path);
+        COPY_TEST_FILE_OR_SKIP(c.file, path);
         // Sparse: the pages past the real ones are holes.
         fs::resize_file(path, c.limit - 2048);
         EXPECT_EQ(NumberOf([&] { Default().OpenDatabase(path)->Close(); }), 0)
@@ -133,7 +133,7 @@ TEST(DBEngine, AFileAtItsVersionsMaximumSizeIs3036) {
 TEST(DBEngine, AFullDiskWhenTheLockFileIsCreatedIs61) {
     TempDir dir;
     std::string path = dir / "base.mdb";
-    COPY_CORPUS_OR_SKIP(dbtest::kJet4File, path);
+    COPY_TEST_FILE_OR_SKIP(dbtest::kJet4File, path);
     dbtest::OpenRecorder recorder(jet::Env::Default());
     jet::FaultInjectingEnv env(&recorder);
     recorder.CountWith(&env);
@@ -157,7 +157,7 @@ TEST(DBEngine, OtherConditionsKeepTheEnginesNumbers) {
               jet::kNotValidPath);
 
     std::string path = dir / "base.mdb";
-    COPY_CORPUS_OR_SKIP(dbtest::kJet3File, path);
+    COPY_TEST_FILE_OR_SKIP(dbtest::kJet3File, path);
     jet::FaultInjectingEnv env(jet::Env::Default());
     env.FailAt(1, EACCES);  // opening the database itself
     EXPECT_EQ(NumberOf([&] { dao::Engine(&env).Workspaces(0).OpenDatabase(path); }),
@@ -168,7 +168,7 @@ TEST(DBEngine, OtherConditionsKeepTheEnginesNumbers) {
 // The rows of every table as mdb-export prints them, sorted: compaction may move rows.
 std::vector<std::vector<std::vector<std::string>>> SortedTables(const std::string& path) {
     std::vector<std::vector<std::vector<std::string>>> tables;
-    for (const char* table : {"Table1", "Table2", "Table3", "Table4"}) {
+    for (const char* table : {"clientes", "pedidos"}) {
         tables.push_back(jettest::ExportTable(path, table));
         std::sort(tables.back().begin(), tables.back().end());
     }
@@ -182,7 +182,7 @@ TEST(DBEngine, CompactWritesACopyOfTheSameVersionAndLeavesTheSourceAlone) {
         SCOPED_TRACE(file);
         std::string source = dir / "base.mdb";
         std::string copy = dir / "novo.mdb";
-        COPY_CORPUS_OR_SKIP(file, source);
+        COPY_TEST_FILE_OR_SKIP(file, source);
         const std::vector<uint8_t> before = jettest::ReadAll(source);
         fs::remove(copy);
         EXPECT_EQ(NumberOf([&] { dao::Engine(jet::Env::Default()).CompactDatabase(source, copy); }),
@@ -204,7 +204,7 @@ TEST(DBEngine, CompactFailuresKeepJetsNumbersAndLeaveNoDestination) {
     TempDir dir;
     std::string source = dir / "base.mdb";
     std::string copy = dir / "novo.mdb";
-    COPY_CORPUS_OR_SKIP(dbtest::kJet4File, source);
+    COPY_TEST_FILE_OR_SKIP(dbtest::kJet4File, source);
     dao::DBEngine& engine = dao::Engine(jet::Env::Default());
 
     std::ofstream(copy, std::ios::binary) << "já existe";

@@ -23,7 +23,7 @@ TEST(OQueFazer, AHealthyDatabaseIsOpenedClosedAndGivesOne) {
     for (const char* file : {dbtest::kJet3File, dbtest::kJet4File}) {
         dbtest::Window w;
         Form1& f = w.form();
-        COPY_CORPUS_OR_SKIP(file, f.ArquivoPrincipal);
+        COPY_TEST_FILE_OR_SKIP(file, f.ArquivoPrincipal);
         std::string antes = testing_app::ReadBytes(f.ArquivoPrincipal);
         f.Err.Number = 5;  // left over from an earlier step: cleared first
 
@@ -41,7 +41,7 @@ TEST(OQueFazer, AHealthyDatabaseIsOpenedClosedAndGivesOne) {
 // A database left open in Banco, to see that a failed open neither replaces nor closes it.
 std::shared_ptr<dao::Database> HeldInBanco(dbtest::Window& w) {
     std::string other = w.folder + "/outro.mdb";
-    if (!dbtest::CopyCorpusFile(dbtest::kJet4File, other)) return nullptr;
+    if (!dbtest::CopyTestFile(dbtest::kJet4File, other)) return nullptr;
     w.form().Banco = dao::Engine(jet::Env::Default()).Workspaces(0).OpenDatabase(other);
     return w.form().Banco;
 }
@@ -70,7 +70,7 @@ TEST(OQueFazer, ADatabaseAtItsMaximumSizeGivesTwo) {
                    Case{dbtest::kJet4File, uintmax_t{1} << 31}}) {
         dbtest::Window w;
         Form1& f = w.form();
-        COPY_CORPUS_OR_SKIP(c.file, f.ArquivoPrincipal);
+        COPY_TEST_FILE_OR_SKIP(c.file, f.ArquivoPrincipal);
         fs::resize_file(f.ArquivoPrincipal, c.limit);  // sparse
 
         EXPECT_EQ(f.OQueFazer(), kClasseSoCompactar) << c.file;
@@ -85,7 +85,7 @@ TEST(OQueFazer, AFullDiskWhenTheLockFileIsCreatedGivesThree) {
     recorder.CountWith(&env);
     dbtest::Window w(&env);
     Form1& f = w.form();
-    COPY_CORPUS_OR_SKIP(dbtest::kJet4File, f.ArquivoPrincipal);
+    COPY_TEST_FILE_OR_SKIP(dbtest::kJet4File, f.ArquivoPrincipal);
 
     // A first call finds which operation creates the lock file.
     ASSERT_EQ(f.OQueFazer(), kClasseReparar);
@@ -107,7 +107,7 @@ TEST(OQueFazer, AnyOtherFailureIsLoggedWithItsNumberAndTextAndGivesFour) {
     jet::FaultInjectingEnv env(jet::Env::Default());
     dbtest::Window w(&env);
     Form1& f = w.form();
-    COPY_CORPUS_OR_SKIP(dbtest::kJet3File, f.ArquivoPrincipal);
+    COPY_TEST_FILE_OR_SKIP(dbtest::kJet3File, f.ArquivoPrincipal);
 
     // Permission denied on the database file itself: the first operation of the open.
     env.FailAt(1, EACCES);
@@ -129,7 +129,7 @@ TEST(OQueFazer, AnyOtherFailureIsLoggedWithItsNumberAndTextAndGivesFour) {
               "Erro: 3024-Não foi possível encontrar o arquivo '" + f.ArquivoPrincipal + "'.");
 
     // Held exclusively by another process.
-    COPY_CORPUS_OR_SKIP(dbtest::kJet3File, f.ArquivoPrincipal);
+    COPY_TEST_FILE_OR_SKIP(dbtest::kJet3File, f.ArquivoPrincipal);
     jettest::Child holder({JETUTIL_PATH, "hold", "--exclusive", f.ArquivoPrincipal});
     ASSERT_EQ(holder.ReadLine(), "open exclusive");
     EXPECT_EQ(f.OQueFazer(), kClasseOutroErro);
@@ -141,7 +141,7 @@ TEST(OQueFazer, AnyOtherFailureIsLoggedWithItsNumberAndTextAndGivesFour) {
 TEST(OQueFazer, ALogThatCannotBeWrittenChangesNothingOfTheResult) {
     dbtest::Window w;
     Form1& f = w.form();
-    COPY_CORPUS_OR_SKIP(dbtest::kJet4File, f.ArquivoPrincipal);
+    COPY_TEST_FILE_OR_SKIP(dbtest::kJet4File, f.ArquivoPrincipal);
     f.ArquivoLog = w.h.program_folder + "/sem-pasta/Log.txt";
 
     EXPECT_EQ(f.OQueFazer(), kClasseReparar);
@@ -157,7 +157,7 @@ TEST(OQueFazer, NoFailingFileOperationEscapes) {
     jet::FaultInjectingEnv env(jet::Env::Default());
     dbtest::Window w(&env);
     Form1& f = w.form();
-    COPY_CORPUS_OR_SKIP(dbtest::kJet4File, f.ArquivoPrincipal);
+    COPY_TEST_FILE_OR_SKIP(dbtest::kJet4File, f.ArquivoPrincipal);
     std::string antes = testing_app::ReadBytes(f.ArquivoPrincipal);
     ASSERT_EQ(f.OQueFazer(), kClasseReparar);
     const uint64_t operations = env.operations();

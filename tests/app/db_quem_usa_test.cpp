@@ -43,7 +43,7 @@ class QuemUsaTest : public ::testing::Test {
 TEST_F(QuemUsaTest, ListsEveryProcessInTheDatabaseAndLeavesTheArrow) {
     dbtest::Window w;
     Form1& f = w.form();
-    COPY_CORPUS_OR_SKIP(dbtest::kJet4File, f.ArquivoPrincipal);
+    COPY_TEST_FILE_OR_SKIP(dbtest::kJet4File, f.ArquivoPrincipal);
     const std::string host = jet::Env::Default()->HostName();
 
     // Three holders: more users than the two entries the buffer starts with.
@@ -87,7 +87,7 @@ TEST_F(QuemUsaTest, AnEmptyLockFileHasNobody) {
 TEST_F(QuemUsaTest, SlotsOfAKilledHolderAreNotShown) {
     dbtest::Window w;
     Form1& f = w.form();
-    COPY_CORPUS_OR_SKIP(dbtest::kJet3File, f.ArquivoPrincipal);
+    COPY_TEST_FILE_OR_SKIP(dbtest::kJet3File, f.ArquivoPrincipal);
     auto killed = Hold(f.ArquivoPrincipal);
     auto alive = Hold(f.ArquivoPrincipal);
     killed->Signal(SIGKILL);
@@ -111,7 +111,7 @@ TEST_F(QuemUsaTest, WindowsPathsReachTheLockFileThroughTheWindowsFileServices) {
     f.ArquivoPrincipal = "C:\\Dados\\Gestão\\base.mdb";
     f.ArquivoLDB = "C:\\Dados\\Gestão\\base.ldb";
     std::string local = h.Local(f.ArquivoPrincipal);
-    COPY_CORPUS_OR_SKIP(dbtest::kJet4File, local);
+    COPY_TEST_FILE_OR_SKIP(dbtest::kJet4File, local);
     auto holder = Hold(local);
 
     f.QuemUsa();
@@ -127,7 +127,7 @@ TEST_F(QuemUsaTest, WindowsPathsReachTheLockFileThroughTheWindowsFileServices) {
 TEST(LockFileDelete, ALockFileInUseIsRefusedAndAStaleOneGoes) {
     dbtest::Window w;
     Form1& f = w.form();
-    COPY_CORPUS_OR_SKIP(dbtest::kJet4File, f.ArquivoPrincipal);
+    COPY_TEST_FILE_OR_SKIP(dbtest::kJet4File, f.ArquivoPrincipal);
     auto holder = Hold(f.ArquivoPrincipal);
     try {
         f.Arquivos().Delete(f.ArquivoLDB);

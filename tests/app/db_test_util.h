@@ -1,5 +1,5 @@
-// What the tests of the database services share: real Jet files (the client fixtures the
-// engine writes, copies of corpus files), an outside reader of the flag (mdbtools), an Env
+// What the tests of the database services share: real Jet files (the client fixtures and
+// the sample databases the engine writes), an outside reader of the flag (mdbtools), an Env
 // that tells which file-system operation creates the lock file, and a window set up for one
 // procedure.
 #pragma once
@@ -15,30 +15,30 @@
 #include "jet/testing/fault_env.h"
 #include "jet/testing/fixtures.h"
 #include "tests/app/harness.h"
+#include "tests/jet/corpus_test_util.h"
 #include "tests/jet/update_test_util.h"
 
 namespace dbtest {
 
 namespace fs = std::filesystem;
 
-// Copies a corpus file to `to`; false (and the test should skip) when the corpus is absent.
-inline bool CopyCorpusFile(const std::string& name, const std::string& to) {
-    fs::path from = fs::path(JET_CORPUS_DIR) / name;
-    if (!fs::exists(from)) return false;
+// Writes a test database at `to`: the stand-ins the engine writes (the samples of
+// tests/jet/corpus_test_util.h) always; a corpus file only when the corpus is there (false,
+// and the test should skip, without it).
+inline bool CopyTestFile(const std::string& name, const std::string& to) {
     fs::create_directories(fs::path(to).parent_path());
-    fs::copy_file(from, to, fs::copy_options::overwrite_existing);
-    fs::permissions(to, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
-    return true;
+    return jet::testing::PutTestFile(name, to);
 }
 
-#define COPY_CORPUS_OR_SKIP(name, to)                                                     \
-    do {                                                                                  \
-        if (!dbtest::CopyCorpusFile(name, to)) GTEST_SKIP() << "no corpus file " << name; \
+#define COPY_TEST_FILE_OR_SKIP(name, to)                                               \
+    do {                                                                               \
+        if (!dbtest::CopyTestFile(name, to)) GTEST_SKIP() << "no corpus file " << name; \
     } while (0)
 
-// A healthy database of each version, from the corpus.
-inline constexpr const char* kJet3File = "jackcess-V1997-testV1997.mdb";
-inline constexpr const char* kJet4File = "jackcess-V2000-testV2000.mdb";
+// A healthy database of each version, written by the engine: tables clientes and pedidos
+// (jet/testing/sample.h), indexes, memos, data on several pages.
+inline constexpr const char* kJet3File = jet::testing::kSampleJet3;
+inline constexpr const char* kJet4File = jet::testing::kSampleJet4;
 
 // A client database written by the engine: table tavo with kTavoRows rows whose flag is
 // mixed, bloqueado Yes/No (tavo.mdb) or Integer (tavo1.mdb).
