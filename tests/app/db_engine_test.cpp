@@ -67,7 +67,8 @@ TEST(DBEngine, OpensSharedReadWriteAndCloseReleasesTheLockFile) {
 
     // A closed database is an invalid object.
     EXPECT_EQ(NumberOf([&] { db->Close(); }), jet::kObjectInvalid);
-    EXPECT_EQ(NumberOf([&] { db->Execute("update pedidos set quantidade = 1"); }), jet::kObjectInvalid);
+    EXPECT_EQ(NumberOf([&] { db->Execute("update pedidos set quantidade = 1"); }),
+              jet::kObjectInvalid);
 }
 
 TEST(DBEngine, DroppingAnOpenDatabaseClosesIt) {

@@ -30,8 +30,8 @@ inline bool CopyTestFile(const std::string& name, const std::string& to) {
     return jet::testing::PutTestFile(name, to);
 }
 
-#define COPY_TEST_FILE_OR_SKIP(name, to)                                               \
-    do {                                                                               \
+#define COPY_TEST_FILE_OR_SKIP(name, to)                                                \
+    do {                                                                                \
         if (!dbtest::CopyTestFile(name, to)) GTEST_SKIP() << "no corpus file " << name; \
     } while (0)
 
