@@ -81,6 +81,11 @@ struct RebuildOptions {
     // synced on a third while its last checks run. REQUIRES: the Envs of the source and of the
     // rebuild allow threads (Env::AllowsThreads).
     bool threads = false;
+    // Where the keys of an index in a sort order the engine has no tables for cannot all be
+    // carried from the source (carried_keys.h): write the database in General order instead,
+    // its page 0 and every Text and Memo column saying so and every text index computed
+    // (repair). Without it such a rebuild fails with 3343.
+    bool general_when_not_carried = false;
 };
 
 struct RebuiltTable {
@@ -98,6 +103,9 @@ struct RebuildReport {
     std::vector<RebuiltTable> tables;
     CheckStats check;  // the checker's statistics of the output
     double seconds = 0;
+    // The source's sort order when the output was written in General order instead
+    // (general_when_not_carried); 0 when it kept its own.
+    uint16_t sort_order_replaced = 0;
 };
 
 // Writes `source` to `destination` as described above. Errors (JetError): 3204 destination

@@ -335,6 +335,7 @@ struct SalvageSource::Impl {
     std::set<uint32_t> table_ids;         // ids of tables()
     std::set<uint32_t> lost_ids;          // tables the catalog names whose definition is lost
     std::vector<uint32_t> recovered_ids;  // tables found without a catalog row
+    uint32_t visited_row = 0;             // DatabaseSource::visited_row
 
     uint32_t page_count() const { return file->page_count(); }
     bool is_data_page_of(uint32_t page, uint32_t owner) const {
@@ -451,6 +452,7 @@ class RowSalvager {
     void ReadPage(uint32_t number, const std::function<void(Row&)>& visit, bool extra) {
         std::vector<Row> rows;
         std::vector<uint64_t> cuts;
+        std::vector<uint32_t> locations;
         try {
             file_.ReadPage(number, page_);
             if (!IsDataPageOf(page_, def_.tdef_page)) {
@@ -468,6 +470,7 @@ class RowSalvager {
                 }
                 rows.push_back(std::move(row));
                 cuts.push_back(cut);
+                locations.push_back(number << 8 | i);
             }
         } catch (const JetError&) {
             // The page header or its row table is unreadable: the page is lost.
@@ -499,7 +502,9 @@ class RowSalvager {
             if (!KeysFit(rows[r])) continue;
             stats_.values_cut += cuts[r];
             ++stats_.rows;
+            m_.visited_row = locations[r];
             visit(rows[r]);
+            m_.visited_row = 0;
         }
     }
 
@@ -983,6 +988,12 @@ const SalvageStats& SalvageSource::stats() const {
 }
 MdbFile& SalvageSource::file() {
     return *impl_->file;
+}
+uint32_t SalvageSource::visited_row() const {
+    return impl_->visited_row;
+}
+MdbFile* SalvageSource::index_file() {
+    return impl_->file.get();
 }
 
 void SalvageSource::ReadRows(size_t index, const RowVisitor& visit, const PagesDone& pages_done) {
