@@ -67,8 +67,8 @@ std::shared_ptr<const CarriedKeys> CarriedKeys::Read(MdbFile& file, const TableD
         IndexWalkResult result;
         try {
             result = WalkIndex(
-                file.version(), [&file](uint32_t p) { return file.ReadPage(p); }, r.root_page,
-                walk, [&](const IndexEntry& e, uint32_t) {
+                file.version(), [&file](uint32_t p) { return file.ReadPage(p); }, r.root_page, walk,
+                [&](const IndexEntry& e, uint32_t) {
                     if (keys->arena_.size() + e.key.size() > kMaxBytes)
                         Raise(kSystemResourceExceeded);
                     index.entries.push_back({static_cast<uint32_t>(e.data_page) << 8 | e.data_row,
@@ -81,8 +81,8 @@ std::shared_ptr<const CarriedKeys> CarriedKeys::Read(MdbFile& file, const TableD
             throw CarryFailure(what + " cannot be read: " + e.what());
         }
         if (!result.ok())
-            throw CarryFailure(what + " cannot be carried, its tree is damaged: " +
-                               result.problems.front().what);
+            throw CarryFailure(
+                what + " cannot be carried, its tree is damaged: " + result.problems.front().what);
         std::sort(index.entries.begin(), index.entries.end(),
                   [](const Entry& a, const Entry& b) { return a.location < b.location; });
         for (size_t i = 1; i < index.entries.size(); ++i)
@@ -95,9 +95,8 @@ std::shared_ptr<const CarriedKeys> CarriedKeys::Read(MdbFile& file, const TableD
 std::optional<ByteSpan> CarriedKeys::Find(size_t index, uint32_t location) const {
     if (!carried(index)) return std::nullopt;
     const std::vector<Entry>& entries = indexes_[index].entries;
-    const auto it = std::lower_bound(
-        entries.begin(), entries.end(), location,
-        [](const Entry& e, uint32_t at) { return e.location < at; });
+    const auto it = std::lower_bound(entries.begin(), entries.end(), location,
+                                     [](const Entry& e, uint32_t at) { return e.location < at; });
     if (it == entries.end() || it->location != location) return std::nullopt;
     return ByteSpan(arena_).subspan(it->offset, it->size);
 }
@@ -135,9 +134,21 @@ void KeyCarrier::BeginTable(size_t table) {
     s.keys = CarriedKeys::Read(*file, source_.tables()[table].def);
 }
 
-void KeyCarrier::Attach(size_t table, Row& row) {
+void KeyCarrier::Attach(size_t table, Row& row, const Row* read) {
     const SourceTableKeys& s = tables_.at(table);
     if (!s.keys) return;
+    if (read != nullptr) {
+        for (size_t k = 0; k < s.encoders.size(); ++k) {
+            if (s.encoders[k] == nullptr) continue;
+            Bytes before, after;
+            s.encoders[k]->ValueIdentityTo(*read, before);
+            s.encoders[k]->ValueIdentityTo(row, after);
+            if (before != after)
+                throw CarryFailure("a row of table '" + source_.tables()[table].name +
+                                   "' has an object id changed in the key of index " +
+                                   std::to_string(k) + ", which cannot be carried");
+        }
+    }
     const uint32_t location = source_.visited_row();
     row.emplace_back(int64_t{location});
     for (size_t k = 0; k < s.encoders.size(); ++k) {
@@ -146,7 +157,8 @@ void KeyCarrier::Attach(size_t table, Row& row) {
             row.emplace_back();
             continue;
         }
-        const std::optional<ByteSpan> key = location == 0 ? std::nullopt : s.keys->Find(k, location);
+        const std::optional<ByteSpan> key =
+            location == 0 ? std::nullopt : s.keys->Find(k, location);
         if (!key)
             throw CarryFailure("a row of table '" + source_.tables()[table].name +
                                "' has no entry in index " + std::to_string(k) +

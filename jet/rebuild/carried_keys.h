@@ -102,9 +102,11 @@ class KeyCarrier {
 
     // Reading thread. Throws CarryFailure (CarriedKeys::Read).
     void BeginTable(size_t table);
-    // Reading thread, after the row's digest: appends its source location and keys. Throws
-    // CarryFailure when a row that an index must hold has no key there.
-    void Attach(size_t table, Row& row);
+    // Reading thread, after the row's digest: appends its source location and keys. `read`:
+    // the row as the source held it, when the rebuild changed some of its values (object
+    // ids). Throws CarryFailure when a row that an index must hold has no key there, or when
+    // a value the key was made of has changed.
+    void Attach(size_t table, Row& row, const Row* read = nullptr);
 
     // Writing thread: which real indexes of the table get their keys from Detach.
     std::vector<bool> GivenKeys(size_t table) const;
@@ -120,7 +122,7 @@ class KeyCarrier {
 
   private:
     struct SourceTableKeys {
-        std::shared_ptr<const CarriedKeys> keys;  // set by BeginTable
+        std::shared_ptr<const CarriedKeys> keys;                 // set by BeginTable
         std::vector<std::unique_ptr<IndexKeyEncoder>> encoders;  // carried indexes only
         size_t columns = 0;
     };

@@ -205,10 +205,16 @@ void Rebuild::WriteTables(DatabaseWriter& writer, RebuildReport& report) {
     SourceRows rows(
         source_, options_.threads,
         [&](size_t i, Row& row) {
-            if (rewriters[i].active())
-                ids_rewritten[i] += static_cast<uint32_t>(rewriters[i].Rewrite(row));
+            Row read;  // as the source held it, where its ids change under carried keys
+            bool changed = false;
+            if (rewriters[i].active()) {
+                if (carrier) read = row;
+                const size_t n = rewriters[i].Rewrite(row);
+                ids_rewritten[i] += static_cast<uint32_t>(n);
+                changed = n > 0;
+            }
             written_[i].Add(row);
-            if (carrier) carrier->Attach(i, row);
+            if (carrier) carrier->Attach(i, row, changed ? &read : nullptr);
         },
         [carrier](size_t i) {
             if (carrier) carrier->BeginTable(i);

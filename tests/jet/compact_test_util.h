@@ -13,13 +13,16 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "jet/format/mdb_file.h"
 #include "jet/format/tdef.h"
 #include "jet/format/text_codec.h"
+#include "jet/keys/index_key.h"
 #include "jet/read/catalog.h"
+#include "jet/read/index_reader.h"
 #include "jet/read/table_reader.h"
 #include "writer_test_util.h"
 
@@ -264,6 +267,43 @@ inline void ExpectSameDecodedPages(const std::string& a, const std::string& b,
         ADD_FAILURE() << "page " << p << " of " << a << " / " << b << ": " << ByteDifferences(x, y);
         return;
     }
+}
+
+// The entries of every index whose keys the engine cannot compute (a text column in a sort
+// order it has no tables for), by "table/index number": the values of the key columns of the
+// row each entry points to, paired with the entry's key. Two files whose such indexes hold,
+// for the same rows, the same keys give the same map, whatever their pages.
+using KeyedRows = std::map<std::string, std::multiset<std::pair<Bytes, Bytes>>>;
+inline KeyedRows CarriedIndexEntries(const std::string& path, const std::string& password = {}) {
+    OpenOptions open;
+    open.password = password;
+    auto view = DatabaseView::Open(Env::Default(), path, open);
+    MdbFile& file = view->file();
+    KeyedRows out;
+    for (const std::string& name : view->TableNames(true)) {
+        const TableDef t = view->ReadTable(name);
+        std::map<uint32_t, Row> rows;
+        ForEachRow(file, t, [&](const RowLocation& at, Row row) {
+            rows.emplace(at.page << 8 | at.row, std::move(row));
+        });
+        for (size_t k = 0; k < t.real_indexes.size(); ++k) {
+            const IndexKeyEncoder encoder(file.version(), t, t.real_indexes[k]);
+            if (encoder.knows_sort_order()) continue;
+            IndexWalkOptions walk;
+            walk.page_count = file.page_count();
+            walk.owner = t.tdef_page;
+            auto& entries = out[name + "/" + std::to_string(k)];
+            for (const IndexEntry& e : ReadIndexEntries(
+                     file.version(), [&file](uint32_t p) { return file.ReadPage(p); },
+                     t.real_indexes[k].root_page, walk)) {
+                Bytes values;
+                if (auto it = rows.find(e.data_page << 8 | e.data_row); it != rows.end())
+                    encoder.ValueIdentityTo(it->second, values);
+                entries.emplace(std::move(values), e.key);
+            }
+        }
+    }
+    return out;
 }
 
 }  // namespace jet::testing
