@@ -98,8 +98,11 @@ void CreateDatabase(Env* env, const std::string& path, const NewDatabase& plan) 
     options.version = v;
     options.replace_existing = plan.replace_existing;
     options.sort_memory = plan.sort_memory;
+    if (plan.sort_order != kGeneralSortOrder) {
+        options.header = NewDatabaseHeader(v);
+        options.header.sort_order = plan.sort_order;
+    }
     options.header.encryption_key = plan.encryption_key;
-    options.header.sort_order = plan.sort_order;
     DatabaseWriter writer(env, path, options);
 
     const uint32_t objects = writer.AddTable(SystemTableDef(SystemTable::kObjects, v));

@@ -24,6 +24,7 @@
 #include "jet/read/catalog.h"
 #include "jet/read/index_reader.h"
 #include "jet/read/table_reader.h"
+#include "jet/write/new_database.h"
 #include "writer_test_util.h"
 
 namespace jet::testing {
@@ -304,6 +305,36 @@ inline KeyedRows CarriedIndexEntries(const std::string& path, const std::string&
         }
     }
     return out;
+}
+
+// A database in the Thai sort order (1054), whose text indexes hold stand-in keys that only a
+// rebuild that carries them keeps: the General key with a last byte EE. Table "Pessoas": Id
+// (Long, primary key), Nome (Text, indexed), Cidade (Text, unique index, null in every fifth
+// row), Ativo (Boolean, not indexed); `rows` rows with distinct names.
+inline constexpr uint16_t kThaiSortOrder = 1054;
+inline void CreateForeignSortOrderDatabase(const std::string& path, Version version, int rows) {
+    NewDatabase plan;
+    plan.version = version;
+    plan.replace_existing = true;
+    plan.sort_order = kThaiSortOrder;
+    plan.foreign_key = [](Bytes& key) {
+        if (!IsAllNullKey(key.data(), key.size())) key.push_back(0xEE);
+    };
+    NewTable t;
+    t.def.name = "Pessoas";
+    t.def.columns = {NewColumn("Id", ColumnType::kLong), NewColumn("Nome", ColumnType::kText, 40),
+                     NewColumn("Cidade", ColumnType::kText, 40),
+                     NewColumn("Ativo", ColumnType::kBoolean)};
+    AddIndex(t.def, "PrimaryKey", {"Id"}, IndexKind::kPrimaryKey, true);
+    AddIndex(t.def, "Nome", {"Nome"});
+    AddIndex(t.def, "Cidade", {"Cidade"}, IndexKind::kNormal, true);
+    for (int i = 0; i < rows; ++i) {
+        const std::u16string n = Utf8ToUtf16(std::to_string(i));
+        Value city = i % 5 == 4 ? Value{} : Value{u"Cidade " + n};
+        t.rows.push_back({int64_t{i + 1}, u"Nome " + n, city, Value{i % 2 == 0}});
+    }
+    plan.tables.push_back(std::move(t));
+    CreateDatabase(Env::Default(), path, plan);
 }
 
 }  // namespace jet::testing
