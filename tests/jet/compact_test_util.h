@@ -312,14 +312,15 @@ inline KeyedRows CarriedIndexEntries(const std::string& path, const std::string&
 // (Long, primary key), Nome (Text, indexed), Cidade (Text, unique index, null in every fifth
 // row), Ativo (Boolean, not indexed); `rows` rows with distinct names.
 inline constexpr uint16_t kThaiSortOrder = 1054;
+inline void StandInKey(Bytes& key) {
+    if (!IsAllNullKey(key.data(), key.size())) key.push_back(0xEE);
+}
 inline void CreateForeignSortOrderDatabase(const std::string& path, Version version, int rows) {
     NewDatabase plan;
     plan.version = version;
     plan.replace_existing = true;
     plan.sort_order = kThaiSortOrder;
-    plan.foreign_key = [](Bytes& key) {
-        if (!IsAllNullKey(key.data(), key.size())) key.push_back(0xEE);
-    };
+    plan.foreign_key = StandInKey;
     NewTable t;
     t.def.name = "Pessoas";
     t.def.columns = {NewColumn("Id", ColumnType::kLong), NewColumn("Nome", ColumnType::kText, 40),
