@@ -17,7 +17,9 @@
 //   - indexes: the tree (see index_reader.h), entries in order, every entry pointing to a live
 //     row of the table, every live row with exactly one entry (ignore-nulls indexes leave out
 //     all-null rows), no duplicate keys in unique indexes, and each stored key byte-identical
-//     to the key our encoder computes from the row.
+//     to the key our encoder computes from the row; where it cannot compute them (a text
+//     column in a sort order it has no tables for), to the key the caller expects
+//     (CheckOptions::expected_key) or, without one, equal keys for equal values.
 // Findings are errors (damage Jet would stumble over or report) or notices (irregularities
 // Access itself leaves in healthy files). With `strict`, notices count as errors: our own
 // writer must leave none.

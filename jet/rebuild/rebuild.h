@@ -15,7 +15,10 @@
 //      file system allows threads, the source is read, mapped and digested on a thread of its
 //      own, a few batches ahead of the writing, source_rows.h); the writer
 //      resolves long values and builds every index from the rows, row counts and AutoNumber
-//      seeds with them;
+//      seeds with them; an index on text of a sort order the engine has no tables for gets
+//      each row's key from the source's own entry for that row (carried_keys.h), and a source
+//      whose keys cannot all be carried fails the rebuild, or with general_when_not_carried
+//      is written again in General order;
 //   4. the output is checked while it is written (output_check.h): the writer says which of its
 //      pages are in the file, and the strict checker (not even a notice; it reads the pages
 //      decoded) reads each table's data pages, long values and indexes back behind it, on a
