@@ -327,6 +327,7 @@ struct SalvageSource::Impl {
     // The catalog, read once: its rows, and which of them go to the output.
     TableDef catalog_def;
     std::vector<Row> catalog_rows;
+    std::vector<uint32_t> catalog_locations;  // where each was found (visited_row)
     std::vector<bool> catalog_keep;
     std::vector<Row> catalog_added;  // rows made for recovered tables and missing objects
     SalvagedTable catalog_stats;
@@ -688,7 +689,12 @@ void SalvageSource::Impl::ReadCatalog() {
     catalog_def.name = "MSysObjects";
     catalog_stats.name = "MSysObjects";
     catalog_stats.id = kCatalogPage;
-    SalvageRows(catalog_def, catalog_stats, [&](Row& row) { catalog_rows.push_back(row); }, {});
+    SalvageRows(catalog_def, catalog_stats,
+                [&](Row& row) {
+                    catalog_rows.push_back(row);
+                    catalog_locations.push_back(visited_row);
+                },
+                {});
     if (catalog_stats.rows_dropped > 0 || catalog_stats.pages_lost > 0 ||
         catalog_stats.pages_by_owner)
         catalog_damaged = true;
@@ -1007,7 +1013,9 @@ void SalvageSource::ReadRows(size_t index, const RowVisitor& visit, const PagesD
         for (size_t r = 0; r < m.catalog_rows.size(); ++r) {
             if (!m.catalog_keep[r]) continue;
             Row row = m.catalog_rows[r];
+            m.visited_row = m.catalog_locations[r];
             visit(row);
+            m.visited_row = 0;
         }
         for (const Row& added : m.catalog_added) {
             Row row = added;

@@ -9,6 +9,8 @@
 #include "jet/base/error.h"
 #include "jet/read/checker.h"
 #include "jet/rebuild/compact.h"
+#include "jet/rebuild/repair.h"
+#include "jet/testing/damage.h"
 #include "tests/jet/compact_test_util.h"
 #include "tests/jet/corpus_test_util.h"
 
@@ -85,6 +87,21 @@ TEST(CorpusKeysTest, CompactionCarriesJetsKeysInEveryOtherSortOrder) {
         const CheckReport check = CheckFile(Env::Default(), out, {}, password);
         EXPECT_TRUE(check.clean()) << name << "\n" << FormatReport(check);
         EXPECT_GT(check.stats.indexes_not_recomputed, 0u) << name;
+
+        // A repair that has to rebuild the file (page 0 says users were writing) carries them
+        // too, catalog included, and keeps the order.
+        const std::string repaired = folder / ("repaired-" + name);
+        std::filesystem::copy_file(path, repaired);
+        DamageOptions damage;
+        damage.password = password;
+        ASSERT_TRUE(
+            InjectDamage(Env::Default(), repaired, DamageKind::kInconsistentState, damage).applied);
+        RepairOptions repair;
+        repair.password = password;
+        const RepairReport report = RepairDatabase(Env::Default(), repaired, repair);
+        EXPECT_TRUE(report.rebuilt) << name;
+        EXPECT_EQ(report.sort_order_replaced, 0) << name << "\n" << report.Summary();
+        EXPECT_EQ(testing::CarriedIndexEntries(repaired, password), source) << name;
     }
     std::printf("%zu files in other sort orders: %zu index entries carried\n", files, entries);
     EXPECT_GE(files, 3u);
