@@ -23,6 +23,10 @@ bool SemNomeOriginal(const jet::RepairedTable& t) {
 
 std::vector<std::string> PerdasDoReparo(const jet::RepairReport& report) {
     std::vector<std::string> linhas;
+    if (report.sort_order_replaced != 0)
+        linhas.push_back("Reparo: ordem de classificação " +
+                         std::to_string(report.sort_order_replaced) +
+                         " substituída por Geral; índices de texto refeitos.");
     for (const jet::RepairedTable& t : report.tables) {
         std::vector<std::string> perdas;
         if (t.rows_dropped > 0)

@@ -24,5 +24,7 @@ dao::Database& Objeto(const std::shared_ptr<dao::Database>& variable);
 // lost rows, values or pages ("Reparo: tabela Clientes: 12 linhas perdidas, 1 valor
 // cortado."), or that came back without its name, and one per table lost whole. Rows left on
 // pages outside their table's page map were never part of the table and are not named.
+// First, when the repair had to give the database General order because the keys of its
+// text indexes could not be carried over, a line saying so (no loss: every row is kept).
 // Nothing for a repair that lost nothing.
 std::vector<std::string> PerdasDoReparo(const jet::RepairReport& report);

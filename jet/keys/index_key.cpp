@@ -16,8 +16,6 @@
 namespace jet {
 namespace {
 
-constexpr uint16_t kGeneralSortOrder = 1033;
-
 void Invert(Bytes& out, size_t from) {
     for (size_t i = from; i < out.size(); ++i) out[i] = static_cast<uint8_t>(~out[i]);
 }
@@ -379,6 +377,7 @@ IndexKeyEncoder::IndexKeyEncoder(Version version, const TableDef& table, const R
         if ((it->type == ColumnType::kText || it->type == ColumnType::kMemo) &&
             (it->sort_order != kGeneralSortOrder ||
              (version == Version::kJet4 && it->sort_version != 0))) {
+            if (knows_sort_order_) unknown_sort_order_ = it->sort_order;
             knows_sort_order_ = false;
         }
         parts_.push_back(std::move(part));
@@ -389,6 +388,26 @@ void IndexKeyEncoder::EncodeTo(const Row& row, Bytes& out) const {
     static const Value kNull;
     for (const Part& p : parts_) {
         const Value& v = p.row_position < row.size() ? row[p.row_position] : kNull;
+        AppendKeySegment(version_, p.column, p.ascending, v, out, ligatures_);
+    }
+}
+
+void IndexKeyEncoder::ValueIdentityTo(const Row& row, Bytes& out) const {
+    static const Value kNull;
+    for (const Part& p : parts_) {
+        const Value& v = p.row_position < row.size() ? row[p.row_position] : kNull;
+        if (const auto* text = std::get_if<std::u16string>(&v)) {
+            // Length first, so that no two splits of the text into columns look alike.
+            const size_t n = text->size();
+            for (int shift = 24; shift >= 0; shift -= 8)
+                out.push_back(static_cast<uint8_t>(n >> shift));
+            for (char16_t c : *text) {
+                out.push_back(static_cast<uint8_t>(c >> 8));
+                out.push_back(static_cast<uint8_t>(c));
+            }
+            continue;
+        }
+        out.push_back(0xFF);  // not text: its key segment is exact
         AppendKeySegment(version_, p.column, p.ascending, v, out, ligatures_);
     }
 }

@@ -34,6 +34,9 @@ inline bool IsAllNullKey(const uint8_t* key, size_t size) {
     return true;
 }
 
+// The sort order whose tables the engine has: General (LCID 1033; in Jet 4 sort version 0).
+constexpr uint16_t kGeneralSortOrder = 1033;
+
 // Jet keys text by at most this many characters (also for Memo).
 constexpr size_t kMaxKeyTextChars = 255;
 
@@ -91,6 +94,12 @@ class IndexKeyEncoder {
     bool knows_sort_order() const { return knows_sort_order_; }
 
     size_t column_count() const { return parts_.size(); }
+    // The sort order of the first key column whose order we do not know (0 when we know
+    // them all).
+    uint16_t unknown_sort_order() const { return unknown_sort_order_; }
+    // Appends bytes that are equal for two rows exactly when their key columns hold equal
+    // values: where keys cannot be computed, equal values must still carry equal keys.
+    void ValueIdentityTo(const Row& row, Bytes& out) const;
 
   private:
     struct Part {
@@ -102,6 +111,7 @@ class IndexKeyEncoder {
     LigatureRule ligatures_ = LigatureRule::kOnePosition;
     bool ignore_nulls_ = false;
     bool knows_sort_order_ = true;
+    uint16_t unknown_sort_order_ = 0;
     std::vector<Part> parts_;
 };
 

@@ -80,6 +80,13 @@ std::string PageRow(uint32_t page, uint32_t row) {
     return "page " + std::to_string(page) + " row " + std::to_string(row);
 }
 
+// FNV-1a: a 64-bit fingerprint of some bytes.
+uint64_t Fingerprint(const uint8_t* data, size_t size) {
+    uint64_t h = 0xCBF29CE484222325ull;
+    for (size_t i = 0; i < size; ++i) h = (h ^ data[i]) * 0x100000001B3ull;
+    return h;
+}
+
 std::string Hex(const Bytes& b, size_t limit = 48) {
     static const char* digits = "0123456789ABCDEF";
     std::string s;
@@ -262,8 +269,21 @@ class Checker {
     TableEncoders MakeEncoders(const TableDef& t);
     // Whether the stored keys of index k are compared with keys computed from the rows.
     bool KeysCompared(const TableEncoders& encoders, size_t k) const {
-        return encoders.each[k] != nullptr && encoders.each[k]->knows_sort_order() &&
-               options_.compare_keys;
+        return encoders.each[k] != nullptr && options_.compare_keys &&
+               (encoders.each[k]->knows_sort_order() || options_.expected_key);
+    }
+    // An index whose keys are neither computed nor given, counted in the statistics.
+    void CountNotRecomputed(const TableEncoders& encoders, size_t k) {
+        const IndexKeyEncoder* e = encoders.each[k];
+        if (e == nullptr || e->knows_sort_order() || !options_.compare_keys ||
+            options_.expected_key)
+            return;
+        CheckStats& s = report_.stats;
+        ++s.indexes_not_recomputed;
+        const uint16_t order = e->unknown_sort_order();
+        if (std::find(s.sort_orders_not_recomputed.begin(), s.sort_orders_not_recomputed.end(),
+                      order) == s.sort_orders_not_recomputed.end())
+            s.sort_orders_not_recomputed.push_back(order);
     }
     void CheckLogicalIndexes(const TableDef& t);
     // A data page of the table: claimed, checked as a page, and its rows checked.
@@ -531,7 +551,23 @@ void Checker::CheckPageRows(const TableDef& t, uint32_t page, const Bytes& bytes
                 try {
                     live_.set_all_null(slot, k, encoders[k]->AllNull(values));
                     live_.set_included(slot, k, encoders[k]->Includes(values));
-                    if (options_.compare_keys && encoders[k]->knows_sort_order()) {
+                    if (options_.compare_keys && !encoders[k]->knows_sort_order()) {
+                        // Keys we cannot compute: the one given for the row, or what stands
+                        // for its values, so that equal values are held to equal keys.
+                        scan.key.clear();
+                        if (!options_.expected_key) {
+                            encoders[k]->ValueIdentityTo(values, scan.key);
+                            live_.SetKey(slot, k, scan.key);
+                        } else if (live_.included(slot, k)) {
+                            if (options_.expected_key(t, k, Loc(page, i), scan.key)) {
+                                live_.SetKey(slot, k, scan.key);
+                            } else if (Detailed(FindingKind::kIndexKey)) {
+                                Error(FindingKind::kIndexKey, t.name, page,
+                                      "no key is known for " + PageRow(page, i) + " in index " +
+                                          std::to_string(k));
+                            }
+                        }
+                    } else if (options_.compare_keys) {
                         scan.key.clear();
                         encoders[k]->EncodeTo(values, scan.key);
                         live_.SetKey(slot, k, scan.key);
@@ -593,6 +629,10 @@ std::vector<uint32_t> Checker::CheckIndex(const TableDef& t, size_t number,
     opt.page_count = page_count_;
     opt.owner = t.tdef_page;
     const bool unique = (index.flags & kIndexUnique) != 0;
+    // Keys not computed: the stored key of each value met (its identity's fingerprint mapped
+    // to the key's), so that a value keyed two ways is found.
+    std::unordered_map<uint64_t, uint64_t> key_of_value;
+    uint64_t keyed_two_ways = 0;
     Bytes previous_key;
     bool has_previous = false;
     bool previous_all_null = false;
@@ -624,6 +664,21 @@ std::vector<uint32_t> Checker::CheckIndex(const TableDef& t, size_t number,
             Error(FindingKind::kIndexEntry, t.name, leaf,
                   label + " has more than one entry for " + PageRow(e.data_page, e.data_row));
         }
+        if (!computed && live_.decoded(slot) && live_.has_key(slot, number)) {
+            const Bytes identity = live_.key(slot, number);
+            const uint64_t key = Fingerprint(e.key.data(), e.key.size());
+            const auto [it, added] =
+                key_of_value.emplace(Fingerprint(identity.data(), identity.size()), key);
+            if (!added && it->second != key) {
+                ++keyed_two_ways;
+                if (Detailed(FindingKind::kIndexKey))
+                    Error(FindingKind::kIndexKey, t.name, leaf,
+                          label + " entry for " + PageRow(e.data_page, e.data_row) + ": the key " +
+                              Hex(e.key) +
+                              " differs from the key of another row with equal values");
+            }
+            return;
+        }
         if (computed && live_.decoded(slot) && live_.has_key(slot, number)) {
             ++compared;
             if (live_.KeyEquals(slot, number, e.key)) return;
@@ -644,7 +699,7 @@ std::vector<uint32_t> Checker::CheckIndex(const TableDef& t, size_t number,
     const IndexWalkResult walk = WalkIndex(
         version_, [this](uint32_t p) { return Read(p); }, index.root_page, opt, visit);
     report_.stats.keys_compared += compared;
-    report_.stats.key_mismatches += mismatched;
+    report_.stats.key_mismatches += mismatched + keyed_two_ways;
     for (const IndexWalkProblem& p : walk.problems) {
         if (Detailed(FindingKind::kIndexTree)) {
             Error(FindingKind::kIndexTree, t.name, p.page, label + ": " + p.what);
@@ -783,8 +838,10 @@ void Checker::CheckTable(const std::string& name, uint32_t tdef_page) {
     if (maps.have_owned && maps.have_free) CheckFreeMap(t, maps.owned, maps.free);
     CheckLongValueMaps(t, {});
     FinishRows(t, scan);
-    for (size_t k = 0; k < t.real_indexes.size(); ++k)
+    for (size_t k = 0; k < t.real_indexes.size(); ++k) {
+        CountNotRecomputed(encoders, k);
         CheckIndex(t, k, t.real_indexes[k], KeysCompared(encoders, k), true);
+    }
     SummarizeTable(name);
     live_.Reset(0);
 }
@@ -842,6 +899,7 @@ void Checker::FollowIndex(size_t number, const RealIndexDef& index) {
         throw std::logic_error("an index of no table being written");
     Grow(file_->page_count());
     Following& f = *following_;
+    CountNotRecomputed(f.encoders, number);
     f.table->index_pages[number] =
         CheckIndex(f.def, number, index, KeysCompared(f.encoders, number), false);
 }
@@ -1130,6 +1188,14 @@ std::string FormatReport(const CheckReport& report) {
         out << " (" << s.keys_per_letter_ligatures << " matched with ligatures counted per letter)";
     }
     out << "\n";
+    if (s.indexes_not_recomputed != 0) {
+        out << s.indexes_not_recomputed
+            << " index(es) whose keys could not be recomputed: no collation tables for sort "
+               "order";
+        for (size_t i = 0; i < s.sort_orders_not_recomputed.size(); ++i)
+            out << (i == 0 ? " " : ", ") << s.sort_orders_not_recomputed[i];
+        out << " (their order, entries and equal keys for equal values were checked)\n";
+    }
     for (const Finding& f : report.findings) {
         out << (f.severity == Severity::kError ? "error" : "notice") << " ["
             << FindingKindName(f.kind) << "]";

@@ -17,7 +17,9 @@
 //   - indexes: the tree (see index_reader.h), entries in order, every entry pointing to a live
 //     row of the table, every live row with exactly one entry (ignore-nulls indexes leave out
 //     all-null rows), no duplicate keys in unique indexes, and each stored key byte-identical
-//     to the key our encoder computes from the row.
+//     to the key our encoder computes from the row; where it cannot compute them (a text
+//     column in a sort order it has no tables for), to the key the caller expects
+//     (CheckOptions::expected_key) or, without one, equal keys for equal values.
 // Findings are errors (damage Jet would stumble over or report) or notices (irregularities
 // Access itself leaves in healthy files). With `strict`, notices count as errors: our own
 // writer must leave none.
@@ -81,6 +83,12 @@ struct CheckStats {
     // Keys that matched only with ligatures counted per letter, as some Jet 4 builds did
     // (index_key.h, LigatureRule).
     uint64_t keys_per_letter_ligatures = 0;
+    // Indexes whose keys could not be computed (a text column in a sort order the engine has
+    // no tables for) nor were given (CheckOptions::expected_key): their order, their entries
+    // and that equal values carry equal keys were checked, not the keys themselves. The sort
+    // orders, each once.
+    uint32_t indexes_not_recomputed = 0;
+    std::vector<uint16_t> sort_orders_not_recomputed;
 };
 
 struct CheckOptions {
@@ -91,6 +99,12 @@ struct CheckOptions {
     // a caller can digest the content in the same pass over the file (compaction verifies its
     // output this way).
     std::function<void(const TableDef& table, const Row& row)> on_row;
+    // For an index whose keys cannot be computed (a text column in a sort order the engine has
+    // no tables for): puts in `key` the key the index must hold for the row at `location`
+    // (page << 8 | row) of `table`, and returns true; false when no key is known for it, an
+    // error for a row the index must hold. A rebuild checks the keys it carried this way.
+    std::function<bool(const TableDef& table, size_t index, uint32_t location, Bytes& key)>
+        expected_key;
 };
 
 struct CheckReport {

@@ -79,6 +79,8 @@ class StrictSource : public DatabaseSource {
     uint32_t page_count() const override { return file_->page_count(); }
     const std::vector<SourceTable>& tables() const override { return tables_; }
     void Release() override { file_->Close(); }
+    uint32_t visited_row() const override { return visited_; }
+    MdbFile* index_file() override { return file_.get(); }
 
     void ReadRows(size_t index, const RowVisitor& visit, const PagesDone& pages_done) override {
         const TableDef& def = tables_.at(index).def;
@@ -96,6 +98,7 @@ class StrictSource : public DatabaseSource {
                 reported = at;
             }
             scanner.DecodeTo(row);
+            visited_ = scanner.location().page << 8 | scanner.location().row;
             visit(row);
         }
         if (pages_done && pages.size() > reported)
@@ -105,6 +108,7 @@ class StrictSource : public DatabaseSource {
   private:
     std::unique_ptr<MdbFile> file_;
     std::vector<SourceTable> tables_;
+    uint32_t visited_ = 0;
 };
 
 }  // namespace

@@ -67,6 +67,14 @@ class DatabaseSource {
     // header(), page_count() and tables() stay. A rebuild does so before putting its copy in
     // the place of an open file where the platform refuses that (Windows).
     virtual void Release() {}
+
+    // While ReadRows calls its visitor: where the visited row was found in the source (its
+    // header location, page << 8 | row, where index entries point), or 0 for a row the
+    // source made rather than found.
+    virtual uint32_t visited_row() const { return 0; }
+    // The source's file, for reading the entries of its indexes (carried_keys.h); null when
+    // the source has none to offer. REQUIRES: used on the thread that reads the rows.
+    virtual MdbFile* index_file() { return nullptr; }
 };
 
 // Opens `path` for a strict read. The source is held against writers for as long as it is

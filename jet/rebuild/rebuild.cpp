@@ -12,6 +12,7 @@
 #include "jet/base/path.h"
 #include "jet/format/mdb_file.h"
 #include "jet/read/content_checksum.h"
+#include "jet/rebuild/carried_keys.h"
 #include "jet/rebuild/id_remap.h"
 #include "jet/rebuild/output_check.h"
 #include "jet/rebuild/source_rows.h"
@@ -62,12 +63,14 @@ class TemporaryFile {
 
 class Rebuild {
   public:
+    // `general`: the output in General sort order, every text key computed.
     Rebuild(Env* env, DatabaseSource& source, const std::string& destination,
-            const RebuildOptions& options)
+            const RebuildOptions& options, bool general)
         : env_(env),
           source_(source),
           destination_(destination),
           options_(options),
+          general_(general),
           temporary_(env, JoinPath(DirectoryOf(destination),
                                    "~" + BaseNameOf(destination) + ".rebuilding")) {}
 
@@ -100,6 +103,8 @@ class Rebuild {
     DatabaseSource& source_;
     const std::string& destination_;
     const RebuildOptions& options_;
+    const bool general_;
+    std::unique_ptr<KeyCarrier> carrier_;  // null: every key computed
     TemporaryFile temporary_;
     IdRemap remap_;
     std::vector<uint32_t> new_ids_;         // per source table
@@ -123,6 +128,9 @@ void Rebuild::Write(RebuildReport& report) {
     WriterOptions wo;
     wo.version = source_.version();
     wo.header = RebuiltHeader(source_.header(), options_.encoding);
+    if (general_) InGeneralOrder(wo.header);
+    carrier_ = std::make_unique<KeyCarrier>(source_);
+    if (general_ || !carrier_->active()) carrier_.reset();
     wo.sort_memory = options_.sort_memory;
     wo.replace_existing = true;        // a leftover of an earlier, killed rebuild
     wo.defer_sync = options_.threads;  // Run syncs it while it verifies
@@ -155,6 +163,11 @@ void Rebuild::StartCheck(const DatabaseHeader& header) {
         found_[it->second].Add(row);
         rows_checked_.fetch_add(1, std::memory_order_relaxed);
     };
+    if (carrier_) {
+        check.expected_key = [this](const TableDef& t, size_t k, uint32_t at, Bytes& key) {
+            return carrier_->ExpectedKey(t, k, at, key);
+        };
+    }
     found_.resize(source_.tables().size());
     check_ = std::make_unique<OutputCheck>(env_, header, std::move(check),
                                            options_.read_ahead_pages, options_.threads);
@@ -167,6 +180,7 @@ void Rebuild::WriteTables(DatabaseWriter& writer, RebuildReport& report) {
     for (const SourceTable& t : tables) {
         TableDef def = t.def;
         def.name = t.name;
+        if (general_) InGeneralOrder(def, source_.version());
         const uint32_t id = writer.AddTable(std::move(def));
         by_new_id_.emplace(id, new_ids_.size());
         new_ids_.push_back(id);
@@ -187,22 +201,48 @@ void Rebuild::WriteTables(DatabaseWriter& writer, RebuildReport& report) {
     std::vector<RowIdRewriter> rewriters;
     for (const SourceTable& t : tables) rewriters.emplace_back(t.def, remap_);
     std::vector<uint32_t> ids_rewritten(tables.size());
-    SourceRows rows(source_, options_.threads, [&](size_t i, Row& row) {
-        if (rewriters[i].active())
-            ids_rewritten[i] += static_cast<uint32_t>(rewriters[i].Rewrite(row));
-        written_[i].Add(row);
-    });
+    KeyCarrier* carrier = carrier_.get();
+    SourceRows rows(
+        source_, options_.threads,
+        [&](size_t i, Row& row) {
+            Row read;  // as the source held it, where its ids change under carried keys
+            bool changed = false;
+            if (rewriters[i].active()) {
+                if (carrier) read = row;
+                const size_t n = rewriters[i].Rewrite(row);
+                ids_rewritten[i] += static_cast<uint32_t>(n);
+                changed = n > 0;
+            }
+            written_[i].Add(row);
+            if (carrier) carrier->Attach(i, row, changed ? &read : nullptr);
+        },
+        [carrier](size_t i) {
+            if (carrier) carrier->BeginTable(i);
+        });
     uint64_t pages_done = 0;
     for (size_t i = 0; i < tables.size(); ++i) {
         RebuiltTable& out = report.tables[i];
-        writer.BeginRows(new_ids_[i]);
+        if (!carrier) {
+            writer.BeginRows(new_ids_[i]);
+        } else {
+            writer.BeginRows(new_ids_[i], carrier->GivenKeys(i));
+        }
         rows.ReadRows(
-            i, [&](Row& row) { writer.AddRow(row); },
+            i,
+            [&](Row& row) {
+                if (!carrier) {
+                    writer.AddRow(row);
+                    return;
+                }
+                const auto& keys = carrier->Detach(i, row);
+                carrier->Written(i, new_ids_[i], writer.AddRow(row, keys));
+            },
             [&](uint32_t pages) {
                 pages_done += pages;
                 Progress(RebuildProgress::Stage::kWriting, pages_done);
             });
         writer.EndRows();
+        if (carrier) carrier->TableWritten(i);
         out.ids_rewritten = ids_rewritten[i];
         out.rows = written_[i].rows();
         report.rows += out.rows;
@@ -329,7 +369,18 @@ void RebuildDatabase(Env* env, DatabaseSource& source, const std::string& destin
     RebuildReport& r = report ? *report : local;
     r = RebuildReport{};
     try {
-        Rebuild(env, source, destination, options).Run(r);
+        try {
+            Rebuild(env, source, destination, options, false).Run(r);
+        } catch (const CarryFailure& e) {
+            if (!options.general_when_not_carried)
+                RaiseWithDetail(kUnrecognizedFormat, source.path(),
+                                std::string(e.what()) + "; the database needs a repair.");
+            // Written anew in the order whose keys we can compute, as Access does when it
+            // compacts a database under another sort order.
+            r = RebuildReport{};
+            Rebuild(env, source, destination, options, true).Run(r);
+            r.sort_order_replaced = ForeignSortOrder(source);
+        }
     } catch (const JetError&) {
         throw;
     } catch (const OsError& e) {

@@ -15,7 +15,10 @@
 //      file system allows threads, the source is read, mapped and digested on a thread of its
 //      own, a few batches ahead of the writing, source_rows.h); the writer
 //      resolves long values and builds every index from the rows, row counts and AutoNumber
-//      seeds with them;
+//      seeds with them; an index on text of a sort order the engine has no tables for gets
+//      each row's key from the source's own entry for that row (carried_keys.h), and a source
+//      whose keys cannot all be carried fails the rebuild, or with general_when_not_carried
+//      is written again in General order;
 //   4. the output is checked while it is written (output_check.h): the writer says which of its
 //      pages are in the file, and the strict checker (not even a notice; it reads the pages
 //      decoded) reads each table's data pages, long values and indexes back behind it, on a
@@ -81,6 +84,11 @@ struct RebuildOptions {
     // synced on a third while its last checks run. REQUIRES: the Envs of the source and of the
     // rebuild allow threads (Env::AllowsThreads).
     bool threads = false;
+    // Where the keys of an index in a sort order the engine has no tables for cannot all be
+    // carried from the source (carried_keys.h): write the database in General order instead,
+    // its page 0 and every Text and Memo column saying so and every text index computed
+    // (repair). Without it such a rebuild fails with 3343.
+    bool general_when_not_carried = false;
 };
 
 struct RebuiltTable {
@@ -98,6 +106,9 @@ struct RebuildReport {
     std::vector<RebuiltTable> tables;
     CheckStats check;  // the checker's statistics of the output
     double seconds = 0;
+    // The source's sort order when the output was written in General order instead
+    // (general_when_not_carried); 0 when it kept its own.
+    uint16_t sort_order_replaced = 0;
 };
 
 // Writes `source` to `destination` as described above. Errors (JetError): 3204 destination

@@ -78,6 +78,8 @@ class WatchedSource final : public DatabaseSource {
         if (watched_.failure()) RaiseOsError(*watched_.failure(), path());
     }
     void Release() override { source_.Release(); }
+    uint32_t visited_row() const override { return source_.visited_row(); }
+    MdbFile* index_file() override { return source_.index_file(); }
 
   private:
     DatabaseSource& source_;
@@ -225,6 +227,9 @@ std::string RepairReport::Summary() const {
             out << "  table '" << t.name << "': " << Plural(t.rows_unmapped, "row", "rows")
                 << " on pages outside its page map left out (not part of the table, no loss)\n";
     for (const std::string& f : fixes) out << "  fixed: " << f << "\n";
+    if (sort_order_replaced != 0)
+        out << "  sort order " << sort_order_replaced
+            << " replaced by General: its keys could not be carried over; text indexes rebuilt\n";
     if (!rebuilt) out << "  nothing to mend: the file is left as it was\n";
     return out.str();
 }
@@ -253,6 +258,7 @@ RepairReport RepairDatabase(Env* env, const std::string& path, const RepairOptio
     rebuild.sort_memory = options.sort_memory;
     rebuild.read_ahead_pages = options.read_ahead_pages;
     rebuild.threads = watched.AllowsThreads();
+    rebuild.general_when_not_carried = true;
     if (options.progress) {
         rebuild.progress = [&options](const RebuildProgress& p) {
             options.progress(p.done, p.total);
@@ -298,6 +304,7 @@ RepairReport RepairDatabase(Env* env, const std::string& path, const RepairOptio
     report.lost_tables = stats.lost_tables;
     report.lost_table_names = stats.lost_table_names;
     report.fixes = stats.fixes;
+    report.sort_order_replaced = rebuilt.sort_order_replaced;
     report.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return report;

@@ -83,6 +83,10 @@ struct RepairReport {
     std::vector<std::string> lost_table_names;
     // False when there was nothing to mend and the file was left as it was.
     bool rebuilt = true;
+    // The sort order (LCID) the database had when the keys of its text indexes, in an order
+    // the engine has no tables for, could not be carried over from the damaged file: the
+    // repaired file is in General order, every text index computed anew. 0: kept.
+    uint16_t sort_order_replaced = 0;
 
     // True when nothing was dropped, cut or lost.
     bool lossless() const;

@@ -327,6 +327,7 @@ struct SalvageSource::Impl {
     // The catalog, read once: its rows, and which of them go to the output.
     TableDef catalog_def;
     std::vector<Row> catalog_rows;
+    std::vector<uint32_t> catalog_locations;  // where each was found (visited_row)
     std::vector<bool> catalog_keep;
     std::vector<Row> catalog_added;  // rows made for recovered tables and missing objects
     SalvagedTable catalog_stats;
@@ -335,6 +336,7 @@ struct SalvageSource::Impl {
     std::set<uint32_t> table_ids;         // ids of tables()
     std::set<uint32_t> lost_ids;          // tables the catalog names whose definition is lost
     std::vector<uint32_t> recovered_ids;  // tables found without a catalog row
+    uint32_t visited_row = 0;             // DatabaseSource::visited_row
 
     uint32_t page_count() const { return file->page_count(); }
     bool is_data_page_of(uint32_t page, uint32_t owner) const {
@@ -451,6 +453,7 @@ class RowSalvager {
     void ReadPage(uint32_t number, const std::function<void(Row&)>& visit, bool extra) {
         std::vector<Row> rows;
         std::vector<uint64_t> cuts;
+        std::vector<uint32_t> locations;
         try {
             file_.ReadPage(number, page_);
             if (!IsDataPageOf(page_, def_.tdef_page)) {
@@ -468,6 +471,7 @@ class RowSalvager {
                 }
                 rows.push_back(std::move(row));
                 cuts.push_back(cut);
+                locations.push_back(number << 8 | i);
             }
         } catch (const JetError&) {
             // The page header or its row table is unreadable: the page is lost.
@@ -499,7 +503,9 @@ class RowSalvager {
             if (!KeysFit(rows[r])) continue;
             stats_.values_cut += cuts[r];
             ++stats_.rows;
+            m_.visited_row = locations[r];
             visit(rows[r]);
+            m_.visited_row = 0;
         }
     }
 
@@ -683,7 +689,12 @@ void SalvageSource::Impl::ReadCatalog() {
     catalog_def.name = "MSysObjects";
     catalog_stats.name = "MSysObjects";
     catalog_stats.id = kCatalogPage;
-    SalvageRows(catalog_def, catalog_stats, [&](Row& row) { catalog_rows.push_back(row); }, {});
+    SalvageRows(catalog_def, catalog_stats,
+                [&](Row& row) {
+                    catalog_rows.push_back(row);
+                    catalog_locations.push_back(visited_row);
+                },
+                {});
     if (catalog_stats.rows_dropped > 0 || catalog_stats.pages_lost > 0 ||
         catalog_stats.pages_by_owner)
         catalog_damaged = true;
@@ -984,6 +995,12 @@ const SalvageStats& SalvageSource::stats() const {
 MdbFile& SalvageSource::file() {
     return *impl_->file;
 }
+uint32_t SalvageSource::visited_row() const {
+    return impl_->visited_row;
+}
+MdbFile* SalvageSource::index_file() {
+    return impl_->file.get();
+}
 
 void SalvageSource::ReadRows(size_t index, const RowVisitor& visit, const PagesDone& pages_done) {
     Impl& m = *impl_;
@@ -996,7 +1013,9 @@ void SalvageSource::ReadRows(size_t index, const RowVisitor& visit, const PagesD
         for (size_t r = 0; r < m.catalog_rows.size(); ++r) {
             if (!m.catalog_keep[r]) continue;
             Row row = m.catalog_rows[r];
+            m.visited_row = m.catalog_locations[r];
             visit(row);
+            m.visited_row = 0;
         }
         for (const Row& added : m.catalog_added) {
             Row row = added;

@@ -96,6 +96,8 @@ class SalvageSource : public DatabaseSource {
     const std::vector<SourceTable>& tables() const override;
     void ReadRows(size_t index, const RowVisitor& visit, const PagesDone& pages_done) override;
     void Release() override;
+    uint32_t visited_row() const override;
+    MdbFile* index_file() override;
 
     // What was found and lost so far (complete once every table's rows were read).
     const SalvageStats& stats() const;

@@ -19,8 +19,9 @@ size_t RowBytes(const Row& row) {
 
 }  // namespace
 
-SourceRows::SourceRows(DatabaseSource& source, bool read_ahead, Prepare prepare)
-    : source_(source), prepare_(std::move(prepare)) {
+SourceRows::SourceRows(DatabaseSource& source, bool read_ahead, Prepare prepare,
+                       BeginTable begin_table)
+    : source_(source), prepare_(std::move(prepare)), begin_table_(std::move(begin_table)) {
     if (!read_ahead) return;
     free_.resize(kBatches);
     try {
@@ -48,6 +49,7 @@ void SourceRows::Read() {
         for (size_t i = 0; i < tables; ++i) {
             batch = TakeFree();
             filling = true;
+            if (begin_table_) begin_table_(i);
             source_.ReadRows(
                 i,
                 [&](Row& row) {
@@ -117,6 +119,7 @@ SourceRows::Batch SourceRows::TakeFilled() {
 
 void SourceRows::ReadRows(size_t index, const RowVisitor& visit, const PagesDone& pages_done) {
     if (!reader_.joinable()) {
+        if (begin_table_) begin_table_(index);
         if (!prepare_) return source_.ReadRows(index, visit, pages_done);
         source_.ReadRows(
             index,

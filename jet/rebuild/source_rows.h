@@ -36,10 +36,13 @@ class SourceRows {
     // there is one: it may touch only what the caller leaves alone until that table's rows are
     // all taken.
     using Prepare = std::function<void(size_t table, Row& row)>;
+    // Called before the rows of table `table` are read, on the thread that reads them.
+    using BeginTable = std::function<void(size_t table)>;
 
     // `read_ahead`: read on a thread of its own. REQUIRES then: the source's file system allows
     // threads (Env::AllowsThreads), and nothing else reads the source until this is gone.
-    SourceRows(DatabaseSource& source, bool read_ahead, Prepare prepare = {});
+    SourceRows(DatabaseSource& source, bool read_ahead, Prepare prepare = {},
+               BeginTable begin_table = {});
     ~SourceRows();
     SourceRows(const SourceRows&) = delete;
     SourceRows& operator=(const SourceRows&) = delete;
@@ -64,6 +67,7 @@ class SourceRows {
 
     DatabaseSource& source_;
     Prepare prepare_;
+    BeginTable begin_table_;
     size_t next_table_ = 0;  // the caller's
     std::mutex lock_;
     std::condition_variable changed_;

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "jet/base/error.h"
+#include "jet/keys/index_key.h"
 #include "jet/read/catalog.h"
 #include "jet/write/system_tables.h"
 #include "jet/write/tdef_writer.h"
@@ -53,12 +54,54 @@ void AddIndex(TableDef& table, const std::string& name, const std::vector<std::s
     table.indexes.push_back(std::move(l));
 }
 
+namespace {
+
+// The keys NewDatabase::foreign_key makes for the indexes whose sort order we have no tables
+// for.
+class ForeignKeys {
+  public:
+    ForeignKeys(Version v, const TableDef& def, std::function<void(Bytes&)> make)
+        : make_(std::move(make)) {
+        for (const RealIndexDef& r : def.real_indexes) {
+            auto e = std::make_unique<IndexKeyEncoder>(v, def, r);
+            given_.push_back(make_ && !e->knows_sort_order());
+            encoders_.push_back(std::move(e));
+        }
+        keys_.resize(encoders_.size());
+        spans_.resize(encoders_.size());
+    }
+    const std::vector<bool>& given() const { return given_; }
+    const std::vector<std::optional<ByteSpan>>& KeysOf(const Row& row) {
+        for (size_t k = 0; k < encoders_.size(); ++k) {
+            spans_[k].reset();
+            if (!given_[k] || !encoders_[k]->Includes(row)) continue;
+            keys_[k] = encoders_[k]->Encode(row);
+            make_(keys_[k]);
+            spans_[k] = ByteSpan(keys_[k]);
+        }
+        return spans_;
+    }
+
+  private:
+    std::function<void(Bytes&)> make_;
+    std::vector<std::unique_ptr<IndexKeyEncoder>> encoders_;
+    std::vector<bool> given_;
+    std::vector<Bytes> keys_;
+    std::vector<std::optional<ByteSpan>> spans_;
+};
+
+}  // namespace
+
 void CreateDatabase(Env* env, const std::string& path, const NewDatabase& plan) {
     const Version v = plan.version;
     WriterOptions options;
     options.version = v;
     options.replace_existing = plan.replace_existing;
     options.sort_memory = plan.sort_memory;
+    if (plan.sort_order != kGeneralSortOrder) {
+        options.header = NewDatabaseHeader(v);
+        options.header.sort_order = plan.sort_order;
+    }
     options.header.encryption_key = plan.encryption_key;
     DatabaseWriter writer(env, path, options);
 
@@ -77,8 +120,13 @@ void CreateDatabase(Env* env, const std::string& path, const NewDatabase& plan) 
             for (auto& c : def.columns)
                 if (c.type == ColumnType::kText && v == Version::kJet4) c.length *= 2;
         }
-        for (auto& c : def.columns)
+        for (auto& c : def.columns) {
             if (v == Version::kJet3) c.ext_flags = 0;
+            const bool text = c.type == ColumnType::kText || c.type == ColumnType::kMemo;
+            if (plan.sort_order != kGeneralSortOrder &&
+                (text || (v == Version::kJet3 && c.sort_order != 0)))
+                c.sort_order = plan.sort_order;
+        }
         def.table_type = kTableUser;
         ids.push_back(writer.AddTable(std::move(def)));
     }
@@ -96,8 +144,9 @@ void CreateDatabase(Env* env, const std::string& path, const NewDatabase& plan) 
 
     for (size_t i = 0; i < plan.tables.size(); ++i) {
         const NewTable& t = plan.tables[i];
-        writer.BeginRows(ids[i]);
-        for (const Row& row : t.rows) writer.AddRow(row);
+        ForeignKeys foreign(v, writer.table(ids[i]), plan.foreign_key);
+        writer.BeginRows(ids[i], foreign.given());
+        for (const Row& row : t.rows) writer.AddRow(row, foreign.KeysOf(row));
         if (t.generate) {
             Row row;
             bool deleted = false;
@@ -105,7 +154,7 @@ void CreateDatabase(Env* env, const std::string& path, const NewDatabase& plan) 
                 if (deleted) {
                     writer.AddDeletedRow(row);
                 } else {
-                    writer.AddRow(row);
+                    writer.AddRow(row, foreign.KeysOf(row));
                 }
                 deleted = false;
             }

@@ -51,6 +51,13 @@ struct NewDatabase {
     // Page key (0 = every page in clear); any other value encodes every page after page 0 as
     // an encoded Jet database stores it.
     uint32_t encryption_key = 0;
+    // Sort order of page 0 and of the Text and Memo columns of the tables given (in Jet 3 of
+    // every column). The engine keys text in General order only: for another order,
+    // `foreign_key`, when set, turns the General key of each entry of an index on such a
+    // column into the key to store, standing in for the one Jet would make (tests: what a
+    // rebuild must carry unchanged); equal keys must stay equal.
+    uint16_t sort_order = 1033;
+    std::function<void(Bytes& key)> foreign_key;
 };
 
 // Writes the database to `path` (created whole or not at all). Errors as DatabaseWriter; a

@@ -73,6 +73,7 @@ struct DatabaseWriter::Impl {
     std::vector<std::unique_ptr<LongValueWriter>> lv_writers;  // per def column (null if not LV)
     std::vector<std::unique_ptr<IndexKeyEncoder>> key_encoders;
     std::vector<std::unique_ptr<ExternalSorter>> sorters;
+    std::vector<bool> given_keys;  // per real index: keys come with the rows
     std::vector<size_t> autonumber_columns;
     int64_t autonumber_max = 0;
     Bytes row_bytes;
@@ -234,7 +235,7 @@ TableDef& DatabaseWriter::table(uint32_t id) {
     return impl_->tables[it->second].def;
 }
 
-void DatabaseWriter::BeginRows(uint32_t id) {
+void DatabaseWriter::BeginRows(uint32_t id, std::vector<bool> given_keys) {
     Impl& m = *impl_;
     if (m.current) throw std::logic_error("rows of another table are being written");
     auto it = m.by_id.find(id);
@@ -252,7 +253,9 @@ void DatabaseWriter::BeginRows(uint32_t id) {
         m.lv_writers[c] = std::make_unique<LongValueWriter>(m.version(), m.sink.get());
     m.key_encoders.clear();
     m.sorters.clear();
+    m.given_keys = std::move(given_keys);
     const size_t n = t.def.real_indexes.size();
+    m.given_keys.resize(n, false);
     for (size_t i = 0; i < n; ++i) {
         m.key_encoders.push_back(
             std::make_unique<IndexKeyEncoder>(m.version(), t.def, t.def.real_indexes[i]));
@@ -269,7 +272,7 @@ void DatabaseWriter::BeginRows(uint32_t id) {
     m.autonumber_max = 0;
 }
 
-void DatabaseWriter::AddRow(const Row& row) {
+uint32_t DatabaseWriter::AddRow(const Row& row, const std::vector<std::optional<ByteSpan>>& keys) {
     Impl& m = *impl_;
     if (!m.current) throw std::logic_error("AddRow outside BeginRows/EndRows");
     const TableState& t = *m.current;
@@ -278,6 +281,11 @@ void DatabaseWriter::AddRow(const Row& row) {
         m.row_bytes);
     const uint32_t at = m.PlaceRow(m.row_bytes, 0);
     for (size_t i = 0; i < m.key_encoders.size(); ++i) {
+        if (m.given_keys[i]) {
+            if (i >= keys.size()) throw std::invalid_argument("no key given for an index");
+            if (keys[i]) m.sorters[i]->Add(keys[i]->data(), keys[i]->size(), at);
+            continue;
+        }
         if (!m.key_encoders[i]->Includes(row)) continue;
         m.key.clear();
         m.key_encoders[i]->EncodeTo(row, m.key);
@@ -287,6 +295,7 @@ void DatabaseWriter::AddRow(const Row& row) {
         if (auto* v = std::get_if<int64_t>(&row[c]))
             m.autonumber_max = std::max(m.autonumber_max, *v);
     ++written_[t.written_index].rows;
+    return at;
 }
 
 void DatabaseWriter::AddDeletedRow(const Row& row) {

@@ -126,11 +126,16 @@ class DatabaseWriter {
     TableDef& table(uint32_t id);
 
     // Rows of one table. REQUIRES: BeginRows(id) .. EndRows() for one table at a time, each
-    // table at most once. A table whose rows are never written is empty.
-    void BeginRows(uint32_t id);
-    // One value per column of the table, in TableDef::columns order. Errors: 3163 value too
-    // long for its column, 3047 row too large, 3036 file at its maximum size, 61 disk full.
-    void AddRow(const Row& row);
+    // table at most once. A table whose rows are never written is empty. `given_keys[i]`:
+    // the keys of real index i come with each row instead of being computed (a key carried
+    // from a source, carried_keys.h).
+    void BeginRows(uint32_t id, std::vector<bool> given_keys = {});
+    // One value per column of the table, in TableDef::columns order, and for each real index
+    // whose keys are given, `keys[i]`: the row's key, or nullopt when the row has no entry
+    // (REQUIRES: a key fits an index page). Returns the row's pointer (page << 8 | row).
+    // Errors: 3163 value too long for its column, 3047 row too large, 3036 file at its maximum
+    // size, 61 disk full.
+    uint32_t AddRow(const Row& row, const std::vector<std::optional<ByteSpan>>& keys = {});
     // A row that is written already deleted (0xC000), as Jet leaves deleted rows behind: it
     // takes space but is not counted or indexed, and its long values are left out. For
     // building bloated test databases.

@@ -197,6 +197,14 @@ TEST(DBEngineRepair, TheLossesOfARepairReadAsTheRunLogsThem) {
     report.tables = {table("Clientes", 0, 0, 0)};
     report.lost_table_names.clear();
     EXPECT_EQ(PerdasDoReparo(report), std::vector<std::string>{});
+    // A sort order given up for General comes first, and loses nothing.
+    report.sort_order_replaced = 1054;
+    report.tables = {table("Clientes", 2, 0, 0)};
+    EXPECT_EQ(PerdasDoReparo(report),
+              (std::vector<std::string>{
+                  "Reparo: ordem de classificação 1054 substituída por Geral; índices de texto "
+                  "refeitos.",
+                  "Reparo: tabela Clientes: 2 linhas perdidas."}));
 }
 
 }  // namespace

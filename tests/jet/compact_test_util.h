@@ -13,14 +13,18 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "jet/format/mdb_file.h"
 #include "jet/format/tdef.h"
 #include "jet/format/text_codec.h"
+#include "jet/keys/index_key.h"
 #include "jet/read/catalog.h"
+#include "jet/read/index_reader.h"
 #include "jet/read/table_reader.h"
+#include "jet/write/new_database.h"
 #include "writer_test_util.h"
 
 namespace jet::testing {
@@ -264,6 +268,74 @@ inline void ExpectSameDecodedPages(const std::string& a, const std::string& b,
         ADD_FAILURE() << "page " << p << " of " << a << " / " << b << ": " << ByteDifferences(x, y);
         return;
     }
+}
+
+// The entries of every index whose keys the engine cannot compute (a text column in a sort
+// order it has no tables for), by "table/index number": the values of the key columns of the
+// row each entry points to, paired with the entry's key. Two files whose such indexes hold,
+// for the same rows, the same keys give the same map, whatever their pages.
+using KeyedRows = std::map<std::string, std::multiset<std::pair<Bytes, Bytes>>>;
+inline KeyedRows CarriedIndexEntries(const std::string& path, const std::string& password = {}) {
+    OpenOptions open;
+    open.password = password;
+    auto view = DatabaseView::Open(Env::Default(), path, open);
+    MdbFile& file = view->file();
+    KeyedRows out;
+    for (const std::string& name : view->TableNames(true)) {
+        const TableDef t = view->ReadTable(name);
+        std::map<uint32_t, Row> rows;
+        ForEachRow(file, t, [&](const RowLocation& at, Row row) {
+            rows.emplace(at.page << 8 | at.row, std::move(row));
+        });
+        for (size_t k = 0; k < t.real_indexes.size(); ++k) {
+            const IndexKeyEncoder encoder(file.version(), t, t.real_indexes[k]);
+            if (encoder.knows_sort_order()) continue;
+            IndexWalkOptions walk;
+            walk.page_count = file.page_count();
+            walk.owner = t.tdef_page;
+            auto& entries = out[name + "/" + std::to_string(k)];
+            for (const IndexEntry& e : ReadIndexEntries(
+                     file.version(), [&file](uint32_t p) { return file.ReadPage(p); },
+                     t.real_indexes[k].root_page, walk)) {
+                Bytes values;
+                if (auto it = rows.find(e.data_page << 8 | e.data_row); it != rows.end())
+                    encoder.ValueIdentityTo(it->second, values);
+                entries.emplace(std::move(values), e.key);
+            }
+        }
+    }
+    return out;
+}
+
+// A database in the Thai sort order (1054), whose text indexes hold stand-in keys that only a
+// rebuild that carries them keeps: the General key with a last byte EE. Table "Pessoas": Id
+// (Long, primary key), Nome (Text, indexed), Cidade (Text, unique index, null in every fifth
+// row), Ativo (Boolean, not indexed); `rows` rows with distinct names.
+inline constexpr uint16_t kThaiSortOrder = 1054;
+inline void StandInKey(Bytes& key) {
+    if (!IsAllNullKey(key.data(), key.size())) key.push_back(0xEE);
+}
+inline void CreateForeignSortOrderDatabase(const std::string& path, Version version, int rows) {
+    NewDatabase plan;
+    plan.version = version;
+    plan.replace_existing = true;
+    plan.sort_order = kThaiSortOrder;
+    plan.foreign_key = StandInKey;
+    NewTable t;
+    t.def.name = "Pessoas";
+    t.def.columns = {NewColumn("Id", ColumnType::kLong), NewColumn("Nome", ColumnType::kText, 40),
+                     NewColumn("Cidade", ColumnType::kText, 40),
+                     NewColumn("Ativo", ColumnType::kBoolean)};
+    AddIndex(t.def, "PrimaryKey", {"Id"}, IndexKind::kPrimaryKey, true);
+    AddIndex(t.def, "Nome", {"Nome"});
+    AddIndex(t.def, "Cidade", {"Cidade"}, IndexKind::kNormal, true);
+    for (int i = 0; i < rows; ++i) {
+        const std::u16string n = Utf8ToUtf16(std::to_string(i));
+        Value city = i % 5 == 4 ? Value{} : Value{u"Cidade " + n};
+        t.rows.push_back({int64_t{i + 1}, u"Nome " + n, city, Value{i % 2 == 0}});
+    }
+    plan.tables.push_back(std::move(t));
+    CreateDatabase(Env::Default(), path, plan);
 }
 
 }  // namespace jet::testing

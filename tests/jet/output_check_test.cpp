@@ -17,6 +17,8 @@
 #include "jet/read/table_reader.h"
 #include "jet/rebuild/compact.h"
 #include "jet/testing/sample.h"
+#include "jet/write/index_builder.h"
+#include "tests/jet/compact_test_util.h"
 #include "writer_test_util.h"
 
 namespace jet {
@@ -150,6 +152,45 @@ TEST(OutputCheck, RefusesEveryDamagedOutputTheWholeFileCheckWouldAndNoSoundOne) 
         }
         // Much damage lands in free space, which nothing reads; the rest is found.
         EXPECT_GT(refused, cases / 3);
+    }
+}
+
+// Keys carried from the source (a sort order the engine has no tables for) are compared with
+// the source's own: one of them changed on its way to the file, in a way that keeps the index
+// in order and equal values with equal keys (so that the whole-file check, which cannot
+// compute such keys, passes it), still makes the compaction fail.
+TEST(OutputCheck, RefusesACarriedKeyChangedOnItsWayToTheFile) {
+    Env* env = Env::Default();
+    for (const Version version : {Version::kJet4, Version::kJet3}) {
+        testing::TempFolder folder;
+        const std::string source = folder / "thai.mdb", clean = folder / "clean.mdb";
+        testing::CreateForeignSortOrderDatabase(source, version, 20);  // one leaf per index
+        CompactDatabase(env, source, clean);
+        // The last byte of the greatest key of the index on Nome: changing it keeps the order.
+        uint64_t at = 0;
+        {
+            auto view = DatabaseView::Open(env, clean);
+            const TableDef t = view->ReadTable("Pessoas");
+            const uint32_t root = t.real_indexes.at(t.indexes.at(1).real_index).root_page;
+            ASSERT_EQ(t.indexes.at(1).name, "Nome");
+            const Bytes leaf = view->file().ReadPage(root);
+            ASSERT_EQ(leaf[0], 0x04);  // a leaf: the index is one page
+            const size_t used = IndexEntrySpace(version) - (leaf[2] | leaf[3] << 8);
+            at = uint64_t{root} * PageSize(version) + IndexFirstEntry(version) + used - 5;
+        }
+        for (const bool threads : {false, true}) {
+            const std::string out = folder / "out.mdb", kept = folder / "kept.mdb";
+            DamagingEnv damaging(env, threads, at, kept);
+            try {
+                CompactDatabase(&damaging, source, out);
+                ADD_FAILURE() << "a changed carried key was let through";
+            } catch (const JetError& e) {
+                EXPECT_NE(std::string(e.what()).find("[index key]"), std::string::npos) << e.what();
+            }
+            ASSERT_TRUE(env->Stat(kept).exists);
+            EXPECT_TRUE(SoundCopy(env, kept, source));
+            env->Remove(kept);
+        }
     }
 }
 
