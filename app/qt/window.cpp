@@ -33,7 +33,7 @@ QString CaptionOf(const ControlLayout& c) {
 template <class W>
 W* Placed(W* widget, const ControlLayout& c) {
     widget->setGeometry(Pixels(c));
-    if (c.font != nullptr) widget->setFont(Fonte(QString::fromUtf8(c.font), c.points, c.bold));
+    if (c.font != nullptr) widget->setFont(WindowFont(QString::fromUtf8(c.font), c.points, c.bold));
     if (!c.visible) widget->setVisible(false);
     return widget;
 }
@@ -80,12 +80,12 @@ class QtLineEdit final : public TextBox {
 
 class QtTextBox final : public TextBox {
   public:
-    explicit QtTextBox(CaixaTexto* box) : box_(box) {}
+    explicit QtTextBox(QtMultiLineEdit* box) : box_(box) {}
     std::string Text() const override { return box_->Text(); }
     void SetText(const std::string& text) override { box_->SetText(text); }
 
   private:
-    CaixaTexto* box_;
+    QtMultiLineEdit* box_;
 };
 
 class QtListBox final : public ListBox {
@@ -123,13 +123,13 @@ struct QtWindow::Adapters {
     QtListBox list_ldb1;
 };
 
-std::string CaixaTexto::Text() const {
+std::string QtMultiLineEdit::Text() const {
     QString text = toPlainText();
     text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
     return text.toStdString();
 }
 
-void CaixaTexto::SetText(const std::string& text) {
+void QtMultiLineEdit::SetText(const std::string& text) {
     QString plain = QString::fromStdString(text);
     plain.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     setPlainText(plain);
@@ -145,7 +145,7 @@ QtWindow::~QtWindow() = default;
 void QtWindow::BuildControls() {
     const FormLayout& form = kForm1;
     setWindowTitle(QString::fromUtf8(form.caption));
-    setWindowIcon(IconeDisco());
+    setWindowIcon(DriveIcon());
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     resize(form.width / kTwipsPerPixel, form.height / kTwipsPerPixel);
@@ -157,7 +157,7 @@ void QtWindow::BuildControls() {
     label1[0] = NewLabel(this, form[kLabel1_0]);
     label2 = NewLabel(this, form[kLabel2]);
 
-    txt_log = Placed(new CaixaTexto(this), form[kTxtLog]);
+    txt_log = Placed(new QtMultiLineEdit(this), form[kTxtLog]);
     txt_log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txt_log->setTabChangesFocus(true);
     txt_log->SetText(form[kTxtLog].caption);

@@ -20,9 +20,9 @@ class QPushButton;
 namespace ui {
 
 // The multi-line text box. Its text has CR LF line ends, as the Windows control's has.
-class CaixaTexto : public QPlainTextEdit {
+class QtMultiLineEdit : public QPlainTextEdit {
   public:
-    explicit CaixaTexto(QWidget* parent) : QPlainTextEdit(parent) {}
+    explicit QtMultiLineEdit(QWidget* parent) : QPlainTextEdit(parent) {}
     std::string Text() const;
     // Replaces the whole text; the caret and the view go back to the start.
     void SetText(const std::string& text);
@@ -48,7 +48,7 @@ class QtWindow final : public QWidget, public Window {
     QLineEdit* text1;
     QPushButton* command2;
     QLabel* label2;
-    CaixaTexto* txt_log;
+    QtMultiLineEdit* txt_log;
     QListWidget* list_ldb1;
     QLabel* label3;
     QLabel* label4;

@@ -6,24 +6,18 @@
 
 namespace testing_app {
 
-class MemoryWindow::Label final : public ui::Label {
-  public:
-    explicit Label(const ui::ControlLayout& c) : caption_(c.caption) {}
-    std::string Caption() const override { return caption_; }
-    void SetCaption(const std::string& caption) override { caption_ = caption; }
-
-  private:
-    std::string caption_;
+struct MemoryWindow::Label final : ui::Label {
+    explicit Label(const ui::ControlLayout& c) : caption(c.caption) {}
+    std::string Caption() const override { return caption; }
+    void SetCaption(const std::string& text) override { caption = text; }
+    std::string caption;
 };
 
-class MemoryWindow::TextBox final : public ui::TextBox {
-  public:
-    explicit TextBox(const ui::ControlLayout& c) : text_(c.caption) {}
-    std::string Text() const override { return text_; }
-    void SetText(const std::string& text) override { text_ = text; }
-
-  private:
-    std::string text_;
+struct MemoryWindow::TextBox final : ui::TextBox {
+    explicit TextBox(const ui::ControlLayout& c) : text(c.caption) {}
+    std::string Text() const override { return text; }
+    void SetText(const std::string& value) override { text = value; }
+    std::string text;
 };
 
 class MemoryWindow::ListBox final : public ui::ListBox {

@@ -42,8 +42,8 @@ class MemoryWindow final : public ui::Window {
     int screen_pointer = 0;  // vbDefault
 
   private:
-    class Label;
-    class TextBox;
+    struct Label;
+    struct TextBox;
     class ListBox;
     class Button;
 

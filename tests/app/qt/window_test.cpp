@@ -28,7 +28,8 @@ QString TextOf(QWidget* w) {
     if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
     if (auto* button = qobject_cast<QPushButton*>(w)) return button->text();
     if (auto* line = qobject_cast<QLineEdit*>(w)) return line->text();
-    if (auto* box = dynamic_cast<ui::CaixaTexto*>(w)) return QString::fromStdString(box->Text());
+    if (auto* box = dynamic_cast<ui::QtMultiLineEdit*>(w))
+        return QString::fromStdString(box->Text());
     return {};
 }
 
@@ -42,7 +43,7 @@ bool IsOfKind(QWidget* w, ui::ControlKind kind) {
         case ui::ControlKind::kTextBox:
             return qobject_cast<QLineEdit*>(w) != nullptr;
         case ui::ControlKind::kMultiLineTextBox:
-            return dynamic_cast<ui::CaixaTexto*>(w) != nullptr;
+            return dynamic_cast<ui::QtMultiLineEdit*>(w) != nullptr;
         case ui::ControlKind::kListBox:
             return qobject_cast<QListWidget*>(w) != nullptr;
     }
@@ -63,8 +64,8 @@ TEST(Window, EveryControlOfTheLayoutTable) {
         EXPECT_EQ(!w->isHidden(), e.visible);
         if (e.font != nullptr) {
             QFont font = w->font();
-            EXPECT_EQ(font.family(), FamiliaDisponivel(e.font));
-            EXPECT_EQ(font.pixelSize(), PixelsDePontos(e.points));
+            EXPECT_EQ(font.family(), AvailableFamily(e.font));
+            EXPECT_EQ(font.pixelSize(), PixelsOfPoints(e.points));
             EXPECT_EQ(font.bold(), e.bold);
             // The family is really installed: no silent fallback to another face.
             EXPECT_EQ(QFontInfo(font).family(), font.family());
@@ -87,12 +88,12 @@ TEST(Window, EveryControlOfTheLayoutTable) {
     EXPECT_EQ(f.widgets[ui::kCommand1], f.command1);
     EXPECT_EQ(f.widgets[ui::kLabel1_0], f.label1[0]);
     EXPECT_EQ(f.widgets[ui::kTxtLog], f.txt_log);
-    EXPECT_EQ(PixelsDePontos(12), 16);
-    EXPECT_EQ(PixelsDePontos(8.25), 11);
-    EXPECT_EQ(PixelsDePontos(6.75), 9);
-    EXPECT_EQ(PixelsDePontos(9), 12);
+    EXPECT_EQ(PixelsOfPoints(12), 16);
+    EXPECT_EQ(PixelsOfPoints(8.25), 11);
+    EXPECT_EQ(PixelsOfPoints(6.75), 9);
+    EXPECT_EQ(PixelsOfPoints(9), 12);
     if (!QFontDatabase::families().contains("Arial")) {
-        EXPECT_EQ(FamiliaDisponivel("Arial"), "Liberation Sans");
+        EXPECT_EQ(AvailableFamily("Arial"), "Liberation Sans");
     }
 
     EXPECT_EQ(f.list_ldb1->count(), 0);
@@ -125,7 +126,7 @@ TEST(Window, CaptionClientAreaFrameAndIcon) {
 }
 
 TEST(Window, TheIconIsA32PixelBlueDriveIn256Colours) {
-    QImage icon = ImagemIconeDisco();
+    QImage icon = DriveIconImage();
     EXPECT_EQ(icon.size(), QSize(32, 32));
     EXPECT_EQ(icon.format(), QImage::Format_Indexed8);
     EXPECT_LE(icon.colorCount(), 256);
@@ -151,7 +152,7 @@ TEST(Window, TheIconIsA32PixelBlueDriveIn256Colours) {
 // The Windows program's icon resource is a saved copy of this drawing (packaging/render_icon.cpp
 // --ico): it must still show the same pixels.
 TEST(Window, TheWindowsIconResourceHoldsTheIconAsDrawn) {
-    const QImage drawn = ImagemIconeDisco().convertToFormat(QImage::Format_ARGB32);
+    const QImage drawn = DriveIconImage().convertToFormat(QImage::Format_ARGB32);
     const QImage saved(QStringLiteral(COMPACTADOR_SOURCE_DIR "/app/win32/compactador.ico"));
     ASSERT_EQ(saved.size(), QSize(32, 32)) << "app/win32/compactador.ico unreadable";
     for (int y = 0; y < 32; ++y) {
