@@ -77,24 +77,17 @@ LRESULT CALLBACK TabMovesOn(HWND edit, UINT message, WPARAM wparam, LPARAM lpara
     return result;
 }
 
-class Win32Label final : public Label {
+// A label's caption and a text box's text are both their control's window text.
+class Win32Text final : public Label, public TextBox {
   public:
-    explicit Win32Label(HWND label) : label_(label) {}
-    std::string Caption() const override { return TextOf(label_); }
-    void SetCaption(const std::string& caption) override { SetTextOf(label_, caption); }
+    explicit Win32Text(HWND control) : control_(control) {}
+    std::string Caption() const override { return TextOf(control_); }
+    void SetCaption(const std::string& caption) override { SetTextOf(control_, caption); }
+    std::string Text() const override { return TextOf(control_); }
+    void SetText(const std::string& text) override { SetTextOf(control_, text); }
 
   private:
-    HWND label_;
-};
-
-class Win32TextBox final : public TextBox {
-  public:
-    explicit Win32TextBox(HWND edit) : edit_(edit) {}
-    std::string Text() const override { return TextOf(edit_); }
-    void SetText(const std::string& text) override { SetTextOf(edit_, text); }
-
-  private:
-    HWND edit_;
+    HWND control_;
 };
 
 class Win32ListBox final : public ListBox {
@@ -262,9 +255,9 @@ void Win32Window::BuildControls() {
     r.buttons.push_back(std::make_unique<Win32Button>(command1, IdOf(kCommand1)));
     r.buttons.push_back(std::make_unique<Win32Button>(command2, IdOf(kCommand2)));
     for (HWND l : {label1[0], label1[1], label2, label3, label4})
-        r.labels.push_back(std::make_unique<Win32Label>(l));
-    r.text_boxes.push_back(std::make_unique<Win32TextBox>(text1));
-    r.text_boxes.push_back(std::make_unique<Win32TextBox>(txt_log));
+        r.labels.push_back(std::make_unique<Win32Text>(l));
+    r.text_boxes.push_back(std::make_unique<Win32Text>(text1));
+    r.text_boxes.push_back(std::make_unique<Win32Text>(txt_log));
     r.list = std::make_unique<Win32ListBox>(list_ldb1);
     controls_.Command1 = r.buttons[0].get();
     controls_.Command2 = r.buttons[1].get();
