@@ -1,8 +1,8 @@
 // The window's controls as the procedures see them: a label's caption, a text box's text, a
 // list box's items, a button's visibility, and what the window as a whole does (pending events,
-// repaint, its own mouse pointer, close). Each windowing toolkit implements them over its own
-// controls (app/qt/ over Qt widgets, app/win32/ over the Windows controls), so the procedures
-// are the same code on every platform and touch no toolkit.
+// repaint, its own mouse pointer and the screen's, close). Each windowing toolkit implements them
+// over its own controls (app/qt/ over Qt widgets, app/win32/ over the Windows controls), so the
+// procedures are the same code on every platform and touch no toolkit.
 #pragma once
 
 #include <array>
@@ -89,8 +89,12 @@ class Window {
     virtual void DoEvents() = 0;
     // Repaints the window at once.
     virtual void Refresh() = 0;
-    // The window's own pointer, by its VB value (platform/screen.h).
+    // The window's own pointer, by its VB value (platform/mouse_pointer.h).
     virtual void SetMousePointer(int value) = 0;
+    // The screen-wide pointer (VB's Screen.MousePointer): while it is not vbDefault it takes
+    // precedence over the window's own pointer, over every control; vbDefault gives the window
+    // its own pointer back. The program has one window, so the window keeps it.
+    virtual void SetScreenPointer(int value) = 0;
     // Closes the window as the operator's close box does (the form may refuse).
     virtual void Close() = 0;
 };

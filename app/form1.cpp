@@ -3,11 +3,15 @@
 // app/win32/).
 #include "app/form1.h"
 
+#include "dao/dbengine.h"
+
 Form1::Form1(const platform::Services& services, std::unique_ptr<ui::Window> window)
     : CaixaAbrirArquivo(*services.file_dialog),
+      Screen(*window),
       window_(std::move(window)),
       services_(services),
-      files_(services.env, services.path_style) {
+      files_(services.env, services.path_style),
+      engine_(std::make_unique<dao::DBEngine>(services.env)) {
     const ui::Controls& c = window_->controls();
     Command1 = c.Command1;
     Label1 = c.Label1;
@@ -75,6 +79,7 @@ void Form1::Command1Clicked() {
     // at every log line, and file selection may show the button again meanwhile.
     if (run_under_way_) return;
     run_under_way_ = true;
+    engine_ = std::make_unique<dao::DBEngine>(services_.env);
     Command1->SetEnabled(false);
     Dispatch([this] { Command1_Click(); });
     run_under_way_ = false;

@@ -21,12 +21,13 @@
 #include "app/controls.h"
 #include "platform/error.h"
 #include "platform/file_system.h"
-#include "platform/screen.h"
+#include "platform/mouse_pointer.h"
 #include "platform/services.h"
 
 namespace dao {
 class Database;  // an open database of the engine interface (dao/)
-}
+class DBEngine;  // the engine interface's engine object
+}  // namespace dao
 
 // The caption of every message box: the application's title.
 inline constexpr const char* kTituloAplicacao = "Compactador";
@@ -56,6 +57,23 @@ class Form1 final : private ui::FormEvents {
     ui::Label* Label3;                          // "Usuários Ativos"
     ui::Label* Label4;                          // "Arquivo Log", then the run's log path
     platform::CommonDialog& CaixaAbrirArquivo;  // never visible
+
+    // The screen-wide pointer (VB's Screen object), which the window keeps.
+    class ScreenObject {
+      public:
+        explicit ScreenObject(ui::Window& window) : window_(window) {}
+        void SetMousePointer(int value) {
+            value_ = value;
+            window_.SetScreenPointer(value);
+        }
+        // The value last set (vbDefault when none is in force).
+        int MousePointer() const { return value_; }
+
+      private:
+        ui::Window& window_;
+        int value_ = vbDefault;
+    };
+    ScreenObject Screen;
 
     // ---- Form-level variables ----
     std::shared_ptr<dao::Database> Banco;  // the database open through the engine, if any
@@ -102,6 +120,10 @@ class Form1 final : private ui::FormEvents {
     // The existence test (plain files only; folders and hidden files are not found).
     bool Existe(const std::string& path);
     platform::FileSystem& Arquivos() { return files_; }
+    // The engine object (DAO's DBEngine) over the window's file services. Each run has one of
+    // its own, made when "Iniciar Processo" is clicked, so what a repair reported never
+    // reaches a later run; a procedure called outside a run uses the latest.
+    dao::DBEngine& DBEngine() { return *engine_; }
     // The separator between a folder and a name: "\" on Windows, "/" on POSIX.
     std::string Sep() const { return std::string(1, services_.path_style.separator); }
     platform::DateTime Agora() { return services_.clock->Now(); }
@@ -163,6 +185,7 @@ class Form1 final : private ui::FormEvents {
     std::unique_ptr<ui::Window> window_;
     platform::Services services_;
     platform::FileSystem files_;
+    std::unique_ptr<dao::DBEngine> engine_;
     int mouse_pointer_ = vbDefault;
     bool run_under_way_ = false;
     bool close_pending_ = false;

@@ -33,7 +33,6 @@ for f in "$jetutil" "$driver"; do
 done
 [[ -x /usr/bin/time ]] || { echo "GNU time (/usr/bin/time) is needed" >&2; exit 2; }
 pairs=${SPEED_PAIRS:-5}
-export QT_QPA_PLATFORM=offscreen
 work=$(mktemp -d "${2:-/tmp}/speed-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 

@@ -79,10 +79,4 @@ void DBEngine::CompactDatabase(const std::string& SrcName, const std::string& Ds
     Translated(SrcName, [&] { jet::CompactDatabase(env_, SrcName, DstName); });
 }
 
-DBEngine& Engine(jet::Env* env) {
-    static DBEngine engine;  // kept for the life of the process
-    engine.env_ = env;
-    return engine;
-}
-
 }  // namespace dao

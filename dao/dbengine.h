@@ -12,8 +12,8 @@
 // cannot be created). An operating-system failure that reaches this layer unmapped is given
 // the engine's number for it here, so no other exception type ever leaves it.
 //
-// Every file operation goes through the jet::Env the caller hands to Engine(), so tests can
-// inject faults. Nothing here is thread-safe: the system runs on one thread.
+// Every file operation goes through the jet::Env the engine is made with, so tests can inject
+// faults. Nothing here is thread-safe: the system runs on one thread.
 #pragma once
 
 #include <memory>
@@ -74,8 +74,12 @@ class Workspace {
     DBEngine& engine_;
 };
 
+// The engine object. Its state (the last repair's report) belongs to whoever made it: the
+// window makes one for each run (app/form1.h), so nothing of one run reaches the next.
 class DBEngine {
   public:
+    // REQUIRES: env is not null and outlives the engine.
+    explicit DBEngine(jet::Env* env) : env_(env), default_workspace_(*this) {}
     DBEngine(const DBEngine&) = delete;
     DBEngine& operator=(const DBEngine&) = delete;
 
@@ -102,18 +106,9 @@ class DBEngine {
     jet::Env* env() const { return env_; }
 
   private:
-    friend DBEngine& Engine(jet::Env* env);
-    DBEngine() : default_workspace_(*this) {}
-
-    jet::Env* env_ = jet::Env::Default();
+    jet::Env* const env_;
     Workspace default_workspace_;
     std::optional<jet::RepairReport> last_repair_;
 };
-
-// The process's engine: created on the first call and kept until the process ends. Its calls
-// go to the file system through `env` from here on; the window passes the Env of its services
-// on every use.
-// REQUIRES: env is not null and outlives the engine's use of it.
-DBEngine& Engine(jet::Env* env);
 
 }  // namespace dao

@@ -31,7 +31,7 @@ void Form1::BloqueioTavos(int32_t Tipo) {
         if (!presente) return;
 
         Etapa([&] { GravaLog("Alterando o Sistema " + Nome + " (" + valor + ")."); });
-        Etapa([&] { Banco = DBEngine(Arquivos()).Workspaces(0).OpenDatabase(Arquivo); });
+        Etapa([&] { Banco = DBEngine().Workspaces(0).OpenDatabase(Arquivo); });
         Etapa([&] { Objeto(Banco).Execute("update tavo set bloqueado = " + valor); });
         Etapa([&] { Objeto(Banco).Close(); });
         if (Tipo == -1) {

@@ -1,6 +1,6 @@
-// How the window's procedures reach the engine interface (dao/dbengine.h): the
-// process's engine over the file services of the window, and the object a database variable
-// refers to.
+// What the window's procedures use of the engine interface (dao/dbengine.h) beside the
+// engine itself (Form1::DBEngine(), one for each run): the object a database variable refers
+// to, and the lines a repair's losses give in the log.
 #pragma once
 
 #include <memory>
@@ -8,13 +8,6 @@
 #include <vector>
 
 #include "dao/dbengine.h"
-#include "platform/file_system.h"
-
-// The engine (created on first use and kept for the process), its calls going through
-// `files`, the window's file services (Form1::Arquivos()).
-inline dao::DBEngine& DBEngine(const platform::FileSystem& files) {
-    return dao::Engine(files.env());
-}
 
 // The database `variable` refers to. REQUIRES: nothing; a variable that holds no object
 // raises VB error 91, as using an unset object variable does.

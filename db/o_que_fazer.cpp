@@ -17,7 +17,7 @@ int32_t Form1::OQueFazer() {
     int32_t Codigo = 0;
 
     Passo([&] { Err.Clear(); });
-    Passo([&] { Banco = DBEngine(Arquivos()).Workspaces(0).OpenDatabase(ArquivoPrincipal); });
+    Passo([&] { Banco = DBEngine().Workspaces(0).OpenDatabase(ArquivoPrincipal); });
 
     switch (Err.Number) {
         case 0:

@@ -5,10 +5,9 @@
 #include "app/form1.h"
 #include "dao/ldb_users.h"
 #include "db/ver_ldb.h"
-#include "platform/screen.h"
 
 void Form1::QuemUsa() {
-    Screen::SetMousePointer(vbHourglass);
+    Screen.SetMousePointer(vbHourglass);
 
     dao::StringArray Usuarios(0, 1);  // two empty entries; the library may change the bounds
     VerLDB::CaminhoLDB = ArquivoLDB;
@@ -26,5 +25,5 @@ void Form1::QuemUsa() {
     }
 
     // Left so after the return: the arrow takes precedence over the window's own pointer.
-    Screen::SetMousePointer(vbArrow);
+    Screen.SetMousePointer(vbArrow);
 }

@@ -95,14 +95,14 @@ std::string Ico(const QImage& icon) {
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "--ico") {
-        std::ofstream(argv[2], std::ios::binary) << Ico(ImagemIconeDisco());
+        std::ofstream(argv[2], std::ios::binary) << Ico(DriveIconImage());
         return 0;
     }
     if (argc < 3) {
         std::fprintf(stderr, "usage: %s OUTPUT_DIR SIZE... | --ico FILE\n", argv[0]);
         return 2;
     }
-    const QImage icon = ImagemIconeDisco().convertToFormat(QImage::Format_ARGB32);
+    const QImage icon = DriveIconImage().convertToFormat(QImage::Format_ARGB32);
     QDir out(QString::fromLocal8Bit(argv[1]));
     for (int i = 2; i < argc; ++i) {
         const int size = std::atoi(argv[i]);

@@ -68,7 +68,7 @@ bool Form1::CopiaReparaCompacta(int32_t Classificacao) {
         Passo([&] { GravaLog("Reparando Banco de Dados" + ArquivoAtual); });
         Passo([&] { Refresh(); });
         Passo([&] { Err.Clear(); });
-        Passo([&] { DBEngine(Arquivos()).RepairDatabase(ArquivoAtual); });
+        Passo([&] { DBEngine().RepairDatabase(ArquivoAtual); });
         if (Teste([&] { return Err.Number != 0; })) {
             // The text is built again after the box closes, from the error as it then stands.
             auto texto = [&] {
@@ -86,7 +86,7 @@ bool Form1::CopiaReparaCompacta(int32_t Classificacao) {
         // one: what it lost follows its line, a line per table (nothing when nothing was lost).
         std::vector<std::string> perdas;
         Passo([&] {
-            if (const auto& relatorio = DBEngine(Arquivos()).LastRepairReport())
+            if (const auto& relatorio = DBEngine().LastRepairReport())
                 perdas = PerdasDoReparo(*relatorio);
         });
         for (const std::string& linha : perdas) Passo([&] { GravaLog(linha); });
@@ -96,7 +96,7 @@ bool Form1::CopiaReparaCompacta(int32_t Classificacao) {
     Passo([&] { ArquivoAtual = ArquivoReparado; });
     Passo([&] { GravaLog("Compactando Banco de Dados" + ArquivoAtual); });
     Passo([&] { Refresh(); });
-    Passo([&] { DBEngine(Arquivos()).CompactDatabase(ArquivoAtual, ArquivoCompactado); });
+    Passo([&] { DBEngine().CompactDatabase(ArquivoAtual, ArquivoCompactado); });
     Passo([&] { ArquivoAtual = ArquivoCompactado; });
     if (Teste([&] { return !Existe(ArquivoAtual); })) {
         Passo([&] { MsgBox(kFalhaCompactar); });

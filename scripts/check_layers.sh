@@ -3,19 +3,21 @@
 # graph between the layers stays the DAG that jet/CMakeLists.txt declares.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# What each layer may include: itself and the layers it links (jet/CMakeLists.txt), directly
-# or through another.
-declare -A allowed=(
-    [base]="base"
-    [format]="base format"
-    [keys]="base format keys"
-    [read]="base format keys read"
-    [write]="base format keys read write"
-    [update]="base format update"
-    [database]="base format keys read update database"
-    [rebuild]="base format keys read write update database rebuild"
-    [testing]="base format keys read write update database rebuild testing"
-)
+# What each layer may include: itself and the layers it links, directly or through another,
+# as the jet_layer(<layer> <linked>...) lines of jet/CMakeLists.txt declare them.
+declare -A links=() allowed=()
+while read -r layer linked; do
+    links[$layer]=$linked
+done < <(sed -n 's/^jet_layer(\([a-z_ ]*\))$/\1/p' jet/CMakeLists.txt)
+closure() {
+    local layer=$1 below
+    echo "$layer"
+    for below in ${links[$layer]}; do closure "$below"; done
+}
+for layer in "${!links[@]}"; do
+    allowed[$layer]=$(closure "$layer" | sort -u | tr '\n' ' ')
+done
+((${#allowed[@]} > 0)) || { echo "check_layers: no jet_layer() in jet/CMakeLists.txt"; exit 1; }
 bad=0 edges=0
 while IFS= read -r file; do
     own=${file#jet/}; own=${own%%/*}

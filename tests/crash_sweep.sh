@@ -2,8 +2,8 @@
 # Crash sweep of the maintenance run, kept out of the unit suite.
 #
 # Runs the real run again and again with nobody at the window (tests/app/driver/run_driver:
-# the window headless over the real file system, every box answered OK) and kills it with
-# SIGKILL at a random instant of each run. After every kill, one of these must hold:
+# the form on a window with no toolkit, over the real file system, every box answered OK) and
+# kills it with SIGKILL at a random instant of each run. After every kill, one of these must hold:
 #   - the database's place holds a database whose content (mdb-export of every table, lines
 #     sorted) equals the original's; or
 #   - the run's log file names the backups to restore (its warning line) and at least one of
@@ -32,7 +32,6 @@ for tool in "$driver" "$jetutil"; do
     [[ -x $tool ]] || { echo "missing $tool: build run_driver and jetutil first" >&2; exit 2; }
 done
 "$(dirname "$0")/../scripts/deps.sh" --require mdb-export mdb-tables || exit 2
-export QT_QPA_PLATFORM=offscreen
 
 work=$(mktemp -d /tmp/crash_sweep.XXXXXX)
 trap '[[ ${CRASH_SWEEP_KEEP:-0} == 1 ]] || rm -rf "$work"' EXIT

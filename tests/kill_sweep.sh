@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Kill sweep at scale: whole maintenance runs (tests/app/driver/run_driver, the window headless
-# over the real file system, every box answered OK) killed with SIGKILL at moments spread over
-# every stage of the run, in four runs of the program:
+# Kill sweep at scale: whole maintenance runs (tests/app/driver/run_driver, the form on a window
+# with no toolkit over the real file system, every box answered OK) killed with SIGKILL at
+# moments spread over every stage of the run, in four runs of the program:
 #   class1      a healthy Jet 4 database: flag update, backups, move, repair, compaction,
 #               replacement, flag update again
 #   class2      a Jet 3 database at its maximum size: the same without the repair
@@ -33,7 +33,6 @@ for tool in "$driver" "$jetutil"; do
     [[ -x $tool ]] || { echo "missing $tool: build run_driver and jetutil first" >&2; exit 2; }
 done
 "$(dirname "$0")/../scripts/deps.sh" --require mdb-export mdb-tables || exit 2
-export QT_QPA_PLATFORM=offscreen
 unset RUN_DRIVER_TRACE RUN_DRIVER_KILL_AT RUN_DRIVER_FAIL RUN_DRIVER_FULL
 
 work=$(mktemp -d /tmp/kill_sweep.XXXXXX)

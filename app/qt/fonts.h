@@ -7,11 +7,11 @@
 #include <QString>
 
 // `wanted` when the font database has it, otherwise its substitute.
-QString FamiliaDisponivel(const QString& wanted);
+QString AvailableFamily(const QString& wanted);
 
 // A font of `points` at 96 dots per inch, sized in pixels so that it keeps its proportion to
 // the window's pixel layout whatever the screen's resolution.
-QFont Fonte(const QString& wanted_family, double points, bool bold);
+QFont WindowFont(const QString& wanted_family, double points, bool bold);
 
 // The pixel size of `points` at 96 dots per inch.
-int PixelsDePontos(double points);
+int PixelsOfPoints(double points);

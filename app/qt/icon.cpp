@@ -7,7 +7,7 @@ namespace {
 
 // The drive seen from above and to the left: a box whose top, front and right faces are
 // shades of blue, with a drive bay, a green activity light and a platter drawn on the lid.
-void Desenha(QPainter& p) {
+void DrawDrive(QPainter& p) {
     const QColor contorno(0, 26, 77);
     const QColor topo(111, 168, 255);
     const QColor frente(31, 95, 208);
@@ -44,15 +44,15 @@ void Desenha(QPainter& p) {
 
 }  // namespace
 
-QImage ImagemIconeDisco() {
+QImage DriveIconImage() {
     QImage image(32, 32, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter painter(&image);
-    Desenha(painter);
+    DrawDrive(painter);
     painter.end();
     return image.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither | Qt::AvoidDither);
 }
 
-QIcon IconeDisco() {
-    return QIcon(QPixmap::fromImage(ImagemIconeDisco()));
+QIcon DriveIcon() {
+    return QIcon(QPixmap::fromImage(DriveIconImage()));
 }

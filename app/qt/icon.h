@@ -5,5 +5,5 @@
 #include <QImage>
 
 // The icon's image, in an 8-bit indexed format.
-QImage ImagemIconeDisco();
-QIcon IconeDisco();
+QImage DriveIconImage();
+QIcon DriveIcon();

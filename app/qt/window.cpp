@@ -2,43 +2,58 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCursor>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPalette>
 #include <QPushButton>
 
+#include "app/layout.h"
 #include "app/qt/fonts.h"
 #include "app/qt/icon.h"
-#include "platform/screen.h"
+#include "platform/mouse_pointer.h"
 
 namespace ui {
 namespace {
 
-constexpr int kTwipsPorPixel = 15;
+constexpr int kTwipsPerPixel = 15;
 
-QRect Twips(int left, int top, int width, int height) {
-    return QRect(left / kTwipsPorPixel, top / kTwipsPorPixel, width / kTwipsPorPixel,
-                 height / kTwipsPorPixel);
+QRect Pixels(const ControlLayout& c) {
+    return QRect(c.left / kTwipsPerPixel, c.top / kTwipsPerPixel, c.width / kTwipsPerPixel,
+                 c.height / kTwipsPerPixel);
 }
 
-QLabel* NovoRotulo(QWidget* parent, const char* text, QRect geometry, Qt::Alignment alignment,
-                   const QFont& font) {
+QString CaptionOf(const ControlLayout& c) {
+    return QString::fromUtf8(c.caption);
+}
+
+// Places the widget, gives it the layout's font (the application's when none is named) and
+// its visibility at start.
+template <class W>
+W* Placed(W* widget, const ControlLayout& c) {
+    widget->setGeometry(Pixels(c));
+    if (c.font != nullptr) widget->setFont(WindowFont(QString::fromUtf8(c.font), c.points, c.bold));
+    if (!c.visible) widget->setVisible(false);
+    return widget;
+}
+
+QLabel* NewLabel(QWidget* parent, const ControlLayout& c) {
     auto* label = new QLabel(parent);
     label->setTextFormat(Qt::PlainText);  // paths and messages are never markup
-    label->setText(QString::fromUtf8(text));
-    label->setGeometry(geometry);
-    label->setAlignment(alignment | Qt::AlignTop);
+    label->setText(CaptionOf(c));
+    label->setAlignment((c.alignment == Alignment::kCentre ? Qt::AlignHCenter : Qt::AlignLeft) |
+                        Qt::AlignTop);
     label->setWordWrap(true);
-    label->setFont(font);
-    return label;
-}
-
-void PintaFundo(QLabel* label, QColor color) {
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::Window, color);
-    label->setPalette(palette);
-    label->setAutoFillBackground(true);
+    label->setFocusPolicy(Qt::NoFocus);
+    if (c.has_background) {
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::Window,
+                         QColor(c.background.red, c.background.green, c.background.blue));
+        label->setPalette(palette);
+        label->setAutoFillBackground(true);
+    }
+    return Placed(label, c);
 }
 
 class QtLabel final : public Label {
@@ -65,12 +80,12 @@ class QtLineEdit final : public TextBox {
 
 class QtTextBox final : public TextBox {
   public:
-    explicit QtTextBox(CaixaTexto* box) : box_(box) {}
+    explicit QtTextBox(QtMultiLineEdit* box) : box_(box) {}
     std::string Text() const override { return box_->Text(); }
     void SetText(const std::string& text) override { box_->SetText(text); }
 
   private:
-    CaixaTexto* box_;
+    QtMultiLineEdit* box_;
 };
 
 class QtListBox final : public ListBox {
@@ -108,13 +123,13 @@ struct QtWindow::Adapters {
     QtListBox list_ldb1;
 };
 
-std::string CaixaTexto::Text() const {
+std::string QtMultiLineEdit::Text() const {
     QString text = toPlainText();
     text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
     return text.toStdString();
 }
 
-void CaixaTexto::SetText(const std::string& text) {
+void QtMultiLineEdit::SetText(const std::string& text) {
     QString plain = QString::fromStdString(text);
     plain.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     setPlainText(plain);
@@ -128,59 +143,34 @@ QtWindow::QtWindow(QWidget* parent) : QWidget(parent) {
 QtWindow::~QtWindow() = default;
 
 void QtWindow::BuildControls() {
-    setWindowTitle(QStringLiteral("Compactador/Reparador de Banco de Dados"));
-    setWindowIcon(IconeDisco());
+    const FormLayout& form = kForm1;
+    setWindowTitle(QString::fromUtf8(form.caption));
+    setWindowIcon(DriveIcon());
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
-    resize(12345 / kTwipsPorPixel, 7845 / kTwipsPorPixel);
+    resize(form.width / kTwipsPerPixel, form.height / kTwipsPerPixel);
 
-    const QString arial = QStringLiteral("Arial");
-    const Qt::Alignment left = Qt::AlignLeft;
-    const Qt::Alignment centre = Qt::AlignHCenter;
+    command1 = Placed(new QPushButton(CaptionOf(form[kCommand1]), this), form[kCommand1]);
+    label1[1] = NewLabel(this, form[kLabel1_1]);
+    text1 = Placed(new QLineEdit(CaptionOf(form[kText1]), this), form[kText1]);
+    command2 = Placed(new QPushButton(CaptionOf(form[kCommand2]), this), form[kCommand2]);
+    label1[0] = NewLabel(this, form[kLabel1_0]);
+    label2 = NewLabel(this, form[kLabel2]);
 
-    command1 = new QPushButton(QStringLiteral("Iniciar Processo"), this);
-    command1->setGeometry(Twips(75, 7005, 12180, 795));
-    command1->setFont(Fonte(arial, 12, true));
-    command1->setVisible(false);
-
-    label1[1] =
-        NovoRotulo(this, "Arquivo:", Twips(75, 555, 1365, 315), left, Fonte(arial, 12, true));
-
-    text1 = new QLineEdit(this);
-    text1->setGeometry(Twips(1455, 525, 9405, 375));
-
-    command2 = new QPushButton(QStringLiteral("Localizar Arquivo"), this);
-    command2->setGeometry(Twips(10965, 480, 1230, 390));
-    command2->setFont(Fonte(arial, 6.75, false));
-
-    label1[0] = NovoRotulo(this, "", Twips(75, 960, 12150, 660), centre, Fonte(arial, 12, true));
-
-    label2 = NovoRotulo(this, "Escolha o arquivo a ser reparado/compactado",
-                        Twips(150, 90, 12225, 315), centre, Fonte(arial, 8.25, true));
-
-    txt_log = new CaixaTexto(this);
-    txt_log->setGeometry(Twips(75, 2055, 8790, 4935));
+    txt_log = Placed(new QtMultiLineEdit(this), form[kTxtLog]);
     txt_log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txt_log->setTabChangesFocus(true);
-    txt_log->SetText("Log.:");
+    txt_log->SetText(form[kTxtLog].caption);
 
-    list_ldb1 = new QListWidget(this);
-    list_ldb1->setGeometry(Twips(9000, 2070, 3270, 4890));
+    list_ldb1 = Placed(new QListWidget(this), form[kListLDB1]);
     list_ldb1->setSortingEnabled(false);
-    list_ldb1->setFont(Fonte(QStringLiteral("Tahoma"), 9, false));
 
-    label3 = NovoRotulo(this, "Usuários Ativos", Twips(9000, 1770, 3225, 270), centre,
-                        Fonte(arial, 8.25, true));
-    PintaFundo(label3, QColor(255, 128, 128));
-
-    label4 = NovoRotulo(this, "Arquivo Log", Twips(90, 1755, 8775, 270), centre,
-                        Fonte(arial, 8.25, true));
-    PintaFundo(label4, QColor(192, 192, 255));
+    label3 = NewLabel(this, form[kLabel3]);
+    label4 = NewLabel(this, form[kLabel4]);
+    widgets = {command1, label1[1], text1,     command2, label1[0],
+               label2,   txt_log,   list_ldb1, label3,   label4};
 
     // Tab order of the controls that take focus; the labels between them take none.
-    for (QLabel* label : {label1[0], label1[1], label2, label3, label4}) {
-        label->setFocusPolicy(Qt::NoFocus);
-    }
     setTabOrder(command1, text1);
     setTabOrder(text1, command2);
     setTabOrder(command2, txt_log);
@@ -227,6 +217,22 @@ void QtWindow::SetMousePointer(int value) {
         default:
             setCursor(Qt::ArrowCursor);
             break;
+    }
+}
+
+void QtWindow::SetScreenPointer(int value) {
+    // Qt's application override cursor, never more than one deep.
+    if (value == vbDefault) {
+        while (QGuiApplication::overrideCursor() != nullptr) {
+            QGuiApplication::restoreOverrideCursor();
+        }
+    } else {
+        QCursor cursor(value == vbHourglass ? Qt::WaitCursor : Qt::ArrowCursor);
+        if (QGuiApplication::overrideCursor() != nullptr) {
+            QGuiApplication::changeOverrideCursor(cursor);
+        } else {
+            QGuiApplication::setOverrideCursor(cursor);
+        }
     }
 }
 

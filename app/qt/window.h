@@ -1,5 +1,6 @@
-// The window over Qt widgets: the controls laid out in twips (15 twips to a pixel), their
-// fonts and colours, tab order, and the controls of app/controls.h over them.
+// The window over Qt widgets: the controls of the layout table (app/layout.h) at 15 twips to a
+// pixel, with their fonts and colours, in tab order, and the controls of app/controls.h over
+// them.
 #pragma once
 
 #include <QPlainTextEdit>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "app/controls.h"
+#include "app/layout.h"
 
 class QCloseEvent;
 class QLabel;
@@ -18,9 +20,9 @@ class QPushButton;
 namespace ui {
 
 // The multi-line text box. Its text has CR LF line ends, as the Windows control's has.
-class CaixaTexto : public QPlainTextEdit {
+class QtMultiLineEdit : public QPlainTextEdit {
   public:
-    explicit CaixaTexto(QWidget* parent) : QPlainTextEdit(parent) {}
+    explicit QtMultiLineEdit(QWidget* parent) : QPlainTextEdit(parent) {}
     std::string Text() const;
     // Replaces the whole text; the caret and the view go back to the start.
     void SetText(const std::string& text);
@@ -37,6 +39,7 @@ class QtWindow final : public QWidget, public Window {
     void DoEvents() override;
     void Refresh() override { repaint(); }
     void SetMousePointer(int value) override;
+    void SetScreenPointer(int value) override;
     void Close() override { close(); }
 
     // The widgets, in tab order, for what only Qt can tell (geometry, fonts, focus).
@@ -45,10 +48,12 @@ class QtWindow final : public QWidget, public Window {
     QLineEdit* text1;
     QPushButton* command2;
     QLabel* label2;
-    CaixaTexto* txt_log;
+    QtMultiLineEdit* txt_log;
     QListWidget* list_ldb1;
     QLabel* label3;
     QLabel* label4;
+    // The same widgets by their place in the layout table.
+    std::array<QWidget*, kControlCount> widgets{};
 
   protected:
     void closeEvent(QCloseEvent* event) override;

@@ -3,7 +3,8 @@
 #include <cmath>
 #include <vector>
 
-#include "platform/screen.h"
+#include "app/layout.h"
+#include "platform/mouse_pointer.h"
 #include "platform/win32/win32_services.h"
 
 namespace ui {
@@ -12,18 +13,42 @@ namespace {
 constexpr const wchar_t* kClassName = L"Compactador.Form1";
 constexpr int kIcone = 1;  // the icon's resource number (app/win32/compactador.rc)
 
-enum Id : int {
-    kCommand1 = 101,
-    kLabel1_1,
-    kText1,
-    kCommand2,
-    kLabel1_0,
-    kLabel2,
-    kTxtLog,
-    kListLDB1,
-    kLabel3,
-    kLabel4,
+// A control's window id: its place in the layout table, from 101.
+int IdOf(ControlId control) {
+    return 101 + control;
+}
+
+COLORREF ColourOf(const Colour& c) {
+    return RGB(c.red, c.green, c.blue);
+}
+
+// The Windows control of each kind of the layout, with its style (WS_TABSTOP on the controls
+// that take focus) and extended style.
+struct ControlClass {
+    const wchar_t* name;
+    DWORD style;
+    DWORD ex_style;
 };
+
+ControlClass ClassOf(const ControlLayout& c) {
+    const DWORD label = SS_NOPREFIX;  // paths and messages: '&' is a character
+    switch (c.kind) {
+        case ControlKind::kButton:
+            return {L"BUTTON", WS_TABSTOP | BS_PUSHBUTTON, 0};
+        case ControlKind::kLabel:
+            return {L"STATIC", label | (c.alignment == Alignment::kCentre ? SS_CENTER : SS_LEFT),
+                    0};
+        case ControlKind::kTextBox:
+            return {L"EDIT", WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE};
+        case ControlKind::kMultiLineTextBox:
+            return {L"EDIT",
+                    WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN,
+                    WS_EX_CLIENTEDGE};
+        case ControlKind::kListBox:
+            return {L"LISTBOX", WS_TABSTOP | WS_VSCROLL | LBS_NOINTEGRALHEIGHT, WS_EX_CLIENTEDGE};
+    }
+    return {L"STATIC", 0, 0};
+}
 
 std::string TextOf(HWND control) {
     const int length = ::GetWindowTextLengthW(control);
@@ -52,24 +77,17 @@ LRESULT CALLBACK TabMovesOn(HWND edit, UINT message, WPARAM wparam, LPARAM lpara
     return result;
 }
 
-class Win32Label final : public Label {
+// A label's caption and a text box's text are both their control's window text.
+class Win32Text final : public Label, public TextBox {
   public:
-    explicit Win32Label(HWND label) : label_(label) {}
-    std::string Caption() const override { return TextOf(label_); }
-    void SetCaption(const std::string& caption) override { SetTextOf(label_, caption); }
+    explicit Win32Text(HWND control) : control_(control) {}
+    std::string Caption() const override { return TextOf(control_); }
+    void SetCaption(const std::string& caption) override { SetTextOf(control_, caption); }
+    std::string Text() const override { return TextOf(control_); }
+    void SetText(const std::string& text) override { SetTextOf(control_, text); }
 
   private:
-    HWND label_;
-};
-
-class Win32TextBox final : public TextBox {
-  public:
-    explicit Win32TextBox(HWND edit) : edit_(edit) {}
-    std::string Text() const override { return TextOf(edit_); }
-    void SetText(const std::string& text) override { SetTextOf(edit_, text); }
-
-  private:
-    HWND edit_;
+    HWND control_;
 };
 
 class Win32ListBox final : public ListBox {
@@ -120,8 +138,7 @@ class Win32Button final : public CommandButton {
 
 struct Win32Window::Resources {
     std::vector<HFONT> fonts;
-    HBRUSH fundo_label3 = nullptr;  // RGB(255, 128, 128)
-    HBRUSH fundo_label4 = nullptr;  // RGB(192, 192, 255)
+    std::array<HBRUSH, kControlCount> backgrounds{};  // the labels painted in a colour of their own
     std::vector<std::unique_ptr<Label>> labels;
     std::vector<std::unique_ptr<TextBox>> text_boxes;
     std::unique_ptr<ListBox> list;
@@ -129,8 +146,8 @@ struct Win32Window::Resources {
 
     ~Resources() {
         for (HFONT font : fonts) ::DeleteObject(font);
-        if (fundo_label3 != nullptr) ::DeleteObject(fundo_label3);
-        if (fundo_label4 != nullptr) ::DeleteObject(fundo_label4);
+        for (HBRUSH brush : backgrounds)
+            if (brush != nullptr) ::DeleteObject(brush);
     }
 };
 
@@ -163,13 +180,12 @@ Win32Window::Win32Window(Win32Options options)
         ::RegisterClassExW(&window_class);
     }
 
-    // The client area is 12345 x 7845 twips; the frame is the system's.
+    // The client area is the layout's; the frame is the system's.
     const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
     const DWORD ex_style = WS_EX_CONTROLPARENT;
-    RECT frame{0, 0, Pixels(12345), Pixels(7845)};
+    RECT frame{0, 0, Pixels(kForm1.width), Pixels(kForm1.height)};
     ::AdjustWindowRectEx(&frame, style, FALSE, ex_style);
-    ::CreateWindowExW(ex_style, kClassName,
-                      platform::Utf16("Compactador/Reparador de Banco de Dados").c_str(), style,
+    ::CreateWindowExW(ex_style, kClassName, platform::Utf16(kForm1.caption).c_str(), style,
                       CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
                       frame.bottom - frame.top, nullptr, nullptr, instance, this);
     BuildControls();
@@ -194,14 +210,20 @@ HFONT Win32Window::NewFont(const wchar_t* family, double points, bool bold) {
     return handle;
 }
 
-HWND Win32Window::NewControl(const wchar_t* kind, const std::string& text, DWORD style,
-                             DWORD ex_style, int id, int left, int top, int width, int height,
-                             HFONT font) {
-    HWND control = ::CreateWindowExW(
-        ex_style, kind, platform::Utf16(text).c_str(), WS_CHILD | style, Pixels(left), Pixels(top),
-        Pixels(width), Pixels(height), hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-        ::GetModuleHandleW(nullptr), nullptr);
+HWND Win32Window::NewControl(ControlId id, HFONT system_font) {
+    const ControlLayout& c = kForm1[id];
+    const ControlClass kind = ClassOf(c);
+    HFONT font = c.font != nullptr ? NewFont(platform::Utf16(c.font).c_str(), c.points, c.bold)
+                                   : system_font;
+    HWND control =
+        ::CreateWindowExW(kind.ex_style, kind.name, platform::Utf16(c.caption).c_str(),
+                          WS_CHILD | kind.style | (c.visible ? WS_VISIBLE : 0), Pixels(c.left),
+                          Pixels(c.top), Pixels(c.width), Pixels(c.height), hwnd_,
+                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(IdOf(id))),
+                          ::GetModuleHandleW(nullptr), nullptr);
     ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    if (c.has_background) resources_->backgrounds[id] = ::CreateSolidBrush(ColourOf(c.background));
+    control_windows[id] = control;
     return control;
 }
 
@@ -210,52 +232,32 @@ void Win32Window::BuildControls() {
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
     ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-    HFONT padrao = ::CreateFontIndirectW(&metrics.lfMessageFont);
-    resources_->fonts.push_back(padrao);
-    HFONT arial12 = NewFont(L"Arial", 12, true);
-    HFONT arial8 = NewFont(L"Arial", 8.25, true);
-    HFONT arial6 = NewFont(L"Arial", 6.75, false);
-    HFONT tahoma9 = NewFont(L"Tahoma", 9, false);
+    HFONT system_font = ::CreateFontIndirectW(&metrics.lfMessageFont);
+    resources_->fonts.push_back(system_font);
 
-    const DWORD visible = WS_VISIBLE;
-    const DWORD label = visible | SS_NOPREFIX;  // paths and messages: '&' is a character
-    // Created in tab order; WS_TABSTOP on the controls that take focus.
-    command1 = NewControl(L"BUTTON", "Iniciar Processo", WS_TABSTOP | BS_PUSHBUTTON, 0, kCommand1,
-                          75, 7005, 12180, 795, arial12);
-    label1[1] = NewControl(L"STATIC", "Arquivo:", label | SS_LEFT, 0, kLabel1_1, 75, 555, 1365, 315,
-                           arial12);
-    text1 = NewControl(L"EDIT", "", visible | WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, kText1,
-                       1455, 525, 9405, 375, padrao);
-    command2 = NewControl(L"BUTTON", "Localizar Arquivo", visible | WS_TABSTOP | BS_PUSHBUTTON, 0,
-                          kCommand2, 10965, 480, 1230, 390, arial6);
-    label1[0] =
-        NewControl(L"STATIC", "", label | SS_CENTER, 0, kLabel1_0, 75, 960, 12150, 660, arial12);
-    label2 = NewControl(L"STATIC", "Escolha o arquivo a ser reparado/compactado", label | SS_CENTER,
-                        0, kLabel2, 150, 90, 12225, 315, arial8);
-    txt_log = NewControl(
-        L"EDIT",
-        "Log.:", visible | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN,
-        WS_EX_CLIENTEDGE, kTxtLog, 75, 2055, 8790, 4935, padrao);
+    // Created in tab order.
+    command1 = NewControl(kCommand1, system_font);
+    label1[1] = NewControl(kLabel1_1, system_font);
+    text1 = NewControl(kText1, system_font);
+    command2 = NewControl(kCommand2, system_font);
+    label1[0] = NewControl(kLabel1_0, system_font);
+    label2 = NewControl(kLabel2, system_font);
+    txt_log = NewControl(kTxtLog, system_font);
     ::SendMessageW(txt_log, EM_SETLIMITTEXT, 0, 0);  // the log box grows without a limit
     ::SetPropW(txt_log, L"Compactador.Edit",
                reinterpret_cast<HANDLE>(::SetWindowLongPtrW(
                    txt_log, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TabMovesOn))));
-    list_ldb1 = NewControl(L"LISTBOX", "", visible | WS_TABSTOP | WS_VSCROLL | LBS_NOINTEGRALHEIGHT,
-                           WS_EX_CLIENTEDGE, kListLDB1, 9000, 2070, 3270, 4890, tahoma9);
-    label3 = NewControl(L"STATIC", "Usuários Ativos", label | SS_CENTER, 0, kLabel3, 9000, 1770,
-                        3225, 270, arial8);
-    label4 = NewControl(L"STATIC", "Arquivo Log", label | SS_CENTER, 0, kLabel4, 90, 1755, 8775,
-                        270, arial8);
-    resources_->fundo_label3 = ::CreateSolidBrush(RGB(255, 128, 128));
-    resources_->fundo_label4 = ::CreateSolidBrush(RGB(192, 192, 255));
+    list_ldb1 = NewControl(kListLDB1, system_font);
+    label3 = NewControl(kLabel3, system_font);
+    label4 = NewControl(kLabel4, system_font);
 
     Resources& r = *resources_;
-    r.buttons.push_back(std::make_unique<Win32Button>(command1, kCommand1));
-    r.buttons.push_back(std::make_unique<Win32Button>(command2, kCommand2));
+    r.buttons.push_back(std::make_unique<Win32Button>(command1, IdOf(kCommand1)));
+    r.buttons.push_back(std::make_unique<Win32Button>(command2, IdOf(kCommand2)));
     for (HWND l : {label1[0], label1[1], label2, label3, label4})
-        r.labels.push_back(std::make_unique<Win32Label>(l));
-    r.text_boxes.push_back(std::make_unique<Win32TextBox>(text1));
-    r.text_boxes.push_back(std::make_unique<Win32TextBox>(txt_log));
+        r.labels.push_back(std::make_unique<Win32Text>(l));
+    r.text_boxes.push_back(std::make_unique<Win32Text>(text1));
+    r.text_boxes.push_back(std::make_unique<Win32Text>(txt_log));
     r.list = std::make_unique<Win32ListBox>(list_ldb1);
     controls_.Command1 = r.buttons[0].get();
     controls_.Command2 = r.buttons[1].get();
@@ -305,10 +307,15 @@ void Win32Window::Refresh() {
 
 void Win32Window::SetMousePointer(int value) {
     mouse_pointer_ = value;
-    if (HCURSOR cursor = platform::CursorOf(
-            Screen::MousePointer() != vbDefault ? Screen::MousePointer() : value)) {
-        ::SetCursor(cursor);
-    }
+    if (HCURSOR cursor = platform::CursorOf(Pointer())) ::SetCursor(cursor);
+}
+
+void Win32Window::SetScreenPointer(int value) {
+    // Set at once; put back on every control the mouse goes over while it is in force
+    // (WM_SETCURSOR).
+    screen_pointer_ = value;
+    HCURSOR cursor = platform::CursorOf(Pointer());
+    ::SetCursor(cursor != nullptr ? cursor : ::LoadCursorW(nullptr, IDC_ARROW));
 }
 
 void Win32Window::Close() {
@@ -331,26 +338,25 @@ LRESULT Win32Window::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
         case WM_COMMAND:
             if (HIWORD(wparam) == BN_CLICKED && events_ != nullptr) {
-                if (LOWORD(wparam) == kCommand1) events_->Command1Clicked();
-                if (LOWORD(wparam) == kCommand2) events_->Command2Clicked();
+                if (LOWORD(wparam) == IdOf(kCommand1)) events_->Command1Clicked();
+                if (LOWORD(wparam) == IdOf(kCommand2)) events_->Command2Clicked();
                 return 0;
             }
             break;
         case WM_CTLCOLORSTATIC: {
             HWND control = reinterpret_cast<HWND>(lparam);
-            HBRUSH fundo = control == label3   ? resources_->fundo_label3
-                           : control == label4 ? resources_->fundo_label4
-                                               : nullptr;
-            if (fundo == nullptr) break;
-            HDC dc = reinterpret_cast<HDC>(wparam);
-            ::SetBkColor(dc, control == label3 ? RGB(255, 128, 128) : RGB(192, 192, 255));
-            return reinterpret_cast<LRESULT>(fundo);
+            for (int id = 0; id < kControlCount; ++id) {
+                HBRUSH background = resources_->backgrounds[id];
+                if (control != control_windows[id] || background == nullptr) continue;
+                ::SetBkColor(reinterpret_cast<HDC>(wparam),
+                             ColourOf(kForm1.controls[id].background));
+                return reinterpret_cast<LRESULT>(background);
+            }
+            break;
         }
         case WM_SETCURSOR: {
             // The screen's pointer first, then the window's own, over every control.
-            const int pointer =
-                Screen::MousePointer() != vbDefault ? Screen::MousePointer() : mouse_pointer_;
-            if (HCURSOR cursor = platform::CursorOf(pointer)) {
+            if (HCURSOR cursor = platform::CursorOf(Pointer())) {
                 ::SetCursor(cursor);
                 return TRUE;
             }

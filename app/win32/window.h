@@ -1,6 +1,6 @@
-// The window over the Windows controls: STATIC labels, EDIT text boxes, a LISTBOX and BUTTONs,
-// placed from the layout's twips at the screen's resolution (twips * dpi / 1440 pixels), with
-// Arial and Tahoma fonts of the same resolution, and the controls of app/controls.h over them.
+// The window over the Windows controls: the layout table (app/layout.h) as STATIC labels, EDIT
+// text boxes, a LISTBOX and BUTTONs, placed at the screen's resolution (twips * dpi / 1440
+// pixels), with fonts of the same resolution, and the controls of app/controls.h over them.
 #pragma once
 
 #include <windows.h>
@@ -10,6 +10,8 @@
 #include <string>
 
 #include "app/controls.h"
+#include "app/layout.h"
+#include "platform/mouse_pointer.h"
 
 namespace ui {
 
@@ -31,12 +33,13 @@ class Win32Window final : public Window {
     void DoEvents() override;
     void Refresh() override;
     void SetMousePointer(int value) override;
+    void SetScreenPointer(int value) override;
     void Close() override;
 
     HWND hwnd() const { return hwnd_; }  // null once the window is destroyed
     int dpi() const { return dpi_; }
     // Pixels of `twips` at the window's resolution.
-    int Pixels(int twips) const { return twips * dpi_ / 1440; }
+    int Pixels(int twips) const { return twips * dpi_ / kTwipsPerInch; }
 
     // The control windows, in tab order.
     HWND command1 = nullptr;
@@ -48,6 +51,8 @@ class Win32Window final : public Window {
     HWND list_ldb1 = nullptr;
     HWND label3 = nullptr;
     HWND label4 = nullptr;
+    // The same controls by their place in the layout table.
+    std::array<HWND, kControlCount> control_windows{};
 
     // Dispatches messages until the thread's message loop is told to quit; returns its code.
     static int MessageLoop();
@@ -56,15 +61,19 @@ class Win32Window final : public Window {
     static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
     LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
     void BuildControls();
-    HWND NewControl(const wchar_t* kind, const std::string& text, DWORD style, DWORD ex_style,
-                    int id, int left, int top, int width, int height, HFONT font);
+    // Creates the control of the layout table's entry `id`; `system_font` for one that names
+    // no font.
+    HWND NewControl(ControlId id, HFONT system_font);
     HFONT NewFont(const wchar_t* family, double points, bool bold);
 
     Win32Options options_;
     int dpi_ = 96;
     HWND hwnd_ = nullptr;
     FormEvents* events_ = nullptr;
-    int mouse_pointer_ = 0;
+    // The pointer in force: the screen's when set, else the window's own.
+    int Pointer() const { return screen_pointer_ != vbDefault ? screen_pointer_ : mouse_pointer_; }
+    int mouse_pointer_ = vbDefault;
+    int screen_pointer_ = vbDefault;
     Controls controls_;
     struct Resources;
     std::unique_ptr<Resources> resources_;

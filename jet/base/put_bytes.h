@@ -10,10 +10,6 @@
 
 namespace jet {
 
-inline void PutU8(uint8_t* p, uint8_t v) {
-    p[0] = v;
-}
-
 inline void PutU16(uint8_t* p, uint16_t v) {
     p[0] = static_cast<uint8_t>(v);
     p[1] = static_cast<uint8_t>(v >> 8);
@@ -41,10 +37,6 @@ inline uint32_t GetU32(const uint8_t* p) {
 }
 
 // Appending forms, for building variable-length structures.
-inline void AppendU8(Bytes& out, uint8_t v) {
-    out.push_back(v);
-}
-
 inline void AppendU16(Bytes& out, uint16_t v) {
     out.push_back(static_cast<uint8_t>(v));
     out.push_back(static_cast<uint8_t>(v >> 8));

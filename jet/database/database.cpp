@@ -17,9 +17,6 @@
 namespace jet {
 namespace {
 
-// Jet's largest files; a file at that size can take no more pages.
-constexpr uint64_t kMaxFileJet3 = uint64_t{1} << 30;
-constexpr uint64_t kMaxFileJet4 = uint64_t{1} << 31;
 // Changed pages are kept in memory between checking and writing up to this much; beyond it
 // they are rebuilt for the writing pass.
 constexpr size_t kPlanMemoryLimit = size_t{64} << 20;
@@ -128,7 +125,7 @@ std::unique_ptr<Database> Database::Open(Env* env, const std::string& path,
     file_options.writable = !options.read_only || options.exclusive;
     std::unique_ptr<MdbFile> file = MdbFile::Open(env, path, file_options);
 
-    uint64_t limit = file->version() == Version::kJet3 ? kMaxFileJet3 : kMaxFileJet4;
+    uint64_t limit = MaxFileSize(file->version());
     try {
         if (file->file().Size() >= limit) Raise(kDatabaseFull);
         if (!file->file().TryLock(kOpenGateOffset, 1, options.exclusive)) Raise(kFileInUse, path);

@@ -17,6 +17,11 @@ inline uint32_t PageSize(Version v) {
     return v == Version::kJet3 ? 2048u : 4096u;
 }
 
+// Jet's largest file: 1 GB for Jet 3, 2 GB for Jet 4. A file at that size takes no more pages.
+inline uint64_t MaxFileSize(Version v) {
+    return v == Version::kJet3 ? uint64_t{1} << 30 : uint64_t{1} << 31;
+}
+
 enum class ColumnType : uint8_t {
     kBoolean = 0x01,
     kByte = 0x02,

@@ -227,13 +227,6 @@ bool ShouldCompress(std::u16string_view text, TextKind kind) {
     return CompressedSizeIfShorter(text, kind) != 0;
 }
 
-Bytes EncodeCompressed(std::u16string_view text) {
-    bool fits = false;
-    Bytes out;
-    EncodeCompressedSizedTo(text, CompressedSize(text, fits), out);
-    return out;
-}
-
 Bytes EncodeJet4Text(std::u16string_view text, bool compression_allowed, TextKind kind) {
     Bytes out;
     EncodeJet4TextTo(text, compression_allowed, kind, out);

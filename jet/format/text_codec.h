@@ -48,8 +48,6 @@ enum class TextKind : uint8_t { kText, kMemo };
 // letter between Chinese ones) no longer than UCS-2 for Text, shorter for Memo. Learnt from the
 // rows of real files (Chinese, Russian and Latin text).
 bool ShouldCompress(std::u16string_view text, TextKind kind = TextKind::kText);
-// The compressed form; REQUIRES: no character U+0000, none past U+00FF with a zero low byte.
-Bytes EncodeCompressed(std::u16string_view text);
 // The form Access writes: compressed when `compression_allowed` and ShouldCompress, else UCS-2.
 Bytes EncodeJet4Text(std::u16string_view text, bool compression_allowed,
                      TextKind kind = TextKind::kText);

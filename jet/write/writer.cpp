@@ -30,8 +30,7 @@ constexpr uint32_t kFirstTdefPage = 2;
 constexpr size_t kFreeMapThreshold = 64;
 
 uint32_t MaxPages(Version v) {
-    // Jet 3 files stop at 1 GB, Jet 4 files at 2 GB.
-    return v == Version::kJet3 ? (1u << 30) / 2048 : (1u << 31) / 4096;
+    return static_cast<uint32_t>(MaxFileSize(v) / PageSize(v));
 }
 
 }  // namespace

@@ -4,8 +4,8 @@
 
 #include <vector>
 
+#include "platform/mouse_pointer.h"
 #include "platform/program.h"
-#include "platform/screen.h"
 
 namespace platform {
 

@@ -45,7 +45,7 @@ class Win32CommonDialog final : public CommonDialog {
     std::string file_name_;
 };
 
-// The cursor of a pointer value (platform/screen.h): the hourglass or the arrow; null for
+// The cursor of a pointer value (platform/mouse_pointer.h): the hourglass or the arrow; null for
 // vbDefault (each window's own).
 HCURSOR CursorOf(int pointer);
 

@@ -32,10 +32,6 @@ jet::JetError ErrorOf(Call&& call) {
     return jet::JetError(0, "");
 }
 
-dao::DBEngine& TheEngine() {
-    return dao::Engine(jet::Env::Default());
-}
-
 // Every user table's rows as mdb-export prints them, sorted (a rebuild may move rows).
 std::vector<std::vector<std::vector<std::string>>> UserRows(const std::string& path) {
     std::vector<std::vector<std::vector<std::string>>> tables;
@@ -63,14 +59,14 @@ TEST(DBEngineRepair, AHealthyFileKeepsEveryRowAndStillOpens) {
         COPY_TEST_FILE_OR_SKIP(file, path);
         const auto before = UserRows(path);
         ASSERT_FALSE(before.empty());
-        EXPECT_EQ(ErrorOf([&] { TheEngine().RepairDatabase(path); }).number(), 0);
-        ASSERT_TRUE(TheEngine().LastRepairReport());
-        EXPECT_TRUE(TheEngine().LastRepairReport()->lossless())
-            << TheEngine().LastRepairReport()->Summary();
-        EXPECT_EQ(PerdasDoReparo(*TheEngine().LastRepairReport()), std::vector<std::string>{});
+        dao::DBEngine engine(jet::Env::Default());
+        EXPECT_EQ(ErrorOf([&] { engine.RepairDatabase(path); }).number(), 0);
+        ASSERT_TRUE(engine.LastRepairReport());
+        EXPECT_TRUE(engine.LastRepairReport()->lossless()) << engine.LastRepairReport()->Summary();
+        EXPECT_EQ(PerdasDoReparo(*engine.LastRepairReport()), std::vector<std::string>{});
         EXPECT_EQ(UserRows(path), before);
         EXPECT_TRUE(CheckerClean(path));
-        TheEngine().Workspaces(0).OpenDatabase(path)->Close();
+        engine.Workspaces(0).OpenDatabase(path)->Close();
         for (const auto& entry : fs::directory_iterator(dir.path()))
             EXPECT_EQ(entry.path().filename(), "base.mdb") << "left behind";
     }
@@ -89,14 +85,15 @@ TEST(DBEngineRepair, ADamagedFileIsPutRightInPlace) {
         jet::DamageOptions options;
         options.seed = 3;
         ASSERT_TRUE(jet::InjectDamage(jet::Env::Default(), path, kind, options).applied);
-        EXPECT_EQ(ErrorOf([&] { TheEngine().RepairDatabase(path); }).number(), 0);
+        dao::DBEngine engine(jet::Env::Default());
+        EXPECT_EQ(ErrorOf([&] { engine.RepairDatabase(path); }).number(), 0);
         EXPECT_TRUE(CheckerClean(path));
-        TheEngine().Workspaces(0).OpenDatabase(path)->Close();
+        engine.Workspaces(0).OpenDatabase(path)->Close();
         if (jettest::HaveMdbTools()) {
             EXPECT_FALSE(UserRows(path).empty());
         }
         const std::string copy = dir / "compactado.mdb";
-        EXPECT_EQ(ErrorOf([&] { TheEngine().CompactDatabase(path, copy); }).number(), 0);
+        EXPECT_EQ(ErrorOf([&] { engine.CompactDatabase(path, copy); }).number(), 0);
         fs::remove(copy);
     }
 }
@@ -107,7 +104,7 @@ TEST(DBEngineRepair, FailuresKeepJetsNumbersAndLeaveTheFileAlone) {
     TempDir dir;
     const std::string path = dir / "base.mdb";
     COPY_TEST_FILE_OR_SKIP(dbtest::kJet3File, path);
-    dao::DBEngine& engine = TheEngine();
+    dao::DBEngine engine(jet::Env::Default());
 
     engine.RepairDatabase(path);
     ASSERT_TRUE(engine.LastRepairReport());
@@ -150,14 +147,14 @@ TEST(DBEngineRepair, FailuresKeepJetsNumbersAndLeaveTheFileAlone) {
     jet::FaultInjectingEnv env(jet::Env::Default());
     const std::string other = dir / "outra.mdb";
     fs::copy_file(path, other);
-    dao::Engine(&env).RepairDatabase(other);
+    dao::DBEngine faulty(&env);
+    faulty.RepairDatabase(other);
     const uint64_t operations = env.operations();
     fs::remove(other);
     env.Reset();
     env.FailAt(operations / 2, ENOSPC);
-    EXPECT_EQ(ErrorOf([&] { dao::Engine(&env).RepairDatabase(path); }).number(), jet::kDiskFull);
+    EXPECT_EQ(ErrorOf([&] { faulty.RepairDatabase(path); }).number(), jet::kDiskFull);
     EXPECT_TRUE(env.fired());
-    dao::Engine(jet::Env::Default());
     EXPECT_EQ(jettest::ReadAll(path), original);
 
     for (const auto& entry : fs::directory_iterator(dir.path()))

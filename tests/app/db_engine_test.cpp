@@ -33,18 +33,17 @@ int NumberOf(Call&& call) {
 }
 
 dao::Workspace& Default() {
-    return dao::Engine(jet::Env::Default()).Workspaces(0);
+    static dao::DBEngine engine(jet::Env::Default());
+    return engine.Workspaces(0);
 }
 
-TEST(DBEngine, OneEngineForTheProcessWithOnlyTheDefaultWorkspace) {
+TEST(DBEngine, OnlyTheDefaultWorkspaceOverTheEnvItWasMadeWith) {
     jet::FaultInjectingEnv env(jet::Env::Default());
-    dao::DBEngine& first = dao::Engine(jet::Env::Default());
-    dao::DBEngine& second = dao::Engine(&env);
-    EXPECT_EQ(&first, &second);
-    EXPECT_EQ(second.env(), &env);
-    EXPECT_EQ(&first.Workspaces(0), &second.Workspaces(0));
-    EXPECT_EQ(NumberOf([&] { first.Workspaces(1); }), jet::kItemNotFound);
-    EXPECT_EQ(NumberOf([&] { first.Workspaces(-1); }), jet::kItemNotFound);
+    dao::DBEngine engine(&env);
+    EXPECT_EQ(engine.env(), &env);
+    EXPECT_EQ(&engine.Workspaces(0), &engine.Workspaces(0));
+    EXPECT_EQ(NumberOf([&] { engine.Workspaces(1); }), jet::kItemNotFound);
+    EXPECT_EQ(NumberOf([&] { engine.Workspaces(-1); }), jet::kItemNotFound);
 }
 
 TEST(DBEngine, OpensSharedReadWriteAndCloseReleasesTheLockFile) {
@@ -139,16 +138,15 @@ TEST(DBEngine, AFullDiskWhenTheLockFileIsCreatedIs61) {
     jet::FaultInjectingEnv env(&recorder);
     recorder.CountWith(&env);
 
-    dao::Engine(&env).Workspaces(0).OpenDatabase(path)->Close();
+    dao::DBEngine engine(&env);
+    engine.Workspaces(0).OpenDatabase(path)->Close();
     uint64_t creation = recorder.FirstOpenOf(".ldb");
     ASSERT_GT(creation, 0u);
 
     env.Reset();
     env.FailFrom(creation, ENOSPC);  // the disk stays full from then on
-    EXPECT_EQ(NumberOf([&] { dao::Engine(&env).Workspaces(0).OpenDatabase(path); }),
-              jet::kDiskFull);
+    EXPECT_EQ(NumberOf([&] { engine.Workspaces(0).OpenDatabase(path); }), jet::kDiskFull);
     EXPECT_TRUE(env.fired());
-    dao::Engine(jet::Env::Default());
 }
 
 TEST(DBEngine, OtherConditionsKeepTheEnginesNumbers) {
@@ -161,9 +159,8 @@ TEST(DBEngine, OtherConditionsKeepTheEnginesNumbers) {
     COPY_TEST_FILE_OR_SKIP(dbtest::kJet3File, path);
     jet::FaultInjectingEnv env(jet::Env::Default());
     env.FailAt(1, EACCES);  // opening the database itself
-    EXPECT_EQ(NumberOf([&] { dao::Engine(&env).Workspaces(0).OpenDatabase(path); }),
-              jet::kCannotOpenFile);
-    dao::Engine(jet::Env::Default());
+    dao::DBEngine engine(&env);
+    EXPECT_EQ(NumberOf([&] { engine.Workspaces(0).OpenDatabase(path); }), jet::kCannotOpenFile);
 }
 
 // The rows of every table as mdb-export prints them, sorted: compaction may move rows.
@@ -186,8 +183,8 @@ TEST(DBEngine, CompactWritesACopyOfTheSameVersionAndLeavesTheSourceAlone) {
         COPY_TEST_FILE_OR_SKIP(file, source);
         const std::vector<uint8_t> before = jettest::ReadAll(source);
         fs::remove(copy);
-        EXPECT_EQ(NumberOf([&] { dao::Engine(jet::Env::Default()).CompactDatabase(source, copy); }),
-                  0);
+        EXPECT_EQ(
+            NumberOf([&] { dao::DBEngine(jet::Env::Default()).CompactDatabase(source, copy); }), 0);
         ASSERT_TRUE(fs::exists(copy));
         EXPECT_EQ(jettest::ReadAll(source), before);
         EXPECT_LE(fs::file_size(copy), before.size());
@@ -206,7 +203,7 @@ TEST(DBEngine, CompactFailuresKeepJetsNumbersAndLeaveNoDestination) {
     std::string source = dir / "base.mdb";
     std::string copy = dir / "novo.mdb";
     COPY_TEST_FILE_OR_SKIP(dbtest::kJet4File, source);
-    dao::DBEngine& engine = dao::Engine(jet::Env::Default());
+    dao::DBEngine engine(jet::Env::Default());
 
     std::ofstream(copy, std::ios::binary) << "já existe";
     EXPECT_EQ(NumberOf([&] { engine.CompactDatabase(source, copy); }), jet::kDatabaseExists);
@@ -229,14 +226,14 @@ TEST(DBEngine, CompactFailuresKeepJetsNumbersAndLeaveNoDestination) {
 
     // A write half way through the copy finds the disk full.
     jet::FaultInjectingEnv env(jet::Env::Default());
-    dao::Engine(&env).CompactDatabase(source, copy);
+    dao::DBEngine faulty(&env);
+    faulty.CompactDatabase(source, copy);
     const uint64_t operations = env.operations();
     fs::remove(copy);
     env.Reset();
     env.FailAt(operations / 2, ENOSPC);
-    EXPECT_EQ(NumberOf([&] { dao::Engine(&env).CompactDatabase(source, copy); }), jet::kDiskFull);
+    EXPECT_EQ(NumberOf([&] { faulty.CompactDatabase(source, copy); }), jet::kDiskFull);
     EXPECT_TRUE(env.fired());
-    dao::Engine(jet::Env::Default());
     for (const auto& entry : fs::directory_iterator(dir.path()))
         EXPECT_TRUE(entry.path().filename() == "base.mdb" || entry.path().filename() == "texto.mdb")
             << entry.path();

@@ -42,7 +42,7 @@ TEST(OQueFazer, AHealthyDatabaseIsOpenedClosedAndGivesOne) {
 std::shared_ptr<dao::Database> HeldInBanco(dbtest::Window& w) {
     std::string other = w.folder + "/outro.mdb";
     if (!dbtest::CopyTestFile(dbtest::kJet4File, other)) return nullptr;
-    w.form().Banco = dao::Engine(jet::Env::Default()).Workspaces(0).OpenDatabase(other);
+    w.form().Banco = w.form().DBEngine().Workspaces(0).OpenDatabase(other);
     return w.form().Banco;
 }
 

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <QCursor>
-#include <QGuiApplication>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -13,8 +11,8 @@
 #include "db/ver_ldb.h"
 #include "jet/base/error.h"
 #include "jet/database/lock_file.h"
-#include "platform/screen.h"
 #include "tests/app/db_test_util.h"
+#include "tests/app/memory_window.h"
 
 namespace {
 
@@ -35,12 +33,9 @@ std::unique_ptr<jettest::Child> Hold(const std::string& path) {
     return child;
 }
 
-class QuemUsaTest : public ::testing::Test {
-  protected:
-    void TearDown() override { Screen::SetMousePointer(vbDefault); }
-};
+using testing_app::MemoryOf;
 
-TEST_F(QuemUsaTest, ListsEveryProcessInTheDatabaseAndLeavesTheArrow) {
+TEST(QuemUsa, ListsEveryProcessInTheDatabaseAndLeavesTheArrow) {
     dbtest::Window w;
     Form1& f = w.form();
     COPY_TEST_FILE_OR_SKIP(dbtest::kJet4File, f.ArquivoPrincipal);
@@ -54,9 +49,8 @@ TEST_F(QuemUsaTest, ListsEveryProcessInTheDatabaseAndLeavesTheArrow) {
     f.QuemUsa();
     EXPECT_EQ(ListItems(f), Lines(3, host));
     EXPECT_EQ(VerLDB::CaminhoLDB, f.ArquivoLDB);
-    EXPECT_EQ(Screen::MousePointer(), vbArrow);
-    ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
-    EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::ArrowCursor)
+    EXPECT_EQ(f.Screen.MousePointer(), vbArrow);
+    EXPECT_EQ(MemoryOf(f).screen_pointer, vbArrow)
         << "the arrow stays in force over the window's own pointer";
 
     // The middle holder leaves: its slot goes, the others stay in slot order.
@@ -71,20 +65,20 @@ TEST_F(QuemUsaTest, ListsEveryProcessInTheDatabaseAndLeavesTheArrow) {
     EXPECT_FALSE(fs::exists(f.ArquivoLDB)) << "the last holder out deleted the lock file";
     f.QuemUsa();
     EXPECT_EQ(ListItems(f), Lines{});
-    EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::ArrowCursor);
+    EXPECT_EQ(MemoryOf(f).screen_pointer, vbArrow);
 }
 
-TEST_F(QuemUsaTest, AnEmptyLockFileHasNobody) {
+TEST(QuemUsa, AnEmptyLockFileHasNobody) {
     dbtest::Window w;
     Form1& f = w.form();
     std::ofstream(f.ArquivoLDB).flush();
     f.ListLDB1->AddItem("de antes");
     f.QuemUsa();
     EXPECT_EQ(ListItems(f), Lines{});
-    EXPECT_EQ(Screen::MousePointer(), vbArrow);
+    EXPECT_EQ(f.Screen.MousePointer(), vbArrow);
 }
 
-TEST_F(QuemUsaTest, SlotsOfAKilledHolderAreNotShown) {
+TEST(QuemUsa, SlotsOfAKilledHolderAreNotShown) {
     dbtest::Window w;
     Form1& f = w.form();
     COPY_TEST_FILE_OR_SKIP(dbtest::kJet3File, f.ArquivoPrincipal);
@@ -105,7 +99,7 @@ TEST_F(QuemUsaTest, SlotsOfAKilledHolderAreNotShown) {
     EXPECT_EQ(ListItems(f), Lines{}) << "only stale slots left";
 }
 
-TEST_F(QuemUsaTest, WindowsPathsReachTheLockFileThroughTheWindowsFileServices) {
+TEST(QuemUsa, WindowsPathsReachTheLockFileThroughTheWindowsFileServices) {
     testing_app::Harness h(testing_app::Style::kWindows);
     Form1& f = *h.form;
     f.ArquivoPrincipal = "C:\\Dados\\Gestão\\base.mdb";

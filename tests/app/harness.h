@@ -146,8 +146,9 @@ class PathFaultEnv final : public jet::ObservedEnv {
 // kNative: the paths of the machine the tests run on; kWindows: Windows paths on any machine.
 enum class Style { kNative, kWindows };
 
-// The window the harness builds its form on: the toolkit's own, as the test binary links it
-// (tests/app/main.cpp: the Qt window).
+// The window the harness builds its form on, as the test binary links it: the in-memory window
+// for the form's tests (tests/app/main.cpp), the Qt window for its tests (tests/app/qt/main.cpp),
+// the Windows window for its tests (tests/win32/main.cpp).
 std::unique_ptr<ui::Window> NewWindow();
 
 // A window over scripted services. Native: the machine's own paths, the program folder is

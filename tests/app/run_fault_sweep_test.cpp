@@ -6,7 +6,7 @@
 //
 // The unit suite runs a strided subset (about kStridedTrials operations spread over the run,
 // the error rotating). The whole sweep runs with COMPACTADOR_FULL_FAULT_SWEEP=1:
-//   COMPACTADOR_FULL_FAULT_SWEEP=1 QT_QPA_PLATFORM=offscreen build/tests/app/app_tests
+//   COMPACTADOR_FULL_FAULT_SWEEP=1 build/tests/app/form_tests
 //       --gtest_filter='*RunFaultSweep*'
 #include <gtest/gtest.h>
 

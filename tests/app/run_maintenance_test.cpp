@@ -18,6 +18,7 @@
 #include "jet/testing/sample.h"
 #include "jet/write/new_database.h"
 
+#include "dao/dbengine.h"
 #include "db/o_que_fazer.h"
 #include "tests/app/run_scenario.h"
 
@@ -195,7 +196,7 @@ TEST(RunSuccess, ARepairThatDropsRowsSaysWhatEachTableLost) {
 
 // The same run on a file really at Jet 3's maximum size (1 GB, sparse): nothing stands in for
 // the engine's finding. The two backups write 2 GB, so it runs only when asked:
-//   COMPACTADOR_LARGE_E2E=1 QT_QPA_PLATFORM=offscreen build/tests/app/app_tests
+//   COMPACTADOR_LARGE_E2E=1 build/tests/app/form_tests
 //       --gtest_filter='RunLarge*'
 TEST(RunLarge, ADatabaseReallyAtItsMaximumSizeIsCompactedToItsRows) {
     if (std::getenv("COMPACTADOR_LARGE_E2E") == nullptr) GTEST_SKIP() << "COMPACTADOR_LARGE_E2E";
@@ -372,6 +373,22 @@ TEST(RunMaintenance, ARepairThatFailsShowsAShortPortugueseErrorAndLogsTheEngines
     EXPECT_EQ(box.find("Detalhe"), std::string::npos);
     EXPECT_NE(box.find(erro), std::string::npos);
     EXPECT_EQ(c.form().Label1[0]->Caption(), runtest::kFalha);
+}
+
+// The engine's state is the run's: a second run in the same window starts with no report of
+// the first one's repair.
+TEST(RunEngine, EachRunHasAnEngineOfItsOwn) {
+    Cenario c;
+    ASSERT_TRUE(c.PutDatabase(runtest::DataFile(runtest::kJet4Data)));
+    c.Run();
+    ASSERT_TRUE(c.form().DBEngine().LastRepairReport()) << "the first run repaired";
+    std::vector<bool> report_at_box;
+    c.h.boxes.on_show = [&] {
+        report_at_box.push_back(c.form().DBEngine().LastRepairReport().has_value());
+    };
+    c.Run();
+    ASSERT_FALSE(report_at_box.empty());
+    EXPECT_FALSE(report_at_box.front());
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 //
 // The whole sweep, which also applies every prefix of the entries (creations, renames,
 // removals) no folder sync has made durable with each way of losing, runs with
-//   COMPACTADOR_FULL_POWER_LOSS_SWEEP=1 QT_QPA_PLATFORM=offscreen build/tests/app/app_tests
+//   COMPACTADOR_FULL_POWER_LOSS_SWEEP=1 build/tests/app/form_tests
 //       --gtest_filter='*RunPowerLoss*'
 #include <gtest/gtest.h>
 

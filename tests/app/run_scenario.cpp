@@ -61,8 +61,7 @@ bool Cenario::PutDatabase(const std::string& source) {
 }
 
 void Cenario::LooksFullUntilTheWarning(testing_app::PathFaultEnv& env, jet::Version version) {
-    env.ReportSize(kSep + "base.mdb",
-                   version == jet::Version::kJet3 ? uint64_t{1} << 30 : uint64_t{1} << 31);
+    env.ReportSize(kSep + "base.mdb", jet::MaxFileSize(version));
     std::function<void()> before = h.boxes.on_show;
     h.boxes.on_show = [&env, before] {
         env.ClearSizes();

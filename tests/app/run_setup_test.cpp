@@ -2,19 +2,18 @@
 // set, for POSIX and Windows paths; the guard against a second run.
 #include <gtest/gtest.h>
 
-#include <QCursor>
 #include <filesystem>
 
 #include "jet/testing/fault_env.h"
 #include "tests/app/harness.h"
-#include "tests/app/qt_window_util.h"
+#include "tests/app/memory_window.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using testing_app::Harness;
 using testing_app::ListFiles;
-using testing_app::QtOf;
+using testing_app::MemoryOf;
 using testing_app::Style;
 
 const std::string kFalha =
@@ -105,9 +104,9 @@ TEST(RunSetUp, AMissingFileLogsBoxesAndLeavesThroughTheFailureExit) {
     EXPECT_EQ(h.form->Label1[0]->Caption(), kFalha);
     EXPECT_EQ(status_before_exit, kFalha);
     EXPECT_EQ(h.form->MousePointer(), vbArrow);
-    EXPECT_EQ(QtOf(*h.form).cursor().shape(), Qt::ArrowCursor);
+    EXPECT_EQ(MemoryOf(*h.form).mouse_pointer, vbArrow);
     EXPECT_FALSE(h.form->Command1->Visible());
-    EXPECT_TRUE(QtOf(*h.form).isVisible()) << "the window stays open";
+    EXPECT_TRUE(MemoryOf(*h.form).Visible()) << "the window stays open";
     EXPECT_EQ(h.end.ends, 0);
     EXPECT_EQ(h.form->ArquivoTavo, "antes") << "no step after the test ran";
     EXPECT_EQ(h.form->Fso, nullptr);
@@ -241,7 +240,7 @@ TEST(SecondRun, NeverStartsWhileOneIsUnderWay) {
         EXPECT_TRUE(h.form->Command1->Visible());
         EXPECT_FALSE(h.form->Command1->Enabled());
         h.form->Command1->Click();
-        QMetaObject::invokeMethod(QtOf(*h.form).command1, "clicked", Q_ARG(bool, false));
+        MemoryOf(*h.form).events().Command1Clicked();  // delivered all the same
     };
     h.ChooseAndRun(missing);
     std::vector<std::string> lines = h.LogMessages();
@@ -261,12 +260,12 @@ TEST(SecondRun, ClosingTheWindowDuringARunClosesItWhenTheRunReturns) {
     bool closed_while_running = true;
     h.boxes.on_show = [&] {
         h.form->window().Close();
-        closed_while_running = !QtOf(*h.form).isVisible();
+        closed_while_running = !MemoryOf(*h.form).Visible();
     };
     h.ChooseAndRun(h.program_folder + "/falta.mdb");
     EXPECT_FALSE(closed_while_running);
     EXPECT_EQ(h.BoxTexts().size(), 2u) << "the run went on to its end";
-    EXPECT_FALSE(QtOf(*h.form).isVisible());
+    EXPECT_FALSE(MemoryOf(*h.form).Visible());
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The Windows window: every control of the layout table as the Windows controls hold it
-// (class, text, style, place and font at two resolutions), the frame and icon, focus and tab
+// The Windows window: what it made of every control of the layout table (app/layout.h: class,
+// text, style, place, font and colour, at two resolutions), the frame and icon, focus and tab
 // order; the procedures over it (file choice, log lines, the list, a close during a run); and
 // whole maintenance runs of both classes on a bloated database written by the engine, the log
 // file checked line by line and every row read back.
@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "app/layout.h"
 #include "app/win32/window.h"
 #include "jet/testing/sample.h"
 #include "platform/win32/win32_services.h"
@@ -62,17 +63,30 @@ LOGFONTW FontOf(HWND w) {
     return font;
 }
 
-struct Expected {
-    const char* name;
-    HWND control;
+// The Windows class each kind of control of the layout becomes, with the style bits it must
+// have (WS_TABSTOP on the controls that take focus).
+struct Made {
     const wchar_t* kind;
-    const char* text;
-    int left, top, width, height;  // twips
-    const wchar_t* family;         // null: the system's message font
-    double points;
-    bool bold;
-    DWORD style;  // bits the control must have
+    DWORD style;
 };
+
+Made MadeOf(const ui::ControlLayout& c) {
+    const DWORD tab = WS_TABSTOP;
+    switch (c.kind) {
+        case ui::ControlKind::kButton:
+            return {L"Button", tab};
+        case ui::ControlKind::kLabel:
+            return {L"Static", static_cast<DWORD>(SS_NOPREFIX) |
+                                   (c.alignment == ui::Alignment::kCentre ? SS_CENTER : SS_LEFT)};
+        case ui::ControlKind::kTextBox:
+            return {L"Edit", tab | ES_AUTOHSCROLL};
+        case ui::ControlKind::kMultiLineTextBox:
+            return {L"Edit", tab | ES_MULTILINE | WS_VSCROLL | ES_WANTRETURN};
+        case ui::ControlKind::kListBox:
+            return {L"ListBox", tab | LBS_NOINTEGRALHEIGHT};
+    }
+    return {L"", 0};
+}
 
 class Win32Layout : public ::testing::TestWithParam<int> {};
 
@@ -82,55 +96,36 @@ TEST_P(Win32Layout, EveryControlOfTheLayoutTableAtTheResolution) {
     options.dpi = dpi;
     Win32Window w(options);
     w.Show();
-    const DWORD label = SS_NOPREFIX;
-    const DWORD tab = WS_TABSTOP;
-    const Expected table[] = {
-        {"Command1", w.command1, L"Button", "Iniciar Processo", 75, 7005, 12180, 795, L"Arial", 12,
-         true, tab},
-        {"Label1(1)", w.label1[1], L"Static", "Arquivo:", 75, 555, 1365, 315, L"Arial", 12, true,
-         label | SS_LEFT},
-        {"Text1", w.text1, L"Edit", "", 1455, 525, 9405, 375, nullptr, 0, false,
-         tab | ES_AUTOHSCROLL},
-        {"Command2", w.command2, L"Button", "Localizar Arquivo", 10965, 480, 1230, 390, L"Arial",
-         6.75, false, tab},
-        {"Label1(0)", w.label1[0], L"Static", "", 75, 960, 12150, 660, L"Arial", 12, true,
-         label | SS_CENTER},
-        {"Label2", w.label2, L"Static", "Escolha o arquivo a ser reparado/compactado", 150, 90,
-         12225, 315, L"Arial", 8.25, true, label | SS_CENTER},
-        {"TxtLog", w.txt_log, L"Edit", "Log.:", 75, 2055, 8790, 4935, nullptr, 0, false,
-         tab | ES_MULTILINE | WS_VSCROLL | ES_WANTRETURN},
-        {"ListLDB1", w.list_ldb1, L"ListBox", "", 9000, 2070, 3270, 4890, L"Tahoma", 9, false,
-         tab | LBS_NOINTEGRALHEIGHT},
-        {"Label3", w.label3, L"Static", "Usuários Ativos", 9000, 1770, 3225, 270, L"Arial", 8.25,
-         true, label | SS_CENTER},
-        {"Label4", w.label4, L"Static", "Arquivo Log", 90, 1755, 8775, 270, L"Arial", 8.25, true,
-         label | SS_CENTER},
-    };
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
     ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-    for (const Expected& e : table) {
+    for (int id = 0; id < ui::kControlCount; ++id) {
+        const ui::ControlLayout& e = ui::kForm1.controls[id];
+        const HWND control = w.control_windows[id];
+        const Made made = MadeOf(e);
         SCOPED_TRACE(e.name);
-        ASSERT_NE(e.control, nullptr);
-        EXPECT_EQ(_wcsicmp(ClassOf(e.control).c_str(), e.kind), 0);
-        EXPECT_EQ(TextOf(e.control), e.text);
-        const RECT r = PlaceOf(e.control);
+        ASSERT_NE(control, nullptr);
+        EXPECT_EQ(_wcsicmp(ClassOf(control).c_str(), made.kind), 0);
+        EXPECT_EQ(TextOf(control), e.caption);
+        const RECT r = PlaceOf(control);
         EXPECT_EQ(r.left, e.left * dpi / 1440);
         EXPECT_EQ(r.top, e.top * dpi / 1440);
         EXPECT_EQ(r.right - r.left, e.width * dpi / 1440);
         EXPECT_EQ(r.bottom - r.top, e.height * dpi / 1440);
-        const LONG style = ::GetWindowLongW(e.control, GWL_STYLE);
-        EXPECT_EQ(static_cast<DWORD>(style) & e.style, e.style);
-        EXPECT_EQ((style & WS_VISIBLE) != 0, e.control != w.command1) << "only Command1 hidden";
-        const LOGFONTW font = FontOf(e.control);
-        if (e.family == nullptr) {
+        const LONG style = ::GetWindowLongW(control, GWL_STYLE);
+        EXPECT_EQ(static_cast<DWORD>(style) & made.style, made.style);
+        EXPECT_EQ((style & WS_VISIBLE) != 0, e.visible);
+        const LOGFONTW font = FontOf(control);
+        if (e.font == nullptr) {
             EXPECT_STREQ(font.lfFaceName, metrics.lfMessageFont.lfFaceName);
         } else {
-            EXPECT_STREQ(font.lfFaceName, e.family);
+            EXPECT_STREQ(font.lfFaceName, platform::Utf16(e.font).c_str());
             EXPECT_EQ(font.lfHeight, -std::lround(e.points * dpi / 72.0));
             EXPECT_EQ(font.lfWeight >= FW_BOLD, e.bold);
         }
     }
+    EXPECT_EQ(w.control_windows[ui::kCommand1], w.command1);
+    EXPECT_EQ(w.control_windows[ui::kTxtLog], w.txt_log);
     EXPECT_EQ(::GetWindowLongW(w.txt_log, GWL_STYLE) & ES_READONLY, 0) << "the operator may type";
     EXPECT_EQ(::GetWindowLongW(w.text1, GWL_STYLE) & ES_READONLY, 0);
     EXPECT_EQ(::GetWindowLongW(w.list_ldb1, GWL_STYLE) & LBS_SORT, 0) << "unsorted";
@@ -138,9 +133,9 @@ TEST_P(Win32Layout, EveryControlOfTheLayoutTableAtTheResolution) {
     // The client area, the caption, the frame and the icon from the program's resources.
     RECT client;
     ::GetClientRect(w.hwnd(), &client);
-    EXPECT_EQ(client.right, 12345 * dpi / 1440);
-    EXPECT_EQ(client.bottom, 7845 * dpi / 1440);
-    EXPECT_EQ(TextOf(w.hwnd()), "Compactador/Reparador de Banco de Dados");
+    EXPECT_EQ(client.right, ui::kForm1.width * dpi / 1440);
+    EXPECT_EQ(client.bottom, ui::kForm1.height * dpi / 1440);
+    EXPECT_EQ(TextOf(w.hwnd()), ui::kForm1.caption);
     const LONG frame = ::GetWindowLongW(w.hwnd(), GWL_STYLE);
     for (LONG bit : {WS_CAPTION, WS_SYSMENU, WS_MINIMIZEBOX, WS_MAXIMIZEBOX, WS_THICKFRAME})
         EXPECT_EQ(frame & bit, bit);
@@ -163,10 +158,14 @@ TEST(Win32Window, ColouredHeadingsFocusOnThePathAndTabSkipsTheHiddenButton) {
     Win32Window w;
     w.Show();
     w.Refresh();
-    for (auto [label, colour] :
-         {std::pair{w.label3, RGB(255, 128, 128)}, std::pair{w.label4, RGB(192, 192, 255)}}) {
+    for (int id = 0; id < ui::kControlCount; ++id) {
+        const ui::ControlLayout& e = ui::kForm1.controls[id];
+        if (!e.has_background) continue;
+        SCOPED_TRACE(e.name);
+        HWND label = w.control_windows[id];
         HDC dc = ::GetDC(label);
-        EXPECT_EQ(::GetPixel(dc, 1, 1), colour);
+        EXPECT_EQ(::GetPixel(dc, 1, 1),
+                  RGB(e.background.red, e.background.green, e.background.blue));
         ::ReleaseDC(label, dc);
     }
     EXPECT_EQ(::GetFocus(), w.text1);

@@ -3,12 +3,12 @@
 //
 //   run_driver PROGRAM_FOLDER DATABASE
 //
-// Builds the window headless (QT_QPA_PLATFORM=offscreen) over the real file services and the
-// real clock, with PROGRAM_FOLDER as the program's folder; chooses DATABASE through the file
-// dialog, clicks "Iniciar Processo" and answers OK to every box (each box's text goes to
-// standard output, one line each). Exit status: 0 when the run reached its success exit, 3
-// when it ended the program elsewhere (class 3 or 4, Cancel), 1 when it returned through the
-// failure exit.
+// Builds the form on a window with no toolkit (tests/app/memory_window.h), so it needs no
+// display, over the real file services and the real clock, with PROGRAM_FOLDER as the program's
+// folder; chooses DATABASE through the file dialog, clicks "Iniciar Processo" and answers OK to
+// every box (each box's text goes to standard output, one line each). Exit status: 0 when the run
+// reached its success exit, 3 when it ended the program elsewhere (class 3 or 4, Cancel), 1 when it
+// returned through the failure exit.
 //
 // For the kill sweep (tests/kill_sweep.sh), every file operation of the run (opens, reads,
 // writes, truncations, syncs, renames, removals; numbered from 1) can be watched:
@@ -22,7 +22,6 @@
 // With none of them set it only counts, and lets the engine work on two threads as it does
 // over the real file system (the benchmarks time the run so); with any of them, the operations
 // come one at a time, in one order.
-#include <QApplication>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -34,9 +33,10 @@
 #include <string>
 
 #include "app/form1.h"
-#include "app/qt/window.h"
 #include "app/tools/tool_services.h"
+#include "jet/format/schema.h"
 #include "jet/testing/observed_env.h"
+#include "tests/app/memory_window.h"
 
 namespace {
 
@@ -54,7 +54,9 @@ class WatchEnv final : public jet::ObservedEnv {
     }
     bool AllowsThreads() const override { return !watching_ && target()->AllowsThreads(); }
     std::string database;  // the path whose size is reported full
-    bool full_ = false;    // cleared by the first box
+    // At the maximum size of either version.
+    static inline const uint64_t kFull = jet::MaxFileSize(jet::Version::kJet4);
+    bool full_ = false;  // cleared by the first box
 
     void Tick(const char* kind, const std::string& path, const void* data = nullptr, size_t n = 0) {
         ++count_;
@@ -77,7 +79,7 @@ class WatchEnv final : public jet::ObservedEnv {
 
     jet::FileStatus Stat(const std::string& path) override {
         jet::FileStatus s = EnvWrapper::Stat(path);
-        if (full_ && path == database) s.size = uint64_t{1} << 31;
+        if (full_ && path == database) s.size = kFull;
         return s;
     }
 
@@ -95,7 +97,7 @@ class WatchEnv final : public jet::ObservedEnv {
         }
     }
     uint64_t SizeOf(const std::string& path, uint64_t real) override {
-        return full_ && path == database ? (uint64_t{1} << 31) : real;
+        return full_ && path == database ? kFull : real;
     }
 
     std::ofstream trace_;
@@ -139,8 +141,6 @@ int main(int argc, char** argv) {
         std::cerr << "usage: run_driver PROGRAM_FOLDER DATABASE\n";
         return 2;
     }
-    QApplication application(argc, argv);
-
     platform::SystemClock clock;
     WatchEnv env(jet::Env::Default());
     env.database = argv[2];
@@ -154,7 +154,7 @@ int main(int argc, char** argv) {
     services.path_style = platform::PathStyle::Posix();
     services.env = &env;
 
-    Form1 form(services, std::make_unique<ui::QtWindow>());
+    Form1 form(services, std::make_unique<testing_app::MemoryWindow>());
     form.Show();
     form.Command2->Click();
     form.Command1->Click();

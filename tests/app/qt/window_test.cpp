@@ -1,104 +1,101 @@
-// The window as it opens: every control of the layout table, fonts, colours, tab order,
-// focus, the icon, and a frame whose controls never move.
+// The Qt window as it opens: what it made of every control of the layout table (kind, text,
+// place, font, colour), tab order, focus, the icon, and a frame whose controls never move; and
+// what only Qt does for the form (its pending events, its pointers, its close).
 #include <gtest/gtest.h>
 
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QGuiApplication>
 #include <QImage>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
+#include <filesystem>
 #include <map>
 
+#include "app/layout.h"
 #include "app/qt/fonts.h"
 #include "app/qt/icon.h"
 #include "tests/app/harness.h"
-#include "tests/app/qt_window_util.h"
+#include "tests/app/qt/qt_window_util.h"
 
 namespace {
 
 using testing_app::Harness;
 using testing_app::QtOf;
 
-struct Expected {
-    const char* name;
-    QWidget* widget;
-    QString text;
-    int left, top, width, height;  // twips
-    QString family;                // empty: the platform's default font
-    double points;
-    bool bold;
-    Qt::Alignment alignment;  // labels only
-};
-
 QString TextOf(QWidget* w) {
     if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
     if (auto* button = qobject_cast<QPushButton*>(w)) return button->text();
     if (auto* line = qobject_cast<QLineEdit*>(w)) return line->text();
-    if (auto* box = dynamic_cast<ui::CaixaTexto*>(w)) return QString::fromStdString(box->Text());
+    if (auto* box = dynamic_cast<ui::QtMultiLineEdit*>(w))
+        return QString::fromStdString(box->Text());
     return {};
+}
+
+// The Qt widget each kind of control of the layout becomes.
+bool IsOfKind(QWidget* w, ui::ControlKind kind) {
+    switch (kind) {
+        case ui::ControlKind::kButton:
+            return qobject_cast<QPushButton*>(w) != nullptr;
+        case ui::ControlKind::kLabel:
+            return qobject_cast<QLabel*>(w) != nullptr;
+        case ui::ControlKind::kTextBox:
+            return qobject_cast<QLineEdit*>(w) != nullptr;
+        case ui::ControlKind::kMultiLineTextBox:
+            return dynamic_cast<ui::QtMultiLineEdit*>(w) != nullptr;
+        case ui::ControlKind::kListBox:
+            return qobject_cast<QListWidget*>(w) != nullptr;
+    }
+    return false;
 }
 
 TEST(Window, EveryControlOfTheLayoutTable) {
     Harness h;
     ui::QtWindow& f = QtOf(*h.form);
-    const QString arial = QStringLiteral("Arial");
-    const QString tahoma = QStringLiteral("Tahoma");
-    const Qt::Alignment centre = Qt::AlignHCenter;
-    const Expected table[] = {
-        {"Command1", f.command1, "Iniciar Processo", 75, 7005, 12180, 795, arial, 12, true, {}},
-        {"Label1(1)", f.label1[1], "Arquivo:", 75, 555, 1365, 315, arial, 12, true, Qt::AlignLeft},
-        {"Text1", f.text1, "", 1455, 525, 9405, 375, {}, 0, false, {}},
-        {"Command2",
-         f.command2,
-         "Localizar Arquivo",
-         10965,
-         480,
-         1230,
-         390,
-         arial,
-         6.75,
-         false,
-         {}},
-        {"Label1(0)", f.label1[0], "", 75, 960, 12150, 660, arial, 12, true, centre},
-        {"Label2", f.label2, "Escolha o arquivo a ser reparado/compactado", 150, 90, 12225, 315,
-         arial, 8.25, true, centre},
-        {"TxtLog", f.txt_log, "Log.:", 75, 2055, 8790, 4935, {}, 0, false, {}},
-        {"ListLDB1", f.list_ldb1, "", 9000, 2070, 3270, 4890, tahoma, 9, false, {}},
-        {"Label3", f.label3, "Usuários Ativos", 9000, 1770, 3225, 270, arial, 8.25, true, centre},
-        {"Label4", f.label4, "Arquivo Log", 90, 1755, 8775, 270, arial, 8.25, true, centre},
-    };
-    for (const Expected& e : table) {
+    for (int id = 0; id < ui::kControlCount; ++id) {
+        const ui::ControlLayout& e = ui::kForm1.controls[id];
+        QWidget* w = f.widgets[id];
         SCOPED_TRACE(e.name);
-        EXPECT_EQ(TextOf(e.widget), e.text);
-        EXPECT_EQ(e.widget->geometry(),
-                  QRect(e.left / 15, e.top / 15, e.width / 15, e.height / 15));
-        if (!e.family.isEmpty()) {
-            QFont font = e.widget->font();
-            EXPECT_EQ(font.family(), FamiliaDisponivel(e.family));
-            EXPECT_EQ(font.pixelSize(), PixelsDePontos(e.points));
+        ASSERT_NE(w, nullptr);
+        EXPECT_TRUE(IsOfKind(w, e.kind));
+        EXPECT_EQ(TextOf(w), QString::fromUtf8(e.caption));
+        EXPECT_EQ(w->geometry(), QRect(e.left / 15, e.top / 15, e.width / 15, e.height / 15));
+        EXPECT_EQ(!w->isHidden(), e.visible);
+        if (e.font != nullptr) {
+            QFont font = w->font();
+            EXPECT_EQ(font.family(), AvailableFamily(e.font));
+            EXPECT_EQ(font.pixelSize(), PixelsOfPoints(e.points));
             EXPECT_EQ(font.bold(), e.bold);
             // The family is really installed: no silent fallback to another face.
             EXPECT_EQ(QFontInfo(font).family(), font.family());
         } else {
-            EXPECT_EQ(e.widget->font().family(), QApplication::font().family());
+            EXPECT_EQ(w->font().family(), QApplication::font().family());
         }
-        if (auto* label = qobject_cast<QLabel*>(e.widget)) {
-            EXPECT_EQ(label->alignment() & Qt::AlignHorizontal_Mask, e.alignment);
+        if (auto* label = qobject_cast<QLabel*>(w)) {
+            EXPECT_EQ(label->alignment() & Qt::AlignHorizontal_Mask,
+                      e.alignment == ui::Alignment::kCentre ? Qt::AlignHCenter : Qt::AlignLeft);
             EXPECT_EQ(label->textFormat(), Qt::PlainText);
             EXPECT_EQ(label->focusPolicy(), Qt::NoFocus);
+            EXPECT_EQ(label->autoFillBackground(), e.has_background);
+            if (e.has_background) {
+                EXPECT_EQ(label->palette().color(QPalette::Window),
+                          QColor(e.background.red, e.background.green, e.background.blue));
+            }
         }
     }
-    EXPECT_EQ(PixelsDePontos(12), 16);
-    EXPECT_EQ(PixelsDePontos(8.25), 11);
-    EXPECT_EQ(PixelsDePontos(6.75), 9);
-    EXPECT_EQ(PixelsDePontos(9), 12);
+    // The controls of the form are these widgets.
+    EXPECT_EQ(f.widgets[ui::kCommand1], f.command1);
+    EXPECT_EQ(f.widgets[ui::kLabel1_0], f.label1[0]);
+    EXPECT_EQ(f.widgets[ui::kTxtLog], f.txt_log);
+    EXPECT_EQ(PixelsOfPoints(12), 16);
+    EXPECT_EQ(PixelsOfPoints(8.25), 11);
+    EXPECT_EQ(PixelsOfPoints(6.75), 9);
+    EXPECT_EQ(PixelsOfPoints(9), 12);
     if (!QFontDatabase::families().contains("Arial")) {
-        EXPECT_EQ(FamiliaDisponivel("Arial"), "Liberation Sans");
+        EXPECT_EQ(AvailableFamily("Arial"), "Liberation Sans");
     }
 
-    EXPECT_EQ(f.label3->palette().color(QPalette::Window), QColor(255, 128, 128));
-    EXPECT_TRUE(f.label3->autoFillBackground());
-    EXPECT_EQ(f.label4->palette().color(QPalette::Window), QColor(192, 192, 255));
     EXPECT_EQ(f.list_ldb1->count(), 0);
     EXPECT_FALSE(f.list_ldb1->isSortingEnabled());
     EXPECT_EQ(f.txt_log->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
@@ -109,8 +106,8 @@ TEST(Window, EveryControlOfTheLayoutTable) {
 TEST(Window, CaptionClientAreaFrameAndIcon) {
     Harness h;
     ui::QtWindow& f = QtOf(*h.form);
-    EXPECT_EQ(f.windowTitle(), "Compactador/Reparador de Banco de Dados");
-    EXPECT_EQ(f.size(), QSize(12345 / 15, 7845 / 15));
+    EXPECT_EQ(f.windowTitle(), QString::fromUtf8(ui::kForm1.caption));
+    EXPECT_EQ(f.size(), QSize(ui::kForm1.width / 15, ui::kForm1.height / 15));
     Qt::WindowFlags flags = f.windowFlags();
     EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
     EXPECT_TRUE(flags & Qt::WindowMaximizeButtonHint);
@@ -129,7 +126,7 @@ TEST(Window, CaptionClientAreaFrameAndIcon) {
 }
 
 TEST(Window, TheIconIsA32PixelBlueDriveIn256Colours) {
-    QImage icon = ImagemIconeDisco();
+    QImage icon = DriveIconImage();
     EXPECT_EQ(icon.size(), QSize(32, 32));
     EXPECT_EQ(icon.format(), QImage::Format_Indexed8);
     EXPECT_LE(icon.colorCount(), 256);
@@ -155,7 +152,7 @@ TEST(Window, TheIconIsA32PixelBlueDriveIn256Colours) {
 // The Windows program's icon resource is a saved copy of this drawing (packaging/render_icon.cpp
 // --ico): it must still show the same pixels.
 TEST(Window, TheWindowsIconResourceHoldsTheIconAsDrawn) {
-    const QImage drawn = ImagemIconeDisco().convertToFormat(QImage::Format_ARGB32);
+    const QImage drawn = DriveIconImage().convertToFormat(QImage::Format_ARGB32);
     const QImage saved(QStringLiteral(COMPACTADOR_SOURCE_DIR "/app/win32/compactador.ico"));
     ASSERT_EQ(saved.size(), QSize(32, 32)) << "app/win32/compactador.ico unreadable";
     for (int y = 0; y < 32; ++y) {
@@ -203,6 +200,56 @@ TEST(Window, TypingAPathShowsNoStartButton) {
     QTest::keyClicks(w.text1, "/srv/dados/base.mdb");
     EXPECT_EQ(h.form->Text1->Text(), "/srv/dados/base.mdb");
     EXPECT_FALSE(h.form->Command1->Visible());
+}
+
+// ---- What only Qt does for the form ----
+
+TEST(QtForm, GravaLogLetsQtsPendingEventsRunBeforeTheFileIsWritten) {
+    Harness h;
+    Form1& f = *h.form;
+    f.ArquivoLog = h.program_folder + "/Log.txt";
+    std::string status_seen;
+    bool file_seen = true;
+    QTimer::singleShot(0, [&] {
+        status_seen = f.Label1[0]->Caption();
+        file_seen = std::filesystem::exists(f.ArquivoLog);
+    });
+    f.GravaLog("Inicio.");
+    EXPECT_EQ(status_seen, "Inicio.") << "processed inside the call, after the status line";
+    EXPECT_FALSE(file_seen);
+}
+
+TEST(QtForm, TheScreensPointerIsTheApplicationsOverrideCursorOneDeep) {
+    Harness h;
+    Form1& f = *h.form;
+    f.Screen.SetMousePointer(vbHourglass);
+    f.Screen.SetMousePointer(vbArrow);
+    ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::ArrowCursor);
+    f.Screen.SetMousePointer(vbDefault);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr) << "one deep: one restore clears it";
+
+    // The window's own pointer.
+    f.SetMousePointer(vbHourglass);
+    EXPECT_EQ(QtOf(f).cursor().shape(), Qt::WaitCursor);
+    f.SetMousePointer(vbArrow);
+    EXPECT_EQ(QtOf(f).cursor().shape(), Qt::ArrowCursor);
+}
+
+TEST(QtForm, ASecondClickSignalDuringARunAndACloseWaitForTheRun) {
+    Harness h;
+    ui::QtWindow& w = QtOf(*h.form);
+    bool closed_while_running = true;
+    h.boxes.on_show = [&] {
+        // Qt delivers the signal even though the button is disabled.
+        QMetaObject::invokeMethod(w.command1, "clicked", Q_ARG(bool, false));
+        w.close();
+        closed_while_running = !w.isVisible();
+    };
+    h.ChooseAndRun(h.program_folder + "/falta.mdb");
+    EXPECT_EQ(h.BoxTexts().size(), 2u) << "one run, to its end";
+    EXPECT_FALSE(closed_while_running);
+    EXPECT_FALSE(w.isVisible()) << "closed once it returned";
 }
 
 }  // namespace
