@@ -202,7 +202,7 @@ RepairReport UnchangedReport(SalvageSource& source) {
 }  // namespace
 
 bool RepairReport::lossless() const {
-    if (rows_dropped > 0 || values_cut > 0 || !lost_tables.empty()) return false;
+    if (rows_dropped > 0 || values_cut > 0 || !lost_tables.empty() || header_rebuilt) return false;
     for (const RepairedTable& t : tables)
         if (t.pages_lost > 0 || t.recovered) return false;
     return true;
@@ -288,6 +288,7 @@ RepairReport RepairDatabase(Env* env, const std::string& path, const RepairOptio
             r.values_cut = it->second->values_cut;
             r.pages_lost = it->second->pages_lost;
             r.recovered = it->second->recovered;
+            r.standard_definition = it->second->standard_definition;
             r.rows_unmapped = it->second->rows_unmapped;
         }
         report.rows_dropped += r.rows_dropped;
@@ -298,6 +299,8 @@ RepairReport RepairDatabase(Env* env, const std::string& path, const RepairOptio
     report.lost_tables = stats.lost_tables;
     report.lost_table_names = stats.lost_table_names;
     report.fixes = stats.fixes;
+    report.header_rebuilt = stats.header_rebuilt;
+    report.header_password_given = stats.header_password_given;
     report.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return report;
