@@ -816,8 +816,9 @@ void SalvageSource::Impl::RecoverOrphans() {
             if (NamesEqual(other, name)) return true;
         return false;
     };
-    // With no catalog row left, an empty table has nothing but its definition to be found by.
-    const bool catalog_lost = catalog_rows.empty();
+    // With catalog rows lost with their pages, an empty table has nothing but its definition
+    // to be found by.
+    const bool catalog_lost = catalog_rows.empty() || catalog_stats.pages_lost > 0;
     for (uint32_t p = kCatalogPage + 1; p < n; ++p) {
         if (page_type[p] != kPageTableDef || page_free[p] || known.count(p) ||
             continuations.count(p) || (!catalog_lost && !has_data_pages(p)))
