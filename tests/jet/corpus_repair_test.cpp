@@ -306,7 +306,17 @@ TEST(CorpusRepairTest, DISABLED_FirstPagesOfEveryFile) {
     Sweep sweep;
     for (const fs::path& file : testing::CorpusFiles()) {
         if (file.extension() != ".mdb") continue;
-        sweep.RunDamages(file, FirstPages(1), testing::HaveMdbTools() ? 1 : 0);
+        std::vector<Damage> damages = FirstPages(1);
+        // An encoded file whose page 0 is lost has lost its key with it: refused, by design.
+        try {
+            if (testing::OpenForTest(file.string(), testing::CorpusPassword(file))
+                    ->header()
+                    .encryption_key != 0)
+                damages.erase(damages.begin(), damages.begin() + 3);
+        } catch (const JetError&) {
+            continue;  // not a Jet 3 / Jet 4 file this engine reads
+        }
+        sweep.RunDamages(file, damages, testing::HaveMdbTools() ? 1 : 0);
     }
     sweep.Print();
     EXPECT_TRUE(sweep.problems.empty());
