@@ -19,6 +19,22 @@ bool SemNomeOriginal(const jet::RepairedTable& t) {
     return t.recovered && t.name.rfind("RecoveredTable_", 0) == 0;
 }
 
+// What the repair had to make anew because the file had lost it: page 0 (and with it what
+// only page 0 held) and the definitions replaced by the standard ones.
+std::vector<std::string> PartesRefeitas(const jet::RepairReport& report) {
+    std::vector<std::string> linhas;
+    if (report.header_rebuilt)
+        linhas.push_back(report.header_password_given
+                             ? "Reparo: cabeçalho do banco (página 0) refeito com a senha "
+                               "informada; data de criação original perdida."
+                             : "Reparo: cabeçalho do banco (página 0) refeito; senha e data de "
+                               "criação originais perdidas.");
+    for (const jet::RepairedTable& t : report.tables)
+        if (t.standard_definition)
+            linhas.push_back("Reparo: definição da tabela " + t.name + " refeita pela padrão.");
+    return linhas;
+}
+
 }  // namespace
 
 std::vector<std::string> PerdasDoReparo(const jet::RepairReport& report) {
@@ -42,6 +58,7 @@ std::vector<std::string> PerdasDoReparo(const jet::RepairReport& report) {
         for (size_t i = 0; i < perdas.size(); ++i) linha += (i == 0 ? ": " : ", ") + perdas[i];
         linhas.push_back(linha + ".");
     }
+    for (const std::string& linha : PartesRefeitas(report)) linhas.push_back(linha);
     for (const std::string& nome : report.lost_table_names)
         linhas.push_back("Reparo: tabela " + (nome.empty() ? std::string("sem nome") : nome) +
                          " perdida por inteiro.");

@@ -38,6 +38,18 @@ void RaiseOsError(const OsError& error, const std::string& path) {
 
 std::unique_ptr<MdbFile> MdbFile::Open(Env* env, const std::string& path,
                                        const OpenOptions& options) {
+    return OpenAs(env, path, options, nullptr);
+}
+
+std::unique_ptr<MdbFile> MdbFile::OpenWithHeader(Env* env, const std::string& path,
+                                                 const OpenOptions& options,
+                                                 const DatabaseHeader& header) {
+    return OpenAs(env, path, options, &header);
+}
+
+std::unique_ptr<MdbFile> MdbFile::OpenAs(Env* env, const std::string& path,
+                                         const OpenOptions& options,
+                                         const DatabaseHeader* assumed) {
     std::unique_ptr<MdbFile> db(new MdbFile());
     db->path_ = path;
     db->writable_ = options.writable;
@@ -51,18 +63,23 @@ std::unique_ptr<MdbFile> MdbFile::Open(Env* env, const std::string& path,
         }
         db->file_ = env->Open(path, options.writable ? OpenMode::kReadWrite : OpenMode::kRead);
         const uint64_t size = db->file_->Size();
-        Bytes first(4096);
-        const size_t got = db->file_->ReadAt(0, first.data(), first.size());
-        first.resize(got);
-        Version version;
-        try {
-            version = DetectVersion(first);
-        } catch (const JetError&) {
-            Raise(kUnrecognizedFormat, path);
+        if (assumed != nullptr) {
+            db->header_ = *assumed;
+        } else {
+            Bytes first(4096);
+            const size_t got = db->file_->ReadAt(0, first.data(), first.size());
+            first.resize(got);
+            Version version;
+            try {
+                version = DetectVersion(first);
+            } catch (const JetError&) {
+                Raise(kUnrecognizedFormat, path);
+            }
+            if (size < PageSize(version)) Raise(kUnrecognizedFormat, path);
+            db->header_ = DecodeHeader(first);
         }
-        db->page_size_ = PageSize(version);
+        db->page_size_ = PageSize(db->header_.version);
         if (size < db->page_size_) Raise(kUnrecognizedFormat, path);
-        db->header_ = DecodeHeader(first);
         const uint64_t pages = size / db->page_size_;
         // Row pointers hold 24-bit page numbers; nothing past that is addressable.
         if (pages > (uint64_t{1} << 24)) Raise(kUnrecognizedFormat, path);
@@ -70,7 +87,8 @@ std::unique_ptr<MdbFile> MdbFile::Open(Env* env, const std::string& path,
     } catch (const OsError& e) {
         RaiseOsError(e, path);
     }
-    if (!db->header_.password.empty() && Utf8ToUtf16(options.password) != db->header_.password)
+    if (assumed == nullptr && !db->header_.password.empty() &&
+        Utf8ToUtf16(options.password) != db->header_.password)
         Raise(kNotValidPassword, path);
     return db;
 }

@@ -49,6 +49,13 @@ class MdbFile {
     static std::unique_ptr<MdbFile> Open(Env* env, const std::string& path,
                                          const OpenOptions& options = {});
 
+    // Opens a file whose page 0 is lost as if `header` (decoded) were its page 0, which is
+    // not read: for a repair that rebuilt the header from the other pages. No password check.
+    // Errors as Open, but for the header's.
+    static std::unique_ptr<MdbFile> OpenWithHeader(Env* env, const std::string& path,
+                                                   const OpenOptions& options,
+                                                   const DatabaseHeader& header);
+
     // A reader of a file this process is still writing (a rebuild reads its output back as it
     // goes): page 0 is not written yet, so its header is the writer's, and only the pages the
     // writer says are in the file are read: `page_count` of them, raised by ExtendTo.
@@ -98,6 +105,10 @@ class MdbFile {
 
   private:
     MdbFile() = default;
+    // Open and OpenWithHeader: the header read from page 0, or `assumed` when given.
+    static std::unique_ptr<MdbFile> OpenAs(Env* env, const std::string& path,
+                                           const OpenOptions& options,
+                                           const DatabaseHeader* assumed);
     void SetReadAhead(uint32_t pages);
     void Crypt(uint32_t n, std::span<uint8_t> page) const;
     // Copies page n from the read-ahead chunks, fetching its chunk on a miss. False when the

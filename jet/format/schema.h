@@ -79,6 +79,8 @@ struct IndexColumn {
 constexpr uint8_t kIndexUnique = 0x01;
 constexpr uint8_t kIndexIgnoreNulls = 0x02;
 constexpr uint8_t kIndexRequired = 0x08;
+// Set on every index of a Jet 4 definition (Jet 3 has no such bit).
+constexpr uint8_t kJet4IndexFlag = 0x80;
 
 // An index data structure (a B-tree of keys); several logical indexes may share one.
 struct RealIndexDef {

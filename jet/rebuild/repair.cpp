@@ -204,7 +204,7 @@ RepairReport UnchangedReport(SalvageSource& source) {
 }  // namespace
 
 bool RepairReport::lossless() const {
-    if (rows_dropped > 0 || values_cut > 0 || !lost_tables.empty()) return false;
+    if (rows_dropped > 0 || values_cut > 0 || !lost_tables.empty() || header_rebuilt) return false;
     for (const RepairedTable& t : tables)
         if (t.pages_lost > 0 || t.recovered) return false;
     return true;
@@ -294,6 +294,7 @@ RepairReport RepairDatabase(Env* env, const std::string& path, const RepairOptio
             r.values_cut = it->second->values_cut;
             r.pages_lost = it->second->pages_lost;
             r.recovered = it->second->recovered;
+            r.standard_definition = it->second->standard_definition;
             r.rows_unmapped = it->second->rows_unmapped;
         }
         report.rows_dropped += r.rows_dropped;
@@ -305,6 +306,8 @@ RepairReport RepairDatabase(Env* env, const std::string& path, const RepairOptio
     report.lost_table_names = stats.lost_table_names;
     report.fixes = stats.fixes;
     report.sort_order_replaced = rebuilt.sort_order_replaced;
+    report.header_rebuilt = stats.header_rebuilt;
+    report.header_password_given = stats.header_password_given;
     report.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return report;

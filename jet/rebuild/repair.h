@@ -23,10 +23,12 @@
 // apart: they were not the table's, and are no loss.
 //
 // Errors (JetError):
-//   3343  page 0 is not the header of a Jet 3 / Jet 4 database (nothing tells the version, the
-//         code page, the password or the page encryption): the format is not recognised;
+//   3343  page 0 is not the header of a Jet 3 / Jet 4 database and the other pages do not
+//         show one either (header_recovery.h), or show one whose pages are encoded under the
+//         key page 0 kept: the format is not recognised;
 //   3056  "Couldn't repair this database.": the catalog is beyond recovery (no row of
-//         MSysObjects reads), or the salvaged content did not verify once written;
+//         MSysObjects reads and no table definition is found), or the salvaged content did
+//         not verify once written;
 //   3024 / 3044 / 3051 / 3031 / 3045  missing file, bad path, no permission, password, in use;
 //   61    disk full; 3036 the output would pass Jet's maximum size.
 #pragma once
@@ -62,6 +64,7 @@ struct RepairedTable {
     uint64_t values_cut = 0;    // values set to null: broken long values, values too long
     uint32_t pages_lost = 0;    // data pages that could not be read
     bool recovered = false;     // found without its catalog row (named RecoveredTable_<page>)
+    bool standard_definition = false;  // its definition was lost; the standard one stands in
     // Rows on pages that say they are the table's but that its page map leaves out: left
     // out, since Jet no longer sees them, and no loss.
     uint64_t rows_unmapped = 0;
@@ -87,6 +90,10 @@ struct RepairReport {
     // the engine has no tables for, could not be carried over from the damaged file: the
     // repaired file is in General order, every text index computed anew. 0: kept.
     uint16_t sort_order_replaced = 0;
+    // Page 0 was lost and rebuilt from the other pages: the original creation date went with
+    // it, and the password too unless one was given to the repair (then the file has that).
+    bool header_rebuilt = false;
+    bool header_password_given = false;
 
     // True when nothing was dropped, cut or lost.
     bool lossless() const;

@@ -25,6 +25,7 @@
 #include "jet/format/usage_map.h"
 #include "jet/keys/index_key.h"
 #include "jet/read/catalog.h"
+#include "jet/rebuild/header_recovery.h"
 #include "jet/rebuild/salvage_long_value.h"
 #include "jet/write/row_encoder.h"
 #include "jet/write/system_tables.h"
@@ -297,9 +298,13 @@ bool AllNullKey(const Bytes& key) {
 // Opens the file for writing (a repair replaces it, so a file we may not write is refused with
 // 3051, as it would be by the rename on Windows) and takes the open gate exclusively so that
 // no one opens the database while it is read; it is never written through this handle.
-std::unique_ptr<MdbFile> OpenHeld(Env* env, const std::string& path, OpenOptions options) {
+// With `rebuilt`, page 0 is lost and that header stands in for it (header_recovery.h).
+std::unique_ptr<MdbFile> OpenHeld(Env* env, const std::string& path, OpenOptions options,
+                                  const DatabaseHeader* rebuilt = nullptr) {
     options.writable = true;
-    std::unique_ptr<MdbFile> file = MdbFile::Open(env, path, options);
+    std::unique_ptr<MdbFile> file = rebuilt != nullptr
+                                        ? MdbFile::OpenWithHeader(env, path, options, *rebuilt)
+                                        : MdbFile::Open(env, path, options);
     try {
         if (!file->file().TryLock(kOpenGateOffset, 1, true)) Raise(kFileInUse, path);
     } catch (const OsError& e) {
@@ -698,10 +703,11 @@ void SalvageSource::Impl::ReadCatalog() {
     if (catalog_stats.rows_dropped > 0 || catalog_stats.pages_lost > 0 ||
         catalog_stats.pages_by_owner)
         catalog_damaged = true;
-    if (catalog_rows.empty())
-        RaiseWithDetail(
-            kCouldNotRepair, {},
-            "No row of the catalog (MSysObjects) could be read in '" + file->path() + "'.");
+    if (catalog_rows.empty()) {
+        catalog_damaged = true;
+        stats.fixes.push_back(
+            "MSysObjects: no row could be read; the tables are found by their definitions");
+    }
     catalog_keep.assign(catalog_rows.size(), true);
 }
 
@@ -723,6 +729,7 @@ void SalvageSource::Impl::ReadTables() {
         const auto type = IdAt(row, type_col);
         const auto id = IdAt(row, id_col);
         const std::string name = TextAt(row, name_col);
+        if (stats.header_rebuilt) RefuseAceCatalog(name, file->path());
         if (!type || static_cast<int16_t>(*type) != kObjectTable) {
             // Only tables have ids that are pages: a row of another type whose id is the page
             // of a sound definition is a table whose type field was damaged.
@@ -820,9 +827,12 @@ void SalvageSource::Impl::RecoverOrphans() {
             if (NamesEqual(other, name)) return true;
         return false;
     };
+    // With catalog rows lost with their pages, an empty table has nothing but its definition
+    // to be found by.
+    const bool catalog_lost = catalog_rows.empty() || catalog_stats.pages_lost > 0;
     for (uint32_t p = kCatalogPage + 1; p < n; ++p) {
         if (page_type[p] != kPageTableDef || page_free[p] || known.count(p) ||
-            continuations.count(p) || !has_data_pages(p))
+            continuations.count(p) || (!catalog_lost && !has_data_pages(p)))
             continue;
         TableDef def;
         std::string why;
@@ -1071,13 +1081,26 @@ void SalvageSource::ReadRows(size_t index, const RowVisitor& visit, const PagesD
 std::unique_ptr<SalvageSource> OpenSalvageSource(Env* env, const std::string& path,
                                                  const OpenOptions& options) {
     auto m = std::make_unique<SalvageSource::Impl>();
-    m->file = OpenHeld(env, path, options);
+    std::optional<RecoveredHeader> rebuilt;
+    try {
+        m->file = OpenHeld(env, path, options);
+    } catch (const JetError& e) {
+        if (e.number() != kUnrecognizedFormat || !PageZeroLost(env, path)) throw;
+        rebuilt = RecoverHeader(env, path, options.password);
+        m->file = OpenHeld(env, path, options, &rebuilt->header);
+        m->stats.header_rebuilt = true;
+        m->stats.header_password_given = !options.password.empty();
+        m->stats.fixes = rebuilt->fixes;
+    }
     m->header = RestoredHeader(m->file->header(), m->stats.fixes);
     m->Survey();
     m->ReadGlobalMap();
     m->ReadCatalog();
     m->ReadTables();
     if (m->catalog_damaged) m->RecoverOrphans();
+    if (m->catalog_rows.empty() && m->recovered_ids.empty())
+        RaiseWithDetail(kCouldNotRepair, {},
+                        "No row of the catalog (MSysObjects) could be read in '" + path + "'.");
     m->EnsureJetSystemTables();
 
     // Definitions must not point at tables that are gone: foreign keys to them are cleared.

@@ -1,8 +1,10 @@
 // The salvaging read: a DatabaseSource (database_source.h) for repair that trusts nothing in the
 // file and hands the rebuild whatever can still be read, counting what could not.
 //
-// Page 0 must decode (else 3343): it carries the version, code page, password and the key of
-// the page encryption, which nothing else in the file repeats. Its fields that hold no
+// Page 0 carries the version, code page, password and the key of the page encryption, which
+// nothing else in the file repeats. A page 0 that is no header at all (zeroed, torn) is rebuilt
+// from the evidence of the other pages (header_recovery.h); without that evidence, or when
+// page 0 names another version, 3343. Its fields that hold no
 // information are put back to the values every Jet file has (the constant block at 0x18, the
 // reserved zeros, the Jet 4 block at 0x98), and every commit word is cleared, so the output is
 // not marked as left open.
@@ -10,11 +12,13 @@
 // Tables:
 //   - the catalog (MSysObjects, page 2) is read with the salvaging row reader below; when its
 //     definition no longer reads, the standard definition of MSysObjects is used instead (its
-//     column layout is the same in every Jet file). No catalog row at all: 3056.
+//     column layout is the same in every Jet file). With no catalog row at all, every table
+//     is found by its definition (below), empty ones too; nothing found either: 3056.
 //   - every local table the catalog names is read from its definition; a definition that does
 //     not read or does not hold together (an index naming a missing column) loses the table,
 //     except for the Jet system tables MSysACEs, MSysQueries and MSysRelationships, which get
-//     their standard definitions.
+//     their standard definitions (SystemTableDef, exactly as such a definition reads back, so
+//     the rows are written under the definition stored).
 //   - a catalog row of another type whose id is the page of a sound definition is a table
 //     whose type was damaged: it is a table again;
 //   - when the catalog shows damage (rows or pages of it could not be read, a table row whose
@@ -85,6 +89,10 @@ struct SalvageStats {
     std::vector<std::string> fixes;        // other things put right, for the report
     // The names of lost_tables, in the same order ("" for a catalog row without a name).
     std::vector<std::string> lost_table_names;
+    // Page 0 was lost and rebuilt from the other pages (header_recovery.h); the password
+    // given to the repair, if any, is the rebuilt header's.
+    bool header_rebuilt = false;
+    bool header_password_given = false;
 };
 
 class SalvageSource : public DatabaseSource {

@@ -27,6 +27,8 @@ ColumnDef Column(const char* name, ColumnType type, uint16_t text_chars, Version
     c.name = name;
     c.type = type;
     c.flags = static_cast<uint8_t>(kColumnNullable | kSystemColumn | extra_flags);
+    // A Jet 4 definition has no code page field: the column reads back with none.
+    if (v == Version::kJet4) c.code_page = 0;
     if (type == ColumnType::kText || type == ColumnType::kBinary)
         c.length = static_cast<uint16_t>(v == Version::kJet4 ? 2 * text_chars : text_chars);
     return c;
@@ -123,6 +125,9 @@ TableDef SystemTableDef(SystemTable which, Version v) {
             std::rotate(t.indexes.begin(), t.indexes.begin() + 1, t.indexes.end());
             break;
     }
+    // As a Jet 4 definition reads back: every index of it carries the version's flag.
+    if (v == Version::kJet4)
+        for (RealIndexDef& r : t.real_indexes) r.flags |= kJet4IndexFlag;
     return t;
 }
 

@@ -14,7 +14,6 @@ namespace {
 
 constexpr uint32_t kMagic1625 = 1625;
 constexpr uint32_t kMagic1923 = 1923;
-constexpr uint8_t kJet4IndexFlag = 0x80;
 
 // Starts a structure from its stored bytes when they have the expected size, else zeros.
 Bytes Base(const Bytes& raw, size_t size) {

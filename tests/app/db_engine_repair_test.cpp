@@ -180,19 +180,29 @@ TEST(DBEngineRepair, TheLossesOfARepairReadAsTheRunLogsThem) {
     recovered.recovered = true;
     jet::RepairedTable remade = table("MSysACEs", 0, 0, 0);
     remade.recovered = true;  // a Jet system table remade keeps its name
+    remade.standard_definition = true;
     report.tables.push_back(recovered);
     report.tables.push_back(remade);
     report.lost_table_names = {"Vendas", ""};
+    report.header_rebuilt = true;
     EXPECT_EQ(PerdasDoReparo(report),
               (std::vector<std::string>{
                   "Reparo: tabela Clientes: 12 linhas perdidas, 1 valor cortado.",
                   "Reparo: tabela Pedidos: 1 linha perdida, 2 valores cortados, 1 página ilegível.",
                   "Reparo: tabela Itens: 3 páginas ilegíveis.",
                   "Reparo: tabela RecoveredTable_57 recuperada sem o nome original.",
+                  "Reparo: cabeçalho do banco (página 0) refeito; senha e data de criação "
+                  "originais perdidas.",
+                  "Reparo: definição da tabela MSysACEs refeita pela padrão.",
                   "Reparo: tabela Vendas perdida por inteiro.",
                   "Reparo: tabela sem nome perdida por inteiro."}));
     report.tables = {table("Clientes", 0, 0, 0)};
     report.lost_table_names.clear();
+    report.header_password_given = true;
+    EXPECT_EQ(PerdasDoReparo(report),
+              std::vector<std::string>{"Reparo: cabeçalho do banco (página 0) refeito com a senha "
+                                       "informada; data de criação original perdida."});
+    report.header_rebuilt = false;
     EXPECT_EQ(PerdasDoReparo(report), std::vector<std::string>{});
     // A sort order given up for General comes first, and loses nothing.
     report.sort_order_replaced = 1054;

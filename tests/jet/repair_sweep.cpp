@@ -77,6 +77,10 @@ int Spawn(const std::vector<std::string>& argv, std::string* out) {
 
 }  // namespace
 
+bool IsSystemName(const std::string& table) {
+    return table.size() >= 4 && NamesEqual(table.substr(0, 4), "MSys");
+}
+
 bool HoldsObjectIds(const std::string& table) {
     for (const char* name :
          {"MSysObjects", "MSysACEs", "MSysNavPaneObjectIDs", "MSysNavPaneGroupToObjects"})
@@ -245,6 +249,7 @@ Trial RunTrial(const std::string& source, const Snapshot& snapshot, const std::s
     open.password = options.password;
     auto db = DatabaseView::Open(Env::Default(), path, open);
     for (const SnapshotTable& table : snapshot.tables) {
+        const bool user = !IsSystemName(table.name);
         bool definition_damaged = false;
         for (uint32_t p : table.definition_pages) definition_damaged |= damaged.count(p) > 0;
         std::multiset<std::string> intact;
@@ -252,10 +257,14 @@ Trial RunTrial(const std::string& source, const Snapshot& snapshot, const std::s
             bool hit = definition_damaged;
             for (uint32_t p : r.pages) hit |= damaged.count(p) > 0;
             if (!hit) intact.insert(r.image);
+            if (hit && user) t.user_row_damaged = true;
         }
+        if (definition_damaged && user) t.user_row_damaged = true;
         t.intact_rows += intact.size();
-        if (intact.empty()) continue;
+        const uint64_t kept_before = t.kept_rows;
         auto it = new_name.find(table.id);
+        if (user && (it == new_name.end() && !definition_damaged)) ++t.user_tables_short;
+        if (intact.empty()) continue;
         if (it == new_name.end()) continue;  // the table is gone: every intact row lost
         std::multiset<std::string> found;
         try {
@@ -271,6 +280,7 @@ Trial RunTrial(const std::string& source, const Snapshot& snapshot, const std::s
             t.kept_rows += std::min(want, found.count(*i));
             i = range.second;
         }
+        if (user && t.kept_rows - kept_before < intact.size()) ++t.user_tables_short;
     }
     t.ok = true;
     return t;
@@ -290,6 +300,9 @@ void SweepTotals::Add(const Trial& t) {
     }
     intact_rows += t.intact_rows;
     kept_rows += t.kept_rows;
+    if (t.user_row_damaged) return;
+    ++no_user_row_hit;
+    if (t.repaired && t.ok && t.user_tables_short == 0) ++every_user_table_kept;
 }
 
 }  // namespace jet::testing

@@ -21,6 +21,9 @@
 
 namespace jet::testing {
 
+// True for the names of system tables (MSys...): Jet's and Access's, not the user's.
+bool IsSystemName(const std::string& table);
+
 // True for the tables whose rows hold object ids (renumbered by every rebuild).
 bool HoldsObjectIds(const std::string& table);
 
@@ -59,6 +62,10 @@ struct Trial {
     int error = 0;             // the Jet error of a failed repair
     uint64_t intact_rows = 0;  // rows of the original on undamaged pages
     uint64_t kept_rows = 0;    // of which present in the output with identical values
+    // A user table (not MSys*) had a row or its definition on a damaged page.
+    bool user_row_damaged = false;
+    // User tables of the original that did not come back with every intact row.
+    uint32_t user_tables_short = 0;
 };
 
 struct TrialOptions {
@@ -78,6 +85,9 @@ std::vector<uint32_t> SpreadTargets(const std::string& path, DamageKind kind, si
 struct SweepTotals {
     uint64_t trials = 0, not_applicable = 0, repaired = 0, clean_failures = 0, bad = 0;
     uint64_t intact_rows = 0, kept_rows = 0;
+    // Trials whose damage hit no user row, and of those the ones repaired with every user
+    // table kept whole.
+    uint64_t no_user_row_hit = 0, every_user_table_kept = 0;
     void Add(const Trial& t);
     double share_kept() const {
         return intact_rows == 0 ? 1.0

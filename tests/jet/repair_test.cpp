@@ -23,10 +23,12 @@
 #include "jet/format/header.h"
 #include "jet/format/long_value.h"
 #include "jet/format/row_codec.h"
+#include "jet/format/text_codec.h"
 #include "jet/format/usage_map.h"
 #include "jet/read/catalog.h"
 #include "jet/read/checker.h"
 #include "jet/read/table_reader.h"
+#include "jet/rebuild/header_recovery.h"
 #include "jet/testing/damage.h"
 #include "jet/testing/fault_env.h"
 #include "jet/testing/sample.h"
@@ -476,32 +478,89 @@ TEST(RepairTest, PageZeroIsPutRightAndTheCommitWordsCleared) {
 
 TEST(RepairTest, UnrepairableFilesAreLeftAsTheyWere) {
     TempDir dir;
-    // Page 0 gone: nothing tells the version, code page or password.
-    std::string path = dir.Copy(kJet4);
-    DamageOptions damage;
-    damage.page = 0;
-    ASSERT_TRUE(InjectDamage(Env::Default(), path, DamageKind::kZeroedPage, damage).applied);
-    ExpectRepairFails(path, kUnrecognizedFormat);
-
-    // No row of the catalog left: every page MSysObjects owns, and its definition, zeroed.
-    path = dir.Copy(kJet3Memo);
-    std::vector<uint32_t> catalog_pages = {kCatalogPage};
-    {
-        auto db = DatabaseView::Open(Env::Default(), path);
-        const UsageMap map = ReadUsageMap(db->file(), db->catalog().objects_table().owned_map);
-        catalog_pages.insert(catalog_pages.end(), map.pages.begin(), map.pages.end());
-    }
-    for (uint32_t p : catalog_pages) {
-        damage.page = p;
-        InjectDamage(Env::Default(), path, DamageKind::kZeroedPage, damage);
-    }
+    // Nothing of the catalog left and no other page: the file is cut after the catalog's
+    // definition, which is zeroed.
+    std::string path = dir.Copy(kJet3Memo);
+    const uint32_t page_size = PageSize(Version::kJet3);
+    fs::resize_file(path, 3 * page_size);
+    WriteAt(path, 2 * page_size, Bytes(page_size, 0));
     ExpectRepairFails(path, kCouldNotRepair);
-    EXPECT_EQ(dir.Entries().size(), 2u);  // the two copies, nothing left behind
+    EXPECT_EQ(dir.Entries().size(), 1u);  // the copy, nothing left behind
 
-    // Not a database at all.
+    // Not a database at all, or another engine's; an encoded file whose page 0 is lost (the
+    // page key went with it); an ACE file whose page 0 is lost, known by its catalog.
     path = dir.path() + "/text.mdb";
     std::ofstream(path) << std::string(5000, 'x');
     ExpectRepairFails(path, kUnrecognizedFormat);
+    Bytes noise(40 * 4096);
+    uint64_t x = 88172645463325252ull;
+    for (uint8_t& b : noise) b = static_cast<uint8_t>((x ^= x << 13, x ^= x >> 7, x ^= x << 17));
+    path = dir.path() + "/noise.mdb";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(noise.data()),
+               static_cast<std::streamsize>(noise.size()));
+    ExpectRepairFails(path, kUnrecognizedFormat);
+    noise[0] = 'P', noise[1] = 'K', noise[2] = 3, noise[3] = 4;  // a zip's first bytes
+    WriteAt(path, 0, noise);
+    ExpectRepairFails(path, kUnrecognizedFormat);
+    path = EncodedSample(dir, Version::kJet4);
+    WriteAt(path, 0, Bytes(PageSize(Version::kJet4) / 2, 0));
+    ExpectRepairFails(path, kUnrecognizedFormat);
+    for (const fs::path& ace : testing::CorpusFiles()) {
+        if (ace.extension() != ".accdb") continue;
+        path = dir.path() + "/" + ace.filename().string();
+        fs::copy_file(ace, path);
+        fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
+        ExpectRepairFails(path, kUnrecognizedFormat);
+        WriteAt(path, 0, Bytes(PageSize(Version::kJet4), 0));
+        ExpectRepairFails(path, kUnrecognizedFormat);
+    }
+}
+
+// A lost page 0 is rebuilt from the other pages: on the engine's files and every clear corpus
+// file, page 0 zeroed gives back the version, code page and sort order the file had; the
+// repaired file opens, with the password given to the repair.
+TEST(RepairTest, PageZeroIsRebuiltFromTheOtherPages) {
+    TempDir dir;
+    std::vector<fs::path> files;
+    for (const char* name : {kJet3Memo, kJet4}) files.push_back(dir.Copy(name));
+    for (const fs::path& f : testing::CorpusFiles())
+        if (f.extension() == ".mdb") files.push_back(f);
+    int rebuilt = 0;
+    for (const fs::path& file : files) {
+        SCOPED_TRACE(file.filename().string());
+        const std::string password = testing::CorpusPassword(file);
+        DatabaseHeader original;
+        try {
+            original = testing::OpenForTest(file.string(), password)->header();
+        } catch (const JetError&) {
+            continue;  // not a Jet 3 / Jet 4 file this engine reads
+        }
+        if (original.encryption_key != 0) continue;  // refused: see above
+        const std::string path = dir.path() + "/lost-page-0.mdb";
+        fs::remove(path);
+        fs::copy_file(file, path);
+        fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
+        WriteAt(path, 0, Bytes(PageSize(original.version), 0));
+        const RecoveredHeader r = RecoverHeader(Env::Default(), path, password);
+        EXPECT_EQ(r.header.version, original.version);
+        EXPECT_EQ(r.header.code_page, original.code_page);
+        EXPECT_EQ(r.header.sort_order, original.sort_order);
+        EXPECT_EQ(r.header.sort_version, original.sort_version);
+        EXPECT_EQ(r.header.encryption_key, 0u);
+        EXPECT_EQ(r.header.password, Utf8ToUtf16(password));
+        if (file.parent_path() == fs::path(dir.path())) {
+            RepairOptions options;
+            options.password = password;
+            const RepairReport report = RepairDatabase(Env::Default(), path, options);
+            EXPECT_TRUE(report.header_rebuilt);
+            EXPECT_FALSE(report.lossless());
+            EXPECT_EQ(report.rows_dropped, 0u) << report.Summary();
+            EXPECT_TRUE(CheckFile(Env::Default(), path, CheckOptions{}, password).clean());
+        }
+        ++rebuilt;
+    }
+    std::printf("page 0 rebuilt from the other pages of %d files\n", rebuilt);
 }
 
 TEST(RepairTest, FileSystemErrorsAndLocks) {
