@@ -9,19 +9,19 @@ dao::Database& Objeto(const std::shared_ptr<dao::Database>& variable) {
 
 namespace {
 
-std::string Quantos(uint64_t n, const char* um, const char* varios) {
+std::string Counted(uint64_t n, const char* um, const char* varios) {
     return std::to_string(n) + " " + (n == 1 ? um : varios);
 }
 
 // A table the repair found without its catalog row gets a made-up name; the Jet system
 // tables found that way keep theirs.
-bool SemNomeOriginal(const jet::RepairedTable& t) {
+bool WithoutOriginalName(const jet::RepairedTable& t) {
     return t.recovered && t.name.rfind("RecoveredTable_", 0) == 0;
 }
 
 // What the repair had to make anew because the file had lost it: page 0 (and with it what
 // only page 0 held) and the definitions replaced by the standard ones.
-std::vector<std::string> PartesRefeitas(const jet::RepairReport& report) {
+std::vector<std::string> RebuiltParts(const jet::RepairReport& report) {
     std::vector<std::string> linhas;
     if (report.header_rebuilt)
         linhas.push_back(report.header_password_given
@@ -37,7 +37,7 @@ std::vector<std::string> PartesRefeitas(const jet::RepairReport& report) {
 
 }  // namespace
 
-std::vector<std::string> PerdasDoReparo(const jet::RepairReport& report) {
+std::vector<std::string> RepairLogLines(const jet::RepairReport& report) {
     std::vector<std::string> linhas;
     if (report.sort_order_replaced != 0)
         linhas.push_back("Reparo: ordem de classificação " +
@@ -46,19 +46,19 @@ std::vector<std::string> PerdasDoReparo(const jet::RepairReport& report) {
     for (const jet::RepairedTable& t : report.tables) {
         std::vector<std::string> perdas;
         if (t.rows_dropped > 0)
-            perdas.push_back(Quantos(t.rows_dropped, "linha perdida", "linhas perdidas"));
+            perdas.push_back(Counted(t.rows_dropped, "linha perdida", "linhas perdidas"));
         if (t.values_cut > 0)
-            perdas.push_back(Quantos(t.values_cut, "valor cortado", "valores cortados"));
+            perdas.push_back(Counted(t.values_cut, "valor cortado", "valores cortados"));
         if (t.pages_lost > 0)
-            perdas.push_back(Quantos(t.pages_lost, "página ilegível", "páginas ilegíveis"));
-        const bool sem_nome = SemNomeOriginal(t);
+            perdas.push_back(Counted(t.pages_lost, "página ilegível", "páginas ilegíveis"));
+        const bool sem_nome = WithoutOriginalName(t);
         if (perdas.empty() && !sem_nome) continue;
         std::string linha = "Reparo: tabela " + t.name;
         if (sem_nome) linha += " recuperada sem o nome original";
         for (size_t i = 0; i < perdas.size(); ++i) linha += (i == 0 ? ": " : ", ") + perdas[i];
         linhas.push_back(linha + ".");
     }
-    for (const std::string& linha : PartesRefeitas(report)) linhas.push_back(linha);
+    for (const std::string& linha : RebuiltParts(report)) linhas.push_back(linha);
     for (const std::string& nome : report.lost_table_names)
         linhas.push_back("Reparo: tabela " + (nome.empty() ? std::string("sem nome") : nome) +
                          " perdida por inteiro.");

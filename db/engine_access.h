@@ -20,4 +20,4 @@ dao::Database& Objeto(const std::shared_ptr<dao::Database>& variable);
 // First, when the repair had to give the database General order because the keys of its
 // text indexes could not be carried over, a line saying so (no loss: every row is kept).
 // Nothing for a repair that lost nothing.
-std::vector<std::string> PerdasDoReparo(const jet::RepairReport& report);
+std::vector<std::string> RepairLogLines(const jet::RepairReport& report);

@@ -87,7 +87,7 @@ bool Form1::CopiaReparaCompacta(int32_t Classificacao) {
         std::vector<std::string> perdas;
         Passo([&] {
             if (const auto& relatorio = DBEngine().LastRepairReport())
-                perdas = PerdasDoReparo(*relatorio);
+                perdas = RepairLogLines(*relatorio);
         });
         for (const std::string& linha : perdas) Passo([&] { GravaLog(linha); });
     }
