@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The full damage sweep: every readable corpus file x every kind of damage, at several seeded
-# positions, then repair; each outcome is judged as in tests/jet/repair_sweep.h (repaired:
+# positions, then repair; each outcome is judged as in tests/support/repair_sweep.h (repaired:
 # checker clean, mdbtools reads every table, every row of undamaged pages kept; or failed with
 # a Jet error and the file byte-identical). Prints a line per kind and the share of rows kept.
 #

@@ -166,6 +166,15 @@ std::string HexUpper(ByteSpan bytes) {
     return out;
 }
 
+std::string CsvQuote(const std::string& s) {
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    return out + "\"";
+}
+
 std::string FormatValue(const ColumnDef& c, const Value& v, const std::string& date_format) {
     if (IsNull(v)) return {};
     if (const bool* b = std::get_if<bool>(&v)) return *b ? "1" : "0";

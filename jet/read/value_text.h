@@ -33,6 +33,8 @@ std::string FormatCurrency(int64_t scaled);  // value * 10000 -> "12.3400"
 std::string FormatDecimal(const Decimal& value, uint8_t scale);
 std::string FormatGuid(const Guid& guid);
 std::string HexUpper(ByteSpan bytes);
+// A CSV field (RFC 4180) holding `s`: in double quotes, each quote inside doubled.
+std::string CsvQuote(const std::string& s);
 
 // The text form of a value of column `c` as described above; null gives "".
 std::string FormatValue(const ColumnDef& c, const Value& v,

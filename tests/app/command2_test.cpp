@@ -6,7 +6,7 @@
 
 namespace {
 
-using testing_app::Harness;
+using apptest::Harness;
 
 TEST(FileSelection, EveryClickSetsTheDialogAnewThenShowsIt) {
     Harness h;

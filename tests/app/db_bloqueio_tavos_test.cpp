@@ -35,18 +35,18 @@ Lines Concat(Lines a, const Lines& b) {
 class BloqueioTavosVersions : public ::testing::TestWithParam<jet::Version> {};
 
 TEST_P(BloqueioTavosVersions, LocksAndUnlocksEveryRowOfBothClientDatabases) {
-    dbtest::Window w;
+    apptest::Window w;
     Form1& f = w.form();
-    dbtest::MakeClientFixture(f.ArquivoTavo, true, GetParam());
-    dbtest::MakeClientFixture(f.ArquivoTavo1, false, GetParam());
-    ASSERT_EQ(dbtest::Flags(f.ArquivoTavo), (Lines{"0", "1", "0", "1", "0"}));
-    ASSERT_EQ(dbtest::Flags(f.ArquivoTavo1), (Lines{"0", "-1", "0", "-1", "0"}));
+    apptest::MakeClientFixture(f.ArquivoTavo, true, GetParam());
+    apptest::MakeClientFixture(f.ArquivoTavo1, false, GetParam());
+    ASSERT_EQ(apptest::Flags(f.ArquivoTavo), (Lines{"0", "1", "0", "1", "0"}));
+    ASSERT_EQ(apptest::Flags(f.ArquivoTavo1), (Lines{"0", "-1", "0", "-1", "0"}));
 
     f.BloqueioTavos(-1);
     EXPECT_EQ(w.Log(), Concat(LockedLines("Tavo.mdb"), LockedLines("Tavo1.mdb")));
     EXPECT_EQ(f.Err.Number, 0);
-    EXPECT_EQ(dbtest::Flags(f.ArquivoTavo), Lines(dbtest::kTavoRows, "1"));
-    EXPECT_EQ(dbtest::Flags(f.ArquivoTavo1), Lines(dbtest::kTavoRows, "-1"));
+    EXPECT_EQ(apptest::Flags(f.ArquivoTavo), Lines(apptest::kTavoRows, "1"));
+    EXPECT_EQ(apptest::Flags(f.ArquivoTavo1), Lines(apptest::kTavoRows, "-1"));
     ASSERT_NE(f.Banco, nullptr);
     EXPECT_EQ(f.Banco->Name(), f.ArquivoTavo1) << "Banco: the last database opened, closed";
     EXPECT_FALSE(f.Banco->IsOpen());
@@ -59,8 +59,8 @@ TEST_P(BloqueioTavosVersions, LocksAndUnlocksEveryRowOfBothClientDatabases) {
                      {"Alterando o Sistema Tavo.mdb (0).", "Sistema Desbloqueado.",
                       "Alterado o Sistema Tavo.mdb (0).", "Alterando o Sistema Tavo1.mdb (0).",
                       "Sistema Desbloqueado.", "Alterado o Sistema Tavo1.mdb (0)."}));
-    EXPECT_EQ(dbtest::Flags(f.ArquivoTavo), Lines(dbtest::kTavoRows, "0"));
-    EXPECT_EQ(dbtest::Flags(f.ArquivoTavo1), Lines(dbtest::kTavoRows, "0"));
+    EXPECT_EQ(apptest::Flags(f.ArquivoTavo), Lines(apptest::kTavoRows, "0"));
+    EXPECT_EQ(apptest::Flags(f.ArquivoTavo1), Lines(apptest::kTavoRows, "0"));
 }
 
 INSTANTIATE_TEST_SUITE_P(BloqueioTavos, BloqueioTavosVersions,
@@ -70,22 +70,22 @@ INSTANTIATE_TEST_SUITE_P(BloqueioTavos, BloqueioTavosVersions,
                          });
 
 TEST(BloqueioTavos, WritesWhileAClientProgramHoldsTheDatabase) {
-    dbtest::Window w;
+    apptest::Window w;
     Form1& f = w.form();
-    dbtest::MakeClientFixture(f.ArquivoTavo1, false);
-    jettest::Child holder({JETUTIL_PATH, "hold", f.ArquivoTavo1});
+    apptest::MakeClientFixture(f.ArquivoTavo1, false);
+    jet::testkit::Child holder({JETUTIL_PATH, "hold", f.ArquivoTavo1});
     ASSERT_EQ(holder.ReadLine(), "open shared slot 1");
 
     f.BloqueioTavos(-1);
     EXPECT_EQ(w.Log(), LockedLines("Tavo1.mdb"));
-    EXPECT_EQ(dbtest::Flags(f.ArquivoTavo1), Lines(dbtest::kTavoRows, "-1"));
+    EXPECT_EQ(apptest::Flags(f.ArquivoTavo1), Lines(apptest::kTavoRows, "-1"));
     EXPECT_TRUE(fs::exists(w.folder + "/tavo1.ldb")) << "the client is still in";
     holder.CloseStdin();
     EXPECT_EQ(holder.Wait(), 0);
 }
 
 TEST(BloqueioTavos, OnlyTheDatabasesPresentAreTouched) {
-    dbtest::Window w;
+    apptest::Window w;
     Form1& f = w.form();
     // Neither: nothing logged, nothing opened.
     f.BloqueioTavos(-1);
@@ -95,7 +95,7 @@ TEST(BloqueioTavos, OnlyTheDatabasesPresentAreTouched) {
     // A folder named tavo.mdb, and a hidden file, are not found by the existence test.
     fs::create_directories(f.ArquivoTavo);
     std::string oculto = w.folder + "/.tavo1.mdb";
-    COPY_TEST_FILE_OR_SKIP(dbtest::kJet4File, oculto);
+    COPY_TEST_FILE_OR_SKIP(apptest::kJet4File, oculto);
     f.ArquivoTavo1 = oculto;
     f.BloqueioTavos(-1);
     EXPECT_FALSE(fs::exists(f.ArquivoLog));
@@ -103,17 +103,17 @@ TEST(BloqueioTavos, OnlyTheDatabasesPresentAreTouched) {
 
     // Only tavo1.mdb.
     f.ArquivoTavo1 = w.folder + "/tavo1.mdb";
-    dbtest::MakeClientFixture(f.ArquivoTavo1, false);
+    apptest::MakeClientFixture(f.ArquivoTavo1, false);
     f.BloqueioTavos(-1);
     EXPECT_EQ(w.Log(), LockedLines("Tavo1.mdb"));
-    EXPECT_EQ(dbtest::Flags(f.ArquivoTavo1), Lines(dbtest::kTavoRows, "-1"));
+    EXPECT_EQ(apptest::Flags(f.ArquivoTavo1), Lines(apptest::kTavoRows, "-1"));
 }
 
 TEST(BloqueioTavos, ADatabaseWithoutTableTavoLogsTheStatementsErrorAndIsClosed) {
-    dbtest::Window w;
+    apptest::Window w;
     Form1& f = w.form();
-    COPY_TEST_FILE_OR_SKIP(dbtest::kJet3File, f.ArquivoTavo);
-    std::string antes = testing_app::ReadBytes(f.ArquivoTavo);
+    COPY_TEST_FILE_OR_SKIP(apptest::kJet3File, f.ArquivoTavo);
+    std::string antes = apptest::ReadString(f.ArquivoTavo);
 
     f.BloqueioTavos(-1);
     EXPECT_EQ(w.Log(), (Lines{"Alterando o Sistema Tavo.mdb (-1).", kSemTabelaTavo,
@@ -122,14 +122,14 @@ TEST(BloqueioTavos, ADatabaseWithoutTableTavoLogsTheStatementsErrorAndIsClosed) 
     ASSERT_NE(f.Banco, nullptr);
     EXPECT_FALSE(f.Banco->IsOpen());
     EXPECT_FALSE(fs::exists(w.folder + "/tavo.ldb"));
-    EXPECT_EQ(testing_app::ReadBytes(f.ArquivoTavo), antes);
+    EXPECT_EQ(apptest::ReadString(f.ArquivoTavo), antes);
 }
 
 TEST(BloqueioTavos, AFileThatIsNoDatabaseGivesThreeErrorLinesAndTheNextIsStillHandled) {
-    dbtest::Window w;
+    apptest::Window w;
     Form1& f = w.form();
     std::ofstream(f.ArquivoTavo, std::ios::binary) << "tavo: não é um banco de dados\r\n";
-    COPY_TEST_FILE_OR_SKIP(dbtest::kJet4File, f.ArquivoTavo1);  // opens, no table tavo
+    COPY_TEST_FILE_OR_SKIP(apptest::kJet4File, f.ArquivoTavo1);  // opens, no table tavo
 
     f.BloqueioTavos(-1);
     const Lines tavo = {
@@ -161,9 +161,9 @@ TEST(BloqueioTavos, AFileThatIsNoDatabaseGivesThreeErrorLinesAndTheNextIsStillHa
 // A client database cut short: the open's error line is followed, in the log file only, by
 // the engine's own text saying where the file ends.
 TEST(BloqueioTavos, AnErrorLineIsFollowedInTheLogFileByTheEnginesDetail) {
-    dbtest::Window w;
+    apptest::Window w;
     Form1& f = w.form();
-    dbtest::MakeClientFixture(f.ArquivoTavo, true);
+    apptest::MakeClientFixture(f.ArquivoTavo, true);
     jet::DamageOptions damage;
     damage.page = 2;
     ASSERT_TRUE(jet::InjectDamage(jet::Env::Default(), f.ArquivoTavo,
@@ -184,7 +184,7 @@ TEST(BloqueioTavos, AnErrorLineIsFollowedInTheLogFileByTheEnginesDetail) {
 }
 
 TEST(BloqueioTavos, AFailingExistenceTestCountsAsPresent) {
-    dbtest::Window w;
+    apptest::Window w;
     Form1& f = w.form();
     f.ArquivoTavo = w.folder + "/" + std::string(300, 'x') + ".mdb";  // ENAMETOOLONG
     f.BloqueioTavos(-1);
@@ -200,12 +200,12 @@ TEST(BloqueioTavos, AFailingExistenceTestCountsAsPresent) {
 }
 
 TEST(BloqueioTavos, WhenNoLineCanBeWrittenTheFirstFailureEndsTheCall) {
-    dbtest::Window w;
+    apptest::Window w;
     Form1& f = w.form();
-    dbtest::MakeClientFixture(f.ArquivoTavo, true);
-    dbtest::MakeClientFixture(f.ArquivoTavo1, false);
-    std::string tavo = testing_app::ReadBytes(f.ArquivoTavo);
-    std::string tavo1 = testing_app::ReadBytes(f.ArquivoTavo1);
+    apptest::MakeClientFixture(f.ArquivoTavo, true);
+    apptest::MakeClientFixture(f.ArquivoTavo1, false);
+    std::string tavo = apptest::ReadString(f.ArquivoTavo);
+    std::string tavo1 = apptest::ReadString(f.ArquivoTavo1);
     f.ArquivoLog = w.h.program_folder + "/sem-pasta/Log.txt";
 
     try {
@@ -218,8 +218,8 @@ TEST(BloqueioTavos, WhenNoLineCanBeWrittenTheFirstFailureEndsTheCall) {
     // replaced it there, and nothing else was done.
     EXPECT_EQ(f.Label1[0]->Caption(), "Erro Tavo 76-Caminho não encontrado");
     EXPECT_EQ(f.Banco, nullptr) << "no database was opened";
-    EXPECT_EQ(testing_app::ReadBytes(f.ArquivoTavo), tavo);
-    EXPECT_EQ(testing_app::ReadBytes(f.ArquivoTavo1), tavo1);
+    EXPECT_EQ(apptest::ReadString(f.ArquivoTavo), tavo);
+    EXPECT_EQ(apptest::ReadString(f.ArquivoTavo1), tavo1);
 }
 
 }  // namespace

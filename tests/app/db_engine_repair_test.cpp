@@ -19,7 +19,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using jettest::TempDir;
+using jet::testkit::TempDir;
 
 // The JetError `call` raises (number 0 when none).
 template <class Call>
@@ -35,10 +35,10 @@ jet::JetError ErrorOf(Call&& call) {
 // Every user table's rows as mdb-export prints them, sorted (a rebuild may move rows).
 std::vector<std::vector<std::vector<std::string>>> UserRows(const std::string& path) {
     std::vector<std::vector<std::vector<std::string>>> tables;
-    std::istringstream names(jettest::Run("mdb-tables -1 " + jettest::Quote(path)).text);
+    std::istringstream names(jet::testkit::Run("mdb-tables -1 " + jet::testkit::Quote(path)).text);
     for (std::string table; std::getline(names, table);) {
         if (table.empty()) continue;
-        tables.push_back(jettest::ExportTable(path, table));
+        tables.push_back(jet::testkit::ExportTable(path, table));
         std::sort(tables.back().begin(), tables.back().end());
     }
     return tables;
@@ -51,9 +51,9 @@ bool CheckerClean(const std::string& path) {
 }
 
 TEST(DBEngineRepair, AHealthyFileKeepsEveryRowAndStillOpens) {
-    if (!jettest::HaveMdbTools()) GTEST_SKIP() << "mdbtools not installed";
+    if (!jet::testkit::HaveMdbTools()) GTEST_SKIP() << "mdbtools not installed";
     TempDir dir;
-    for (const char* file : {dbtest::kJet3File, dbtest::kJet4File}) {
+    for (const char* file : {apptest::kJet3File, apptest::kJet4File}) {
         SCOPED_TRACE(file);
         const std::string path = dir / "base.mdb";
         COPY_TEST_FILE_OR_SKIP(file, path);
@@ -81,7 +81,7 @@ TEST(DBEngineRepair, ADamagedFileIsPutRightInPlace) {
          {jet::DamageKind::kZeroedPage, jet::DamageKind::kBrokenMemoChain,
           jet::DamageKind::kBrokenUsageMap, jet::DamageKind::kInconsistentState}) {
         SCOPED_TRACE(jet::DamageKindName(kind));
-        COPY_TEST_FILE_OR_SKIP(dbtest::kJet4File, path);
+        COPY_TEST_FILE_OR_SKIP(apptest::kJet4File, path);
         jet::DamageOptions options;
         options.seed = 3;
         ASSERT_TRUE(jet::InjectDamage(jet::Env::Default(), path, kind, options).applied);
@@ -89,7 +89,7 @@ TEST(DBEngineRepair, ADamagedFileIsPutRightInPlace) {
         EXPECT_EQ(ErrorOf([&] { engine.RepairDatabase(path); }).number(), 0);
         EXPECT_TRUE(CheckerClean(path));
         engine.Workspaces(0).OpenDatabase(path)->Close();
-        if (jettest::HaveMdbTools()) {
+        if (jet::testkit::HaveMdbTools()) {
             EXPECT_FALSE(UserRows(path).empty());
         }
         const std::string copy = dir / "compactado.mdb";
@@ -103,12 +103,12 @@ TEST(DBEngineRepair, ADamagedFileIsPutRightInPlace) {
 TEST(DBEngineRepair, FailuresKeepJetsNumbersAndLeaveTheFileAlone) {
     TempDir dir;
     const std::string path = dir / "base.mdb";
-    COPY_TEST_FILE_OR_SKIP(dbtest::kJet3File, path);
+    COPY_TEST_FILE_OR_SKIP(apptest::kJet3File, path);
     dao::DBEngine engine(jet::Env::Default());
 
     engine.RepairDatabase(path);
     ASSERT_TRUE(engine.LastRepairReport());
-    const std::vector<uint8_t> original = jettest::ReadAll(path);
+    const std::vector<uint8_t> original = jet::testkit::ReadAll(path);
     EXPECT_EQ(ErrorOf([&] { engine.RepairDatabase(dir / "falta.mdb"); }).number(),
               jet::kFileNotFound);
     EXPECT_FALSE(engine.LastRepairReport()) << "a failed repair leaves no report behind";
@@ -119,7 +119,7 @@ TEST(DBEngineRepair, FailuresKeepJetsNumbersAndLeaveTheFileAlone) {
         std::shared_ptr<dao::Database> db = engine.Workspaces(0).OpenDatabase(path);
         EXPECT_EQ(ErrorOf([&] { engine.RepairDatabase(path); }).number(), jet::kFileInUse);
     }
-    EXPECT_EQ(jettest::ReadAll(path), original);
+    EXPECT_EQ(jet::testkit::ReadAll(path), original);
 
     // Not a Jet file at all: nothing tells its version or code page.
     const std::string text = dir / "texto.mdb";
@@ -156,7 +156,7 @@ TEST(DBEngineRepair, FailuresKeepJetsNumbersAndLeaveTheFileAlone) {
     env.FailAt(operations / 2, ENOSPC);
     EXPECT_EQ(ErrorOf([&] { faulty.RepairDatabase(path); }).number(), jet::kDiskFull);
     EXPECT_TRUE(env.fired());
-    EXPECT_EQ(jettest::ReadAll(path), original);
+    EXPECT_EQ(jet::testkit::ReadAll(path), original);
 
     for (const auto& entry : fs::directory_iterator(dir.path()))
         EXPECT_EQ(entry.path().filename(), "base.mdb") << "left behind";

@@ -19,7 +19,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using jettest::TempDir;
+using jet::testkit::TempDir;
 
 // The number of the JetError `call` raises; 0 when it raises none.
 template <class Call>
@@ -49,7 +49,7 @@ TEST(DBEngine, OnlyTheDefaultWorkspaceOverTheEnvItWasMadeWith) {
 TEST(DBEngine, OpensSharedReadWriteAndCloseReleasesTheLockFile) {
     TempDir dir;
     std::string path = dir / "base.mdb";
-    COPY_TEST_FILE_OR_SKIP(dbtest::kJet4File, path);
+    COPY_TEST_FILE_OR_SKIP(apptest::kJet4File, path);
     std::string ldb = jet::LockFilePath(path);
 
     std::shared_ptr<dao::Database> db = Default().OpenDatabase(path);
@@ -73,7 +73,7 @@ TEST(DBEngine, OpensSharedReadWriteAndCloseReleasesTheLockFile) {
 TEST(DBEngine, DroppingAnOpenDatabaseClosesIt) {
     TempDir dir;
     std::string path = dir / "base.mdb";
-    COPY_TEST_FILE_OR_SKIP(dbtest::kJet3File, path);
+    COPY_TEST_FILE_OR_SKIP(apptest::kJet3File, path);
     Default().OpenDatabase(path);  // the object goes at once
     EXPECT_FALSE(fs::exists(jet::LockFilePath(path)));
 }
@@ -81,7 +81,7 @@ TEST(DBEngine, DroppingAnOpenDatabaseClosesIt) {
 TEST(DBEngine, ExecuteReachesTheEngineAndItsErrorsKeepTheirNumbers) {
     TempDir dir;
     std::string path = dir / "base.mdb";
-    COPY_TEST_FILE_OR_SKIP(dbtest::kJet4File, path);
+    COPY_TEST_FILE_OR_SKIP(apptest::kJet4File, path);
     std::shared_ptr<dao::Database> db = Default().OpenDatabase(path);
     EXPECT_EQ(NumberOf([&] { db->Execute("update tavo set bloqueado = -1"); }),
               jet::kInputTableNotFound);
@@ -116,8 +116,8 @@ TEST(DBEngine, AFileAtItsVersionsMaximumSizeIs3036) {
         const char* file;
         uintmax_t limit;
     };
-    for (Case c : {Case{dbtest::kJet3File, uintmax_t{1} << 30},
-                   Case{dbtest::kJet4File, uintmax_t{1} << 31}}) {
+    for (Case c : {Case{apptest::kJet3File, uintmax_t{1} << 30},
+                   Case{apptest::kJet4File, uintmax_t{1} << 31}}) {
         std::string path = dir / "cheio.mdb";
         COPY_TEST_FILE_OR_SKIP(c.file, path);
         // Sparse: the pages past the real ones are holes.
@@ -133,8 +133,8 @@ TEST(DBEngine, AFileAtItsVersionsMaximumSizeIs3036) {
 TEST(DBEngine, AFullDiskWhenTheLockFileIsCreatedIs61) {
     TempDir dir;
     std::string path = dir / "base.mdb";
-    COPY_TEST_FILE_OR_SKIP(dbtest::kJet4File, path);
-    dbtest::OpenRecorder recorder(jet::Env::Default());
+    COPY_TEST_FILE_OR_SKIP(apptest::kJet4File, path);
+    apptest::OpenRecorder recorder(jet::Env::Default());
     jet::FaultInjectingEnv env(&recorder);
     recorder.CountWith(&env);
 
@@ -156,7 +156,7 @@ TEST(DBEngine, OtherConditionsKeepTheEnginesNumbers) {
               jet::kNotValidPath);
 
     std::string path = dir / "base.mdb";
-    COPY_TEST_FILE_OR_SKIP(dbtest::kJet3File, path);
+    COPY_TEST_FILE_OR_SKIP(apptest::kJet3File, path);
     jet::FaultInjectingEnv env(jet::Env::Default());
     env.FailAt(1, EACCES);  // opening the database itself
     dao::DBEngine engine(&env);
@@ -167,29 +167,29 @@ TEST(DBEngine, OtherConditionsKeepTheEnginesNumbers) {
 std::vector<std::vector<std::vector<std::string>>> SortedTables(const std::string& path) {
     std::vector<std::vector<std::vector<std::string>>> tables;
     for (const char* table : {"clientes", "pedidos"}) {
-        tables.push_back(jettest::ExportTable(path, table));
+        tables.push_back(jet::testkit::ExportTable(path, table));
         std::sort(tables.back().begin(), tables.back().end());
     }
     return tables;
 }
 
 TEST(DBEngine, CompactWritesACopyOfTheSameVersionAndLeavesTheSourceAlone) {
-    if (!jettest::HaveMdbTools()) GTEST_SKIP() << "mdbtools not installed";
+    if (!jet::testkit::HaveMdbTools()) GTEST_SKIP() << "mdbtools not installed";
     TempDir dir;
-    for (const char* file : {dbtest::kJet3File, dbtest::kJet4File}) {
+    for (const char* file : {apptest::kJet3File, apptest::kJet4File}) {
         SCOPED_TRACE(file);
         std::string source = dir / "base.mdb";
         std::string copy = dir / "novo.mdb";
         COPY_TEST_FILE_OR_SKIP(file, source);
-        const std::vector<uint8_t> before = jettest::ReadAll(source);
+        const std::vector<uint8_t> before = jet::testkit::ReadAll(source);
         fs::remove(copy);
         EXPECT_EQ(
             NumberOf([&] { dao::DBEngine(jet::Env::Default()).CompactDatabase(source, copy); }), 0);
         ASSERT_TRUE(fs::exists(copy));
-        EXPECT_EQ(jettest::ReadAll(source), before);
+        EXPECT_EQ(jet::testkit::ReadAll(source), before);
         EXPECT_LE(fs::file_size(copy), before.size());
-        EXPECT_EQ(jettest::Run("mdb-ver " + jettest::Quote(copy)).text,
-                  jettest::Run("mdb-ver " + jettest::Quote(source)).text);
+        EXPECT_EQ(jet::testkit::Run("mdb-ver " + jet::testkit::Quote(copy)).text,
+                  jet::testkit::Run("mdb-ver " + jet::testkit::Quote(source)).text);
         EXPECT_EQ(SortedTables(copy), SortedTables(source));
         // The copy opens through the engine like any database.
         Default().OpenDatabase(copy)->Close();
@@ -202,7 +202,7 @@ TEST(DBEngine, CompactFailuresKeepJetsNumbersAndLeaveNoDestination) {
     TempDir dir;
     std::string source = dir / "base.mdb";
     std::string copy = dir / "novo.mdb";
-    COPY_TEST_FILE_OR_SKIP(dbtest::kJet4File, source);
+    COPY_TEST_FILE_OR_SKIP(apptest::kJet4File, source);
     dao::DBEngine engine(jet::Env::Default());
 
     std::ofstream(copy, std::ios::binary) << "já existe";

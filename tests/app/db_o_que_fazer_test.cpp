@@ -20,11 +20,11 @@ namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
 TEST(OQueFazer, AHealthyDatabaseIsOpenedClosedAndGivesOne) {
-    for (const char* file : {dbtest::kJet3File, dbtest::kJet4File}) {
-        dbtest::Window w;
+    for (const char* file : {apptest::kJet3File, apptest::kJet4File}) {
+        apptest::Window w;
         Form1& f = w.form();
         COPY_TEST_FILE_OR_SKIP(file, f.ArquivoPrincipal);
-        std::string antes = testing_app::ReadBytes(f.ArquivoPrincipal);
+        std::string antes = apptest::ReadString(f.ArquivoPrincipal);
         f.Err.Number = 5;  // left over from an earlier step: cleared first
 
         EXPECT_EQ(f.OQueFazer(), kClasseReparar) << file;
@@ -34,20 +34,20 @@ TEST(OQueFazer, AHealthyDatabaseIsOpenedClosedAndGivesOne) {
         EXPECT_EQ(f.Banco->Name(), f.ArquivoPrincipal);
         EXPECT_FALSE(f.Banco->IsOpen()) << "closed again before the return";
         EXPECT_FALSE(fs::exists(f.ArquivoLDB));
-        EXPECT_EQ(testing_app::ReadBytes(f.ArquivoPrincipal), antes);
+        EXPECT_EQ(apptest::ReadString(f.ArquivoPrincipal), antes);
     }
 }
 
 // A database left open in Banco, to see that a failed open neither replaces nor closes it.
-std::shared_ptr<dao::Database> HeldInBanco(dbtest::Window& w) {
+std::shared_ptr<dao::Database> HeldInBanco(apptest::Window& w) {
     std::string other = w.folder + "/outro.mdb";
-    if (!dbtest::CopyTestFile(dbtest::kJet4File, other)) return nullptr;
+    if (!apptest::CopyTestFile(apptest::kJet4File, other)) return nullptr;
     w.form().Banco = w.form().DBEngine().Workspaces(0).OpenDatabase(other);
     return w.form().Banco;
 }
 
 TEST(OQueFazer, AFileThatIsNotJetGivesOneForRepair) {
-    dbtest::Window w;
+    apptest::Window w;
     Form1& f = w.form();
     std::shared_ptr<dao::Database> held = HeldInBanco(w);
     if (!held) GTEST_SKIP() << "no corpus";
@@ -66,9 +66,9 @@ TEST(OQueFazer, ADatabaseAtItsMaximumSizeGivesTwo) {
         const char* file;
         uintmax_t limit;
     };
-    for (Case c : {Case{dbtest::kJet3File, uintmax_t{1} << 30},
-                   Case{dbtest::kJet4File, uintmax_t{1} << 31}}) {
-        dbtest::Window w;
+    for (Case c : {Case{apptest::kJet3File, uintmax_t{1} << 30},
+                   Case{apptest::kJet4File, uintmax_t{1} << 31}}) {
+        apptest::Window w;
         Form1& f = w.form();
         COPY_TEST_FILE_OR_SKIP(c.file, f.ArquivoPrincipal);
         fs::resize_file(f.ArquivoPrincipal, c.limit);  // sparse
@@ -80,12 +80,12 @@ TEST(OQueFazer, ADatabaseAtItsMaximumSizeGivesTwo) {
 }
 
 TEST(OQueFazer, AFullDiskWhenTheLockFileIsCreatedGivesThree) {
-    dbtest::OpenRecorder recorder(jet::Env::Default());
+    apptest::OpenRecorder recorder(jet::Env::Default());
     jet::FaultInjectingEnv env(&recorder);
     recorder.CountWith(&env);
-    dbtest::Window w(&env);
+    apptest::Window w(&env);
     Form1& f = w.form();
-    COPY_TEST_FILE_OR_SKIP(dbtest::kJet4File, f.ArquivoPrincipal);
+    COPY_TEST_FILE_OR_SKIP(apptest::kJet4File, f.ArquivoPrincipal);
 
     // A first call finds which operation creates the lock file.
     ASSERT_EQ(f.OQueFazer(), kClasseReparar);
@@ -105,9 +105,9 @@ TEST(OQueFazer, AFullDiskWhenTheLockFileIsCreatedGivesThree) {
 
 TEST(OQueFazer, AnyOtherFailureIsLoggedWithItsNumberAndTextAndGivesFour) {
     jet::FaultInjectingEnv env(jet::Env::Default());
-    dbtest::Window w(&env);
+    apptest::Window w(&env);
     Form1& f = w.form();
-    COPY_TEST_FILE_OR_SKIP(dbtest::kJet3File, f.ArquivoPrincipal);
+    COPY_TEST_FILE_OR_SKIP(apptest::kJet3File, f.ArquivoPrincipal);
 
     // Permission denied on the database file itself: the first operation of the open.
     env.FailAt(1, EACCES);
@@ -129,8 +129,8 @@ TEST(OQueFazer, AnyOtherFailureIsLoggedWithItsNumberAndTextAndGivesFour) {
               "Erro: 3024-Não foi possível encontrar o arquivo '" + f.ArquivoPrincipal + "'.");
 
     // Held exclusively by another process.
-    COPY_TEST_FILE_OR_SKIP(dbtest::kJet3File, f.ArquivoPrincipal);
-    jettest::Child holder({JETUTIL_PATH, "hold", "--exclusive", f.ArquivoPrincipal});
+    COPY_TEST_FILE_OR_SKIP(apptest::kJet3File, f.ArquivoPrincipal);
+    jet::testkit::Child holder({JETUTIL_PATH, "hold", "--exclusive", f.ArquivoPrincipal});
     ASSERT_EQ(holder.ReadLine(), "open exclusive");
     EXPECT_EQ(f.OQueFazer(), kClasseOutroErro);
     EXPECT_EQ(w.Log().back().rfind("Erro: 3045-", 0), 0u) << w.Log().back();
@@ -139,9 +139,9 @@ TEST(OQueFazer, AnyOtherFailureIsLoggedWithItsNumberAndTextAndGivesFour) {
 }
 
 TEST(OQueFazer, ALogThatCannotBeWrittenChangesNothingOfTheResult) {
-    dbtest::Window w;
+    apptest::Window w;
     Form1& f = w.form();
-    COPY_TEST_FILE_OR_SKIP(dbtest::kJet4File, f.ArquivoPrincipal);
+    COPY_TEST_FILE_OR_SKIP(apptest::kJet4File, f.ArquivoPrincipal);
     f.ArquivoLog = w.h.program_folder + "/sem-pasta/Log.txt";
 
     EXPECT_EQ(f.OQueFazer(), kClasseReparar);
@@ -155,10 +155,10 @@ TEST(OQueFazer, ALogThatCannotBeWrittenChangesNothingOfTheResult) {
 // lets no error out, and the database file is never changed.
 TEST(OQueFazer, NoFailingFileOperationEscapes) {
     jet::FaultInjectingEnv env(jet::Env::Default());
-    dbtest::Window w(&env);
+    apptest::Window w(&env);
     Form1& f = w.form();
-    COPY_TEST_FILE_OR_SKIP(dbtest::kJet4File, f.ArquivoPrincipal);
-    std::string antes = testing_app::ReadBytes(f.ArquivoPrincipal);
+    COPY_TEST_FILE_OR_SKIP(apptest::kJet4File, f.ArquivoPrincipal);
+    std::string antes = apptest::ReadString(f.ArquivoPrincipal);
     ASSERT_EQ(f.OQueFazer(), kClasseReparar);
     const uint64_t operations = env.operations();
 
@@ -177,7 +177,7 @@ TEST(OQueFazer, NoFailingFileOperationEscapes) {
             fs::remove(f.ArquivoLDB);  // a close that could not delete it leaves it
         }
     }
-    EXPECT_EQ(testing_app::ReadBytes(f.ArquivoPrincipal), antes);
+    EXPECT_EQ(apptest::ReadString(f.ArquivoPrincipal), antes);
 }
 
 }  // namespace

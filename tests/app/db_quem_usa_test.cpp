@@ -19,31 +19,19 @@ namespace {
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
-Lines ListItems(const Form1& f) {
-    Lines items;
-    for (int i = 0; i < f.ListLDB1->ListCount(); ++i) items.push_back(f.ListLDB1->List(i));
-    return items;
-}
-
-std::unique_ptr<jettest::Child> Hold(const std::string& path) {
-    auto child =
-        std::make_unique<jettest::Child>(std::vector<std::string>{JETUTIL_PATH, "hold", path});
-    std::string line = child->ReadLine();
-    EXPECT_EQ(line.rfind("open shared slot ", 0), 0u) << line;
-    return child;
-}
-
-using testing_app::MemoryOf;
+using apptest::ListItems;
+using apptest::MemoryOf;
 
 TEST(QuemUsa, ListsEveryProcessInTheDatabaseAndLeavesTheArrow) {
-    dbtest::Window w;
+    apptest::Window w;
     Form1& f = w.form();
-    COPY_TEST_FILE_OR_SKIP(dbtest::kJet4File, f.ArquivoPrincipal);
+    COPY_TEST_FILE_OR_SKIP(apptest::kJet4File, f.ArquivoPrincipal);
     const std::string host = jet::Env::Default()->HostName();
 
     // Three holders: more users than the two entries the buffer starts with.
-    std::vector<std::unique_ptr<jettest::Child>> holders;
-    for (int i = 0; i < 3; ++i) holders.push_back(Hold(f.ArquivoPrincipal));
+    std::vector<std::unique_ptr<jet::testkit::Child>> holders;
+    for (int i = 0; i < 3; ++i)
+        holders.push_back(jet::testkit::HoldWithJetutil(f.ArquivoPrincipal));
     f.ListLDB1->AddItem("de antes");
 
     f.QuemUsa();
@@ -69,7 +57,7 @@ TEST(QuemUsa, ListsEveryProcessInTheDatabaseAndLeavesTheArrow) {
 }
 
 TEST(QuemUsa, AnEmptyLockFileHasNobody) {
-    dbtest::Window w;
+    apptest::Window w;
     Form1& f = w.form();
     std::ofstream(f.ArquivoLDB).flush();
     f.ListLDB1->AddItem("de antes");
@@ -79,11 +67,11 @@ TEST(QuemUsa, AnEmptyLockFileHasNobody) {
 }
 
 TEST(QuemUsa, SlotsOfAKilledHolderAreNotShown) {
-    dbtest::Window w;
+    apptest::Window w;
     Form1& f = w.form();
-    COPY_TEST_FILE_OR_SKIP(dbtest::kJet3File, f.ArquivoPrincipal);
-    auto killed = Hold(f.ArquivoPrincipal);
-    auto alive = Hold(f.ArquivoPrincipal);
+    COPY_TEST_FILE_OR_SKIP(apptest::kJet3File, f.ArquivoPrincipal);
+    auto killed = jet::testkit::HoldWithJetutil(f.ArquivoPrincipal);
+    auto alive = jet::testkit::HoldWithJetutil(f.ArquivoPrincipal);
     killed->Signal(SIGKILL);
     EXPECT_EQ(killed->Wait(), -SIGKILL);
 
@@ -100,13 +88,13 @@ TEST(QuemUsa, SlotsOfAKilledHolderAreNotShown) {
 }
 
 TEST(QuemUsa, WindowsPathsReachTheLockFileThroughTheWindowsFileServices) {
-    testing_app::Harness h(testing_app::Style::kWindows);
+    apptest::Harness h(apptest::Style::kWindows);
     Form1& f = *h.form;
     f.ArquivoPrincipal = "C:\\Dados\\Gestão\\base.mdb";
     f.ArquivoLDB = "C:\\Dados\\Gestão\\base.ldb";
     std::string local = h.Local(f.ArquivoPrincipal);
-    COPY_TEST_FILE_OR_SKIP(dbtest::kJet4File, local);
-    auto holder = Hold(local);
+    COPY_TEST_FILE_OR_SKIP(apptest::kJet4File, local);
+    auto holder = jet::testkit::HoldWithJetutil(local);
 
     f.QuemUsa();
     EXPECT_EQ(ListItems(f), Lines{jet::Env::Default()->HostName()})
@@ -119,10 +107,10 @@ TEST(QuemUsa, WindowsPathsReachTheLockFileThroughTheWindowsFileServices) {
 // The run deletes the lock file in a loop that calls QuemUsa while the delete fails: the
 // file services refuse to delete a lock file whose slots are live (70), as Windows does.
 TEST(LockFileDelete, ALockFileInUseIsRefusedAndAStaleOneGoes) {
-    dbtest::Window w;
+    apptest::Window w;
     Form1& f = w.form();
-    COPY_TEST_FILE_OR_SKIP(dbtest::kJet4File, f.ArquivoPrincipal);
-    auto holder = Hold(f.ArquivoPrincipal);
+    COPY_TEST_FILE_OR_SKIP(apptest::kJet4File, f.ArquivoPrincipal);
+    auto holder = jet::testkit::HoldWithJetutil(f.ArquivoPrincipal);
     try {
         f.Arquivos().Delete(f.ArquivoLDB);
         ADD_FAILURE() << "deleted a lock file in use";

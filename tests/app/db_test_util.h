@@ -15,30 +15,31 @@
 #include "jet/testing/fault_env.h"
 #include "jet/testing/fixtures.h"
 #include "tests/app/harness.h"
-#include "tests/jet/corpus_test_util.h"
-#include "tests/jet/update_test_util.h"
+#include "tests/support/corpus.h"
+#include "tests/support/oracles.h"
+#include "tests/support/process.h"
 
-namespace dbtest {
+namespace apptest {
 
 namespace fs = std::filesystem;
 
 // Writes a test database at `to`: the stand-ins the engine writes (the samples of
-// tests/jet/corpus_test_util.h) always; a corpus file only when the corpus is there (false,
+// tests/support/corpus.h) always; a corpus file only when the corpus is there (false,
 // and the test should skip, without it).
 inline bool CopyTestFile(const std::string& name, const std::string& to) {
     fs::create_directories(fs::path(to).parent_path());
-    return jet::testing::PutTestFile(name, to);
+    return testkit::PutTestFile(name, to);
 }
 
-#define COPY_TEST_FILE_OR_SKIP(name, to)                                                \
-    do {                                                                                \
-        if (!dbtest::CopyTestFile(name, to)) GTEST_SKIP() << "no corpus file " << name; \
+#define COPY_TEST_FILE_OR_SKIP(name, to)                                                 \
+    do {                                                                                 \
+        if (!apptest::CopyTestFile(name, to)) GTEST_SKIP() << "no corpus file " << name; \
     } while (0)
 
 // A healthy database of each version, written by the engine: tables clientes and pedidos
 // (jet/testing/sample.h), indexes, memos, data on several pages.
-inline constexpr const char* kJet3File = jet::testing::kSampleJet3;
-inline constexpr const char* kJet4File = jet::testing::kSampleJet4;
+inline constexpr const char* kJet3File = testkit::kSampleJet3;
+inline constexpr const char* kJet4File = testkit::kSampleJet4;
 
 // A client database written by the engine: table tavo with kTavoRows rows whose flag is
 // mixed, bloqueado Yes/No (tavo.mdb) or Integer (tavo1.mdb).
@@ -52,7 +53,7 @@ inline constexpr size_t kTavoRows = jet::kTavoRows;
 
 // The flag of every row of table tavo, as mdbtools reads it.
 inline std::vector<std::string> Flags(const std::string& path) {
-    return jettest::ExportColumn(path, "tavo", "bloqueado");
+    return testkit::ExportColumn(path, "tavo", "bloqueado");
 }
 
 // Passes everything to another Env and records, for each file opened, the sequence number a
@@ -93,7 +94,7 @@ class OpenRecorder final : public jet::EnvWrapper {
 // `base.mdb` in <temp>/dados with its lock file and the client databases beside it, and the
 // log file in the program's folder.
 struct Window {
-    explicit Window(jet::Env* env = nullptr) : h(testing_app::Style::kNative, env) {
+    explicit Window(jet::Env* env = nullptr) : h(apptest::Style::kNative, env) {
         folder = (h.dir.path() / "dados").string();
         fs::create_directories(folder);
         Form1& f = *h.form;
@@ -106,8 +107,8 @@ struct Window {
     Form1& form() { return *h.form; }
     std::vector<std::string> Log() const { return h.LogMessages(); }
 
-    testing_app::Harness h;
+    apptest::Harness h;
     std::string folder;
 };
 
-}  // namespace dbtest
+}  // namespace apptest

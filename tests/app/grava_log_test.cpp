@@ -12,8 +12,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using testing_app::Harness;
-using testing_app::ReadBytes;
+using apptest::Harness;
+using apptest::ReadString;
 
 TEST(GravaLog, TheLineIsDateThenTimeThenTheMessageAndTheFirstFollowsLogColon) {
     Harness h;
@@ -41,10 +41,10 @@ TEST(GravaLog, TheFileIsWindows1252WithCrLfCreatedOnTheFirstCallThenAppended) {
     f.ArquivoLog = h.program_folder + "/Log051226140307.txt";
     ASSERT_FALSE(fs::exists(f.ArquivoLog));
     f.GravaLog(" ");
-    EXPECT_EQ(ReadBytes(f.ArquivoLog), "05/12/2026 - 14:03:07 -  \r\n");
+    EXPECT_EQ(ReadString(f.ArquivoLog), "05/12/2026 - 14:03:07 -  \r\n");
     f.GravaLog("O Arquivo /d/ação.mdb Não Existe. Selecione Outro.");
     f.GravaLog("ATENÇÂO!! €");
-    EXPECT_EQ(ReadBytes(f.ArquivoLog),
+    EXPECT_EQ(ReadString(f.ArquivoLog),
               "05/12/2026 - 14:03:07 -  \r\n"
               "05/12/2026 - 14:03:07 - O Arquivo /d/a\xe7\xe3o.mdb N\xe3o Existe. Selecione "
               "Outro.\r\n"
@@ -58,7 +58,7 @@ TEST(GravaLog, TheScreenIsUpdatedAndEventsRunBeforeTheFileIsWritten) {
     bool ran = false;
     std::string status_seen;
     bool file_seen = true;
-    testing_app::MemoryOf(f).Post([&] {
+    apptest::MemoryOf(f).Post([&] {
         ran = true;
         status_seen = f.Label1[0]->Caption();
         file_seen = fs::exists(f.ArquivoLog);
@@ -87,7 +87,7 @@ TEST(GravaLog, ALogFileThatCannotBeWrittenLeavesTheLineOnScreenAndTheErrorToTheC
 
     // A full disk at the write.
     jet::FaultInjectingEnv full(jet::Env::Default());
-    Harness g(testing_app::Style::kNative, &full);
+    Harness g(apptest::Style::kNative, &full);
     g.form->ArquivoLog = g.program_folder + "/Log.txt";
     full.FailFrom(1, ENOSPC);
     g.form->Passo([&] { g.form->GravaLog("Inicio."); });
@@ -104,7 +104,7 @@ TEST(GravaLog, TextTypedIntoTheLogBoxStaysAndLaterLinesFollowIt) {
     f.GravaLog("Inicio.");
     EXPECT_EQ(f.TxtLog->Text(),
               "Log.:anotação do operador\r\nsegunda linha05/12/2026 - 14:03:07 - Inicio.\r\n");
-    EXPECT_EQ(ReadBytes(f.ArquivoLog), "05/12/2026 - 14:03:07 - Inicio.\r\n");
+    EXPECT_EQ(ReadString(f.ArquivoLog), "05/12/2026 - 14:03:07 - Inicio.\r\n");
 }
 
 TEST(GravaLog, MessagesThatLookLikeMarkupAreShownAsTheyAre) {

@@ -1,14 +1,8 @@
 #include "tests/app/harness.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
-#include <fstream>
-#include <sstream>
-
-namespace testing_app {
+namespace apptest {
 
 namespace fs = std::filesystem;
 
@@ -30,40 +24,10 @@ std::string FromLatin1(const std::string& bytes) {
 
 }  // namespace
 
-TempDir::TempDir() {
-    static std::atomic<int> counter{0};
-    path_ = fs::temp_directory_path() /
-            ("app_tests_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-}
-
-std::string TempDir::MakeFile(const std::string& relative, const std::string& bytes) const {
-    fs::path full = path_ / relative;
-    fs::create_directories(full.parent_path());
-    std::ofstream(full, std::ios::binary) << bytes;
-    return full.string();
-}
-
-std::string ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-std::vector<std::string> ListFiles(const fs::path& root) {
-    std::vector<std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        if (entry.is_regular_file()) files.push_back(fs::relative(entry.path(), root).string());
-    }
-    std::sort(files.begin(), files.end());
-    return files;
+std::vector<std::string> ListItems(const Form1& f) {
+    std::vector<std::string> items;
+    for (int i = 0; i < f.ListLDB1->ListCount(); ++i) items.push_back(f.ListLDB1->List(i));
+    return items;
 }
 
 platform::DateTime FakeClock::Now() {
@@ -186,7 +150,7 @@ void Harness::ChooseAndRun(const std::string& path) {
 }
 
 std::string Harness::LogFileBytes() const {
-    return ReadBytes(Local(form->ArquivoLog));
+    return ReadString(Local(form->ArquivoLog));
 }
 
 std::vector<std::string> Harness::LogMessages() const {
@@ -211,4 +175,4 @@ std::vector<std::string> Harness::BoxTexts() const {
     return texts;
 }
 
-}  // namespace testing_app
+}  // namespace apptest

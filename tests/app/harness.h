@@ -1,6 +1,6 @@
-// What the window tests share: a temporary folder, a fake clock, scripted message boxes and
-// file dialog, a recorded program end, an Env that maps Windows paths into a folder, and a
-// window built over all of them.
+// What the window tests share: a temporary folder (tests/support), a fake clock, scripted message
+// boxes and file dialog, a recorded program end, an Env that maps Windows paths into a folder, and
+// a window built over all of them.
 #pragma once
 
 #include <deque>
@@ -13,28 +13,19 @@
 #include "app/form1.h"
 #include "jet/base/env.h"
 #include "jet/testing/observed_env.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
-namespace testing_app {
+namespace apptest {
 
-// A folder of its own, removed with everything in it at the end.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::string str() const { return path_.string(); }
-    // Creates `relative` (and its folders) holding `bytes`; returns its full path.
-    std::string MakeFile(const std::string& relative, const std::string& bytes = "x") const;
+// The shared test support the window tests use by these names.
+namespace testkit = jet::testkit;
+using testkit::ListFiles;
+using testkit::ReadString;
+using testkit::TempDir;
 
-  private:
-    std::filesystem::path path_;
-};
-
-std::string ReadBytes(const std::filesystem::path& path);
-// Every file under `root`, as paths relative to it, sorted.
-std::vector<std::string> ListFiles(const std::filesystem::path& root);
+// The items of the list box of the lock file's users (ListLDB1), in order.
+std::vector<std::string> ListItems(const Form1& f);
 
 // Hands out the given instants in turn, then repeats the last one. Counts its readings.
 class FakeClock final : public platform::Clock {
@@ -177,4 +168,4 @@ struct Harness {
     std::vector<std::string> BoxTexts() const;
 };
 
-}  // namespace testing_app
+}  // namespace apptest

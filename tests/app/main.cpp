@@ -4,7 +4,7 @@
 #include "tests/app/harness.h"
 #include "tests/app/memory_window.h"
 
-std::unique_ptr<ui::Window> testing_app::NewWindow() {
+std::unique_ptr<ui::Window> apptest::NewWindow() {
     return std::make_unique<MemoryWindow>();
 }
 

@@ -4,7 +4,7 @@
 
 #include "app/layout.h"
 
-namespace testing_app {
+namespace apptest {
 
 struct MemoryWindow::Label final : ui::Label {
     explicit Label(const ui::ControlLayout& c) : caption(c.caption) {}
@@ -90,4 +90,4 @@ void MemoryWindow::Close() {
     closed_ = true;
 }
 
-}  // namespace testing_app
+}  // namespace apptest

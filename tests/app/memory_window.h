@@ -13,7 +13,7 @@
 #include "app/controls.h"
 #include "app/form1.h"
 
-namespace testing_app {
+namespace apptest {
 
 class MemoryWindow final : public ui::Window {
   public:
@@ -63,4 +63,4 @@ inline MemoryWindow& MemoryOf(Form1& form) {
     return static_cast<MemoryWindow&>(form.window());
 }
 
-}  // namespace testing_app
+}  // namespace apptest

@@ -16,9 +16,9 @@
 namespace {
 
 namespace fs = std::filesystem;
-using testing_app::ListFiles;
-using testing_app::ReadBytes;
-using testing_app::TempDir;
+using apptest::ListFiles;
+using apptest::ReadString;
+using apptest::TempDir;
 
 int NumberOf(const std::function<void()>& statement) {
     platform::ErrObject err;
@@ -186,7 +186,7 @@ TEST_F(FileServices, CopyReplacesTheDestinationAndLeavesNothingElse) {
     std::string from = dir.MakeFile("a/base.mdb", std::string(3 << 20, 'q') + "fim");
     std::string to = dir.MakeFile("b/copia.mdb", "antiga");
     files.Copy(from, to);
-    EXPECT_EQ(ReadBytes(to), ReadBytes(from));
+    EXPECT_EQ(ReadString(to), ReadString(from));
     EXPECT_EQ(ListFiles(dir.path()), (std::vector<std::string>{"a/base.mdb", "b/copia.mdb"}));
     EXPECT_EQ(NumberOf([&] { files.Copy(Path("a/falta.mdb"), Path("b/x.mdb")); }), 53);
     EXPECT_EQ(NumberOf([&] { files.Copy(Path("falta/x.mdb"), Path("b/x.mdb")); }), 76);
@@ -212,7 +212,7 @@ TEST_F(FileServices, ACopyThatFailsAnywhereLeavesNoPartialDestination) {
             int number = NumberOf([&] { failing.Copy(from, to); });
             bool synced_folder_only = nth == operations;  // the rename already happened
             if (synced_folder_only) {
-                EXPECT_EQ(ReadBytes(to), ReadBytes(from));
+                EXPECT_EQ(ReadString(to), ReadString(from));
             } else {
                 EXPECT_FALSE(fs::exists(to)) << "operation " << nth;
             }
@@ -264,7 +264,7 @@ TEST_F(FileServices, AppendLineWritesWindows1252WithCrLfAndCreatesTheFile) {
     files.AppendLine(log, "Não");
     files.AppendLine(log, "");
     files.AppendLine(log, "ATENÇÂO!!");
-    EXPECT_EQ(ReadBytes(log), "N\xe3o\r\n\r\nATEN\xc7\xc2O!!\r\n");
+    EXPECT_EQ(ReadString(log), "N\xe3o\r\n\r\nATEN\xc7\xc2O!!\r\n");
     EXPECT_EQ(NumberOf([&] { files.AppendLine(Path("falta/Log.txt"), "x"); }), 76);
     EXPECT_EQ(NumberOf([&] { files.AppendLine(dir.str(), "x"); }), 75);
 

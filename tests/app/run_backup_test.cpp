@@ -9,14 +9,10 @@
 
 #include "tests/app/run_scenario.h"
 
+namespace apptest {
 namespace {
 
 namespace fs = std::filesystem;
-using runtest::Cenario;
-using runtest::Concat;
-using runtest::Lines;
-using testing_app::PathFaultEnv;
-using testing_app::ReadBytes;
 
 const std::string kFalhaCopia =
     "O Arquivo de Segurança Não Pode Ser Criado. O Arquivo Principal pode estar em uso.";
@@ -32,50 +28,51 @@ Lines PreFlight(const Cenario& c) {
 }
 
 void ExpectFailureExitWithTheDatabaseInPlace(Cenario& c, const std::string& original) {
-    EXPECT_EQ(c.Log().back(), runtest::kFalha);
-    EXPECT_EQ(c.Boxes().back(), runtest::kFalha);
+    EXPECT_EQ(c.Log().back(), kFalha);
+    EXPECT_EQ(c.Boxes().back(), kFalha);
     EXPECT_EQ(c.h.end.ends, 0) << "the window stays open";
     EXPECT_FALSE(c.form().Command1->Visible());
     EXPECT_EQ(c.form().MousePointer(), vbArrow);
     EXPECT_TRUE(c.ClientsLocked());
-    EXPECT_EQ(ReadBytes(c.base), original) << "the database never left its place";
+    EXPECT_EQ(ReadString(c.base), original) << "the database never left its place";
 }
 
 TEST(RunBackup, AFullDiskDuringTheFirstBackupEndsTheRunWithItsPathLogged) {
     PathFaultEnv env(jet::Env::Default());
     Cenario c(&env);
-    ASSERT_TRUE(c.PutDatabase(runtest::DataFile(runtest::kJet4Data)));
-    const std::string original = ReadBytes(c.base);
+    ASSERT_TRUE(c.PutDatabase(kJet4Data));
+    const std::string original = ReadString(c.base);
     env.Fail("write", "compac01_", ENOSPC);
 
     c.Run();
     EXPECT_EQ(env.fired(), 1);
-    EXPECT_EQ(c.Log(), Concat({PreFlight(c),
-                               {"Fazendo Copia de Seguranca para " + c.copia, kFalhaCopia + c.copia,
-                                runtest::kFalha}}));
-    EXPECT_EQ(c.Boxes(), (Lines{c.Aviso(), kFalhaCopia, runtest::kFalha}));
+    EXPECT_EQ(
+        c.Log(),
+        Concat({PreFlight(c),
+                {"Fazendo Copia de Seguranca para " + c.copia, kFalhaCopia + c.copia, kFalha}}));
+    EXPECT_EQ(c.Boxes(), (Lines{c.Aviso(), kFalhaCopia, kFalha}));
     ExpectFailureExitWithTheDatabaseInPlace(c, original);
     // The partial copy went with the failed copy.
-    EXPECT_EQ(c.ProgramFiles(), Lines{"Log" + std::string(runtest::kCarimbo) + ".txt"});
+    EXPECT_EQ(c.ProgramFiles(), Lines{"Log" + std::string(kCarimbo) + ".txt"});
 }
 
 TEST(RunBackup, AnExtraBackupThatMayNotBeCreatedEndsTheRunWithoutAPath) {
     PathFaultEnv env(jet::Env::Default());
     Cenario c(&env);
-    ASSERT_TRUE(c.PutDatabase(runtest::DataFile(runtest::kJet3Data)));
-    const std::string original = ReadBytes(c.base);
+    ASSERT_TRUE(c.PutDatabase(kJet3Data));
+    const std::string original = ReadString(c.base);
     env.Fail("open", "compac01E_", EACCES, -1);
 
     c.Run();
-    EXPECT_EQ(c.Log(), Concat({PreFlight(c),
-                               {"Fazendo Copia de Seguranca para " + c.copia,
-                                "Fazendo Copia de Seguranca para " + c.extra, kFalhaCopiaExtra,
-                                runtest::kFalha}}));
-    EXPECT_EQ(c.Boxes(), (Lines{c.Aviso(), kFalhaCopiaExtra, runtest::kFalha}));
+    EXPECT_EQ(c.Log(),
+              Concat({PreFlight(c),
+                      {"Fazendo Copia de Seguranca para " + c.copia,
+                       "Fazendo Copia de Seguranca para " + c.extra, kFalhaCopiaExtra, kFalha}}));
+    EXPECT_EQ(c.Boxes(), (Lines{c.Aviso(), kFalhaCopiaExtra, kFalha}));
     ExpectFailureExitWithTheDatabaseInPlace(c, original);
-    EXPECT_EQ(ReadBytes(c.copia), original) << "the first backup is whole";
-    EXPECT_EQ(c.ProgramFiles(), (Lines{"Log" + std::string(runtest::kCarimbo) + ".txt",
-                                       "compac01_" + std::string(runtest::kCarimbo) + ".mdb"}));
+    EXPECT_EQ(ReadString(c.copia), original) << "the first backup is whole";
+    EXPECT_EQ(c.ProgramFiles(), (Lines{"Log" + std::string(kCarimbo) + ".txt",
+                                       "compac01_" + std::string(kCarimbo) + ".mdb"}));
 }
 
 TEST(RunBackup, AMoveThatIsRefusedEndsTheRunWithNothingToRestore) {
@@ -84,23 +81,24 @@ TEST(RunBackup, AMoveThatIsRefusedEndsTheRunWithNothingToRestore) {
         SCOPED_TRACE(code);
         PathFaultEnv env(jet::Env::Default());
         Cenario c(&env);
-        ASSERT_TRUE(c.PutDatabase(runtest::DataFile(runtest::kJet4Data)));
-        const std::string original = ReadBytes(c.base);
+        ASSERT_TRUE(c.PutDatabase(kJet4Data));
+        const std::string original = ReadString(c.base);
         env.Fail("rename", "compac02_", code);
 
         c.Run();
         EXPECT_EQ(env.fired(), 1);
-        EXPECT_EQ(c.Log(), Concat({PreFlight(c),
-                                   {"Fazendo Copia de Seguranca para " + c.copia,
-                                    "Fazendo Copia de Seguranca para " + c.extra,
-                                    "Renoemando Arquivo para " + c.reparado, kFalhaRenomear,
-                                    runtest::kFalha}}));
-        EXPECT_EQ(c.Boxes(), (Lines{c.Aviso(), kFalhaRenomear, runtest::kFalha}));
+        EXPECT_EQ(c.Log(),
+                  Concat({PreFlight(c),
+                          {"Fazendo Copia de Seguranca para " + c.copia,
+                           "Fazendo Copia de Seguranca para " + c.extra,
+                           "Renoemando Arquivo para " + c.reparado, kFalhaRenomear, kFalha}}));
+        EXPECT_EQ(c.Boxes(), (Lines{c.Aviso(), kFalhaRenomear, kFalha}));
         ExpectFailureExitWithTheDatabaseInPlace(c, original);
-        EXPECT_EQ(ReadBytes(c.copia), original);
-        EXPECT_EQ(ReadBytes(c.extra), original);
+        EXPECT_EQ(ReadString(c.copia), original);
+        EXPECT_EQ(ReadString(c.extra), original);
         EXPECT_FALSE(fs::exists(c.reparado));
     }
 }
 
 }  // namespace
+}  // namespace apptest

@@ -20,13 +20,10 @@
 #include "jet/testing/fault_env.h"
 #include "tests/app/run_scenario.h"
 
+namespace apptest {
 namespace {
 
 namespace fs = std::filesystem;
-using runtest::Cenario;
-using runtest::Lines;
-using testing_app::PathFaultEnv;
-using testing_app::ReadBytes;
 
 constexpr uint64_t kStridedTrials = 20;
 
@@ -47,7 +44,7 @@ class RecordingEnv final : public jet::ObservedEnv {
 struct Trial {
     Trial(const std::string& file, jet::Version version, ClasseBanco classe)
         : recorder(jet::Env::Default()), faults(&recorder), sizes(&faults), c(&sizes) {
-        EXPECT_TRUE(c.PutDatabase(runtest::DataFile(file)));
+        EXPECT_TRUE(c.PutDatabase(file));
         if (classe == kClasseSoCompactar) c.LooksFullUntilTheWarning(sizes, version);
     }
     RecordingEnv recorder;
@@ -89,7 +86,7 @@ TEST_P(RunFaultSweep, EveryFailingOperationLeavesTheDatabaseWholeAndTheRightLast
     std::string original, compacted;
     {
         Trial t(sweep.file, sweep.version, sweep.classe);
-        original = ReadBytes(t.c.base);
+        original = ReadString(t.c.base);
         t.c.Run();
         ASSERT_EQ(t.c.h.end.ends, 1);
         ASSERT_EQ(t.c.Boxes().back(), "Processo Concluido.");
@@ -97,9 +94,9 @@ TEST_P(RunFaultSweep, EveryFailingOperationLeavesTheDatabaseWholeAndTheRightLast
         touched = t.recorder.paths;
         log_of_counted_run = t.c.log;
         ASSERT_EQ(touched.size(), total) << "the recorder sees what the injector counts";
-        compacted = ReadBytes(t.c.base);
-        if (runtest::HaveMdbTools()) {
-            ASSERT_EQ(runtest::Dump(t.c.base), runtest::Dump(t.c.copia));
+        compacted = ReadString(t.c.base);
+        if (testkit::HaveMdbTools()) {
+            ASSERT_EQ(testkit::MdbExportDump(t.c.base), testkit::MdbExportDump(t.c.copia));
         }
     }
     ASSERT_GT(total, 50u);
@@ -125,13 +122,13 @@ TEST_P(RunFaultSweep, EveryFailingOperationLeavesTheDatabaseWholeAndTheRightLast
 
             // The way out, the content it leaves in the database's place, its last line.
             std::string expected_last;
-            const std::string now = fs::exists(t.c.base) ? ReadBytes(t.c.base) : "<none>";
+            const std::string now = fs::exists(t.c.base) ? ReadString(t.c.base) : "<none>";
             if (t.c.h.end.ends == 1 && boxes.back() == "Processo Concluido.") {
                 ++successes;
                 expected_last = "Processo Concluido";
                 if (now != compacted) {
-                    ASSERT_TRUE(runtest::HaveMdbTools());
-                    EXPECT_EQ(runtest::Dump(t.c.base), runtest::Dump(t.c.copia));
+                    ASSERT_TRUE(testkit::HaveMdbTools());
+                    EXPECT_EQ(testkit::MdbExportDump(t.c.base), testkit::MdbExportDump(t.c.copia));
                 }
             } else if (t.c.h.end.ends == 1) {
                 ++early_ends;  // a classification that ends the program
@@ -140,7 +137,7 @@ TEST_P(RunFaultSweep, EveryFailingOperationLeavesTheDatabaseWholeAndTheRightLast
                 EXPECT_EQ(expected_last.rfind("Erro: ", 0), 0u) << expected_last;
             } else {
                 ++failure_exits;
-                expected_last = runtest::kFalha;
+                expected_last = kFalha;
                 EXPECT_EQ(now, original);
             }
             // A fault in a write of the log file loses that line from the file only.
@@ -166,13 +163,14 @@ TEST_P(RunFaultSweep, EveryFailingOperationLeavesTheDatabaseWholeAndTheRightLast
 
 INSTANTIATE_TEST_SUITE_P(
     ClassesAndVersions, RunFaultSweep,
-    ::testing::Values(SweepCase{runtest::kJet3Data, jet::Version::kJet3, kClasseReparar},
-                      SweepCase{runtest::kJet4Data, jet::Version::kJet4, kClasseReparar},
-                      SweepCase{runtest::kJet3Data, jet::Version::kJet3, kClasseSoCompactar},
-                      SweepCase{runtest::kJet4Data, jet::Version::kJet4, kClasseSoCompactar}),
+    ::testing::Values(SweepCase{kJet3Data, jet::Version::kJet3, kClasseReparar},
+                      SweepCase{kJet4Data, jet::Version::kJet4, kClasseReparar},
+                      SweepCase{kJet3Data, jet::Version::kJet3, kClasseSoCompactar},
+                      SweepCase{kJet4Data, jet::Version::kJet4, kClasseSoCompactar}),
     [](const auto& p) {
         return std::string("Class") + std::to_string(p.param.classe) +
                (p.param.version == jet::Version::kJet3 ? "Jet3" : "Jet4");
     });
 
 }  // namespace
+}  // namespace apptest

@@ -22,32 +22,28 @@
 #include "db/o_que_fazer.h"
 #include "tests/app/run_scenario.h"
 
+namespace apptest {
 namespace {
 
 namespace fs = std::filesystem;
-using runtest::Cenario;
-using runtest::Concat;
-using runtest::Lines;
-using testing_app::PathFaultEnv;
-using testing_app::ReadBytes;
 
 const std::string kFalhaCompactar =
     "Erro No Processo. O arquivo Não Foi Compactado. Voltando o Backup";
 
 std::string Carimbado(const std::string& prefix, const std::string& ext = ".mdb") {
-    return prefix + runtest::kCarimbo + ext;
+    return prefix + kCarimbo + ext;
 }
 
 void ExpectFailureExitAfterARestore(Cenario& c, const std::string& original) {
-    EXPECT_EQ(c.Log().back(), runtest::kFalha);
-    EXPECT_EQ(c.Boxes().back(), runtest::kFalha);
+    EXPECT_EQ(c.Log().back(), kFalha);
+    EXPECT_EQ(c.Boxes().back(), kFalha);
     EXPECT_EQ(c.h.end.ends, 0) << "the window stays open";
     EXPECT_FALSE(c.form().Command1->Visible());
     EXPECT_EQ(c.form().MousePointer(), vbArrow);
     EXPECT_TRUE(c.ClientsLocked());
-    EXPECT_EQ(ReadBytes(c.base), original) << "the first backup is back in the database's place";
-    EXPECT_EQ(ReadBytes(c.copia), original);
-    EXPECT_EQ(ReadBytes(c.extra), original);
+    EXPECT_EQ(ReadString(c.base), original) << "the first backup is back in the database's place";
+    EXPECT_EQ(ReadString(c.copia), original);
+    EXPECT_EQ(ReadString(c.extra), original);
 }
 
 // ---- Success ----
@@ -61,13 +57,13 @@ struct SuccessCase {
 class RunSuccess : public ::testing::TestWithParam<SuccessCase> {};
 
 TEST_P(RunSuccess, LeavesTheCompactedDatabaseInPlaceUnlocksAndEndsTheProgram) {
-    if (!runtest::HaveMdbTools()) GTEST_SKIP() << "no mdbtools";
+    if (!testkit::HaveMdbTools()) GTEST_SKIP() << "no mdbtools";
     const SuccessCase k = GetParam();
     PathFaultEnv env(jet::Env::Default());
     Cenario c(&env);
-    ASSERT_TRUE(c.PutDatabase(runtest::DataFile(k.file)));
-    const std::string original = ReadBytes(c.base);
-    const std::string content = runtest::Dump(c.base);
+    ASSERT_TRUE(c.PutDatabase(k.file));
+    const std::string original = ReadString(c.base);
+    const std::string content = testkit::MdbExportDump(c.base);
     ASSERT_EQ(content.rfind("=== TABLE ", 0), 0u) << content;
     if (k.classe == kClasseSoCompactar) c.LooksFullUntilTheWarning(env, k.version);
 
@@ -79,18 +75,18 @@ TEST_P(RunSuccess, LeavesTheCompactedDatabaseInPlaceUnlocksAndEndsTheProgram) {
     EXPECT_TRUE(c.ClientsUnlocked());
 
     // The compacted database is in the database's place, with the original's rows.
-    EXPECT_EQ(runtest::Dump(c.base), content);
-    EXPECT_EQ(runtest::JetutilCheck(c.base), 0);
+    EXPECT_EQ(testkit::MdbExportDump(c.base), content);
+    EXPECT_EQ(JetutilCheck(c.base), 0);
     EXPECT_LE(fs::file_size(c.base), original.size());
     // The backups and the working file (repaired for class 1) stay in the program's folder.
     EXPECT_EQ(c.ProgramFiles(), (Lines{Carimbado("Log", ".txt"), Carimbado("compac01E_"),
                                        Carimbado("compac01_"), Carimbado("compac02_")}));
-    EXPECT_EQ(ReadBytes(c.copia), original);
-    EXPECT_EQ(ReadBytes(c.extra), original);
+    EXPECT_EQ(ReadString(c.copia), original);
+    EXPECT_EQ(ReadString(c.extra), original);
     if (k.classe == kClasseSoCompactar) {
-        EXPECT_EQ(ReadBytes(c.reparado), original) << "never repaired";
+        EXPECT_EQ(ReadString(c.reparado), original) << "never repaired";
     } else {
-        EXPECT_EQ(runtest::Dump(c.reparado), content);
+        EXPECT_EQ(testkit::MdbExportDump(c.reparado), content);
     }
     // The window shows "Restaurando Arquivo." twice; the log file has it once.
     const std::string box = c.form().TxtLog->Text();
@@ -100,10 +96,10 @@ TEST_P(RunSuccess, LeavesTheCompactedDatabaseInPlaceUnlocksAndEndsTheProgram) {
 
 INSTANTIATE_TEST_SUITE_P(
     ClassesAndVersions, RunSuccess,
-    ::testing::Values(SuccessCase{runtest::kJet3Data, jet::Version::kJet3, kClasseReparar},
-                      SuccessCase{runtest::kJet4Data, jet::Version::kJet4, kClasseReparar},
-                      SuccessCase{runtest::kJet3Data, jet::Version::kJet3, kClasseSoCompactar},
-                      SuccessCase{runtest::kJet4Data, jet::Version::kJet4, kClasseSoCompactar}),
+    ::testing::Values(SuccessCase{kJet3Data, jet::Version::kJet3, kClasseReparar},
+                      SuccessCase{kJet4Data, jet::Version::kJet4, kClasseReparar},
+                      SuccessCase{kJet3Data, jet::Version::kJet3, kClasseSoCompactar},
+                      SuccessCase{kJet4Data, jet::Version::kJet4, kClasseSoCompactar}),
     [](const auto& p) {
         return std::string("Class") + std::to_string(p.param.classe) +
                (p.param.version == jet::Version::kJet3 ? "Jet3" : "Jet4");
@@ -112,13 +108,13 @@ INSTANTIATE_TEST_SUITE_P(
 // A database whose structure is damaged where no row lives (a table's row count, its map of
 // owned pages) is repaired and compacted back to every row it held.
 TEST(RunSuccess, ADamagedDatabaseIsRepairedBackToEveryRow) {
-    if (!runtest::HaveMdbTools()) GTEST_SKIP() << "no mdbtools";
+    if (!testkit::HaveMdbTools()) GTEST_SKIP() << "no mdbtools";
     for (jet::DamageKind kind :
          {jet::DamageKind::kWrongRowCount, jet::DamageKind::kBrokenUsageMap}) {
         SCOPED_TRACE(jet::DamageKindName(kind));
         Cenario c;
-        ASSERT_TRUE(c.PutDatabase(runtest::DataFile(runtest::kJet4Data)));
-        const std::string content = runtest::Dump(c.base);
+        ASSERT_TRUE(c.PutDatabase(kJet4Data));
+        const std::string content = testkit::MdbExportDump(c.base);
         jet::DamageOptions damage;
         damage.seed = 1;
         ASSERT_TRUE(jet::InjectDamage(jet::Env::Default(), c.base, kind, damage).applied);
@@ -128,8 +124,8 @@ TEST(RunSuccess, ADamagedDatabaseIsRepairedBackToEveryRow) {
         const Lines log = c.Log();
         EXPECT_NE(std::find(log.begin(), log.end(), "Reparando Banco de Dados" + c.reparado),
                   log.end());
-        EXPECT_EQ(runtest::Dump(c.base), content);
-        EXPECT_EQ(runtest::JetutilCheck(c.base), 0);
+        EXPECT_EQ(testkit::MdbExportDump(c.base), content);
+        EXPECT_EQ(JetutilCheck(c.base), 0);
         EXPECT_TRUE(c.ClientsUnlocked());
     }
 }
@@ -200,10 +196,10 @@ TEST(RunSuccess, ARepairThatDropsRowsSaysWhatEachTableLost) {
 //       --gtest_filter='RunLarge*'
 TEST(RunLarge, ADatabaseReallyAtItsMaximumSizeIsCompactedToItsRows) {
     if (std::getenv("COMPACTADOR_LARGE_E2E") == nullptr) GTEST_SKIP() << "COMPACTADOR_LARGE_E2E";
-    if (!runtest::HaveMdbTools()) GTEST_SKIP() << "no mdbtools";
+    if (!testkit::HaveMdbTools()) GTEST_SKIP() << "no mdbtools";
     Cenario c;
-    ASSERT_TRUE(c.PutDatabase(runtest::DataFile(runtest::kJet3Data)));
-    const std::string content = runtest::Dump(c.base);
+    ASSERT_TRUE(c.PutDatabase(kJet3Data));
+    const std::string content = testkit::MdbExportDump(c.base);
     fs::resize_file(c.base, uintmax_t{1} << 30);
 
     c.Run();
@@ -213,7 +209,7 @@ TEST(RunLarge, ADatabaseReallyAtItsMaximumSizeIsCompactedToItsRows) {
     EXPECT_EQ(c.Boxes().back(), "Processo Concluido.");
     EXPECT_EQ(c.h.end.ends, 1);
     EXPECT_LT(fs::file_size(c.base), uintmax_t{1} << 20);
-    EXPECT_EQ(runtest::Dump(c.base), content);
+    EXPECT_EQ(testkit::MdbExportDump(c.base), content);
     EXPECT_EQ(fs::file_size(c.copia), uintmax_t{1} << 30);
     EXPECT_TRUE(c.ClientsUnlocked());
 }
@@ -223,8 +219,8 @@ TEST(RunLarge, ADatabaseReallyAtItsMaximumSizeIsCompactedToItsRows) {
 TEST(RunMaintenance, ACompactionThatRunsOutOfDiskPutsTheFirstBackupBack) {
     PathFaultEnv env(jet::Env::Default());
     Cenario c(&env);
-    ASSERT_TRUE(c.PutDatabase(runtest::DataFile(runtest::kJet4Data)));
-    const std::string original = ReadBytes(c.base);
+    ASSERT_TRUE(c.PutDatabase(kJet4Data));
+    const std::string original = ReadString(c.base);
     c.LooksFullUntilTheWarning(env, jet::Version::kJet4);
     env.Fail("write", "compac03_", ENOSPC, -1);
 
@@ -234,8 +230,8 @@ TEST(RunMaintenance, ACompactionThatRunsOutOfDiskPutsTheFirstBackupBack) {
                                Cenario::Lock(-1),
                                c.UpToTheMove("Erro: Banco de Dados Cheio."),
                                {"Compactando Banco de Dados" + c.reparado, kFalhaCompactar,
-                                "Voltando Backup", runtest::kOriginalRetornado, runtest::kFalha}}));
-    EXPECT_EQ(c.Boxes(), (Lines{c.Aviso(), kFalhaCompactar, runtest::kFalha}));
+                                "Voltando Backup", kOriginalRetornado, kFalha}}));
+    EXPECT_EQ(c.Boxes(), (Lines{c.Aviso(), kFalhaCompactar, kFalha}));
     ExpectFailureExitAfterARestore(c, original);
     // No compacted file, whole or partial, is left.
     EXPECT_EQ(c.ProgramFiles(), (Lines{Carimbado("Log", ".txt"), Carimbado("compac01E_"),
@@ -245,8 +241,8 @@ TEST(RunMaintenance, ACompactionThatRunsOutOfDiskPutsTheFirstBackupBack) {
 TEST(RunMaintenance, AMoveIntoPlaceThatFailsPutsTheFirstBackupBack) {
     PathFaultEnv env(jet::Env::Default());
     Cenario c(&env);
-    ASSERT_TRUE(c.PutDatabase(runtest::DataFile(runtest::kJet3Data)));
-    const std::string original = ReadBytes(c.base);
+    ASSERT_TRUE(c.PutDatabase(kJet3Data));
+    const std::string original = ReadString(c.base);
     c.LooksFullUntilTheWarning(env, jet::Version::kJet3);
     env.Fail("rename", "/base.mdb", EIO);  // the first rename into the place: the replacement
 
@@ -254,27 +250,27 @@ TEST(RunMaintenance, AMoveIntoPlaceThatFailsPutsTheFirstBackupBack) {
     EXPECT_EQ(env.fired(), 1);
     const std::string texto = "Erro No Processo. O arquivo " + c.compactado +
                               " Não Pode Ser Renoemado. . Voltando o Backup.";
-    EXPECT_EQ(c.Log(),
-              Concat({c.Opening(),
-                      Cenario::Lock(-1),
-                      c.UpToTheMove("Erro: Banco de Dados Cheio."),
-                      {"Compactando Banco de Dados" + c.reparado, "Restaurando Arquivo.", texto,
-                       "Voltando Backup", runtest::kOriginalRetornado, runtest::kFalha}}));
-    EXPECT_EQ(c.Boxes(), (Lines{c.Aviso(), texto, runtest::kFalha}));
+    EXPECT_EQ(c.Log(), Concat({c.Opening(),
+                               Cenario::Lock(-1),
+                               c.UpToTheMove("Erro: Banco de Dados Cheio."),
+                               {"Compactando Banco de Dados" + c.reparado, "Restaurando Arquivo.",
+                                texto, "Voltando Backup", kOriginalRetornado, kFalha}}));
+    EXPECT_EQ(c.Boxes(), (Lines{c.Aviso(), texto, kFalha}));
     ExpectFailureExitAfterARestore(c, original);
     EXPECT_EQ(c.ProgramFiles(),
               (Lines{Carimbado("Log", ".txt"), Carimbado("compac01E_"), Carimbado("compac01_"),
                      Carimbado("compac02_"), Carimbado("compac03_")}));
-    if (runtest::HaveMdbTools()) {
-        EXPECT_EQ(runtest::Dump(c.compactado), runtest::Dump(c.base)) << "a good compacted file";
+    if (testkit::HaveMdbTools()) {
+        EXPECT_EQ(testkit::MdbExportDump(c.compactado), testkit::MdbExportDump(c.base))
+            << "a good compacted file";
     }
 }
 
 TEST(RunMaintenance, ARestoreThatFailsNamesTheBackupsToRestoreByHand) {
     PathFaultEnv env(jet::Env::Default());
     Cenario c(&env);
-    ASSERT_TRUE(c.PutDatabase(runtest::DataFile(runtest::kJet3Data)));
-    const std::string original = ReadBytes(c.base);
+    ASSERT_TRUE(c.PutDatabase(kJet3Data));
+    const std::string original = ReadString(c.base);
     c.LooksFullUntilTheWarning(env, jet::Version::kJet3);
     env.Fail("rename", "/base.mdb", EIO, -1);  // nothing can be moved into the place
 
@@ -288,11 +284,11 @@ TEST(RunMaintenance, ARestoreThatFailsNamesTheBackupsToRestoreByHand) {
                                Cenario::Lock(-1),
                                c.UpToTheMove("Erro: Banco de Dados Cheio."),
                                {"Compactando Banco de Dados" + c.reparado, "Restaurando Arquivo.",
-                                texto, "Voltando Backup", restauro, runtest::kFalha}}));
-    EXPECT_EQ(c.Boxes(), (Lines{c.Aviso(), texto, restauro, runtest::kFalha}));
+                                texto, "Voltando Backup", restauro, kFalha}}));
+    EXPECT_EQ(c.Boxes(), (Lines{c.Aviso(), texto, restauro, kFalha}));
     EXPECT_FALSE(fs::exists(c.base));
-    EXPECT_EQ(ReadBytes(c.copia), original) << "the backups it names are whole";
-    EXPECT_EQ(ReadBytes(c.extra), original);
+    EXPECT_EQ(ReadString(c.copia), original) << "the backups it names are whole";
+    EXPECT_EQ(ReadString(c.extra), original);
     EXPECT_TRUE(c.ClientsLocked());
     EXPECT_EQ(c.h.end.ends, 0);
 }
@@ -300,8 +296,8 @@ TEST(RunMaintenance, ARestoreThatFailsNamesTheBackupsToRestoreByHand) {
 TEST(RunMaintenance, ARepairThatFailsPutsTheFirstBackupBackWithItsErrorShown) {
     PathFaultEnv env(jet::Env::Default());
     Cenario c(&env);
-    ASSERT_TRUE(c.PutDatabase(runtest::DataFile(runtest::kJet4Data)));
-    const std::string original = ReadBytes(c.base);
+    ASSERT_TRUE(c.PutDatabase(kJet4Data));
+    const std::string original = ReadString(c.base);
     env.Fail("read", "compac02_", EIO, -1);  // the working file cannot be read
 
     c.Run();
@@ -318,8 +314,8 @@ TEST(RunMaintenance, ARepairThatFailsPutsTheFirstBackupBackWithItsErrorShown) {
     EXPECT_NE(erro.rfind(" . Voltando o Backup"), std::string::npos) << erro;
     EXPECT_EQ(erro.find("Erro ao Reparar Banco de dados : 0 "), std::string::npos);
     EXPECT_EQ(Lines(log.end() - 3, log.end()),
-              (Lines{"Voltando Backup", runtest::kOriginalRetornado, runtest::kFalha}));
-    EXPECT_EQ(c.Boxes(), (Lines{c.Aviso(), erro, runtest::kFalha}));
+              (Lines{"Voltando Backup", kOriginalRetornado, kFalha}));
+    EXPECT_EQ(c.Boxes(), (Lines{c.Aviso(), erro, kFalha}));
     ExpectFailureExitAfterARestore(c, original);
     EXPECT_EQ(c.ProgramFiles(), (Lines{Carimbado("Log", ".txt"), Carimbado("compac01E_"),
                                        Carimbado("compac01_"), Carimbado("compac02_")}));
@@ -339,7 +335,7 @@ TEST(RunMaintenance, ARepairThatFailsShowsAShortPortugueseErrorAndLogsTheEngines
     ASSERT_TRUE(
         jet::InjectDamage(jet::Env::Default(), c.base, jet::DamageKind::kTruncatedFile, damage)
             .applied);
-    const std::string original = ReadBytes(c.base);
+    const std::string original = ReadString(c.base);
 
     c.Run();
     const std::string erro =
@@ -362,9 +358,8 @@ TEST(RunMaintenance, ARepairThatFailsShowsAShortPortugueseErrorAndLogsTheEngines
               "Detalhe: Couldn't repair this database. No row of the catalog "
               "(MSysObjects) could be read in '" +
                   c.reparado + "'.");
-    EXPECT_EQ(Lines(at + 9, log.end()),
-              (Lines{"Voltando Backup", runtest::kOriginalRetornado, runtest::kFalha}));
-    EXPECT_EQ(c.Boxes(), (Lines{c.Aviso(), erro, runtest::kFalha}));
+    EXPECT_EQ(Lines(at + 9, log.end()), (Lines{"Voltando Backup", kOriginalRetornado, kFalha}));
+    EXPECT_EQ(c.Boxes(), (Lines{c.Aviso(), erro, kFalha}));
     ExpectFailureExitAfterARestore(c, original);
 
     // The window shows no detail: the log box holds every line of the file but those two,
@@ -372,14 +367,14 @@ TEST(RunMaintenance, ARepairThatFailsShowsAShortPortugueseErrorAndLogsTheEngines
     const std::string box = c.form().TxtLog->Text();
     EXPECT_EQ(box.find("Detalhe"), std::string::npos);
     EXPECT_NE(box.find(erro), std::string::npos);
-    EXPECT_EQ(c.form().Label1[0]->Caption(), runtest::kFalha);
+    EXPECT_EQ(c.form().Label1[0]->Caption(), kFalha);
 }
 
 // The engine's state is the run's: a second run in the same window starts with no report of
 // the first one's repair.
 TEST(RunEngine, EachRunHasAnEngineOfItsOwn) {
     Cenario c;
-    ASSERT_TRUE(c.PutDatabase(runtest::DataFile(runtest::kJet4Data)));
+    ASSERT_TRUE(c.PutDatabase(kJet4Data));
     c.Run();
     ASSERT_TRUE(c.form().DBEngine().LastRepairReport()) << "the first run repaired";
     std::vector<bool> report_at_box;
@@ -392,3 +387,4 @@ TEST(RunEngine, EachRunHasAnEngineOfItsOwn) {
 }
 
 }  // namespace
+}  // namespace apptest

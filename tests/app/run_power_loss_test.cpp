@@ -27,15 +27,15 @@
 #include "jet/database/database.h"
 #include "jet/testing/power_loss_env.h"
 #include "tests/app/run_scenario.h"
-#include "tests/jet/power_loss_util.h"
+#include "tests/support/power_loss.h"
+#include "tests/support/process.h"
+#include "tests/support/temp_dir.h"
 
+namespace apptest {
 namespace {
 
 namespace fs = std::filesystem;
 using jet::PowerLossEnv;
-using runtest::Cenario;
-using testing_app::PathFaultEnv;
-using testing_app::ReadBytes;
 
 struct PowerLossCase {
     const char* file;
@@ -48,7 +48,7 @@ struct PowerLossCase {
 struct Recorded {
     explicit Recorded(const PowerLossCase& p)
         : journal(jet::Env::Default()), sizes(&journal), c(&sizes) {
-        EXPECT_TRUE(c.PutDatabase(runtest::DataFile(p.file)));
+        EXPECT_TRUE(c.PutDatabase(p.file));
         if (p.classe == kClasseSoCompactar) c.LooksFullUntilTheWarning(sizes, p.version);
         if (p.restores) sizes.Fail("write", "compac03_", ENOSPC);
     }
@@ -61,9 +61,9 @@ struct Recorded {
 };
 
 // The judge of the client databases: their flags before the run, or locked.
-jettest::FlagJudge ClientJudge(const std::string& path, const std::string& scratch) {
+testkit::FlagJudge ClientJudge(const std::string& path, const std::string& scratch) {
     fs::copy_file(path, scratch, fs::copy_options::overwrite_existing);
-    jettest::FlagJudge judge("tavo", "bloqueado");
+    testkit::FlagJudge judge("tavo", "bloqueado");
     judge.Expect(path, {});
     std::set<std::string> allowed = judge.before().flags;
     jet::Database::Open(jet::Env::Default(), scratch)->Execute("update tavo set bloqueado = -1");
@@ -94,27 +94,27 @@ TEST_P(RunPowerLoss, EveryCutLeavesTheDatabaseOrANamedBackupWholeAndTheClientsSo
 
     Recorded r(p);
     Cenario& c = r.c;
-    const std::string original = ReadBytes(c.base);
-    testing_app::TempDir scratch;
-    jettest::FlagJudge tavo = ClientJudge(c.tavo, scratch.str() + "/tavo.mdb");
-    jettest::FlagJudge tavo1 = ClientJudge(c.tavo1, scratch.str() + "/tavo1.mdb");
+    const std::string original = ReadString(c.base);
+    TempDir scratch;
+    testkit::FlagJudge tavo = ClientJudge(c.tavo, scratch.str() + "/tavo.mdb");
+    testkit::FlagJudge tavo1 = ClientJudge(c.tavo1, scratch.str() + "/tavo1.mdb");
     ASSERT_TRUE(tavo.before().clean && tavo1.before().clean);
 
-    r.journal.Begin(c.h.dir.str(), jettest::ReadTree(c.h.dir.path()));
+    r.journal.Begin(c.h.dir.str(), testkit::ReadTree(c.h.dir.path()));
     c.Run();
     if (p.restores) {
         ASSERT_EQ(c.h.end.ends, 0);
-        ASSERT_EQ(c.Boxes().back(), runtest::kFalha);
-        const runtest::Lines log = c.Log();
+        ASSERT_EQ(c.Boxes().back(), kFalha);
+        const Lines log = c.Log();
         ASSERT_GE(log.size(), 2u);
-        ASSERT_EQ(log[log.size() - 2], runtest::kOriginalRetornado);
+        ASSERT_EQ(log[log.size() - 2], kOriginalRetornado);
     } else {
         ASSERT_EQ(c.h.end.ends, 1);
         ASSERT_EQ(c.Boxes().back(), "Processo Concluido.");
     }
     // What the run leaves in the database's place: the compacted database, or the original
     // put back.
-    const std::string last = ReadBytes(c.base);
+    const std::string last = ReadString(c.base);
     const std::string compacted = p.restores ? std::string() : last;
     ASSERT_EQ(p.restores, last == original);
 
@@ -192,13 +192,12 @@ TEST_P(RunPowerLoss, EveryCutLeavesTheDatabaseOrANamedBackupWholeAndTheClientsSo
 
 INSTANTIATE_TEST_SUITE_P(
     ClassesAndVersions, RunPowerLoss,
-    ::testing::Values(PowerLossCase{runtest::kJet3Data, jet::Version::kJet3, kClasseReparar},
-                      PowerLossCase{runtest::kJet4Data, jet::Version::kJet4, kClasseReparar},
-                      PowerLossCase{runtest::kJet3Data, jet::Version::kJet3, kClasseSoCompactar},
-                      PowerLossCase{runtest::kJet4Data, jet::Version::kJet4, kClasseSoCompactar},
-                      PowerLossCase{runtest::kJet4Data, jet::Version::kJet4, kClasseReparar, true},
-                      PowerLossCase{runtest::kJet3Data, jet::Version::kJet3, kClasseSoCompactar,
-                                    true}),
+    ::testing::Values(PowerLossCase{kJet3Data, jet::Version::kJet3, kClasseReparar},
+                      PowerLossCase{kJet4Data, jet::Version::kJet4, kClasseReparar},
+                      PowerLossCase{kJet3Data, jet::Version::kJet3, kClasseSoCompactar},
+                      PowerLossCase{kJet4Data, jet::Version::kJet4, kClasseSoCompactar},
+                      PowerLossCase{kJet4Data, jet::Version::kJet4, kClasseReparar, true},
+                      PowerLossCase{kJet3Data, jet::Version::kJet3, kClasseSoCompactar, true}),
     [](const auto& p) {
         return std::string("Class") + std::to_string(p.param.classe) +
                (p.param.version == jet::Version::kJet3 ? "Jet3" : "Jet4") +
@@ -206,3 +205,4 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 }  // namespace
+}  // namespace apptest

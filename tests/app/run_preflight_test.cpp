@@ -11,16 +11,12 @@
 #include <memory>
 
 #include "tests/app/run_scenario.h"
-#include "tests/jet/update_test_util.h"
+#include "tests/support/process.h"
 
+namespace apptest {
 namespace {
 
 namespace fs = std::filesystem;
-using runtest::Cenario;
-using runtest::Concat;
-using runtest::Lines;
-using testing_app::PathFaultEnv;
-using testing_app::ReadBytes;
 
 const std::string kClasse4 =
     "Erro Não Reconhecido.Comunique ao supervisor. Envie o arquivo de Log ao Responsável.";
@@ -30,25 +26,9 @@ const std::string kClasse3 =
 const std::string kLdbEmUso =
     "O Arquivo ainda está em uso. Verifique os usuários e clique para tentar novamente.";
 
-Lines ListItems(const Form1& f) {
-    Lines items;
-    for (int i = 0; i < f.ListLDB1->ListCount(); ++i) items.push_back(f.ListLDB1->List(i));
-    return items;
-}
-
-std::unique_ptr<jettest::Child> Hold(const std::string& path, bool exclusive = false) {
-    std::vector<std::string> argv{JETUTIL_PATH, "hold"};
-    if (exclusive) argv.push_back("--exclusive");
-    argv.push_back(path);
-    auto child = std::make_unique<jettest::Child>(argv);
-    std::string line = child->ReadLine();
-    EXPECT_EQ(line.rfind(exclusive ? "open exclusive" : "open shared slot ", 0), 0u) << line;
-    return child;
-}
-
 // A holder that leaves the database properly (its close deletes the lock file when it was the
 // last user).
-void Release(jettest::Child& holder) {
+void Release(testkit::Child& holder) {
     holder.Signal(SIGTERM);
     EXPECT_EQ(holder.Wait(), 0);
 }
@@ -58,15 +38,15 @@ void Release(jettest::Child& holder) {
 void ExpectEndedBeforeAnyBackup(Cenario& c, const std::string& original_bytes) {
     EXPECT_EQ(c.h.end.ends, 1) << "the program ended";
     EXPECT_TRUE(c.ClientsLocked());
-    EXPECT_EQ(ReadBytes(c.base), original_bytes);
-    EXPECT_EQ(c.ProgramFiles(), Lines{"Log" + std::string(runtest::kCarimbo) + ".txt"});
+    EXPECT_EQ(ReadString(c.base), original_bytes);
+    EXPECT_EQ(c.ProgramFiles(), Lines{"Log" + std::string(kCarimbo) + ".txt"});
 }
 
 TEST(RunPreFlight, ADatabaseHeldExclusivelyIsClassFourAndEndsTheProgram) {
     Cenario c;
-    ASSERT_TRUE(c.PutDatabase(runtest::DataFile(runtest::kJet4Data)));
-    const std::string original = ReadBytes(c.base);
-    auto holder = Hold(c.base, /*exclusive=*/true);
+    ASSERT_TRUE(c.PutDatabase(kJet4Data));
+    const std::string original = ReadString(c.base);
+    auto holder = testkit::HoldWithJetutil(c.base, /*exclusive=*/true);
 
     c.Run();
     Lines log = c.Log();
@@ -83,8 +63,8 @@ TEST(RunPreFlight, ADatabaseHeldExclusivelyIsClassFourAndEndsTheProgram) {
 TEST(RunPreFlight, AFullDiskWhenTheLockFileIsMadeIsClassThreeAndEndsTheProgram) {
     PathFaultEnv env(jet::Env::Default());
     Cenario c(&env);
-    ASSERT_TRUE(c.PutDatabase(runtest::DataFile(runtest::kJet3Data)));
-    const std::string original = ReadBytes(c.base);
+    ASSERT_TRUE(c.PutDatabase(kJet3Data));
+    const std::string original = ReadString(c.base);
     env.Fail("open", "/base.ldb", ENOSPC);
 
     c.Run();
@@ -97,9 +77,9 @@ TEST(RunPreFlight, AFullDiskWhenTheLockFileIsMadeIsClassThreeAndEndsTheProgram) 
 
 TEST(RunPreFlight, ALockFileHeldByAnotherProcessShowsItsUserUntilCancel) {
     Cenario c;
-    ASSERT_TRUE(c.PutDatabase(runtest::DataFile(runtest::kJet4Data)));
-    const std::string original = ReadBytes(c.base);
-    auto holder = Hold(c.base);
+    ASSERT_TRUE(c.PutDatabase(kJet4Data));
+    const std::string original = ReadString(c.base);
+    auto holder = testkit::HoldWithJetutil(c.base);
     c.h.boxes.answers = {platform::vbOK, platform::vbCancel};
     std::vector<Lines> list_at_box;
     c.h.boxes.on_show = [&] { list_at_box.push_back(ListItems(c.form())); };
@@ -123,9 +103,9 @@ TEST(RunPreFlight, ALockFileHeldByAnotherProcessShowsItsUserUntilCancel) {
 
 TEST(RunPreFlight, OkRetriesUntilTheLastUserHasLeft) {
     Cenario c;
-    ASSERT_TRUE(c.PutDatabase(runtest::DataFile(runtest::kJet4Data)));
-    const std::string before = runtest::Dump(c.base);
-    auto holder = Hold(c.base);
+    ASSERT_TRUE(c.PutDatabase(kJet4Data));
+    const std::string before = testkit::MdbExportDump(c.base);
+    auto holder = testkit::HoldWithJetutil(c.base);
     // The operator asks the user to leave; the user leaves while the second box is open.
     int ldb_boxes = 0;
     c.h.boxes.on_show = [&] {
@@ -144,12 +124,12 @@ TEST(RunPreFlight, OkRetriesUntilTheLastUserHasLeft) {
     EXPECT_EQ(ldb_boxes, 2);
     EXPECT_FALSE(fs::exists(c.ldb));
     // Whatever the later steps did, the database's place holds the same rows.
-    EXPECT_EQ(runtest::Dump(c.base), before);
+    EXPECT_EQ(testkit::MdbExportDump(c.base), before);
 }
 
 // A process that died in the database leaves a lock file whose slot no one holds.
 void LeaveStaleLockFile(const std::string& database) {
-    auto holder = Hold(database);
+    auto holder = testkit::HoldWithJetutil(database);
     holder->Signal(SIGKILL);
     holder->Wait();
 }
@@ -159,7 +139,7 @@ TEST(RunPreFlight, AStaleLockFileIsDeleted) {
     // last user out takes a lock file nobody holds with it.
     {
         Cenario c;
-        ASSERT_TRUE(c.PutDatabase(runtest::DataFile(runtest::kJet3Data)));
+        ASSERT_TRUE(c.PutDatabase(kJet3Data));
         LeaveStaleLockFile(c.base);
         ASSERT_TRUE(fs::exists(c.ldb));
         c.h.boxes.answers = {platform::vbOK};
@@ -174,7 +154,7 @@ TEST(RunPreFlight, AStaleLockFileIsDeleted) {
     // Beside a file the engine does not recognise nothing opened it: the run deletes it.
     {
         Cenario c;
-        ASSERT_TRUE(c.PutDatabase(runtest::DataFile(runtest::kJet3Data)));
+        ASSERT_TRUE(c.PutDatabase(kJet3Data));
         LeaveStaleLockFile(c.base);
         std::ofstream(c.base, std::ios::binary | std::ios::trunc) << std::string(4096, 'Z');
         c.Run();
@@ -213,23 +193,22 @@ TEST(RunPreFlight, ATemporaryOfThisRunsNameThatWillNotGoEndsTheRun) {
         SCOPED_TRACE(k.fragment);
         PathFaultEnv env(jet::Env::Default());
         Cenario c(&env);
-        ASSERT_TRUE(c.PutDatabase(runtest::DataFile(runtest::kJet3Data)));
-        const std::string original = ReadBytes(c.base);
+        ASSERT_TRUE(c.PutDatabase(kJet3Data));
+        const std::string original = ReadString(c.base);
         // A run started in the same second left all four; the one that matters is refused.
         for (const std::string* t : {&c.copia, &c.extra, &c.reparado, &c.compactado})
             std::ofstream(*t) << "de outra execucao";
         env.Fail("remove", k.fragment, EACCES, -1);
 
         c.Run();
-        EXPECT_EQ(
-            c.Log(),
-            Concat({c.Opening(), Cenario::Lock(-1), {"Erro: Sem Erros.", k.log, runtest::kFalha}}));
-        EXPECT_EQ(c.Boxes(), (Lines{k.box, runtest::kFalha}));
+        EXPECT_EQ(c.Log(),
+                  Concat({c.Opening(), Cenario::Lock(-1), {"Erro: Sem Erros.", k.log, kFalha}}));
+        EXPECT_EQ(c.Boxes(), (Lines{k.box, kFalha}));
         EXPECT_EQ(c.h.end.ends, 0) << "the window stays open";
         EXPECT_FALSE(c.form().Command1->Visible());
         EXPECT_EQ(c.form().MousePointer(), vbArrow);
         EXPECT_TRUE(c.ClientsLocked());
-        EXPECT_EQ(ReadBytes(c.base), original);
+        EXPECT_EQ(ReadString(c.base), original);
         // The temporaries before it in the order were deleted; it and those after it stay.
         bool reached = false;
         for (const std::string* t : {&c.copia, &c.extra, &c.reparado, &c.compactado}) {
@@ -240,3 +219,4 @@ TEST(RunPreFlight, ATemporaryOfThisRunsNameThatWillNotGoEndsTheRun) {
 }
 
 }  // namespace
+}  // namespace apptest

@@ -1,37 +1,22 @@
 #include "tests/app/run_scenario.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <sstream>
 
 #include "jet/database/database.h"
 #include "jet/testing/fixtures.h"
 #include "platform/text.h"
-#include "tests/jet/update_test_util.h"
+#include "tests/support/corpus.h"
+#include "tests/support/oracles.h"
+#include "tests/support/process.h"
 
-namespace runtest {
+namespace apptest {
 
 namespace fs = std::filesystem;
 
-std::string DataFile(const std::string& name) {
-    struct Folder {
-        fs::path path = fs::temp_directory_path() / ("run_data_" + std::to_string(::getpid()));
-        Folder() { fs::create_directories(path); }
-        ~Folder() {
-            std::error_code ignored;
-            fs::remove_all(path, ignored);
-        }
-    };
-    static const Folder folder;
-    const fs::path path = folder.path / name;
-    if (!fs::exists(path) && !jet::testing::PutTestFile(name, path)) return {};
-    return path.string();
-}
-
-Cenario::Cenario(jet::Env* env, jet::Version clients) : h(testing_app::Style::kNative, env) {
+Cenario::Cenario(jet::Env* env, jet::Version clients) : h(apptest::Style::kNative, env) {
     dados = (h.dir.path() / "dados").string();
     fs::create_directories(dados);
     base = dados + kSep + "base.mdb";
@@ -53,14 +38,11 @@ Cenario::Cenario(jet::Env* env, jet::Version clients) : h(testing_app::Style::kN
     compactado = prog + "compac03_" + kCarimbo + ".mdb";
 }
 
-bool Cenario::PutDatabase(const std::string& source) {
-    if (!fs::exists(source)) return false;
-    fs::copy_file(source, base, fs::copy_options::overwrite_existing);
-    fs::permissions(base, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
-    return true;
+bool Cenario::PutDatabase(const std::string& name) {
+    return testkit::PutTestFile(name, base);
 }
 
-void Cenario::LooksFullUntilTheWarning(testing_app::PathFaultEnv& env, jet::Version version) {
+void Cenario::LooksFullUntilTheWarning(apptest::PathFaultEnv& env, jet::Version version) {
     env.ReportSize(kSep + "base.mdb", jet::MaxFileSize(version));
     std::function<void()> before = h.boxes.on_show;
     h.boxes.on_show = [&env, before] {
@@ -78,10 +60,10 @@ Lines Cenario::ProgramFiles() const {
 }
 
 Lines Cenario::FlagsTavo() const {
-    return jettest::ExportColumn(tavo, "tavo", "bloqueado");
+    return testkit::ExportColumn(tavo, "tavo", "bloqueado");
 }
 Lines Cenario::FlagsTavo1() const {
-    return jettest::ExportColumn(tavo1, "tavo", "bloqueado");
+    return testkit::ExportColumn(tavo1, "tavo", "bloqueado");
 }
 bool Cenario::ClientsLocked() const {
     return FlagsTavo() == Lines(jet::kTavoRows, "1") && FlagsTavo1() == Lines(jet::kTavoRows, "-1");
@@ -153,39 +135,9 @@ Lines Concat(std::initializer_list<Lines> parts) {
 }
 
 int JetutilCheck(const std::string& path) {
-    return jettest::Run(std::string(JETUTIL_PATH) + " check " + jettest::Quote(path) +
+    return testkit::Run(testkit::JetutilCommand() + " check " + testkit::Quote(path) +
                         " >/dev/null 2>&1")
         .status;
 }
 
-bool HaveMdbTools() {
-    return jettest::HaveMdbTools();
-}
-
-std::string Dump(const std::string& path) {
-    const std::string file = jettest::Quote(path);
-    jettest::Output tables = jettest::Run("LC_ALL=C.UTF-8 mdb-tables -1 " + file + " 2>/dev/null");
-    if (tables.status != 0) return "<unreadable: mdb-tables " + std::to_string(tables.status) + ">";
-    Lines names;
-    std::istringstream in(tables.text);
-    for (std::string name; std::getline(in, name);)
-        if (!name.empty()) names.push_back(name);
-    std::sort(names.begin(), names.end());
-
-    std::string dump;
-    for (const std::string& name : names) {
-        jettest::Output out = jettest::Run(
-            "LC_ALL=C.UTF-8 mdb-export -D '%Y-%m-%d %H:%M:%S' -T '%Y-%m-%d %H:%M:%S' -b hex " +
-            file + " " + jettest::Quote(name) + " 2>/dev/null");
-        if (out.status != 0) return "<unreadable: mdb-export " + name + ">";
-        Lines lines;
-        std::istringstream rows(out.text);
-        for (std::string line; std::getline(rows, line);) lines.push_back(line);
-        std::sort(lines.begin(), lines.end());
-        dump += "=== TABLE " + name + " ===\n";
-        for (const std::string& line : lines) dump += line + "\n";
-    }
-    return dump;
-}
-
-}  // namespace runtest
+}  // namespace apptest

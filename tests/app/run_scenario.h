@@ -15,9 +15,11 @@
 #include "jet/base/env.h"
 #include "jet/format/schema.h"
 #include "tests/app/harness.h"
-#include "tests/jet/corpus_test_util.h"
+#include "tests/support/corpus.h"
+#include "tests/support/oracles.h"
+#include "tests/support/process.h"
 
-namespace runtest {
+namespace apptest {
 
 using Lines = std::vector<std::string>;
 
@@ -32,28 +34,27 @@ inline const std::string kFalha =
 inline const std::string kOriginalRetornado =
     "Arquivo Original Retornado. Falha no reparo. Tente novamente.";
 
-// A database of the runs, written by the engine once per process (the sample databases of
-// tests/jet/corpus_test_util.h: memos, indexes, data on several pages), or a corpus file (empty
-// when the corpus lacks it).
-std::string DataFile(const std::string& name);
-inline constexpr const char* kJet3Data = jet::testing::kSampleJet3;
-inline constexpr const char* kJet4Data = jet::testing::kSampleJet4;
+// The databases of the runs: the sample databases the engine writes (tests/support/corpus.h:
+// memos, indexes, data on several pages).
+inline constexpr const char* kJet3Data = testkit::kSampleJet3;
+inline constexpr const char* kJet4Data = testkit::kSampleJet4;
 
 struct Cenario {
     // `env` serves every file operation of the window and the engine (the real one when null).
     explicit Cenario(jet::Env* env = nullptr, jet::Version clients = jet::Version::kJet4);
 
-    testing_app::Harness h;
+    apptest::Harness h;
     std::string dados;  // the database's folder
     std::string base, ldb, tavo, tavo1;
     std::string log, copia, extra, reparado, compactado;  // the names the run will build
 
-    // Copies `source` to the database's place. False when `source` does not exist.
-    bool PutDatabase(const std::string& source);
+    // Puts the test file `name` (tests/support/corpus.h) in the database's place. False when
+    // the corpus lacks it.
+    bool PutDatabase(const std::string& name);
     // Has the engine find the database at its version's maximum size until the first box
     // (the warning) opens, through `env`'s reported sizes: the classification gives 2 and the
     // rest of the run works on the real file. Any on_show already set still runs.
-    void LooksFullUntilTheWarning(testing_app::PathFaultEnv& env, jet::Version version);
+    void LooksFullUntilTheWarning(apptest::PathFaultEnv& env, jet::Version version);
     // Chooses the database and clicks "Iniciar Processo".
     void Run() { h.ChooseAndRun(base); }
 
@@ -82,15 +83,7 @@ struct Cenario {
 
 Lines Concat(std::initializer_list<Lines> parts);
 
-// The database's content as mdbtools reads it: for each user table in byte order
-// "=== TABLE <name> ===" and then the lines of mdb-export (header included), byte-sorted.
-// A file mdbtools cannot read gives a text starting "<unreadable".
-std::string Dump(const std::string& path);
-
 // The exit status of `jetutil check` on the file (0: every structure verified).
 int JetutilCheck(const std::string& path);
 
-// True when mdbtools is installed.
-bool HaveMdbTools();
-
-}  // namespace runtest
+}  // namespace apptest

@@ -11,10 +11,10 @@
 namespace {
 
 namespace fs = std::filesystem;
-using testing_app::Harness;
-using testing_app::ListFiles;
-using testing_app::MemoryOf;
-using testing_app::Style;
+using apptest::Harness;
+using apptest::ListFiles;
+using apptest::MemoryOf;
+using apptest::Style;
 
 const std::string kFalha =
     "O Arquivo Não pode ser Reparado/Compactado. Tente de Novo ou Comunique ao responsável.";

@@ -11,12 +11,14 @@
 #include "jet/rebuild/compact.h"
 #include "jet/rebuild/repair.h"
 #include "jet/testing/damage.h"
-#include "tests/jet/compact_test_util.h"
+#include "tests/support/oracles.h"
+#include "tests/support/rebuild_compare.h"
+#include "tests/support/temp_dir.h"
 
 namespace jet {
 namespace {
 
-using testing::TempFolder;
+using testkit::TempDir;
 
 const char* Name(Version v) {
     return v == Version::kJet3 ? "Jet 3" : "Jet 4";
@@ -50,14 +52,14 @@ DatabaseHeader HeaderOf(const std::string& path) {
 TEST(CarriedKeys, CompactionKeepsTheSourcesKeysAndRefusesAnIndexItCannotCarry) {
     for (const Version v : {Version::kJet4, Version::kJet3}) {
         SCOPED_TRACE(Name(v));
-        TempFolder folder;
+        TempDir folder;
         const std::string source = folder / "thai.mdb", out = folder / "out.mdb";
-        testing::CreateForeignSortOrderDatabase(source, v, 400);  // indexes of two levels
-        const testing::KeyedRows keys = testing::CarriedIndexEntries(source);
+        testkit::CreateForeignSortOrderDatabase(source, v, 400);  // indexes of two levels
+        const testkit::KeyedRows keys = testkit::CarriedIndexEntries(source);
         ASSERT_EQ(keys.size(), 2u);  // Nome and Cidade
         CompactDatabase(Env::Default(), source, out);
-        EXPECT_EQ(testing::CarriedIndexEntries(out), keys);
-        EXPECT_EQ(HeaderOf(out).sort_order, testing::kThaiSortOrder);
+        EXPECT_EQ(testkit::CarriedIndexEntries(out), keys);
+        EXPECT_EQ(HeaderOf(out).sort_order, testkit::kThaiSortOrder);
         const CheckReport check = Strict(out);
         EXPECT_TRUE(check.clean()) << FormatReport(check);
         EXPECT_EQ(check.stats.indexes_not_recomputed, 2u);
@@ -80,14 +82,14 @@ TEST(CarriedKeys, CompactionKeepsTheSourcesKeysAndRefusesAnIndexItCannotCarry) {
 TEST(CarriedKeys, ARepairThatCannotCarryTheKeysGivesADatabaseInGeneralOrder) {
     for (const Version v : {Version::kJet4, Version::kJet3}) {
         SCOPED_TRACE(Name(v));
-        TempFolder folder;
+        TempDir folder;
         const std::string sound = folder / "sound.mdb", broken = folder / "broken.mdb";
-        testing::CreateForeignSortOrderDatabase(sound, v, 400);
+        testkit::CreateForeignSortOrderDatabase(sound, v, 400);
         std::filesystem::copy_file(sound, broken);
         BreakNomeIndex(broken);
 
         const RepairReport report = RepairDatabase(Env::Default(), broken);
-        EXPECT_EQ(report.sort_order_replaced, testing::kThaiSortOrder);
+        EXPECT_EQ(report.sort_order_replaced, testkit::kThaiSortOrder);
         EXPECT_TRUE(report.lossless()) << report.Summary();
         EXPECT_NE(report.Summary().find("sort order 1054 replaced by General"), std::string::npos);
         EXPECT_EQ(HeaderOf(broken).sort_order, kGeneralSortOrder);
@@ -104,13 +106,13 @@ TEST(CarriedKeys, ARepairThatCannotCarryTheKeysGivesADatabaseInGeneralOrder) {
         EXPECT_TRUE(check.clean()) << FormatReport(check);
         EXPECT_EQ(check.stats.indexes_not_recomputed, 0u);
         EXPECT_EQ(check.stats.keys_compared, check.stats.index_entries);
-        EXPECT_TRUE(testing::CarriedIndexEntries(broken).empty());
+        EXPECT_TRUE(testkit::CarriedIndexEntries(broken).empty());
         // Every row, as the outside readers read it.
-        if (testing::HaveMdbTools()) {
-            EXPECT_EQ(testing::GoldenStyleDump(broken), testing::GoldenStyleDump(sound));
+        if (testkit::HaveMdbTools()) {
+            EXPECT_EQ(testkit::MdbExportDump(broken), testkit::MdbExportDump(sound));
         }
-        if (testing::HaveNodeOracle()) {
-            EXPECT_EQ(testing::NodeDump(broken), testing::NodeDump(sound));
+        if (testkit::HaveNodeOracle()) {
+            EXPECT_EQ(testkit::NodeDump(broken), testkit::NodeDump(sound));
         }
 
         // Damage elsewhere: the keys are carried and the order kept.
@@ -127,16 +129,16 @@ TEST(CarriedKeys, ARepairThatCannotCarryTheKeysGivesADatabaseInGeneralOrder) {
         const RepairReport kept = RepairDatabase(Env::Default(), broken);
         EXPECT_TRUE(kept.rebuilt);
         EXPECT_EQ(kept.sort_order_replaced, 0);
-        EXPECT_EQ(HeaderOf(broken).sort_order, testing::kThaiSortOrder);
-        EXPECT_EQ(testing::CarriedIndexEntries(broken), testing::CarriedIndexEntries(sound));
+        EXPECT_EQ(HeaderOf(broken).sort_order, testkit::kThaiSortOrder);
+        EXPECT_EQ(testkit::CarriedIndexEntries(broken), testkit::CarriedIndexEntries(sound));
     }
 }
 
 TEST(CarriedKeys, AnUpdateInPlaceRefusesAnIndexedColumnOfAnotherSortOrder) {
-    TempFolder folder;
+    TempDir folder;
     const std::string path = folder / "thai.mdb";
-    testing::CreateForeignSortOrderDatabase(path, Version::kJet4, 30);
-    const testing::KeyedRows keys = testing::CarriedIndexEntries(path);
+    testkit::CreateForeignSortOrderDatabase(path, Version::kJet4, 30);
+    const testkit::KeyedRows keys = testkit::CarriedIndexEntries(path);
     {
         auto db = Database::Open(Env::Default(), path);
         // Text takes no literal at all; an indexed column of another type is refused as such.
@@ -153,7 +155,7 @@ TEST(CarriedKeys, AnUpdateInPlaceRefusesAnIndexedColumnOfAnotherSortOrder) {
         db->Execute("UPDATE Pessoas SET Ativo = True");
         db->Close();
     }
-    EXPECT_EQ(testing::CarriedIndexEntries(path), keys);
+    EXPECT_EQ(testkit::CarriedIndexEntries(path), keys);
     const CheckReport check = Strict(path);
     EXPECT_TRUE(check.clean()) << FormatReport(check);
 }

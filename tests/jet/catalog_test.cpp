@@ -2,19 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include "corpus_test_util.h"
 #include "jet/base/error.h"
 #include "jet/format/tdef.h"
 #include "jet/read/table_reader.h"
-#include "update_test_util.h"
+#include "tests/support/corpus.h"
 
 namespace jet {
 namespace {
 
 // Access's own catalogs and definitions: the path of a corpus file, empty without it.
 std::string CorpusFile(const char* name) {
-    const std::string path = jettest::CorpusFile(name);
-    return jettest::fs::exists(path) ? path : "";
+    const std::string path = jet::testkit::CorpusFile(name);
+    return std::filesystem::exists(path) ? path : "";
 }
 
 TEST(Catalog, NamesCompareWithoutCase) {
@@ -54,7 +53,7 @@ TEST(Catalog, ReadsObjectsOfBothVersions) {
 
 TEST(TableDef, MultiPageDefinitionWithLongValueMaps) {
     const std::string path = CorpusFile("jackcess-V1997-test2V1997.mdb");
-    if (path.empty()) GTEST_SKIP() << "no corpus at " << testing::CorpusDir();
+    if (path.empty()) GTEST_SKIP() << "no corpus at " << testkit::CorpusDir();
     auto db = DatabaseView::Open(Env::Default(), path);
     const TableDef t = db->ReadTable("MSP_PROJECTS");
     EXPECT_EQ(t.definition_pages.size(), 2u);
@@ -69,7 +68,7 @@ TEST(TableDef, MultiPageDefinitionWithLongValueMaps) {
 
 TEST(TableDef, DeletedColumnsKeepTheirNumbers) {
     const std::string path = CorpusFile("jackcess-V2000-overflowTestV2000.mdb");
-    if (path.empty()) GTEST_SKIP() << "no corpus at " << testing::CorpusDir();
+    if (path.empty()) GTEST_SKIP() << "no corpus at " << testkit::CorpusDir();
     auto db = DatabaseView::Open(Env::Default(), path);
     const TableDef t = db->ReadTable("Table1");
     EXPECT_EQ(t.columns.size(), 9u);  // a column was deleted: numbers run to 9
@@ -81,7 +80,7 @@ TEST(TableDef, DeletedColumnsKeepTheirNumbers) {
 
 TEST(TableDef, EveryCutOfARealDefinitionFailsCleanly) {
     const std::string path = CorpusFile("jackcess-V2003-testUnicodeCompV2003.mdb");
-    if (path.empty()) GTEST_SKIP() << "no corpus at " << testing::CorpusDir();
+    if (path.empty()) GTEST_SKIP() << "no corpus at " << testkit::CorpusDir();
     auto db = DatabaseView::Open(Env::Default(), path);
     const TableDef t = db->ReadTable("Table");
     const Bytes& def = t.definition_raw;

@@ -4,12 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#ifdef _WIN32
-#include <process.h>  // getpid
-#else
-#include <unistd.h>
-#endif
-
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -21,7 +15,9 @@
 #include "jet/format/index_page.h"
 #include "jet/format/tdef.h"
 #include "jet/read/table_reader.h"
-#include "tests/jet/corpus_test_util.h"
+#include "tests/support/corpus.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 namespace jet {
 namespace {
@@ -36,13 +32,13 @@ bool HasFinding(const CheckReport& r, FindingKind kind, Severity severity = Seve
 }
 
 TEST(CheckerTest, CorpusFilesAccessWroteAreClean) {
-    if (!testing::HaveCorpus()) GTEST_SKIP() << "no corpus at " << testing::CorpusDir();
-    const auto not_clean = testing::ReadList("corpus-check-exceptions.tsv");
+    if (!testkit::HaveCorpus()) GTEST_SKIP() << "no corpus at " << testkit::CorpusDir();
+    const auto not_clean = testkit::ReadList("corpus-check-exceptions.tsv");
     ASSERT_FALSE(not_clean.empty()) << "tests/data/corpus-check-exceptions.tsv is missing";
-    for (const auto& path : testing::CorpusFiles()) {
+    for (const auto& path : testkit::CorpusFiles()) {
         const std::string name = path.filename().string();
         const CheckReport r =
-            CheckFile(Env::Default(), path.string(), {}, testing::CorpusPassword(path));
+            CheckFile(Env::Default(), path.string(), {}, testkit::CorpusPassword(path));
         std::printf("%-48s %s, %zu error(s), %zu notice(s)\n", name.c_str(),
                     r.clean() ? "clean" : "DAMAGED", r.errors, r.notices);
         if (not_clean.count(name)) {
@@ -57,23 +53,10 @@ TEST(CheckerTest, CorpusFilesAccessWroteAreClean) {
 class DamagedCopy {
   public:
     explicit DamagedCopy(const std::string& sample) {
-        if (fs::exists(testing::CorpusDir() / sample)) source_ = testing::CorpusDir() / sample;
-        if (source_.empty()) return;
-        dir_ = fs::temp_directory_path() /
-               ("checker_test_" + std::to_string(::getpid()) + "_" + std::to_string(counter_++));
-        fs::remove_all(dir_);  // left by an earlier process of the same id (Wine reuses them)
-        fs::create_directories(dir_);
-        path_ = dir_ / sample;
-        fs::copy_file(source_, path_);
-        // The corpus is read-only; Windows would neither write nor delete such a copy.
-        fs::permissions(path_, fs::perms::owner_write, fs::perm_options::add);
+        if (testkit::HaveTestFile(sample)) path_ = dir_.Copy(sample);
     }
-    ~DamagedCopy() {
-        std::error_code ec;
-        if (!dir_.empty()) fs::remove_all(dir_, ec);
-    }
-    bool ok() const { return !source_.empty(); }
-    std::string path() const { return path_.string(); }
+    bool ok() const { return !path_.empty(); }
+    const std::string& path() const { return path_; }
 
     Bytes ReadAt(uint64_t offset, size_t n) const {
         std::ifstream f(path_, std::ios::binary);
@@ -82,11 +65,7 @@ class DamagedCopy {
         f.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(n));
         return b;
     }
-    void WriteAt(uint64_t offset, const Bytes& b) const {
-        std::fstream f(path_, std::ios::binary | std::ios::in | std::ios::out);
-        f.seekp(static_cast<std::streamoff>(offset));
-        f.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-    }
+    void WriteAt(uint64_t offset, const Bytes& b) const { testkit::WriteAt(path_, offset, b); }
     void Resize(uint64_t size) const { fs::resize_file(path_, size); }
     uint64_t size() const { return fs::file_size(path_); }
 
@@ -95,8 +74,8 @@ class DamagedCopy {
     }
 
   private:
-    static inline int counter_ = 0;
-    fs::path source_, dir_, path_;
+    testkit::TempDir dir_;
+    std::string path_;
 };
 
 // What the damage tests aim at: a user table with an index, read from the intact file.
@@ -245,11 +224,8 @@ INSTANTIATE_TEST_SUITE_P(Samples, CheckerDamageTest,
                          });
 
 TEST(CheckerTest, ReportsAFileThatIsNotADatabase) {
-    const fs::path p = fs::temp_directory_path() / ("not_a_db_" + std::to_string(::getpid()));
-    {
-        std::ofstream f(p, std::ios::binary);
-        f << std::string(8192, 'x');
-    }
+    testkit::TempDir dir;
+    const fs::path p = dir.MakeFile("not_a_db", std::string(8192, 'x'));
     const CheckReport r = CheckFile(Env::Default(), p.string());
     fs::remove(p);
     EXPECT_FALSE(r.clean());

@@ -8,11 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <cerrno>
 #include <cstring>
 
-#include "compact_test_util.h"
-#include "corpus_test_util.h"
 #include "jet/base/bytes.h"
 #include "jet/base/error.h"
 #include "jet/database/database.h"
@@ -25,14 +25,19 @@
 #include "jet/testing/fixtures.h"
 #include "jet/testing/sample.h"
 #include "jet/write/system_tables.h"
-#include "writer_test_util.h"
+#include "tests/support/corpus.h"
+#include "tests/support/files.h"
+#include "tests/support/oracles.h"
+#include "tests/support/rebuild_compare.h"
+#include "tests/support/rows.h"
+#include "tests/support/temp_dir.h"
 
 namespace jet {
 namespace {
 
-using testing::ReadBack;
-using testing::ReadWholeFile;
-using testing::TempFolder;
+using testkit::ReadAll;
+using testkit::ReadBack;
+using testkit::TempDir;
 
 const Version kVersions[] = {Version::kJet3, Version::kJet4};
 
@@ -183,13 +188,13 @@ TEST(RebuiltHeader, PageKeyAsAskedCleanCommitWordsEverythingElseKept) {
 TEST(Compact, BloatedSampleShrinksToItsLiveRows) {
     for (Version v : kVersions) {
         SCOPED_TRACE(v == Version::kJet3 ? "Jet3" : "Jet4");
-        TempFolder dir;
+        TempDir dir;
         SampleOptions sample;
         sample.version = v;
         sample.rows = 2000;
         sample.bloat = true;
         CreateSample(Env::Default(), dir / "src.mdb", sample);
-        const Bytes source_bytes = ReadWholeFile(dir / "src.mdb");
+        const Bytes source_bytes = ReadAll(dir / "src.mdb");
 
         CompactOptions options;
         options.sort_memory = 16 * 1024;
@@ -200,7 +205,7 @@ TEST(Compact, BloatedSampleShrinksToItsLiveRows) {
         CompactReport report;
         CompactDatabase(Env::Default(), dir / "src.mdb", dir / "out.mdb", options, &report);
 
-        EXPECT_EQ(ReadWholeFile(dir / "src.mdb"), source_bytes);
+        EXPECT_EQ(ReadAll(dir / "src.mdb"), source_bytes);
         // Deleted rows and free pages: about a sixth of this sample's pages.
         EXPECT_LT(report.pages_after * 10, report.pages_before * 9) << "at least a tenth smaller";
         EXPECT_EQ(std::filesystem::file_size(dir / "out.mdb"),
@@ -230,7 +235,7 @@ TEST(Compact, BloatedSampleShrinksToItsLiveRows) {
         EXPECT_EQ(progress.back().first, progress.back().second);
 
         CompactDatabase(Env::Default(), dir / "out.mdb", dir / "again.mdb");
-        EXPECT_EQ(ReadWholeFile(dir / "again.mdb"), ReadWholeFile(dir / "out.mdb"));
+        EXPECT_EQ(ReadAll(dir / "again.mdb"), ReadAll(dir / "out.mdb"));
         EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"again.mdb", "out.mdb", "src.mdb"}));
     }
 }
@@ -242,7 +247,7 @@ size_t SeedOffset(Version v) {
 
 TEST(Compact, AutoNumberSeedIsKeptOrRaisedNeverLowered) {
     for (Version v : kVersions) {
-        TempFolder dir;
+        TempDir dir;
         SampleOptions sample;
         sample.version = v;
         sample.rows = 50;
@@ -255,7 +260,7 @@ TEST(Compact, AutoNumberSeedIsKeptOrRaisedNeverLowered) {
         ASSERT_EQ(pedidos.autonumber, 50u);
 
         // Seed above every value (rows deleted at the end of the table): kept.
-        Bytes bytes = ReadWholeFile(dir / "src.mdb");
+        Bytes bytes = ReadAll(dir / "src.mdb");
         const size_t at = size_t{pedidos.tdef_page} * PageSize(v) + SeedOffset(v);
         PutU32(bytes, at, 900);
         WriteWholeFile(dir / "high.mdb", bytes);
@@ -279,7 +284,7 @@ TEST(Compact, PageEncodingIsKeptUnlessAskedOtherwise) {
     constexpr uint32_t kKey = 0x5EED1234u;
     for (Version v : kVersions) {
         SCOPED_TRACE(v == Version::kJet3 ? "Jet3" : "Jet4");
-        TempFolder dir;
+        TempDir dir;
         SampleOptions sample;
         sample.version = v;
         sample.rows = 100;
@@ -287,8 +292,8 @@ TEST(Compact, PageEncodingIsKeptUnlessAskedOtherwise) {
         CreateSample(Env::Default(), dir / "clear.mdb", sample);
         sample.encryption_key = kKey;
         CreateSample(Env::Default(), dir / "coded.mdb", sample);
-        testing::ExpectStoredWithKey(dir / "coded.mdb", kKey);
-        testing::ExpectSameDecodedPages(dir / "clear.mdb", dir / "coded.mdb");
+        testkit::ExpectStoredWithKey(dir / "coded.mdb", kKey);
+        testkit::ExpectSameDecodedPages(dir / "clear.mdb", dir / "coded.mdb");
 
         const uint32_t made =
             NewEncryptionKey(MdbFile::Open(Env::Default(), dir / "clear.mdb")->header());
@@ -304,9 +309,9 @@ TEST(Compact, PageEncodingIsKeptUnlessAskedOtherwise) {
             {"coded.mdb", PageEncoding::kDecrypt, 0},
             {"coded.mdb", PageEncoding::kEncrypt, kKey},
         };
-        const bool oracles = testing::HaveMdbTools() && testing::HaveNodeOracle();
-        const std::string export_clear = oracles ? testing::GoldenStyleDump(dir / "clear.mdb") : "";
-        const std::string node_clear = oracles ? testing::NodeDump(dir / "clear.mdb") : "";
+        const bool oracles = testkit::HaveMdbTools() && testkit::HaveNodeOracle();
+        const std::string export_clear = oracles ? testkit::MdbExportDump(dir / "clear.mdb") : "";
+        const std::string node_clear = oracles ? testkit::NodeDump(dir / "clear.mdb") : "";
         int n = 0;
         for (const auto& c : cases) {
             const std::string out = dir / ("out" + std::to_string(n) + ".mdb");
@@ -317,19 +322,19 @@ TEST(Compact, PageEncodingIsKeptUnlessAskedOtherwise) {
             CompactReport report;
             CompactDatabase(Env::Default(), dir / c.source, out, options, &report);
             EXPECT_EQ(report.encrypted, c.key != 0);
-            testing::ExpectStoredWithKey(out, c.key);
-            testing::ExpectSameDecodedPages(dir / "out0.mdb", out);
-            testing::ExpectDefinitionsCarriedOver(dir / c.source, out, {}, c.key);
+            testkit::ExpectStoredWithKey(out, c.key);
+            testkit::ExpectSameDecodedPages(dir / "out0.mdb", out);
+            testkit::ExpectDefinitionsCarriedOver(dir / c.source, out, {}, c.key);
             CheckOptions strict;
             strict.strict = true;
             EXPECT_TRUE(CheckFile(Env::Default(), out, strict).clean());
             if (oracles && c.key != 0) {  // clear outputs: the oracle tests of the writer
-                EXPECT_EQ(testing::GoldenStyleDump(out), export_clear) << "mdb-export";
-                EXPECT_EQ(testing::NodeDump(out), node_clear) << "mdb-reader";
+                EXPECT_EQ(testkit::MdbExportDump(out), export_clear) << "mdb-export";
+                EXPECT_EQ(testkit::NodeDump(out), node_clear) << "mdb-reader";
             }
             if (c.key == 0) continue;  // clear outputs: BloatedSampleShrinksToItsLiveRows
             CompactDatabase(Env::Default(), out, again);
-            EXPECT_EQ(ReadWholeFile(again), ReadWholeFile(out)) << "compacting again";
+            EXPECT_EQ(ReadAll(again), ReadAll(out)) << "compacting again";
         }
 
         // The checker reads pages decoded, so it sees a page an output left in clear: here
@@ -342,7 +347,7 @@ TEST(Compact, PageEncodingIsKeptUnlessAskedOtherwise) {
             TableScanner scanner(db->file(), pedidos);
             ASSERT_TRUE(scanner.Next());
             page = scanner.location().page;
-            Bytes bytes = ReadWholeFile(coded_out);
+            Bytes bytes = ReadAll(coded_out);
             const Bytes clear = db->file().ReadPage(page);
             std::copy(clear.begin(), clear.end(),
                       bytes.begin() + static_cast<std::ptrdiff_t>(page * PageSize(v)));
@@ -353,7 +358,7 @@ TEST(Compact, PageEncodingIsKeptUnlessAskedOtherwise) {
         {
             DatabaseHeader header = MdbFile::Open(Env::Default(), coded_out)->header();
             header.encryption_key = kKey + 1;
-            Bytes bytes = ReadWholeFile(coded_out);
+            Bytes bytes = ReadAll(coded_out);
             const Bytes page0 = EncodeHeader(header);
             std::copy(page0.begin(), page0.end(), bytes.begin());
             WriteWholeFile(dir / "wrong-key.mdb", bytes);
@@ -369,20 +374,20 @@ TEST(Compact, PageEncodingIsKeptUnlessAskedOtherwise) {
 // The files of the corpus subset were written by Access: their tables move, and their
 // permissions, foreign keys and NavPane rows move with them.
 TEST(Compact, TableIdsAndTheirReferencesMoveTogether) {
-    const auto files = testing::CorpusSubsetFiles();
-    if (files.empty()) GTEST_SKIP() << "no corpus at " << testing::CorpusDir();
-    TempFolder dir;
+    const auto files = testkit::CorpusSubsetFiles();
+    if (files.empty()) GTEST_SKIP() << "no corpus at " << testkit::CorpusDir();
+    TempDir dir;
     int moved = 0;
     for (const auto& file : files) {
         const std::string name = file.filename().string();
-        const std::string pw = testing::CorpusPassword(file);
+        const std::string pw = testkit::CorpusPassword(file);
         CompactOptions options;
         options.password = pw;
         CompactReport report;
         CompactDatabase(Env::Default(), file.string(), dir / name, options, &report);
         for (const CompactedTable& t : report.tables) moved += t.old_id != t.new_id ? 1 : 0;
-        EXPECT_EQ(testing::ListDifferences(testing::ResolvedReferences(file.string(), pw),
-                                           testing::ResolvedReferences(dir / name, pw)),
+        EXPECT_EQ(testkit::ListDifferences(testkit::ResolvedReferences(file.string(), pw),
+                                           testkit::ResolvedReferences(dir / name, pw)),
                   "")
             << name;
     }
@@ -396,7 +401,7 @@ class CompactFailure : public ::testing::Test {
   protected:
     void SetUp() override {
         CreateTavoFixture(Env::Default(), dir_ / "src.mdb", Version::kJet4, TavoFlag::kBoolean);
-        source_ = ReadWholeFile(dir_ / "src.mdb");
+        source_ = ReadAll(dir_ / "src.mdb");
     }
     // Compacts src.mdb (or `source`) into out.mdb; returns the Jet error number (0 = none).
     int Compact(const std::string& source = "src.mdb", const CompactOptions& options = {}) {
@@ -408,16 +413,16 @@ class CompactFailure : public ::testing::Test {
         for (const std::string& name : dir_.Entries())
             EXPECT_TRUE(name == "src.mdb" || name == "bad.mdb" || name == "src.ldb")
                 << name << " left behind";
-        EXPECT_EQ(ReadWholeFile(dir_ / "src.mdb"), source_);
+        EXPECT_EQ(ReadAll(dir_ / "src.mdb"), source_);
     }
-    TempFolder dir_;
+    TempDir dir_;
     Bytes source_;
 };
 
 TEST_F(CompactFailure, ExistingDestinationIsNotTouched) {
     WriteWholeFile(dir_ / "out.mdb", Bytes{'k', 'e', 'e', 'p'});
     EXPECT_EQ(Compact(), kDatabaseExists);
-    EXPECT_EQ(ReadWholeFile(dir_ / "out.mdb"), (Bytes{'k', 'e', 'e', 'p'}));
+    EXPECT_EQ(ReadAll(dir_ / "out.mdb"), (Bytes{'k', 'e', 'e', 'p'}));
     EXPECT_EQ(dir_.Entries(), (std::vector<std::string>{"out.mdb", "src.mdb"}));
 }
 
@@ -483,7 +488,7 @@ TEST_F(CompactFailure, UniqueIndexWithDuplicateKeysIsRefusedWith3343) {
 }
 
 TEST_F(CompactFailure, PasswordIsNeeded) {
-    ASSERT_TRUE(testing::PutTestFile(testing::kSampleWithPassword, dir_ / "bad.mdb"));
+    ASSERT_TRUE(testkit::PutTestFile(testkit::kSampleWithPassword, dir_ / "bad.mdb"));
     EXPECT_EQ(Compact("bad.mdb"), kNotValidPassword);
     CompactOptions wrong;
     wrong.password = "wrong";
@@ -554,7 +559,7 @@ TEST_F(CompactFailure, FailureAtAnyStepLeavesNoDestination) {
                     EXPECT_NE(name, "out.mdb");
                     std::filesystem::remove(dir_ / name);
                 }
-                EXPECT_EQ(ReadWholeFile(dir_ / "src.mdb"), source_);
+                EXPECT_EQ(ReadAll(dir_ / "src.mdb"), source_);
             }
         }
 }

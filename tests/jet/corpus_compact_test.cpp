@@ -11,14 +11,16 @@
 #include <iostream>
 #include <sstream>
 
-#include "compact_test_util.h"
-#include "corpus_test_util.h"
 #include "jet/base/error.h"
 #include "jet/read/checker.h"
 #include "jet/rebuild/compact.h"
-#include "writer_test_util.h"
+#include "tests/support/corpus.h"
+#include "tests/support/files.h"
+#include "tests/support/oracles.h"
+#include "tests/support/rebuild_compare.h"
+#include "tests/support/temp_dir.h"
 
-namespace jet::testing {
+namespace jet::testkit {
 namespace {
 
 std::string ReadText(const std::string& path) {
@@ -36,7 +38,7 @@ struct Totals {
 };
 
 // Compacts one file and checks everything above. `golden` may be empty (no dump).
-void CheckCompaction(const std::string& source, const std::string& golden, const TempFolder& tmp,
+void CheckCompaction(const std::string& source, const std::string& golden, const TempDir& tmp,
                      Totals& totals) {
     const std::string name = std::filesystem::path(source).filename().string();
     SCOPED_TRACE(name);
@@ -84,7 +86,7 @@ void CheckCompaction(const std::string& source, const std::string& golden, const
 
     if (HaveMdbTools()) {
         if (!golden.empty()) {
-            EXPECT_EQ(GoldenStyleDump(out), ReadText(golden)) << "mdb-export";
+            EXPECT_EQ(MdbExportDump(out), ReadText(golden)) << "mdb-export";
         }
         EXPECT_EQ(SortedSchema(out), SortedSchema(source)) << "mdb-schema";
     }
@@ -93,12 +95,12 @@ void CheckCompaction(const std::string& source, const std::string& golden, const
     }
 
     CompactDatabase(Env::Default(), out, again, options);
-    EXPECT_EQ(ReadWholeFile(again), ReadWholeFile(out)) << "compacting again changed the file";
+    EXPECT_EQ(ReadAll(again), ReadAll(out)) << "compacting again changed the file";
 }
 
 TEST(CorpusCompact, EveryReadableFile) {
     if (!HaveCorpus()) GTEST_SKIP() << "no corpus at " << CorpusDir();
-    TempFolder tmp;
+    TempDir tmp;
     Totals totals;
     // JET_CORPUS_ONLY=<part of a name> narrows the run to matching files (for debugging).
     const char* only = std::getenv("JET_CORPUS_ONLY");
@@ -143,11 +145,11 @@ TEST(CorpusCompact, EveryReadableFile) {
     EXPECT_LE(totals.damaged, 2);
 }
 
-// The corpus subset (corpus_test_util.h), quicker than the whole corpus.
+// The corpus subset (corpus.h), quicker than the whole corpus.
 TEST(CorpusCompact, TheSubset) {
     const auto files = CorpusSubsetFiles();
     if (files.empty()) GTEST_SKIP() << "no corpus at " << CorpusDir();
-    TempFolder tmp;
+    TempDir tmp;
     Totals totals;
     for (const auto& file : files) {
         const std::string golden =
@@ -160,4 +162,4 @@ TEST(CorpusCompact, TheSubset) {
 }
 
 }  // namespace
-}  // namespace jet::testing
+}  // namespace jet::testkit

@@ -11,25 +11,26 @@
 #include "jet/rebuild/compact.h"
 #include "jet/rebuild/repair.h"
 #include "jet/testing/damage.h"
-#include "tests/jet/compact_test_util.h"
-#include "tests/jet/corpus_test_util.h"
+#include "tests/support/corpus.h"
+#include "tests/support/rebuild_compare.h"
+#include "tests/support/temp_dir.h"
 
 namespace jet {
 namespace {
 
 TEST(CorpusKeysTest, EveryStoredKeyEqualsTheComputedOne) {
-    if (!testing::HaveCorpus()) GTEST_SKIP() << "no corpus at " << testing::CorpusDir();
-    const auto exceptions = testing::ReadList("corpus-key-exceptions.tsv");
+    if (!testkit::HaveCorpus()) GTEST_SKIP() << "no corpus at " << testkit::CorpusDir();
+    const auto exceptions = testkit::ReadList("corpus-key-exceptions.tsv");
     ASSERT_FALSE(exceptions.empty()) << "tests/data/corpus-key-exceptions.tsv is missing";
     uint64_t files = 0, entries = 0, compared = 0, mismatched = 0, per_letter = 0;
     CheckOptions options;
     options.max_findings = 50;
-    for (const auto& path : testing::CorpusFiles()) {
+    for (const auto& path : testkit::CorpusFiles()) {
         const std::string name = path.filename().string();
         CheckReport report;
         try {
             report =
-                CheckFile(Env::Default(), path.string(), options, testing::CorpusPassword(path));
+                CheckFile(Env::Default(), path.string(), options, testkit::CorpusPassword(path));
         } catch (const JetError& e) {
             ADD_FAILURE() << name << ": " << e.what();
             continue;
@@ -64,15 +65,15 @@ TEST(CorpusKeysTest, EveryStoredKeyEqualsTheComputedOne) {
 // carries Jet's: every index of the output holds, for each row, the key Jet wrote for it, and
 // the output checks clean.
 TEST(CorpusKeysTest, CompactionCarriesJetsKeysInEveryOtherSortOrder) {
-    if (!testing::HaveCorpus()) GTEST_SKIP() << "no corpus at " << testing::CorpusDir();
-    testing::TempFolder folder;
+    if (!testkit::HaveCorpus()) GTEST_SKIP() << "no corpus at " << testkit::CorpusDir();
+    testkit::TempDir folder;
     size_t files = 0, entries = 0;
-    for (const auto& path : testing::CorpusFiles()) {
+    for (const auto& path : testkit::CorpusFiles()) {
         const std::string name = path.filename().string();
-        const std::string password = testing::CorpusPassword(path);
-        testing::KeyedRows source;
+        const std::string password = testkit::CorpusPassword(path);
+        testkit::KeyedRows source;
         try {
-            source = testing::CarriedIndexEntries(path.string(), password);
+            source = testkit::CarriedIndexEntries(path.string(), password);
         } catch (const JetError&) {
             continue;  // not a readable Jet 3 / Jet 4 file
         }
@@ -82,7 +83,7 @@ TEST(CorpusKeysTest, CompactionCarriesJetsKeysInEveryOtherSortOrder) {
         CompactOptions options;
         options.password = password;
         ASSERT_NO_THROW(CompactDatabase(Env::Default(), path.string(), out, options)) << name;
-        EXPECT_EQ(testing::CarriedIndexEntries(out, password), source) << name;
+        EXPECT_EQ(testkit::CarriedIndexEntries(out, password), source) << name;
         for (const auto& [index, keyed] : source) entries += keyed.size();
         const CheckReport check = CheckFile(Env::Default(), out, {}, password);
         EXPECT_TRUE(check.clean()) << name << "\n" << FormatReport(check);
@@ -101,7 +102,7 @@ TEST(CorpusKeysTest, CompactionCarriesJetsKeysInEveryOtherSortOrder) {
         const RepairReport report = RepairDatabase(Env::Default(), repaired, repair);
         EXPECT_TRUE(report.rebuilt) << name;
         EXPECT_EQ(report.sort_order_replaced, 0) << name << "\n" << report.Summary();
-        EXPECT_EQ(testing::CarriedIndexEntries(repaired, password), source) << name;
+        EXPECT_EQ(testkit::CarriedIndexEntries(repaired, password), source) << name;
     }
     std::printf("%zu files in other sort orders: %zu index entries carried\n", files, entries);
     EXPECT_GE(files, 3u);

@@ -6,10 +6,10 @@
 #include <fstream>
 #include <iostream>
 
-#include "corpus_test_util.h"
-#include "golden_compare.h"
+#include "tests/support/corpus.h"
+#include "tests/support/golden_compare.h"
 
-namespace jet::testing {
+namespace jet::testkit {
 namespace {
 
 const std::string kCorpus = JET_CORPUS_DIR;
@@ -51,7 +51,7 @@ TEST(CorpusRead, EveryTableEqualsTheGoldenDump) {
     EXPECT_GT(stats.tables, 100);
 }
 
-// The corpus subset (corpus_test_util.h), quicker than the whole corpus.
+// The corpus subset (corpus.h), quicker than the whole corpus.
 TEST(CorpusRead, TheSubsetEqualsItsGoldenDumps) {
     const auto files = CorpusSubsetFiles();
     if (files.empty()) GTEST_SKIP() << "no corpus at " << CorpusDir();
@@ -70,4 +70,4 @@ TEST(CorpusRead, TheSubsetEqualsItsGoldenDumps) {
 }
 
 }  // namespace
-}  // namespace jet::testing
+}  // namespace jet::testkit

@@ -4,18 +4,12 @@
 // leave the file byte-identical (repair_sweep.h).
 //
 // The suite runs a representative subset on the engine's sample databases and, when present,
-// the corpus subset (corpus_test_util.h). The full sweep over every
+// the corpus subset (corpus.h). The full sweep over every
 // readable corpus file is DISABLED_FullCorpusSweep; run it with
 //   jet_tests --gtest_also_run_disabled_tests --gtest_filter='*FullCorpusSweep*'
 // (REPAIR_SWEEP_POSITIONS sets the positions per kind, default 6; REPAIR_SWEEP_FILES a
 // substring the file names must contain).
 #include <gtest/gtest.h>
-
-#ifdef _WIN32
-#include <process.h>  // getpid
-#else
-#include <unistd.h>
-#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -29,33 +23,18 @@
 #include "jet/format/mdb_file.h"
 #include "jet/read/table_reader.h"
 #include "jet/rebuild/repair.h"
-#include "tests/jet/compact_test_util.h"
-#include "tests/jet/corpus_test_util.h"
-#include "tests/jet/repair_sweep.h"
+#include "tests/support/corpus.h"
+#include "tests/support/oracles.h"
+#include "tests/support/rebuild_compare.h"
+#include "tests/support/repair_sweep.h"
+#include "tests/support/temp_dir.h"
 
 namespace jet {
 namespace {
 
 namespace fs = std::filesystem;
 
-class WorkDir {
-  public:
-    WorkDir() {
-        static int counter = 0;
-        path_ = fs::temp_directory_path() /
-                ("repair_sweep_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
-        fs::remove_all(path_);  // left by an earlier process of the same id (Wine reuses them)
-        fs::create_directories(path_);
-    }
-    ~WorkDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    std::string path() const { return path_.string(); }
-
-  private:
-    fs::path path_;
-};
+using testkit::TempDir;
 
 // One damage of a sweep: a kind, its target and a seed.
 struct Damage {
@@ -65,19 +44,19 @@ struct Damage {
 };
 
 struct Sweep {
-    testing::SweepTotals total;
-    std::map<DamageKind, testing::SweepTotals> by_kind;
+    testkit::SweepTotals total;
+    std::map<DamageKind, testkit::SweepTotals> by_kind;
     std::vector<std::string> problems;
 
     // Every kind at `positions` targets spread over the file, each with every seed.
     void Run(const fs::path& file, size_t positions, const std::vector<uint64_t>& seeds,
              bool mdbtools) {
-        const std::string password = testing::CorpusPassword(file);
+        const std::string password = testkit::CorpusPassword(file);
         std::vector<Damage> damages;
         try {
             for (DamageKind kind : AllDamageKinds())
                 for (uint32_t target :
-                     testing::SpreadTargets(file.string(), kind, positions, password))
+                     testkit::SpreadTargets(file.string(), kind, positions, password))
                     for (uint64_t seed : seeds) damages.push_back({kind, target, seed});
         } catch (const JetError&) {
             return;  // not a readable Jet 3 / Jet 4 file: nothing to damage
@@ -89,21 +68,21 @@ struct Sweep {
     // (0: none).
     void RunDamages(const fs::path& file, const std::vector<Damage>& damages,
                     size_t mdbtools_stride) {
-        const std::string password = testing::CorpusPassword(file);
-        testing::Snapshot snapshot;
+        const std::string password = testkit::CorpusPassword(file);
+        testkit::Snapshot snapshot;
         try {
-            snapshot = testing::TakeSnapshot(file.string(), password);
+            snapshot = testkit::TakeSnapshot(file.string(), password);
         } catch (const JetError&) {
             return;  // not a readable Jet 3 / Jet 4 file: nothing to damage
         }
-        WorkDir work;
-        testing::TrialOptions options;
+        TempDir work;
+        testkit::TrialOptions options;
         options.password = password;
         for (size_t i = 0; i < damages.size(); ++i) {
             const auto [kind, target, seed] = damages[i];
             options.mdbtools = mdbtools_stride > 0 && i % mdbtools_stride == 0;
-            const testing::Trial t = testing::RunTrial(file.string(), snapshot, work.path(), kind,
-                                                       seed, target, options);
+            const testkit::Trial t =
+                testkit::RunTrial(file.string(), snapshot, work.str(), kind, seed, target, options);
             total.Add(t);
             by_kind[kind].Add(t);
             const std::string where = t.file + " " + DamageKindName(kind) + " target " +
@@ -121,7 +100,7 @@ struct Sweep {
     }
 
     void Print() const {
-        auto line = [](const char* name, const testing::SweepTotals& s) {
+        auto line = [](const char* name, const testkit::SweepTotals& s) {
             std::printf(
                 "%-20s trials %5llu  n/a %4llu  repaired %5llu  clean failures %4llu  "
                 "bad %3llu  rows kept %llu/%llu (%.2f%%)\n",
@@ -164,15 +143,15 @@ std::map<std::string, std::multiset<std::string>> AllRows(const std::string& pat
 // encoded file stays encoded. A file known to be damaged keeps at least every row a salvaging
 // read sees (the repair may find more, on pages its table owns that its map lost).
 TEST(CorpusRepairTest, UndamagedFilesKeepEveryRow) {
-    if (!testing::HaveCorpus()) GTEST_SKIP() << "no corpus at " << testing::CorpusDir();
-    const auto damaged = testing::ReadList("corpus-check-exceptions.tsv");
-    WorkDir work;
+    if (!testkit::HaveCorpus()) GTEST_SKIP() << "no corpus at " << testkit::CorpusDir();
+    const auto damaged = testkit::ReadList("corpus-check-exceptions.tsv");
+    TempDir work;
     int files = 0;
     int encoded = 0;
     uint64_t unmapped = 0;  // rows on pages outside their table's map: left out, no loss
-    for (const fs::path& file : testing::CorpusFiles()) {
+    for (const fs::path& file : testkit::CorpusFiles()) {
         const bool known_damaged = damaged.count(file.filename().string()) > 0;
-        const std::string password = testing::CorpusPassword(file);
+        const std::string password = testkit::CorpusPassword(file);
         std::map<std::string, std::multiset<std::string>> before;
         try {
             before = AllRows(file.string(), password);
@@ -180,36 +159,36 @@ TEST(CorpusRepairTest, UndamagedFilesKeepEveryRow) {
             continue;  // not a Jet 3 / Jet 4 file we read
         }
         SCOPED_TRACE(file.filename().string());
-        const std::string path = work.path() + "/" + file.filename().string();
+        const std::string path = work / file.filename().string();
         fs::copy_file(file, path);
         // The corpus is read-only; Windows would neither write nor delete such a copy.
         fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
         RepairOptions options;
         options.password = password;
-        const uint32_t key = testing::OpenForTest(path, password)->header().encryption_key;
+        const uint32_t key = testkit::OpenForTest(path, password)->header().encryption_key;
         const RepairReport report = RepairDatabase(Env::Default(), path, options);
         // An encoded file stays encoded under its key, and the outside readers read it as the
         // original (mdbtools: the golden dump).
-        testing::ExpectStoredWithKey(path, key, password);
+        testkit::ExpectStoredWithKey(path, key, password);
         if (key != 0) {
             ++encoded;
             const fs::path golden =
-                testing::CorpusDir() / "golden" / (file.filename().string() + ".dump.txt");
-            if (testing::HaveMdbTools() && fs::exists(golden)) {
+                testkit::CorpusDir() / "golden" / (file.filename().string() + ".dump.txt");
+            if (testkit::HaveMdbTools() && fs::exists(golden)) {
                 std::ifstream in(golden, std::ios::binary);
                 const std::string expected((std::istreambuf_iterator<char>(in)),
                                            std::istreambuf_iterator<char>());
-                EXPECT_EQ(testing::GoldenStyleDump(path), expected) << "mdb-export";
+                EXPECT_EQ(testkit::MdbExportDump(path), expected) << "mdb-export";
             }
-            if (testing::HaveNodeOracle()) {
-                EXPECT_EQ(testing::NodeDump(path, password),
-                          testing::NodeDump(file.string(), password))
+            if (testkit::HaveNodeOracle()) {
+                EXPECT_EQ(testkit::NodeDump(path, password),
+                          testkit::NodeDump(file.string(), password))
                     << "mdb-reader";
             }
             std::printf("  %s: encoded (key %u), repaired: %llu rows, page key %u\n",
                         file.filename().string().c_str(), key,
                         static_cast<unsigned long long>(report.rows),
-                        testing::OpenForTest(path, password)->header().encryption_key);
+                        testkit::OpenForTest(path, password)->header().encryption_key);
         }
         EXPECT_EQ(report.rows_dropped, 0u) << report.Summary();
         EXPECT_EQ(report.values_cut, 0u) << report.Summary();
@@ -220,7 +199,7 @@ TEST(CorpusRepairTest, UndamagedFilesKeepEveryRow) {
         for (const auto& [table, rows] : before) {
             auto it = after.find(table);
             ASSERT_NE(it, after.end()) << table;
-            if (testing::HoldsObjectIds(table))
+            if (testkit::HoldsObjectIds(table))
                 EXPECT_EQ(it->second.size(), rows.size()) << table;
             else if (known_damaged)
                 EXPECT_TRUE(
@@ -243,15 +222,15 @@ TEST(CorpusRepairTest, UndamagedFilesKeepEveryRow) {
 // chains, indexes, a password) always, and the corpus subset (overflow rows, deleted columns,
 // files Access wrote) when present.
 TEST(CorpusRepairTest, EveryKindOfDamageOnTheTestFiles) {
-    const bool mdbtools = testing::HaveMdbTools();
-    WorkDir samples;
+    const bool mdbtools = testkit::HaveMdbTools();
+    TempDir samples;
     std::vector<fs::path> files;
     for (const char* name :
-         {testing::kSampleJet3, testing::kSampleJet4, testing::kSampleWithPassword}) {
-        files.push_back(fs::path(samples.path()) / name);
-        ASSERT_TRUE(testing::PutTestFile(name, files.back()));
+         {testkit::kSampleJet3, testkit::kSampleJet4, testkit::kSampleWithPassword}) {
+        files.push_back(samples.path() / name);
+        ASSERT_TRUE(testkit::PutTestFile(name, files.back()));
     }
-    for (const fs::path& file : testing::CorpusSubsetFiles()) files.push_back(file);
+    for (const fs::path& file : testkit::CorpusSubsetFiles()) files.push_back(file);
     Sweep sweep;
     for (const fs::path& file : files) sweep.Run(file, 2, {7}, mdbtools);
     sweep.Print();
@@ -277,13 +256,13 @@ std::vector<Damage> FirstPages(uint32_t stride) {
 // subset (relationships, queries, Access's own tables) at a stride: each repair succeeds, is clean,
 // keeps every row not on the damaged page and, where no user row was hit, every user table.
 TEST(CorpusRepairTest, LostSystemPagesAndPageZero) {
-    const bool mdbtools = testing::HaveMdbTools();
-    WorkDir samples;
+    const bool mdbtools = testkit::HaveMdbTools();
+    TempDir samples;
     Sweep sweep;
-    for (const char* name : {testing::kSampleJet3, testing::kSampleJet4}) {
-        const fs::path file = fs::path(samples.path()) / name;
-        ASSERT_TRUE(testing::PutTestFile(name, file));
-        const uint32_t pages = testing::OpenForTest(file.string(), "")->page_count();
+    for (const char* name : {testkit::kSampleJet3, testkit::kSampleJet4}) {
+        const fs::path file = samples.path() / name;
+        ASSERT_TRUE(testkit::PutTestFile(name, file));
+        const uint32_t pages = testkit::OpenForTest(file.string(), "")->page_count();
         std::vector<Damage> damages;
         for (uint32_t p = 0; p < pages; ++p) {
             damages.push_back({DamageKind::kZeroedPage, p, p});
@@ -291,7 +270,7 @@ TEST(CorpusRepairTest, LostSystemPagesAndPageZero) {
         }
         sweep.RunDamages(file, damages, mdbtools ? 10 : 0);
     }
-    for (const fs::path& file : testing::CorpusSubsetFiles())
+    for (const fs::path& file : testkit::CorpusSubsetFiles())
         sweep.RunDamages(file, FirstPages(5), mdbtools ? 3 : 0);
     sweep.Print();
     EXPECT_TRUE(sweep.problems.empty());
@@ -302,21 +281,21 @@ TEST(CorpusRepairTest, LostSystemPagesAndPageZero) {
 // The first 17 pages of every corpus file, one at a time (the long form of the test above):
 //   jet_tests --gtest_also_run_disabled_tests --gtest_filter='*FirstPagesOfEveryFile*'
 TEST(CorpusRepairTest, DISABLED_FirstPagesOfEveryFile) {
-    if (!testing::HaveCorpus()) GTEST_SKIP() << "no corpus at " << testing::CorpusDir();
+    if (!testkit::HaveCorpus()) GTEST_SKIP() << "no corpus at " << testkit::CorpusDir();
     Sweep sweep;
-    for (const fs::path& file : testing::CorpusFiles()) {
+    for (const fs::path& file : testkit::CorpusFiles()) {
         if (file.extension() != ".mdb") continue;
         std::vector<Damage> damages = FirstPages(1);
         // An encoded file whose page 0 is lost has lost its key with it: refused, by design.
         try {
-            if (testing::OpenForTest(file.string(), testing::CorpusPassword(file))
+            if (testkit::OpenForTest(file.string(), testkit::CorpusPassword(file))
                     ->header()
                     .encryption_key != 0)
                 damages.erase(damages.begin(), damages.begin() + 3);
         } catch (const JetError&) {
             continue;  // not a Jet 3 / Jet 4 file this engine reads
         }
-        sweep.RunDamages(file, damages, testing::HaveMdbTools() ? 1 : 0);
+        sweep.RunDamages(file, damages, testkit::HaveMdbTools() ? 1 : 0);
     }
     sweep.Print();
     EXPECT_TRUE(sweep.problems.empty());
@@ -324,13 +303,13 @@ TEST(CorpusRepairTest, DISABLED_FirstPagesOfEveryFile) {
 }
 
 TEST(CorpusRepairTest, DISABLED_FullCorpusSweep) {
-    if (!testing::HaveCorpus()) GTEST_SKIP() << "no corpus at " << testing::CorpusDir();
+    if (!testkit::HaveCorpus()) GTEST_SKIP() << "no corpus at " << testkit::CorpusDir();
     const char* positions_env = std::getenv("REPAIR_SWEEP_POSITIONS");
     const char* files_env = std::getenv("REPAIR_SWEEP_FILES");
     const size_t positions = positions_env ? std::strtoul(positions_env, nullptr, 10) : 6;
-    const bool mdbtools = testing::HaveMdbTools();
+    const bool mdbtools = testkit::HaveMdbTools();
     Sweep sweep;
-    for (const fs::path& file : testing::CorpusFiles()) {
+    for (const fs::path& file : testkit::CorpusFiles()) {
         if (files_env && file.filename().string().find(files_env) == std::string::npos) continue;
         if (file.extension() != ".mdb") continue;
         std::printf("%s\n", file.filename().string().c_str());

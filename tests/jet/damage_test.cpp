@@ -5,12 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#ifdef _WIN32
-#include <process.h>  // getpid
-#else
-#include <unistd.h>
-#endif
-
 #include <filesystem>
 #include <fstream>
 
@@ -18,39 +12,25 @@
 #include "jet/format/header.h"
 #include "jet/format/mdb_file.h"
 #include "jet/read/checker.h"
-#include "tests/jet/corpus_test_util.h"
+#include "tests/support/corpus.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 namespace jet {
 namespace {
 
 namespace fs = std::filesystem;
 
-Bytes ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// A fresh test file (corpus_test_util.h) in its own temporary folder.
+// A fresh test file (corpus.h) in its own temporary folder.
 class Copy {
   public:
-    explicit Copy(const std::string& name, const std::string& as = "db.mdb") {
-        static int counter = 0;
-        dir_ = fs::temp_directory_path() /
-               ("damage_test_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
-        fs::remove_all(dir_);  // left by an earlier process of the same id (Wine reuses them)
-        fs::create_directories(dir_);
-        path_ = dir_ / as;
-        EXPECT_TRUE(testing::PutTestFile(name, path_)) << "no test file " << name;
-    }
-    ~Copy() {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    std::string path() const { return path_.string(); }
-    Bytes bytes() const { return ReadAll(path_); }
+    explicit Copy(const std::string& name) : path_(dir_.Copy(name)) {}
+    const std::string& path() const { return path_; }
+    Bytes bytes() const { return testkit::ReadAll(path_); }
 
   private:
-    fs::path dir_, path_;
+    testkit::TempDir dir_;
+    std::string path_;
 };
 
 // Pages whose bytes differ between two images of a file (a shorter image differs at every page
@@ -70,10 +50,10 @@ std::vector<uint32_t> ChangedPages(const Bytes& before, const Bytes& after, uint
     return pages;
 }
 
-const char* const kJet3File = testing::kSampleJet3;
-const char* const kJet4File = testing::kSampleJet4;
+const char* const kJet3File = testkit::kSampleJet3;
+const char* const kJet4File = testkit::kSampleJet4;
 // Files with long values kept out of their rows.
-const char* const kMemoFiles[] = {testing::kSampleJet3, testing::kSampleJet4};
+const char* const kMemoFiles[] = {testkit::kSampleJet3, testkit::kSampleJet4};
 
 TEST(DamageTest, KindNamesRoundTrip) {
     EXPECT_EQ(AllDamageKinds().size(), 10u);
@@ -236,7 +216,7 @@ TEST(DamageTest, ATruncatedFileIsNoticed) {
 }
 
 TEST(DamageTest, ProtectedDatabaseNeedsItsPassword) {
-    Copy copy(testing::kSampleWithPassword);
+    Copy copy(testkit::kSampleWithPassword);
     try {
         InjectDamage(Env::Default(), copy.path(), DamageKind::kWrongRowCount);
         FAIL() << "no error";

@@ -5,18 +5,23 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <cerrno>
 #include <functional>
 
 #include "jet/base/error.h"
 #include "jet/database/lock_file.h"
 #include "jet/write/new_database.h"
-#include "tests/jet/update_test_util.h"
+#include "tests/support/files.h"
+#include "tests/support/oracles.h"
+#include "tests/support/process.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
-using jettest::Child;
-using jettest::TempDir;
+using jet::testkit::Child;
+using jet::testkit::TempDir;
 namespace fs = std::filesystem;
 
 // jetutil, named for the shell that Run uses. A Windows build run by Wine was given a Unix
@@ -131,11 +136,12 @@ TEST_F(DatabaseTest, AnotherProcessInTheDatabaseIsListedAndLiveUntilItDies) {
     ASSERT_TRUE(fs::exists(ldb_));
     EXPECT_TRUE(jet::LockFileInUse(env(), ldb_));
 
-    jettest::Output listed = jettest::Run(Jetutil() + " users " + jettest::Quote(ldb_));
+    jet::testkit::Output listed =
+        jet::testkit::Run(Jetutil() + " users " + jet::testkit::Quote(ldb_));
     EXPECT_EQ(listed.status, 0);
     EXPECT_NE(listed.text.find("1\t" + env()->HostName() + "\tAdmin\tlive"), std::string::npos)
         << listed.text;
-    EXPECT_EQ(jettest::Run(Jetutil() + " users --live " + jettest::Quote(path_)).text,
+    EXPECT_EQ(jet::testkit::Run(Jetutil() + " users --live " + jet::testkit::Quote(path_)).text,
               env()->HostName() + "\n");
 
     // We join it, update while the other process is in, and cannot take it exclusively.
@@ -165,8 +171,9 @@ TEST_F(DatabaseTest, AKilledHolderLeavesAStaleLockFileThatIsNotInUse) {
     ASSERT_TRUE(fs::exists(ldb_));
     EXPECT_FALSE(jet::LockFileInUse(env(), ldb_));
     EXPECT_TRUE(jet::LiveLockFileUsers(env(), ldb_).empty());
-    EXPECT_NE(jettest::Run(Jetutil() + " users " + jettest::Quote(ldb_)).text.find("stale"),
-              std::string::npos);
+    EXPECT_NE(
+        jet::testkit::Run(Jetutil() + " users " + jet::testkit::Quote(ldb_)).text.find("stale"),
+        std::string::npos);
 
     auto db = jet::Database::Open(env(), path_);  // the slot is free again
     EXPECT_EQ(db->user_slot(), 1);
@@ -252,7 +259,7 @@ TEST_F(DatabaseTest, FailedOpensGiveJetsNumbers) {
 }
 
 TEST_F(DatabaseTest, FailedStatementsGiveJetsNumbersAndWriteNothing) {
-    const auto original = jettest::ReadAll(path_);
+    const auto original = jet::testkit::ReadAll(path_);
     auto db = jet::Database::Open(env(), path_);
     struct Case {
         const char* sql;
@@ -280,7 +287,7 @@ TEST_F(DatabaseTest, FailedStatementsGiveJetsNumbersAndWriteNothing) {
         }
     }
     db->Close();
-    EXPECT_EQ(jettest::ReadAll(path_), original) << "a failed statement wrote to the file";
+    EXPECT_EQ(jet::testkit::ReadAll(path_), original) << "a failed statement wrote to the file";
     EXPECT_EQ(ErrorOf([&] { db->Execute("update Table1 set D = 1"); }), jet::kObjectInvalid);
 
     jet::DatabaseOptions read_only;
@@ -288,18 +295,18 @@ TEST_F(DatabaseTest, FailedStatementsGiveJetsNumbersAndWriteNothing) {
     auto reader = jet::Database::Open(env(), path_, read_only);
     EXPECT_EQ(ErrorOf([&] { reader->Execute("update Table1 set D = 1"); }), jet::kReadOnly);
     reader->Close();
-    EXPECT_EQ(jettest::ReadAll(path_), original);
+    EXPECT_EQ(jet::testkit::ReadAll(path_), original);
 }
 
 TEST_F(DatabaseTest, AStatementWaitsForAnotherWriterThenGivesUp) {
-    const auto original = jettest::ReadAll(path_);
+    const auto original = jet::testkit::ReadAll(path_);
     auto other = env()->Open(path_, jet::OpenMode::kReadWrite);
     ASSERT_TRUE(other->TryLock(jet::kWriteGateOffset, 1, true));  // a writer at work
     jet::DatabaseOptions options;
     options.lock_wait_ms = 50;
     auto db = jet::Database::Open(env(), path_, options);
     EXPECT_EQ(ErrorOf([&] { db->Execute("update Table1 set D = 3"); }), jet::kCouldNotUpdateLocked);
-    EXPECT_EQ(jettest::ReadAll(path_), original);
+    EXPECT_EQ(jet::testkit::ReadAll(path_), original);
     other->Unlock(jet::kWriteGateOffset, 1);
     EXPECT_EQ(db->Execute("update Table1 set D = 3"), 2);
     EXPECT_FALSE(other->IsLockedByOther(jet::kWriteGateOffset, 1))
@@ -311,18 +318,19 @@ TEST_F(DatabaseTest, NamesMatchWithoutRegardToCase) {
     EXPECT_EQ(db->Execute("UPDATE [TABLE1] SET table1.[d] = 5;"), 2);
     EXPECT_EQ(db->Execute("update table1 set e = -5"), 2);
     db->Close();
-    if (!jettest::HaveMdbTools()) GTEST_SKIP() << "mdbtools not installed";
-    for (const auto& v : jettest::ExportColumn(path_, "Table1", "D")) EXPECT_EQ(v, "5");
-    for (const auto& v : jettest::ExportColumn(path_, "Table1", "E")) EXPECT_EQ(v, "-5");
+    if (!jet::testkit::HaveMdbTools()) GTEST_SKIP() << "mdbtools not installed";
+    for (const auto& v : jet::testkit::ExportColumn(path_, "Table1", "D")) EXPECT_EQ(v, "5");
+    for (const auto& v : jet::testkit::ExportColumn(path_, "Table1", "E")) EXPECT_EQ(v, "-5");
 }
 
 TEST_F(DatabaseTest, JetutilExecRunsAStatement) {
-    std::string exec = Jetutil() + " exec " + jettest::Quote(path_) + " ";
-    jettest::Output ok = jettest::Run(exec + jettest::Quote("update Table1 set I = -1"));
+    std::string exec = Jetutil() + " exec " + jet::testkit::Quote(path_) + " ";
+    jet::testkit::Output ok =
+        jet::testkit::Run(exec + jet::testkit::Quote("update Table1 set I = -1"));
     EXPECT_EQ(ok.status, 0);
     EXPECT_EQ(ok.text, "2 rows updated\n");
-    jettest::Output bad =
-        jettest::Run(exec + jettest::Quote("update tavo set bloqueado = 0") + " 2>&1");
+    jet::testkit::Output bad =
+        jet::testkit::Run(exec + jet::testkit::Quote("update tavo set bloqueado = 0") + " 2>&1");
     EXPECT_EQ(bad.status, 2);
     EXPECT_NE(bad.text.find("error 3078"), std::string::npos) << bad.text;
     EXPECT_FALSE(fs::exists(ldb_));

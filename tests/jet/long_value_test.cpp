@@ -5,14 +5,14 @@
 #include <algorithm>
 
 #include "jet/base/error.h"
-#include "synthetic_file.h"
-#include "update_test_util.h"
+#include "tests/support/synthetic_file.h"
+#include "tests/support/temp_dir.h"
 
 namespace jet {
 namespace {
 
-using jettest::SyntheticFile;
-using jettest::TempDir;
+using jet::testkit::SyntheticFile;
+using jet::testkit::TempDir;
 
 Bytes Header(uint32_t length, uint8_t form, uint32_t pointer) {
     Bytes h(12, 0);

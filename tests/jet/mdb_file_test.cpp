@@ -5,17 +5,18 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "corpus_test_util.h"
 #include "jet/base/error.h"
 #include "jet/read/table_reader.h"
 #include "jet/testing/fault_env.h"
-#include "synthetic_file.h"
-#include "update_test_util.h"
+#include "tests/support/corpus.h"
+#include "tests/support/files.h"
+#include "tests/support/synthetic_file.h"
+#include "tests/support/temp_dir.h"
 
 namespace jet {
 namespace {
 
-using jettest::TempDir;
+using jet::testkit::TempDir;
 namespace fs = std::filesystem;
 
 int OpenError(Env* env, const std::string& path, const OpenOptions& options = {}) {
@@ -33,10 +34,10 @@ void WriteBytes(const std::string& path, const Bytes& bytes) {
                static_cast<std::streamsize>(bytes.size()));
 }
 
-// A test file (corpus_test_util.h) in `dir`; empty when the corpus lacks it.
+// A test file (corpus.h) in `dir`; empty when the corpus lacks it.
 std::string TestFile(const TempDir& dir, const std::string& name) {
     const std::string path = dir / name;
-    return testing::PutTestFile(name, path) ? path : "";
+    return testkit::PutTestFile(name, path) ? path : "";
 }
 
 TEST(MdbFile, OpenErrorsCarryJetNumbers) {
@@ -50,7 +51,7 @@ TEST(MdbFile, OpenErrorsCarryJetNumbers) {
     EXPECT_EQ(OpenError(env, dir / "text.mdb"), kUnrecognizedFormat);
     WriteBytes(dir / "empty.mdb", {});
     EXPECT_EQ(OpenError(env, dir / "empty.mdb"), kUnrecognizedFormat);
-    const Bytes real = jettest::ReadAll(TestFile(dir, testing::kSampleJet4));
+    const Bytes real = jet::testkit::ReadAll(TestFile(dir, testkit::kSampleJet4));
     WriteBytes(dir / "short.mdb", Bytes(real.begin(), real.begin() + 1000));
     EXPECT_EQ(OpenError(env, dir / "short.mdb"), kUnrecognizedFormat);
     Bytes ace = real;
@@ -71,7 +72,7 @@ TEST(MdbFile, OpenErrorsCarryJetNumbers) {
 // As the engine writes the password, and as Access did (the corpus file, when present).
 TEST(MdbFile, PasswordIsCheckedAgainstTheHeader) {
     TempDir dir;
-    for (const char* name : {testing::kSampleWithPassword, "mdbreader-V2003_with-password.mdb"}) {
+    for (const char* name : {testkit::kSampleWithPassword, "mdbreader-V2003_with-password.mdb"}) {
         SCOPED_TRACE(name);
         const std::string path = TestFile(dir, name);
         if (path.empty()) continue;
@@ -85,8 +86,8 @@ TEST(MdbFile, PasswordIsCheckedAgainstTheHeader) {
 
 TEST(MdbFile, TruncatedFileKeepsItsWholePagesReadable) {
     TempDir dir;
-    const std::string source = TestFile(dir, testing::kSampleJet3);
-    const Bytes real = jettest::ReadAll(source);
+    const std::string source = TestFile(dir, testkit::kSampleJet3);
+    const Bytes real = jet::testkit::ReadAll(source);
     auto full = DatabaseView::Open(Env::Default(), source);
     const uint32_t pages = full->file().page_count();
     // Cut the file in the middle of its last page.
@@ -107,7 +108,7 @@ TEST(MdbFile, EncryptedPagesRoundTrip) {
     // Re-encode a file in clear with a page key: every page goes through WritePage, and reading
     // it back must give the same tables.
     TempDir dir;
-    const std::string source = TestFile(dir, testing::kSampleJet4);
+    const std::string source = TestFile(dir, testkit::kSampleJet4);
     fs::copy_file(source, dir / "enc.mdb");
     {
         auto plain = MdbFile::Open(Env::Default(), source);
@@ -117,7 +118,7 @@ TEST(MdbFile, EncryptedPagesRoundTrip) {
         auto enc = MdbFile::Open(Env::Default(), dir / "enc.mdb", {"", true});
         ASSERT_TRUE(enc->encrypted());
         for (uint32_t n = 1; n < plain->page_count(); ++n) enc->WritePage(n, plain->ReadPage(n));
-        EXPECT_NE(jettest::ReadAll(dir / "enc.mdb"), jettest::ReadAll(source));
+        EXPECT_NE(jet::testkit::ReadAll(dir / "enc.mdb"), jet::testkit::ReadAll(source));
     }
     auto a = DatabaseView::Open(Env::Default(), source);
     auto b = DatabaseView::Open(Env::Default(), dir / "enc.mdb");

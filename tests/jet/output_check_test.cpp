@@ -18,8 +18,9 @@
 #include "jet/rebuild/compact.h"
 #include "jet/testing/sample.h"
 #include "jet/write/index_builder.h"
-#include "tests/jet/compact_test_util.h"
-#include "writer_test_util.h"
+#include "tests/support/files.h"
+#include "tests/support/rebuild_compare.h"
+#include "tests/support/temp_dir.h"
 
 namespace jet {
 namespace {
@@ -98,7 +99,7 @@ bool SoundCopy(Env* env, const std::string& path, const std::string& source) {
 TEST(OutputCheck, RefusesEveryDamagedOutputTheWholeFileCheckWouldAndNoSoundOne) {
     Env* env = Env::Default();
     for (const Version version : {Version::kJet4, Version::kJet3}) {
-        testing::TempFolder folder;
+        testkit::TempDir folder;
         const std::string source = folder / "source.mdb";
         SampleOptions sample;
         sample.version = version;
@@ -107,7 +108,7 @@ TEST(OutputCheck, RefusesEveryDamagedOutputTheWholeFileCheckWouldAndNoSoundOne) 
         const std::string clean = folder / "clean.mdb";
         CompactDatabase(env, source, clean);
         const uint64_t page_size = PageSize(version);
-        const Bytes clean_bytes = testing::ReadWholeFile(clean);
+        const Bytes clean_bytes = testkit::ReadAll(clean);
         const uint64_t pages = clean_bytes.size() / page_size;
         size_t refused = 0, cases = 0;
         for (uint64_t page = 0; page < pages; ++page) {
@@ -162,9 +163,9 @@ TEST(OutputCheck, RefusesEveryDamagedOutputTheWholeFileCheckWouldAndNoSoundOne) 
 TEST(OutputCheck, RefusesACarriedKeyChangedOnItsWayToTheFile) {
     Env* env = Env::Default();
     for (const Version version : {Version::kJet4, Version::kJet3}) {
-        testing::TempFolder folder;
+        testkit::TempDir folder;
         const std::string source = folder / "thai.mdb", clean = folder / "clean.mdb";
-        testing::CreateForeignSortOrderDatabase(source, version, 20);  // one leaf per index
+        testkit::CreateForeignSortOrderDatabase(source, version, 20);  // one leaf per index
         CompactDatabase(env, source, clean);
         // The last byte of the greatest key of the index on Nome: changing it keeps the order.
         uint64_t at = 0;

@@ -14,8 +14,9 @@
 #include "jet/database/database.h"
 #include "jet/testing/fixtures.h"
 #include "jet/testing/power_loss_env.h"
-#include "tests/jet/power_loss_util.h"
-#include "tests/jet/update_test_util.h"
+#include "tests/support/files.h"
+#include "tests/support/power_loss.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -30,12 +31,12 @@ void Put(jet::Env& env, const std::string& path, const std::string& bytes, uint6
 }
 
 TEST(PowerLossEnv, KeepsWhatWasSyncedAndLosesTheRestInEachWay) {
-    jettest::TempDir dir;
+    jet::testkit::TempDir dir;
     const std::string root = dir.path().string();
     PowerLossEnv env(jet::Env::Default());
     std::filesystem::create_directories(dir.path() / "sub");
     Put(*jet::Env::Default(), root + "/old", "old", 0, false);
-    env.Begin(root, jettest::ReadTree(dir.path()));
+    env.Begin(root, jet::testkit::ReadTree(dir.path()));
 
     // 0-2: the temporary file written and synced; 3: renamed over "old"; 4: the folder synced;
     // 5-6: "sub/log" created and written, unsynced; 7: a second write over the first.
@@ -93,7 +94,7 @@ class FlagUpdatePowerLoss : public ::testing::TestWithParam<FlagCase> {};
 
 TEST_P(FlagUpdatePowerLoss, EveryCutLeavesASoundDatabaseWithOldOrNewFlags) {
     const FlagCase c = GetParam();
-    jettest::TempDir dir;
+    jet::testkit::TempDir dir;
     const std::string path = dir / "tavo.mdb";
     jet::CreateTavoFixture(jet::Env::Default(), path, c.version, c.flag, c.rows);
     jet::Database::Open(jet::Env::Default(), path)->Execute("update tavo set bloqueado = 0");
@@ -101,14 +102,14 @@ TEST_P(FlagUpdatePowerLoss, EveryCutLeavesASoundDatabaseWithOldOrNewFlags) {
     std::filesystem::copy_file(path, before_copy);
 
     PowerLossEnv env(jet::Env::Default());
-    env.Begin(dir.path().string(), jettest::ReadTree(dir.path()));
+    env.Begin(dir.path().string(), jet::testkit::ReadTree(dir.path()));
     {
         auto db = jet::Database::Open(&env, path);
         ASSERT_EQ(db->Execute("update tavo set bloqueado = -1"), c.rows);
         db->Close();
     }
 
-    jettest::FlagJudge judge("tavo", "bloqueado");
+    jet::testkit::FlagJudge judge("tavo", "bloqueado");
     const auto after = judge.Read(path);
     ASSERT_TRUE(after.clean) << after.findings;
     judge.Expect(before_copy, {});

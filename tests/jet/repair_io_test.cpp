@@ -12,20 +12,21 @@
 #include "jet/base/error.h"
 #include "jet/rebuild/repair.h"
 #include "jet/testing/fault_env.h"
-#include "tests/jet/corpus_test_util.h"
-#include "tests/jet/repair_sweep.h"
-#include "tests/jet/update_test_util.h"
+#include "tests/support/corpus.h"
+#include "tests/support/files.h"
+#include "tests/support/repair_sweep.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using jet::testing::Snapshot;
+using jet::testkit::Snapshot;
 
 // Table name -> its rows' images, sorted; tables whose rows hold object ids are left out.
 std::map<std::string, std::vector<std::string>> Content(const std::string& path) {
     std::map<std::string, std::vector<std::string>> content;
-    for (const auto& t : jet::testing::TakeSnapshot(path).tables) {
-        if (jet::testing::HoldsObjectIds(t.name)) continue;
+    for (const auto& t : jet::testkit::TakeSnapshot(path).tables) {
+        if (jet::testkit::HoldsObjectIds(t.name)) continue;
         auto& rows = content[t.name];
         for (const auto& r : t.rows) rows.push_back(r.image);
         std::sort(rows.begin(), rows.end());
@@ -39,15 +40,15 @@ std::map<std::string, std::vector<std::string>> Content(const std::string& path)
 TEST(RepairIo, AFailingReadOfTheFileStopsTheRepairAndNeverDropsRows) {
     for (const bool parallel : {false, true})
         for (const uint32_t read_ahead : {1u, jet::kScanReadAheadPages})
-            for (const char* name : {jet::testing::kSampleJet3, jet::testing::kSampleJet4}) {
+            for (const char* name : {jet::testkit::kSampleJet3, jet::testkit::kSampleJet4}) {
                 SCOPED_TRACE(std::string(name) + ", read-ahead " + std::to_string(read_ahead) +
                              (parallel ? ", parallel reads" : ""));
                 jet::RepairOptions options;
                 options.read_ahead_pages = read_ahead;
-                jettest::TempDir dir;
+                jet::testkit::TempDir dir;
                 const std::string path = dir / name;
-                ASSERT_TRUE(jet::testing::PutTestFile(name, path));
-                const auto before = jettest::ReadAll(path);
+                ASSERT_TRUE(jet::testkit::PutTestFile(name, path));
+                const auto before = jet::testkit::ReadAll(path);
                 const std::string pristine = dir / "original.mdb";
                 fs::copy_file(path, pristine);
                 const auto content = Content(path);
@@ -74,7 +75,7 @@ TEST(RepairIo, AFailingReadOfTheFileStopsTheRepairAndNeverDropsRows) {
                         jet::RepairDatabase(&env, path, options);
                     } catch (const jet::JetError&) {
                         ++failed;
-                        ASSERT_TRUE(jettest::ReadAll(path) == before) << "operation " << nth;
+                        ASSERT_TRUE(jet::testkit::ReadAll(path) == before) << "operation " << nth;
                         continue;
                     }
                     ASSERT_TRUE(env.fired());

@@ -5,12 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#ifdef _WIN32
-#include <process.h>  // getpid
-#else
-#include <unistd.h>
-#endif
-
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -33,73 +27,23 @@
 #include "jet/testing/fault_env.h"
 #include "jet/testing/sample.h"
 #include "jet/write/new_database.h"
-#include "tests/jet/compact_test_util.h"
-#include "tests/jet/corpus_test_util.h"
-#include "tests/jet/repair_sweep.h"
+#include "tests/support/corpus.h"
+#include "tests/support/files.h"
+#include "tests/support/oracles.h"
+#include "tests/support/rebuild_compare.h"
+#include "tests/support/repair_sweep.h"
+#include "tests/support/rows.h"
+#include "tests/support/temp_dir.h"
 
 namespace jet {
 namespace {
 
 namespace fs = std::filesystem;
 
-Bytes ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteAt(const std::string& path, uint64_t offset, const Bytes& bytes) {
-    std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
-    f.seekp(static_cast<std::streamoff>(offset));
-    f.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-}
-
-class TempDir {
-  public:
-    TempDir() {
-        static int counter = 0;
-        path_ = fs::temp_directory_path() /
-                ("repair_test_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
-        fs::remove_all(path_);  // left by an earlier process of the same id (Wine reuses them)
-        fs::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(path_, ec);
-    }
-    std::string path() const { return path_.string(); }
-    // A test file in this folder (corpus_test_util.h).
-    std::string Copy(const std::string& name) const {
-        const fs::path to = path_ / name;
-        EXPECT_TRUE(testing::PutTestFile(name, to)) << "no test file " << name;
-        return to.string();
-    }
-    std::vector<std::string> Entries() const {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(path_))
-            names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-  private:
-    fs::path path_;
-};
-
-// Every table's rows as exact images, by table name.
-std::map<std::string, std::multiset<std::string>> AllRows(const std::string& path,
-                                                          const std::string& password = {}) {
-    OpenOptions open;
-    open.password = password;
-    auto db = DatabaseView::Open(Env::Default(), path, open);
-    std::map<std::string, std::multiset<std::string>> out;
-    for (const std::string& name : db->TableNames(true)) {
-        auto& rows = out[name];
-        for (const Row& r : db->ReadRows(db->ReadTable(name))) rows.insert(RowImage(r));
-    }
-    return out;
-}
+using testkit::AllRowImages;
+using testkit::ReadAll;
+using testkit::TempDir;
+using testkit::WriteAt;
 
 const RepairedTable* FindTable(const RepairReport& r, const std::string& name) {
     for (const RepairedTable& t : r.tables)
@@ -118,14 +62,13 @@ void ExpectRepairFails(const std::string& path, int number, const RepairOptions&
     EXPECT_TRUE(ReadAll(path) == before) << "the file changed";
 }
 
-const char* const kJet3Memo = testing::kSampleJet3;
-const char* const kJet4 = testing::kSampleJet4;
+const char* const kJet3Memo = testkit::kSampleJet3;
+const char* const kJet4 = testkit::kSampleJet4;
 constexpr uint32_t kPageKey = 0x0BADC0DEu;
 
 // A sample database written by the engine with its pages encoded under kPageKey.
 std::string EncodedSample(const TempDir& dir, Version v) {
-    const std::string path =
-        dir.path() + (v == Version::kJet3 ? "/encoded-jet3.mdb" : "/encoded-jet4.mdb");
+    const std::string path = dir / (v == Version::kJet3 ? "encoded-jet3.mdb" : "encoded-jet4.mdb");
     SampleOptions sample;
     sample.version = v;
     sample.rows = 200;
@@ -142,35 +85,35 @@ TEST(RepairTest, UndamagedFilesKeepEveryRow) {
     TempDir dir;
     std::vector<std::string> paths;
     for (const char* name :
-         {testing::kSampleJet3, testing::kSampleJet4, testing::kSampleWithPassword})
+         {testkit::kSampleJet3, testkit::kSampleJet4, testkit::kSampleWithPassword})
         paths.push_back(dir.Copy(name));
-    for (const fs::path& file : testing::CorpusSubsetFiles())
+    for (const fs::path& file : testkit::CorpusSubsetFiles())
         paths.push_back(dir.Copy(file.filename().string()));
     for (Version v : {Version::kJet3, Version::kJet4}) paths.push_back(EncodedSample(dir, v));
-    const bool oracles = testing::HaveMdbTools() && testing::HaveNodeOracle();
+    const bool oracles = testkit::HaveMdbTools() && testkit::HaveNodeOracle();
     for (const std::string& path : paths) {
         SCOPED_TRACE(path);
         RepairOptions options;
-        options.password = testing::CorpusPassword(path);
-        const auto before = AllRows(path, options.password);
-        const uint32_t key = testing::OpenForTest(path, options.password)->header().encryption_key;
+        options.password = testkit::CorpusPassword(path);
+        const auto before = AllRowImages(path, options.password);
+        const uint32_t key = testkit::OpenForTest(path, options.password)->header().encryption_key;
         const bool oracle = oracles && key != 0;
-        const std::string exported = oracle ? testing::GoldenStyleDump(path) : "";
-        const std::string node = oracle ? testing::NodeDump(path) : "";
+        const std::string exported = oracle ? testkit::MdbExportDump(path) : "";
+        const std::string node = oracle ? testkit::NodeDump(path) : "";
         const RepairReport report = RepairDatabase(Env::Default(), path, options);
-        testing::ExpectStoredWithKey(path, key, options.password);
+        testkit::ExpectStoredWithKey(path, key, options.password);
         if (oracle) {
-            EXPECT_EQ(testing::GoldenStyleDump(path), exported) << "mdb-export";
-            EXPECT_EQ(testing::NodeDump(path), node) << "mdb-reader";
+            EXPECT_EQ(testkit::MdbExportDump(path), exported) << "mdb-export";
+            EXPECT_EQ(testkit::NodeDump(path), node) << "mdb-reader";
         }
         EXPECT_TRUE(report.lossless()) << report.Summary();
         EXPECT_EQ(report.rows_dropped, 0u);
         EXPECT_EQ(report.values_cut, 0u);
-        const auto after = AllRows(path, options.password);
+        const auto after = AllRowImages(path, options.password);
         ASSERT_EQ(before.size(), after.size());
         for (const auto& [table, rows] : before) {
             ASSERT_TRUE(after.count(table)) << table;
-            if (testing::HoldsObjectIds(table))
+            if (testkit::HoldsObjectIds(table))
                 EXPECT_EQ(after.at(table).size(), rows.size()) << table;
             else
                 EXPECT_TRUE(after.at(table) == rows) << table;
@@ -187,7 +130,7 @@ TEST(RepairTest, UndamagedFilesKeepEveryRow) {
         EXPECT_EQ(again.rows, report.rows);
         EXPECT_EQ(again.tables.size(), report.tables.size());
         EXPECT_TRUE(ReadAll(path) == repaired) << "a sound file was rewritten";
-        EXPECT_TRUE(AllRows(path, options.password) == after);
+        EXPECT_TRUE(AllRowImages(path, options.password) == after);
     }
 }
 
@@ -225,7 +168,7 @@ TEST(RepairTest, ABrokenMemoChainCostsTheValueNotTheRow) {
     const std::string path = dir.Copy(kJet3Memo);
     const LongValueAt lv = FindOutOfRowValue(path);
     ASSERT_FALSE(lv.table.empty());
-    const auto before = AllRows(path);
+    const auto before = AllRowImages(path);
     DamageOptions damage;
     damage.page = lv.pages.front();
     ASSERT_TRUE(InjectDamage(Env::Default(), path, DamageKind::kBrokenMemoChain, damage).applied);
@@ -237,7 +180,7 @@ TEST(RepairTest, ABrokenMemoChainCostsTheValueNotTheRow) {
     const RepairedTable* t = FindTable(report, lv.table);
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(t->values_cut, 1u);
-    const auto after = AllRows(path);
+    const auto after = AllRowImages(path);
     // Same number of rows; exactly one row differs, by a null in the long-value column.
     EXPECT_EQ(after.at(lv.table).size(), before.at(lv.table).size());
     std::vector<std::string> gone, added;
@@ -285,7 +228,7 @@ TEST(RepairTest, AZeroedDataPageLosesOnlyItsOwnRows) {
                                             EncodedSample(dir, Version::kJet4)};
     for (const std::string& path : paths) {
         SCOPED_TRACE(path);
-        const uint32_t key = testing::OpenForTest(path, {})->header().encryption_key;
+        const uint32_t key = testkit::OpenForTest(path, {})->header().encryption_key;
         const TableOnPages t = FindTableOnPages(path);
         ASSERT_FALSE(t.name.empty());
         const uint32_t victim = t.pages.back();
@@ -298,7 +241,7 @@ TEST(RepairTest, AZeroedDataPageLosesOnlyItsOwnRows) {
         EXPECT_EQ(r->rows, t.rows - t.rows_on.at(victim)) << report.Summary();
         EXPECT_EQ(r->pages_lost, 1u);
         EXPECT_FALSE(report.lossless());
-        testing::ExpectStoredWithKey(path, key);
+        testkit::ExpectStoredWithKey(path, key);
     }
 }
 
@@ -310,7 +253,7 @@ TEST(RepairTest, ABrokenUsageMapLosesNoRow) {
             SCOPED_TRACE(std::string(file) + " seed " + std::to_string(seed));
             const std::string path = dir.Copy(file);
             const TableOnPages t = FindTableOnPages(path);
-            const auto before = AllRows(path);
+            const auto before = AllRowImages(path);
             auto db = DatabaseView::Open(Env::Default(), path);
             DamageOptions damage;
             damage.seed = seed;
@@ -320,7 +263,7 @@ TEST(RepairTest, ABrokenUsageMapLosesNoRow) {
                 InjectDamage(Env::Default(), path, DamageKind::kBrokenUsageMap, damage).applied);
             const RepairReport report = RepairDatabase(Env::Default(), path);
             EXPECT_EQ(report.rows_dropped, 0u) << report.Summary();
-            EXPECT_TRUE(AllRows(path).at(t.name) == before.at(t.name));
+            EXPECT_TRUE(AllRowImages(path).at(t.name) == before.at(t.name));
         }
     }
 }
@@ -330,7 +273,7 @@ TEST(RepairTest, ABrokenUsageMapLosesNoRow) {
 // made only of a few distinct rows repeated could not be told from such copies.)
 TEST(RepairTest, EqualRowsStayAndStaleCopiesGoWhenTheMapIsLost) {
     TempDir dir;
-    const std::string path = dir.path() + "/leituras.mdb";
+    const std::string path = dir / "leituras.mdb";
     NewTable t;
     t.def.name = "leituras";
     t.def.columns = {NewColumn("sensor", ColumnType::kLong),
@@ -341,7 +284,7 @@ TEST(RepairTest, EqualRowsStayAndStaleCopiesGoWhenTheMapIsLost) {
     NewDatabase plan;
     plan.tables.push_back(t);
     CreateDatabase(Env::Default(), path, plan);
-    const auto before = AllRows(path);
+    const auto before = AllRowImages(path);
     {
         auto db = DatabaseView::Open(Env::Default(), path);
         const TableDef def = db->ReadTable("leituras");
@@ -364,7 +307,7 @@ TEST(RepairTest, EqualRowsStayAndStaleCopiesGoWhenTheMapIsLost) {
     }
     const RepairReport report = RepairDatabase(Env::Default(), path);
     EXPECT_EQ(report.rows_dropped, 0u) << report.Summary();
-    const auto after = AllRows(path).at("leituras");
+    const auto after = AllRowImages(path).at("leituras");
     EXPECT_EQ(after.size(), before.at("leituras").size());
     EXPECT_TRUE(after == before.at("leituras"));
 }
@@ -377,7 +320,7 @@ TEST(RepairTest, RowsOnPagesOutsideTheMapAreNoLossWhenTheTableCountsNone) {
     TempDir dir;
     for (const bool counted : {true, false}) {
         SCOPED_TRACE(counted ? "the definition counts the rows" : "the definition counts none");
-        const std::string path = dir.path() + "/eventos.mdb";
+        const std::string path = dir / "eventos.mdb";
         fs::remove(path);
         NewTable t;
         t.def.name = "eventos";
@@ -408,7 +351,7 @@ TEST(RepairTest, RowsOnPagesOutsideTheMapAreNoLossWhenTheTableCountsNone) {
         EXPECT_EQ(report.rows_unmapped, r->rows_unmapped);
         EXPECT_EQ(report.Summary().find("30 rows on pages outside") != std::string::npos, !counted)
             << report.Summary();
-        EXPECT_EQ(AllRows(path).at("eventos").size(), r->rows);
+        EXPECT_EQ(AllRowImages(path).at("eventos").size(), r->rows);
     }
 }
 
@@ -420,7 +363,7 @@ TEST(RepairTest, ATableWhoseCatalogTypeIsDamagedComesBack) {
         SCOPED_TRACE(file);
         const std::string path = dir.Copy(file);
         const TableOnPages t = FindTableOnPages(path);
-        const auto before = AllRows(path);
+        const auto before = AllRowImages(path);
         {
             auto db = DatabaseView::Open(Env::Default(), path);
             const CatalogEntry* e = db->catalog().FindTable(t.name);
@@ -440,12 +383,12 @@ TEST(RepairTest, ATableWhoseCatalogTypeIsDamagedComesBack) {
             db.reset();  // `e` goes with it
             WriteAt(path, at, Bytes{0xB5, 0x03});
         }
-        ASSERT_FALSE(AllRows(path).count(t.name)) << "the damage did not hide the table";
+        ASSERT_FALSE(AllRowImages(path).count(t.name)) << "the damage did not hide the table";
         const RepairReport report = RepairDatabase(Env::Default(), path);
         const RepairedTable* r = FindTable(report, t.name);
         ASSERT_NE(r, nullptr) << report.Summary();
         EXPECT_EQ(r->rows, t.rows);
-        EXPECT_TRUE(AllRows(path).at(t.name) == before.at(t.name));
+        EXPECT_TRUE(AllRowImages(path).at(t.name) == before.at(t.name));
         EXPECT_NE(report.Summary().find("damaged type"), std::string::npos) << report.Summary();
     }
 }
@@ -489,13 +432,13 @@ TEST(RepairTest, UnrepairableFilesAreLeftAsTheyWere) {
 
     // Not a database at all, or another engine's; an encoded file whose page 0 is lost (the
     // page key went with it); an ACE file whose page 0 is lost, known by its catalog.
-    path = dir.path() + "/text.mdb";
+    path = dir / "text.mdb";
     std::ofstream(path) << std::string(5000, 'x');
     ExpectRepairFails(path, kUnrecognizedFormat);
     Bytes noise(40 * 4096);
     uint64_t x = 88172645463325252ull;
     for (uint8_t& b : noise) b = static_cast<uint8_t>((x ^= x << 13, x ^= x >> 7, x ^= x << 17));
-    path = dir.path() + "/noise.mdb";
+    path = dir / "noise.mdb";
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(noise.data()),
                static_cast<std::streamsize>(noise.size()));
@@ -506,9 +449,9 @@ TEST(RepairTest, UnrepairableFilesAreLeftAsTheyWere) {
     path = EncodedSample(dir, Version::kJet4);
     WriteAt(path, 0, Bytes(PageSize(Version::kJet4) / 2, 0));
     ExpectRepairFails(path, kUnrecognizedFormat);
-    for (const fs::path& ace : testing::CorpusFiles()) {
+    for (const fs::path& ace : testkit::CorpusFiles()) {
         if (ace.extension() != ".accdb") continue;
-        path = dir.path() + "/" + ace.filename().string();
+        path = dir / ace.filename().string();
         fs::copy_file(ace, path);
         fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
         ExpectRepairFails(path, kUnrecognizedFormat);
@@ -524,20 +467,20 @@ TEST(RepairTest, PageZeroIsRebuiltFromTheOtherPages) {
     TempDir dir;
     std::vector<fs::path> files;
     for (const char* name : {kJet3Memo, kJet4}) files.push_back(dir.Copy(name));
-    for (const fs::path& f : testing::CorpusFiles())
+    for (const fs::path& f : testkit::CorpusFiles())
         if (f.extension() == ".mdb") files.push_back(f);
     int rebuilt = 0;
     for (const fs::path& file : files) {
         SCOPED_TRACE(file.filename().string());
-        const std::string password = testing::CorpusPassword(file);
+        const std::string password = testkit::CorpusPassword(file);
         DatabaseHeader original;
         try {
-            original = testing::OpenForTest(file.string(), password)->header();
+            original = testkit::OpenForTest(file.string(), password)->header();
         } catch (const JetError&) {
             continue;  // not a Jet 3 / Jet 4 file this engine reads
         }
         if (original.encryption_key != 0) continue;  // refused: see above
-        const std::string path = dir.path() + "/lost-page-0.mdb";
+        const std::string path = dir / "lost-page-0.mdb";
         fs::remove(path);
         fs::copy_file(file, path);
         fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
@@ -549,7 +492,7 @@ TEST(RepairTest, PageZeroIsRebuiltFromTheOtherPages) {
         EXPECT_EQ(r.header.sort_version, original.sort_version);
         EXPECT_EQ(r.header.encryption_key, 0u);
         EXPECT_EQ(r.header.password, Utf8ToUtf16(password));
-        if (file.parent_path() == fs::path(dir.path())) {
+        if (file.parent_path() == dir.path()) {
             RepairOptions options;
             options.password = password;
             const RepairReport report = RepairDatabase(Env::Default(), path, options);
@@ -565,9 +508,9 @@ TEST(RepairTest, PageZeroIsRebuiltFromTheOtherPages) {
 
 TEST(RepairTest, FileSystemErrorsAndLocks) {
     TempDir dir;
-    ExpectRepairFails(dir.path() + "/none.mdb", kFileNotFound);
+    ExpectRepairFails(dir / "none.mdb", kFileNotFound);
     // A protected database needs its password.
-    const std::string locked = dir.Copy(testing::kSampleWithPassword);
+    const std::string locked = dir.Copy(testkit::kSampleWithPassword);
     ExpectRepairFails(locked, kNotValidPassword);
     RepairOptions options;
     options.password = "password";
@@ -611,7 +554,7 @@ TEST(RepairTest, AFailureAtAnyStepLeavesTheOriginal) {
     FaultInjectingEnv env(Env::Default());
     {
         TempDir count;  // count the operations of one repair, on another copy
-        const std::string other = count.path() + "/" + kJet3Memo;
+        const std::string other = count / kJet3Memo;
         fs::copy_file(path, other);
         RepairDatabase(&env, other);
     }
@@ -659,7 +602,7 @@ TEST(RepairTest, ATableWhoseCatalogRowIsLostIsRecovered) {
         SCOPED_TRACE(file);
         const std::string path = dir.Copy(file);
         const TableOnPages t = FindTableOnPages(path);
-        const auto before = AllRows(path);
+        const auto before = AllRowImages(path);
         uint32_t id = 0;
         {
             auto db = DatabaseView::Open(Env::Default(), path);
@@ -681,7 +624,7 @@ TEST(RepairTest, ATableWhoseCatalogRowIsLostIsRecovered) {
         ASSERT_NE(r, nullptr) << report.Summary();
         EXPECT_TRUE(r->recovered);
         EXPECT_EQ(r->rows, t.rows);
-        const auto after = AllRows(path);
+        const auto after = AllRowImages(path);
         EXPECT_FALSE(after.count(t.name));
         EXPECT_TRUE(after.at(recovered) == before.at(t.name));
         EXPECT_NE(report.Summary().find("recovered"), std::string::npos);
@@ -715,7 +658,7 @@ TEST(RepairTest, ATableWhoseDefinitionIsLostIsReported) {
 // and counted, so the rebuilt primary key holds.
 TEST(RepairTest, RowsRepeatingAUniqueKeyAreDropped) {
     TempDir dir;
-    const std::string path = dir.path() + "/keys.mdb";
+    const std::string path = dir / "keys.mdb";
     NewTable t;
     t.def.name = "pessoas";
     t.def.columns = {NewColumn("id", ColumnType::kLong), NewColumn("nome", ColumnType::kText, 20)};

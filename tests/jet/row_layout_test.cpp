@@ -22,7 +22,7 @@
 #include "jet/format/row_codec.h"
 #include "jet/read/table_reader.h"
 #include "jet/write/row_encoder.h"
-#include "tests/jet/corpus_test_util.h"
+#include "tests/support/corpus.h"
 
 namespace jet {
 namespace {
@@ -147,17 +147,17 @@ void CompareTable(DatabaseView& db, const TableDef& def, const std::string& wher
 }
 
 TEST(RowLayout, CorpusRowsOfTheCurrentShapeEncodeAsJetWroteThem) {
-    if (!testing::HaveCorpus()) GTEST_SKIP() << "no corpus at " << testing::CorpusDir();
-    const auto damaged = testing::ReadList("corpus-check-exceptions.tsv");
+    if (!testkit::HaveCorpus()) GTEST_SKIP() << "no corpus at " << testkit::CorpusDir();
+    const auto damaged = testkit::ReadList("corpus-check-exceptions.tsv");
     Tally tally;
     int files = 0;
-    for (const auto& file : testing::CorpusFiles()) {
+    for (const auto& file : testkit::CorpusFiles()) {
         const std::string name = file.filename().string();
         if (damaged.count(name)) continue;
         std::unique_ptr<DatabaseView> db;
         try {
             OpenOptions open;
-            open.password = testing::CorpusPassword(file);
+            open.password = testkit::CorpusPassword(file);
             db = DatabaseView::Open(Env::Default(), file.string(), open);
         } catch (const JetError&) {
             continue;  // not a Jet 3 / Jet 4 file

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "corpus_test_util.h"
+#include <fstream>
+
 #include "jet/base/error.h"
-#include "update_test_util.h"
+#include "tests/support/corpus.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 namespace jet {
 namespace {
@@ -15,8 +18,8 @@ TEST(TableScanner, OverflowRowsKeepTheirHeaderLocation) {
     for (const char* name :
          {"jackcess-V1997-overflowTestV1997.mdb", "jackcess-V2000-overflowTestV2000.mdb"}) {
         SCOPED_TRACE(name);
-        const std::string path = jettest::CorpusFile(name);
-        if (!jettest::fs::exists(path)) continue;
+        const std::string path = jet::testkit::CorpusFile(name);
+        if (!std::filesystem::exists(path)) continue;
         ++files;
         auto db = DatabaseView::Open(Env::Default(), path);
         const TableDef t = db->ReadTable("Table1");
@@ -40,14 +43,14 @@ TEST(TableScanner, OverflowRowsKeepTheirHeaderLocation) {
         std::sort(seen.begin(), seen.end());
         EXPECT_EQ(std::adjacent_find(seen.begin(), seen.end()), seen.end());
     }
-    if (files == 0) GTEST_SKIP() << "no corpus at " << testing::CorpusDir();
+    if (files == 0) GTEST_SKIP() << "no corpus at " << testkit::CorpusDir();
 }
 
 TEST(TableScanner, StrictAndSalvageOnAMapPastTheEnd) {
-    jettest::TempDir dir;
+    jet::testkit::TempDir dir;
     const std::string source = dir / "source.mdb";
-    ASSERT_TRUE(testing::PutTestFile(testing::kSampleJet4, source));
-    Bytes bytes = jettest::ReadAll(source);
+    ASSERT_TRUE(testkit::PutTestFile(testkit::kSampleJet4, source));
+    Bytes bytes = jet::testkit::ReadAll(source);
     auto db = DatabaseView::Open(Env::Default(), source);
     const TableDef t = db->ReadTable("clientes");
     const uint32_t pages = db->file().page_count();
@@ -80,9 +83,9 @@ TEST(TableScanner, StrictAndSalvageOnAMapPastTheEnd) {
 }
 
 TEST(TableScanner, SalvageSkipsARowWithBrokenBounds) {
-    jettest::TempDir dir;
+    jet::testkit::TempDir dir;
     const std::string source = dir / "source.mdb";
-    ASSERT_TRUE(testing::PutTestFile(testing::kSampleJet4, source));
+    ASSERT_TRUE(testkit::PutTestFile(testkit::kSampleJet4, source));
     auto db = DatabaseView::Open(Env::Default(), source);
     const TableDef t = db->ReadTable("clientes");
     const size_t live = db->ReadRows(t).size();
@@ -90,7 +93,7 @@ TEST(TableScanner, SalvageSkipsARowWithBrokenBounds) {
     ASSERT_TRUE(first.Next());
     const RowLocation at = first.location();
     // Point the first live row's offset into the page header.
-    Bytes bytes = jettest::ReadAll(source);
+    Bytes bytes = jet::testkit::ReadAll(source);
     const size_t entry = size_t{at.page} * 4096 + DataPageHeaderSize(Version::kJet4) + 2u * at.row;
     bytes[entry] = 4;
     bytes[entry + 1] = 0;

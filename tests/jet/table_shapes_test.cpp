@@ -40,12 +40,15 @@
 #include "jet/write/new_database.h"
 #include "jet/write/row_encoder.h"
 #include "jet/write/tdef_writer.h"
-#include "tests/jet/compact_test_util.h"
+#include "tests/support/files.h"
+#include "tests/support/oracles.h"
+#include "tests/support/rebuild_compare.h"
+#include "tests/support/temp_dir.h"
 
 namespace jet {
 namespace {
 
-using testing::TempFolder;
+using testkit::TempDir;
 
 constexpr ColumnType kTypes[] = {
     ColumnType::kBoolean,  ColumnType::kByte,    ColumnType::kInteger, ColumnType::kLong,
@@ -386,11 +389,11 @@ bool AddColumnsInPlace(const std::string& path, const TableDef& later) {
     return true;
 }
 
-// A dump of tests/node/dump_database.mjs or GoldenStyleDump without the sections of `tables`.
+// A dump of tests/node/dump_database.mjs or MdbExportDump without the sections of `tables`.
 std::string WithoutTables(const std::string& dump, const std::set<std::string>& tables) {
     std::string out;
     bool keep = true;
-    for (const std::string& line : testing::SplitLines(dump)) {
+    for (const std::string& line : testkit::SplitLines(dump)) {
         if (line.rfind("=== ", 0) == 0) {
             keep = true;
             for (const std::string& t : tables)
@@ -408,11 +411,11 @@ std::string WithoutTables(const std::string& dump, const std::set<std::string>& 
 // our reader read those columns of the older rows as null (a Boolean as false), while mdbtools
 // and mdb-reader read whatever bytes follow the row's fixed area. Such tables are compared with
 // the outside readers after compaction (which writes the rows whole), not before.
-bool CheckShapes(NewDatabase altered, const std::string& described, const TempFolder& dir,
+bool CheckShapes(NewDatabase altered, const std::string& described, const TempDir& dir,
                  const std::map<std::string, TableDef>& later = {},
                  size_t* carried_entries = nullptr) {
     SCOPED_TRACE(described);
-    const bool mdbtools = testing::HaveMdbTools(), node = testing::HaveNodeOracle();
+    const bool mdbtools = testkit::HaveMdbTools(), node = testkit::HaveNodeOracle();
     NewDatabase fresh;
     fresh.version = altered.version;
     std::vector<NewTable> expected;  // definitions and rows as they read in the end
@@ -472,14 +475,14 @@ bool CheckShapes(NewDatabase altered, const std::string& described, const TempFo
     auto expect_outside_readers = [&](const std::string& path, const std::set<std::string>& skip,
                                       const char* what) {
         if (mdbtools) {
-            const bool same = WithoutTables(testing::GoldenStyleDump(path), skip) ==
-                              WithoutTables(testing::GoldenStyleDump(b), skip);
+            const bool same = WithoutTables(testkit::MdbExportDump(path), skip) ==
+                              WithoutTables(testkit::MdbExportDump(b), skip);
             failed |= !same;
             EXPECT_TRUE(same) << "mdb-export reads the " << what << " tables otherwise";
         }
         if (node) {
-            const bool same = WithoutTables(testing::NodeDump(path), skip) ==
-                              WithoutTables(testing::NodeDump(b), skip);
+            const bool same = WithoutTables(testkit::NodeDump(path), skip) ==
+                              WithoutTables(testkit::NodeDump(b), skip);
             failed |= !same;
             EXPECT_TRUE(same) << "mdb-reader reads the " << what << " tables otherwise";
         }
@@ -489,8 +492,8 @@ bool CheckShapes(NewDatabase altered, const std::string& described, const TempFo
     try {
         CompactDatabase(Env::Default(), a, c);
         expect_rows(c, "compacted");
-        const testing::KeyedRows source_keys = testing::CarriedIndexEntries(a);
-        const bool carried = testing::CarriedIndexEntries(c) == source_keys;
+        const testkit::KeyedRows source_keys = testkit::CarriedIndexEntries(a);
+        const bool carried = testkit::CarriedIndexEntries(c) == source_keys;
         failed |= !carried;
         if (carried_entries)
             for (const auto& [index, entries] : source_keys) *carried_entries += entries.size();
@@ -555,7 +558,7 @@ bool CheckShapes(NewDatabase altered, const std::string& described, const TempFo
 }
 
 // One database of `tables` generated shapes from `seed`.
-void CheckGeneratedDatabase(uint64_t seed, Version v, int tables, const TempFolder& dir,
+void CheckGeneratedDatabase(uint64_t seed, Version v, int tables, const TempDir& dir,
                             Totals& totals) {
     ShapeGenerator gen(seed, v);
     NewDatabase altered;
@@ -566,7 +569,7 @@ void CheckGeneratedDatabase(uint64_t seed, Version v, int tables, const TempFold
     if (seed % 4 == 3) {
         static constexpr uint16_t kOrders[] = {1054, 1055, 1041, 2052};
         altered.sort_order = kOrders[seed / 4 % 4];
-        altered.foreign_key = testing::StandInKey;
+        altered.foreign_key = testkit::StandInKey;
         described += ", sort order " + std::to_string(altered.sort_order);
     }
     for (int t = 0; t < tables; ++t) {
@@ -599,9 +602,9 @@ TEST(TableShapes, EveryShapeReadsBackAlikeByThreeReaders) {
     const char* first = std::getenv("JET_SHAPES_SEED");
     const int shapes = count ? std::atoi(count) : 240;
     const uint64_t seed = first ? std::strtoull(first, nullptr, 10) : 1;
-    const bool mdbtools = testing::HaveMdbTools(), node = testing::HaveNodeOracle();
+    const bool mdbtools = testkit::HaveMdbTools(), node = testkit::HaveNodeOracle();
     constexpr int kTablesPerDatabase = 12;
-    TempFolder dir;
+    TempDir dir;
     Totals totals;
     const auto start = std::chrono::steady_clock::now();
     for (uint64_t i = 0; totals.shapes < shapes; ++i) {
@@ -653,7 +656,7 @@ TEST(TableShapes, TablesAccessLeftWithoutTheirVariableColumns) {
     }
     presta.max_cols = 13;
     presta.num_var_cols = 1;
-    TempFolder dir;
+    TempDir dir;
     for (Version v : {Version::kJet4, Version::kJet3}) {
         NewDatabase db;
         db.version = v;

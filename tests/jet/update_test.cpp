@@ -16,11 +16,14 @@
 #include "jet/update/column_assignment.h"
 #include "jet/update/row_update.h"
 #include "jet/update/update_statement.h"
-#include "tests/jet/update_test_util.h"
+#include "tests/support/corpus.h"
+#include "tests/support/files.h"
+#include "tests/support/oracles.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
-using jettest::TempDir;
+using jet::testkit::TempDir;
 
 int ErrorOf(const std::function<void()>& f) {
     try {
@@ -214,8 +217,8 @@ TEST(RowUpdate, SplitThenJoinGivesBackRealRows) {
           "jackcess-V2000-overflowTestV2000.mdb", "jackcess-V2003-testUnicodeCompV2003.mdb",
           "jet3-nwind-psc55036.mdb", "jet4-nwind-psc39825.mdb", "jackcess-V1997-testV1997.mdb",
           "jet3-pt-dbdc-piloteiro.mdb"}) {
-        std::string path = jettest::CorpusFile(name);
-        if (jettest::fs::exists(path)) ExpectRowsRoundTrip(path, &checked);
+        std::string path = jet::testkit::CorpusFile(name);
+        if (std::filesystem::exists(path)) ExpectRowsRoundTrip(path, &checked);
     }
     if (checked == 0) GTEST_SKIP() << "no corpus files present";
     EXPECT_GT(checked, 100u);
@@ -317,8 +320,8 @@ struct UpdateCase {
 };
 
 std::string Locate(const std::string& name) {
-    std::string corpus = jettest::CorpusFile(name);
-    if (jettest::fs::exists(corpus)) return corpus;
+    std::string corpus = jet::testkit::CorpusFile(name);
+    if (std::filesystem::exists(corpus)) return corpus;
     return {};
 }
 
@@ -389,11 +392,12 @@ void ExpectFlagUpdates(const std::string& source, const std::string& table,
                        bool strict_check = false) {
     TempDir dir;
     std::string path = dir / "copy.mdb";
-    jettest::fs::copy_file(source, path);
-    jettest::fs::permissions(path, jettest::fs::perms::owner_write, jettest::fs::perm_options::add);
-    const auto original = jettest::ReadAll(path);
+    std::filesystem::copy_file(source, path);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
+    const auto original = jet::testkit::ReadAll(path);
     const auto touchable = TouchableBytes(path, table, column);
-    const size_t rows = jettest::ExportColumn(path, table, column).size();
+    const size_t rows = jet::testkit::ExportColumn(path, table, column).size();
     ASSERT_GT(rows, 0u);
 
     bool boolean = false;
@@ -408,13 +412,13 @@ void ExpectFlagUpdates(const std::string& source, const std::string& table,
         db->Close();
         EXPECT_EQ(updated, static_cast<int64_t>(rows));
         std::string expected = boolean ? (value ? "1" : "0") : std::to_string(value);
-        auto values = jettest::ExportColumn(path, table, column);
+        auto values = jet::testkit::ExportColumn(path, table, column);
         ASSERT_EQ(values.size(), rows);
         for (size_t r = 0; r < rows; ++r)
             EXPECT_EQ(values[r], expected) << source << " row " << r << " after = " << value;
-        ExpectOnlyTouchedBytesDiffer(original, jettest::ReadAll(path), touchable,
+        ExpectOnlyTouchedBytesDiffer(original, jet::testkit::ReadAll(path), touchable,
                                      source + " = " + std::to_string(value));
-        EXPECT_FALSE(jettest::fs::exists(dir / "copy.ldb")) << "the last user removes the .ldb";
+        EXPECT_FALSE(std::filesystem::exists(dir / "copy.ldb")) << "the last user removes the .ldb";
     }
     if (strict_check) {
         EXPECT_EQ(CheckErrors(path, true), 0u);
@@ -427,7 +431,7 @@ TEST_P(RealFileUpdate, EveryRowTakesTheValueAndNothingElseChanges) {
     const UpdateCase& c = GetParam();
     std::string source = Locate(c.file);
     if (source.empty()) GTEST_SKIP() << c.file << " not present";
-    if (!jettest::HaveMdbTools()) GTEST_SKIP() << "mdbtools not installed";
+    if (!jet::testkit::HaveMdbTools()) GTEST_SKIP() << "mdbtools not installed";
     ExpectFlagUpdates(source, c.table, c.column,
                       "update [" + c.table + "] set [" + c.column + "] = ");
 }
@@ -435,7 +439,7 @@ TEST_P(RealFileUpdate, EveryRowTakesTheValueAndNothingElseChanges) {
 // The client databases: tavo.mdb (bloqueado Yes/No) and tavo1.mdb (bloqueado Integer), as
 // the writer makes them, in both versions, with the statement the maintenance run sends.
 TEST(TavoFixtureUpdate, LockAndUnlockEveryRowOfBothFixtures) {
-    if (!jettest::HaveMdbTools()) GTEST_SKIP() << "mdbtools not installed";
+    if (!jet::testkit::HaveMdbTools()) GTEST_SKIP() << "mdbtools not installed";
     TempDir dir;
     for (jet::Version version : {jet::Version::kJet3, jet::Version::kJet4}) {
         for (jet::TavoFlag flag : {jet::TavoFlag::kBoolean, jet::TavoFlag::kInteger}) {
@@ -479,31 +483,31 @@ TEST(RealFileUpdate, TextAndMemoColumnsTakeTheNewValueInEveryRow) {
         {"jet4-nwind-psc39825.mdb", "Products", "QuantityPerUnit"},
         {"jet3-nwind-psc55036.mdb", "Products", "QuantityPerUnit"},
     };
-    if (!jettest::HaveMdbTools()) GTEST_SKIP() << "mdbtools not installed";
+    if (!jet::testkit::HaveMdbTools()) GTEST_SKIP() << "mdbtools not installed";
     size_t done = 0;
     for (const Case& c : cases) {
         std::string source = Locate(c.file);
         if (source.empty()) continue;
         TempDir dir;
         std::string path = dir / "copy.mdb";
-        jettest::fs::copy_file(source, path);
-        jettest::fs::permissions(path, jettest::fs::perms::owner_write,
-                                 jettest::fs::perm_options::add);
-        const auto before = jettest::ExportColumn(path, c.table, c.column);
-        const auto table_before = jettest::ExportTable(path, c.table);
+        std::filesystem::copy_file(source, path);
+        std::filesystem::permissions(path, std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::add);
+        const auto before = jet::testkit::ExportColumn(path, c.table, c.column);
+        const auto table_before = jet::testkit::ExportTable(path, c.table);
         const size_t errors_before = jet::CheckFile(jet::Env::Default(), path).errors;
         for (const char* value : {"-123456789", "7"}) {
             auto db = jet::Database::Open(jet::Env::Default(), path);
             db->Execute(std::string("update ") + c.table + " set " + c.column + " = " + value);
             db->Close();
-            auto after = jettest::ExportColumn(path, c.table, c.column);
+            auto after = jet::testkit::ExportColumn(path, c.table, c.column);
             ASSERT_EQ(after.size(), before.size()) << c.file;
             for (const auto& v : after) EXPECT_EQ(v, value) << c.file << " " << c.column;
-            EXPECT_EQ(jettest::ReadAll(path).size(), jettest::fs::file_size(source));
+            EXPECT_EQ(jet::testkit::ReadAll(path).size(), std::filesystem::file_size(source));
             jet::CheckReport report = jet::CheckFile(jet::Env::Default(), path);
             EXPECT_EQ(report.errors, errors_before) << c.file << "\n" << jet::FormatReport(report);
             // The other columns read as before.
-            auto table_after = jettest::ExportTable(path, c.table);
+            auto table_after = jet::testkit::ExportTable(path, c.table);
             ASSERT_EQ(table_after.size(), table_before.size());
             for (size_t r = 0; r < table_after.size(); ++r) {
                 ASSERT_EQ(table_after[r].size(), table_before[r].size());
@@ -522,12 +526,13 @@ TEST(RealFileUpdate, TextAndMemoColumnsTakeTheNewValueInEveryRow) {
 // A Memo stored in LVAL rows that becomes an inline value leaves those rows deleted (0xC000),
 // so no LVAL row stays live without a value pointing to it.
 TEST(RealFileUpdate, MemosLeavingTheirLvalRowsMarkThemDeleted) {
-    std::string source = jettest::CorpusFile("jet4-nwind-psc39825.mdb");
-    if (!jettest::fs::exists(source)) GTEST_SKIP() << "corpus not present";
+    std::string source = jet::testkit::CorpusFile("jet4-nwind-psc39825.mdb");
+    if (!std::filesystem::exists(source)) GTEST_SKIP() << "corpus not present";
     TempDir dir;
     std::string path = dir / "nwind.mdb";
-    jettest::fs::copy_file(source, path);
-    jettest::fs::permissions(path, jettest::fs::perms::owner_write, jettest::fs::perm_options::add);
+    std::filesystem::copy_file(source, path);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
     std::vector<uint32_t> lval_rows;
     {
         auto view = jet::DatabaseView::Open(jet::Env::Default(), path);

@@ -3,13 +3,14 @@
 #include <gtest/gtest.h>
 
 #include "jet/base/error.h"
-#include "synthetic_file.h"
-#include "update_test_util.h"
+#include "tests/support/corpus.h"
+#include "tests/support/synthetic_file.h"
+#include "tests/support/temp_dir.h"
 
 namespace jet {
 namespace {
 
-using jettest::SyntheticFile;
+using jet::testkit::SyntheticFile;
 
 class UsageMapTest : public ::testing::Test {
   protected:
@@ -17,7 +18,7 @@ class UsageMapTest : public ::testing::Test {
         f.Write(dir_ / "map.mdb");
         return MdbFile::Open(Env::Default(), dir_ / "map.mdb");
     }
-    jettest::TempDir dir_;
+    jet::testkit::TempDir dir_;
 };
 
 TEST_F(UsageMapTest, InlineAndReferenceMaps) {
@@ -71,8 +72,8 @@ TEST_F(UsageMapTest, BrokenMapsRaise3343) {
 
 // Access's global map (a corpus file).
 TEST_F(UsageMapTest, GlobalMapOfARealFileMarksNoLivePageFree) {
-    const std::string path = jettest::CorpusFile("jackcess-V1997-overflowTestV1997.mdb");
-    if (!jettest::fs::exists(path)) GTEST_SKIP() << "no corpus file " << path;
+    const std::string path = jet::testkit::CorpusFile("jackcess-V1997-overflowTestV1997.mdb");
+    if (!std::filesystem::exists(path)) GTEST_SKIP() << "no corpus file " << path;
     auto file = MdbFile::Open(Env::Default(), path);
     const UsageMap global = ReadGlobalUsageMap(*file);
     EXPECT_EQ(global.type, 0);

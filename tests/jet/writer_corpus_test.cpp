@@ -14,13 +14,13 @@
 #include "jet/read/checker.h"
 // (blank line keeps the include order)
 
-#include "corpus_test_util.h"
-#include "golden_compare.h"
 #include "jet/base/error.h"
 #include "jet/read/catalog.h"
 #include "jet/read/table_reader.h"
 #include "jet/write/writer.h"
-#include "writer_test_util.h"
+#include "tests/support/corpus.h"
+#include "tests/support/golden_compare.h"
+#include "tests/support/temp_dir.h"
 
 namespace jet {
 namespace {
@@ -30,7 +30,7 @@ const std::string kData = JET_TEST_DATA_DIR;
 
 std::vector<std::string> ReadableCorpusFiles() {
     std::vector<std::string> files;
-    for (const testing::ManifestRow& row : testing::ReadManifest()) {
+    for (const testkit::ManifestRow& row : testkit::ReadManifest()) {
         const std::string version = row["jet_version"];  // 0: Jet 3, 1: Jet 4
         if (row["mdbtools_ok"] == "yes" && (version == "0" || version == "1"))
             files.push_back(row["file"]);
@@ -99,9 +99,9 @@ void Rewrite(DatabaseView& db, const std::string& destination) {
 
 TEST(WriterCorpus, EveryFileRewrittenIsCleanAndReadsLikeItsGoldenDump) {
     if (!std::filesystem::exists(kCorpus + "/MANIFEST.tsv")) GTEST_SKIP() << "no corpus";
-    auto known = testing::ReadKnownDifferences(kData + "/known_differences.tsv");
-    testing::TempFolder dir;
-    testing::CompareStats stats;
+    auto known = testkit::ReadKnownDifferences(kData + "/known_differences.tsv");
+    testkit::TempDir dir;
+    testkit::CompareStats stats;
     int rewritten = 0, skipped = 0;
     for (const std::string& file : ReadableCorpusFiles()) {
         SCOPED_TRACE(file);
@@ -111,7 +111,7 @@ TEST(WriterCorpus, EveryFileRewrittenIsCleanAndReadsLikeItsGoldenDump) {
         std::unique_ptr<DatabaseView> db;
         try {
             OpenOptions open;
-            open.password = testing::CorpusPassword(file);
+            open.password = testkit::CorpusPassword(file);
             db = DatabaseView::Open(Env::Default(), kCorpus + "/" + file, open);
         } catch (const JetError& e) {
             ++skipped;
@@ -124,11 +124,11 @@ TEST(WriterCorpus, EveryFileRewrittenIsCleanAndReadsLikeItsGoldenDump) {
         const std::string out = dir / file;
         ASSERT_NO_THROW(Rewrite(*db, out));
         ++rewritten;
-        CheckReport report = CheckFile(Env::Default(), out, {}, testing::CorpusPassword(file));
+        CheckReport report = CheckFile(Env::Default(), out, {}, testkit::CorpusPassword(file));
         EXPECT_TRUE(report.clean()) << FormatReport(report);
         EXPECT_EQ(report.stats.leaked_pages, 0u);
         EXPECT_EQ(report.stats.key_mismatches, 0u);
-        testing::CompareWithGolden(out, kCorpus + "/golden/" + file + ".dump.txt", file, known,
+        testkit::CompareWithGolden(out, kCorpus + "/golden/" + file + ".dump.txt", file, known,
                                    stats);
         // Not larger than the source (the source may have slack; ours has none).
         EXPECT_LE(std::filesystem::file_size(out),

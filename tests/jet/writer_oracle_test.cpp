@@ -12,17 +12,19 @@
 #include "jet/testing/fixtures.h"
 #include "jet/testing/sample.h"
 #include "jet/write/new_database.h"
-#include "writer_test_util.h"
+#include "tests/support/files.h"
+#include "tests/support/oracles.h"
+#include "tests/support/process.h"
+#include "tests/support/temp_dir.h"
 
 namespace jet {
 namespace {
 
-using testing::HaveCommand;
-using testing::NodeOracleScript;
-using testing::Quote;
-using testing::RunCommand;
-using testing::SplitLines;
-using testing::TempFolder;
+using testkit::HaveMdbTools;
+using testkit::NodeOracleScript;
+using testkit::Quote;
+using testkit::SplitLines;
+using testkit::TempDir;
 
 const Version kVersions[] = {Version::kJet3, Version::kJet4};
 
@@ -188,24 +190,25 @@ std::vector<std::string> ExpectedLines(const TableDef& def, const std::vector<Ro
     return lines;
 }
 
-std::vector<std::string> MdbExport(const std::string& path, const std::string& table) {
-    int status = 0;
-    std::string out =
-        RunCommand("LC_ALL=C.UTF-8 mdb-export -D '%Y-%m-%d %H:%M:%S' -T '%Y-%m-%d %H:%M:%S' " +
-                       Quote(path) + " " + Quote(table),
-                   &status);
-    EXPECT_EQ(status, 0) << "mdb-export " << path << " " << table;
-    return SplitLines(out);
+// The lines a reader prints for `command` (mdb-export's or mdb-reader's of one table).
+std::vector<std::string> ReaderLines(const std::string& command, const std::string& what) {
+    const testkit::Output out = testkit::Run(command);
+    EXPECT_EQ(out.status, 0) << what;
+    return SplitLines(out.text);
 }
 
-std::vector<std::string> NodeDump(const std::string& script, const std::string& path,
-                                  const std::string& table) {
-    int status = 0;
-    std::string out = RunCommand(
+std::vector<std::string> MdbExport(const std::string& path, const std::string& table) {
+    return ReaderLines("LC_ALL=C.UTF-8 mdb-export -D '%Y-%m-%d %H:%M:%S' -T '%Y-%m-%d %H:%M:%S' " +
+                           Quote(path) + " " + Quote(table),
+                       "mdb-export " + path + " " + table);
+}
+
+// mdb-reader's lines of one table (tests/node/dump_table.mjs); the table names without one.
+std::vector<std::string> NodeTable(const std::string& script, const std::string& path,
+                                   const std::string& table) {
+    return ReaderLines(
         "node " + Quote(script) + " " + Quote(path) + (table.empty() ? "" : " " + Quote(table)),
-        &status);
-    EXPECT_EQ(status, 0) << "mdb-reader " << path << " " << table;
-    return SplitLines(out);
+        "mdb-reader " + path + " " + table);
 }
 
 // Compares line lists, reporting the first difference only (outputs are long).
@@ -254,11 +257,11 @@ TableDef TavoDef(TavoFlag flag) {
 }
 
 TEST(WriterOracles, FixturesUnderCheckerMdbtoolsAndMdbReader) {
-    TempFolder dir;
-    const bool mdbtools = HaveCommand("mdb-export");
+    TempDir dir;
+    const bool mdbtools = HaveMdbTools();
     const std::string node = NodeOracleScript();
     for (Version v : kVersions) {
-        CreateClientFixtures(Env::Default(), dir.path(), v);
+        CreateClientFixtures(Env::Default(), dir.str(), v);
         for (TavoFlag flag : {TavoFlag::kBoolean, TavoFlag::kInteger}) {
             const std::string path = dir / (flag == TavoFlag::kBoolean ? "tavo.mdb" : "tavo1.mdb");
             SCOPED_TRACE(VersionName(v) + " " + path);
@@ -266,15 +269,15 @@ TEST(WriterOracles, FixturesUnderCheckerMdbtoolsAndMdbReader) {
             const TableDef def = TavoDef(flag);
             const std::vector<Row> rows = TavoRows(flag);
             if (mdbtools) {
-                int status = 0;
-                EXPECT_EQ(RunCommand("mdb-tables -1 " + Quote(path), &status), "tavo\n");
-                EXPECT_EQ(RunCommand("mdb-ver " + Quote(path), &status),
+                EXPECT_EQ(testkit::Run("mdb-tables -1 " + Quote(path)).text, "tavo\n");
+                EXPECT_EQ(testkit::Run("mdb-ver " + Quote(path)).text,
                           v == Version::kJet3 ? "JET3\n" : "JET4\n");
                 // mdbtools prints Yes/No as 1/0 and Integer as it is.
                 ExpectSameLines(MdbExport(path, "tavo"), ExpectedLines(def, rows, false),
                                 "mdb-export tavo");
-                std::string schema = RunCommand(
-                    "mdb-schema --indexes " + Quote(path) + " postgres 2>/dev/null", &status);
+                const std::string schema =
+                    testkit::Run("mdb-schema --indexes " + Quote(path) + " postgres 2>/dev/null")
+                        .text;
                 EXPECT_NE(schema.find(flag == TavoFlag::kBoolean ? "\"bloqueado\"\t\t\tBOOL"
                                                                  : "\"bloqueado\"\t\t\tINTEGER"),
                           std::string::npos)
@@ -282,8 +285,8 @@ TEST(WriterOracles, FixturesUnderCheckerMdbtoolsAndMdbReader) {
                 EXPECT_NE(schema.find("PRIMARY KEY (\"id\")"), std::string::npos) << schema;
             }
             if (!node.empty()) {
-                EXPECT_EQ(NodeDump(node, path, ""), std::vector<std::string>{"tavo"});
-                ExpectSameLines(NodeDump(node, path, "tavo"), ExpectedLines(def, rows, true),
+                EXPECT_EQ(NodeTable(node, path, ""), std::vector<std::string>{"tavo"});
+                ExpectSameLines(NodeTable(node, path, "tavo"), ExpectedLines(def, rows, true),
                                 "mdb-reader tavo");
             }
         }
@@ -293,8 +296,8 @@ TEST(WriterOracles, FixturesUnderCheckerMdbtoolsAndMdbReader) {
 }
 
 TEST(WriterOracles, SampleDatabasesUnderCheckerMdbtoolsAndMdbReader) {
-    TempFolder dir;
-    const bool mdbtools = HaveCommand("mdb-export");
+    TempDir dir;
+    const bool mdbtools = HaveMdbTools();
     const std::string node = NodeOracleScript();
     for (Version v : kVersions) {
         for (bool bloat : {false, true}) {
@@ -327,9 +330,9 @@ TEST(WriterOracles, SampleDatabasesUnderCheckerMdbtoolsAndMdbReader) {
                                 "mdb-export clientes");
             }
             if (!node.empty()) {
-                ExpectSameLines(NodeDump(node, path, "pedidos"),
+                ExpectSameLines(NodeTable(node, path, "pedidos"),
                                 ExpectedLines(pedidos_def, pedidos, true), "mdb-reader pedidos");
-                ExpectSameLines(NodeDump(node, path, "clientes"),
+                ExpectSameLines(NodeTable(node, path, "clientes"),
                                 ExpectedLines(clientes_def, clientes, true), "mdb-reader clientes");
             }
         }

@@ -12,19 +12,22 @@
 #include "jet/format/tdef.h"
 #include "jet/keys/index_key.h"
 #include "jet/read/index_reader.h"
+#include "jet/read/table_reader.h"
 #include "jet/testing/fault_env.h"
 #include "jet/testing/fixtures.h"
 #include "jet/testing/sample.h"
 #include "jet/write/new_database.h"
 #include "jet/write/system_tables.h"
-#include "writer_test_util.h"
+#include "tests/support/files.h"
+#include "tests/support/rows.h"
+#include "tests/support/temp_dir.h"
 
 namespace jet {
 namespace {
 
-using testing::ReadBack;
-using testing::ReadWholeFile;
-using testing::TempFolder;
+using testkit::ReadAll;
+using testkit::ReadBack;
+using testkit::TempDir;
 
 const Version kVersions[] = {Version::kJet3, Version::kJet4};
 
@@ -73,7 +76,7 @@ void ExpectIndexMatchesRows(MdbFile& file, const TableDef& table) {
 }
 
 TEST(Writer, FixturesReadBackWithTheRowsWritten) {
-    TempFolder dir;
+    TempDir dir;
     for (Version v : kVersions) {
         for (TavoFlag flag : {TavoFlag::kBoolean, TavoFlag::kInteger}) {
             SCOPED_TRACE(VersionName(v) + (flag == TavoFlag::kBoolean ? " Boolean" : " Integer"));
@@ -116,11 +119,11 @@ TEST(Writer, FixturesReadBackWithTheRowsWritten) {
 }
 
 TEST(Writer, SameInputGivesTheSameBytes) {
-    TempFolder dir;
+    TempDir dir;
     for (Version v : kVersions) {
         CreateTavoFixture(Env::Default(), dir / "a.mdb", v, TavoFlag::kBoolean);
         CreateTavoFixture(Env::Default(), dir / "b.mdb", v, TavoFlag::kBoolean);
-        EXPECT_EQ(ReadWholeFile(dir / "a.mdb"), ReadWholeFile(dir / "b.mdb"));
+        EXPECT_EQ(ReadAll(dir / "a.mdb"), ReadAll(dir / "b.mdb"));
         SampleOptions options;
         options.version = v;
         options.rows = 700;
@@ -129,16 +132,16 @@ TEST(Writer, SameInputGivesTheSameBytes) {
         // A tiny sort budget makes every index spill to sorted runs: same output.
         options.sort_memory = 4096;
         CreateSample(Env::Default(), dir / "d.mdb", options);
-        Bytes c = ReadWholeFile(dir / "c.mdb");
+        Bytes c = ReadAll(dir / "c.mdb");
         EXPECT_EQ(c.size() % PageSize(v), 0u);
-        EXPECT_EQ(c, ReadWholeFile(dir / "d.mdb")) << VersionName(v);
+        EXPECT_EQ(c, ReadAll(dir / "d.mdb")) << VersionName(v);
     }
     // Nothing but the outputs is left behind (temporary file, sort runs).
     EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"a.mdb", "b.mdb", "c.mdb", "d.mdb"}));
 }
 
 TEST(Writer, SampleReadsBackRowForRowWithMatchingIndexes) {
-    TempFolder dir;
+    TempDir dir;
     for (Version v : kVersions) {
         for (bool bloat : {false, true}) {
             SCOPED_TRACE(VersionName(v) + (bloat ? " bloated" : ""));
@@ -169,7 +172,7 @@ TEST(Writer, SampleReadsBackRowForRowWithMatchingIndexes) {
 
 // A text index on long keys: few entries per page, so the tree has several levels.
 TEST(Writer, DeepIndexOnLongTextKeys) {
-    TempFolder dir;
+    TempDir dir;
     for (Version v : kVersions) {
         SCOPED_TRACE(VersionName(v));
         NewTable t;
@@ -207,7 +210,7 @@ TEST(Writer, DeepIndexOnLongTextKeys) {
 
 // Jet 3 rows past 256 bytes carry a jump table; Jet 4 rows near the maximum size.
 TEST(Writer, LongRowsReadBack) {
-    TempFolder dir;
+    TempDir dir;
     for (Version v : kVersions) {
         SCOPED_TRACE(VersionName(v));
         NewTable t;
@@ -240,7 +243,7 @@ TEST(Writer, LongRowsReadBack) {
 }
 
 TEST(Writer, ValueTooLongForItsColumnFailsAndLeavesNothing) {
-    TempFolder dir;
+    TempDir dir;
     NewTable t;
     t.def.name = "t";
     t.def.columns = {NewColumn("s", ColumnType::kText, 5)};
@@ -257,10 +260,10 @@ TEST(Writer, ValueTooLongForItsColumnFailsAndLeavesNothing) {
 }
 
 TEST(Writer, ExistingDestinationIsNeverOverwritten) {
-    TempFolder dir;
+    TempDir dir;
     const std::string path = dir / "x.mdb";
     CreateTavoFixture(Env::Default(), path, Version::kJet4, TavoFlag::kBoolean);
-    const Bytes before = ReadWholeFile(path);
+    const Bytes before = ReadAll(path);
     WriterOptions options;
     try {
         DatabaseWriter writer(Env::Default(), path, options);
@@ -268,14 +271,14 @@ TEST(Writer, ExistingDestinationIsNeverOverwritten) {
     } catch (const JetError& e) {
         EXPECT_EQ(e.number(), kDatabaseExists);
     }
-    EXPECT_EQ(ReadWholeFile(path), before);
+    EXPECT_EQ(ReadAll(path), before);
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"x.mdb"});
 }
 
 // Every file-system operation of a write fails in turn: the destination never appears and
 // the error carries a Jet number.
 TEST(Writer, FailureAtAnyStepLeavesNoDestination) {
-    TempFolder dir;
+    TempDir dir;
     FaultInjectingEnv env(Env::Default());
     SampleOptions options;
     options.rows = 300;

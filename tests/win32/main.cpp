@@ -5,7 +5,7 @@
 #include "app/win32/window.h"
 #include "tests/app/harness.h"
 
-std::unique_ptr<ui::Window> testing_app::NewWindow() {
+std::unique_ptr<ui::Window> apptest::NewWindow() {
     return std::make_unique<ui::Win32Window>();
 }
 

@@ -23,16 +23,17 @@
 #include "platform/win32/win32_services.h"
 #include "tests/app/harness.h"
 #include "tests/app/run_scenario.h"
-#include "tests/jet/writer_test_util.h"
+#include "tests/support/process.h"
+#include "tests/support/rows.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using runtest::Cenario;
-using runtest::Lines;
-using testing_app::Harness;
-using testing_app::PathFaultEnv;
-using testing_app::ReadBytes;
+using apptest::Cenario;
+using apptest::Harness;
+using apptest::Lines;
+using apptest::PathFaultEnv;
+using apptest::ReadString;
 using ui::Win32Window;
 
 std::string TextOf(HWND w) {
@@ -210,7 +211,7 @@ TEST(Win32Form, ChoosingAFileFillsThePathAndShowsTheStartButtonCancelHidesIt) {
 TEST(Win32Form, LogLinesStatusLineAndTheUserList) {
     Harness h;
     Win32Window& w = WindowOf(h);
-    h.form->ArquivoLog = h.program_folder + runtest::kSep + "Log.txt";
+    h.form->ArquivoLog = h.program_folder + apptest::kSep + "Log.txt";
     ::SetWindowTextW(w.txt_log, L"Log.:anotação\r\n");  // typed by the operator
     h.form->GravaLog("A & B");
     h.form->GravaLog("Inicio.");
@@ -237,7 +238,7 @@ TEST(Win32Form, ClosingDuringARunClosesTheWindowWhenTheRunReturns) {
         h.form->window().Close();
         open_after_close = WindowOf(h).hwnd() != nullptr;
     };
-    h.ChooseAndRun(h.program_folder + runtest::kSep + "falta.mdb");
+    h.ChooseAndRun(h.program_folder + apptest::kSep + "falta.mdb");
     EXPECT_EQ(pointer_during_run, vbHourglass);
     EXPECT_TRUE(open_after_close) << "refused while the run was under way";
     EXPECT_EQ(h.BoxTexts().size(), 2u) << "the run went on to its end";
@@ -260,12 +261,12 @@ TEST_P(Win32Run, ABloatedDatabaseIsCompactedInPlaceWithEveryRowAndTheExactLog) {
     sample.rows = 3000;
     sample.bloat = true;
     jet::CreateSample(jet::Env::Default(), c.base, sample);
-    const std::string original = ReadBytes(c.base);
+    const std::string original = ReadString(c.base);
     std::vector<std::vector<jet::Row>> rows;
     for (const std::string& table : SampleTables())
-        rows.push_back(jet::testing::ReadBack(c.base, table));
-    const auto flags = jet::testing::ReadBack(c.tavo, "tavo");
-    const auto flags1 = jet::testing::ReadBack(c.tavo1, "tavo");
+        rows.push_back(jet::testkit::ReadBack(c.base, table));
+    const auto flags = jet::testkit::ReadBack(c.tavo, "tavo");
+    const auto flags1 = jet::testkit::ReadBack(c.tavo1, "tavo");
     if (classe == kClasseSoCompactar) c.LooksFullUntilTheWarning(env, jet::Version::kJet4);
 
     c.Run();
@@ -273,15 +274,15 @@ TEST_P(Win32Run, ABloatedDatabaseIsCompactedInPlaceWithEveryRowAndTheExactLog) {
     EXPECT_EQ(c.Boxes(), (Lines{c.Aviso(), "Processo Concluido."}));
     EXPECT_EQ(c.h.end.ends, 1) << "the program ended";
     EXPECT_EQ(c.form().MousePointer(), vbArrow);
-    EXPECT_EQ(jet::testing::ReadBack(c.tavo, "tavo"), flags) << "unlocked again";
-    EXPECT_EQ(jet::testing::ReadBack(c.tavo1, "tavo"), flags1);
+    EXPECT_EQ(jet::testkit::ReadBack(c.tavo, "tavo"), flags) << "unlocked again";
+    EXPECT_EQ(jet::testkit::ReadBack(c.tavo1, "tavo"), flags1);
 
     // The compacted database in the database's place, smaller, with every row.
     EXPECT_LT(fs::file_size(c.base), original.size());
     for (size_t i = 0; i < rows.size(); ++i)
-        EXPECT_EQ(jet::testing::ReadBack(c.base, SampleTables()[i]), rows[i]) << SampleTables()[i];
-    EXPECT_EQ(ReadBytes(c.copia), original);
-    EXPECT_EQ(ReadBytes(c.extra), original);
+        EXPECT_EQ(jet::testkit::ReadBack(c.base, SampleTables()[i]), rows[i]) << SampleTables()[i];
+    EXPECT_EQ(ReadString(c.copia), original);
+    EXPECT_EQ(ReadString(c.extra), original);
     // The window shows "Restaurando Arquivo." twice; the log file has it once.
     const std::string line = "05/12/2026 - 14:03:07 - Restaurando Arquivo.\r\n";
     EXPECT_NE(TextOf(WindowOf(c.h).txt_log).find(line + line), std::string::npos);

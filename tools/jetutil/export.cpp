@@ -55,17 +55,8 @@ bool QuotedInCsv(jet::ColumnType t) {
     }
 }
 
-std::string CsvQuote(const std::string& s) {
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    return out + "\"";
-}
-
 std::string CsvName(const std::string& name) {
-    return name.find_first_of(",\"\r\n") == std::string::npos ? name : CsvQuote(name);
+    return name.find_first_of(",\"\r\n") == std::string::npos ? name : jet::CsvQuote(name);
 }
 
 std::string JsonString(const std::string& s) {
@@ -163,7 +154,7 @@ int Run(const std::vector<std::string>& args) {
                 line += JsonString(c.name) + ":" + JsonValue(c, row[i], fmt);
             } else if (!jet::IsNull(row[i])) {
                 const std::string text = jet::FormatValue(c, row[i], fmt);
-                line += QuotedInCsv(c.type) ? CsvQuote(text) : text;
+                line += QuotedInCsv(c.type) ? jet::CsvQuote(text) : text;
             }
         }
         if (json) line += "}";

@@ -154,7 +154,7 @@ int main(int argc, char** argv) {
     services.path_style = platform::PathStyle::Posix();
     services.env = &env;
 
-    Form1 form(services, std::make_unique<testing_app::MemoryWindow>());
+    Form1 form(services, std::make_unique<apptest::MemoryWindow>());
     form.Show();
     form.Command2->Click();
     form.Command1->Click();

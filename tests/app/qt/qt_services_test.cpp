@@ -115,7 +115,7 @@ platform::FileOpenDialog* OpenDialog(QWidget* w) {
 // path chosen, or nothing on Cancel or when the path is longer than allowed. No use writes
 // anything into the user's settings.
 TEST(QtCommonDialog, HandsBackTheChosenPathOrNothing) {
-    testing_app::TempDir dir;
+    apptest::TempDir dir;
     const std::string base = dir.MakeFile("base.mdb");
     dir.MakeFile("sub/other.mdb");
     const QString here = QDir::cleanPath(QString::fromStdString(dir.str()));

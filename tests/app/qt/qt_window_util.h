@@ -10,10 +10,10 @@
 #include "app/form1.h"
 #include "app/qt/window.h"
 
-namespace testing_app {
+namespace apptest {
 
 inline ui::QtWindow& QtOf(Form1& form) {
     return static_cast<ui::QtWindow&>(form.window());
 }
 
-}  // namespace testing_app
+}  // namespace apptest

@@ -21,8 +21,8 @@
 
 namespace {
 
-using testing_app::Harness;
-using testing_app::QtOf;
+using apptest::Harness;
+using apptest::QtOf;
 
 QString TextOf(QWidget* w) {
     if (auto* label = qobject_cast<QLabel*>(w)) return label->text();

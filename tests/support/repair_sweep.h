@@ -19,7 +19,7 @@
 #include "jet/rebuild/salvage_source.h"  // RowImage: rows as exact bytes
 #include "jet/testing/damage.h"
 
-namespace jet::testing {
+namespace jet::testkit {
 
 // True for the names of system tables (MSys...): Jet's and Access's, not the user's.
 bool IsSystemName(const std::string& table);
@@ -43,12 +43,6 @@ struct Snapshot {
     uint64_t rows = 0;
 };
 Snapshot TakeSnapshot(const std::string& path, const std::string& password = {});
-
-// True when mdbtools is installed (mdb-tables, mdb-export and mdb-schema on PATH).
-bool HaveMdbTools();
-// mdb-tables -1 then mdb-export of every table; false (with the failure in `why`) when one
-// exits non-zero.
-bool MdbToolsReadsEveryTable(const std::string& path, std::string& why);
 
 struct Trial {
     std::string file;
@@ -95,4 +89,4 @@ struct SweepTotals {
     }
 };
 
-}  // namespace jet::testing
+}  // namespace jet::testkit

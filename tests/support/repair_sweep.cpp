@@ -1,17 +1,7 @@
-#include "tests/jet/repair_sweep.h"
-
-#ifndef _WIN32
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
+#include "tests/support/repair_sweep.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <set>
 
 #include "jet/base/error.h"
@@ -22,60 +12,12 @@
 #include "jet/read/checker.h"
 #include "jet/read/table_reader.h"
 #include "jet/rebuild/repair.h"
+#include "tests/support/files.h"
+#include "tests/support/oracles.h"
 
-#ifndef _WIN32
-extern char** environ;
-#endif
-
-namespace jet::testing {
-namespace {
+namespace jet::testkit {
 
 namespace fs = std::filesystem;
-
-Bytes ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Runs a program without a shell; returns its exit status (-1 when it could not run). Its
-// standard output goes to `out` when given, else nowhere.
-int Spawn(const std::vector<std::string>& argv, std::string* out) {
-#ifdef _WIN32
-    // mdbtools is a Linux program, which HaveMdbTools never finds on Windows.
-    (void)argv;
-    (void)out;
-    return -1;
-#else
-    int pipe_fds[2];
-    if (pipe(pipe_fds) != 0) return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipe_fds[1]);
-    if (spawned != 0) {
-        close(pipe_fds[0]);
-        return -1;
-    }
-    char buffer[65536];
-    ssize_t n;
-    while ((n = read(pipe_fds[0], buffer, sizeof buffer)) > 0)
-        if (out) out->append(buffer, static_cast<size_t>(n));
-    close(pipe_fds[0]);
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#endif
-}
-
-}  // namespace
 
 bool IsSystemName(const std::string& table) {
     return table.size() >= 4 && NamesEqual(table.substr(0, 4), "MSys");
@@ -129,46 +71,6 @@ Snapshot TakeSnapshot(const std::string& path, const std::string& password) {
         snap.tables.push_back(std::move(t));
     }
     return snap;
-}
-
-bool HaveMdbTools() {
-    const char* path = std::getenv("PATH");
-    if (path == nullptr) return false;
-    std::string dirs = path;
-    size_t start = 0;
-    while (start <= dirs.size()) {
-        size_t end = dirs.find(':', start);
-        if (end == std::string::npos) end = dirs.size();
-        const fs::path dir = dirs.substr(start, end - start);
-        std::error_code ec;
-        if (!dir.empty() && fs::exists(dir / "mdb-export", ec) &&
-            fs::exists(dir / "mdb-tables", ec) && fs::exists(dir / "mdb-schema", ec))
-            return true;
-        start = end + 1;
-    }
-    return false;
-}
-
-bool MdbToolsReadsEveryTable(const std::string& path, std::string& why) {
-    std::string listing;
-    // mdbtools is not built for damaged input; a time limit keeps a hang from stalling us.
-    if (Spawn({"timeout", "60", "mdb-tables", "-1", path}, &listing) != 0) {
-        why = "mdb-tables failed";
-        return false;
-    }
-    size_t start = 0;
-    while (start < listing.size()) {
-        size_t end = listing.find('\n', start);
-        if (end == std::string::npos) end = listing.size();
-        const std::string table = listing.substr(start, end - start);
-        start = end + 1;
-        if (table.empty()) continue;
-        if (Spawn({"timeout", "60", "mdb-export", path, table}, nullptr) != 0) {
-            why = "mdb-export failed on table '" + table + "'";
-            return false;
-        }
-    }
-    return true;
 }
 
 std::vector<uint32_t> SpreadTargets(const std::string& path, DamageKind kind, size_t count,
@@ -305,4 +207,4 @@ void SweepTotals::Add(const Trial& t) {
     if (t.repaired && t.ok && t.user_tables_short == 0) ++every_user_table_kept;
 }
 
-}  // namespace jet::testing
+}  // namespace jet::testkit

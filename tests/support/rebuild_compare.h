@@ -1,10 +1,10 @@
-// Comparisons of a compacted file with its source, shared by the compaction tests on the
-// engine's files and on the corpus:
-//   - what independent readers print: mdb-export (the golden dump format), mdb-schema (sorted),
-//     mdb-reader through Node (every table, rows sorted);
-//   - what the rows do not show: page 0 and the table definitions byte for byte, with only the
-//     fields a rebuild must recompute masked, and every reference to an object id resolved to
-//     the object's name (so that renumbered tables compare equal when the references followed).
+// Comparisons of a rebuilt (compacted or repaired) file with its source, shared by the
+// compaction and repair tests on the engine's files and on the corpus, for what the rows the
+// independent readers print (oracles.h) do not show: page 0 and the table definitions byte
+// for byte, with only the fields a rebuild must recompute masked, every reference to an object
+// id resolved to the object's name (so that renumbered tables compare equal when the
+// references followed), how pages are stored, and the keys of indexes the engine cannot
+// compute.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -25,59 +25,9 @@
 #include "jet/read/index_reader.h"
 #include "jet/read/table_reader.h"
 #include "jet/write/new_database.h"
-#include "writer_test_util.h"
+#include "tests/support/files.h"
 
-namespace jet::testing {
-
-// True when mdbtools is installed; defined once, in repair_sweep.cpp (two definitions of
-// one function broke the Windows link).
-bool HaveMdbTools();
-
-// The dump of every user table in the format of the corpus's golden/ files.
-inline std::string GoldenStyleDump(const std::string& path) {
-    int status = 0;
-    std::vector<std::string> tables =
-        SplitLines(RunCommand("mdb-tables -1 " + Quote(path), &status));
-    std::sort(tables.begin(), tables.end());
-    std::string out;
-    for (const std::string& t : tables) {
-        if (t.empty()) continue;
-        out += "=== TABLE " + t + " ===\n";
-        std::vector<std::string> lines = SplitLines(
-            RunCommand("LC_ALL=C.UTF-8 mdb-export -D '%Y-%m-%d %H:%M:%S' -T '%Y-%m-%d %H:%M:%S' "
-                       "-b hex " +
-                           Quote(path) + " " + Quote(t) + " 2>/dev/null",
-                       &status));
-        std::sort(lines.begin(), lines.end());
-        for (const std::string& l : lines) out += l + "\n";
-    }
-    return out;
-}
-
-// mdb-schema's output with its lines sorted (tables come out in storage order).
-inline std::string SortedSchema(const std::string& path) {
-    int status = 0;
-    std::vector<std::string> lines =
-        SplitLines(RunCommand("mdb-schema " + Quote(path) + " 2>&1", &status));
-    std::sort(lines.begin(), lines.end());
-    std::string out;
-    for (const std::string& l : lines) out += l + "\n";
-    return out;
-}
-
-// Every user table as mdb-reader reads it (tests/node/dump_database.mjs); empty when Node or
-// mdb-reader is not installed.
-inline bool HaveNodeOracle() {
-    return !NodeOracleScript().empty();
-}
-inline std::string NodeDump(const std::string& path, const std::string& pw = {}) {
-    const std::string script =
-        (std::filesystem::path(NodeOracleScript()).parent_path() / "dump_database.mjs").string();
-    int status = 0;
-    return RunCommand(
-        "node " + Quote(script) + " " + Quote(path) + (pw.empty() ? "" : " " + Quote(pw)) + " 2>&1",
-        &status);
-}
+namespace jet::testkit {
 
 inline std::unique_ptr<MdbFile> OpenForTest(const std::string& path, const std::string& pw) {
     OpenOptions o;
@@ -243,7 +193,7 @@ inline void ExpectStoredWithKey(const std::string& path, uint32_t key, const std
     auto file = OpenForTest(path, pw);
     EXPECT_EQ(file->header().encryption_key, key) << path;
     if (key == 0) return;
-    const Bytes stored = ReadWholeFile(path);
+    const Bytes stored = ReadAll(path);
     const size_t ps = file->page_size();
     uint32_t clear = 0;
     for (uint32_t p = 1; p < file->page_count(); ++p)
@@ -338,4 +288,4 @@ inline void CreateForeignSortOrderDatabase(const std::string& path, Version vers
     CreateDatabase(Env::Default(), path, plan);
 }
 
-}  // namespace jet::testing
+}  // namespace jet::testkit

@@ -1,30 +1,20 @@
-#include "golden_compare.h"
+#include "tests/support/golden_compare.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 
-#include "corpus_test_util.h"
 #include "jet/base/error.h"
 #include "jet/format/text_codec.h"
 #include "jet/read/table_reader.h"
 #include "jet/read/value_text.h"
-#include "writer_test_util.h"
+#include "tests/support/corpus.h"
+#include "tests/support/files.h"
 
-namespace jet::testing {
+namespace jet::testkit {
 namespace {
-
-std::string CsvQuote(const std::string& s) {
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    return out + "\"";
-}
 
 std::string Unescape(const std::string& s) {
     std::string out;
@@ -52,19 +42,12 @@ std::string Escape(const std::string& s) {
     return out;
 }
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 }  // namespace
 
 std::map<std::string, std::vector<std::string>> ReadGoldenDump(const std::string& path) {
     std::map<std::string, std::vector<std::string>> tables;
     std::vector<std::string>* current = nullptr;
-    for (const std::string& line : SplitLines(ReadAll(path))) {
+    for (const std::string& line : SplitLines(ReadString(path))) {
         if (line.rfind("=== TABLE ", 0) == 0 && line.size() >= 14 &&
             line.compare(line.size() - 4, 4, " ===") == 0) {
             current = &tables[line.substr(10, line.size() - 14)];
@@ -127,7 +110,7 @@ std::vector<std::string> MdbExportLines(const TableDef& t, const std::vector<Row
 
 std::vector<KnownDifference> ReadKnownDifferences(const std::string& path) {
     std::vector<KnownDifference> out;
-    for (const std::string& line : SplitLines(ReadAll(path))) {
+    for (const std::string& line : SplitLines(ReadString(path))) {
         if (line.empty() || line[0] == '#') continue;
         std::vector<std::string> f;
         size_t start = 0;
@@ -242,4 +225,4 @@ void CompareWithGolden(const std::string& db_path, const std::string& golden_pat
     }
 }
 
-}  // namespace jet::testing
+}  // namespace jet::testkit

@@ -10,7 +10,7 @@
 #include "jet/format/data_page.h"
 #include "jet/format/header.h"
 
-namespace jettest {
+namespace jet::testkit {
 
 class SyntheticFile {
   public:
@@ -56,4 +56,4 @@ class SyntheticFile {
     std::vector<jet::Bytes> pages_;
 };
 
-}  // namespace jettest
+}  // namespace jet::testkit

@@ -1,38 +1,32 @@
-// Shared helpers of the tests that read real files: the shared corpus (JET_CORPUS_DIR; tests
-// skip without it), its manifest, and the engine-written stand-ins that always run.
-#pragma once
-
-#include <unistd.h>
+#include "tests/support/corpus.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <fstream>
-#include <map>
-#include <memory>
 #include <sstream>
-#include <string>
-#include <vector>
 
+#include "jet/base/env.h"
 #include "jet/testing/sample.h"
+#include "tests/support/process.h"
 
-namespace jet::testing {
+namespace jet::testkit {
 
-inline std::filesystem::path CorpusDir() {
+namespace fs = std::filesystem;
+
+fs::path CorpusDir() {
     return JET_CORPUS_DIR;
 }
-inline std::filesystem::path TestDataDir() {
+fs::path TestDataDir() {
     return JET_TEST_DATA_DIR;
 }
 
-inline bool HaveCorpus() {
-    return std::filesystem::is_directory(CorpusDir());
+bool HaveCorpus() {
+    return fs::is_directory(CorpusDir());
 }
 
-// The Jet files of the corpus (.mdb, .mdw, .accdb), sorted by name.
-inline std::vector<std::filesystem::path> CorpusFiles() {
-    std::vector<std::filesystem::path> files;
+std::vector<fs::path> CorpusFiles() {
+    std::vector<fs::path> files;
     if (!HaveCorpus()) return files;
-    for (const auto& e : std::filesystem::directory_iterator(CorpusDir())) {
+    for (const auto& e : fs::directory_iterator(CorpusDir())) {
         const std::string ext = e.path().extension().string();
         if (e.is_regular_file() && (ext == ".mdb" || ext == ".mdw" || ext == ".accdb")) {
             files.push_back(e.path());
@@ -42,26 +36,11 @@ inline std::vector<std::filesystem::path> CorpusFiles() {
     return files;
 }
 
-// The corpus manifest (MANIFEST.tsv): a header line naming the columns (file, sha256, bytes,
-// jet_version, page_size, ..., mdbtools_ok, tables, rows, notes), then one line per file.
-class ManifestRow {
-  public:
-    ManifestRow(std::shared_ptr<const std::map<std::string, size_t>> columns,
-                std::vector<std::string> fields)
-        : columns_(std::move(columns)), fields_(std::move(fields)) {}
-    // The field of the named column; empty when the line or the header lacks it.
-    std::string operator[](const std::string& column) const {
-        const auto it = columns_->find(column);
-        return it != columns_->end() && it->second < fields_.size() ? fields_[it->second] : "";
-    }
+std::string CorpusFile(const std::string& name) {
+    return (CorpusDir() / name).string();
+}
 
-  private:
-    std::shared_ptr<const std::map<std::string, size_t>> columns_;
-    std::vector<std::string> fields_;
-};
-
-// The lines of the manifest, in its order; none without the corpus.
-inline std::vector<ManifestRow> ReadManifest() {
+std::vector<ManifestRow> ReadManifest() {
     auto split = [](const std::string& line) {
         std::vector<std::string> fields;
         size_t start = 0;
@@ -84,10 +63,7 @@ inline std::vector<ManifestRow> ReadManifest() {
     return rows;
 }
 
-// Password of the corpus files that have one: the manifest's notes say "password 'xyz'"; the
-// mdb-reader samples ("with-password" in their names, as the engine-written stand-in below) use
-// "password".
-inline std::string CorpusPassword(const std::filesystem::path& file) {
+std::string CorpusPassword(const fs::path& file) {
     static const std::map<std::string, std::string> from_notes = [] {
         std::map<std::string, std::string> out;
         const std::string mark = "password '";
@@ -106,16 +82,7 @@ inline std::string CorpusPassword(const std::filesystem::path& file) {
     return name.find("with-password") != std::string::npos ? "password" : "";
 }
 
-// The test files: corpus files by their names, and stand-ins the engine writes (the sample
-// database of jet/testing/sample.h, 120 rows of pedidos: indexes, memos kept out of their rows,
-// data on several pages) for what must run without the corpus.
-inline constexpr const char* kSampleJet3 = "sample-jet3.mdb";
-inline constexpr const char* kSampleJet4 = "sample-jet4.mdb";
-inline constexpr const char* kSampleWithPassword = "sample-jet4-with-password.mdb";  // "password"
-
-// A few corpus files for the quicker suites: both versions, deleted columns, rows that grew
-// and moved, memo and OLE values, compressed Unicode, a password.
-inline const std::vector<std::string>& CorpusSubset() {
+const std::vector<std::string>& CorpusSubset() {
     static const std::vector<std::string> names = {"jackcess-V1997-delColTestV1997.mdb",
                                                    "jackcess-V1997-overflowTestV1997.mdb",
                                                    "jackcess-V1997-test2V1997.mdb",
@@ -127,27 +94,23 @@ inline const std::vector<std::string>& CorpusSubset() {
                                                    "mdbreader-V2003_with-password.mdb"};
     return names;
 }
-// The paths of the subset the corpus holds (none without the corpus).
-inline std::vector<std::filesystem::path> CorpusSubsetFiles() {
-    std::vector<std::filesystem::path> files;
+
+std::vector<fs::path> CorpusSubsetFiles() {
+    std::vector<fs::path> files;
     for (const std::string& name : CorpusSubset())
-        if (std::filesystem::exists(CorpusDir() / name)) files.push_back(CorpusDir() / name);
+        if (fs::exists(CorpusDir() / name)) files.push_back(CorpusDir() / name);
     return files;
 }
 
-inline bool IsSample(const std::string& name) {
+bool IsSample(const std::string& name) {
     return name == kSampleJet3 || name == kSampleJet4 || name == kSampleWithPassword;
 }
-// True when PutTestFile can give the file: always for a stand-in, with the corpus for the rest.
-inline bool HaveTestFile(const std::string& name) {
-    return IsSample(name) || std::filesystem::exists(CorpusDir() / name);
+
+bool HaveTestFile(const std::string& name) {
+    return IsSample(name) || fs::exists(CorpusDir() / name);
 }
 
-// Writes the test file `name` at `to` (replacing it): a stand-in as the engine wrote it (once
-// per process, into a folder removed at exit), a corpus file copied; owner-writable either way.
-// False when the corpus lacks the file.
-inline bool PutTestFile(const std::string& name, const std::filesystem::path& to) {
-    namespace fs = std::filesystem;
+bool PutTestFile(const std::string& name, const fs::path& to) {
     struct Written {
         fs::path folder;
         ~Written() {
@@ -160,7 +123,7 @@ inline bool PutTestFile(const std::string& name, const std::filesystem::path& to
     if (IsSample(name)) {
         if (written.folder.empty()) {
             written.folder =
-                fs::temp_directory_path() / ("jet_test_files_" + std::to_string(::getpid()));
+                fs::temp_directory_path() / ("jet_test_files_" + std::to_string(ProcessId()));
             fs::create_directories(written.folder);
         }
         from = written.folder / name;
@@ -183,8 +146,7 @@ inline bool PutTestFile(const std::string& name, const std::filesystem::path& to
     return true;
 }
 
-// Rows of a tab-separated list under tests/data, without '#' comments: first field -> rest.
-inline std::map<std::string, std::vector<std::string>> ReadList(const std::string& name) {
+std::map<std::string, std::vector<std::string>> ReadList(const std::string& name) {
     std::map<std::string, std::vector<std::string>> rows;
     std::ifstream in(TestDataDir() / name);
     std::string line;
@@ -201,4 +163,4 @@ inline std::map<std::string, std::vector<std::string>> ReadList(const std::strin
     return rows;
 }
 
-}  // namespace jet::testing
+}  // namespace jet::testkit

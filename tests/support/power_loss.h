@@ -17,7 +17,7 @@
 #include "jet/read/value_text.h"
 #include "jet/testing/power_loss_env.h"
 
-namespace jettest {
+namespace jet::testkit {
 
 // Every file under `root`, by its path relative to it, with its content.
 inline jet::PowerLossEnv::Files ReadTree(const std::filesystem::path& root) {
@@ -130,4 +130,4 @@ class FlagJudge {
     int judged_ = 0;
 };
 
-}  // namespace jettest
+}  // namespace jet::testkit

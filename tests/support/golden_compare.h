@@ -18,7 +18,7 @@
 #include "jet/base/value.h"
 #include "jet/format/schema.h"
 
-namespace jet::testing {
+namespace jet::testkit {
 
 // Table name -> the dump's lines of that table (header included), sorted.
 std::map<std::string, std::vector<std::string>> ReadGoldenDump(const std::string& path);
@@ -50,4 +50,4 @@ void CompareWithGolden(const std::string& db_path, const std::string& golden_pat
                        const std::string& file_name, std::vector<KnownDifference>& known,
                        CompareStats& stats);
 
-}  // namespace jet::testing
+}  // namespace jet::testkit

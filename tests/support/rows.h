@@ -1,0 +1,21 @@
+// Rows read back with the engine's own reader, for comparing a file with what was written or
+// with another file.
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "jet/base/value.h"
+
+namespace jet::testkit {
+
+// Every live row of a table.
+std::vector<Row> ReadBack(const std::string& path, const std::string& table);
+
+// Every table's rows (system tables included) as exact images (RowImage), by table name.
+std::map<std::string, std::multiset<std::string>> AllRowImages(const std::string& path,
+                                                               const std::string& password = {});
+
+}  // namespace jet::testkit
