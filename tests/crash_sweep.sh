@@ -36,17 +36,7 @@ done
 work=$(mktemp -d /tmp/crash_sweep.XXXXXX)
 trap '[[ ${CRASH_SWEEP_KEEP:-0} == 1 ]] || rm -rf "$work"' EXIT
 
-# The content of a database: every table's export, lines sorted; "unreadable" when it is not.
-dump() {
-    local file=$1 table
-    mdb-tables -1 "$file" >/dev/null 2>&1 || { echo unreadable; return; }
-    while IFS= read -r table; do
-        [[ -z $table ]] && continue
-        echo "=== TABLE $table ==="
-        LC_ALL=C.UTF-8 mdb-export -D '%Y-%m-%d %H:%M:%S' -T '%Y-%m-%d %H:%M:%S' -b hex \
-            "$file" "$table" 2>/dev/null | LC_ALL=C sort || echo unreadable
-    done < <(mdb-tables -1 "$file" | LC_ALL=C sort)
-}
+. "$(dirname "$0")/mdb_dump.sh"  # dump
 
 "$jetutil" create-sample $version --rows "$rows" --bloat "$work/original.mdb" >/dev/null
 mkdir -p "$work/clients"

@@ -38,16 +38,7 @@ unset RUN_DRIVER_TRACE RUN_DRIVER_KILL_AT RUN_DRIVER_FAIL RUN_DRIVER_FULL
 work=$(mktemp -d /tmp/kill_sweep.XXXXXX)
 trap '[[ ${KILL_SWEEP_KEEP:-0} == 1 ]] || rm -rf "$work"' EXIT
 
-dump() {
-    local file=$1 table
-    mdb-tables -1 "$file" >/dev/null 2>&1 || { echo unreadable; return; }
-    while IFS= read -r table; do
-        [[ -z $table ]] && continue
-        echo "=== TABLE $table ==="
-        LC_ALL=C.UTF-8 mdb-export -D '%Y-%m-%d %H:%M:%S' -T '%Y-%m-%d %H:%M:%S' -b hex \
-            "$file" "$table" 2>/dev/null | LC_ALL=C sort || echo unreadable
-    done < <(mdb-tables -1 "$file" | LC_ALL=C sort)
-}
+. "$(dirname "$0")/mdb_dump.sh"  # dump
 
 # The stage a log line opens (the message after "dd/mm/yyyy - hh:mm:ss - "); "" when the line
 # opens none.
