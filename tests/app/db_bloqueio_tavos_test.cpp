@@ -10,6 +10,7 @@
 #include "jet/base/error.h"
 #include "jet/testing/damage.h"
 #include "tests/app/db_test_util.h"
+#include "tests/support/samples.h"
 
 namespace {
 
@@ -66,14 +67,14 @@ TEST_P(BloqueioTavosVersions, LocksAndUnlocksEveryRowOfBothClientDatabases) {
 INSTANTIATE_TEST_SUITE_P(BloqueioTavos, BloqueioTavosVersions,
                          ::testing::Values(jet::Version::kJet3, jet::Version::kJet4),
                          [](const auto& param_info) {
-                             return param_info.param == jet::Version::kJet3 ? "Jet3" : "Jet4";
+                             return jet::testkit::VersionName(param_info.param);
                          });
 
 TEST(BloqueioTavos, WritesWhileAClientProgramHoldsTheDatabase) {
     apptest::Window w;
     Form1& f = w.form();
     apptest::MakeClientFixture(f.ArquivoTavo1, false);
-    jet::testkit::Child holder({JETUTIL_PATH, "hold", f.ArquivoTavo1});
+    jet::testkit::Child holder({jet::testkit::JetutilPath(), "hold", f.ArquivoTavo1});
     ASSERT_EQ(holder.ReadLine(), "open shared slot 1");
 
     f.BloqueioTavos(-1);

@@ -130,7 +130,8 @@ TEST(OQueFazer, AnyOtherFailureIsLoggedWithItsNumberAndTextAndGivesFour) {
 
     // Held exclusively by another process.
     COPY_TEST_FILE_OR_SKIP(apptest::kJet3File, f.ArquivoPrincipal);
-    jet::testkit::Child holder({JETUTIL_PATH, "hold", "--exclusive", f.ArquivoPrincipal});
+    jet::testkit::Child holder(
+        {jet::testkit::JetutilPath(), "hold", "--exclusive", f.ArquivoPrincipal});
     ASSERT_EQ(holder.ReadLine(), "open exclusive");
     EXPECT_EQ(f.OQueFazer(), kClasseOutroErro);
     EXPECT_EQ(w.Log().back().rfind("Erro: 3045-", 0), 0u) << w.Log().back();

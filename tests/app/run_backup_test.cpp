@@ -27,16 +27,6 @@ Lines PreFlight(const Cenario& c) {
     return Concat({c.Opening(), Cenario::Lock(-1), {"Erro: Sem Erros.", c.Aviso()}});
 }
 
-void ExpectFailureExitWithTheDatabaseInPlace(Cenario& c, const std::string& original) {
-    EXPECT_EQ(c.Log().back(), kFalha);
-    EXPECT_EQ(c.Boxes().back(), kFalha);
-    EXPECT_EQ(c.h.end.ends, 0) << "the window stays open";
-    EXPECT_FALSE(c.form().Command1->Visible());
-    EXPECT_EQ(c.form().MousePointer(), vbArrow);
-    EXPECT_TRUE(c.ClientsLocked());
-    EXPECT_EQ(ReadString(c.base), original) << "the database never left its place";
-}
-
 TEST(RunBackup, AFullDiskDuringTheFirstBackupEndsTheRunWithItsPathLogged) {
     PathFaultEnv env(jet::Env::Default());
     Cenario c(&env);
@@ -51,7 +41,7 @@ TEST(RunBackup, AFullDiskDuringTheFirstBackupEndsTheRunWithItsPathLogged) {
         Concat({PreFlight(c),
                 {"Fazendo Copia de Seguranca para " + c.copia, kFalhaCopia + c.copia, kFalha}}));
     EXPECT_EQ(c.Boxes(), (Lines{c.Aviso(), kFalhaCopia, kFalha}));
-    ExpectFailureExitWithTheDatabaseInPlace(c, original);
+    c.ExpectFailureExit(original, "the database never left its place");
     // The partial copy went with the failed copy.
     EXPECT_EQ(c.ProgramFiles(), Lines{"Log" + std::string(kCarimbo) + ".txt"});
 }
@@ -69,7 +59,7 @@ TEST(RunBackup, AnExtraBackupThatMayNotBeCreatedEndsTheRunWithoutAPath) {
                       {"Fazendo Copia de Seguranca para " + c.copia,
                        "Fazendo Copia de Seguranca para " + c.extra, kFalhaCopiaExtra, kFalha}}));
     EXPECT_EQ(c.Boxes(), (Lines{c.Aviso(), kFalhaCopiaExtra, kFalha}));
-    ExpectFailureExitWithTheDatabaseInPlace(c, original);
+    c.ExpectFailureExit(original, "the database never left its place");
     EXPECT_EQ(ReadString(c.copia), original) << "the first backup is whole";
     EXPECT_EQ(c.ProgramFiles(), (Lines{"Log" + std::string(kCarimbo) + ".txt",
                                        "compac01_" + std::string(kCarimbo) + ".mdb"}));
@@ -93,7 +83,7 @@ TEST(RunBackup, AMoveThatIsRefusedEndsTheRunWithNothingToRestore) {
                            "Fazendo Copia de Seguranca para " + c.extra,
                            "Renoemando Arquivo para " + c.reparado, kFalhaRenomear, kFalha}}));
         EXPECT_EQ(c.Boxes(), (Lines{c.Aviso(), kFalhaRenomear, kFalha}));
-        ExpectFailureExitWithTheDatabaseInPlace(c, original);
+        c.ExpectFailureExit(original, "the database never left its place");
         EXPECT_EQ(ReadString(c.copia), original);
         EXPECT_EQ(ReadString(c.extra), original);
         EXPECT_FALSE(fs::exists(c.reparado));

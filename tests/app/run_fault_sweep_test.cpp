@@ -67,16 +67,10 @@ const char* ErrnoName(int code) {
     return code == ENOSPC ? "ENOSPC" : code == EACCES ? "EACCES" : "EIO";
 }
 
-struct SweepCase {
-    const char* file;
-    jet::Version version;
-    ClasseBanco classe;  // a healthy database, repaired and compacted, or a full one, compacted
-};
-
-class RunFaultSweep : public ::testing::TestWithParam<SweepCase> {};
+class RunFaultSweep : public ::testing::TestWithParam<RunCase> {};
 
 TEST_P(RunFaultSweep, EveryFailingOperationLeavesTheDatabaseWholeAndTheRightLastLine) {
-    const SweepCase sweep = GetParam();
+    const RunCase sweep = GetParam();
     const bool full = std::getenv("COMPACTADOR_FULL_FAULT_SWEEP") != nullptr;
 
     // The run without a fault: how many operations, what each touches, what it leaves.
@@ -161,16 +155,8 @@ TEST_P(RunFaultSweep, EveryFailingOperationLeavesTheDatabaseWholeAndTheRightLast
         failure_exits, early_ends);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ClassesAndVersions, RunFaultSweep,
-    ::testing::Values(SweepCase{kJet3Data, jet::Version::kJet3, kClasseReparar},
-                      SweepCase{kJet4Data, jet::Version::kJet4, kClasseReparar},
-                      SweepCase{kJet3Data, jet::Version::kJet3, kClasseSoCompactar},
-                      SweepCase{kJet4Data, jet::Version::kJet4, kClasseSoCompactar}),
-    [](const auto& p) {
-        return std::string("Class") + std::to_string(p.param.classe) +
-               (p.param.version == jet::Version::kJet3 ? "Jet3" : "Jet4");
-    });
+INSTANTIATE_TEST_SUITE_P(ClassesAndVersions, RunFaultSweep,
+                         ::testing::ValuesIn(kClassesAndVersions), RunCaseName);
 
 }  // namespace
 }  // namespace apptest

@@ -35,30 +35,18 @@ std::string Carimbado(const std::string& prefix, const std::string& ext = ".mdb"
 }
 
 void ExpectFailureExitAfterARestore(Cenario& c, const std::string& original) {
-    EXPECT_EQ(c.Log().back(), kFalha);
-    EXPECT_EQ(c.Boxes().back(), kFalha);
-    EXPECT_EQ(c.h.end.ends, 0) << "the window stays open";
-    EXPECT_FALSE(c.form().Command1->Visible());
-    EXPECT_EQ(c.form().MousePointer(), vbArrow);
-    EXPECT_TRUE(c.ClientsLocked());
-    EXPECT_EQ(ReadString(c.base), original) << "the first backup is back in the database's place";
+    c.ExpectFailureExit(original, "the first backup is back in the database's place");
     EXPECT_EQ(ReadString(c.copia), original);
     EXPECT_EQ(ReadString(c.extra), original);
 }
 
 // ---- Success ----
 
-struct SuccessCase {
-    const char* file;
-    jet::Version version;
-    ClasseBanco classe;  // a healthy database (repaired, then compacted), or a full one
-};
-
-class RunSuccess : public ::testing::TestWithParam<SuccessCase> {};
+class RunSuccess : public ::testing::TestWithParam<RunCase> {};
 
 TEST_P(RunSuccess, LeavesTheCompactedDatabaseInPlaceUnlocksAndEndsTheProgram) {
     if (!testkit::HaveMdbTools()) GTEST_SKIP() << "no mdbtools";
-    const SuccessCase k = GetParam();
+    const RunCase k = GetParam();
     PathFaultEnv env(jet::Env::Default());
     Cenario c(&env);
     ASSERT_TRUE(c.PutDatabase(k.file));
@@ -94,16 +82,8 @@ TEST_P(RunSuccess, LeavesTheCompactedDatabaseInPlaceUnlocksAndEndsTheProgram) {
     EXPECT_NE(box.find(line + line), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ClassesAndVersions, RunSuccess,
-    ::testing::Values(SuccessCase{kJet3Data, jet::Version::kJet3, kClasseReparar},
-                      SuccessCase{kJet4Data, jet::Version::kJet4, kClasseReparar},
-                      SuccessCase{kJet3Data, jet::Version::kJet3, kClasseSoCompactar},
-                      SuccessCase{kJet4Data, jet::Version::kJet4, kClasseSoCompactar}),
-    [](const auto& p) {
-        return std::string("Class") + std::to_string(p.param.classe) +
-               (p.param.version == jet::Version::kJet3 ? "Jet3" : "Jet4");
-    });
+INSTANTIATE_TEST_SUITE_P(ClassesAndVersions, RunSuccess, ::testing::ValuesIn(kClassesAndVersions),
+                         RunCaseName);
 
 // A database whose structure is damaged where no row lives (a table's row count, its map of
 // owned pages) is repaired and compacted back to every row it held.

@@ -37,17 +37,9 @@ namespace {
 namespace fs = std::filesystem;
 using jet::PowerLossEnv;
 
-struct PowerLossCase {
-    const char* file;
-    jet::Version version;
-    ClasseBanco classe;     // a database repaired and compacted, or a full one, compacted
-    bool restores = false;  // the compaction fails (disk full): the run puts the backup back
-};
-
 // One run over: window -> sizes seam -> power-loss journal -> the real file system.
 struct Recorded {
-    explicit Recorded(const PowerLossCase& p)
-        : journal(jet::Env::Default()), sizes(&journal), c(&sizes) {
+    explicit Recorded(const RunCase& p) : journal(jet::Env::Default()), sizes(&journal), c(&sizes) {
         EXPECT_TRUE(c.PutDatabase(p.file));
         if (p.classe == kClasseSoCompactar) c.LooksFullUntilTheWarning(sizes, p.version);
         if (p.restores) sizes.Fail("write", "compac03_", ENOSPC);
@@ -86,10 +78,10 @@ std::vector<std::string> BackupsNamed(const std::string& log) {
     return {names.substr(0, ou), names.substr(ou + 4)};
 }
 
-class RunPowerLoss : public ::testing::TestWithParam<PowerLossCase> {};
+class RunPowerLoss : public ::testing::TestWithParam<RunCase> {};
 
 TEST_P(RunPowerLoss, EveryCutLeavesTheDatabaseOrANamedBackupWholeAndTheClientsSound) {
-    const PowerLossCase p = GetParam();
+    const RunCase p = GetParam();
     const bool full = std::getenv("COMPACTADOR_FULL_POWER_LOSS_SWEEP") != nullptr;
 
     Recorded r(p);
@@ -190,19 +182,16 @@ TEST_P(RunPowerLoss, EveryCutLeavesTheDatabaseOrANamedBackupWholeAndTheClientsSo
         in_place, from_backup, failures);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ClassesAndVersions, RunPowerLoss,
-    ::testing::Values(PowerLossCase{kJet3Data, jet::Version::kJet3, kClasseReparar},
-                      PowerLossCase{kJet4Data, jet::Version::kJet4, kClasseReparar},
-                      PowerLossCase{kJet3Data, jet::Version::kJet3, kClasseSoCompactar},
-                      PowerLossCase{kJet4Data, jet::Version::kJet4, kClasseSoCompactar},
-                      PowerLossCase{kJet4Data, jet::Version::kJet4, kClasseReparar, true},
-                      PowerLossCase{kJet3Data, jet::Version::kJet3, kClasseSoCompactar, true}),
-    [](const auto& p) {
-        return std::string("Class") + std::to_string(p.param.classe) +
-               (p.param.version == jet::Version::kJet3 ? "Jet3" : "Jet4") +
-               (p.param.restores ? "Restores" : "");
-    });
+// The runs of both classes and versions, and two whose compaction fails and that restore.
+std::vector<RunCase> PowerLossCases() {
+    std::vector<RunCase> cases = kClassesAndVersions;
+    cases.push_back({kJet4Data, jet::Version::kJet4, kClasseReparar, true});
+    cases.push_back({kJet3Data, jet::Version::kJet3, kClasseSoCompactar, true});
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(ClassesAndVersions, RunPowerLoss, ::testing::ValuesIn(PowerLossCases()),
+                         RunCaseName);
 
 }  // namespace
 }  // namespace apptest

@@ -11,10 +11,16 @@
 #include "tests/support/corpus.h"
 #include "tests/support/oracles.h"
 #include "tests/support/process.h"
+#include "tests/support/samples.h"
 
 namespace apptest {
 
 namespace fs = std::filesystem;
+
+std::string RunCaseName(const ::testing::TestParamInfo<RunCase>& info) {
+    return "Class" + std::to_string(info.param.classe) + testkit::VersionName(info.param.version) +
+           (info.param.restores ? "Restores" : "");
+}
 
 Cenario::Cenario(jet::Env* env, jet::Version clients) : h(apptest::Style::kNative, env) {
     dados = (h.dir.path() / "dados").string();
@@ -126,6 +132,16 @@ std::string Cenario::LogBytes(const Lines& messages) {
         bytes += "05/12/2026 - 14:03:07 - " + platform::ToCp1252(m) + "\r\n";
     }
     return bytes;
+}
+
+void Cenario::ExpectFailureExit(const std::string& database, const std::string& why) const {
+    EXPECT_EQ(Log().back(), kFalha);
+    EXPECT_EQ(Boxes().back(), kFalha);
+    EXPECT_EQ(h.end.ends, 0) << "the window stays open";
+    EXPECT_FALSE(h.form->Command1->Visible());
+    EXPECT_EQ(h.form->MousePointer(), vbArrow);
+    EXPECT_TRUE(ClientsLocked());
+    EXPECT_EQ(ReadString(base), database) << why;
 }
 
 Lines Concat(std::initializer_list<Lines> parts) {

@@ -8,6 +8,8 @@
 // builds are known before it starts.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -38,6 +40,24 @@ inline const std::string kOriginalRetornado =
 // memos, indexes, data on several pages).
 inline constexpr const char* kJet3Data = testkit::kSampleJet3;
 inline constexpr const char* kJet4Data = testkit::kSampleJet4;
+
+// A whole run over a sample database: its file and version, the class the pre-flight finds it
+// in (a healthy database, repaired and compacted, or a full one, compacted) and, for a run
+// whose compaction fails on a full disk, the backup put back.
+struct RunCase {
+    const char* file;
+    jet::Version version;
+    ClasseBanco classe;
+    bool restores = false;
+};
+// Both versions in both classes, each run reaching its success exit.
+inline const std::vector<RunCase> kClassesAndVersions = {
+    {kJet3Data, jet::Version::kJet3, kClasseReparar},
+    {kJet4Data, jet::Version::kJet4, kClasseReparar},
+    {kJet3Data, jet::Version::kJet3, kClasseSoCompactar},
+    {kJet4Data, jet::Version::kJet4, kClasseSoCompactar}};
+// "Class1Jet3", "Class2Jet4Restores", ...: the name of a case in a test's name.
+std::string RunCaseName(const ::testing::TestParamInfo<RunCase>& info);
 
 struct Cenario {
     // `env` serves every file operation of the window and the engine (the real one when null).
@@ -77,6 +97,10 @@ struct Cenario {
     Lines UpToTheMove(const std::string& finding) const;
     // Every line of a run that reaches its success exit, for a database of `classe`.
     Lines Success(ClasseBanco classe) const;
+    // The run left through its failure exit: kFalha logged and shown last, the window open
+    // with the start button hidden and the arrow, the client system locked, and the
+    // database's place holding `database` (its bytes).
+    void ExpectFailureExit(const std::string& database, const std::string& why) const;
     // The log file's bytes as a run writes `messages`, every line stamped with the clock.
     static std::string LogBytes(const Lines& messages);
 };

@@ -30,6 +30,7 @@
 #include "tests/support/oracles.h"
 #include "tests/support/rebuild_compare.h"
 #include "tests/support/rows.h"
+#include "tests/support/samples.h"
 #include "tests/support/temp_dir.h"
 
 namespace jet {
@@ -39,13 +40,9 @@ using testkit::ReadAll;
 using testkit::ReadBack;
 using testkit::TempDir;
 
-const Version kVersions[] = {Version::kJet3, Version::kJet4};
-
-void WriteWholeFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-}
+using testkit::kVersions;
+using testkit::VersionName;
+using testkit::WriteAll;
 
 int ErrorOf(const std::function<void()>& f) {
     try {
@@ -187,7 +184,7 @@ TEST(RebuiltHeader, PageKeyAsAskedCleanCommitWordsEverythingElseKept) {
 // and compacts again to the same bytes; a tiny sort budget makes every index spill to runs.
 TEST(Compact, BloatedSampleShrinksToItsLiveRows) {
     for (Version v : kVersions) {
-        SCOPED_TRACE(v == Version::kJet3 ? "Jet3" : "Jet4");
+        SCOPED_TRACE(VersionName(v));
         TempDir dir;
         SampleOptions sample;
         sample.version = v;
@@ -263,14 +260,14 @@ TEST(Compact, AutoNumberSeedIsKeptOrRaisedNeverLowered) {
         Bytes bytes = ReadAll(dir / "src.mdb");
         const size_t at = size_t{pedidos.tdef_page} * PageSize(v) + SeedOffset(v);
         PutU32(bytes, at, 900);
-        WriteWholeFile(dir / "high.mdb", bytes);
+        WriteAll(dir / "high.mdb", bytes);
         CompactDatabase(Env::Default(), dir / "high.mdb", dir / "high-out.mdb");
         EXPECT_EQ(find(dir / "high-out.mdb").autonumber, 900u);
 
         // Seed below the largest value (a stale seed): raised, so Jet never hands out a
         // number that is already there.
         PutU32(bytes, at, 3);
-        WriteWholeFile(dir / "low.mdb", bytes);
+        WriteAll(dir / "low.mdb", bytes);
         CompactDatabase(Env::Default(), dir / "low.mdb", dir / "low-out.mdb");
         EXPECT_EQ(find(dir / "low-out.mdb").autonumber, 50u);
     }
@@ -283,7 +280,7 @@ TEST(Compact, AutoNumberSeedIsKeptOrRaisedNeverLowered) {
 TEST(Compact, PageEncodingIsKeptUnlessAskedOtherwise) {
     constexpr uint32_t kKey = 0x5EED1234u;
     for (Version v : kVersions) {
-        SCOPED_TRACE(v == Version::kJet3 ? "Jet3" : "Jet4");
+        SCOPED_TRACE(VersionName(v));
         TempDir dir;
         SampleOptions sample;
         sample.version = v;
@@ -351,7 +348,7 @@ TEST(Compact, PageEncodingIsKeptUnlessAskedOtherwise) {
             const Bytes clear = db->file().ReadPage(page);
             std::copy(clear.begin(), clear.end(),
                       bytes.begin() + static_cast<std::ptrdiff_t>(page * PageSize(v)));
-            WriteWholeFile(dir / "one-clear.mdb", bytes);
+            WriteAll(dir / "one-clear.mdb", bytes);
         }
         EXPECT_FALSE(CheckFile(Env::Default(), dir / "one-clear.mdb").clean()) << "page " << page;
         // A page 0 naming another key than its pages were encoded with: refused, not copied.
@@ -361,7 +358,7 @@ TEST(Compact, PageEncodingIsKeptUnlessAskedOtherwise) {
             Bytes bytes = ReadAll(coded_out);
             const Bytes page0 = EncodeHeader(header);
             std::copy(page0.begin(), page0.end(), bytes.begin());
-            WriteWholeFile(dir / "wrong-key.mdb", bytes);
+            WriteAll(dir / "wrong-key.mdb", bytes);
         }
         EXPECT_EQ(ErrorOf([&] {
                       CompactDatabase(Env::Default(), dir / "wrong-key.mdb", dir / "wrong-out.mdb");
@@ -420,7 +417,7 @@ class CompactFailure : public ::testing::Test {
 };
 
 TEST_F(CompactFailure, ExistingDestinationIsNotTouched) {
-    WriteWholeFile(dir_ / "out.mdb", Bytes{'k', 'e', 'e', 'p'});
+    WriteAll(dir_ / "out.mdb", Bytes{'k', 'e', 'e', 'p'});
     EXPECT_EQ(Compact(), kDatabaseExists);
     EXPECT_EQ(ReadAll(dir_ / "out.mdb"), (Bytes{'k', 'e', 'e', 'p'}));
     EXPECT_EQ(dir_.Entries(), (std::vector<std::string>{"out.mdb", "src.mdb"}));
@@ -431,7 +428,7 @@ TEST_F(CompactFailure, MissingSourceOrFolderAndNotADatabase) {
     EXPECT_EQ(
         ErrorOf([&] { CompactDatabase(Env::Default(), dir_ / "src.mdb", dir_ / "no/out.mdb"); }),
         kNotValidPath);
-    WriteWholeFile(dir_ / "bad.mdb", Bytes(8192, 'x'));
+    WriteAll(dir_ / "bad.mdb", Bytes(8192, 'x'));
     EXPECT_EQ(Compact("bad.mdb"), kUnrecognizedFormat);
     ExpectNothingWritten();
 }
@@ -452,7 +449,7 @@ TEST_F(CompactFailure, DamagedRowIsRefusedWith3343) {
     const uint16_t first_row =
         U16(bytes, base + DataPageRowCountOffset(Version::kJet4) + 2) & kRowOffsetMask;
     PutU16(bytes, base + first_row, 0xFFFF);
-    WriteWholeFile(dir_ / "bad.mdb", bytes);
+    WriteAll(dir_ / "bad.mdb", bytes);
     EXPECT_EQ(Compact("bad.mdb"), kUnrecognizedFormat);
     ExpectNothingWritten();
 }
@@ -476,7 +473,7 @@ TEST_F(CompactFailure, UniqueIndexWithDuplicateKeysIsRefusedWith3343) {
                        kRowOffsetMask);
     };
     PutU32(bytes, row_start(rows[1]) + 2, U32(bytes, row_start(rows[0]) + 2));
-    WriteWholeFile(dir_ / "bad.mdb", bytes);
+    WriteAll(dir_ / "bad.mdb", bytes);
     try {
         CompactDatabase(Env::Default(), dir_ / "bad.mdb", dir_ / "out.mdb");
         FAIL() << "compacted a file whose primary key repeats";

@@ -12,8 +12,8 @@
 namespace jet::testkit {
 namespace {
 
-const std::string kCorpus = JET_CORPUS_DIR;
-const std::string kData = JET_TEST_DATA_DIR;
+const std::string kCorpus = CorpusDir().string();
+const std::string kData = TestDataDir().string();
 
 std::vector<std::string> ReadableCorpusFiles() {
     std::vector<std::string> files;

@@ -27,6 +27,7 @@
 #include "tests/support/oracles.h"
 #include "tests/support/rebuild_compare.h"
 #include "tests/support/repair_sweep.h"
+#include "tests/support/rows.h"
 #include "tests/support/temp_dir.h"
 
 namespace jet {
@@ -126,16 +127,7 @@ struct Sweep {
 // Every table's rows (pages past the end of a cut file skipped), by table name.
 std::map<std::string, std::multiset<std::string>> AllRows(const std::string& path,
                                                           const std::string& password) {
-    OpenOptions open;
-    open.password = password;
-    auto db = DatabaseView::Open(Env::Default(), path, open);
-    std::map<std::string, std::multiset<std::string>> out;
-    for (const std::string& name : db->TableNames(true)) {
-        auto& rows = out[name];
-        for (const Row& r : db->ReadRows(db->ReadTable(name), ScanOptions{true}))
-            rows.insert(RowImage(r));
-    }
-    return out;
+    return testkit::AllRowImages(path, password, ScanOptions{true});
 }
 
 // Repairing a file that is not damaged changes no row: every readable corpus file keeps every

@@ -24,20 +24,6 @@ using jet::testkit::Child;
 using jet::testkit::TempDir;
 namespace fs = std::filesystem;
 
-// jetutil, named for the shell that Run uses. A Windows build run by Wine was given a Unix
-// path, whose "/" cmd.exe takes for an option: it is named through Wine's drive Z:, the root.
-std::string Jetutil() {
-    std::string path = JETUTIL_PATH;
-#ifdef _WIN32
-    if (!path.empty() && path[0] == '/') {
-        for (char& c : path)
-            if (c == '/') c = '\\';
-        path = "Z:" + path;
-    }
-#endif
-    return path;
-}
-
 // A Jet 3 database with Table1: A, B (indexed) Text, C Byte, D Integer, E Long, F Double,
 // G Date, H Currency, I Boolean; two rows.
 void WriteSample(const std::string& path) {
@@ -97,7 +83,7 @@ class DatabaseTest : public ::testing::Test {
     }
     jet::Env* env() { return jet::Env::Default(); }
     std::unique_ptr<Child> Hold(std::vector<std::string> flags = {}) {
-        std::vector<std::string> argv = {JETUTIL_PATH, "hold"};
+        std::vector<std::string> argv = {jet::testkit::JetutilPath(), "hold"};
         argv.insert(argv.end(), flags.begin(), flags.end());
         argv.push_back(path_);
         return std::make_unique<Child>(argv);
@@ -137,11 +123,13 @@ TEST_F(DatabaseTest, AnotherProcessInTheDatabaseIsListedAndLiveUntilItDies) {
     EXPECT_TRUE(jet::LockFileInUse(env(), ldb_));
 
     jet::testkit::Output listed =
-        jet::testkit::Run(Jetutil() + " users " + jet::testkit::Quote(ldb_));
+        jet::testkit::Run(jet::testkit::JetutilCommand() + " users " + jet::testkit::Quote(ldb_));
     EXPECT_EQ(listed.status, 0);
     EXPECT_NE(listed.text.find("1\t" + env()->HostName() + "\tAdmin\tlive"), std::string::npos)
         << listed.text;
-    EXPECT_EQ(jet::testkit::Run(Jetutil() + " users --live " + jet::testkit::Quote(path_)).text,
+    EXPECT_EQ(jet::testkit::Run(jet::testkit::JetutilCommand() + " users --live " +
+                                jet::testkit::Quote(path_))
+                  .text,
               env()->HostName() + "\n");
 
     // We join it, update while the other process is in, and cannot take it exclusively.
@@ -172,7 +160,8 @@ TEST_F(DatabaseTest, AKilledHolderLeavesAStaleLockFileThatIsNotInUse) {
     EXPECT_FALSE(jet::LockFileInUse(env(), ldb_));
     EXPECT_TRUE(jet::LiveLockFileUsers(env(), ldb_).empty());
     EXPECT_NE(
-        jet::testkit::Run(Jetutil() + " users " + jet::testkit::Quote(ldb_)).text.find("stale"),
+        jet::testkit::Run(jet::testkit::JetutilCommand() + " users " + jet::testkit::Quote(ldb_))
+            .text.find("stale"),
         std::string::npos);
 
     auto db = jet::Database::Open(env(), path_);  // the slot is free again
@@ -324,7 +313,7 @@ TEST_F(DatabaseTest, NamesMatchWithoutRegardToCase) {
 }
 
 TEST_F(DatabaseTest, JetutilExecRunsAStatement) {
-    std::string exec = Jetutil() + " exec " + jet::testkit::Quote(path_) + " ";
+    std::string exec = jet::testkit::JetutilCommand() + " exec " + jet::testkit::Quote(path_) + " ";
     jet::testkit::Output ok =
         jet::testkit::Run(exec + jet::testkit::Quote("update Table1 set I = -1"));
     EXPECT_EQ(ok.status, 0);

@@ -16,6 +16,7 @@
 #include "jet/testing/power_loss_env.h"
 #include "tests/support/files.h"
 #include "tests/support/power_loss.h"
+#include "tests/support/samples.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -162,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FlagCase{jet::Version::kJet3, jet::TavoFlag::kBoolean, 400},
                       FlagCase{jet::Version::kJet4, jet::TavoFlag::kInteger, 700}),
     [](const auto& p) {
-        return std::string(p.param.version == jet::Version::kJet3 ? "Jet3" : "Jet4") +
+        return jet::testkit::VersionName(p.param.version) +
                (p.param.flag == jet::TavoFlag::kBoolean ? "YesNo" : "Integer") +
                std::to_string(p.param.rows) + "Rows";
     });

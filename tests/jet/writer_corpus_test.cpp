@@ -25,8 +25,8 @@
 namespace jet {
 namespace {
 
-const std::string kCorpus = JET_CORPUS_DIR;
-const std::string kData = JET_TEST_DATA_DIR;
+const std::string kCorpus = testkit::CorpusDir().string();
+const std::string kData = testkit::TestDataDir().string();
 
 std::vector<std::string> ReadableCorpusFiles() {
     std::vector<std::string> files;

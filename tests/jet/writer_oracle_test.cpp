@@ -15,6 +15,7 @@
 #include "tests/support/files.h"
 #include "tests/support/oracles.h"
 #include "tests/support/process.h"
+#include "tests/support/samples.h"
 #include "tests/support/temp_dir.h"
 
 namespace jet {
@@ -26,11 +27,8 @@ using testkit::Quote;
 using testkit::SplitLines;
 using testkit::TempDir;
 
-const Version kVersions[] = {Version::kJet3, Version::kJet4};
-
-std::string VersionName(Version v) {
-    return v == Version::kJet3 ? "Jet3" : "Jet4";
-}
+using testkit::kVersions;
+using testkit::VersionName;
 
 std::string Shortest(double d) {
     char buffer[64];
@@ -299,44 +297,34 @@ TEST(WriterOracles, SampleDatabasesUnderCheckerMdbtoolsAndMdbReader) {
     TempDir dir;
     const bool mdbtools = HaveMdbTools();
     const std::string node = NodeOracleScript();
-    for (Version v : kVersions) {
-        for (bool bloat : {false, true}) {
-            SCOPED_TRACE(VersionName(v) + (bloat ? " bloated" : ""));
-            SampleOptions options;
-            options.version = v;
-            options.rows = 2500;
-            options.bloat = bloat;
-            const std::string path = dir / "sample.mdb";
-            CreateSample(Env::Default(), path, options);
-            if (bloat) {
-                CheckReport report = CheckFile(Env::Default(), path);
-                EXPECT_TRUE(report.clean()) << FormatReport(report);
-                EXPECT_GT(report.stats.free_pages, 0u);
-                EXPECT_EQ(report.stats.leaked_pages, 0u);
-            } else {
-                ExpectCleanStrict(path);
-            }
-            std::vector<Row> pedidos, clientes;
-            for (uint64_t i = 0; i < options.rows; ++i)
-                pedidos.push_back(SamplePedidosRow(i, options.rows));
-            for (uint64_t i = 0; i < SampleClientesRows(options.rows); ++i)
-                clientes.push_back(SampleClientesRow(i));
-            const TableDef pedidos_def = SamplePedidosDef(), clientes_def = SampleClientesDef();
-            if (mdbtools) {
-                ExpectSameLines(MdbExport(path, "pedidos"),
-                                ExpectedLines(pedidos_def, pedidos, false), "mdb-export pedidos");
-                ExpectSameLines(MdbExport(path, "clientes"),
-                                ExpectedLines(clientes_def, clientes, false),
-                                "mdb-export clientes");
-            }
-            if (!node.empty()) {
-                ExpectSameLines(NodeTable(node, path, "pedidos"),
-                                ExpectedLines(pedidos_def, pedidos, true), "mdb-reader pedidos");
-                ExpectSameLines(NodeTable(node, path, "clientes"),
-                                ExpectedLines(clientes_def, clientes, true), "mdb-reader clientes");
-            }
+    testkit::ForEachSample(dir, 2500, [&](const SampleOptions& options, const std::string& path) {
+        if (options.bloat) {
+            CheckReport report = CheckFile(Env::Default(), path);
+            EXPECT_TRUE(report.clean()) << FormatReport(report);
+            EXPECT_GT(report.stats.free_pages, 0u);
+            EXPECT_EQ(report.stats.leaked_pages, 0u);
+        } else {
+            ExpectCleanStrict(path);
         }
-    }
+        std::vector<Row> pedidos, clientes;
+        for (uint64_t i = 0; i < options.rows; ++i)
+            pedidos.push_back(SamplePedidosRow(i, options.rows));
+        for (uint64_t i = 0; i < SampleClientesRows(options.rows); ++i)
+            clientes.push_back(SampleClientesRow(i));
+        const TableDef pedidos_def = SamplePedidosDef(), clientes_def = SampleClientesDef();
+        if (mdbtools) {
+            ExpectSameLines(MdbExport(path, "pedidos"), ExpectedLines(pedidos_def, pedidos, false),
+                            "mdb-export pedidos");
+            ExpectSameLines(MdbExport(path, "clientes"),
+                            ExpectedLines(clientes_def, clientes, false), "mdb-export clientes");
+        }
+        if (!node.empty()) {
+            ExpectSameLines(NodeTable(node, path, "pedidos"),
+                            ExpectedLines(pedidos_def, pedidos, true), "mdb-reader pedidos");
+            ExpectSameLines(NodeTable(node, path, "clientes"),
+                            ExpectedLines(clientes_def, clientes, true), "mdb-reader clientes");
+        }
+    });
     if (!mdbtools) GTEST_SKIP() << "mdbtools not installed";
     if (node.empty()) GTEST_SKIP() << "node or mdb-reader (tests/node) not installed";
 }

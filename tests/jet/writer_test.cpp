@@ -20,6 +20,7 @@
 #include "jet/write/system_tables.h"
 #include "tests/support/files.h"
 #include "tests/support/rows.h"
+#include "tests/support/samples.h"
 #include "tests/support/temp_dir.h"
 
 namespace jet {
@@ -29,11 +30,8 @@ using testkit::ReadAll;
 using testkit::ReadBack;
 using testkit::TempDir;
 
-const Version kVersions[] = {Version::kJet3, Version::kJet4};
-
-std::string VersionName(Version v) {
-    return v == Version::kJet3 ? "Jet3" : "Jet4";
-}
+using testkit::kVersions;
+using testkit::VersionName;
 
 // The keys of `table`'s real index `i` as stored, in tree order, checked for tree shape.
 std::vector<IndexEntry> StoredEntries(MdbFile& file, const TableDef& table, size_t i) {
@@ -142,32 +140,23 @@ TEST(Writer, SameInputGivesTheSameBytes) {
 
 TEST(Writer, SampleReadsBackRowForRowWithMatchingIndexes) {
     TempDir dir;
-    for (Version v : kVersions) {
-        for (bool bloat : {false, true}) {
-            SCOPED_TRACE(VersionName(v) + (bloat ? " bloated" : ""));
-            SampleOptions options;
-            options.version = v;
-            options.rows = 1500;
-            options.bloat = bloat;
-            const std::string path = dir / "sample.mdb";
-            CreateSample(Env::Default(), path, options);
-            auto db = DatabaseView::Open(Env::Default(), path);
-            TableDef pedidos = db->ReadTable("pedidos");
-            std::vector<Row> rows = db->ReadRows(pedidos);
-            ASSERT_EQ(rows.size(), options.rows);
-            for (uint64_t i = 0; i < options.rows; ++i)
-                ASSERT_EQ(rows[i], SamplePedidosRow(i, options.rows)) << "pedidos row " << i;
-            EXPECT_EQ(pedidos.row_count, options.rows);
-            EXPECT_EQ(pedidos.autonumber, options.rows);
-            TableDef clientes = db->ReadTable("clientes");
-            std::vector<Row> crow = db->ReadRows(clientes);
-            ASSERT_EQ(crow.size(), SampleClientesRows(options.rows));
-            for (uint64_t i = 0; i < crow.size(); ++i)
-                ASSERT_EQ(crow[i], SampleClientesRow(i)) << "clientes row " << i;
-            ExpectIndexMatchesRows(db->file(), pedidos);
-            ExpectIndexMatchesRows(db->file(), clientes);
-        }
-    }
+    testkit::ForEachSample(dir, 1500, [](const SampleOptions& options, const std::string& path) {
+        auto db = DatabaseView::Open(Env::Default(), path);
+        TableDef pedidos = db->ReadTable("pedidos");
+        std::vector<Row> rows = db->ReadRows(pedidos);
+        ASSERT_EQ(rows.size(), options.rows);
+        for (uint64_t i = 0; i < options.rows; ++i)
+            ASSERT_EQ(rows[i], SamplePedidosRow(i, options.rows)) << "pedidos row " << i;
+        EXPECT_EQ(pedidos.row_count, options.rows);
+        EXPECT_EQ(pedidos.autonumber, options.rows);
+        TableDef clientes = db->ReadTable("clientes");
+        std::vector<Row> crow = db->ReadRows(clientes);
+        ASSERT_EQ(crow.size(), SampleClientesRows(options.rows));
+        for (uint64_t i = 0; i < crow.size(); ++i)
+            ASSERT_EQ(crow[i], SampleClientesRow(i)) << "clientes row " << i;
+        ExpectIndexMatchesRows(db->file(), pedidos);
+        ExpectIndexMatchesRows(db->file(), clientes);
+    });
 }
 
 // A text index on long keys: few entries per page, so the tree has several levels.

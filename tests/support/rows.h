@@ -8,14 +8,17 @@
 #include <vector>
 
 #include "jet/base/value.h"
+#include "jet/read/table_reader.h"
 
 namespace jet::testkit {
 
 // Every live row of a table.
 std::vector<Row> ReadBack(const std::string& path, const std::string& table);
 
-// Every table's rows (system tables included) as exact images (RowImage), by table name.
+// Every table's rows (system tables included) as exact images (RowImage), by table name, read
+// as `scan` says.
 std::map<std::string, std::multiset<std::string>> AllRowImages(const std::string& path,
-                                                               const std::string& password = {});
+                                                               const std::string& password = {},
+                                                               const ScanOptions& scan = {});
 
 }  // namespace jet::testkit
