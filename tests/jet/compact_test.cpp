@@ -36,14 +36,6 @@
 namespace jet {
 namespace {
 
-using testkit::ReadAll;
-using testkit::ReadBack;
-using testkit::TempDir;
-
-using testkit::kVersions;
-using testkit::VersionName;
-using testkit::WriteAll;
-
 int ErrorOf(const std::function<void()>& f) {
     try {
         f();
@@ -136,7 +128,7 @@ TEST(IdRemap, RewritesTheIdColumnsOfTheTablesThatHoldIds) {
 }
 
 TEST(RebuiltHeader, PageKeyAsAskedCleanCommitWordsEverythingElseKept) {
-    for (Version v : kVersions) {
+    for (Version v : testkit::kVersions) {
         DatabaseHeader clear = NewDatabaseHeader(v);
         const size_t commit = v == Version::kJet3 ? 0x600 : 0xE00;
         clear.raw[commit] = 0x1D;      // entry 0 (as in the source)
@@ -183,15 +175,12 @@ TEST(RebuiltHeader, PageKeyAsAskedCleanCommitWordsEverythingElseKept) {
 // A bloated sample shrinks to its live rows, reads back row for row, passes the strict checker
 // and compacts again to the same bytes; a tiny sort budget makes every index spill to runs.
 TEST(Compact, BloatedSampleShrinksToItsLiveRows) {
-    for (Version v : kVersions) {
-        SCOPED_TRACE(VersionName(v));
-        TempDir dir;
-        SampleOptions sample;
-        sample.version = v;
-        sample.rows = 2000;
-        sample.bloat = true;
+    for (Version v : testkit::kVersions) {
+        SCOPED_TRACE(testkit::VersionName(v));
+        testkit::TempDir dir;
+        SampleOptions sample = testkit::Sample(v, 2000, true);
         CreateSample(Env::Default(), dir / "src.mdb", sample);
-        const Bytes source_bytes = ReadAll(dir / "src.mdb");
+        const Bytes source_bytes = testkit::ReadAll(dir / "src.mdb");
 
         CompactOptions options;
         options.sort_memory = 16 * 1024;
@@ -202,13 +191,15 @@ TEST(Compact, BloatedSampleShrinksToItsLiveRows) {
         CompactReport report;
         CompactDatabase(Env::Default(), dir / "src.mdb", dir / "out.mdb", options, &report);
 
-        EXPECT_EQ(ReadAll(dir / "src.mdb"), source_bytes);
+        EXPECT_EQ(testkit::ReadAll(dir / "src.mdb"), source_bytes);
         // Deleted rows and free pages: about a sixth of this sample's pages.
         EXPECT_LT(report.pages_after * 10, report.pages_before * 9) << "at least a tenth smaller";
         EXPECT_EQ(std::filesystem::file_size(dir / "out.mdb"),
                   uint64_t{report.pages_after} * PageSize(v));
         for (const char* table : {"pedidos", "clientes"}) {
-            EXPECT_EQ(ReadBack(dir / "out.mdb", table), ReadBack(dir / "src.mdb", table)) << table;
+            EXPECT_EQ(testkit::ReadBack(dir / "out.mdb", table),
+                      testkit::ReadBack(dir / "src.mdb", table))
+                << table;
         }
         bool found = false;
         for (const CompactedTable& t : report.tables) {
@@ -232,7 +223,7 @@ TEST(Compact, BloatedSampleShrinksToItsLiveRows) {
         EXPECT_EQ(progress.back().first, progress.back().second);
 
         CompactDatabase(Env::Default(), dir / "out.mdb", dir / "again.mdb");
-        EXPECT_EQ(ReadAll(dir / "again.mdb"), ReadAll(dir / "out.mdb"));
+        EXPECT_EQ(testkit::ReadAll(dir / "again.mdb"), testkit::ReadAll(dir / "out.mdb"));
         EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"again.mdb", "out.mdb", "src.mdb"}));
     }
 }
@@ -243,11 +234,9 @@ size_t SeedOffset(Version v) {
 }
 
 TEST(Compact, AutoNumberSeedIsKeptOrRaisedNeverLowered) {
-    for (Version v : kVersions) {
-        TempDir dir;
-        SampleOptions sample;
-        sample.version = v;
-        sample.rows = 50;
+    for (Version v : testkit::kVersions) {
+        testkit::TempDir dir;
+        SampleOptions sample = testkit::Sample(v, 50);
         CreateSample(Env::Default(), dir / "src.mdb", sample);
         auto find = [&](const std::string& path) {
             auto db = DatabaseView::Open(Env::Default(), path);
@@ -257,17 +246,17 @@ TEST(Compact, AutoNumberSeedIsKeptOrRaisedNeverLowered) {
         ASSERT_EQ(pedidos.autonumber, 50u);
 
         // Seed above every value (rows deleted at the end of the table): kept.
-        Bytes bytes = ReadAll(dir / "src.mdb");
+        Bytes bytes = testkit::ReadAll(dir / "src.mdb");
         const size_t at = size_t{pedidos.tdef_page} * PageSize(v) + SeedOffset(v);
         PutU32(bytes, at, 900);
-        WriteAll(dir / "high.mdb", bytes);
+        testkit::WriteAll(dir / "high.mdb", bytes);
         CompactDatabase(Env::Default(), dir / "high.mdb", dir / "high-out.mdb");
         EXPECT_EQ(find(dir / "high-out.mdb").autonumber, 900u);
 
         // Seed below the largest value (a stale seed): raised, so Jet never hands out a
         // number that is already there.
         PutU32(bytes, at, 3);
-        WriteAll(dir / "low.mdb", bytes);
+        testkit::WriteAll(dir / "low.mdb", bytes);
         CompactDatabase(Env::Default(), dir / "low.mdb", dir / "low-out.mdb");
         EXPECT_EQ(find(dir / "low-out.mdb").autonumber, 50u);
     }
@@ -279,13 +268,10 @@ TEST(Compact, AutoNumberSeedIsKeptOrRaisedNeverLowered) {
 // (when encoded) as the clear sample, and compacting an output again gives the same bytes.
 TEST(Compact, PageEncodingIsKeptUnlessAskedOtherwise) {
     constexpr uint32_t kKey = 0x5EED1234u;
-    for (Version v : kVersions) {
-        SCOPED_TRACE(VersionName(v));
-        TempDir dir;
-        SampleOptions sample;
-        sample.version = v;
-        sample.rows = 100;
-        sample.bloat = true;
+    for (Version v : testkit::kVersions) {
+        SCOPED_TRACE(testkit::VersionName(v));
+        testkit::TempDir dir;
+        SampleOptions sample = testkit::Sample(v, 100, true);
         CreateSample(Env::Default(), dir / "clear.mdb", sample);
         sample.encryption_key = kKey;
         CreateSample(Env::Default(), dir / "coded.mdb", sample);
@@ -331,7 +317,7 @@ TEST(Compact, PageEncodingIsKeptUnlessAskedOtherwise) {
             }
             if (c.key == 0) continue;  // clear outputs: BloatedSampleShrinksToItsLiveRows
             CompactDatabase(Env::Default(), out, again);
-            EXPECT_EQ(ReadAll(again), ReadAll(out)) << "compacting again";
+            EXPECT_EQ(testkit::ReadAll(again), testkit::ReadAll(out)) << "compacting again";
         }
 
         // The checker reads pages decoded, so it sees a page an output left in clear: here
@@ -344,21 +330,21 @@ TEST(Compact, PageEncodingIsKeptUnlessAskedOtherwise) {
             TableScanner scanner(db->file(), pedidos);
             ASSERT_TRUE(scanner.Next());
             page = scanner.location().page;
-            Bytes bytes = ReadAll(coded_out);
+            Bytes bytes = testkit::ReadAll(coded_out);
             const Bytes clear = db->file().ReadPage(page);
             std::copy(clear.begin(), clear.end(),
                       bytes.begin() + static_cast<std::ptrdiff_t>(page * PageSize(v)));
-            WriteAll(dir / "one-clear.mdb", bytes);
+            testkit::WriteAll(dir / "one-clear.mdb", bytes);
         }
         EXPECT_FALSE(CheckFile(Env::Default(), dir / "one-clear.mdb").clean()) << "page " << page;
         // A page 0 naming another key than its pages were encoded with: refused, not copied.
         {
             DatabaseHeader header = MdbFile::Open(Env::Default(), coded_out)->header();
             header.encryption_key = kKey + 1;
-            Bytes bytes = ReadAll(coded_out);
+            Bytes bytes = testkit::ReadAll(coded_out);
             const Bytes page0 = EncodeHeader(header);
             std::copy(page0.begin(), page0.end(), bytes.begin());
-            WriteAll(dir / "wrong-key.mdb", bytes);
+            testkit::WriteAll(dir / "wrong-key.mdb", bytes);
         }
         EXPECT_EQ(ErrorOf([&] {
                       CompactDatabase(Env::Default(), dir / "wrong-key.mdb", dir / "wrong-out.mdb");
@@ -373,7 +359,7 @@ TEST(Compact, PageEncodingIsKeptUnlessAskedOtherwise) {
 TEST(Compact, TableIdsAndTheirReferencesMoveTogether) {
     const auto files = testkit::CorpusSubsetFiles();
     if (files.empty()) GTEST_SKIP() << "no corpus at " << testkit::CorpusDir();
-    TempDir dir;
+    testkit::TempDir dir;
     int moved = 0;
     for (const auto& file : files) {
         const std::string name = file.filename().string();
@@ -398,7 +384,7 @@ class CompactFailure : public ::testing::Test {
   protected:
     void SetUp() override {
         CreateTavoFixture(Env::Default(), dir_ / "src.mdb", Version::kJet4, TavoFlag::kBoolean);
-        source_ = ReadAll(dir_ / "src.mdb");
+        source_ = testkit::ReadAll(dir_ / "src.mdb");
     }
     // Compacts src.mdb (or `source`) into out.mdb; returns the Jet error number (0 = none).
     int Compact(const std::string& source = "src.mdb", const CompactOptions& options = {}) {
@@ -410,16 +396,16 @@ class CompactFailure : public ::testing::Test {
         for (const std::string& name : dir_.Entries())
             EXPECT_TRUE(name == "src.mdb" || name == "bad.mdb" || name == "src.ldb")
                 << name << " left behind";
-        EXPECT_EQ(ReadAll(dir_ / "src.mdb"), source_);
+        EXPECT_EQ(testkit::ReadAll(dir_ / "src.mdb"), source_);
     }
-    TempDir dir_;
+    testkit::TempDir dir_;
     Bytes source_;
 };
 
 TEST_F(CompactFailure, ExistingDestinationIsNotTouched) {
-    WriteAll(dir_ / "out.mdb", Bytes{'k', 'e', 'e', 'p'});
+    testkit::WriteAll(dir_ / "out.mdb", Bytes{'k', 'e', 'e', 'p'});
     EXPECT_EQ(Compact(), kDatabaseExists);
-    EXPECT_EQ(ReadAll(dir_ / "out.mdb"), (Bytes{'k', 'e', 'e', 'p'}));
+    EXPECT_EQ(testkit::ReadAll(dir_ / "out.mdb"), (Bytes{'k', 'e', 'e', 'p'}));
     EXPECT_EQ(dir_.Entries(), (std::vector<std::string>{"out.mdb", "src.mdb"}));
 }
 
@@ -428,7 +414,7 @@ TEST_F(CompactFailure, MissingSourceOrFolderAndNotADatabase) {
     EXPECT_EQ(
         ErrorOf([&] { CompactDatabase(Env::Default(), dir_ / "src.mdb", dir_ / "no/out.mdb"); }),
         kNotValidPath);
-    WriteAll(dir_ / "bad.mdb", Bytes(8192, 'x'));
+    testkit::WriteAll(dir_ / "bad.mdb", Bytes(8192, 'x'));
     EXPECT_EQ(Compact("bad.mdb"), kUnrecognizedFormat);
     ExpectNothingWritten();
 }
@@ -449,7 +435,7 @@ TEST_F(CompactFailure, DamagedRowIsRefusedWith3343) {
     const uint16_t first_row =
         U16(bytes, base + DataPageRowCountOffset(Version::kJet4) + 2) & kRowOffsetMask;
     PutU16(bytes, base + first_row, 0xFFFF);
-    WriteAll(dir_ / "bad.mdb", bytes);
+    testkit::WriteAll(dir_ / "bad.mdb", bytes);
     EXPECT_EQ(Compact("bad.mdb"), kUnrecognizedFormat);
     ExpectNothingWritten();
 }
@@ -473,7 +459,7 @@ TEST_F(CompactFailure, UniqueIndexWithDuplicateKeysIsRefusedWith3343) {
                        kRowOffsetMask);
     };
     PutU32(bytes, row_start(rows[1]) + 2, U32(bytes, row_start(rows[0]) + 2));
-    WriteAll(dir_ / "bad.mdb", bytes);
+    testkit::WriteAll(dir_ / "bad.mdb", bytes);
     try {
         CompactDatabase(Env::Default(), dir_ / "bad.mdb", dir_ / "out.mdb");
         FAIL() << "compacted a file whose primary key repeats";
@@ -556,7 +542,7 @@ TEST_F(CompactFailure, FailureAtAnyStepLeavesNoDestination) {
                     EXPECT_NE(name, "out.mdb");
                     std::filesystem::remove(dir_ / name);
                 }
-                EXPECT_EQ(ReadAll(dir_ / "src.mdb"), source_);
+                EXPECT_EQ(testkit::ReadAll(dir_ / "src.mdb"), source_);
             }
         }
 }

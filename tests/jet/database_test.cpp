@@ -16,6 +16,7 @@
 #include "tests/support/files.h"
 #include "tests/support/oracles.h"
 #include "tests/support/process.h"
+#include "tests/support/samples.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -41,10 +42,7 @@ void WriteSample(const std::string& path) {
                29932.0, int64_t{0}, false},
               {std::u16string(u"abcdefg"), std::u16string(u"hijklmnop"), int64_t{2}, int64_t{222},
                int64_t{333333333}, 444.555, 27293.0, int64_t{35000}, true}};
-    jet::NewDatabase plan;
-    plan.version = jet::Version::kJet3;
-    plan.tables.push_back(std::move(t));
-    jet::CreateDatabase(jet::Env::Default(), path, plan);
+    jet::testkit::CreateOneTable(path, std::move(t), jet::Version::kJet3);
 }
 
 int ErrorOf(const std::function<void()>& f, std::string* text = nullptr) {

@@ -33,17 +33,13 @@
 #include "tests/support/rebuild_compare.h"
 #include "tests/support/repair_sweep.h"
 #include "tests/support/rows.h"
+#include "tests/support/samples.h"
 #include "tests/support/temp_dir.h"
 
 namespace jet {
 namespace {
 
 namespace fs = std::filesystem;
-
-using testkit::AllRowImages;
-using testkit::ReadAll;
-using testkit::TempDir;
-using testkit::WriteAt;
 
 const RepairedTable* FindTable(const RepairReport& r, const std::string& name) {
     for (const RepairedTable& t : r.tables)
@@ -52,14 +48,14 @@ const RepairedTable* FindTable(const RepairReport& r, const std::string& name) {
 }
 
 void ExpectRepairFails(const std::string& path, int number, const RepairOptions& options = {}) {
-    const Bytes before = ReadAll(path);
+    const Bytes before = testkit::ReadAll(path);
     try {
         RepairDatabase(Env::Default(), path, options);
         ADD_FAILURE() << "repair of " << path << " did not fail";
     } catch (const JetError& e) {
         EXPECT_EQ(e.number(), number) << e.what();
     }
-    EXPECT_TRUE(ReadAll(path) == before) << "the file changed";
+    EXPECT_TRUE(testkit::ReadAll(path) == before) << "the file changed";
 }
 
 const char* const kJet3Memo = testkit::kSampleJet3;
@@ -67,7 +63,7 @@ const char* const kJet4 = testkit::kSampleJet4;
 constexpr uint32_t kPageKey = 0x0BADC0DEu;
 
 // A sample database written by the engine with its pages encoded under kPageKey.
-std::string EncodedSample(const TempDir& dir, Version v) {
+std::string EncodedSample(const testkit::TempDir& dir, Version v) {
     const std::string path = dir / (v == Version::kJet3 ? "encoded-jet3.mdb" : "encoded-jet4.mdb");
     SampleOptions sample;
     sample.version = v;
@@ -82,7 +78,7 @@ std::string EncodedSample(const TempDir& dir, Version v) {
 // encoded file (the engine's own, here) stays encoded under its key and reads the same through
 // mdbtools and mdb-reader. The corpus subset, when present, brings files Access wrote.
 TEST(RepairTest, UndamagedFilesKeepEveryRow) {
-    TempDir dir;
+    testkit::TempDir dir;
     std::vector<std::string> paths;
     for (const char* name :
          {testkit::kSampleJet3, testkit::kSampleJet4, testkit::kSampleWithPassword})
@@ -95,7 +91,7 @@ TEST(RepairTest, UndamagedFilesKeepEveryRow) {
         SCOPED_TRACE(path);
         RepairOptions options;
         options.password = testkit::CorpusPassword(path);
-        const auto before = AllRowImages(path, options.password);
+        const auto before = testkit::AllRowImages(path, options.password);
         const uint32_t key = testkit::OpenForTest(path, options.password)->header().encryption_key;
         const bool oracle = oracles && key != 0;
         const std::string exported = oracle ? testkit::MdbExportDump(path) : "";
@@ -109,7 +105,7 @@ TEST(RepairTest, UndamagedFilesKeepEveryRow) {
         EXPECT_TRUE(report.lossless()) << report.Summary();
         EXPECT_EQ(report.rows_dropped, 0u);
         EXPECT_EQ(report.values_cut, 0u);
-        const auto after = AllRowImages(path, options.password);
+        const auto after = testkit::AllRowImages(path, options.password);
         ASSERT_EQ(before.size(), after.size());
         for (const auto& [table, rows] : before) {
             ASSERT_TRUE(after.count(table)) << table;
@@ -123,14 +119,14 @@ TEST(RepairTest, UndamagedFilesKeepEveryRow) {
         EXPECT_TRUE(CheckFile(Env::Default(), path, strict, options.password).clean());
         // The repaired file is sound: repairing it again leaves it as it is, byte for byte,
         // with every table's rows in the report.
-        const Bytes repaired = ReadAll(path);
+        const Bytes repaired = testkit::ReadAll(path);
         const RepairReport again = RepairDatabase(Env::Default(), path, options);
         EXPECT_TRUE(again.lossless());
         EXPECT_FALSE(again.rebuilt) << again.Summary();
         EXPECT_EQ(again.rows, report.rows);
         EXPECT_EQ(again.tables.size(), report.tables.size());
-        EXPECT_TRUE(ReadAll(path) == repaired) << "a sound file was rewritten";
-        EXPECT_TRUE(AllRowImages(path, options.password) == after);
+        EXPECT_TRUE(testkit::ReadAll(path) == repaired) << "a sound file was rewritten";
+        EXPECT_TRUE(testkit::AllRowImages(path, options.password) == after);
     }
 }
 
@@ -164,11 +160,11 @@ LongValueAt FindOutOfRowValue(const std::string& path) {
 }
 
 TEST(RepairTest, ABrokenMemoChainCostsTheValueNotTheRow) {
-    TempDir dir;
+    testkit::TempDir dir;
     const std::string path = dir.Copy(kJet3Memo);
     const LongValueAt lv = FindOutOfRowValue(path);
     ASSERT_FALSE(lv.table.empty());
-    const auto before = AllRowImages(path);
+    const auto before = testkit::AllRowImages(path);
     DamageOptions damage;
     damage.page = lv.pages.front();
     ASSERT_TRUE(InjectDamage(Env::Default(), path, DamageKind::kBrokenMemoChain, damage).applied);
@@ -180,7 +176,7 @@ TEST(RepairTest, ABrokenMemoChainCostsTheValueNotTheRow) {
     const RepairedTable* t = FindTable(report, lv.table);
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(t->values_cut, 1u);
-    const auto after = AllRowImages(path);
+    const auto after = testkit::AllRowImages(path);
     // Same number of rows; exactly one row differs, by a null in the long-value column.
     EXPECT_EQ(after.at(lv.table).size(), before.at(lv.table).size());
     std::vector<std::string> gone, added;
@@ -223,7 +219,7 @@ TableOnPages FindTableOnPages(const std::string& path) {
 
 // Also in an encoded file, which stays encoded under its key.
 TEST(RepairTest, AZeroedDataPageLosesOnlyItsOwnRows) {
-    TempDir dir;
+    testkit::TempDir dir;
     const std::vector<std::string> paths = {dir.Copy(kJet3Memo), dir.Copy(kJet4),
                                             EncodedSample(dir, Version::kJet4)};
     for (const std::string& path : paths) {
@@ -247,13 +243,13 @@ TEST(RepairTest, AZeroedDataPageLosesOnlyItsOwnRows) {
 
 // A broken owned-pages map: the table's pages are found by their owner field; nothing is lost.
 TEST(RepairTest, ABrokenUsageMapLosesNoRow) {
-    TempDir dir;
+    testkit::TempDir dir;
     for (const char* file : {kJet3Memo, kJet4}) {
         for (uint64_t seed = 0; seed < 3; ++seed) {
             SCOPED_TRACE(std::string(file) + " seed " + std::to_string(seed));
             const std::string path = dir.Copy(file);
             const TableOnPages t = FindTableOnPages(path);
-            const auto before = AllRowImages(path);
+            const auto before = testkit::AllRowImages(path);
             auto db = DatabaseView::Open(Env::Default(), path);
             DamageOptions damage;
             damage.seed = seed;
@@ -263,7 +259,7 @@ TEST(RepairTest, ABrokenUsageMapLosesNoRow) {
                 InjectDamage(Env::Default(), path, DamageKind::kBrokenUsageMap, damage).applied);
             const RepairReport report = RepairDatabase(Env::Default(), path);
             EXPECT_EQ(report.rows_dropped, 0u) << report.Summary();
-            EXPECT_TRUE(AllRowImages(path).at(t.name) == before.at(t.name));
+            EXPECT_TRUE(testkit::AllRowImages(path).at(t.name) == before.at(t.name));
         }
     }
 }
@@ -272,7 +268,7 @@ TEST(RepairTest, ABrokenUsageMapLosesNoRow) {
 // the table's pages (its owner field still the table's) adds none of its rows again. (A table
 // made only of a few distinct rows repeated could not be told from such copies.)
 TEST(RepairTest, EqualRowsStayAndStaleCopiesGoWhenTheMapIsLost) {
-    TempDir dir;
+    testkit::TempDir dir;
     const std::string path = dir / "leituras.mdb";
     NewTable t;
     t.def.name = "leituras";
@@ -281,10 +277,8 @@ TEST(RepairTest, EqualRowsStayAndStaleCopiesGoWhenTheMapIsLost) {
     // Every tenth reading repeats one a few pages back.
     for (int i = 0; i < 1000; ++i)
         t.rows.push_back({int64_t{i % 10 == 9 && i > 500 ? i - 500 : i}, std::u16string(u"ok")});
-    NewDatabase plan;
-    plan.tables.push_back(t);
-    CreateDatabase(Env::Default(), path, plan);
-    const auto before = AllRowImages(path);
+    testkit::CreateOneTable(path, t);
+    const auto before = testkit::AllRowImages(path);
     {
         auto db = DatabaseView::Open(Env::Default(), path);
         const TableDef def = db->ReadTable("leituras");
@@ -302,12 +296,12 @@ TEST(RepairTest, EqualRowsStayAndStaleCopiesGoWhenTheMapIsLost) {
                                page.row(map.row).size());
         }
         db.reset();
-        WriteAt(path, end, copy);
-        for (const auto& [at, length] : wipes) WriteAt(path, at, Bytes(length, 0));
+        testkit::WriteAt(path, end, copy);
+        for (const auto& [at, length] : wipes) testkit::WriteAt(path, at, Bytes(length, 0));
     }
     const RepairReport report = RepairDatabase(Env::Default(), path);
     EXPECT_EQ(report.rows_dropped, 0u) << report.Summary();
-    const auto after = AllRowImages(path).at("leituras");
+    const auto after = testkit::AllRowImages(path).at("leituras");
     EXPECT_EQ(after.size(), before.at("leituras").size());
     EXPECT_TRUE(after == before.at("leituras"));
 }
@@ -317,7 +311,7 @@ TEST(RepairTest, EqualRowsStayAndStaleCopiesGoWhenTheMapIsLost) {
 // it counts none, the table is empty as Jet sees it (Access released the pages but left their
 // owner field), and the rows of those pages are left out and counted apart, never as a loss.
 TEST(RepairTest, RowsOnPagesOutsideTheMapAreNoLossWhenTheTableCountsNone) {
-    TempDir dir;
+    testkit::TempDir dir;
     for (const bool counted : {true, false}) {
         SCOPED_TRACE(counted ? "the definition counts the rows" : "the definition counts none");
         const std::string path = dir / "eventos.mdb";
@@ -327,9 +321,7 @@ TEST(RepairTest, RowsOnPagesOutsideTheMapAreNoLossWhenTheTableCountsNone) {
         t.def.columns = {NewColumn("codigo", ColumnType::kLong),
                          NewColumn("nome", ColumnType::kText, 40)};
         for (int i = 0; i < 30; ++i) t.rows.push_back({int64_t{i}, std::u16string(u"evento")});
-        NewDatabase plan;
-        plan.tables.push_back(t);
-        CreateDatabase(Env::Default(), path, plan);
+        testkit::CreateOneTable(path, t);
         {
             auto db = DatabaseView::Open(Env::Default(), path);
             const TableDef def = db->ReadTable("eventos");
@@ -339,8 +331,9 @@ TEST(RepairTest, RowsOnPagesOutsideTheMapAreNoLossWhenTheTableCountsNone) {
             const uint64_t map_at = uint64_t{map.page} * 4096 + page.row_start(map.row);
             const size_t map_length = page.row(map.row).size();
             db.reset();
-            WriteAt(path, map_at, Bytes(map_length, 0));
-            if (!counted) WriteAt(path, uint64_t{def.tdef_page} * 4096 + 0x10, Bytes(4, 0));
+            testkit::WriteAt(path, map_at, Bytes(map_length, 0));
+            if (!counted)
+                testkit::WriteAt(path, uint64_t{def.tdef_page} * 4096 + 0x10, Bytes(4, 0));
         }
         const RepairReport report = RepairDatabase(Env::Default(), path);
         EXPECT_TRUE(report.lossless()) << report.Summary();
@@ -351,19 +344,19 @@ TEST(RepairTest, RowsOnPagesOutsideTheMapAreNoLossWhenTheTableCountsNone) {
         EXPECT_EQ(report.rows_unmapped, r->rows_unmapped);
         EXPECT_EQ(report.Summary().find("30 rows on pages outside") != std::string::npos, !counted)
             << report.Summary();
-        EXPECT_EQ(AllRowImages(path).at("eventos").size(), r->rows);
+        EXPECT_EQ(testkit::AllRowImages(path).at("eventos").size(), r->rows);
     }
 }
 
 // A catalog row whose type field was damaged still names the page of a sound definition: the
 // table comes back under its own name with every row.
 TEST(RepairTest, ATableWhoseCatalogTypeIsDamagedComesBack) {
-    TempDir dir;
+    testkit::TempDir dir;
     for (const char* file : {kJet3Memo, kJet4}) {
         SCOPED_TRACE(file);
         const std::string path = dir.Copy(file);
         const TableOnPages t = FindTableOnPages(path);
-        const auto before = AllRowImages(path);
+        const auto before = testkit::AllRowImages(path);
         {
             auto db = DatabaseView::Open(Env::Default(), path);
             const CatalogEntry* e = db->catalog().FindTable(t.name);
@@ -381,24 +374,25 @@ TEST(RepairTest, ATableWhoseCatalogTypeIsDamagedComesBack) {
             const uint64_t at =
                 uint64_t{e->location.page} * page_size + start + count_bytes + type->fixed_offset;
             db.reset();  // `e` goes with it
-            WriteAt(path, at, Bytes{0xB5, 0x03});
+            testkit::WriteAt(path, at, Bytes{0xB5, 0x03});
         }
-        ASSERT_FALSE(AllRowImages(path).count(t.name)) << "the damage did not hide the table";
+        ASSERT_FALSE(testkit::AllRowImages(path).count(t.name))
+            << "the damage did not hide the table";
         const RepairReport report = RepairDatabase(Env::Default(), path);
         const RepairedTable* r = FindTable(report, t.name);
         ASSERT_NE(r, nullptr) << report.Summary();
         EXPECT_EQ(r->rows, t.rows);
-        EXPECT_TRUE(AllRowImages(path).at(t.name) == before.at(t.name));
+        EXPECT_TRUE(testkit::AllRowImages(path).at(t.name) == before.at(t.name));
         EXPECT_NE(report.Summary().find("damaged type"), std::string::npos) << report.Summary();
     }
 }
 
 TEST(RepairTest, PageZeroIsPutRightAndTheCommitWordsCleared) {
-    TempDir dir;
+    testkit::TempDir dir;
     for (const char* file : {kJet3Memo, kJet4}) {
         SCOPED_TRACE(file);
         const std::string path = dir.Copy(file);
-        const DatabaseHeader original = DecodeHeader(ReadAll(path));
+        const DatabaseHeader original = DecodeHeader(testkit::ReadAll(path));
         for (DamageKind kind : {DamageKind::kHeaderGarbage, DamageKind::kInconsistentState}) {
             DamageOptions damage;
             damage.seed = 5;
@@ -407,7 +401,7 @@ TEST(RepairTest, PageZeroIsPutRightAndTheCommitWordsCleared) {
         const RepairReport report = RepairDatabase(Env::Default(), path);
         EXPECT_TRUE(report.lossless());
         EXPECT_FALSE(report.fixes.empty());
-        const DatabaseHeader h = DecodeHeader(ReadAll(path));
+        const DatabaseHeader h = DecodeHeader(testkit::ReadAll(path));
         const size_t commit = h.version == Version::kJet3 ? 0x600 : 0xE00;
         // Everything but the commit words as the original had it (the engine writes the
         // standard values in the fields the damage hit, as Access does).
@@ -420,13 +414,13 @@ TEST(RepairTest, PageZeroIsPutRightAndTheCommitWordsCleared) {
 }
 
 TEST(RepairTest, UnrepairableFilesAreLeftAsTheyWere) {
-    TempDir dir;
+    testkit::TempDir dir;
     // Nothing of the catalog left and no other page: the file is cut after the catalog's
     // definition, which is zeroed.
     std::string path = dir.Copy(kJet3Memo);
     const uint32_t page_size = PageSize(Version::kJet3);
     fs::resize_file(path, 3 * page_size);
-    WriteAt(path, 2 * page_size, Bytes(page_size, 0));
+    testkit::WriteAt(path, 2 * page_size, Bytes(page_size, 0));
     ExpectRepairFails(path, kCouldNotRepair);
     EXPECT_EQ(dir.Entries().size(), 1u);  // the copy, nothing left behind
 
@@ -444,10 +438,10 @@ TEST(RepairTest, UnrepairableFilesAreLeftAsTheyWere) {
                static_cast<std::streamsize>(noise.size()));
     ExpectRepairFails(path, kUnrecognizedFormat);
     noise[0] = 'P', noise[1] = 'K', noise[2] = 3, noise[3] = 4;  // a zip's first bytes
-    WriteAt(path, 0, noise);
+    testkit::WriteAt(path, 0, noise);
     ExpectRepairFails(path, kUnrecognizedFormat);
     path = EncodedSample(dir, Version::kJet4);
-    WriteAt(path, 0, Bytes(PageSize(Version::kJet4) / 2, 0));
+    testkit::WriteAt(path, 0, Bytes(PageSize(Version::kJet4) / 2, 0));
     ExpectRepairFails(path, kUnrecognizedFormat);
     for (const fs::path& ace : testkit::CorpusFiles()) {
         if (ace.extension() != ".accdb") continue;
@@ -455,7 +449,7 @@ TEST(RepairTest, UnrepairableFilesAreLeftAsTheyWere) {
         fs::copy_file(ace, path);
         fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
         ExpectRepairFails(path, kUnrecognizedFormat);
-        WriteAt(path, 0, Bytes(PageSize(Version::kJet4), 0));
+        testkit::WriteAt(path, 0, Bytes(PageSize(Version::kJet4), 0));
         ExpectRepairFails(path, kUnrecognizedFormat);
     }
 }
@@ -464,7 +458,7 @@ TEST(RepairTest, UnrepairableFilesAreLeftAsTheyWere) {
 // file, page 0 zeroed gives back the version, code page and sort order the file had; the
 // repaired file opens, with the password given to the repair.
 TEST(RepairTest, PageZeroIsRebuiltFromTheOtherPages) {
-    TempDir dir;
+    testkit::TempDir dir;
     std::vector<fs::path> files;
     for (const char* name : {kJet3Memo, kJet4}) files.push_back(dir.Copy(name));
     for (const fs::path& f : testkit::CorpusFiles())
@@ -484,7 +478,7 @@ TEST(RepairTest, PageZeroIsRebuiltFromTheOtherPages) {
         fs::remove(path);
         fs::copy_file(file, path);
         fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
-        WriteAt(path, 0, Bytes(PageSize(original.version), 0));
+        testkit::WriteAt(path, 0, Bytes(PageSize(original.version), 0));
         const RecoveredHeader r = RecoverHeader(Env::Default(), path, password);
         EXPECT_EQ(r.header.version, original.version);
         EXPECT_EQ(r.header.code_page, original.code_page);
@@ -507,7 +501,7 @@ TEST(RepairTest, PageZeroIsRebuiltFromTheOtherPages) {
 }
 
 TEST(RepairTest, FileSystemErrorsAndLocks) {
-    TempDir dir;
+    testkit::TempDir dir;
     ExpectRepairFails(dir / "none.mdb", kFileNotFound);
     // A protected database needs its password.
     const std::string locked = dir.Copy(testkit::kSampleWithPassword);
@@ -537,7 +531,7 @@ TEST(RepairTest, FileSystemErrorsAndLocks) {
 
 // A file-system failure at any step leaves the original byte-identical and no temporary file.
 TEST(RepairTest, AFailureAtAnyStepLeavesTheOriginal) {
-    TempDir dir;
+    testkit::TempDir dir;
     std::string path;
     // Random bytes that the checker sees: bytes landing where nothing reads them leave a
     // sound file, which a repair leaves as it is, with nothing to fail on the way.
@@ -550,10 +544,10 @@ TEST(RepairTest, AFailureAtAnyStepLeavesTheOriginal) {
         ASSERT_TRUE(InjectDamage(Env::Default(), path, DamageKind::kRandomBytes, damage).applied);
         if (!CheckFile(Env::Default(), path, strict).clean()) break;
     }
-    const Bytes before = ReadAll(path);
+    const Bytes before = testkit::ReadAll(path);
     FaultInjectingEnv env(Env::Default());
     {
-        TempDir count;  // count the operations of one repair, on another copy
+        testkit::TempDir count;  // count the operations of one repair, on another copy
         const std::string other = count / kJet3Memo;
         fs::copy_file(path, other);
         RepairDatabase(&env, other);
@@ -578,7 +572,7 @@ TEST(RepairTest, AFailureAtAnyStepLeavesTheOriginal) {
             }
             if (!env.fired()) continue;
             if (failed) {
-                EXPECT_TRUE(ReadAll(path) == before) << "operation " << nth;
+                EXPECT_TRUE(testkit::ReadAll(path) == before) << "operation " << nth;
                 EXPECT_EQ(dir.Entries(), (std::vector<std::string>{kJet3Memo}))
                     << "operation " << nth;
             } else {
@@ -587,7 +581,7 @@ TEST(RepairTest, AFailureAtAnyStepLeavesTheOriginal) {
                 ++absorbed;
                 EXPECT_TRUE(CheckFile(Env::Default(), path).clean()) << "operation " << nth;
                 fs::remove(path);
-                WriteAt(path, 0, before);
+                testkit::WriteAt(path, 0, before);
             }
         }
     }
@@ -597,12 +591,12 @@ TEST(RepairTest, AFailureAtAnyStepLeavesTheOriginal) {
 // A catalog row that no longer decodes: its table is found through its definition and the
 // owner field of its pages, and comes back under a name of its own with every row.
 TEST(RepairTest, ATableWhoseCatalogRowIsLostIsRecovered) {
-    TempDir dir;
+    testkit::TempDir dir;
     for (const char* file : {kJet3Memo, kJet4}) {
         SCOPED_TRACE(file);
         const std::string path = dir.Copy(file);
         const TableOnPages t = FindTableOnPages(path);
-        const auto before = AllRowImages(path);
+        const auto before = testkit::AllRowImages(path);
         uint32_t id = 0;
         {
             auto db = DatabaseView::Open(Env::Default(), path);
@@ -615,8 +609,8 @@ TEST(RepairTest, ATableWhoseCatalogRowIsLostIsRecovered) {
             const uint32_t row_page = e->location.page;  // `e` lives in the view
             db.reset();
             // A column count of zero: no row of any table.
-            WriteAt(path, uint64_t{row_page} * (jet3 ? 2048 : 4096) + start,
-                    jet3 ? Bytes{0} : Bytes{0, 0});
+            testkit::WriteAt(path, uint64_t{row_page} * (jet3 ? 2048 : 4096) + start,
+                             jet3 ? Bytes{0} : Bytes{0, 0});
         }
         const RepairReport report = RepairDatabase(Env::Default(), path);
         const std::string recovered = "RecoveredTable_" + std::to_string(id);
@@ -624,7 +618,7 @@ TEST(RepairTest, ATableWhoseCatalogRowIsLostIsRecovered) {
         ASSERT_NE(r, nullptr) << report.Summary();
         EXPECT_TRUE(r->recovered);
         EXPECT_EQ(r->rows, t.rows);
-        const auto after = AllRowImages(path);
+        const auto after = testkit::AllRowImages(path);
         EXPECT_FALSE(after.count(t.name));
         EXPECT_TRUE(after.at(recovered) == before.at(t.name));
         EXPECT_NE(report.Summary().find("recovered"), std::string::npos);
@@ -634,7 +628,7 @@ TEST(RepairTest, ATableWhoseCatalogRowIsLostIsRecovered) {
 // A table whose definition is gone cannot be read: it is reported lost and leaves no trace
 // (catalog row, permissions) that would name another table.
 TEST(RepairTest, ATableWhoseDefinitionIsLostIsReported) {
-    TempDir dir;
+    testkit::TempDir dir;
     const std::string path = dir.Copy(kJet4);
     const TableOnPages t = FindTableOnPages(path);
     uint32_t id = 0;
@@ -657,7 +651,7 @@ TEST(RepairTest, ATableWhoseDefinitionIsLostIsReported) {
 // A key repeated in a unique index (damage can make two rows equal): the second row is dropped
 // and counted, so the rebuilt primary key holds.
 TEST(RepairTest, RowsRepeatingAUniqueKeyAreDropped) {
-    TempDir dir;
+    testkit::TempDir dir;
     const std::string path = dir / "keys.mdb";
     NewTable t;
     t.def.name = "pessoas";
@@ -665,9 +659,7 @@ TEST(RepairTest, RowsRepeatingAUniqueKeyAreDropped) {
     AddIndex(t.def, "PrimaryKey", {"id"}, IndexKind::kPrimaryKey);
     for (int i = 1; i <= 3; ++i)
         t.rows.push_back({int64_t{i}, u"pessoa " + std::u16string(1, char16_t(u'0' + i))});
-    NewDatabase plan;
-    plan.tables.push_back(t);
-    CreateDatabase(Env::Default(), path, plan);
+    testkit::CreateOneTable(path, t);
     // Make row 3's id equal row 2's, in place.
     {
         auto db = DatabaseView::Open(Env::Default(), path);
@@ -681,7 +673,7 @@ TEST(RepairTest, RowsRepeatingAUniqueKeyAreDropped) {
             const uint64_t at = uint64_t{scan.data_location().page} * 4096 + start + 2 +
                                 def.columns[0].fixed_offset;
             db.reset();
-            WriteAt(path, at, Bytes{2, 0, 0, 0});
+            testkit::WriteAt(path, at, Bytes{2, 0, 0, 0});
             break;
         }
     }

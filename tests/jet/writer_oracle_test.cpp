@@ -21,15 +21,6 @@
 namespace jet {
 namespace {
 
-using testkit::HaveMdbTools;
-using testkit::NodeOracleScript;
-using testkit::Quote;
-using testkit::SplitLines;
-using testkit::TempDir;
-
-using testkit::kVersions;
-using testkit::VersionName;
-
 std::string Shortest(double d) {
     char buffer[64];
     auto r = std::to_chars(buffer, buffer + sizeof buffer, d);
@@ -192,21 +183,21 @@ std::vector<std::string> ExpectedLines(const TableDef& def, const std::vector<Ro
 std::vector<std::string> ReaderLines(const std::string& command, const std::string& what) {
     const testkit::Output out = testkit::Run(command);
     EXPECT_EQ(out.status, 0) << what;
-    return SplitLines(out.text);
+    return testkit::SplitLines(out.text);
 }
 
 std::vector<std::string> MdbExport(const std::string& path, const std::string& table) {
     return ReaderLines("LC_ALL=C.UTF-8 mdb-export -D '%Y-%m-%d %H:%M:%S' -T '%Y-%m-%d %H:%M:%S' " +
-                           Quote(path) + " " + Quote(table),
+                           testkit::Quote(path) + " " + testkit::Quote(table),
                        "mdb-export " + path + " " + table);
 }
 
 // mdb-reader's lines of one table (tests/node/dump_table.mjs); the table names without one.
 std::vector<std::string> NodeTable(const std::string& script, const std::string& path,
                                    const std::string& table) {
-    return ReaderLines(
-        "node " + Quote(script) + " " + Quote(path) + (table.empty() ? "" : " " + Quote(table)),
-        "mdb-reader " + path + " " + table);
+    return ReaderLines("node " + testkit::Quote(script) + " " + testkit::Quote(path) +
+                           (table.empty() ? "" : " " + testkit::Quote(table)),
+                       "mdb-reader " + path + " " + table);
 }
 
 // Compares line lists, reporting the first difference only (outputs are long).
@@ -255,26 +246,27 @@ TableDef TavoDef(TavoFlag flag) {
 }
 
 TEST(WriterOracles, FixturesUnderCheckerMdbtoolsAndMdbReader) {
-    TempDir dir;
-    const bool mdbtools = HaveMdbTools();
-    const std::string node = NodeOracleScript();
-    for (Version v : kVersions) {
+    testkit::TempDir dir;
+    const bool mdbtools = testkit::HaveMdbTools();
+    const std::string node = testkit::NodeOracleScript();
+    for (Version v : testkit::kVersions) {
         CreateClientFixtures(Env::Default(), dir.str(), v);
         for (TavoFlag flag : {TavoFlag::kBoolean, TavoFlag::kInteger}) {
             const std::string path = dir / (flag == TavoFlag::kBoolean ? "tavo.mdb" : "tavo1.mdb");
-            SCOPED_TRACE(VersionName(v) + " " + path);
+            SCOPED_TRACE(testkit::VersionName(v) + " " + path);
             ExpectCleanStrict(path);
             const TableDef def = TavoDef(flag);
             const std::vector<Row> rows = TavoRows(flag);
             if (mdbtools) {
-                EXPECT_EQ(testkit::Run("mdb-tables -1 " + Quote(path)).text, "tavo\n");
-                EXPECT_EQ(testkit::Run("mdb-ver " + Quote(path)).text,
+                EXPECT_EQ(testkit::Run("mdb-tables -1 " + testkit::Quote(path)).text, "tavo\n");
+                EXPECT_EQ(testkit::Run("mdb-ver " + testkit::Quote(path)).text,
                           v == Version::kJet3 ? "JET3\n" : "JET4\n");
                 // mdbtools prints Yes/No as 1/0 and Integer as it is.
                 ExpectSameLines(MdbExport(path, "tavo"), ExpectedLines(def, rows, false),
                                 "mdb-export tavo");
                 const std::string schema =
-                    testkit::Run("mdb-schema --indexes " + Quote(path) + " postgres 2>/dev/null")
+                    testkit::Run("mdb-schema --indexes " + testkit::Quote(path) +
+                                 " postgres 2>/dev/null")
                         .text;
                 EXPECT_NE(schema.find(flag == TavoFlag::kBoolean ? "\"bloqueado\"\t\t\tBOOL"
                                                                  : "\"bloqueado\"\t\t\tINTEGER"),
@@ -294,9 +286,9 @@ TEST(WriterOracles, FixturesUnderCheckerMdbtoolsAndMdbReader) {
 }
 
 TEST(WriterOracles, SampleDatabasesUnderCheckerMdbtoolsAndMdbReader) {
-    TempDir dir;
-    const bool mdbtools = HaveMdbTools();
-    const std::string node = NodeOracleScript();
+    testkit::TempDir dir;
+    const bool mdbtools = testkit::HaveMdbTools();
+    const std::string node = testkit::NodeOracleScript();
     testkit::ForEachSample(dir, 2500, [&](const SampleOptions& options, const std::string& path) {
         if (options.bloat) {
             CheckReport report = CheckFile(Env::Default(), path);

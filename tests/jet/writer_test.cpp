@@ -26,13 +26,6 @@
 namespace jet {
 namespace {
 
-using testkit::ReadAll;
-using testkit::ReadBack;
-using testkit::TempDir;
-
-using testkit::kVersions;
-using testkit::VersionName;
-
 // The keys of `table`'s real index `i` as stored, in tree order, checked for tree shape.
 std::vector<IndexEntry> StoredEntries(MdbFile& file, const TableDef& table, size_t i) {
     IndexWalkOptions options;
@@ -74,10 +67,11 @@ void ExpectIndexMatchesRows(MdbFile& file, const TableDef& table) {
 }
 
 TEST(Writer, FixturesReadBackWithTheRowsWritten) {
-    TempDir dir;
-    for (Version v : kVersions) {
+    testkit::TempDir dir;
+    for (Version v : testkit::kVersions) {
         for (TavoFlag flag : {TavoFlag::kBoolean, TavoFlag::kInteger}) {
-            SCOPED_TRACE(VersionName(v) + (flag == TavoFlag::kBoolean ? " Boolean" : " Integer"));
+            SCOPED_TRACE(testkit::VersionName(v) +
+                         (flag == TavoFlag::kBoolean ? " Boolean" : " Integer"));
             const std::string path = dir / "tavo.mdb";
             CreateTavoFixture(Env::Default(), path, v, flag);
             auto db = DatabaseView::Open(Env::Default(), path);
@@ -117,29 +111,26 @@ TEST(Writer, FixturesReadBackWithTheRowsWritten) {
 }
 
 TEST(Writer, SameInputGivesTheSameBytes) {
-    TempDir dir;
-    for (Version v : kVersions) {
+    testkit::TempDir dir;
+    for (Version v : testkit::kVersions) {
         CreateTavoFixture(Env::Default(), dir / "a.mdb", v, TavoFlag::kBoolean);
         CreateTavoFixture(Env::Default(), dir / "b.mdb", v, TavoFlag::kBoolean);
-        EXPECT_EQ(ReadAll(dir / "a.mdb"), ReadAll(dir / "b.mdb"));
-        SampleOptions options;
-        options.version = v;
-        options.rows = 700;
-        options.bloat = true;
+        EXPECT_EQ(testkit::ReadAll(dir / "a.mdb"), testkit::ReadAll(dir / "b.mdb"));
+        SampleOptions options = testkit::Sample(v, 700, true);
         CreateSample(Env::Default(), dir / "c.mdb", options);
         // A tiny sort budget makes every index spill to sorted runs: same output.
         options.sort_memory = 4096;
         CreateSample(Env::Default(), dir / "d.mdb", options);
-        Bytes c = ReadAll(dir / "c.mdb");
+        Bytes c = testkit::ReadAll(dir / "c.mdb");
         EXPECT_EQ(c.size() % PageSize(v), 0u);
-        EXPECT_EQ(c, ReadAll(dir / "d.mdb")) << VersionName(v);
+        EXPECT_EQ(c, testkit::ReadAll(dir / "d.mdb")) << testkit::VersionName(v);
     }
     // Nothing but the outputs is left behind (temporary file, sort runs).
     EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"a.mdb", "b.mdb", "c.mdb", "d.mdb"}));
 }
 
 TEST(Writer, SampleReadsBackRowForRowWithMatchingIndexes) {
-    TempDir dir;
+    testkit::TempDir dir;
     testkit::ForEachSample(dir, 1500, [](const SampleOptions& options, const std::string& path) {
         auto db = DatabaseView::Open(Env::Default(), path);
         TableDef pedidos = db->ReadTable("pedidos");
@@ -161,9 +152,9 @@ TEST(Writer, SampleReadsBackRowForRowWithMatchingIndexes) {
 
 // A text index on long keys: few entries per page, so the tree has several levels.
 TEST(Writer, DeepIndexOnLongTextKeys) {
-    TempDir dir;
-    for (Version v : kVersions) {
-        SCOPED_TRACE(VersionName(v));
+    testkit::TempDir dir;
+    for (Version v : testkit::kVersions) {
+        SCOPED_TRACE(testkit::VersionName(v));
         NewTable t;
         t.def.name = "longkeys";
         t.def.columns = {NewColumn("n", ColumnType::kLong), NewColumn("k", ColumnType::kText, 255)};
@@ -176,11 +167,7 @@ TEST(Writer, DeepIndexOnLongTextKeys) {
                 k[static_cast<size_t>(d)] = static_cast<char16_t>(u'a' + (x >> (3 * d)) % 8);
             t.rows.push_back({int64_t{i}, k});
         }
-        NewDatabase plan;
-        plan.version = v;
-        plan.replace_existing = true;
-        plan.tables.push_back(std::move(t));
-        CreateDatabase(Env::Default(), dir / "deep.mdb", plan);
+        testkit::CreateOneTable(dir / "deep.mdb", std::move(t), v);
         auto db = DatabaseView::Open(Env::Default(), dir / "deep.mdb");
         TableDef def = db->ReadTable("longkeys");
         ExpectIndexMatchesRows(db->file(), def);
@@ -199,9 +186,9 @@ TEST(Writer, DeepIndexOnLongTextKeys) {
 
 // Jet 3 rows past 256 bytes carry a jump table; Jet 4 rows near the maximum size.
 TEST(Writer, LongRowsReadBack) {
-    TempDir dir;
-    for (Version v : kVersions) {
-        SCOPED_TRACE(VersionName(v));
+    testkit::TempDir dir;
+    for (Version v : testkit::kVersions) {
+        SCOPED_TRACE(testkit::VersionName(v));
         NewTable t;
         t.def.name = "wide";
         t.def.columns = {
@@ -222,17 +209,13 @@ TEST(Writer, LongRowsReadBack) {
             t.rows.push_back(std::move(r));
         }
         std::vector<Row> expected = t.rows;
-        NewDatabase plan;
-        plan.version = v;
-        plan.replace_existing = true;
-        plan.tables.push_back(std::move(t));
-        CreateDatabase(Env::Default(), dir / "wide.mdb", plan);
-        EXPECT_EQ(ReadBack(dir / "wide.mdb", "wide"), expected);
+        testkit::CreateOneTable(dir / "wide.mdb", std::move(t), v);
+        EXPECT_EQ(testkit::ReadBack(dir / "wide.mdb", "wide"), expected);
     }
 }
 
 TEST(Writer, ValueTooLongForItsColumnFailsAndLeavesNothing) {
-    TempDir dir;
+    testkit::TempDir dir;
     NewTable t;
     t.def.name = "t";
     t.def.columns = {NewColumn("s", ColumnType::kText, 5)};
@@ -249,10 +232,10 @@ TEST(Writer, ValueTooLongForItsColumnFailsAndLeavesNothing) {
 }
 
 TEST(Writer, ExistingDestinationIsNeverOverwritten) {
-    TempDir dir;
+    testkit::TempDir dir;
     const std::string path = dir / "x.mdb";
     CreateTavoFixture(Env::Default(), path, Version::kJet4, TavoFlag::kBoolean);
-    const Bytes before = ReadAll(path);
+    const Bytes before = testkit::ReadAll(path);
     WriterOptions options;
     try {
         DatabaseWriter writer(Env::Default(), path, options);
@@ -260,14 +243,14 @@ TEST(Writer, ExistingDestinationIsNeverOverwritten) {
     } catch (const JetError& e) {
         EXPECT_EQ(e.number(), kDatabaseExists);
     }
-    EXPECT_EQ(ReadAll(path), before);
+    EXPECT_EQ(testkit::ReadAll(path), before);
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"x.mdb"});
 }
 
 // Every file-system operation of a write fails in turn: the destination never appears and
 // the error carries a Jet number.
 TEST(Writer, FailureAtAnyStepLeavesNoDestination) {
-    TempDir dir;
+    testkit::TempDir dir;
     FaultInjectingEnv env(Env::Default());
     SampleOptions options;
     options.rows = 300;
@@ -298,7 +281,7 @@ TEST(Writer, FailureAtAnyStepLeavesNoDestination) {
         }
         // A failing sync of the folder happens after the rename: the file is complete then.
         if (std::filesystem::exists(dir / "out.mdb")) {
-            EXPECT_EQ(ReadBack(dir / "out.mdb", "pedidos").size(), options.rows);
+            EXPECT_EQ(testkit::ReadBack(dir / "out.mdb", "pedidos").size(), options.rows);
             std::filesystem::remove(dir / "out.mdb");
         }
         for (const auto& name : dir.Entries()) {

@@ -10,16 +10,29 @@ std::string VersionName(Version v) {
     return v == Version::kJet3 ? "Jet3" : "Jet4";
 }
 
+void CreateOneTable(const std::string& path, NewTable t, Version v) {
+    NewDatabase plan;
+    plan.version = v;
+    plan.replace_existing = true;
+    plan.tables.push_back(std::move(t));
+    CreateDatabase(Env::Default(), path, plan);
+}
+
+SampleOptions Sample(Version v, uint64_t rows, bool bloat) {
+    SampleOptions options;
+    options.version = v;
+    options.rows = rows;
+    options.bloat = bloat;
+    return options;
+}
+
 void ForEachSample(
     const TempDir& dir, uint64_t rows,
     const std::function<void(const SampleOptions&, const std::string& path)>& check) {
     for (Version v : kVersions) {
         for (bool bloat : {false, true}) {
             SCOPED_TRACE(VersionName(v) + (bloat ? " bloated" : ""));
-            SampleOptions options;
-            options.version = v;
-            options.rows = rows;
-            options.bloat = bloat;
+            const SampleOptions options = Sample(v, rows, bloat);
             const std::string path = dir / "sample.mdb";
             CreateSample(Env::Default(), path, options);
             check(options, path);

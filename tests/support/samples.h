@@ -1,5 +1,6 @@
-// The two versions the engine writes, by name, and the sample databases of both
-// (jet/testing/sample.h) as the writer tests go through them.
+// The databases the tests write: the two versions the engine writes, by name, the sample
+// databases of both (jet/testing/sample.h) as the writer tests go through them, and a
+// database of one table.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 
 #include "jet/format/schema.h"
 #include "jet/testing/sample.h"
+#include "jet/write/new_database.h"
 #include "tests/support/temp_dir.h"
 
 namespace jet::testkit {
@@ -16,6 +18,12 @@ inline constexpr Version kVersions[] = {Version::kJet3, Version::kJet4};
 
 // "Jet3" or "Jet4", for test names and traces.
 std::string VersionName(Version v);
+
+// Writes at `path` (replacing it) a database of version `v` holding the one table `t`.
+void CreateOneTable(const std::string& path, NewTable t, Version v = Version::kJet4);
+
+// The sample of `rows` pedidos rows in version `v`, bloated or laid out afresh.
+SampleOptions Sample(Version v, uint64_t rows, bool bloat = false);
 
 // Writes the sample database with `rows` rows of pedidos at dir/sample.mdb in each version,
 // laid out afresh and bloated (free pages left inside), and calls `check` on each under a trace
