@@ -26,17 +26,11 @@ trials=${2:-200}
 rows=${CRASH_SWEEP_ROWS:-20000}
 version=--jet4
 [[ ${CRASH_SWEEP_JET3:-0} == 1 ]] && version=--jet3
-driver=$build/tests/app/run_driver
-jetutil=$build/tools/jetutil
-for tool in "$driver" "$jetutil"; do
-    [[ -x $tool ]] || { echo "missing $tool: build run_driver and jetutil first" >&2; exit 2; }
-done
-"$(dirname "$0")/../scripts/deps.sh" --require mdb-export mdb-tables || exit 2
+. "$(dirname "$0")/sweep_util.sh"  # sweep_tools, dump
+sweep_tools "$build"
 
 work=$(mktemp -d /tmp/crash_sweep.XXXXXX)
 trap '[[ ${CRASH_SWEEP_KEEP:-0} == 1 ]] || rm -rf "$work"' EXIT
-
-. "$(dirname "$0")/mdb_dump.sh"  # dump
 
 "$jetutil" create-sample $version --rows "$rows" --bloat "$work/original.mdb" >/dev/null
 mkdir -p "$work/clients"

@@ -27,18 +27,12 @@ set -euo pipefail
 build=${1:-build/debug}
 per_run=${2:-250}
 rows=${KILL_SWEEP_ROWS:-2000}
-driver=$build/tests/app/run_driver
-jetutil=$build/tools/jetutil
-for tool in "$driver" "$jetutil"; do
-    [[ -x $tool ]] || { echo "missing $tool: build run_driver and jetutil first" >&2; exit 2; }
-done
-"$(dirname "$0")/../scripts/deps.sh" --require mdb-export mdb-tables || exit 2
+. "$(dirname "$0")/sweep_util.sh"  # sweep_tools, dump
+sweep_tools "$build"
 unset RUN_DRIVER_TRACE RUN_DRIVER_KILL_AT RUN_DRIVER_FAIL RUN_DRIVER_FULL
 
 work=$(mktemp -d /tmp/kill_sweep.XXXXXX)
 trap '[[ ${KILL_SWEEP_KEEP:-0} == 1 ]] || rm -rf "$work"' EXIT
-
-. "$(dirname "$0")/mdb_dump.sh"  # dump
 
 # The stage a log line opens (the message after "dd/mm/yyyy - hh:mm:ss - "); "" when the line
 # opens none.
