@@ -8,15 +8,14 @@
 #include "jet/base/env.h"
 #include "jet/base/path.h"
 #include "jet/testing/fault_env.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
+// A path in a folder of this process's own, removed at its end.
 std::string TempPath(const char* name) {
-    auto dir =
-        std::filesystem::temp_directory_path() /
-        ("jet_env_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
-    std::filesystem::create_directories(dir);
-    return (dir / name).string();
+    static const jet::testkit::TempDir dir;
+    return dir / name;
 }
 
 TEST(Env, LocksConflictBetweenTwoOpensOfOneFile) {

@@ -4,9 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#ifdef _WIN32
-#include <process.h>  // getpid
-#else
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +17,7 @@
 #include "jet/base/error.h"
 #include "jet/base/path.h"
 #include "jet/testing/fault_env.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -26,20 +25,10 @@ namespace fs = std::filesystem;
 
 class LockFileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("jet_lock_file_test_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        ldb_ = (dir_ / "Tavo.ldb").string();
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     jet::Env* env() { return jet::Env::Default(); }
 
-    fs::path dir_;
-    std::string ldb_;
+    jet::testkit::TempDir dir_;
+    std::string ldb_ = dir_ / "Tavo.ldb";
 };
 
 #ifndef _WIN32
@@ -208,9 +197,7 @@ TEST_F(LockFileTest, AnotherProcessHoldingItsSlotIsLiveUntilItDiesEvenByKill) {
     us->Leave();  // the last live user removes the file despite the stale record
     EXPECT_FALSE(fs::exists(ldb_));
 }
-#endif
 
-#ifndef _WIN32  // a Holder is a fork
 TEST_F(LockFileTest, AStaleFileLeftByAKilledHolderIsNotInUseAndIsReused) {
     {
         Holder child(ldb_);
@@ -227,9 +214,7 @@ TEST_F(LockFileTest, AStaleFileLeftByAKilledHolderIsNotInUseAndIsReused) {
     us->Leave();
     EXPECT_FALSE(fs::exists(ldb_));
 }
-#endif
 
-#ifndef _WIN32  // a Holder is a fork
 TEST_F(LockFileTest, AChildThatLeavesNormallyDeletesTheFile) {
     Holder child(ldb_);
     ASSERT_EQ(child.slot(), 1);
@@ -288,8 +273,8 @@ TEST_F(LockFileTest, ReadingIsBoundedAndTolerantOfGarbage) {
     EXPECT_LE(users.size(), 255u);
     for (const auto& u : users) EXPECT_FALSE(u.live);
     EXPECT_FALSE(jet::LockFileInUse(env(), ldb_));
-    EXPECT_FALSE(jet::LockFileInUse(env(), dir_.string()));  // a folder
-    EXPECT_FALSE(jet::LockFileInUse(env(), (dir_ / "missing.ldb").string()));
+    EXPECT_FALSE(jet::LockFileInUse(env(), dir_.str()));  // a folder
+    EXPECT_FALSE(jet::LockFileInUse(env(), dir_ / "missing.ldb"));
 }
 
 }  // namespace

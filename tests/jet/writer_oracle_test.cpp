@@ -9,6 +9,7 @@
 
 #include "jet/format/text_codec.h"
 #include "jet/read/checker.h"
+#include "jet/read/value_text.h"
 #include "jet/testing/fixtures.h"
 #include "jet/testing/sample.h"
 #include "jet/write/new_database.h"
@@ -89,14 +90,11 @@ std::string JsonString(const std::u16string& s) {
     return out + "\"";
 }
 
-// CSV field as mdb-export quotes text.
-std::string CsvString(const std::u16string& s) {
-    std::string out = "\"";
-    for (char c : Utf16ToUtf8(s)) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    return out + "\"";
+// A GUID's 16 bytes in the order it is written out (the first three fields big-endian), as hex.
+std::string GuidHex(const Guid& g, bool upper) {
+    uint8_t be[16] = {g[3], g[2], g[1], g[0], g[5], g[4], g[7], g[6]};
+    std::memcpy(be + 8, g.data() + 8, 8);
+    return Hex(be, 16, upper);
 }
 
 // One value as mdb-reader's script prints it (column types of the sample).
@@ -115,10 +113,7 @@ std::string NodeField(ColumnType type, const Value& v) {
         case ColumnType::kMemo:
             return JsonString(std::get<std::u16string>(v));
         case ColumnType::kGuid: {
-            const Guid& g = std::get<Guid>(v);
-            uint8_t be[16] = {g[3], g[2], g[1], g[0], g[5], g[4], g[7], g[6]};
-            std::memcpy(be + 8, g.data() + 8, 8);
-            std::string h = Hex(be, 16, false);
+            const std::string h = GuidHex(std::get<Guid>(v), false);
             return JsonString(Utf8ToUtf16(h.substr(0, 8) + "-" + h.substr(8, 4) + "-" +
                                           h.substr(12, 4) + "-" + h.substr(16, 4) + "-" +
                                           h.substr(20)));
@@ -144,13 +139,10 @@ std::string CsvField(ColumnType type, const Value& v) {
         case ColumnType::kMemo: {
             // mdb-export prints an empty text like a null one.
             const auto& text = std::get<std::u16string>(v);
-            return text.empty() ? "" : CsvString(text);
+            return text.empty() ? "" : CsvQuote(Utf16ToUtf8(text));
         }
         case ColumnType::kGuid: {
-            const Guid& g = std::get<Guid>(v);
-            uint8_t be[16] = {g[3], g[2], g[1], g[0], g[5], g[4], g[7], g[6]};
-            std::memcpy(be + 8, g.data() + 8, 8);
-            std::string h = Hex(be, 16, true);
+            const std::string h = GuidHex(std::get<Guid>(v), true);
             // mdbtools prints the last two groups joined.
             return "\"{" + h.substr(0, 8) + "-" + h.substr(8, 4) + "-" + h.substr(12, 4) + "-" +
                    h.substr(16) + "}\"";
