@@ -352,13 +352,7 @@ void Rebuild::Run(RebuildReport& report) {
 DatabaseHeader RebuiltHeader(const DatabaseHeader& source, PageEncoding encoding) {
     DatabaseHeader h = source;
     h.encryption_key = EncryptionKeyFor(source, encoding);
-    const size_t at = CommitWordsOffset(h.version);
-    if (h.raw.size() >= at + 512) {
-        for (size_t entry = 2; entry < 256; ++entry) {
-            h.raw[at + 2 * entry] = 0x00;
-            h.raw[at + 2 * entry + 1] = 0x01;
-        }
-    }
+    if (h.raw.size() == PageSize(h.version)) CloseUserCommitWords(h.raw, h.version);
     return h;
 }
 

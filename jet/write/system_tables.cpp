@@ -156,11 +156,14 @@ DatabaseHeader NewDatabaseHeader(Version version) {
                                               0x02, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00,
                                               0x04, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00};
     std::memcpy(&raw[0x18], kConstant, sizeof kConstant);
-    // Commit words of a cleanly closed new file: entry 0 = 01 01, the others 00 01.
-    const size_t commit = ps - 512;
+    // Commit words as a new file Jet made has them: entry 0 01 01, entry 1 00 01, the others
+    // closed.
+    const size_t commit = CommitWordsOffset(version);
     raw[commit] = 0x01;
     raw[commit + 1] = 0x01;
-    for (size_t i = commit + 2; i < ps; i += 2) raw[i + 1] = 0x01;
+    raw[commit + 2] = 0x00;
+    raw[commit + 3] = 0x01;
+    CloseUserCommitWords(raw, version);
     DatabaseHeader h;
     h.version = version;
     h.engine_name = "Standard Jet DB";

@@ -154,7 +154,7 @@ std::map<std::string, std::multiset<std::string>> AllRows(const std::string& pat
     for (const std::string& name : db->TableNames(true)) {
         auto& rows = out[name];
         for (const Row& r : db->ReadRows(db->ReadTable(name), ScanOptions{true}))
-            rows.insert(RowImage(r));
+            rows.insert(testing::RowImage(r));
     }
     return out;
 }

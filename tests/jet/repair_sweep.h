@@ -16,10 +16,13 @@
 
 #include "jet/base/value.h"
 #include "jet/format/schema.h"
-#include "jet/rebuild/salvage_source.h"  // RowImage: rows as exact bytes
 #include "jet/testing/damage.h"
 
 namespace jet::testing {
+
+// A row's values as exact bytes: for each value its form, then its bytes (strings and blobs
+// with their lengths). Two rows are equal when their images are.
+std::string RowImage(const Row& row);
 
 // True for the names of system tables (MSys...): Jet's and Access's, not the user's.
 bool IsSystemName(const std::string& table);
