@@ -78,7 +78,10 @@ bool UserCommitWordsMarked(ByteSpan page0, Version version);
 // page is not a Jet 3 / Jet 4 database header.
 DatabaseHeader DecodeHeader(ByteSpan encoded_page0);
 
-// What a rewrite of a database (compaction, repair) does with its page encoding (mdb_file.h).
+// What a rewrite of a database (compaction, repair) does with its page encoding: the one rule,
+// which every rewrite refers to. By default (kKeep), as DAO's CompactDatabase with its options
+// omitted, an encoded (RC4, mdb_file.h) source gives an output encoded under the same page key
+// and a clear source a clear output; repair always keeps it (docs/format.md 13).
 enum class PageEncoding {
     kKeep,  // as the source: an encoded source stays encoded under its own key, a clear one clear
     kDecrypt,  // every page in clear (key 0)

@@ -25,6 +25,7 @@
 #include "jet/format/usage_map.h"
 #include "jet/keys/index_key.h"
 #include "jet/read/catalog.h"
+#include "jet/read/content_checksum.h"
 #include "jet/read/index_reader.h"
 #include "jet/read/live_rows.h"
 
@@ -37,13 +38,6 @@ uint32_t Loc(uint32_t page, uint32_t row) {
 
 std::string PageRow(uint32_t page, uint32_t row) {
     return "page " + std::to_string(page) + " row " + std::to_string(row);
-}
-
-// FNV-1a: a 64-bit fingerprint of some bytes.
-uint64_t Fingerprint(const uint8_t* data, size_t size) {
-    uint64_t h = 0xCBF29CE484222325ull;
-    for (size_t i = 0; i < size; ++i) h = (h ^ data[i]) * 0x100000001B3ull;
-    return h;
 }
 
 std::string Hex(const Bytes& b, size_t limit = 48) {
@@ -375,9 +369,9 @@ std::vector<uint32_t> Checker::CheckIndex(const TableDef& t, size_t number,
         }
         if (!computed && live_.decoded(slot) && live_.has_key(slot, number)) {
             const Bytes identity = live_.key(slot, number);
-            const uint64_t key = Fingerprint(e.key.data(), e.key.size());
+            const uint64_t key = BytesFingerprint(e.key.data(), e.key.size());
             const auto [it, added] =
-                key_of_value.emplace(Fingerprint(identity.data(), identity.size()), key);
+                key_of_value.emplace(BytesFingerprint(identity.data(), identity.size()), key);
             if (!added && it->second != key) {
                 ++keyed_two_ways;
                 if (Detailed(FindingKind::kIndexKey))

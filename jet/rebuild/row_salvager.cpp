@@ -33,6 +33,7 @@
 #include "jet/format/usage_map.h"
 #include "jet/keys/index_key.h"
 #include "jet/read/catalog.h"
+#include "jet/read/content_checksum.h"
 #include "jet/rebuild/salvage_long_value.h"
 #include "jet/rebuild/salvage_state.h"
 #include "jet/write/row_encoder.h"
@@ -84,61 +85,6 @@ class FingerprintSet {
     std::vector<uint64_t> slots_;
     size_t size_ = 0;
 };
-
-// A 64-bit fingerprint of a byte string: 8-byte words mixed with multiply-xorshift rounds.
-uint64_t Fingerprint(const uint8_t* data, size_t n) {
-    auto mix = [](uint64_t x) {
-        x ^= x >> 33;
-        x *= 0xFF51AFD7ED558CCDull;
-        x ^= x >> 33;
-        x *= 0xC4CEB9FE1A85EC53ull;
-        x ^= x >> 33;
-        return x;
-    };
-    uint64_t h = 0x9E3779B97F4A7C15ull ^ (n * 0xD6E8FEB86659FD93ull);
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        uint64_t w;
-        std::memcpy(&w, data + i, 8);
-        h = mix(h ^ mix(w + i));
-    }
-    uint64_t tail = 0;
-    for (size_t k = 0; i < n; ++i, ++k) tail |= static_cast<uint64_t>(data[i]) << (8 * k);
-    return mix(h ^ mix(tail ^ 0xA0761D6478BD642Full));
-}
-
-// A row's fingerprint, to recognise stale copies of rows: each value's kind and bytes.
-uint64_t RowDigest(const Row& row) {
-    uint64_t h = row.size();
-    auto add = [&h](const void* data, size_t n) {
-        h = Fingerprint(reinterpret_cast<const uint8_t*>(&h), sizeof h) ^
-            Fingerprint(static_cast<const uint8_t*>(data), n);
-    };
-    for (const Value& v : row) {
-        const uint8_t kind = static_cast<uint8_t>(v.index());
-        add(&kind, 1);
-        std::visit(
-            [&](const auto& x) {
-                using T = std::decay_t<decltype(x)>;
-                if constexpr (std::is_same_v<T, std::monostate>) {
-                } else if constexpr (std::is_same_v<T, std::u16string>) {
-                    add(x.data(), x.size() * sizeof(char16_t));
-                } else if constexpr (std::is_same_v<T, Bytes>) {
-                    add(x.data(), x.size());
-                } else if constexpr (std::is_same_v<T, Guid>) {
-                    add(x.data(), x.size());
-                } else if constexpr (std::is_same_v<T, Decimal>) {
-                    const uint8_t sign = x.negative ? 1 : 0;
-                    add(&sign, 1);
-                    add(x.magnitude.data(), sizeof x.magnitude);
-                } else {
-                    add(&x, sizeof x);
-                }
-            },
-            v);
-    }
-    return h;
-}
 
 bool AllNullKey(const Bytes& key) {
     return IsAllNullKey(key.data(), key.size());
@@ -299,7 +245,7 @@ class RowSalvager {
         if (extra || stats_.pages_by_owner) {
             size_t repeats = 0;
             for (const Row& row : rows) {
-                digests.push_back(RowDigest(row));
+                digests.push_back(RowFingerprint(row));
                 repeated.push_back(digests_.Contains(digests.back()));
                 repeats += repeated.back() ? 1 : 0;
             }
@@ -389,7 +335,8 @@ class RowSalvager {
                 if (!keys_[k].Includes(row)) continue;
                 keys_[k].EncodeTo(row, row_keys_[k]);
                 if (!unique_[k] || AllNullKey(row_keys_[k])) continue;
-                if (seen_keys_[k].Contains(Fingerprint(row_keys_[k].data(), row_keys_[k].size()))) {
+                if (seen_keys_[k].Contains(
+                        BytesFingerprint(row_keys_[k].data(), row_keys_[k].size()))) {
                     ++stats_.rows_dropped;
                     ++stats_.duplicates_dropped;
                     return false;
@@ -401,7 +348,7 @@ class RowSalvager {
         }
         for (size_t k = 0; k < keys_.size(); ++k)
             if (unique_[k] && !row_keys_[k].empty() && !AllNullKey(row_keys_[k]))
-                seen_keys_[k].Insert(Fingerprint(row_keys_[k].data(), row_keys_[k].size()));
+                seen_keys_[k].Insert(BytesFingerprint(row_keys_[k].data(), row_keys_[k].size()));
         return true;
     }
 
