@@ -91,7 +91,7 @@ struct DatabaseWriter::Impl {
     void CloseDataPage() {
         if (data_page_number == 0) return;
         if (data_page->free_space() >= kFreeMapThreshold &&
-            data_page->row_count() < kMaxRowsPerDataPage)
+            data_page->row_count() < kMaxRowsPerPage)
             current->data_pages_with_room.push_back(data_page_number);
         sink->Write(data_page_number, data_page->page());
         if (options.observer) {
