@@ -26,6 +26,7 @@
 #include <set>
 
 #include "jet/base/error.h"
+#include "jet/format/data_page.h"
 #include "jet/format/mdb_file.h"
 #include "jet/format/tdef.h"
 #include "jet/read/catalog.h"
@@ -405,6 +406,50 @@ TEST(CorpusRepairTest, AccessTablesWithoutTheirDefinitionKeepTheirRows) {
         }
     }
     if (trials == 0) GTEST_SKIP() << "no file of the corpus subset at " << testing::CorpusDir();
+}
+
+// Every data page of the catalog lost: the tables come back without their names, and those a
+// relationship names by their columns get that name back; each such name is the one the table
+// had (its definition page tells).
+TEST(CorpusRepairTest, RelationshipsGiveLostTableNamesBack) {
+    WorkDir work;
+    size_t named = 0, files = 0;
+    for (const char* name : {"jet4-northwind-gabriellogue.mdb", "mdbtools-nwind.mdb",
+                             "jet3-pt-banco-fsf.mdb", "jackcess-V2003-testUnicodeCompV2003.mdb"}) {
+        if (!testing::HaveTestFile(name)) continue;
+        SCOPED_TRACE(name);
+        const std::string path = work.path() + "/" + name;
+        ASSERT_TRUE(testing::PutTestFile(name, path));
+        std::map<std::string, uint32_t> pages;  // the original tables' definition pages
+        std::vector<uint32_t> catalog_pages;
+        {
+            auto file = testing::OpenForTest(path, "");
+            const Catalog catalog = Catalog::Read(*file);
+            for (const CatalogEntry& e : catalog.entries())
+                if (e.is_local_table()) pages[e.name] = e.tdef_page();
+            Bytes page;
+            for (uint32_t p = 1; p < file->page_count(); ++p) {
+                file->ReadPage(p, page);
+                if (IsDataPageOf(page, kCatalogPage)) catalog_pages.push_back(p);
+            }
+        }
+        for (uint32_t p : catalog_pages) {
+            DamageOptions damage;
+            damage.page = p;
+            ASSERT_TRUE(
+                InjectDamage(Env::Default(), path, DamageKind::kZeroedPage, damage).applied);
+        }
+        const RepairReport report = RepairDatabase(Env::Default(), path);
+        for (const RepairedTable& t : report.tables) {
+            if (!t.recovered || t.name.rfind("RecoveredTable_", 0) == 0) continue;
+            ASSERT_TRUE(pages.count(t.name)) << t.name;
+            EXPECT_EQ(pages.at(t.name), t.old_id) << t.name;
+            named += testing::IsSystemName(t.name) ? 0 : 1;
+        }
+        ++files;
+    }
+    if (files == 0) GTEST_SKIP() << "no corpus at " << testing::CorpusDir();
+    EXPECT_GT(named, 0u);  // user tables among them
 }
 
 // The first 17 pages of every corpus file, one at a time (the long form of the test above):
