@@ -2,7 +2,8 @@
 // (salvage_source.h): what is read at opening, before any row of a user table.
 //
 // Tables:
-//   - the catalog (MSysObjects, page 2) is read with the salvaging row reader (row_salvager.cpp); when its
+//   - the catalog (MSysObjects, page 2) is read with the salvaging row reader (row_salvager.cpp);
+//   when its
 //     definition no longer reads, the standard definition of MSysObjects is used instead (its
 //     column layout is the same in every Jet file). With no catalog row at all, every table
 //     is found by its definition (below), empty ones too; nothing found either: 3056.
@@ -10,7 +11,9 @@
 //     not read or does not hold together (an index naming a missing column) loses the table,
 //     except for the Jet system tables MSysACEs, MSysQueries and MSysRelationships, which get
 //     their standard definitions (SystemTableDef, exactly as such a definition reads back, so
-//     the rows are written under the definition stored).
+//     the rows are written under the definition stored), and Access's own tables (MSysAccess*,
+//     MSysModules*, MSysNavPane*, ...), which get the one of the layouts Access writes for them
+//     (AccessSystemTableDefs) that most rows on their data pages fit to the byte.
 //   - a catalog row of another type whose id is the page of a sound definition is a table
 //     whose type was damaged: it is a table again;
 //   - when the catalog shows damage (rows or pages of it could not be read, a table row whose
@@ -19,12 +22,15 @@
 //     with rows is recovered as "RecoveredTable_<page>", with a catalog row and the
 //     permissions of the Tables container.
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <set>
 #include <stdexcept>
+#include <string>
 
 #include "jet/base/error.h"
 #include "jet/format/data_page.h"
+#include "jet/format/row_codec.h"
 #include "jet/format/tdef.h"
 #include "jet/format/text_codec.h"
 #include "jet/format/usage_map.h"
@@ -110,6 +116,94 @@ std::string TextAt(const Row& row, int column) {
 void SetColumn(const TableDef& def, Row& row, std::string_view column, Value value) {
     const int c = ColumnIndex(def, column);
     if (c >= 0) row[static_cast<size_t>(c)] = std::move(value);
+}
+
+// True when `bytes` is a row of `def` to the byte: every variable value exactly the size of its
+// type (a Long 4 bytes, a date 8, a GUID 16), no text or binary longer than its column, Jet 4
+// text of whole characters, a long-value field as long as its header at least; and its key in
+// each unique index (`seen`, one set per index) not one of an earlier row's. A row of the same
+// table read under another column layout fails this for some value, or for some key (an
+// AutoNumber read from a column of flags).
+bool FitsExactly(ByteSpan bytes, const TableDef& def, Version version,
+                 std::vector<std::set<std::string>>& seen) {
+    constexpr size_t kLongValueField = 12;
+    try {
+        const RowLayout layout = ParseRowLayout(bytes, version, def);
+        if (layout.column_count == 0 || layout.column_count > def.max_cols ||
+            layout.var_count > def.num_var_cols)
+            return false;
+        std::vector<std::string> values(def.columns.size());
+        for (size_t i = 0; i < def.columns.size(); ++i) {
+            const ColumnDef& c = def.columns[i];
+            const ColumnSlice s = LocateColumn(layout, bytes, c);
+            if (!s.present || !s.not_null || c.type == ColumnType::kBoolean) continue;
+            values[i].assign(s.bytes.begin(), s.bytes.end());
+            if (c.fixed()) continue;
+            const size_t n = s.bytes.size();
+            switch (c.type) {
+                case ColumnType::kText: {
+                    const bool compressed = n >= 2 && s.bytes[0] == 0xFF && s.bytes[1] == 0xFE;
+                    if (n > c.length || (version == Version::kJet4 && n % 2 != 0 && !compressed))
+                        return false;
+                    break;
+                }
+                case ColumnType::kBinary:
+                    if (n > c.length) return false;
+                    break;
+                case ColumnType::kMemo:
+                case ColumnType::kOle:
+                    if (n < kLongValueField) return false;
+                    break;
+                default:
+                    if (n != FixedStorageSize(c.type, c.length)) return false;
+            }
+        }
+        bool repeated = false;
+        for (size_t k = 0; k < def.real_indexes.size(); ++k) {
+            if (!(def.real_indexes[k].flags & kIndexUnique)) continue;
+            std::string key;
+            bool any = false;
+            for (const IndexColumn& ic : def.real_indexes[k].columns) {
+                for (size_t i = 0; i < def.columns.size(); ++i) {
+                    if (def.columns[i].col_num != ic.col_num) continue;
+                    any |= !values[i].empty();
+                    key += std::to_string(values[i].size()) + ":" + values[i];
+                }
+            }
+            if (any) repeated |= !seen[k].insert(key).second;
+        }
+        return !repeated;
+    } catch (const JetError&) {
+        return false;
+    }
+}
+
+// Of the layouts Access writes for a table (AccessSystemTableDefs, most common first), the one
+// under which most live rows of the table's data pages (found by their owner field) fit to the
+// byte; with as many fitting several, the first of them.
+size_t BestLayout(SalvageSource::Impl& m, uint32_t owner, const std::vector<TableDef>& layouts) {
+    std::vector<uint64_t> fits(layouts.size(), 0);
+    std::vector<std::vector<std::set<std::string>>> seen;
+    for (const TableDef& l : layouts) seen.emplace_back(l.real_indexes.size());
+    Bytes bytes;
+    if (auto it = m.data_pages_by_owner.find(owner); it != m.data_pages_by_owner.end()) {
+        for (uint32_t p : it->second) {
+            if (m.page_free[p]) continue;
+            try {
+                m.file->ReadPage(p, bytes);
+                const DataPage page(bytes, m.file->version());
+                for (uint16_t i = 0; i < page.row_count(); ++i) {
+                    if (page.entry(i) & (kRowDeleted | kRowOverflow)) continue;
+                    const ByteSpan row = page.row(i);
+                    for (size_t l = 0; l < layouts.size(); ++l)
+                        fits[l] += FitsExactly(row, layouts[l], m.file->version(), seen[l]) ? 1 : 0;
+                }
+            } catch (const JetError&) {
+                // An unreadable page tells nothing of the layout.
+            }
+        }
+    }
+    return static_cast<size_t>(std::max_element(fits.begin(), fits.end()) - fits.begin());
 }
 
 }  // namespace
@@ -233,6 +327,17 @@ void SalvageSource::Impl::ReadTables() {
             ok = standard = true;
             stats.fixes.push_back(name + ": its definition was unreadable (" + why +
                                   "); the standard one is used");
+        }
+        if (!ok && system == nullptr && *id > kCatalogPage && *id < n) {
+            // One of Access's own tables: the layout Access writes for it that its rows fit.
+            const std::vector<TableDef> layouts = AccessSystemTableDefs(name, file->version());
+            if (!layouts.empty()) {
+                t.def = layouts[BestLayout(*this, *id, layouts)];
+                t.def.tdef_page = *id;
+                ok = standard = true;
+                stats.fixes.push_back(name + ": its definition was unreadable (" + why +
+                                      "); the standard one is used");
+            }
         }
         if (!ok) {
             // Its rows may still be found through a definition no catalog row names.
@@ -363,6 +468,95 @@ void SalvageSource::Impl::EnsureJetSystemTables() {
         stats.tables.push_back(std::move(s));
         stats.fixes.push_back(std::string(sys.name) + " was missing; it is made anew at page " +
                               std::to_string(page));
+    }
+}
+
+// After a lost catalog the relationships still name their tables by the names they had. A
+// table found without its catalog row takes the name a relationship gives one of its sides
+// when the columns the relationships give that side are all columns of this table and of no
+// other table, found or kept; a name claimed by two tables, or a table claimed by two names, is
+// left as it was, and so is a name some table or catalog row has already.
+void SalvageSource::Impl::NameRecoveredTables() {
+    if (recovered_ids.empty()) return;
+    const SourceTable* relationships = nullptr;
+    for (const SourceTable& t : tables)
+        if (NamesEqual(t.name, "MSysRelationships")) relationships = &t;
+    if (relationships == nullptr) return;
+    struct Side {
+        std::string name;
+        std::set<std::string> columns;
+        std::string relationship;
+        bool complete = true;  // every row gave a column
+    };
+    std::vector<Side> sides;
+    auto add = [&sides](const std::string& name, const std::string& column,
+                        const std::string& relationship) {
+        if (name.empty()) return;
+        Side* side = nullptr;
+        for (Side& s : sides)
+            if (NamesEqual(s.name, name)) side = &s;
+        if (side == nullptr) {
+            sides.push_back({name, {}, relationship});
+            side = &sides.back();
+        }
+        if (column.empty()) side->complete = false;
+        side->columns.insert(column);
+    };
+    const TableDef& def = relationships->def;
+    const int rel = ColumnIndex(def, "szRelationship"), object = ColumnIndex(def, "szObject"),
+              column = ColumnIndex(def, "szColumn"),
+              referenced = ColumnIndex(def, "szReferencedObject"),
+              referenced_column = ColumnIndex(def, "szReferencedColumn");
+    SalvagedTable scratch;
+    scratch.name = relationships->name;
+    for (const SalvagedTable& s : stats.tables)
+        if (s.id == relationships->id) scratch.standard_definition = s.standard_definition;
+    SalvageRows(def, scratch,
+                [&](Row& row) {
+                    add(TextAt(row, object), TextAt(row, column), TextAt(row, rel));
+                    add(TextAt(row, referenced), TextAt(row, referenced_column), TextAt(row, rel));
+                },
+                {});
+
+    auto generated = [this](const SourceTable& t) {
+        return std::find(recovered_ids.begin(), recovered_ids.end(), t.id) != recovered_ids.end() &&
+               t.name.rfind("RecoveredTable_", 0) == 0;
+    };
+    const int name_col = ColumnIndex(catalog_def, "Name");
+    std::map<uint32_t, std::vector<const Side*>> claims;
+    for (const Side& side : sides) {
+        if (!side.complete || side.columns.empty()) continue;
+        bool taken = false;
+        for (const SourceTable& t : tables) taken |= NamesEqual(t.name, side.name);
+        for (size_t r = 0; r < catalog_rows.size(); ++r)
+            taken |= catalog_keep[r] && NamesEqual(TextAt(catalog_rows[r], name_col), side.name);
+        if (taken) continue;
+        std::vector<uint32_t> found;
+        bool kept = false;
+        for (const SourceTable& t : tables) {
+            bool all = true;
+            for (const std::string& c : side.columns) all &= ColumnIndex(t.def, c) >= 0;
+            if (!all) continue;
+            if (generated(t))
+                found.push_back(t.id);
+            else
+                kept = true;
+        }
+        if (!kept && found.size() == 1) claims[found[0]].push_back(&side);
+    }
+    for (auto& [id, claimed] : claims) {
+        if (claimed.size() != 1) continue;
+        const std::string& name = claimed[0]->name;
+        for (SourceTable& t : tables) {
+            if (t.id != id) continue;
+            stats.fixes.push_back("table '" + t.name + "' (page " + std::to_string(id) + ") is '" +
+                                  name + "': relationship '" + claimed[0]->relationship +
+                                  "' names a table of that name with its columns");
+            t.name = name;
+            t.def.name = name;
+        }
+        for (SalvagedTable& s : stats.tables)
+            if (s.id == id) s.name = name;
     }
 }
 

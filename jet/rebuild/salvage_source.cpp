@@ -184,6 +184,7 @@ std::unique_ptr<SalvageSource> OpenSalvageSource(Env* env, const std::string& pa
         RaiseWithDetail(kCouldNotRepair, {},
                         "No row of the catalog (MSysObjects) could be read in '" + path + "'.");
     m->EnsureJetSystemTables();
+    m->NameRecoveredTables();
 
     // Definitions must not point at tables that are gone: foreign keys to them are cleared.
     for (SourceTable& t : m->tables) {

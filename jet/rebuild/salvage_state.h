@@ -60,6 +60,7 @@ struct SalvageSource::Impl {
     void ReadTables();
     void RecoverOrphans();
     void EnsureJetSystemTables();
+    void NameRecoveredTables();
     void AddMissingSystemRows();
 
     // Reads the live rows of a table, calling `visit` for each row that survives.

@@ -33,6 +33,7 @@
 #include "jet/testing/fault_env.h"
 #include "jet/testing/sample.h"
 #include "jet/write/new_database.h"
+#include "jet/write/system_tables.h"
 #include "tests/jet/compact_test_util.h"
 #include "tests/jet/corpus_test_util.h"
 #include "tests/jet/repair_sweep.h"
@@ -300,6 +301,93 @@ TEST(RepairTest, AZeroedDataPageLosesOnlyItsOwnRows) {
         EXPECT_FALSE(report.lossless());
         testing::ExpectStoredWithKey(path, key);
     }
+}
+
+// A row of `def` whose values tell its columns apart: Longs distinct in every row and column,
+// text longer than a Long, blobs of their own lengths. Object ids name the catalog (id 2),
+// which every rebuild keeps.
+Row DistinctRow(const TableDef& def, int i) {
+    Row row(def.columns.size());
+    for (size_t c = 0; c < def.columns.size(); ++c) {
+        const ColumnDef& col = def.columns[c];
+        const auto n = static_cast<uint8_t>(c);
+        switch (col.type) {
+            case ColumnType::kLong:
+                row[c] = int64_t{i * 16 + static_cast<int>(c) + 1};
+                if (col.name == "ObjectID" || def.name == "MSysNavPaneObjectIDs")
+                    row[c] = int64_t{2};
+                break;
+            case ColumnType::kText:
+                row[c] = Utf8ToUtf16("name " + std::to_string(i) + "." + std::to_string(c));
+                break;
+            case ColumnType::kDateTime:
+                row[c] = 40000.25 + i;
+                break;
+            case ColumnType::kGuid: {
+                Guid g{};
+                g[0] = static_cast<uint8_t>(i);
+                g[1] = n;
+                row[c] = g;
+                break;
+            }
+            case ColumnType::kOle:
+                row[c] = Bytes(20 + static_cast<size_t>(i), n);
+                break;
+            default:  // binary
+                row[c] = Bytes(col.length, static_cast<uint8_t>(i));
+        }
+    }
+    return row;
+}
+
+// Each layout Access writes for one of its own tables, in a file of its version with rows in
+// it: the table's definition page zeroed, the repair gives it that layout back (the one its
+// rows fit, not merely the most common) with every row, and mdbtools reads the file.
+TEST(RepairTest, AnAccessTableWithoutItsDefinitionGetsTheLayoutItsRowsFit) {
+    TempDir dir;
+    size_t layouts = 0;
+    for (const Version v : {Version::kJet3, Version::kJet4}) {
+        for (const char* name : {"MSysAccessObjects", "MSysAccessStorage", "MSysAccessXML",
+                                 "MSysCmdbars", "MSysToolbars", "MSysModules", "MSysModules2",
+                                 "MSysNameMap", "MSysNavPaneGroupCategories", "MSysNavPaneGroups",
+                                 "MSysNavPaneGroupToObjects", "MSysNavPaneObjectIDs"}) {
+            const std::vector<TableDef> defs = AccessSystemTableDefs(name, v);
+            for (size_t k = 0; k < defs.size(); ++k) {
+                SCOPED_TRACE(std::string(name) + " Jet " + (v == Version::kJet3 ? "3" : "4") +
+                             " layout " + std::to_string(k));
+                NewTable t;
+                t.def = defs[k];
+                t.layout_given = true;
+                for (int i = 0; i < 40; ++i) t.rows.push_back(DistinctRow(t.def, i));
+                NewDatabase plan;
+                plan.version = v;
+                plan.replace_existing = true;
+                plan.tables.push_back(t);
+                const std::string path = dir.path() + "/access.mdb";
+                CreateDatabase(Env::Default(), path, plan);
+                const auto before = AllRows(path);
+                DamageOptions damage;
+                damage.page = DatabaseView::Open(Env::Default(), path)->ReadTable(name).tdef_page;
+                ASSERT_TRUE(
+                    InjectDamage(Env::Default(), path, DamageKind::kZeroedPage, damage).applied);
+                const RepairReport report = RepairDatabase(Env::Default(), path);
+                const RepairedTable* r = FindTable(report, name);
+                ASSERT_NE(r, nullptr) << report.Summary();
+                EXPECT_TRUE(r->standard_definition);
+                EXPECT_TRUE(AllRows(path).at(name) == before.at(name)) << report.Summary();
+                const TableDef got = DatabaseView::Open(Env::Default(), path)->ReadTable(name);
+                ASSERT_EQ(got.columns.size(), defs[k].columns.size());
+                for (size_t c = 0; c < got.columns.size(); ++c)
+                    EXPECT_EQ(got.columns[c].name, defs[k].columns[c].name);
+                std::string why;
+                if (testing::HaveMdbTools()) {
+                    EXPECT_TRUE(testing::MdbToolsReadsEveryTable(path, why)) << why;
+                }
+                ++layouts;
+            }
+        }
+    }
+    EXPECT_GE(layouts, 20u);
 }
 
 // A broken owned-pages map: the table's pages are found by their owner field; nothing is lost.
