@@ -89,6 +89,23 @@ DatabaseHeader DecodeHeader(ByteSpan encoded) {
     return h;
 }
 
+void CloseUserCommitWords(Bytes& page0, Version version) {
+    const size_t commit = CommitWordsOffset(version);
+    for (size_t entry = kFirstUserCommitWord; entry < 256; ++entry) {
+        page0[commit + 2 * entry] = kClosedCommitWord[0];
+        page0[commit + 2 * entry + 1] = kClosedCommitWord[1];
+    }
+}
+
+bool UserCommitWordsMarked(ByteSpan page0, Version version) {
+    const size_t commit = CommitWordsOffset(version);
+    for (size_t entry = kFirstUserCommitWord; entry < 256; ++entry)
+        if (page0[commit + 2 * entry] != kClosedCommitWord[0] ||
+            page0[commit + 2 * entry + 1] != kClosedCommitWord[1])
+            return true;
+    return false;
+}
+
 uint32_t NewEncryptionKey(const DatabaseHeader& header) {
     // FNV-1a over the fields that a rewrite carries over unchanged.
     const size_t end = header.raw.size() >= 512 ? header.raw.size() - 512 : header.raw.size();

@@ -64,11 +64,24 @@ constexpr size_t CommitWordsOffset(Version v) {
     return v == Version::kJet3 ? 0x600 : 0xE00;
 }
 
+// The commit words of page 0 (docs/format.md 2.4). Entries 0 and 1 vary from file to file in
+// files Access closed cleanly, so every rewrite keeps them as they are; entries 2..255 (the
+// shared users of lock-file slots 2..255) read 00 01 in a file nobody has open.
+constexpr uint8_t kClosedCommitWord[2] = {0x00, 0x01};
+constexpr size_t kFirstUserCommitWord = 2;
+// Marks entries 2..255 closed. REQUIRES: page0 holds a whole page 0 of `version`.
+void CloseUserCommitWords(Bytes& page0, Version version);
+// True when some entry 2..255 is not closed: a user that never closed the database.
+bool UserCommitWordsMarked(ByteSpan page0, Version version);
+
 // Decodes page 0 as stored. REQUIRES: at least PageSize(version) bytes. Throws 3343 when the
 // page is not a Jet 3 / Jet 4 database header.
 DatabaseHeader DecodeHeader(ByteSpan encoded_page0);
 
-// What a rewrite of a database (compaction, repair) does with its page encoding (mdb_file.h).
+// What a rewrite of a database (compaction, repair) does with its page encoding: the one rule,
+// which every rewrite refers to. By default (kKeep), as DAO's CompactDatabase with its options
+// omitted, an encoded (RC4, mdb_file.h) source gives an output encoded under the same page key
+// and a clear source a clear output; repair always keeps it (docs/format.md 13).
 enum class PageEncoding {
     kKeep,  // as the source: an encoded source stays encoded under its own key, a clear one clear
     kDecrypt,  // every page in clear (key 0)

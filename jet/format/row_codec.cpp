@@ -194,9 +194,13 @@ T& Reused(Value& v) {
 }  // namespace
 
 void DecodeRowTo(MdbFile& file, const TableDef& t, ByteSpan row, Row& out, Bytes& long_value) {
+    DecodeRowTo(file, t, ParseRowLayout(row, file.version(), t), row, out, long_value);
+}
+
+void DecodeRowTo(MdbFile& file, const TableDef& t, const RowLayout& layout, ByteSpan row, Row& out,
+                 Bytes& long_value, LongValueReader* long_values) {
     const Version version = file.version();
     const uint16_t db_code_page = file.header().code_page;
-    const RowLayout layout = ParseRowLayout(row, version, t);
     out.resize(t.columns.size());
     for (size_t i = 0; i < t.columns.size(); ++i) {
         const ColumnDef& c = t.columns[i];
@@ -211,12 +215,15 @@ void DecodeRowTo(MdbFile& file, const TableDef& t, ByteSpan row, Row& out, Bytes
         }
         const uint16_t code_page = ColumnCodePage(c, db_code_page);
         if (c.long_value()) {
-            if (c.type == ColumnType::kMemo) {
-                ReadLongValueTo(file, s.bytes, long_value);
-                DecodeTextTo(long_value, version, code_page, Reused<std::u16string>(out[i]));
-            } else {
-                ReadLongValueTo(file, s.bytes, Reused<Bytes>(out[i]));
+            Bytes& stored = c.type == ColumnType::kMemo ? long_value : Reused<Bytes>(out[i]);
+            if (long_values == nullptr) {
+                ReadLongValueTo(file, s.bytes, stored);
+            } else if (!long_values->Read(i, s.bytes, stored)) {
+                out[i] = std::monostate{};
+                continue;
             }
+            if (c.type == ColumnType::kMemo)
+                DecodeTextTo(long_value, version, code_page, Reused<std::u16string>(out[i]));
             continue;
         }
         if (c.type == ColumnType::kText) {

@@ -79,6 +79,21 @@ Row DecodeRow(MdbFile& file, const TableDef& t, ByteSpan row);
 // `long_value` holds a Memo's stored bytes on the way. For readers of many rows.
 void DecodeRowTo(MdbFile& file, const TableDef& t, ByteSpan row, Row& out, Bytes& long_value);
 
+// How the Memo and OLE values of a row are read. Without one, a long value is read through the
+// file and a broken chain throws; a reader that must go on past damage gives its own.
+class LongValueReader {
+  public:
+    virtual ~LongValueReader() = default;
+    // Reads the value whose field (the 12-byte long-value header) is `field`, column `column`
+    // of the definition, into `out`; false leaves the value null.
+    virtual bool Read(size_t column, ByteSpan field, Bytes& out) = 0;
+};
+
+// DecodeRowTo for a row whose layout the caller parsed already (ParseRowLayout), its long
+// values read through `long_values` when given.
+void DecodeRowTo(MdbFile& file, const TableDef& t, const RowLayout& layout, ByteSpan row, Row& out,
+                 Bytes& long_value, LongValueReader* long_values = nullptr);
+
 // The text code page of a column (its own in Jet 3 when set, else the database's).
 uint16_t ColumnCodePage(const ColumnDef& c, uint16_t database_code_page);
 

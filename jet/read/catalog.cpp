@@ -31,12 +31,6 @@ char16_t FoldCase(char16_t c) {
     return c;
 }
 
-int ColumnIndex(const TableDef& t, std::string_view name) {
-    for (size_t i = 0; i < t.columns.size(); ++i)
-        if (NamesEqual(t.columns[i].name, name)) return static_cast<int>(i);
-    return -1;
-}
-
 template <typename T>
 T IntegerAt(const Row& row, int index) {
     if (index < 0) return 0;
@@ -53,6 +47,12 @@ bool NamesEqual(std::string_view a, std::string_view b) {
     for (size_t i = 0; i < x.size(); ++i)
         if (FoldCase(x[i]) != FoldCase(y[i])) return false;
     return true;
+}
+
+int ColumnIndex(const TableDef& t, std::string_view name) {
+    for (size_t i = 0; i < t.columns.size(); ++i)
+        if (NamesEqual(t.columns[i].name, name)) return static_cast<int>(i);
+    return -1;
 }
 
 Catalog Catalog::Read(MdbFile& file) {

@@ -49,6 +49,8 @@ struct CatalogEntry {
 
 // True when Jet takes the two names for the same object name (case-insensitive).
 bool NamesEqual(std::string_view a, std::string_view b);
+// The position of the column named `name` (NamesEqual) among `t`'s columns; -1 when none.
+int ColumnIndex(const TableDef& t, std::string_view name);
 
 class Catalog {
   public:

@@ -4,6 +4,8 @@
 // known to be used once, free, or leaked.
 #include "jet/read/checker.h"
 
+#include "jet/read/checker_impl.h"
+
 #include <algorithm>
 #include <map>
 #include <memory>
@@ -23,54 +25,12 @@
 #include "jet/format/usage_map.h"
 #include "jet/keys/index_key.h"
 #include "jet/read/catalog.h"
+#include "jet/read/content_checksum.h"
 #include "jet/read/index_reader.h"
 #include "jet/read/live_rows.h"
 
 namespace jet {
 namespace {
-
-enum class Use : uint8_t {
-    kNone,
-    kHeader,
-    kTableDef,
-    kData,       // rows of a table
-    kLongValue,  // LVAL rows
-    kIndex,
-    kMapRows,  // rows holding usage maps (page 1 included)
-    kBitmap,   // bitmap page of a reference usage map
-};
-
-const char* UseName(Use use) {
-    switch (use) {
-        case Use::kNone:
-            return "unused";
-        case Use::kHeader:
-            return "the header";
-        case Use::kTableDef:
-            return "a table definition";
-        case Use::kData:
-            return "table data";
-        case Use::kLongValue:
-            return "long values";
-        case Use::kIndex:
-            return "an index";
-        case Use::kMapRows:
-            return "usage maps";
-        case Use::kBitmap:
-            return "a usage-map bitmap";
-    }
-    return "?";
-}
-
-// Whether two uses may share a page: map rows live on ordinary data pages, and LVAL pages may
-// serve several long-value columns.
-bool Compatible(Use a, Use b) {
-    auto data_like = [](Use u) {
-        return u == Use::kData || u == Use::kLongValue || u == Use::kMapRows;
-    };
-    if (a == Use::kMapRows || b == Use::kMapRows) return data_like(a) && data_like(b);
-    return a == Use::kLongValue && b == Use::kLongValue;
-}
 
 uint32_t Loc(uint32_t page, uint32_t row) {
     return (page << 8) | (row & 0xFF);
@@ -78,13 +38,6 @@ uint32_t Loc(uint32_t page, uint32_t row) {
 
 std::string PageRow(uint32_t page, uint32_t row) {
     return "page " + std::to_string(page) + " row " + std::to_string(row);
-}
-
-// FNV-1a: a 64-bit fingerprint of some bytes.
-uint64_t Fingerprint(const uint8_t* data, size_t size) {
-    uint64_t h = 0xCBF29CE484222325ull;
-    for (size_t i = 0; i < size; ++i) h = (h ^ data[i]) * 0x100000001B3ull;
-    return h;
 }
 
 std::string Hex(const Bytes& b, size_t limit = 48) {
@@ -99,18 +52,8 @@ std::string Hex(const Bytes& b, size_t limit = 48) {
     return s;
 }
 
-// Findings of one kind repeat by the thousand in a badly damaged table; past this many per
-// table and kind only the count grows.
-constexpr size_t kMaxDetailedPerTable = 20;
+}  // namespace
 
-// The key encoders of a table's real indexes (null where the definition makes none).
-struct TableEncoders {
-    std::vector<std::unique_ptr<IndexKeyEncoder>> owned;
-    std::vector<IndexKeyEncoder*> each;
-};
-
-// What the stored definition of a table must share with the one its rows and indexes were
-// checked by, as they were written; "" when it does.
 std::string DefinitionDifference(const TableDef& stored, const TableDef& checked) {
     if (stored.row_count != checked.row_count) return "the row count";
     if (stored.max_cols != checked.max_cols || stored.num_var_cols != checked.num_var_cols ||
@@ -139,244 +82,6 @@ std::string DefinitionDifference(const TableDef& stored, const TableDef& checked
     return "";
 }
 
-}  // namespace
-
-class Checker {
-  public:
-    Checker(MdbFile& file, const CheckOptions& options)
-        : file_(&file),
-          options_(options),
-          version_(file.version()),
-          page_size_(file.page_size()),
-          page_count_(file.page_count()),
-          use_(page_count_, Use::kNone),
-          use_owner_(page_count_, 0),
-          page_checked_(page_count_, false) {}
-
-    // The whole file. Tables checked while the file was written (the Follow* calls before)
-    // have only what was written last left to check.
-    CheckReport Run();
-
-    // A file being written (FollowingCheck): the calls come in the writer's order, `file_`
-    // then reading only the pages the writer has put in it.
-    void FollowTable(const TableDef& def);
-    void FollowDataPages(const std::vector<uint32_t>& pages);
-    void FollowRowsEnd(const TableDef& def,
-                       const std::vector<std::vector<uint32_t>>& long_value_pages);
-    void FollowIndex(size_t number, const RealIndexDef& index);
-    void FollowTableEnd(const TableDef& def);
-    // The whole file once it is complete.
-    CheckReport FinishFollowing(MdbFile& complete) {
-        if (following_) throw std::logic_error("a table's rows are still being written");
-        file_ = &complete;
-        Grow(complete.page_count());
-        return Run();
-    }
-
-  private:
-    void Add(Severity severity, FindingKind kind, const std::string& table, uint32_t page,
-             std::string what) {
-        if (severity == Severity::kNotice && options_.strict) severity = Severity::kError;
-        (severity == Severity::kError ? report_.errors : report_.notices)++;
-        if (report_.findings.size() >= options_.max_findings) {
-            ++report_.dropped;
-            return;
-        }
-        report_.findings.push_back({severity, kind, table, page, std::move(what)});
-    }
-    void Error(FindingKind kind, const std::string& table, uint32_t page, std::string what) {
-        Add(Severity::kError, kind, table, page, std::move(what));
-    }
-    void Notice(FindingKind kind, const std::string& table, uint32_t page, std::string what) {
-        Add(Severity::kNotice, kind, table, page, std::move(what));
-    }
-    // Per table and kind, the first few findings are kept whole; the rest are summed up.
-    bool Detailed(FindingKind kind) { return ++table_counts_[kind] <= kMaxDetailedPerTable; }
-    void SummarizeTable(const std::string& table) {
-        for (const auto& [kind, count] : table_counts_) {
-            if (count > kMaxDetailedPerTable) {
-                Error(kind, table, 0,
-                      std::to_string(count - kMaxDetailedPerTable) + " more findings like the " +
-                          "above");
-            }
-        }
-        table_counts_.clear();
-    }
-
-    bool InFile(uint32_t page) const { return page != 0 && page < page_count_; }
-    const std::string& OwnerName(uint32_t owner) {
-        static const std::string kNone;
-        auto it = table_names_.find(owner);
-        return it == table_names_.end() ? kNone : it->second;
-    }
-
-    // Records that `page` serves `use` for table `owner` (its TDEF page; 0 for none).
-    void Claim(uint32_t page, Use use, uint32_t owner, const std::string& table) {
-        if (!InFile(page) && !(page == 0 && use == Use::kHeader)) return;
-        Use& cur = use_[page];
-        if (cur == Use::kNone) {
-            cur = use;
-            use_owner_[page] = owner;
-            return;
-        }
-        if (cur == use && use_owner_[page] == owner &&
-            (use == Use::kMapRows || use == Use::kLongValue || use == Use::kData)) {
-            return;
-        }
-        if (Compatible(cur, use)) {
-            if (cur == Use::kMapRows) {
-                cur = use;
-                use_owner_[page] = owner;
-            }
-            return;
-        }
-        const std::string other = OwnerName(use_owner_[page]);
-        Error(FindingKind::kPageUse, table, page,
-              std::string("page is used as ") + UseName(use) + " but also as " + UseName(cur) +
-                  (other.empty() ? "" : " of table '" + other + "'"));
-    }
-
-    Bytes Read(uint32_t page) { return file_->ReadPage(page); }
-
-    // Reads a usage map at a row pointer, recording the pages it occupies. Returns false (and
-    // reports) when it cannot be read.
-    bool ReadMap(uint32_t pointer, const std::string& table, const std::string& what,
-                 UsageMap& map);
-    void CheckGlobalMap();
-    void CheckTable(const std::string& name, uint32_t tdef_page);
-    // The rows of a table, page by page as its data pages are met, then what needs them all.
-    struct RowScan {
-        std::vector<uint32_t> data_pages;  // ascending: the owned-pages map is sorted
-        std::unordered_set<uint32_t> overflow_targets;
-        std::vector<uint32_t> overflow_pages;  // pages that overflow rows point into
-        std::vector<uint32_t> lone_deleted;    // rows flagged 0x8000 alone: overflow targets
-        Bytes target_page;
-        Bytes key;         // reused for every key computed
-        Row values;        // reused for every row decoded
-        Bytes long_value;  // a Memo's stored bytes while it is decoded
-        uint64_t live_count = 0;
-    };
-    void CheckPageRows(const TableDef& t, uint32_t page, const Bytes& bytes,
-                       const std::vector<IndexKeyEncoder*>& encoders, RowScan& scan);
-    void FinishRows(const TableDef& t, RowScan& scan);
-    // The checks of a page that holds rows, done once, when the page is first read; the final
-    // sweep over the file reads only the pages no structure read.
-    void CheckRowPage(uint32_t page, const Bytes& bytes, bool final_sweep = false);
-    void CheckLongValues(const TableDef& t, const RowLayout& layout, ByteSpan row, uint32_t page,
-                         uint16_t row_number);
-    // The stored definition of a table, its pages claimed (nullopt, reported, when unreadable).
-    std::optional<TableDef> ReadDefinition(const std::string& name, uint32_t tdef_page);
-    TableEncoders MakeEncoders(const TableDef& t);
-    // Whether the stored keys of index k are compared with keys computed from the rows.
-    bool KeysCompared(const TableEncoders& encoders, size_t k) const {
-        return encoders.each[k] != nullptr && options_.compare_keys &&
-               (encoders.each[k]->knows_sort_order() || options_.expected_key);
-    }
-    // An index whose keys are neither computed nor given, counted in the statistics.
-    void CountNotRecomputed(const TableEncoders& encoders, size_t k) {
-        const IndexKeyEncoder* e = encoders.each[k];
-        if (e == nullptr || e->knows_sort_order() || !options_.compare_keys ||
-            options_.expected_key)
-            return;
-        CheckStats& s = report_.stats;
-        ++s.indexes_not_recomputed;
-        const uint16_t order = e->unknown_sort_order();
-        if (std::find(s.sort_orders_not_recomputed.begin(), s.sort_orders_not_recomputed.end(),
-                      order) == s.sort_orders_not_recomputed.end())
-            s.sort_orders_not_recomputed.push_back(order);
-    }
-    void CheckLogicalIndexes(const TableDef& t);
-    // A data page of the table: claimed, checked as a page, and its rows checked.
-    void ScanDataPage(const TableDef& t, uint32_t p, const Bytes& page,
-                      const TableEncoders& encoders, RowScan& scan) {
-        scan.data_pages.push_back(p);
-        Claim(p, Use::kData, t.tdef_page, t.name);
-        CheckRowPage(p, page);
-        CheckPageRows(t, p, page, encoders.each, scan);
-    }
-    // The owned-pages and free-space maps of a table, read (and claimed) when they can be.
-    struct TableMaps {
-        UsageMap owned, free;
-        bool have_owned = false, have_free = false;
-    };
-    TableMaps ReadTableMaps(const TableDef& t) {
-        TableMaps maps;
-        maps.have_owned = ReadMap(t.owned_map, t.name, "owned-pages map", maps.owned);
-        maps.have_free =
-            t.free_map != 0 && ReadMap(t.free_map, t.name, "free-space map", maps.free);
-        return maps;
-    }
-    // The pages of an owned-pages map that lie in the file. The map is sorted: past the
-    // first page outside (reported), none do.
-    std::span<const uint32_t> OwnedPagesInFile(const TableDef& t, const UsageMap& owned) {
-        size_t n = 0;
-        while (n < owned.pages.size() && InFile(owned.pages[n])) ++n;
-        if (n < owned.pages.size()) {
-            Error(FindingKind::kUsageMap, t.name, 0,
-                  "owned-pages map lists page " + std::to_string(owned.pages[n]) +
-                      ", outside the file");
-        }
-        return std::span<const uint32_t>(owned.pages).first(n);
-    }
-    void CheckFreeMap(const TableDef& t, const UsageMap& owned, const UsageMap& free_map);
-    // The long-value pages the table's long-value maps list, but those in `done` (sorted).
-    void CheckLongValueMaps(const TableDef& t, const std::vector<uint32_t>& done);
-    // A page that holds long values of the table (others are skipped: maps may list pages
-    // freed since); true when it is one.
-    bool CheckLongValuePage(const TableDef& t, uint32_t p, Bytes& page);
-    // A table checked while it was written, now that its definition and maps are stored.
-    struct FollowedTable;
-    void FinishFollowedTable(const std::string& name, uint32_t tdef_page, FollowedTable& ft);
-    void Grow(uint32_t page_count) {
-        if (page_count <= page_count_) return;
-        page_count_ = page_count;
-        use_.resize(page_count_, Use::kNone);
-        use_owner_.resize(page_count_, 0);
-        page_checked_.resize(page_count_, false);
-    }
-    // Walks an index against the rows; its pages are checked against the index's usage map
-    // `with_map` (a file being written has its maps written last: IndexPagesInMap then).
-    // Returns the index's pages.
-    std::vector<uint32_t> CheckIndex(const TableDef& t, size_t number, const RealIndexDef& index,
-                                     bool computed, bool with_map);
-    void IndexPageInMap(const TableDef& t, size_t number, const UsageMap& map, uint32_t page);
-    void CheckDataPageLayout(uint32_t page, const Bytes& bytes);
-    void CheckPages();
-
-    MdbFile* file_;
-    const CheckOptions& options_;
-    Version version_;
-    uint32_t page_size_;
-    uint32_t page_count_;
-    std::vector<Use> use_;
-    std::vector<uint32_t> use_owner_;
-    std::vector<bool> free_;          // global usage map: page marked free
-    std::vector<bool> page_checked_;  // a page holding rows whose own checks are done
-    std::unordered_map<uint32_t, std::string> table_names_;
-    std::unordered_set<uint32_t> lval_rows_;  // LVAL rows used by some value
-    std::map<FindingKind, size_t> table_counts_;
-    LiveRows live_;  // rows of the table being checked
-    CheckReport report_;
-
-    // The table whose rows are being written, while a file is followed.
-    struct Following {
-        TableDef def;
-        TableEncoders encoders;
-        RowScan scan;
-        Bytes page;
-        FollowedTable* table = nullptr;  // in followed_
-    };
-    std::unique_ptr<Following> following_;
-    struct FollowedTable {
-        TableDef def;                      // as its rows were checked
-        std::vector<uint32_t> data_pages;  // sorted
-        std::vector<uint32_t> lv_pages;    // long-value pages checked, sorted
-        std::vector<std::vector<uint32_t>> index_pages;
-        bool listed = false;  // met in the catalog
-    };
-    std::map<uint32_t, FollowedTable> followed_;  // by table id
-};
-
 bool Checker::ReadMap(uint32_t pointer, const std::string& table, const std::string& what,
                       UsageMap& map) {
     const RowPointer at = RowPointer::FromPacked(pointer);
@@ -391,9 +96,9 @@ bool Checker::ReadMap(uint32_t pointer, const std::string& table, const std::str
         Error(FindingKind::kUsageMap, table, at.page, what + " cannot be read: " + e.what());
         return false;
     }
-    Claim(at.page, Use::kMapRows, 0, table);
+    Claim(at.page, PageUse::kMapRows, 0, table);
     for (uint32_t p : map.bitmap_pages) {
-        if (p != 0) Claim(p, Use::kBitmap, 0, table);
+        if (p != 0) Claim(p, PageUse::kBitmap, 0, table);
     }
     return true;
 }
@@ -410,10 +115,14 @@ void Checker::CheckGlobalMap() {
     }
 }
 
-void Checker::CheckDataPageLayout(uint32_t page, const Bytes& bytes) {
-    const std::string& table = OwnerName(use_owner_[page]);
+void Checker::CheckDataPageLayout(uint32_t page, const ParsedPage& parsed) {
+    const std::string& table = OwnerName(ledger_.owner(page));
+    if (!parsed.page) {
+        Error(FindingKind::kDataPage, table, page, parsed.error);
+        return;
+    }
     try {
-        const DataPage dp(bytes, version_);
+        const DataPage& dp = *parsed.page;
         const uint16_t n = dp.row_count();
         if (n > kMaxRowsPerPage) {
             Error(FindingKind::kDataPage, table, page,
@@ -474,23 +183,17 @@ void Checker::CheckLongValues(const TableDef& t, const RowLayout& layout, ByteSp
                 }
                 continue;
             }
-            Claim(at.page, Use::kLongValue, t.tdef_page, t.name);
+            Claim(at.page, PageUse::kLongValue, t.tdef_page, t.name);
         }
     }
 }
 
-void Checker::CheckPageRows(const TableDef& t, uint32_t page, const Bytes& bytes,
+void Checker::CheckPageRows(const TableDef& t, uint32_t page, const DataPage& dp,
                             const std::vector<IndexKeyEncoder*>& encoders, RowScan& scan) {
     const size_t n_idx = encoders.size();
     Bytes& target_page = scan.target_page;
     {
-        uint16_t n = 0;
-        try {
-            n = DataPage(bytes, version_).row_count();
-        } catch (const JetError&) {
-            return;  // reported by the page layout check
-        }
-        const DataPage dp(bytes, version_);
+        const uint16_t n = dp.row_count();
         for (uint16_t i = 0; i < n && i < kMaxRowsPerPage; ++i) {
             const uint16_t entry = dp.entry(i);
             if (entry & kRowDeleted) {
@@ -536,7 +239,7 @@ void Checker::CheckPageRows(const TableDef& t, uint32_t page, const Bytes& bytes
             try {
                 const RowLayout layout = ParseRowLayout(row, version_, t);
                 CheckLongValues(t, layout, row, page, i);
-                DecodeRowTo(*file_, t, row, values, scan.long_value);
+                DecodeRowTo(*file_, t, layout, row, values, scan.long_value);
                 live_.set_decoded(slot);
                 if (options_.on_row) options_.on_row(t, values);
             } catch (const JetError& e) {
@@ -594,7 +297,7 @@ void Checker::FinishRows(const TableDef& t, RowScan& scan) {
     // table's too.
     for (uint32_t p : scan.overflow_pages) {
         if (!std::binary_search(scan.data_pages.begin(), scan.data_pages.end(), p))
-            Claim(p, Use::kData, t.tdef_page, t.name);
+            Claim(p, PageUse::kData, t.tdef_page, t.name);
     }
     for (uint32_t loc : scan.lone_deleted) {
         if (!scan.overflow_targets.count(loc) && Detailed(FindingKind::kRow)) {
@@ -666,9 +369,9 @@ std::vector<uint32_t> Checker::CheckIndex(const TableDef& t, size_t number,
         }
         if (!computed && live_.decoded(slot) && live_.has_key(slot, number)) {
             const Bytes identity = live_.key(slot, number);
-            const uint64_t key = Fingerprint(e.key.data(), e.key.size());
+            const uint64_t key = BytesFingerprint(e.key.data(), e.key.size());
             const auto [it, added] =
-                key_of_value.emplace(Fingerprint(identity.data(), identity.size()), key);
+                key_of_value.emplace(BytesFingerprint(identity.data(), identity.size()), key);
             if (!added && it->second != key) {
                 ++keyed_two_ways;
                 if (Detailed(FindingKind::kIndexKey))
@@ -706,7 +409,7 @@ std::vector<uint32_t> Checker::CheckIndex(const TableDef& t, size_t number,
         }
     }
     for (uint32_t p : walk.pages) {
-        Claim(p, Use::kIndex, t.tdef_page, t.name);
+        Claim(p, PageUse::kIndex, t.tdef_page, t.name);
         if (have_map) IndexPageInMap(t, number, map, p);
     }
     for (size_t slot = 0; slot < live_.size(); ++slot) {
@@ -737,12 +440,12 @@ std::optional<TableDef> Checker::ReadDefinition(const std::string& name, uint32_
     } catch (const JetError& e) {
         Error(FindingKind::kTableDef, name, tdef_page,
               std::string("the table definition cannot be read: ") + e.what());
-        Claim(tdef_page, Use::kTableDef, tdef_page, name);
+        Claim(tdef_page, PageUse::kTableDef, tdef_page, name);
         return std::nullopt;
     }
     t.name = name;
     if (t.definition_pages.empty()) t.definition_pages.push_back(tdef_page);
-    for (uint32_t p : t.definition_pages) Claim(p, Use::kTableDef, tdef_page, name);
+    for (uint32_t p : t.definition_pages) Claim(p, PageUse::kTableDef, tdef_page, name);
     return t;
 }
 
@@ -790,8 +493,8 @@ void Checker::CheckFreeMap(const TableDef& t, const UsageMap& owned, const Usage
 bool Checker::CheckLongValuePage(const TableDef& t, uint32_t p, Bytes& page) {
     file_->ReadPage(p, page);
     if (!IsDataPageOf(page, kLvalOwner)) return false;
-    Claim(p, Use::kLongValue, t.tdef_page, t.name);
-    CheckRowPage(p, page);
+    Claim(p, PageUse::kLongValue, t.tdef_page, t.name);
+    CheckRowPage(p, ParsedPage(page, version_));
     return true;
 }
 
@@ -846,157 +549,33 @@ void Checker::CheckTable(const std::string& name, uint32_t tdef_page) {
     live_.Reset(0);
 }
 
-void Checker::FollowTable(const TableDef& def) {
-    if (following_) throw std::logic_error("the rows of two tables at once");
-    table_counts_.clear();
-    following_ = std::make_unique<Following>();
-    Following& f = *following_;
-    f.def = def;
-    f.table = &followed_[def.tdef_page];
-    f.table->index_pages.resize(def.real_indexes.size());
-    table_names_[def.tdef_page] = def.name;
-    f.encoders = MakeEncoders(f.def);
-    live_.Reset(f.encoders.each.size());
-}
-
-void Checker::FollowDataPages(const std::vector<uint32_t>& pages) {
-    if (!following_) throw std::logic_error("data pages outside a table");
-    Grow(file_->page_count());
-    Following& f = *following_;
-    for (uint32_t p : pages) {
-        if (!InFile(p)) {
-            Error(FindingKind::kDataPage, f.def.name, p, "data page outside the file");
-            continue;
-        }
-        file_->ReadPage(p, f.page);
-        if (!IsDataPageOf(f.page, f.def.tdef_page)) {
-            Error(FindingKind::kDataPage, f.def.name, p,
-                  "a page written with rows of the table is not one of its data pages");
-            continue;
-        }
-        ScanDataPage(f.def, p, f.page, f.encoders, f.scan);
-    }
-}
-
-void Checker::FollowRowsEnd(const TableDef& def,
-                            const std::vector<std::vector<uint32_t>>& long_value_pages) {
-    if (!following_) throw std::logic_error("the rows of a table that was not begun");
-    Grow(file_->page_count());
-    Following& f = *following_;
-    std::vector<uint32_t>& lv_pages = f.table->lv_pages;
-    for (const std::vector<uint32_t>& pages : long_value_pages) {
-        for (uint32_t p : pages) {
-            if (InFile(p) && CheckLongValuePage(def, p, f.page)) lv_pages.push_back(p);
-        }
-    }
-    std::sort(lv_pages.begin(), lv_pages.end());
-    f.def.row_count = def.row_count;
-    FinishRows(f.def, f.scan);
-}
-
-void Checker::FollowIndex(size_t number, const RealIndexDef& index) {
-    if (!following_ || number >= following_->def.real_indexes.size())
-        throw std::logic_error("an index of no table being written");
-    Grow(file_->page_count());
-    Following& f = *following_;
-    CountNotRecomputed(f.encoders, number);
-    f.table->index_pages[number] =
-        CheckIndex(f.def, number, index, KeysCompared(f.encoders, number), false);
-}
-
-void Checker::FollowTableEnd(const TableDef& def) {
-    if (!following_) throw std::logic_error("the end of a table that was not begun");
-    Following& f = *following_;
-    // Only the counts and the index roots are new: the keys were computed by the layout the
-    // table was begun with.
-    TableDef planned = f.def;
-    planned.row_count = def.row_count;
-    for (size_t k = 0; k < planned.real_indexes.size() && k < def.real_indexes.size(); ++k)
-        planned.real_indexes[k].root_page = def.real_indexes[k].root_page;
-    if (!DefinitionDifference(def, planned).empty())
-        throw std::logic_error("a table's layout changed while its rows were written");
-    FollowedTable& ft = *f.table;
-    ft.def = def;
-    ft.data_pages = std::move(f.scan.data_pages);
-    std::sort(ft.data_pages.begin(), ft.data_pages.end());
-    SummarizeTable(def.name);
-    live_.Reset(0);
-    following_.reset();
-}
-
-void Checker::FinishFollowedTable(const std::string& name, uint32_t tdef_page, FollowedTable& ft) {
-    ++report_.stats.tables;
-    table_counts_.clear();
-    ft.listed = true;
-    const std::optional<TableDef> read = ReadDefinition(name, tdef_page);
-    if (!read) return;
-    const TableDef& t = *read;
-    const std::string differs = DefinitionDifference(t, ft.def);
-    if (!differs.empty()) {
-        Error(FindingKind::kTableDef, name, tdef_page,
-              "the stored definition differs in " + differs +
-                  " from the one the rows were written with");
-    }
-    CheckLogicalIndexes(t);
-
-    const TableMaps maps = ReadTableMaps(t);
-    if (maps.have_owned) {
-        // Its rows were checked page by page as written: the map must list those pages, and
-        // no other data page of the table.
-        Bytes page;
-        for (uint32_t p : OwnedPagesInFile(t, maps.owned)) {
-            if (std::binary_search(ft.data_pages.begin(), ft.data_pages.end(), p)) continue;
-            file_->ReadPage(p, page);
-            if (IsDataPageOf(page, tdef_page) && Detailed(FindingKind::kUsageMap)) {
-                Error(FindingKind::kUsageMap, name, p,
-                      "owned-pages map lists a data page that was not written with the rows");
-            }
-        }
-        for (uint32_t p : ft.data_pages) {
-            if (!maps.owned.Contains(p) && Detailed(FindingKind::kUsageMap)) {
-                Error(FindingKind::kUsageMap, name, p,
-                      "a data page of the table is missing from its owned-pages map");
-            }
-        }
-    }
-    if (maps.have_owned && maps.have_free) CheckFreeMap(t, maps.owned, maps.free);
-    CheckLongValueMaps(t, ft.lv_pages);
-    for (size_t k = 0; k < t.real_indexes.size() && k < ft.index_pages.size(); ++k) {
-        UsageMap map;
-        if (!ReadMap(t.real_indexes[k].usage_map, name, "index " + std::to_string(k) + " usage map",
-                     map))
-            continue;
-        for (uint32_t p : ft.index_pages[k]) IndexPageInMap(t, k, map, p);
-    }
-    SummarizeTable(name);
-}
-
-void Checker::CheckRowPage(uint32_t p, const Bytes& page, bool final_sweep) {
+void Checker::CheckRowPage(uint32_t p, const ParsedPage& parsed, bool final_sweep) {
+    const Bytes& page = parsed.bytes;
     // Checked as what it finally serves. A claim changes a page's use only from map rows, so a
     // page of rows or long values is checked at once; one holding map rows waits for the final
     // sweep, as it may yet turn out to hold rows.
-    const Use use = use_[p];
-    if (page_checked_[p]) return;
-    if (!final_sweep && use != Use::kData && use != Use::kLongValue) return;
-    page_checked_[p] = true;
+    const PageUse use = ledger_.use(p);
+    if (ledger_.checked(p)) return;
+    if (!final_sweep && use != PageUse::kData && use != PageUse::kLongValue) return;
+    ledger_.set_checked(p);
     if (page[0] != kPageData || page[1] != 0x01) {
-        Error(FindingKind::kDataPage, OwnerName(use_owner_[p]), p,
-              std::string("page holding ") + UseName(use) + " is not a data page");
+        Error(FindingKind::kDataPage, OwnerName(ledger_.owner(p)), p,
+              std::string("page holding ") + PageUseName(use) + " is not a data page");
         return;
     }
-    if (use == Use::kLongValue && !IsDataPageOf(page, kLvalOwner)) {
-        Error(FindingKind::kLongValue, OwnerName(use_owner_[p]), p,
+    if (use == PageUse::kLongValue && !IsDataPageOf(page, kLvalOwner)) {
+        Error(FindingKind::kLongValue, OwnerName(ledger_.owner(p)), p,
               "long values are on a page that is not a long-value (LVAL) page");
     }
-    CheckDataPageLayout(p, page);
+    CheckDataPageLayout(p, parsed);
 }
 
 void Checker::CheckPages() {
     std::vector<uint32_t> leaked;
     Bytes page;
     for (uint32_t p = 1; p < page_count_; ++p) {
-        const Use use = use_[p];
-        if (use == Use::kNone) {
+        const PageUse use = ledger_.use(p);
+        if (use == PageUse::kNone) {
             if (!free_.empty() && free_[p]) {
                 ++report_.stats.free_pages;
             } else {
@@ -1005,14 +584,14 @@ void Checker::CheckPages() {
             continue;
         }
         if (!free_.empty() && free_[p]) {
-            Error(FindingKind::kPageUse, OwnerName(use_owner_[p]), p,
-                  std::string("page holds ") + UseName(use) +
+            Error(FindingKind::kPageUse, OwnerName(ledger_.owner(p)), p,
+                  std::string("page holds ") + PageUseName(use) +
                       " but the global usage map marks it free");
         }
-        if ((use == Use::kData || use == Use::kLongValue || use == Use::kMapRows) &&
-            !page_checked_[p]) {
+        if ((use == PageUse::kData || use == PageUse::kLongValue || use == PageUse::kMapRows) &&
+            !ledger_.checked(p)) {
             file_->ReadPage(p, page);
-            CheckRowPage(p, page, true);
+            CheckRowPage(p, ParsedPage(page, version_), true);
         }
     }
     report_.stats.leaked_pages = static_cast<uint32_t>(leaked.size());
@@ -1040,7 +619,7 @@ CheckReport Checker::Run() {
         Error(FindingKind::kFile, "", 0, "the file is too short to hold a catalog");
         return std::move(report_);
     }
-    Claim(0, Use::kHeader, 0, "");
+    Claim(0, PageUse::kHeader, 0, "");
     CheckGlobalMap();
 
     Catalog catalog;
@@ -1126,36 +705,6 @@ const char* FindingKindName(FindingKind kind) {
 
 CheckReport CheckDatabase(MdbFile& file, const CheckOptions& options) {
     return Checker(file, options).Run();
-}
-
-FollowingCheck::FollowingCheck(MdbFile& being_written, CheckOptions options)
-    : options_(std::move(options)), checker_(std::make_unique<Checker>(being_written, options_)) {}
-
-FollowingCheck::~FollowingCheck() = default;
-
-void FollowingCheck::TableBegun(const TableDef& def) {
-    checker_->FollowTable(def);
-}
-
-void FollowingCheck::DataPagesWritten(const std::vector<uint32_t>& pages) {
-    checker_->FollowDataPages(pages);
-}
-
-void FollowingCheck::RowsWritten(const TableDef& def,
-                                 const std::vector<std::vector<uint32_t>>& long_value_pages) {
-    checker_->FollowRowsEnd(def, long_value_pages);
-}
-
-void FollowingCheck::IndexWritten(size_t number, const RealIndexDef& index) {
-    checker_->FollowIndex(number, index);
-}
-
-void FollowingCheck::TableWritten(const TableDef& def) {
-    checker_->FollowTableEnd(def);
-}
-
-CheckReport FollowingCheck::Finish(MdbFile& complete) {
-    return checker_->FinishFollowing(complete);
 }
 
 CheckReport CheckFile(Env* env, const std::string& path, const CheckOptions& options,

@@ -94,12 +94,27 @@ void HashValue(RowHasher& h, const Value& v) {
         v);
 }
 
-}  // namespace
-
-void ContentChecksum::Add(const Row& row) {
+RowHasher HashRow(const Row& row) {
     RowHasher h;
     h.Word(row.size());
     for (const Value& v : row) HashValue(h, v);
+    return h;
+}
+
+}  // namespace
+
+uint64_t BytesFingerprint(const uint8_t* data, size_t size) {
+    RowHasher h;
+    h.Raw(data, size);
+    return h.a();
+}
+
+uint64_t RowFingerprint(const Row& row) {
+    return HashRow(row).a();
+}
+
+void ContentChecksum::Add(const Row& row) {
+    const RowHasher h = HashRow(row);
     ++rows_;
     sum_a_ += h.a();
     sum_b_ += h.b();

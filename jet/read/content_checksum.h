@@ -10,12 +10,18 @@
 // mistakes, not against an adversary.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "jet/base/value.h"
 
 namespace jet {
+
+// 64-bit fingerprints hashed as the digest hashes rows: of some bytes, and of one row's values
+// (equal for equal rows, different for any change but with a chance of about 2^-64).
+uint64_t BytesFingerprint(const uint8_t* data, size_t size);
+uint64_t RowFingerprint(const Row& row);
 
 class ContentChecksum {
   public:

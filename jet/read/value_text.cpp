@@ -1,7 +1,10 @@
 #include "jet/read/value_text.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
+#include <utility>
 
 #include "jet/format/text_codec.h"
 
@@ -70,36 +73,25 @@ std::string FormatDate(double days, const std::string& format) {
             continue;
         }
         const char f = format[++i];
-        switch (f) {
-            case 'Y':
-                std::snprintf(buf, sizeof buf, "%04lld", static_cast<long long>(t.year));
-                break;
-            case 'y':
-                std::snprintf(buf, sizeof buf, "%02lld",
-                              static_cast<long long>(((t.year % 100) + 100) % 100));
-                break;
-            case 'm':
-                std::snprintf(buf, sizeof buf, "%02d", t.month);
-                break;
-            case 'd':
-                std::snprintf(buf, sizeof buf, "%02d", t.day);
-                break;
-            case 'H':
-                std::snprintf(buf, sizeof buf, "%02d", t.hour);
-                break;
-            case 'M':
-                std::snprintf(buf, sizeof buf, "%02d", t.minute);
-                break;
-            case 'S':
-                std::snprintf(buf, sizeof buf, "%02d", t.second);
-                break;
-            case '%':
-                std::snprintf(buf, sizeof buf, "%%");
-                break;
-            default:
-                std::snprintf(buf, sizeof buf, "%%%c", f);
-                break;
-        }
+        // Two-digit fields, by their letter.
+        const std::pair<char, long long> fields[] = {
+            {'y', ((t.year % 100) + 100) % 100},
+            {'m', t.month},
+            {'d', t.day},
+            {'H', t.hour},
+            {'M', t.minute},
+            {'S', t.second},
+        };
+        const auto field = std::find_if(std::begin(fields), std::end(fields),
+                                        [f](const auto& x) { return x.first == f; });
+        if (f == 'Y')
+            std::snprintf(buf, sizeof buf, "%04lld", static_cast<long long>(t.year));
+        else if (field != std::end(fields))
+            std::snprintf(buf, sizeof buf, "%02lld", field->second);
+        else if (f == '%')
+            std::snprintf(buf, sizeof buf, "%%");
+        else
+            std::snprintf(buf, sizeof buf, "%%%c", f);
         out += buf;
     }
     return out;

@@ -6,10 +6,8 @@
 // deleted rows, free and leaked pages and stale index pages: rows are packed anew (overflow rows
 // resolved), every index is rebuilt from the rows, row counts are recounted, AutoNumber seeds
 // are kept or raised to the largest value present, never lowered, and table ids (definition
-// pages) are renumbered with every reference to them (id_remap.h). The output keeps the
-// source's page encoding, as DAO's CompactDatabase does with its options omitted: an encoded
-// (RC4) source gives an output encoded under the same page key, a clear source a clear output;
-// CompactOptions::encoding asks for clear pages or encoded ones instead.
+// pages) are renumbered with every reference to them (id_remap.h). The page encoding is the
+// source's unless CompactOptions::encoding asks otherwise (PageEncoding, header.h).
 //
 // The destination appears only once the output has been verified (checker clean, every table's
 // rows and digest equal to the source's); on any failure it does not exist, and the source is

@@ -219,6 +219,43 @@ bool EncodedRemainsOf(Env* env, const std::string& path, Version version) {
 
 }  // namespace
 
+// Page 0 with the fields that carry no information put back to what every Jet file holds, and
+// the users' commit words closed.
+DatabaseHeader RestoredHeader(const DatabaseHeader& source, std::vector<std::string>& fixes) {
+    DatabaseHeader h = source;
+    Bytes& p = h.raw;
+    const Version v = h.version;
+    const size_t commit = CommitWordsOffset(v);
+    if (p.size() < commit + 512) return h;
+    size_t restored = 0;
+    auto put = [&](size_t at, uint8_t value) {
+        if (p[at] != value) ++restored;
+        p[at] = value;
+    };
+    if (h.engine_name == "Standard Jet DB") {
+        static const uint8_t kConstant[24] = {0, 1, 0, 0, 1, 1, 0, 0, 2, 0, 0, 0,
+                                              3, 0, 0, 0, 4, 0, 0, 0, 5, 0, 0, 0};
+        for (size_t i = 0; i < 24; ++i) put(0x18 + i, kConstant[i]);
+        for (size_t at = 0x30; at < 0x38; ++at) put(at, 0);
+        put(0x39, 0);
+        if (v == Version::kJet4) {
+            for (size_t at = 0x7A; at < 0x98; ++at) put(at, 0);
+            static const uint8_t kBlock[8] = {0x54, 0x06, 0x00, 0x00, 0x34, 0x2E, 0x30, 0x00};
+            for (size_t i = 0; i < 8; ++i) put(0x98 + i, kBlock[i]);
+            for (size_t at = 0xA0; at < commit; ++at) put(at, 0);
+        } else {
+            for (size_t at = 0x58; at < commit; ++at) put(at, 0);
+        }
+    }
+    if (restored > 0)
+        fixes.push_back("page 0: " + std::to_string(restored) +
+                        " byte(s) of fixed fields put back to their standard values");
+    CloseUserCommitWords(p, v);
+    const bool users_marked = UserCommitWordsMarked(source.raw, v);
+    if (users_marked) fixes.push_back("page 0: the commit words marking open users cleared");
+    return h;
+}
+
 bool PageZeroLost(Env* env, const std::string& path) {
     Bytes first(0x20);
     try {

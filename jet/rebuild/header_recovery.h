@@ -1,6 +1,6 @@
-// Page 0 rebuilt from the rest of the file, for the repair of a database whose page 0 is lost
-// (zeroed, torn, overwritten): Jet rewrites page 0 more often than any other page, so it is
-// the page a crash most often leaves half written.
+// Page 0 for the repair: put right where it still reads (RestoredHeader), rebuilt from the
+// rest of the file where it is lost (zeroed, torn, overwritten): Jet rewrites page 0 more
+// often than any other page, so it is the page a crash most often leaves half written.
 //
 // Only the file's own evidence counts. A file is taken for a Jet database of version V when,
 // at V's page size, page 1 is the global usage map (a data page owned by page 1), page 2 is a
@@ -25,6 +25,11 @@
 #include "jet/format/header.h"
 
 namespace jet {
+
+// Page 0 as the repair writes it: the fields that carry no information (the constant block at
+// 0x18, the reserved zeros, the Jet 4 block at 0x98) put back to the values every Jet file
+// has, and the users' commit words closed (CloseUserCommitWords); each change said in `fixes`.
+DatabaseHeader RestoredHeader(const DatabaseHeader& source, std::vector<std::string>& fixes);
 
 // True when the first bytes of the file are not the start of any database header: no page-0
 // type byte or no engine name. A page 0 that names another engine or version (ACE) is not

@@ -1,3 +1,30 @@
+// A rebuild (rebuild.h), in five steps.
+//
+//   1. page 0 is the source's (RebuiltHeader), with the page key the options ask for
+//      (PageEncoding, header.h);
+//   2. every table of the source is added to the writer in source order, so its new id (its
+//      new TDEF page) is known before any row is written; the foreign keys of the definitions
+//      are mapped to the new ids (id_remap.h);
+//   3. the rows of each table stream from the source to the writer, with the object ids in
+//      them mapped, and each row is digested (content_checksum.h) as it is written (where the
+//      file system allows threads, the source is read, mapped and digested on a thread of its
+//      own, a few batches ahead of the writing, source_rows.h); the writer
+//      resolves long values and builds every index from the rows, row counts and AutoNumber
+//      seeds with them; an index on text of a sort order the engine has no tables for gets
+//      each row's key from the source's own entry for that row (carried_keys.h), and a source
+//      whose keys cannot all be carried fails the rebuild, or with general_when_not_carried
+//      is written again in General order;
+//   4. the output is checked while it is written (output_check.h): the writer says which of its
+//      pages are in the file, and the strict checker (not even a notice; it reads the pages
+//      decoded) reads each table's data pages, long values and indexes back behind it, on a
+//      thread of its own where the file system allows threads, digesting every row it finds;
+//      the writer then finishes into a temporary file beside the destination, synced (on a
+//      second thread, while the last checks run, where there is one), which is re-opened for
+//      what is written last: its page 0 must hold the page key asked for, the catalog, table
+//      definitions and usage maps must check clean and agree with what the rows were checked
+//      by, every page must have one use, and every table must hold exactly the rows written
+//      (row count and digest);
+//   5. only then is the temporary file renamed to the destination and the folder synced.
 #include "jet/rebuild/rebuild.h"
 
 #include <atomic>
@@ -352,13 +379,7 @@ void Rebuild::Run(RebuildReport& report) {
 DatabaseHeader RebuiltHeader(const DatabaseHeader& source, PageEncoding encoding) {
     DatabaseHeader h = source;
     h.encryption_key = EncryptionKeyFor(source, encoding);
-    const size_t at = CommitWordsOffset(h.version);
-    if (h.raw.size() >= at + 512) {
-        for (size_t entry = 2; entry < 256; ++entry) {
-            h.raw[at + 2 * entry] = 0x00;
-            h.raw[at + 2 * entry + 1] = 0x01;
-        }
-    }
+    if (h.raw.size() == PageSize(h.version)) CloseUserCommitWords(h.raw, h.version);
     return h;
 }
 

@@ -1,46 +1,17 @@
 // Rebuilding a database: the content of a DatabaseSource (database_source.h) written anew by
 // the database writer (writer.h), verified, and only then put in place. Compaction runs it on
-// a strict source, repair on a salvaging one.
+// a strict source, repair on a salvaging one. How it goes: rebuild.cpp.
 //
-// Steps:
-//   1. page 0 is carried over from the source (every byte, unknown fields included) with clean
-//      commit words (entries 2..255 = 00 01: a new file has no users, so nothing marks it as
-//      left open) and the page key the options ask for: by default the source's, so an encoded
-//      source gives an output encoded under the same key and a clear one a clear output;
-//   2. every table of the source is added to the writer in source order, so its new id (its
-//      new TDEF page) is known before any row is written; the foreign keys of the definitions
-//      are mapped to the new ids (id_remap.h);
-//   3. the rows of each table stream from the source to the writer, with the object ids in
-//      them mapped, and each row is digested (content_checksum.h) as it is written (where the
-//      file system allows threads, the source is read, mapped and digested on a thread of its
-//      own, a few batches ahead of the writing, source_rows.h); the writer
-//      resolves long values and builds every index from the rows, row counts and AutoNumber
-//      seeds with them; an index on text of a sort order the engine has no tables for gets
-//      each row's key from the source's own entry for that row (carried_keys.h), and a source
-//      whose keys cannot all be carried fails the rebuild, or with general_when_not_carried
-//      is written again in General order;
-//   4. the output is checked while it is written (output_check.h): the writer says which of its
-//      pages are in the file, and the strict checker (not even a notice; it reads the pages
-//      decoded) reads each table's data pages, long values and indexes back behind it, on a
-//      thread of its own where the file system allows threads, digesting every row it finds;
-//      the writer then finishes into a temporary file beside the destination, synced (on a
-//      second thread, while the last checks run, where there is one), which is re-opened for
-//      what is written last: its page 0 must hold the page key asked for, the catalog, table
-//      definitions and usage maps must check clean and agree with what the rows were checked
-//      by, every page must have one use, and every table must hold exactly the rows written
-//      (row count and digest);
-//   5. only then is the temporary file renamed to the destination and the folder synced.
-// On any failure the temporary files are removed and the destination is not touched: it
-// exists afterwards only when it existed before (replace_existing) or the rebuild succeeded.
-// Once a replacing rename is done the rebuild has succeeded: a failed folder sync after it is
-// not reported, since the original it would claim untouched is gone.
-// Killed midway, a rebuild leaves at most a temporary file named after the destination
-// ("~<name>.rebuilding" and the writer's own), which the next rebuild replaces.
+// The destination exists afterwards only when it existed before (replace_existing) or the
+// rebuild succeeded: on any failure the temporary files are removed and the destination is
+// not touched. Once a replacing rename is done the rebuild has succeeded (a failed folder sync
+// after it is not reported: the original it would claim untouched is gone). Killed midway, a
+// rebuild leaves at most a temporary file named after the destination ("~<name>.rebuilding"
+// and the writer's own), which the next rebuild replaces.
 //
-// Memory: one row at a time (a few batches of rows when the source is read on a thread of its
-// own, source_rows.h), plus what the writer keeps (the index entries of the table being
-// written, spilled to sorted runs past `sort_memory`) and the checker's state of the table it
-// is checking, which may be the one before the writer's.
+// Memory: one row at a time (a few batches when the source is read on a thread of its own),
+// the writer's index entries of one table (spilled to sorted runs past `sort_memory`) and the
+// checker's state of the table it is checking.
 #pragma once
 
 #include <cstdint>
@@ -119,8 +90,9 @@ struct RebuildReport {
 void RebuildDatabase(Env* env, DatabaseSource& source, const std::string& destination,
                      const RebuildOptions& options = {}, RebuildReport* report = nullptr);
 
-// Page 0 for the output: the source's, with the commit words clean and the page key that
-// `encoding` gives (EncryptionKeyFor).
+// Page 0 for the output: the source's, every byte of it (unknown fields included), with the
+// users' commit words closed (CloseUserCommitWords) and the page key that `encoding` gives
+// (EncryptionKeyFor).
 DatabaseHeader RebuiltHeader(const DatabaseHeader& source,
                              PageEncoding encoding = PageEncoding::kKeep);
 

@@ -1,21 +1,12 @@
 // RepairDatabase: DAO's repair, as a rebuild (rebuild.h) of a salvaging read (salvage_source.h)
-// of the file, written back in its place.
+// of the file, written back in its place; the page encoding is kept (PageEncoding, header.h).
 //
-// The salvaging read trusts nothing: it finds the tables through the catalog and, where the
-// catalog or a usage map is broken, through the owner field of every page; it drops the rows
-// that cannot be decoded, cuts the long values whose chains are broken (the row stays, the
-// value becomes null), and lets the writer rebuild every usage map, row count and index. Page 0
-// keeps every byte that carries information and loses the marks of users that never closed; an
-// encoded file stays encoded under its page key.
 // A file in which there is nothing to mend is left as it is, byte for byte: the strict checker
 // finds nothing in it, not even a notice, and the salvaging read of every table hands over every
-// row as it stands, drops, cuts and puts right nothing (a sound file stays sound; the report
-// then gives every table with its rows, the ids unchanged; where the file system allows
-// threads, the check and the salvaging read run side by side). Anything else is rebuilt.
-// The result is verified like a compaction (checker clean, every table holding exactly the rows
-// written) before it replaces the file: it is written under a temporary name in the same
-// folder, flushed, and renamed over the original. On any failure the original is untouched,
-// byte for byte.
+// row as it stands, drops, cuts and puts right nothing (the report then gives every table with
+// its rows, the ids unchanged; where the file system allows threads, the check and the
+// salvaging read run side by side). Anything else is rebuilt, verified like a compaction and
+// renamed over the original; on any failure the original is untouched, byte for byte.
 //
 // What was lost is counted per table (rows dropped, values cut, pages that could not be read)
 // in the report; when the repair cannot complete, the counts so far are in the error's text.

@@ -1,51 +1,10 @@
 // The salvaging read: a DatabaseSource (database_source.h) for repair that trusts nothing in the
-// file and hands the rebuild whatever can still be read, counting what could not.
+// file and hands the rebuild whatever can still be read, counting in SalvageStats what could
+// not be (every row dropped, value cut, page and table lost, and what was put right).
 //
-// Page 0 carries the version, code page, password and the key of the page encryption, which
-// nothing else in the file repeats. A page 0 that is no header at all (zeroed, torn) is rebuilt
-// from the evidence of the other pages (header_recovery.h); without that evidence, or when
-// page 0 names another version, 3343. Its fields that hold no
-// information are put back to the values every Jet file has (the constant block at 0x18, the
-// reserved zeros, the Jet 4 block at 0x98), and every commit word is cleared, so the output is
-// not marked as left open.
-//
-// Tables:
-//   - the catalog (MSysObjects, page 2) is read with the salvaging row reader below; when its
-//     definition no longer reads, the standard definition of MSysObjects is used instead (its
-//     column layout is the same in every Jet file). With no catalog row at all, every table
-//     is found by its definition (below), empty ones too; nothing found either: 3056.
-//   - every local table the catalog names is read from its definition; a definition that does
-//     not read or does not hold together (an index naming a missing column) loses the table,
-//     except for the Jet system tables MSysACEs, MSysQueries and MSysRelationships, which get
-//     their standard definitions (SystemTableDef, exactly as such a definition reads back, so
-//     the rows are written under the definition stored).
-//   - a catalog row of another type whose id is the page of a sound definition is a table
-//     whose type was damaged: it is a table again;
-//   - when the catalog shows damage (rows or pages of it could not be read, a table row whose
-//     definition is lost, a type put right), definitions that no catalog row names are looked
-//     for among the pages in use: a TDEF page that starts a chain, parses and owns data pages
-//     with rows is recovered as "RecoveredTable_<page>", with a catalog row and the
-//     permissions of the Tables container.
-// Rows of one table:
-//   - its data pages are those of its owned-pages map; when the map does not read, or lists a
-//     page that is not one of the table's data pages (and is not free), or lists none while
-//     the definition counts rows and pages in use say they are the table's, the map is
-//     distrusted and the table's pages are found by the owner field of every page in use
-//     instead. With the map trusted, the rows of pages it does not list (pages Access released
-//     but left with their owner field) are not the table's: they are counted apart
-//     (rows_unmapped), never read into it, and are no loss.
-//     Access leaves stale copies of pages behind: a page found only that way of which at
-//     least half the rows repeat rows already read is taken for one, and its repeated rows
-//     are left out (elsewhere equal rows are kept: a table may hold them);
-//   - each row is decoded defensively: a row that cannot be decoded (a bad offset table, a
-//     column out of the row, an overflow pointer that leads nowhere, no columns at all) is
-//     dropped; a long value whose chain is broken (outside the file, not an LVAL row, a loop,
-//     too short) is cut: the row stays and the value becomes null, as does a value too long
-//     for its column; a row the writer could not store at all (too large) is dropped;
-//   - a row whose key repeats in a unique index is dropped (damage can make two rows equal);
-//   - catalog rows of lost tables, and rows of MSysACEs and the Access navigation tables that
-//     name a table that is gone, are dropped; foreign keys to a lost table are cleared.
-// Every drop and cut is counted per table (SalvageStats).
+// Page 0 is put right or, when lost, rebuilt (header_recovery.h). Tables are found through the
+// catalog or, where it is damaged, by their definitions (salvage_catalog.cpp); their rows
+// through their page maps or the owner field of every page (row_salvager.cpp).
 #pragma once
 
 #include <cstdint>
@@ -59,11 +18,6 @@
 #include "jet/rebuild/database_source.h"
 
 namespace jet {
-
-// A row's values as exact bytes: for each value its form, then its bytes (strings and blobs
-// with their lengths). Two rows are equal when their images are; the salvage recognises stale
-// copies of rows by a digest of it.
-std::string RowImage(const Row& row);
 
 // What the salvaging read found and lost in one table.
 struct SalvagedTable {

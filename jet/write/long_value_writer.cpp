@@ -25,7 +25,7 @@ LongValueWriter::LongValueWriter(Version version, PageSink* sink)
 
 void LongValueWriter::CloseCurrent() {
     if (current_ == 0) return;
-    if (page_.free_space() >= kRoomThreshold && page_.row_count() < kMaxRowsPerDataPage)
+    if (page_.free_space() >= kRoomThreshold && page_.row_count() < kMaxRowsPerPage)
         with_room_.push_back(current_);
     sink_->Write(current_, page_.page());
     current_ = 0;

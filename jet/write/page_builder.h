@@ -1,13 +1,5 @@
-// Builds one data page (type 0x01) in memory: table rows, long-value (LVAL) rows, usage-map
-// rows and page 1 all share this layout.
-//
-//   +0x00 u8  0x01 (page type)         +0x01 u8  0x01
-//   +0x02 u16 free space               +0x04 u32 owner: TDEF page, "LVAL", 0 or 1
-//   Jet4 only: +0x08 u32 0
-//   +0x08/0x0C u16 row count n, then n u16 row offsets (low 13 bits = offset, 0x8000 deleted,
-//   0x4000 overflow pointer)
-//
-// Rows are packed from the end of the page downwards, row i ending where row i-1 starts.
+// Builds one data page in memory (the layout: data_page.h): table rows, long-value (LVAL) rows,
+// usage-map rows and page 1 all share it. Rows are packed from the end of the page downwards.
 // Invariant kept at every step: free = page_size - header - 2n - sum of row lengths (deleted
 // rows count as used), n <= 255, and every row lies inside the page.
 #pragma once
@@ -16,21 +8,10 @@
 #include <cstdint>
 
 #include "jet/base/value.h"
+#include "jet/format/data_page.h"
 #include "jet/format/schema.h"
 
 namespace jet {
-
-// Owner tag of long-value pages: the ASCII bytes "LVAL" read as a little-endian u32.
-constexpr uint32_t kLvalOwner = 0x4C41564C;
-// Row offset flags.
-constexpr uint16_t kRowDeleted = 0x8000;
-constexpr uint16_t kRowOverflow = 0x4000;
-constexpr int kMaxRowsPerDataPage = 255;
-
-// Offset of the row count in a data page header.
-inline size_t DataPageHeaderSize(Version v) {
-    return v == Version::kJet3 ? 10 : 14;
-}
 
 class DataPageBuilder {
   public:
@@ -48,7 +29,7 @@ class DataPageBuilder {
     size_t max_row_size() const { return page_size_ - DataPageHeaderSize(version_) - 2; }
 
     // True when a row of `length` bytes still fits (offset entry included).
-    bool Fits(size_t length) const { return rows_ < kMaxRowsPerDataPage && length + 2 <= free_; }
+    bool Fits(size_t length) const { return rows_ < kMaxRowsPerPage && length + 2 <= free_; }
 
     // Appends a row and returns its row number. REQUIRES: Fits(length), length > 0.
     uint8_t Add(const uint8_t* row, size_t length, uint16_t flags = 0);

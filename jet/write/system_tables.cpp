@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <bit>
+#include <cctype>
 #include <cstring>
 
 #include "jet/base/put_bytes.h"
+#include "jet/format/row_codec.h"
 #include "jet/format/text_codec.h"
+#include "jet/read/catalog.h"
 #include "jet/write/tdef_writer.h"
 
 namespace jet {
@@ -51,6 +54,230 @@ void Index(TableDef& t, const char* name, std::vector<uint16_t> columns, uint32_
 Bytes Sid(uint8_t a, uint8_t b, Version v) {
     if (v == Version::kJet3) return {a, b};
     return {static_cast<uint8_t>(a ^ kJet4SidMask[0]), static_cast<uint8_t>(b ^ kJet4SidMask[1])};
+}
+
+// A column of one of Access's own tables. Access keeps even its Long columns in the variable
+// area; only the columns marked kColumnFixed are fixed.
+struct AccessField {
+    const char* name;
+    ColumnType type;
+    uint16_t length = 0;  // bytes; 0: the type's size
+    uint8_t flags = 0;    // kColumnFixed, kColumnAutoNumber (kColumnNullable always)
+    bool compressed = false;
+};
+
+// An index: its columns by name, "-" before a descending one, separated by commas.
+struct AccessKey {
+    const char* name;
+    const char* columns;
+    uint8_t flags;
+    IndexKind kind = IndexKind::kNormal;
+};
+
+constexpr uint8_t kJet3 = 1, kJet4 = 2;
+
+// One layout Access writes: the tables that have it, the versions, the columns in the order
+// Access declares them and the indexes in the order it makes them. Each layout also comes in
+// alphabetical order (see AccessSystemTableDefs); `alphabetical_first` when files hold it more
+// often.
+struct AccessLayout {
+    std::vector<const char*> names;
+    uint8_t versions;
+    bool alphabetical_first;
+    std::vector<AccessField> fields;
+    std::vector<AccessKey> keys;
+};
+
+const std::vector<AccessLayout>& AccessLayouts() {
+    const ColumnType kLong = ColumnType::kLong, kText = ColumnType::kText, kOle = ColumnType::kOle,
+                     kGuid = ColumnType::kGuid, kDate = ColumnType::kDateTime;
+    const uint8_t kAuto = kColumnAutoNumber;
+    const uint8_t kKey = kIndexUnique | kIndexRequired;
+    const IndexKind kPk = IndexKind::kPrimaryKey;
+    static const std::vector<AccessLayout> layouts = {
+        {{"MSysAccessObjects"},
+         kJet3,
+         false,
+         {{"Data", ColumnType::kBinary, 241, kColumnFixed}, {"ID", kLong}},
+         {{"AOIndex", "ID", kKey, kPk}}},
+        {{"MSysAccessObjects"},
+         kJet4,
+         false,
+         {{"Data", ColumnType::kFixedBinary, 3992, kColumnFixed}, {"ID", kLong}},
+         {{"AOIndex", "ID", kKey, kPk}}},
+        {{"MSysAccessStorage"},
+         kJet4,
+         false,
+         {{"Id", kLong, 0, kAuto},
+          {"Name", kText, 256},
+          {"ParentId", kLong},
+          {"Type", kLong},
+          {"DateCreate", kDate},
+          {"DateUpdate", kDate},
+          {"Lv", kOle}},
+         {{"Id", "Id", kKey, kPk},
+          {"ParentIdName", "ParentId,Name", kIndexUnique},
+          {"ParentIdId", "ParentId,Id", kIndexUnique}}},
+        {{"MSysAccessXML"},
+         kJet4,
+         false,
+         {{"Id", kLong, 0, kAuto},
+          {"ObjectGuid", kGuid},
+          {"ObjectName", kText, 130},
+          {"Property", kText, 130},
+          {"Value", kText, 510},
+          {"LValue", kOle}},
+         {{"Id", "Id", kKey, kPk},
+          {"ObjectGuidProperty", "ObjectGuid,Property", kIndexUnique},
+          {"ObjectNameProperty", "ObjectName,Property", kIndexUnique}}},
+        {{"MSysCmdbars"},
+         kJet3,
+         false,
+         {{"Grptbcd", kOle}, {"TbName", kText, 255}},
+         {{"TbIndex", "TbName", kKey, kPk}}},
+        {{"MSysCmdbars"},
+         kJet4,
+         false,
+         {{"Grptbcd", kOle}, {"TbName", kText, 510, 0, true}},
+         {{"TbIndex", "TbName", kKey, kPk}}},
+        {{"MSysToolbars"},
+         kJet3,
+         false,
+         {{"TbName", kText, 255}, {"Grptbcd", kOle}},
+         {{"TbIndex", "TbName", kKey, kPk}}},
+        // Access 97's MSysModules holds a single column; its modules are in MSysModules2.
+        {{"MSysModules"}, kJet3, false, {{"__A__", kText, 255}}, {}},
+        {{"MSysModules2", "MSysModules"},
+         kJet3,
+         true,
+         {{"Name", kText, 255},
+          {"Type", kLong},
+          {"Version", kLong, 0, kAuto},
+          {"ReplicationVersion", kLong},
+          {"Flags", kLong},
+          {"Module", kOle},
+          {"Form", kOle},
+          {"TypeInfo", kOle}},
+         {{"Index1", "Name,Type,-Version", kIndexRequired}}},
+        {{"MSysNameMap"},
+         kJet4,
+         true,
+         {{"Id", kLong, 0, kAuto},
+          {"Name", kText, 130},
+          {"Type", kLong},
+          {"GUID", kGuid},
+          {"NameMap", kOle}},
+         {}},
+        {{"MSysNavPaneGroupCategories"},
+         kJet4,
+         false,
+         {{"Id", kLong, 0, kAuto},
+          {"Name", kText, 510},
+          {"Type", kLong},
+          {"SelectedObjectID", kLong},
+          {"Filter", kText, 510},
+          {"Position", kLong},
+          {"Flags", kLong}},
+         {{"Id", "Id", kKey, kPk}}},
+        {{"MSysNavPaneGroups"},
+         kJet4,
+         false,
+         {{"Id", kLong, 0, kAuto},
+          {"Name", kText, 510},
+          {"GroupCategoryID", kLong},
+          {"ObjectID", kLong},
+          {"Position", kLong},
+          {"Object Type Group", kLong},
+          {"Flags", kLong}},
+         {{"Id", "Id", kKey, kPk}, {"GroupCategoryID", "GroupCategoryID", 0}}},
+        {{"MSysNavPaneGroupToObjects"},
+         kJet4,
+         false,
+         {{"Id", kLong, 0, kAuto},
+          {"ObjectID", kLong},
+          {"GroupID", kLong},
+          {"Name", kText, 510},
+          {"Position", kLong},
+          {"Icon", kLong},
+          {"Flags", kLong}},
+         {{"Id", "Id", kKey, kPk}, {"GroupID", "GroupID", 0}}},
+        {{"MSysNavPaneObjectIDs"},
+         kJet4,
+         false,
+         {{"Id", kLong}, {"Name", kText, 130}, {"Type", kLong}},
+         {}},
+    };
+    return layouts;
+}
+
+bool NameBefore(const char* a, const char* b) {
+    for (; *a != 0 && *b != 0; ++a, ++b) {
+        const int x = std::tolower(static_cast<unsigned char>(*a));
+        const int y = std::tolower(static_cast<unsigned char>(*b));
+        if (x != y) return x < y;
+    }
+    return *a == 0 && *b != 0;
+}
+
+// The definition of `layout` for `name`, its columns and indexes in declared or alphabetical
+// order, as it reads back from a file.
+TableDef AccessDef(const AccessLayout& layout, const std::string& name, Version v,
+                   bool alphabetical) {
+    TableDef t;
+    t.name = name;
+    t.table_type = kTableUser;
+    std::vector<AccessField> fields = layout.fields;
+    std::vector<AccessKey> keys = layout.keys;
+    if (alphabetical) {
+        std::stable_sort(fields.begin(), fields.end(),
+                         [](const auto& a, const auto& b) { return NameBefore(a.name, b.name); });
+        std::stable_sort(keys.begin(), keys.end(),
+                         [](const auto& a, const auto& b) { return NameBefore(a.name, b.name); });
+    }
+    uint16_t fixed_at = 0;
+    for (const AccessField& f : fields) {
+        ColumnDef c;
+        c.name = f.name;
+        c.type = f.type;
+        c.flags = static_cast<uint8_t>(kColumnNullable | f.flags);
+        if (v == Version::kJet4) c.code_page = 0;
+        if (f.compressed) c.ext_flags = kColumnCompressedUnicode;
+        c.col_num = t.max_cols++;
+        if (!c.long_value())
+            c.length = f.length != 0 ? f.length : FixedStorageSize(f.type, f.length);
+        if (c.fixed()) {
+            c.fixed_offset = fixed_at;
+            fixed_at = static_cast<uint16_t>(fixed_at + c.length);
+        } else {
+            c.var_index = t.num_var_cols++;
+        }
+        t.columns.push_back(std::move(c));
+    }
+    for (const AccessKey& k : keys) {
+        std::vector<uint16_t> columns;
+        std::vector<bool> descending;
+        std::string list = k.columns;
+        for (size_t at = 0; at <= list.size();) {
+            size_t end = list.find(',', at);
+            if (end == std::string::npos) end = list.size();
+            std::string column = list.substr(at, end - at);
+            descending.push_back(!column.empty() && column[0] == '-');
+            if (descending.back()) column.erase(0, 1);
+            columns.push_back(static_cast<uint16_t>(ColumnIndex(t, column)));
+            at = end + 1;
+        }
+        Index(t, k.name, columns, 0, k.flags, k.kind);
+        for (size_t i = 0; i < descending.size(); ++i)
+            t.real_indexes.back().columns[i].ascending = !descending[i];
+    }
+    // The named indexes are stored in the order of their names.
+    std::stable_sort(t.indexes.begin(), t.indexes.end(), [](const auto& a, const auto& b) {
+        return NameBefore(a.name.c_str(), b.name.c_str());
+    });
+    for (size_t i = 0; i < t.indexes.size(); ++i) t.indexes[i].number = static_cast<uint32_t>(i);
+    if (v == Version::kJet4)
+        for (RealIndexDef& r : t.real_indexes) r.flags |= kJet4IndexFlag;
+    return t;
 }
 
 }  // namespace
@@ -131,6 +358,29 @@ TableDef SystemTableDef(SystemTable which, Version v) {
     return t;
 }
 
+std::vector<TableDef> AccessSystemTableDefs(const std::string& name, Version v) {
+    std::vector<TableDef> defs;
+    const uint8_t version = v == Version::kJet3 ? kJet3 : kJet4;
+    auto add = [&defs](TableDef def) {
+        for (const TableDef& other : defs) {
+            bool same = other.columns.size() == def.columns.size();
+            for (size_t i = 0; same && i < def.columns.size(); ++i)
+                same = other.columns[i].name == def.columns[i].name;
+            if (same) return;
+        }
+        defs.push_back(std::move(def));
+    };
+    for (const AccessLayout& layout : AccessLayouts()) {
+        if (!(layout.versions & version)) continue;
+        for (const char* table : layout.names) {
+            if (!NamesEqual(table, name)) continue;
+            add(AccessDef(layout, table, v, layout.alphabetical_first));
+            add(AccessDef(layout, table, v, !layout.alphabetical_first));
+        }
+    }
+    return defs;
+}
+
 Bytes AccountSid(Account account, Version v) {
     switch (account) {
         case Account::kEngine:
@@ -156,11 +406,14 @@ DatabaseHeader NewDatabaseHeader(Version version) {
                                               0x02, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00,
                                               0x04, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00};
     std::memcpy(&raw[0x18], kConstant, sizeof kConstant);
-    // Commit words of a cleanly closed new file: entry 0 = 01 01, the others 00 01.
-    const size_t commit = ps - 512;
+    // Commit words as a new file Jet made has them: entry 0 01 01, entry 1 00 01, the others
+    // closed.
+    const size_t commit = CommitWordsOffset(version);
     raw[commit] = 0x01;
     raw[commit + 1] = 0x01;
-    for (size_t i = commit + 2; i < ps; i += 2) raw[i + 1] = 0x01;
+    raw[commit + 2] = 0x00;
+    raw[commit + 3] = 0x01;
+    CloseUserCommitWords(raw, version);
     DatabaseHeader h;
     h.version = version;
     h.engine_name = "Standard Jet DB";

@@ -39,6 +39,14 @@ enum class SystemTable { kObjects, kAces, kQueries, kRelationships };
 // pointers and counts are left for the writer.
 TableDef SystemTableDef(SystemTable which, Version version);
 
+// The definitions Access writes for its own tables (MSysAccessObjects, MSysAccessStorage,
+// MSysModules, the navigation pane's tables, ...) in a database of `version`, as they read
+// back, most common first; empty when Access writes no table of that name for that version.
+// Their layouts vary between files: besides the order Access declares the columns in, files
+// it copied a database into hold columns and indexes in alphabetical order, and some tables
+// come in layouts of their own (MSysModules of Access 97 holds one text column).
+std::vector<TableDef> AccessSystemTableDefs(const std::string& name, Version version);
+
 // Built-in accounts of the default workgroup.
 enum class Account { kEngine, kAdmin, kAdmins, kUsers };
 

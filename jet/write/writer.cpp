@@ -91,7 +91,7 @@ struct DatabaseWriter::Impl {
     void CloseDataPage() {
         if (data_page_number == 0) return;
         if (data_page->free_space() >= kFreeMapThreshold &&
-            data_page->row_count() < kMaxRowsPerDataPage)
+            data_page->row_count() < kMaxRowsPerPage)
             current->data_pages_with_room.push_back(data_page_number);
         sink->Write(data_page_number, data_page->page());
         if (options.observer) {
@@ -142,15 +142,8 @@ DatabaseWriter::DatabaseWriter(Env* env, std::string destination, WriterOptions 
     }
     if (m.options.header.raw.size() != PageSize(m.options.version))
         throw std::invalid_argument("page 0 of the wrong size for the version");
-    // The output is a cleanly closed file: the commit words of users 1..254 (entries 2..255)
-    // read 00 01; entries 0 and 1 are kept as given (docs/format.md 2.4).
-    {
-        Bytes& raw = m.options.header.raw;
-        for (size_t at = raw.size() - 512 + 4; at < raw.size(); at += 2) {
-            raw[at] = 0x00;
-            raw[at + 1] = 0x01;
-        }
-    }
+    // The output is a file nobody has open.
+    CloseUserCommitWords(m.options.header.raw, m.options.version);
 
     try {
         if (!m.options.replace_existing && env->Stat(m.destination).exists) Raise(kDatabaseExists);

@@ -27,6 +27,7 @@
 #include "jet/testing/fault_env.h"
 #include "jet/testing/sample.h"
 #include "jet/write/new_database.h"
+#include "jet/write/system_tables.h"
 #include "tests/support/corpus.h"
 #include "tests/support/files.h"
 #include "tests/support/oracles.h"
@@ -241,6 +242,94 @@ TEST(RepairTest, AZeroedDataPageLosesOnlyItsOwnRows) {
     }
 }
 
+// A row of `def` whose values tell its columns apart: Longs distinct in every row and column,
+// text longer than a Long, blobs of their own lengths. Object ids name the catalog (id 2),
+// which every rebuild keeps.
+Row DistinctRow(const TableDef& def, int i) {
+    Row row(def.columns.size());
+    for (size_t c = 0; c < def.columns.size(); ++c) {
+        const ColumnDef& col = def.columns[c];
+        const auto n = static_cast<uint8_t>(c);
+        switch (col.type) {
+            case ColumnType::kLong:
+                row[c] = int64_t{i * 16 + static_cast<int>(c) + 1};
+                if (col.name == "ObjectID" || def.name == "MSysNavPaneObjectIDs")
+                    row[c] = int64_t{2};
+                break;
+            case ColumnType::kText:
+                row[c] = Utf8ToUtf16("name " + std::to_string(i) + "." + std::to_string(c));
+                break;
+            case ColumnType::kDateTime:
+                row[c] = 40000.25 + i;
+                break;
+            case ColumnType::kGuid: {
+                Guid g{};
+                g[0] = static_cast<uint8_t>(i);
+                g[1] = n;
+                row[c] = g;
+                break;
+            }
+            case ColumnType::kOle:
+                row[c] = Bytes(20 + static_cast<size_t>(i), n);
+                break;
+            default:  // binary
+                row[c] = Bytes(col.length, static_cast<uint8_t>(i));
+        }
+    }
+    return row;
+}
+
+// Each layout Access writes for one of its own tables, in a file of its version with rows in
+// it: the table's definition page zeroed, the repair gives it that layout back (the one its
+// rows fit, not merely the most common) with every row, and mdbtools reads the file.
+TEST(RepairTest, AnAccessTableWithoutItsDefinitionGetsTheLayoutItsRowsFit) {
+    testkit::TempDir dir;
+    size_t layouts = 0;
+    for (const Version v : {Version::kJet3, Version::kJet4}) {
+        for (const char* name : {"MSysAccessObjects", "MSysAccessStorage", "MSysAccessXML",
+                                 "MSysCmdbars", "MSysToolbars", "MSysModules", "MSysModules2",
+                                 "MSysNameMap", "MSysNavPaneGroupCategories", "MSysNavPaneGroups",
+                                 "MSysNavPaneGroupToObjects", "MSysNavPaneObjectIDs"}) {
+            const std::vector<TableDef> defs = AccessSystemTableDefs(name, v);
+            for (size_t k = 0; k < defs.size(); ++k) {
+                SCOPED_TRACE(std::string(name) + " Jet " + (v == Version::kJet3 ? "3" : "4") +
+                             " layout " + std::to_string(k));
+                NewTable t;
+                t.def = defs[k];
+                t.layout_given = true;
+                for (int i = 0; i < 40; ++i) t.rows.push_back(DistinctRow(t.def, i));
+                NewDatabase plan;
+                plan.version = v;
+                plan.replace_existing = true;
+                plan.tables.push_back(t);
+                const std::string path = dir / "access.mdb";
+                CreateDatabase(Env::Default(), path, plan);
+                const auto before = testkit::AllRowImages(path);
+                DamageOptions damage;
+                damage.page = DatabaseView::Open(Env::Default(), path)->ReadTable(name).tdef_page;
+                ASSERT_TRUE(
+                    InjectDamage(Env::Default(), path, DamageKind::kZeroedPage, damage).applied);
+                const RepairReport report = RepairDatabase(Env::Default(), path);
+                const RepairedTable* r = FindTable(report, name);
+                ASSERT_NE(r, nullptr) << report.Summary();
+                EXPECT_TRUE(r->standard_definition);
+                EXPECT_TRUE(testkit::AllRowImages(path).at(name) == before.at(name))
+                    << report.Summary();
+                const TableDef got = DatabaseView::Open(Env::Default(), path)->ReadTable(name);
+                ASSERT_EQ(got.columns.size(), defs[k].columns.size());
+                for (size_t c = 0; c < got.columns.size(); ++c)
+                    EXPECT_EQ(got.columns[c].name, defs[k].columns[c].name);
+                std::string why;
+                if (testkit::HaveMdbTools()) {
+                    EXPECT_TRUE(testkit::MdbToolsReadsEveryTable(path, why)) << why;
+                }
+                ++layouts;
+            }
+        }
+    }
+    EXPECT_GE(layouts, 20u);
+}
+
 // A broken owned-pages map: the table's pages are found by their owner field; nothing is lost.
 TEST(RepairTest, ABrokenUsageMapLosesNoRow) {
     testkit::TempDir dir;
@@ -403,9 +492,10 @@ TEST(RepairTest, PageZeroIsPutRightAndTheCommitWordsCleared) {
         EXPECT_FALSE(report.fixes.empty());
         const DatabaseHeader h = DecodeHeader(testkit::ReadAll(path));
         const size_t commit = h.version == Version::kJet3 ? 0x600 : 0xE00;
-        // Everything but the commit words as the original had it (the engine writes the
-        // standard values in the fields the damage hit, as Access does).
-        EXPECT_TRUE(std::equal(h.raw.begin(), h.raw.begin() + commit, original.raw.begin()));
+        // Everything but the users' commit words as the original had it (the engine writes
+        // the standard values in the fields the damage hit, as Access does); entries 0 and 1
+        // are kept, as every rewrite keeps them.
+        EXPECT_TRUE(std::equal(h.raw.begin(), h.raw.begin() + commit + 4, original.raw.begin()));
         for (size_t entry = 2; entry < 256; ++entry) {
             EXPECT_EQ(h.raw[commit + 2 * entry], 0x00) << entry;
             EXPECT_EQ(h.raw[commit + 2 * entry + 1], 0x01) << entry;

@@ -16,8 +16,8 @@
 
 #include "jet/base/value.h"
 #include "jet/format/schema.h"
-#include "jet/rebuild/salvage_source.h"  // RowImage: rows as exact bytes
 #include "jet/testing/damage.h"
+#include "tests/support/rows.h"  // RowImage
 
 namespace jet::testkit {
 

@@ -1,5 +1,5 @@
-// Rows read back with the engine's own reader, for comparing a file with what was written or
-// with another file.
+// Rows read back with the engine's own reader, and rows as exact bytes, for comparing a file
+// with what was written or with another file.
 #pragma once
 
 #include <map>
@@ -11,6 +11,10 @@
 #include "jet/read/table_reader.h"
 
 namespace jet::testkit {
+
+// A row's values as exact bytes: for each value its form, then its bytes (strings and blobs
+// with their lengths). Two rows are equal when their images are.
+std::string RowImage(const Row& row);
 
 // Every live row of a table.
 std::vector<Row> ReadBack(const std::string& path, const std::string& table);
