@@ -13,6 +13,7 @@
 #include "jet/testing/damage.h"
 #include "tests/support/corpus.h"
 #include "tests/support/rebuild_compare.h"
+#include "tests/support/repair_sweep.h"
 #include "tests/support/temp_dir.h"
 
 namespace jet {
@@ -95,13 +96,11 @@ TEST(CorpusKeysTest, CompactionCarriesJetsKeysInEveryOtherSortOrder) {
         std::filesystem::copy_file(path, repaired);
         DamageOptions damage;
         damage.password = password;
-        ASSERT_TRUE(
-            InjectDamage(Env::Default(), repaired, DamageKind::kInconsistentState, damage).applied);
-        RepairOptions repair;
-        repair.password = password;
-        const RepairReport report = RepairDatabase(Env::Default(), repaired, repair);
-        EXPECT_TRUE(report.rebuilt) << name;
-        EXPECT_EQ(report.sort_order_replaced, 0) << name << "\n" << report.Summary();
+        const auto report =
+            testkit::DamageThenRepair(repaired, DamageKind::kInconsistentState, damage);
+        ASSERT_TRUE(report.has_value()) << name;
+        EXPECT_TRUE(report->rebuilt) << name;
+        EXPECT_EQ(report->sort_order_replaced, 0) << name << "\n" << report->Summary();
         EXPECT_EQ(testkit::CarriedIndexEntries(repaired, password), source) << name;
     }
     std::printf("%zu files in other sort orders: %zu index entries carried\n", files, entries);

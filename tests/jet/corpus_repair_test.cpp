@@ -344,17 +344,14 @@ TEST(CorpusRepairTest, AccessTablesWithoutTheirDefinitionKeepTheirRows) {
             DamageOptions damage;
             damage.page = t.id;
             damage.password = password;
-            ASSERT_TRUE(
-                InjectDamage(Env::Default(), path, DamageKind::kZeroedPage, damage).applied);
-            RepairOptions options;
-            options.password = password;
-            const RepairReport report = RepairDatabase(Env::Default(), path, options);
+            const auto report = testkit::DamageThenRepair(path, DamageKind::kZeroedPage, damage);
+            ASSERT_TRUE(report.has_value());
             const RepairedTable* repaired = nullptr;
-            for (const RepairedTable& r : report.tables)
+            for (const RepairedTable& r : report->tables)
                 if (NamesEqual(r.name, t.name)) repaired = &r;
-            ASSERT_NE(repaired, nullptr) << report.Summary();
+            ASSERT_NE(repaired, nullptr) << report->Summary();
             EXPECT_TRUE(repaired->standard_definition);
-            EXPECT_EQ(repaired->rows_dropped, 0u) << report.Summary();
+            EXPECT_EQ(repaired->rows_dropped, 0u) << report->Summary();
             const testkit::Snapshot after = testkit::TakeSnapshot(path, password);
             std::vector<std::string> was, is;
             for (const testkit::SnapshotRow& r : t.rows) was.push_back(r.image);

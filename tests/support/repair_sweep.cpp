@@ -83,6 +83,14 @@ std::vector<uint32_t> SpreadTargets(const std::string& path, DamageKind kind, si
     return picked;
 }
 
+std::optional<RepairReport> DamageThenRepair(const std::string& path, DamageKind kind,
+                                             const DamageOptions& damage) {
+    if (!InjectDamage(Env::Default(), path, kind, damage).applied) return std::nullopt;
+    RepairOptions repair;
+    repair.password = damage.password;
+    return RepairDatabase(Env::Default(), path, repair);
+}
+
 Trial RunTrial(const std::string& source, const Snapshot& snapshot, const std::string& work_dir,
                DamageKind kind, uint64_t seed, uint32_t target, const TrialOptions& options) {
     Trial t;

@@ -11,11 +11,13 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "jet/base/value.h"
 #include "jet/format/schema.h"
+#include "jet/rebuild/repair.h"
 #include "jet/testing/damage.h"
 #include "tests/support/rows.h"  // RowImage
 
@@ -43,6 +45,11 @@ struct Snapshot {
     uint64_t rows = 0;
 };
 Snapshot TakeSnapshot(const std::string& path, const std::string& password = {});
+
+// Puts `kind` of damage into `path` as `damage` says, then repairs the file with the same
+// password; the repair's report, none when the damage could not be put in.
+std::optional<RepairReport> DamageThenRepair(const std::string& path, DamageKind kind,
+                                             const DamageOptions& damage);
 
 struct Trial {
     std::string file;
