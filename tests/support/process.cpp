@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdio>
 #include <stdexcept>
 
@@ -11,9 +10,6 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
-#ifndef SIGKILL
-#define SIGKILL 9
-#endif
 #else
 #include <fcntl.h>
 #include <poll.h>

@@ -2,9 +2,15 @@
 // and child processes that stay up while a test talks to them (jetutil hold).
 #pragma once
 
+#include <csignal>
 #include <memory>
 #include <string>
 #include <vector>
+
+// Windows has no SIGKILL; there Child::Signal ends the child for any signal.
+#ifndef SIGKILL
+#define SIGKILL 9
+#endif
 
 namespace jet::testkit {
 
