@@ -15,12 +15,23 @@ Rc4::Rc4(std::span<const uint8_t> key) {
 }
 
 void Rc4::Apply(std::span<uint8_t> data) {
+    // The state is worked on in locals: a store into `data` (bytes, which may alias anything)
+    // would otherwise make the compiler reload the members after every byte.
+    std::array<uint8_t, 256> s = s_;
+    uint8_t i = i_;
+    uint8_t j = j_;
     for (uint8_t& byte : data) {
-        i_ = static_cast<uint8_t>(i_ + 1);
-        j_ = static_cast<uint8_t>(j_ + s_[i_]);
-        std::swap(s_[i_], s_[j_]);
-        byte ^= s_[static_cast<uint8_t>(s_[i_] + s_[j_])];
+        i = static_cast<uint8_t>(i + 1);
+        const uint8_t si = s[i];
+        j = static_cast<uint8_t>(j + si);
+        const uint8_t sj = s[j];
+        s[i] = sj;
+        s[j] = si;
+        byte ^= s[static_cast<uint8_t>(si + sj)];
     }
+    s_ = s;
+    i_ = i;
+    j_ = j;
 }
 
 void Rc4Apply(std::span<const uint8_t> key, std::span<uint8_t> data) {
