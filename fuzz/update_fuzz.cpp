@@ -47,9 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Reader in(data, size);
     const fuzz::Base* base = nullptr;
     fuzz::MemoryEnv env;
-    env.files[kPath] = std::make_shared<fuzz::Blob>(fuzz::ApplyPatches(in, &base));
+    const fuzz::Blob before = fuzz::ApplyPatches(in, &base);
+    env.files[kPath] = std::make_shared<fuzz::Blob>(before);
     const std::string& password = base->password;
-    const bool clean_before = Clean(env, password);
 
     // The pages the update may write: the table's data pages, read in clear.
     std::set<uint64_t> allowed;
@@ -92,6 +92,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
         }
     }
-    if (clean_before && !Clean(env, password)) Fail("a clean database is damaged by the update");
+    // Whether the database was clean before matters only when it is not after (one check
+    // fewer for the inputs that stay clean).
+    if (!Clean(env, password)) {
+        fuzz::MemoryEnv original;
+        original.files[kPath] = std::make_shared<fuzz::Blob>(before);
+        if (Clean(original, password)) Fail("a clean database is damaged by the update");
+    }
     return 0;
 }

@@ -1,37 +1,44 @@
 #include "jet/base/rc4.h"
 
+#include <cstring>
 #include <utility>
 
 namespace jet {
 
+// Both steps work on a local copy of the state, as a plain array indexed by masked values:
+// stores into the bytes (which may alias anything) would otherwise make the compiler reload the
+// members after every byte, and checked builds check every index of a std::array.
+
 Rc4::Rc4(std::span<const uint8_t> key) {
-    for (size_t n = 0; n < 256; ++n) s_[n] = static_cast<uint8_t>(n);
-    if (key.empty()) return;
-    uint8_t j = 0;
-    for (size_t n = 0; n < 256; ++n) {
-        j = static_cast<uint8_t>(j + s_[n] + key[n % key.size()]);
-        std::swap(s_[n], s_[j]);
+    uint8_t s[256];
+    for (unsigned n = 0; n < 256; ++n) s[n] = static_cast<uint8_t>(n);
+    if (!key.empty()) {
+        unsigned j = 0;
+        for (unsigned n = 0; n < 256; ++n) {
+            j = (j + s[n] + key[n % key.size()]) & 255;
+            std::swap(s[n], s[j]);
+        }
     }
+    std::memcpy(s_.data(), s, sizeof s);
 }
 
 void Rc4::Apply(std::span<uint8_t> data) {
-    // The state is worked on in locals: a store into `data` (bytes, which may alias anything)
-    // would otherwise make the compiler reload the members after every byte.
-    std::array<uint8_t, 256> s = s_;
-    uint8_t i = i_;
-    uint8_t j = j_;
+    uint8_t s[256];
+    std::memcpy(s, s_.data(), sizeof s);
+    unsigned i = i_;
+    unsigned j = j_;
     for (uint8_t& byte : data) {
-        i = static_cast<uint8_t>(i + 1);
-        const uint8_t si = s[i];
-        j = static_cast<uint8_t>(j + si);
-        const uint8_t sj = s[j];
-        s[i] = sj;
-        s[j] = si;
-        byte ^= s[static_cast<uint8_t>(si + sj)];
+        i = (i + 1) & 255;
+        const unsigned si = s[i];
+        j = (j + si) & 255;
+        const unsigned sj = s[j];
+        s[i] = static_cast<uint8_t>(sj);
+        s[j] = static_cast<uint8_t>(si);
+        byte = static_cast<uint8_t>(byte ^ s[(si + sj) & 255]);
     }
-    s_ = s;
-    i_ = i;
-    j_ = j;
+    std::memcpy(s_.data(), s, sizeof s);
+    i_ = static_cast<uint8_t>(i);
+    j_ = static_cast<uint8_t>(j);
 }
 
 void Rc4Apply(std::span<const uint8_t> key, std::span<uint8_t> data) {
