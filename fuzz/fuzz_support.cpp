@@ -6,10 +6,12 @@
 #include <limits>
 #include <map>
 #include <span>
+#include <string>
 
 #include "jet/base/error.h"
 #include "jet/base/rc4.h"
 #include "jet/format/header.h"
+#include "jet/format/mdb_file.h"
 #include "jet/read/checker.h"
 #include "jet/read/table_reader.h"
 #include "jet/testing/fixtures.h"
@@ -169,6 +171,16 @@ Base Write(const std::string& name, Version v, jet::TavoFlag flag, bool tipos, u
     jet::OpenOptions options;
     options.password = password;
     auto view = jet::DatabaseView::Open(&env, path, options);
+    // The clear image must be what the engine reads, or patches would not land where meant.
+    const auto page_of = [&](uint32_t p) {
+        const auto from = base.clear.begin() + static_cast<ptrdiff_t>(size_t{p} * base.page_size);
+        return Bytes(from, from + base.page_size);
+    };
+    if (jet::DecodeHeader(jet::ByteSpan(base.stored).first(base.page_size)).raw != page_of(0))
+        Bug("fuzz_support", name + ": page 0 of the clear image is not the decoded header");
+    for (uint32_t p = 1; p < base.pages(); ++p)
+        if (view->file().ReadPage(p) != page_of(p))
+            Bug("fuzz_support", name + ": page " + std::to_string(p) + " is not read as imaged");
     if (view->ReadTable("tavo").tdef_page != kTavoTable)
         Bug("fuzz_support", name + ": tavo is not the table the foreign key names");
     jet::CheckOptions strict;
