@@ -71,6 +71,18 @@ for target in $targets; do
         "$found" "$corpus" "${dirs[@]}" >"$out" 2>&1 || rc=$?
     runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$out" | grep -o '[0-9]*$' || echo '?')
     rate=$(grep -o 'stat::average_exec_per_sec: *[0-9]*' "$out" | grep -o '[0-9]*$' || echo '?')
+    # What the run found joins the corpus, minimised: only inputs that add coverage stay.
+    # (The inputs libFuzzer kept are not the finding's: those go to artifacts.)
+    mkdir -p "$corpus.merged"
+    if "$binary" -merge=1 -max_len="$(max_len "$target")" "$corpus.merged" "$corpus" "$found" \
+        >"$build/$target.merge.log" 2>&1; then
+        rm -rf "$corpus"
+        mv "$corpus.merged" "$corpus"
+    else
+        echo "fuzz_short: $target: the merge failed (see $build/$target.merge.log); corpus kept"
+        rm -rf "$corpus.merged"
+    fi
+    units=$(find "$corpus" -type f | wc -l)
     if [[ $rc != 0 ]]; then
         status=1
         artifact=$(find "$build" -maxdepth 1 -newer "$build/$target.start" -regex ".*/$target-\(crash\|leak\|timeout\|oom\)-.*" | head -1)
@@ -83,27 +95,20 @@ for target in $targets; do
             echo "  cp $artifact fuzz/regressions/$target/$(basename "$artifact" | sed 's/^.*-\(crash\|leak\|timeout\|oom\)-/\1-/').seed"
         fi
     else
-        # What the run found joins the corpus, minimised: only inputs that add coverage stay.
-        mkdir -p "$corpus.merged"
-        if "$binary" -merge=1 -max_len="$(max_len "$target")" "$corpus.merged" "$corpus" "$found" \
-            >"$build/$target.merge.log" 2>&1; then
-            rm -rf "$corpus"
-            mv "$corpus.merged" "$corpus"
-        else
-            echo "fuzz_short: $target: the merge failed (see $build/$target.merge.log); corpus kept"
-            rm -rf "$corpus.merged"
-        fi
-        units=$(find "$corpus" -type f | wc -l)
         summary+=("$target: $runs executions in ${seconds}s ($rate/s), nothing found, corpus $units inputs")
-        if [[ ${FUZZ_RESEED:-0} = 1 ]]; then
-            seeds=fuzz/seeds/$target
-            rm -rf "$build/reseed"
-            mkdir -p "$build/reseed" "$seeds"
-            "$binary" -merge=1 -max_len="$(max_len "$target")" "$build/reseed" "$seeds" "$corpus" \
-                >"$build/$target.reseed.log" 2>&1
+    fi
+    if [[ ${FUZZ_RESEED:-0} = 1 ]]; then
+        seeds=fuzz/seeds/$target
+        rm -rf "$build/reseed"
+        mkdir -p "$build/reseed" "$seeds"
+        if "$binary" -merge=1 -max_len="$(max_len "$target")" "$build/reseed" "$seeds" "$corpus" \
+            >"$build/$target.reseed.log" 2>&1 && [[ -n $(find "$build/reseed" -type f) ]]; then
             rm -f "$seeds"/*
             for f in "$build/reseed"/*; do mv "$f" "$seeds/$(basename "$f").seed"; done
             summary+=("$target: seeds re-minimised: $(find "$seeds" -type f | wc -l) in $seeds")
+        else
+            summary+=("$target: seeds NOT re-minimised (see $build/$target.reseed.log)")
+            status=1
         fi
     fi
     rm -rf "$found"
