@@ -61,8 +61,10 @@ layers() {
     local more=()
     local o
     for o in "$@"; do more+=(-object "$o"); done
-    llvm-cov report "$first" "${more[@]}" -instr-profile="$profile" "$PWD/jet" |
-        awk -v root="$PWD/jet/" '
+    # File names come relative to the build folder (../jet/read/checker.cpp): a layer's files
+    # are those right under jet/<layer>/.
+    llvm-cov report "$first" "${more[@]}" -instr-profile="$profile" 2>>"$profiles/llvm-cov.log" |
+        awk '
             /^Filename/ {
                 # "Missed Regions" and the like are one column of two words.
                 n = 0
@@ -70,12 +72,11 @@ layers() {
                     n++; if (name == "Lines") lines = n; if (name == "Missed Lines") missed = n }
                 next
             }
-            index($1, root) == 1 {
-                path = substr($1, length(root) + 1)
-                split(path, parts, "/")
-                layer = parts[1]
-                if (layer == "testing" || parts[2] == "") next
-                total[layer] += $lines; miss[layer] += $missed
+            {
+                at = index($1, "jet/")
+                if (at == 0 || (at > 1 && substr($1, at - 1, 1) != "/")) next
+                if (split(substr($1, at + 4), parts, "/") != 2 || parts[1] == "testing") next
+                total[parts[1]] += $lines; miss[parts[1]] += $missed
             }
             END { for (l in total) printf "%s %d %d\n", l, total[l] - miss[l], total[l] }' |
         sort
@@ -84,6 +85,8 @@ layers() {
 echo
 echo "Line coverage of jet/ by the fuzz targets' kept inputs, per layer:"
 layers "$profiles/all.profdata" "${objects[@]}" >"$profiles/all.txt"
+[[ -s $profiles/all.txt ]] ||
+    { echo "fuzz_coverage: the report names no file of jet/: nothing measured"; exit 1; }
 printf '  %-10s %8s %8s %7s\n' layer covered lines cover
 awk '{ printf "  %-10s %8d %8d %6.1f%%\n", $1, $2, $3, $3 ? 100 * $2 / $3 : 0; c += $2; t += $3 }
      END { printf "  %-10s %8d %8d %6.1f%%\n", "all", c, t, t ? 100 * c / t : 0 }' "$profiles/all.txt"
