@@ -15,15 +15,12 @@
 // REPAIR_FUZZ_FILES names a folder of further databases (*.mdb; "with-password" in a name:
 // the password is "password").
 #include <algorithm>
-#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
