@@ -4,8 +4,8 @@
 // come in slot order within 1..255, each with a computer name and no trailing blanks; after
 // the join our own record is among them, live, under the name we gave.
 //
-// Build and run: fuzz/fuzz_short.sh (all targets) or, for this one,
-//   ./lock_file_fuzz -dict=fuzz/jet.dict -max_len=20000 CORPUS_DIR fuzz/seeds/lock_file_fuzz
+// Build and run: scripts/fuzz_short.sh (every target) or, for this one,
+//   FUZZ_TARGETS=lock_file_fuzz scripts/fuzz_short.sh 600
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -13,17 +13,16 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_support.h"
 #include "jet/base/error.h"
 #include "jet/database/lock_file.h"
-#include "jet/testing/memory_env.h"
 
 namespace {
 
-const std::string kPath = jet::MemoryEnv::kFolder + "/base.ldb";
+const std::string kPath = fuzz::MemoryEnv::kFolder + "/base.ldb";
 
 [[noreturn]] void Fail(const std::string& what) {
-    std::fprintf(stderr, "lock_file_fuzz: %s\n", what.c_str());
-    std::abort();
+    fuzz::Bug("lock_file_fuzz", what);
 }
 
 void CheckUsers(const std::vector<jet::LockFileUser>& users) {
@@ -43,7 +42,7 @@ void CheckUsers(const std::vector<jet::LockFileUser>& users) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 64 * 1024) return 0;
-    jet::MemoryEnv env;
+    fuzz::MemoryEnv env;
     env.Put(kPath, data, size);
     try {
         CheckUsers(jet::ReadLockFileUsers(&env, kPath));

@@ -1,38 +1,35 @@
-// libFuzzer target for the read side: a database given as bytes is opened, its catalog listed,
-// every table (system ones too) read row by row in both scan modes, and every usage map a
-// definition names (table, index and long-value maps, the global map) decoded. Any input must
-// end in rows or a JetError: never a crash, a hang, a leak or undefined behaviour. (check_fuzz
-// covers the checker.)
+// libFuzzer target for the read side: a database is opened, its catalog listed, every table
+// (system ones too) read row by row in both scan modes, and every usage map a definition names
+// (table, index and long-value maps, the global map) decoded. Any input must end in rows or a
+// JetError: never a crash, a hang, a leak or undefined behaviour. (check_fuzz covers the
+// checker.)
 //
-// Build: CC=clang CXX=clang++ cmake -DCOMPACTADOR_FUZZ=ON -DCOMPACTADOR_SANITIZE=ON
-//        -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link ...; run seeded with the corpus:
-//        ./open_read_fuzz -max_len=400000 -timeout=20 FUZZ_DIR /path/to/corpus
-#include <algorithm>
-#include <cerrno>
+// The input is a patch program over the bases (fuzz_support.h) or, when its first byte is
+// kRawFile, the whole file itself (what patches cannot make: files of any length, pages of
+// any size, a header from nothing).
+//
+// Build and run: scripts/fuzz_short.sh (every target) or, for this one,
+//   FUZZ_TARGETS=open_read_fuzz scripts/fuzz_short.sh 600
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <memory>
-#include <stdexcept>
 #include <string>
 
+#include "fuzz/fuzz_support.h"
 #include "jet/base/error.h"
 #include "jet/format/header.h"
 #include "jet/format/text_codec.h"
 #include "jet/format/usage_map.h"
 #include "jet/read/table_reader.h"
-#include "jet/testing/memory_env.h"
 
 namespace {
 
-const std::string kPath = jet::MemoryEnv::kFolder + "/input.mdb";
-
-// One read-only file in memory.
+constexpr uint8_t kRawFile = 0xFF;
 
 // The password stored in the header, so password-protected inputs are explored too.
-std::string StoredPassword(const uint8_t* data, size_t size) {
+std::string StoredPassword(const fuzz::Blob& file) {
     try {
-        return jet::Utf16ToUtf8(jet::DecodeHeader(jet::ByteSpan(data, size)).password);
+        return jet::Utf16ToUtf8(jet::DecodeHeader(jet::ByteSpan(file)).password);
     } catch (const jet::JetError&) {
         return {};
     }
@@ -41,21 +38,30 @@ std::string StoredPassword(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    jet::MemoryEnv env;
-    env.Put(kPath, data, size);
+    fuzz::Reader in(data, size);
+    auto file = std::make_shared<fuzz::Blob>();
+    if (size > 0 && data[0] == kRawFile) {
+        in.Byte();
+        *file = in.Rest();
+    } else {
+        const fuzz::Base* base = nullptr;
+        *file = fuzz::ApplyPatches(in, &base);
+    }
+    fuzz::MemoryEnv env;
+    env.files[fuzz::kDatabasePath] = file;
     env.read_only = true;
     jet::OpenOptions options;
-    options.password = StoredPassword(data, size);
+    options.password = StoredPassword(*file);
     std::unique_ptr<jet::DatabaseView> db;
     try {
-        db = jet::DatabaseView::Open(&env, kPath, options);
+        db = jet::DatabaseView::Open(&env, fuzz::kDatabasePath, options);
     } catch (const jet::JetError&) {
         return 0;
     }
-    jet::MdbFile& file = db->file();
+    jet::MdbFile& mdb = db->file();
     auto try_map = [&](uint32_t pointer) {
         try {
-            jet::ReadUsageMap(file, pointer);
+            jet::ReadUsageMap(mdb, pointer);
         } catch (const jet::JetError&) {
         }
     };
@@ -69,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (bool salvage : {false, true}) {
             try {
                 jet::ForEachRow(
-                    file, table, [](const jet::RowLocation&, const jet::Row&) {},
+                    mdb, table, [](const jet::RowLocation&, const jet::Row&) {},
                     jet::ScanOptions{salvage});
             } catch (const jet::JetError&) {
             }

@@ -1,50 +1,39 @@
 // libFuzzer target: random damage to databases, then repair, then check.
 //
-// The input picks one of the seed databases (the engine writes them at start-up; the folder
-// REPAIR_FUZZ_FILES names, the corpus for instance, adds more) and a short program of damage:
-// injectors of damage.h with fuzzed seeds and targets, and raw patches of fuzzed bytes at
-// fuzzed offsets. The damaged file is repaired; then exactly one of two things must hold:
+// The input picks one of the bases (fuzz_support.h; the folder REPAIR_FUZZ_FILES names, the
+// corpus for instance, adds more) and a short program of damage: injectors of damage.h with
+// fuzzed seeds and targets, and raw patches of fuzzed bytes at fuzzed offsets. The damaged
+// file is repaired; then exactly one of two things must hold:
 //   - the repair succeeded and our checker finds the result clean, even in strict mode;
 //   - the repair failed with a JetError and the file is byte-identical to the damaged one, with
 //     nothing left beside it.
 // Anything else (a crash, a hang, a leak, undefined behaviour, another exception, a dirty
 // result) is a bug. Files live in memory behind a jet::Env, so runs are fast and repeatable.
 //
-// Build (the engine instrumented as well):
-//   CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCOMPACTADOR_FUZZ=ON \
-//     -DCOMPACTADOR_SANITIZE=ON -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link \
-//     -DCOMPACTADOR_BUILD_GUI=OFF -DCOMPACTADOR_BUILD_TESTS=OFF
-//   cmake --build build-fuzz --target repair_fuzz
-//   ./build-fuzz/fuzz/repair_fuzz -max_total_time=600 -timeout=30 FUZZ_CORPUS_DIR
-// REPAIR_FUZZ_FILES names a folder of further seed databases (*.mdb; "with-password" in a name:
+// Build and run: scripts/fuzz_short.sh (every target) or, for this one,
+//   FUZZ_TARGETS=repair_fuzz scripts/fuzz_short.sh 600
+// REPAIR_FUZZ_FILES names a folder of further databases (*.mdb; "with-password" in a name:
 // the password is "password").
 #include <algorithm>
-#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "jet/base/env.h"
+#include "fuzz/fuzz_support.h"
 #include "jet/base/error.h"
 #include "jet/read/checker.h"
 #include "jet/rebuild/repair.h"
-#include "jet/testing/damage.h"
-#include "jet/testing/fixtures.h"
-#include "jet/testing/memory_env.h"
-#include "jet/testing/sample.h"
 
 namespace {
 
-using jet::Blob;
-using jet::MemoryEnv;
+using fuzz::Blob;
+using fuzz::MemoryEnv;
 
 struct Seed {
     std::string name;
@@ -52,41 +41,11 @@ struct Seed {
     std::string password;
 };
 
-// The engine's own databases, written into memory: the sample of both versions (indexes, memos
-// kept out of their rows, data on several pages), one bloated (deleted rows, stale free pages),
-// one with encoded pages, one with a password, and a client fixture.
-std::vector<Seed> EngineSeeds() {
-    MemoryEnv env;
-    std::vector<Seed> seeds;
-    auto sample = [&](const std::string& name, jet::SampleOptions options) {
-        const std::string path = MemoryEnv::kFolder + "/" + name;
-        options.rows = 40;
-        jet::CreateSample(&env, path, options);
-        seeds.push_back({name, *env.files.at(path), options.password.empty() ? "" : "password"});
-    };
-    for (jet::Version v : {jet::Version::kJet3, jet::Version::kJet4}) {
-        jet::SampleOptions options;
-        options.version = v;
-        const std::string suffix = v == jet::Version::kJet3 ? "-jet3.mdb" : "-jet4.mdb";
-        sample("sample" + suffix, options);
-        options.bloat = true;
-        sample("bloated" + suffix, options);
-    }
-    jet::SampleOptions encoded;
-    encoded.encryption_key = 0x5EEDC0DEu;
-    sample("encoded-jet4.mdb", encoded);
-    jet::SampleOptions locked;
-    locked.password = u"password";
-    sample("with-password-jet4.mdb", locked);
-    const std::string tavo = MemoryEnv::kFolder + "/tavo.mdb";
-    jet::CreateTavoFixture(&env, tavo, jet::Version::kJet4, jet::TavoFlag::kBoolean);
-    seeds.push_back({"tavo.mdb", *env.files.at(tavo), ""});
-    return seeds;
-}
-
 std::vector<Seed> LoadSeeds() {
     namespace fs = std::filesystem;
-    std::vector<Seed> seeds = EngineSeeds();
+    std::vector<Seed> seeds;
+    for (const fuzz::Base& base : fuzz::Bases())
+        seeds.push_back({base.name, base.stored, base.password});
     const char* dir = std::getenv("REPAIR_FUZZ_FILES");
     if (dir == nullptr) return seeds;
     std::vector<Seed> more;
@@ -112,37 +71,18 @@ const std::vector<Seed>& Seeds() {
     return seeds;
 }
 
-// Reads the fuzz input as a little program.
-class Input {
-  public:
-    Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    bool more(size_t n = 1) const { return at_ + n <= size_; }
-    uint8_t Byte() { return more() ? data_[at_++] : 0; }
-    uint32_t U32() {
-        uint32_t v = 0;
-        for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(Byte()) << (8 * i);
-        return v;
-    }
-
-  private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t at_ = 0;
-};
-
 [[noreturn]] void Bug(const std::string& what) {
-    std::fprintf(stderr, "repair_fuzz: %s\n", what.c_str());
-    std::abort();
+    fuzz::Bug("repair_fuzz", what);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
-    Input in(data, size);
+    fuzz::Reader in(data, size);
     const Seed& seed = Seeds()[in.Byte() % Seeds().size()];
     MemoryEnv env;
-    const std::string path = MemoryEnv::kFolder + "/db.mdb";
+    const std::string& path = fuzz::kDatabasePath;
     auto file = std::make_shared<Blob>(seed.bytes);
     env.files[path] = file;
 

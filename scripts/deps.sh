@@ -31,6 +31,7 @@ linux   build-essential  make
 linux   g++              g++
 linux   cmake            cmake ctest cpack
 linux   clang            clang clang++
+linux   llvm             llvm-profdata llvm-cov
 linux   clang-format     clang-format
 linux   qt6-base-dev     -
 linux   libgtest-dev     -

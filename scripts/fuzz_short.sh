@@ -1,15 +1,24 @@
 #!/usr/bin/env bash
 # A short fuzz run of every target (fuzz/*_fuzz.cpp) with clang, libFuzzer, AddressSanitizer
 # and UndefinedBehaviorSanitizer, the engine instrumented too. Each target starts from its
-# committed seeds (fuzz/seeds/<target>/) and from what earlier runs on this machine learned
-# (its corpus folder, kept), with the dictionary of Jet's magic values (fuzz/jet.dict).
-# Prints the executions of each target; a crash, a hang (30 s), a leak or a sanitizer report
-# stops the run with status 1 and leaves the input in the build folder; targets that do not
-# build give status 2.
+# findings kept as regressions (fuzz/regressions/<target>/, run first: one that crashes again
+# stops the run at once), its committed seeds (fuzz/seeds/<target>/) and its corpus: what the
+# earlier runs on this machine learned, minimised (outside git). What a run finds is merged
+# into that corpus (-merge=1), so the next run starts from it. The dictionary holds Jet's
+# magic values (fuzz/jet.dict).
+#
+# A finding (a crash, a hang of 30 s, a leak, a sanitizer's report) fails the run: its input
+# stays in the build folder, and the command that reproduces it is printed, with the one that
+# keeps it as a regression. Prints the executions of each target.
 #
 # usage: scripts/fuzz_short.sh [SECONDS_PER_TARGET] [BUILD_DIR]    (defaults 45, build-fuzz)
-# Environment: FUZZ_CORPUS_DIR (default BUILD_DIR/corpus), FUZZ_TARGETS (names, default all).
-# Without clang it says which package to install and exits 2.
+# Environment:
+#   FUZZ_CORPUS_DIR  the corpora, one folder a target (default BUILD_DIR/corpus)
+#   FUZZ_TARGETS     names of the targets to run (default all)
+#   FUZZ_RESEED=1    after the run, re-minimise fuzz/seeds/<target>/ from the seeds and the
+#                    corpus (the seeds become the merged set, named *.seed)
+# Exit status: 0 nothing found, 1 a finding, 2 the targets do not build (or no clang: the
+# package to install is named).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-45}
@@ -20,45 +29,89 @@ launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 targets=${FUZZ_TARGETS:-$(cd fuzz && ls ./*_fuzz.cpp | sed -e 's|^\./||' -e 's|\.cpp$||')}
 
+mkdir -p "$build"
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCOMPACTADOR_FUZZ=ON -DCOMPACTADOR_SANITIZE=ON \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS= \
     -DCOMPACTADOR_BUILD_GUI=OFF -DCOMPACTADOR_BUILD_TESTS=OFF "${launcher[@]}" >/dev/null
 # shellcheck disable=SC2086
 CCACHE_BASEDIR=$PWD nice cmake --build "$build" -j"$(nproc)" --target $targets >"$build/fuzz_build.log" 2>&1 ||
     { tail -30 "$build/fuzz_build.log"; echo "fuzz_short: the fuzz targets do not build"; exit 2; }
 
+# Inputs are patch programs of at most 8 patches of 255 bytes over the bases (fuzz_support.h);
+# open_read's also whole files; repair's damage programs are shorter.
 max_len() {
     case $1 in
         repair_fuzz) echo 256 ;;
         lock_file_fuzz) echo 20000 ;;
-        *) echo 200000 ;;
+        open_read_fuzz) echo 32768 ;;
+        *) echo 2100 ;;
     esac
 }
 
-# repair_fuzz damages databases the engine writes at its start; REPAIR_FUZZ_FILES, when set
-# (the corpus, say), adds the .mdb files of that folder.
+# The sanitizers as the runs use them: leaks reported, the first error fatal; a smaller
+# quarantine and shorter allocation stacks than the defaults keep the runs fast.
+export ASAN_OPTIONS=detect_leaks=1:quarantine_size_mb=32:malloc_context_size=10
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+
 status=0
 summary=()
 for target in $targets; do
+    binary=$build/fuzz/$target
     corpus=$corpora/$target
-    mkdir -p "$corpus"
-    seeds=fuzz/seeds/$target
-    [[ -d $seeds ]] || seeds=
+    found=$build/found/$target  # what this run adds, merged into the corpus after it
+    rm -rf "$found" "$corpus.merged"
+    mkdir -p "$corpus" "$found"
+    dirs=()
+    for d in fuzz/regressions/$target fuzz/seeds/$target; do [[ -d $d ]] && dirs+=("$d"); done
     out=$build/$target.log
+    touch "$build/$target.start"
     rc=0
-    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-        "$build/fuzz/$target" -max_total_time="$seconds" -timeout=30 -print_final_stats=1 \
+    "$binary" -max_total_time="$seconds" -timeout=30 -print_final_stats=1 \
         -max_len="$(max_len "$target")" -dict=fuzz/jet.dict -artifact_prefix="$build/$target-" \
-        "$corpus" $seeds >"$out" 2>&1 || rc=$?
+        "$found" "$corpus" "${dirs[@]}" >"$out" 2>&1 || rc=$?
     runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$out" | grep -o '[0-9]*$' || echo '?')
+    rate=$(grep -o 'stat::average_exec_per_sec: *[0-9]*' "$out" | grep -o '[0-9]*$' || echo '?')
+    # What the run found joins the corpus, minimised: only inputs that add coverage stay.
+    # (The inputs libFuzzer kept are not the finding's: those go to artifacts.)
+    mkdir -p "$corpus.merged"
+    if "$binary" -merge=1 -max_len="$(max_len "$target")" "$corpus.merged" "$corpus" "$found" \
+        >"$build/$target.merge.log" 2>&1; then
+        rm -rf "$corpus"
+        mv "$corpus.merged" "$corpus"
+    else
+        echo "fuzz_short: $target: the merge failed (see $build/$target.merge.log); corpus kept"
+        rm -rf "$corpus.merged"
+    fi
     units=$(find "$corpus" -type f | wc -l)
     if [[ $rc != 0 ]]; then
         status=1
-        summary+=("$target: FAILED (exit $rc) after $runs executions; see $out")
-        grep -m5 -E 'ERROR|runtime error|_fuzz:' "$out" || true
+        artifact=$(find "$build" -maxdepth 1 -newer "$build/$target.start" -regex ".*/$target-\(crash\|leak\|timeout\|oom\)-.*" | head -1)
+        summary+=("$target: FOUND SOMETHING (exit $rc) after $runs executions; log $out")
+        grep -m5 -E 'ERROR|runtime error|_fuzz:|fuzz_support:' "$out" || true
+        if [[ -n $artifact ]]; then
+            echo "fuzz_short: $target: the input is $artifact; to reproduce (from $PWD):"
+            echo "  ASAN_OPTIONS=$ASAN_OPTIONS UBSAN_OPTIONS=$UBSAN_OPTIONS $binary $artifact"
+            echo "fuzz_short: once fixed, keep it as a regression (replayed by ctest):"
+            echo "  cp $artifact fuzz/regressions/$target/$(basename "$artifact" | sed 's/^.*-\(crash\|leak\|timeout\|oom\)-/\1-/').seed"
+        fi
     else
-        summary+=("$target: $runs executions in ${seconds}s, 0 crashes, corpus $units inputs")
+        summary+=("$target: $runs executions in ${seconds}s ($rate/s), nothing found, corpus $units inputs")
     fi
+    if [[ ${FUZZ_RESEED:-0} = 1 ]]; then
+        seeds=fuzz/seeds/$target
+        rm -rf "$build/reseed"
+        mkdir -p "$build/reseed" "$seeds"
+        if "$binary" -merge=1 -max_len="$(max_len "$target")" "$build/reseed" "$seeds" "$corpus" \
+            >"$build/$target.reseed.log" 2>&1 && [[ -n $(find "$build/reseed" -type f) ]]; then
+            rm -f "$seeds"/*
+            for f in "$build/reseed"/*; do mv "$f" "$seeds/$(basename "$f").seed"; done
+            summary+=("$target: seeds re-minimised: $(find "$seeds" -type f | wc -l) in $seeds")
+        else
+            summary+=("$target: seeds NOT re-minimised (see $build/$target.reseed.log)")
+            status=1
+        fi
+    fi
+    rm -rf "$found"
 done
 printf 'fuzz_short: %s\n' "${summary[@]}"
 exit $status

@@ -55,7 +55,12 @@ IndexPage DecodeIndexPage(Version version, std::span<const uint8_t> page) {
     Bytes prefix;
     Bytes full;
     for (uint32_t bit = 0; bit <= capacity; ++bit) {
-        if (!(page[l.bitmap_offset + bit / 8] & (1u << (bit % 8)))) continue;
+        const uint8_t byte = page[l.bitmap_offset + bit / 8];
+        if (byte == 0) {
+            bit |= 7;  // the rest of an empty byte of the bitmap: no entry ends there
+            continue;
+        }
+        if (!(byte & (1u << (bit % 8)))) continue;
         const size_t end = bit;
         if (end <= start) Damaged("empty entry");
         const uint8_t* data = page.data() + l.first_entry + start;
@@ -82,9 +87,10 @@ IndexPage DecodeIndexPage(Version version, std::span<const uint8_t> page) {
     }
     // Bits past the usable area must be clear.
     for (uint32_t bit = capacity + 1; bit < l.bitmap_size * 8; ++bit) {
-        if (page[l.bitmap_offset + bit / 8] & (1u << (bit % 8))) {
+        const uint8_t byte = page[l.bitmap_offset + bit / 8];
+        if (byte & (1u << (bit % 8)))
             Damaged("entry bitmap marks an entry past the end of the page");
-        }
+        if (byte == 0) bit |= 7;
     }
     out.entries_end = static_cast<uint32_t>(l.first_entry + start);
     return out;

@@ -86,7 +86,7 @@ void LiveRows::SetKey(size_t slot, size_t k, const Bytes& key) {
     size_t done = 0;
     while (done < key.size()) {
         if (key_bytes_ / kChunk == chunks_.size())
-            chunks_.push_back(std::make_unique<uint8_t[]>(kChunk));
+            chunks_.push_back(std::make_unique_for_overwrite<uint8_t[]>(kChunk));
         const size_t at = static_cast<size_t>(key_bytes_ % kChunk);
         const size_t n = std::min(key.size() - done, kChunk - at);
         std::memcpy(chunks_.back().get() + at, key.data() + done, n);

@@ -60,7 +60,7 @@ class LiveRows {
 
   private:
     static constexpr uint8_t kIncluded = 1, kAllNull = 2, kEntryShift = 2;
-    static constexpr size_t kChunk = size_t{1} << 20;
+    static constexpr size_t kChunk = size_t{1} << 16;
 
     size_t At(size_t slot, size_t k) const { return slot * indexes_ + k; }
     void SetFlag(size_t slot, size_t k, uint8_t bit, bool v);

@@ -289,8 +289,9 @@ void SalvageSource::Impl::ReadTables() {
         if (stats.header_rebuilt) RefuseAceCatalog(name, file->path());
         if (!type || static_cast<int16_t>(*type) != kObjectTable) {
             // Only tables have ids that are pages: a row of another type whose id is the page
-            // of a sound definition is a table whose type field was damaged.
-            if (!id || *id <= kCatalogPage || *id >= n || table_ids.count(*id) ||
+            // of a sound definition is a table whose type field was damaged (put right only
+            // where the catalog's definition has a Type column to hold it).
+            if (type_col < 0 || !id || *id <= kCatalogPage || *id >= n || table_ids.count(*id) ||
                 page_type[*id] != kPageTableDef || page_free[*id] || name.empty())
                 continue;
             TableDef probe;
