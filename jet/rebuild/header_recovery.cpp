@@ -212,8 +212,9 @@ bool EncodedRemainsOf(Env* env, const std::string& path, Version version) {
             return false;
     const size_t commit = CommitWordsOffset(version);
     size_t clean = 0;
-    for (size_t entry = 2; entry < 256; ++entry)
-        clean += pages[commit + 2 * entry] == 0x00 && pages[commit + 2 * entry + 1] == 0x01;
+    for (size_t entry = kFirstUserCommitWord; entry < 256; ++entry)
+        clean += pages[commit + 2 * entry] == kClosedCommitWord[0] &&
+                 pages[commit + 2 * entry + 1] == kClosedCommitWord[1];
     return clean >= 200;
 }
 
