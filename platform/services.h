@@ -37,4 +37,19 @@ inline Services MakeServices(std::string program_folder, Clock& clock, MessageBo
     return services;
 }
 
+// The services of the program itself, as its main() starts it: the machine's clock, the end
+// of the process and the program's folder, with the toolkit's message box and file dialog
+// (which main() gives the window to).
+template <class ToolkitMessageBox, class ToolkitFileDialog>
+struct ProgramServices {
+    SystemClock clock;
+    ToolkitMessageBox message_box;
+    ToolkitFileDialog file_dialog;
+    ProcessEnd program_end;
+
+    Services services() {
+        return MakeServices(ProgramFolder(), clock, message_box, file_dialog, program_end);
+    }
+};
+
 }  // namespace platform

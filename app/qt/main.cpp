@@ -9,18 +9,11 @@
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
 
-    platform::SystemClock clock;
-    platform::QtMessageBox message_box;
-    platform::QtCommonDialog file_dialog;
-    platform::ProcessEnd program_end;
-
-    const platform::Services services = platform::MakeServices(
-        platform::ProgramFolder(), clock, message_box, file_dialog, program_end);
-
+    platform::ProgramServices<platform::QtMessageBox, platform::QtCommonDialog> program;
     auto window = std::make_unique<ui::QtWindow>();
-    message_box.SetParent(window.get());
-    file_dialog.SetParent(window.get());
-    Form1 form(services, std::move(window));
+    program.message_box.SetParent(window.get());
+    program.file_dialog.SetParent(window.get());
+    Form1 form(program.services(), std::move(window));
     form.Show();
     return QApplication::exec();
 }

@@ -10,20 +10,13 @@
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     ::SetProcessDPIAware();  // the layout is placed at the screen's own resolution
 
-    platform::SystemClock clock;
-    platform::Win32MessageBox message_box;
-    platform::Win32CommonDialog file_dialog;
-    platform::ProcessEnd program_end;
-
-    const platform::Services services = platform::MakeServices(
-        platform::ProgramFolder(), clock, message_box, file_dialog, program_end);
-
+    platform::ProgramServices<platform::Win32MessageBox, platform::Win32CommonDialog> program;
     ui::Win32Options options;
     options.quit_on_destroy = true;
     auto window = std::make_unique<ui::Win32Window>(options);
-    message_box.SetOwner(window->hwnd());
-    file_dialog.SetOwner(window->hwnd());
-    Form1 form(services, std::move(window));
+    program.message_box.SetOwner(window->hwnd());
+    program.file_dialog.SetOwner(window->hwnd());
+    Form1 form(program.services(), std::move(window));
     form.Show();
     return ui::Win32Window::MessageLoop();
 }

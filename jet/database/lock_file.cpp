@@ -11,6 +11,10 @@
 namespace jet {
 namespace {
 
+constexpr uint32_t kLockNameSize = 32;  // each of the two names of a record
+// Slot n's user lock is the byte kUserLockBase + n (n = 1..255).
+constexpr uint64_t kUserLockBase = 0x10000000;
+
 // A closer may delete the file between our open and our lock; each such race costs one retry.
 constexpr int kJoinAttempts = 16;
 

@@ -36,10 +36,7 @@
 namespace jet {
 
 constexpr uint32_t kLockRecordSize = 64;
-constexpr uint32_t kLockNameSize = 32;
 constexpr int kMaxLockUsers = 255;
-// Slot n's user lock is the byte kUserLockBase + n (n = 1..255).
-constexpr uint64_t kUserLockBase = 0x10000000;
 
 // The lock file of a database: the path with its last four characters (".mdb") replaced by
 // ".ldb"; a path of four characters or fewer gets ".ldb" appended.

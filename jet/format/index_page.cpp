@@ -38,7 +38,7 @@ IndexPage DecodeIndexPage(Version version, std::span<const uint8_t> page) {
     if (page.size() != l.page_size) Damaged("wrong page size");
     IndexPage out;
     out.type = page[0];
-    if (out.type != kIndexNodePageType && out.type != kIndexLeafPageType) {
+    if (out.type != kPageIndexNode && out.type != kPageIndexLeaf) {
         Damaged("type byte " + std::to_string(out.type) + " is not an index page");
     }
     out.free_space = static_cast<uint16_t>(Le(page, 2, 2));
@@ -99,7 +99,7 @@ IndexPage DecodeIndexPage(Version version, std::span<const uint8_t> page) {
 Bytes EncodeIndexPage(Version version, const IndexPage& page, bool share_prefix) {
     const IndexPageLayout& l = IndexLayout(version);
     Bytes out(l.page_size, 0);
-    const bool leaf_page = page.type == kIndexLeafPageType;
+    const bool leaf_page = page.type == kPageIndexLeaf;
     // Whole entries as stored without a prefix: key, row pointer, child pointer.
     std::vector<Bytes> whole;
     whole.reserve(page.entries.size());

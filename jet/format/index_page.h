@@ -28,12 +28,10 @@
 #include <vector>
 
 #include "jet/base/value.h"
+#include "jet/format/data_page.h"
 #include "jet/format/schema.h"
 
 namespace jet {
-
-constexpr uint8_t kIndexNodePageType = 0x03;
-constexpr uint8_t kIndexLeafPageType = 0x04;
 
 struct IndexEntry {
     Bytes key;               // with the shared prefix put back
@@ -43,7 +41,7 @@ struct IndexEntry {
 };
 
 struct IndexPage {
-    uint8_t type = kIndexLeafPageType;
+    uint8_t type = kPageIndexLeaf;
     uint16_t free_space = 0;
     uint32_t owner = 0;
     uint32_t prev_page = 0;
@@ -54,7 +52,7 @@ struct IndexPage {
     uint32_t entries_end = 0;  // offset just past the last entry (first-entry offset if none)
     std::vector<IndexEntry> entries;
 
-    bool leaf() const { return type == kIndexLeafPageType; }
+    bool leaf() const { return type == kPageIndexLeaf; }
 };
 
 struct IndexPageLayout {

@@ -17,23 +17,11 @@ void CompactDatabase(Env* env, const std::string& source, const std::string& des
     } catch (const OsError& e) {
         RaiseOsError(e, destination);
     }
-    OpenOptions open;
-    open.password = options.password;
-    open.read_ahead_pages = options.read_ahead_pages;
-    std::unique_ptr<DatabaseSource> strict = OpenStrictSource(env, source, open);
+    std::unique_ptr<DatabaseSource> strict = OpenStrictSource(env, source, OpenOptionsFor(options));
 
-    RebuildOptions rebuild;
-    rebuild.password = options.password;
-    rebuild.replace_existing = false;
-    rebuild.sort_memory = options.sort_memory;
+    RebuildOptions rebuild = RebuildOptionsFor(options);
     rebuild.encoding = options.encoding;
-    rebuild.read_ahead_pages = options.read_ahead_pages;
     rebuild.threads = env->AllowsThreads();
-    if (options.progress) {
-        rebuild.progress = [&options](const RebuildProgress& p) {
-            options.progress(p.done, p.total);
-        };
-    }
     RebuildReport rebuilt;
     RebuildDatabase(env, *strict, destination, rebuild, &rebuilt);
 

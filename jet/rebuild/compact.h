@@ -22,23 +22,14 @@
 #include "jet/base/env.h"
 #include "jet/format/header.h"
 #include "jet/format/mdb_file.h"
+#include "jet/rebuild/rewrite_options.h"
 
 namespace jet {
 
-struct CompactOptions {
-    // Password of a protected source; the output keeps it.
-    std::string password;
+struct CompactOptions : RewriteOptions {
     // The output's page encoding (header.h): kKeep the source's, kDecrypt every page in clear,
     // kEncrypt every page after page 0 encoded (under the source's key when it has one).
     PageEncoding encoding = PageEncoding::kKeep;
-    // Memory for the index entries of one table before they spill to sorted runs on disk.
-    size_t sort_memory = 32u << 20;
-    // Called now and then with pages done out of an estimated total (reading the source, then
-    // verifying the output), for a progress bar.
-    std::function<void(uint64_t done, uint64_t total)> progress;
-    // Pages read at once from the files it reads whole (its source, held behind the open gate
-    // so that no one else writes it, and its own output); tests lower it to reach every read.
-    uint32_t read_ahead_pages = kScanReadAheadPages;
 };
 
 struct CompactedTable {

@@ -104,8 +104,8 @@ bool PagesWellFormed(MdbFile& file) {
         if (page[0] == 0) continue;  // never written, or zeroed
         ++used;
         // Types 01..05, and 08 and 09, which Jet leaves behind on pages nothing reaches.
-        const bool known =
-            (page[0] >= kPageData && page[0] <= 0x05) || page[0] == 0x08 || page[0] == 0x09;
+        const bool known = (page[0] >= kPageData && page[0] <= kPageUsageBitmap) ||
+                           page[0] == 0x08 || page[0] == 0x09;
         if (known && page[1] == 0x01) ++well_formed;
     }
     return used > 0 && well_formed * 4 >= used * 3;

@@ -383,6 +383,26 @@ DatabaseHeader RebuiltHeader(const DatabaseHeader& source, PageEncoding encoding
     return h;
 }
 
+OpenOptions OpenOptionsFor(const RewriteOptions& options) {
+    OpenOptions open;
+    open.password = options.password;
+    open.read_ahead_pages = options.read_ahead_pages;
+    return open;
+}
+
+RebuildOptions RebuildOptionsFor(const RewriteOptions& options) {
+    RebuildOptions rebuild;
+    rebuild.password = options.password;
+    rebuild.sort_memory = options.sort_memory;
+    rebuild.read_ahead_pages = options.read_ahead_pages;
+    if (options.progress) {
+        rebuild.progress = [progress = options.progress](const RebuildProgress& p) {
+            progress(p.done, p.total);
+        };
+    }
+    return rebuild;
+}
+
 void RebuildDatabase(Env* env, DatabaseSource& source, const std::string& destination,
                      const RebuildOptions& options, RebuildReport* report) {
     const auto start = std::chrono::steady_clock::now();

@@ -24,6 +24,7 @@
 #include "jet/format/mdb_file.h"
 #include "jet/read/checker.h"
 #include "jet/rebuild/database_source.h"
+#include "jet/rebuild/rewrite_options.h"
 
 namespace jet {
 
@@ -81,6 +82,11 @@ struct RebuildReport {
     // (general_when_not_carried); 0 when it kept its own.
     uint16_t sort_order_replaced = 0;
 };
+
+// The options of a compaction's or a repair's rebuild, and of the source it reads, as their
+// caller gave them; the rest stays at the defaults above.
+OpenOptions OpenOptionsFor(const RewriteOptions& options);
+RebuildOptions RebuildOptionsFor(const RewriteOptions& options);
 
 // Writes `source` to `destination` as described above. Errors (JetError): 3204 destination
 // exists (without replace_existing), 3044 missing folder, 3051 no permission, 61 disk full,

@@ -236,9 +236,7 @@ std::string RepairReport::Summary() const {
 
 RepairReport RepairDatabase(Env* env, const std::string& path, const RepairOptions& options) {
     const auto start = std::chrono::steady_clock::now();
-    OpenOptions open;
-    open.password = options.password;
-    open.read_ahead_pages = options.read_ahead_pages;
+    const OpenOptions open = OpenOptionsFor(options);
     WatchedEnv watched(env);  // outlives the source, whose file it serves
     std::unique_ptr<SalvageSource> source = AsRepairError(path, [&] {
         std::unique_ptr<SalvageSource> opened = OpenSalvageSource(&watched, path, open);
@@ -252,18 +250,10 @@ RepairReport RepairDatabase(Env* env, const std::string& path, const RepairOptio
         return report;
     }
 
-    RebuildOptions rebuild;
-    rebuild.password = options.password;
+    RebuildOptions rebuild = RebuildOptionsFor(options);
     rebuild.replace_existing = true;
-    rebuild.sort_memory = options.sort_memory;
-    rebuild.read_ahead_pages = options.read_ahead_pages;
     rebuild.threads = watched.AllowsThreads();
     rebuild.general_when_not_carried = true;
-    if (options.progress) {
-        rebuild.progress = [&options](const RebuildProgress& p) {
-            options.progress(p.done, p.total);
-        };
-    }
     RebuildReport rebuilt;
     WatchedSource checked(*source, watched);
     try {

@@ -31,20 +31,11 @@
 
 #include "jet/base/env.h"
 #include "jet/format/mdb_file.h"
+#include "jet/rebuild/rewrite_options.h"
 
 namespace jet {
 
-struct RepairOptions {
-    // Password of a protected database; the repaired file keeps it.
-    std::string password;
-    // Memory for the index entries of one table before they spill to sorted runs on disk.
-    size_t sort_memory = 32u << 20;
-    // Called now and then with work done out of an estimated total (pages), for a progress bar.
-    std::function<void(uint64_t done, uint64_t total)> progress;
-    // Pages read at once from the files it reads whole (its source, held behind the open gate
-    // so that no one else writes it, and its own output); tests lower it to reach every read.
-    uint32_t read_ahead_pages = kScanReadAheadPages;
-};
+struct RepairOptions : RewriteOptions {};
 
 struct RepairedTable {
     std::string name;

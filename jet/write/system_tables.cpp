@@ -455,24 +455,29 @@ Row CatalogRow(uint32_t id, uint32_t parent_id, const std::string& name, int16_t
 std::vector<Row> InitialCatalogRows(Version v, double date) {
     const Bytes engine = AccountSid(Account::kEngine, v);
     const Bytes admin = AccountSid(Account::kAdmin, v);
-    constexpr uint32_t kSystem = 0x80000000u;
     return {
-        CatalogRow(kTablesContainerId, kRootContainerId, "Tables", 3, date, date, engine, kSystem),
-        CatalogRow(kDatabasesContainerId, kRootContainerId, "Databases", 3, date, date, engine,
-                   kSystem),
-        CatalogRow(kRelationshipsContainerId, kRootContainerId, "Relationships", 3, date, date,
-                   engine, kSystem),
-        CatalogRow(kMSysDbId, kDatabasesContainerId, "MSysDb", 2, date, date, admin, kSystem),
-        CatalogRow(2, kTablesContainerId, "MSysObjects", 1, date, date, engine, kSystem),
-        CatalogRow(3, kTablesContainerId, "MSysACEs", 1, date, date, engine, kSystem),
-        CatalogRow(4, kTablesContainerId, "MSysQueries", 1, date, date, engine, kSystem),
-        CatalogRow(5, kTablesContainerId, "MSysRelationships", 1, date, date, engine, kSystem),
+        CatalogRow(kTablesContainerId, kRootContainerId, "Tables", kObjectContainer, date, date,
+                   engine, kFlagJetSystem),
+        CatalogRow(kDatabasesContainerId, kRootContainerId, "Databases", kObjectContainer, date,
+                   date, engine, kFlagJetSystem),
+        CatalogRow(kRelationshipsContainerId, kRootContainerId, "Relationships", kObjectContainer,
+                   date, date, engine, kFlagJetSystem),
+        CatalogRow(kMSysDbId, kDatabasesContainerId, "MSysDb", kObjectDatabase, date, date, admin,
+                   kFlagJetSystem),
+        CatalogRow(kCatalogPage, kTablesContainerId, "MSysObjects", kObjectTable, date, date,
+                   engine, kFlagJetSystem),
+        CatalogRow(3, kTablesContainerId, "MSysACEs", kObjectTable, date, date, engine,
+                   kFlagJetSystem),
+        CatalogRow(4, kTablesContainerId, "MSysQueries", kObjectTable, date, date, engine,
+                   kFlagJetSystem),
+        CatalogRow(5, kTablesContainerId, "MSysRelationships", kObjectTable, date, date, engine,
+                   kFlagJetSystem),
     };
 }
 
 Row UserTableCatalogRow(Version v, uint32_t id, const std::string& name, double date) {
-    return CatalogRow(id, kTablesContainerId, name, 1, date, date, AccountSid(Account::kAdmin, v),
-                      0);
+    return CatalogRow(id, kTablesContainerId, name, kObjectTable, date, date,
+                      AccountSid(Account::kAdmin, v), 0);
 }
 
 Row AceRow(uint32_t object_id, const Bytes& sid, int32_t acm, bool inheritable) {

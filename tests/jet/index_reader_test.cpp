@@ -52,7 +52,7 @@ struct Pages {
 TEST(IndexPageTest, RoundTripsWithAndWithoutSharedPrefix) {
     for (Version v : {Version::kJet3, Version::kJet4}) {
         const IndexPage page =
-            Page(kIndexLeafPageType,
+            Page(kPageIndexLeaf,
                  {Entry({0x7F, 0x80, 0, 0, 1}, 10, 0), Entry({0x7F, 0x80, 0, 0, 2}, 10, 1),
                   Entry({0x7F, 0x80, 0, 1, 0}, 0x123456, 254)},
                  3, 4);
@@ -77,9 +77,9 @@ TEST(IndexPageTest, RoundTripsWithAndWithoutSharedPrefix) {
 // Jet 3 pages of short keys share prefixes that run into the row pointer (mdbtools-nwind.mdb).
 TEST(IndexPageTest, SharedPrefixMayCoverTheRowPointer) {
     for (Version v : {Version::kJet3, Version::kJet4}) {
-        const IndexPage page = Page(kIndexLeafPageType, {Entry({0x7F, 0x80, 0, 0, 1}, 0x0102, 1),
-                                                         Entry({0x7F, 0x80, 0, 0, 1}, 0x0102, 2),
-                                                         Entry({0x7F, 0x80, 0, 0, 1}, 0x0102, 3)});
+        const IndexPage page = Page(kPageIndexLeaf, {Entry({0x7F, 0x80, 0, 0, 1}, 0x0102, 1),
+                                                     Entry({0x7F, 0x80, 0, 0, 1}, 0x0102, 2),
+                                                     Entry({0x7F, 0x80, 0, 0, 1}, 0x0102, 3)});
         const Bytes bytes = EncodeIndexPage(v, page);
         const IndexPage back = DecodeIndexPage(v, bytes);
         EXPECT_EQ(back.prefix_length, 8);
@@ -95,7 +95,7 @@ TEST(IndexPageTest, SharedPrefixMayCoverTheRowPointer) {
 
 TEST(IndexPageTest, EntriesAreStoredBigEndianAfterTheKey) {
     const Bytes bytes = EncodeIndexPage(
-        Version::kJet4, Page(kIndexNodePageType, {Entry({0x7F, 0x01}, 0x010203, 4, 0x0A0B0C0D)}),
+        Version::kJet4, Page(kPageIndexNode, {Entry({0x7F, 0x01}, 0x010203, 4, 0x0A0B0C0D)}),
         false);
     const uint8_t expected[] = {0x7F, 0x01, 0x01, 0x02, 0x03, 0x04, 0x0A, 0x0B, 0x0C, 0x0D};
     EXPECT_TRUE(std::equal(std::begin(expected), std::end(expected), bytes.begin() + 0x1E0));
@@ -104,7 +104,7 @@ TEST(IndexPageTest, EntriesAreStoredBigEndianAfterTheKey) {
 
 TEST(IndexPageTest, DamageIsReportedNotFollowed) {
     const Version v = Version::kJet3;
-    Bytes good = EncodeIndexPage(v, Page(kIndexLeafPageType, {Entry({0x7F, 1}, 1, 0)}));
+    Bytes good = EncodeIndexPage(v, Page(kPageIndexLeaf, {Entry({0x7F, 1}, 1, 0)}));
     {
         Bytes b = good;
         b[0] = 0x01;
@@ -136,13 +136,13 @@ TEST(IndexPageTest, DamageIsReportedNotFollowed) {
 // Root 5 (intermediate) with children 6 and 7 and tail 8; entries 1..9 spread over the leaves.
 Pages TwoLevelTree(Version v) {
     Pages t{v, {}};
-    t.Put(6, Page(kIndexLeafPageType, {Entry({0x7F, 1}, 20, 0), Entry({0x7F, 2}, 20, 1)}, 0, 7));
+    t.Put(6, Page(kPageIndexLeaf, {Entry({0x7F, 1}, 20, 0), Entry({0x7F, 2}, 20, 1)}, 0, 7));
     t.Put(7,
-          Page(kIndexLeafPageType,
+          Page(kPageIndexLeaf,
                {Entry({0x7F, 3}, 20, 2), Entry({0x7F, 4}, 20, 3), Entry({0x7F, 4}, 21, 0)}, 6, 8));
-    t.Put(8, Page(kIndexLeafPageType, {Entry({0x7F, 9}, 22, 0)}, 7, 0));
-    t.Put(5, Page(kIndexNodePageType, {Entry({0x7F, 2}, 20, 1, 6), Entry({0x7F, 4}, 21, 0, 7)}, 0,
-                  0, 8));
+    t.Put(8, Page(kPageIndexLeaf, {Entry({0x7F, 9}, 22, 0)}, 7, 0));
+    t.Put(5,
+          Page(kPageIndexNode, {Entry({0x7F, 2}, 20, 1, 6), Entry({0x7F, 4}, 21, 0, 7)}, 0, 0, 8));
     return t;
 }
 
@@ -173,27 +173,27 @@ TEST(IndexReaderTest, ReportsCyclesWrongOwnersAndBrokenLinks) {
     auto walk = [&](const Pages& t) { return WalkIndex(v, t.Fetcher(), 5, opt, nullptr); };
 
     Pages cycle = TwoLevelTree(v);  // the tail points back at the root
-    cycle.Put(5, Page(kIndexNodePageType, {Entry({0x7F, 2}, 20, 1, 6), Entry({0x7F, 4}, 21, 0, 7)},
-                      0, 0, 5));
+    cycle.Put(
+        5, Page(kPageIndexNode, {Entry({0x7F, 2}, 20, 1, 6), Entry({0x7F, 4}, 21, 0, 7)}, 0, 0, 5));
     EXPECT_FALSE(walk(cycle).ok());
 
     Pages self = TwoLevelTree(v);  // a child that is its own parent, deeper than any bound
-    self.Put(6, Page(kIndexNodePageType, {Entry({0x7F, 2}, 20, 1, 6)}, 0, 0, 6));
+    self.Put(6, Page(kPageIndexNode, {Entry({0x7F, 2}, 20, 1, 6)}, 0, 0, 6));
     EXPECT_FALSE(walk(self).ok());
 
     Pages out_of_range = TwoLevelTree(v);
-    out_of_range.Put(5, Page(kIndexNodePageType, {Entry({0x7F, 2}, 20, 1, 999)}, 0, 0, 8));
+    out_of_range.Put(5, Page(kPageIndexNode, {Entry({0x7F, 2}, 20, 1, 999)}, 0, 0, 8));
     EXPECT_FALSE(walk(out_of_range).ok());
     EXPECT_THROW(ReadIndexEntries(v, out_of_range.Fetcher(), 5, opt), JetError);
 
     Pages foreign = TwoLevelTree(v);
-    IndexPage other = Page(kIndexLeafPageType, {Entry({0x7F, 9}, 22, 0)}, 7, 0);
+    IndexPage other = Page(kPageIndexLeaf, {Entry({0x7F, 9}, 22, 0)}, 7, 0);
     other.owner = 43;
     foreign.Put(8, other);
     EXPECT_FALSE(walk(foreign).ok());
 
     Pages unlinked = TwoLevelTree(v);
-    unlinked.Put(8, Page(kIndexLeafPageType, {Entry({0x7F, 9}, 22, 0)}, 0, 0));
+    unlinked.Put(8, Page(kPageIndexLeaf, {Entry({0x7F, 9}, 22, 0)}, 0, 0));
     EXPECT_FALSE(walk(unlinked).ok());
 
     Pages missing = TwoLevelTree(v);
@@ -209,7 +209,7 @@ TEST(IndexReaderTest, ReportsEntriesOutOfOrder) {
     const Version v = Version::kJet3;
     Pages t = TwoLevelTree(v);
     t.Put(7,
-          Page(kIndexLeafPageType,
+          Page(kPageIndexLeaf,
                {Entry({0x7F, 4}, 20, 3), Entry({0x7F, 3}, 20, 2), Entry({0x7F, 4}, 21, 0)}, 6, 8));
     IndexWalkOptions opt;
     opt.page_count = 30;

@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
+#include <stdexcept>
 
 #include "jet/base/error.h"
 #include "jet/database/database.h"
@@ -359,10 +361,8 @@ TEST(RepairTest, ABrokenUsageMapLosesNoRow) {
 TEST(RepairTest, EqualRowsStayAndStaleCopiesGoWhenTheMapIsLost) {
     testkit::TempDir dir;
     const std::string path = dir / "leituras.mdb";
-    NewTable t;
-    t.def.name = "leituras";
-    t.def.columns = {NewColumn("sensor", ColumnType::kLong),
-                     NewColumn("estado", ColumnType::kText, 40)};
+    NewTable t = testkit::TableOf("leituras", {NewColumn("sensor", ColumnType::kLong),
+                                               NewColumn("estado", ColumnType::kText, 40)});
     // Every tenth reading repeats one a few pages back.
     for (int i = 0; i < 1000; ++i)
         t.rows.push_back({int64_t{i % 10 == 9 && i > 500 ? i - 500 : i}, std::u16string(u"ok")});
@@ -405,10 +405,8 @@ TEST(RepairTest, RowsOnPagesOutsideTheMapAreNoLossWhenTheTableCountsNone) {
         SCOPED_TRACE(counted ? "the definition counts the rows" : "the definition counts none");
         const std::string path = dir / "eventos.mdb";
         fs::remove(path);
-        NewTable t;
-        t.def.name = "eventos";
-        t.def.columns = {NewColumn("codigo", ColumnType::kLong),
-                         NewColumn("nome", ColumnType::kText, 40)};
+        NewTable t = testkit::TableOf("eventos", {NewColumn("codigo", ColumnType::kLong),
+                                                  NewColumn("nome", ColumnType::kText, 40)});
         for (int i = 0; i < 30; ++i) t.rows.push_back({int64_t{i}, std::u16string(u"evento")});
         testkit::CreateOneTable(path, t);
         {
@@ -437,42 +435,69 @@ TEST(RepairTest, RowsOnPagesOutsideTheMapAreNoLossWhenTheTableCountsNone) {
     }
 }
 
-// A catalog row whose type field was damaged still names the page of a sound definition: the
-// table comes back under its own name with every row.
-TEST(RepairTest, ATableWhoseCatalogTypeIsDamagedComesBack) {
+// Where a table's row of the catalog starts in the file, and where its Type field is.
+struct CatalogRowAt {
+    uint32_t id = 0;  // the table's id
+    Version version = Version::kJet4;
+    uint64_t start = 0;
+    uint64_t type = 0;
+};
+
+CatalogRowAt FindCatalogRow(const std::string& path, const std::string& table) {
+    auto db = DatabaseView::Open(Env::Default(), path);
+    const CatalogEntry* e = db->catalog().FindTable(table);
+    if (e == nullptr) throw std::runtime_error("no catalog row for " + table);
+    const TableDef catalog = db->ReadTable("MSysObjects");
+    const auto type = std::find_if(catalog.columns.begin(), catalog.columns.end(),
+                                   [](const ColumnDef& c) { return c.name == "Type"; });
+    if (type == catalog.columns.end()) throw std::runtime_error("MSysObjects has no Type");
+    CatalogRowAt at;
+    at.id = e->id;
+    at.version = db->file().version();
+    const Bytes page = db->file().ReadPage(e->location.page);
+    at.start = uint64_t{e->location.page} * PageSize(at.version) +
+               DataPage(page, at.version).row_start(e->location.row);
+    const size_t column_count_bytes = at.version == Version::kJet3 ? 1 : 2;
+    at.type = at.start + column_count_bytes + type->fixed_offset;
+    return at;
+}
+
+// A catalog row whose Type field was damaged still names the page of a sound definition: the
+// table comes back under its own name with every row. One that no longer decodes at all (a
+// column count of zero) is found through its definition and the owner field of its pages,
+// and comes back under a name of its own with every row.
+TEST(RepairTest, ATableWhoseCatalogRowIsDamagedComesBackWithEveryRow) {
     testkit::TempDir dir;
-    for (const char* file : {kJet3Memo, kJet4}) {
-        SCOPED_TRACE(file);
-        const std::string path = dir.Copy(file);
-        const TableOnPages t = FindTableOnPages(path);
-        const auto before = testkit::AllRowImages(path);
-        {
-            auto db = DatabaseView::Open(Env::Default(), path);
-            const CatalogEntry* e = db->catalog().FindTable(t.name);
-            ASSERT_NE(e, nullptr);
-            const TableDef catalog = db->ReadTable("MSysObjects");
-            const ColumnDef* type = nullptr;
-            for (const ColumnDef& c : catalog.columns)
-                if (c.name == "Type") type = &c;
-            ASSERT_NE(type, nullptr);
-            const Version version = db->file().version();
-            const Bytes page = db->file().ReadPage(e->location.page);
-            const size_t start = DataPage(page, version).row_start(e->location.row);
-            const size_t page_size = version == Version::kJet3 ? 2048 : 4096;
-            const size_t count_bytes = version == Version::kJet3 ? 1 : 2;
-            const uint64_t at =
-                uint64_t{e->location.page} * page_size + start + count_bytes + type->fixed_offset;
-            db.reset();  // `e` goes with it
-            testkit::WriteAt(path, at, Bytes{0xB5, 0x03});
+    for (const bool whole_row : {false, true}) {
+        for (const char* file : {kJet3Memo, kJet4}) {
+            SCOPED_TRACE(std::string(file) + (whole_row ? " whole row" : " type"));
+            const std::string path = dir.Copy(file);
+            const TableOnPages t = FindTableOnPages(path);
+            const auto before = testkit::AllRowImages(path);
+            const CatalogRowAt row = FindCatalogRow(path, t.name);
+            if (whole_row) {
+                testkit::WriteAt(path, row.start,
+                                 row.version == Version::kJet3 ? Bytes{0} : Bytes{0, 0});
+            } else {
+                testkit::WriteAt(path, row.type, Bytes{0xB5, 0x03});
+                ASSERT_FALSE(testkit::AllRowImages(path).count(t.name))
+                    << "the damage did not hide the table";
+            }
+
+            const RepairReport report = RepairDatabase(Env::Default(), path);
+            const std::string name =
+                whole_row ? "RecoveredTable_" + std::to_string(row.id) : t.name;
+            const RepairedTable* r = FindTable(report, name);
+            ASSERT_NE(r, nullptr) << report.Summary();
+            EXPECT_EQ(r->recovered, whole_row);
+            EXPECT_EQ(r->rows, t.rows);
+            const auto after = testkit::AllRowImages(path);
+            EXPECT_TRUE(after.at(name) == before.at(t.name));
+            EXPECT_EQ(after.count(t.name), whole_row ? 0u : 1u);
+            EXPECT_NE(report.Summary().find(whole_row ? "recovered" : "damaged type"),
+                      std::string::npos)
+                << report.Summary();
         }
-        ASSERT_FALSE(testkit::AllRowImages(path).count(t.name))
-            << "the damage did not hide the table";
-        const RepairReport report = RepairDatabase(Env::Default(), path);
-        const RepairedTable* r = FindTable(report, t.name);
-        ASSERT_NE(r, nullptr) << report.Summary();
-        EXPECT_EQ(r->rows, t.rows);
-        EXPECT_TRUE(testkit::AllRowImages(path).at(t.name) == before.at(t.name));
-        EXPECT_NE(report.Summary().find("damaged type"), std::string::npos) << report.Summary();
     }
 }
 
@@ -678,43 +703,6 @@ TEST(RepairTest, AFailureAtAnyStepLeavesTheOriginal) {
     EXPECT_GT(absorbed, 0) << "the folder sync after the rename was never failed";
 }
 
-// A catalog row that no longer decodes: its table is found through its definition and the
-// owner field of its pages, and comes back under a name of its own with every row.
-TEST(RepairTest, ATableWhoseCatalogRowIsLostIsRecovered) {
-    testkit::TempDir dir;
-    for (const char* file : {kJet3Memo, kJet4}) {
-        SCOPED_TRACE(file);
-        const std::string path = dir.Copy(file);
-        const TableOnPages t = FindTableOnPages(path);
-        const auto before = testkit::AllRowImages(path);
-        uint32_t id = 0;
-        {
-            auto db = DatabaseView::Open(Env::Default(), path);
-            const CatalogEntry* e = db->catalog().FindTable(t.name);
-            ASSERT_NE(e, nullptr);
-            id = e->id;
-            const bool jet3 = db->file().version() == Version::kJet3;
-            const Bytes page = db->file().ReadPage(e->location.page);
-            const size_t start = DataPage(page, db->file().version()).row_start(e->location.row);
-            const uint32_t row_page = e->location.page;  // `e` lives in the view
-            db.reset();
-            // A column count of zero: no row of any table.
-            testkit::WriteAt(path, uint64_t{row_page} * (jet3 ? 2048 : 4096) + start,
-                             jet3 ? Bytes{0} : Bytes{0, 0});
-        }
-        const RepairReport report = RepairDatabase(Env::Default(), path);
-        const std::string recovered = "RecoveredTable_" + std::to_string(id);
-        const RepairedTable* r = FindTable(report, recovered);
-        ASSERT_NE(r, nullptr) << report.Summary();
-        EXPECT_TRUE(r->recovered);
-        EXPECT_EQ(r->rows, t.rows);
-        const auto after = testkit::AllRowImages(path);
-        EXPECT_FALSE(after.count(t.name));
-        EXPECT_TRUE(after.at(recovered) == before.at(t.name));
-        EXPECT_NE(report.Summary().find("recovered"), std::string::npos);
-    }
-}
-
 // A table whose definition is gone cannot be read: it is reported lost and leaves no trace
 // (catalog row, permissions) that would name another table.
 TEST(RepairTest, ATableWhoseDefinitionIsLostIsReported) {
@@ -743,9 +731,8 @@ TEST(RepairTest, ATableWhoseDefinitionIsLostIsReported) {
 TEST(RepairTest, RowsRepeatingAUniqueKeyAreDropped) {
     testkit::TempDir dir;
     const std::string path = dir / "keys.mdb";
-    NewTable t;
-    t.def.name = "pessoas";
-    t.def.columns = {NewColumn("id", ColumnType::kLong), NewColumn("nome", ColumnType::kText, 20)};
+    NewTable t = testkit::TableOf(
+        "pessoas", {NewColumn("id", ColumnType::kLong), NewColumn("nome", ColumnType::kText, 20)});
     AddIndex(t.def, "PrimaryKey", {"id"}, IndexKind::kPrimaryKey);
     for (int i = 1; i <= 3; ++i)
         t.rows.push_back({int64_t{i}, u"pessoa " + std::u16string(1, char16_t(u'0' + i))});

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "jet/base/error.h"
+#include "jet/format/index_page.h"
 #include "jet/format/mdb_file.h"
 #include "jet/format/tdef.h"
 #include "jet/keys/index_key.h"
@@ -155,9 +156,8 @@ TEST(Writer, DeepIndexOnLongTextKeys) {
     testkit::TempDir dir;
     for (Version v : testkit::kVersions) {
         SCOPED_TRACE(testkit::VersionName(v));
-        NewTable t;
-        t.def.name = "longkeys";
-        t.def.columns = {NewColumn("n", ColumnType::kLong), NewColumn("k", ColumnType::kText, 255)};
+        NewTable t = testkit::TableOf("longkeys", {NewColumn("n", ColumnType::kLong),
+                                                   NewColumn("k", ColumnType::kText, 255)});
         AddIndex(t.def, "k", {"k"});
         AddIndex(t.def, "PrimaryKey", {"n"}, IndexKind::kPrimaryKey);
         for (int i = 0; i < 1200; ++i) {
@@ -171,15 +171,11 @@ TEST(Writer, DeepIndexOnLongTextKeys) {
         auto db = DatabaseView::Open(Env::Default(), dir / "deep.mdb");
         TableDef def = db->ReadTable("longkeys");
         ExpectIndexMatchesRows(db->file(), def);
-        // Count the levels below the root.
+        // Count the levels, down the tail pointers from the root.
         MdbFile& file = db->file();
-        uint32_t page = def.real_indexes[0].root_page;
+        IndexPage p = DecodeIndexPage(v, file.ReadPage(def.real_indexes[0].root_page));
         int levels = 1;
-        for (; file.ReadPage(page)[0] == 0x03; ++levels) {
-            Bytes p = file.ReadPage(page);
-            size_t tail = v == Version::kJet3 ? 0x10 : 0x14;
-            page = U32(p, tail);
-        }
+        for (; !p.leaf(); ++levels) p = DecodeIndexPage(v, file.ReadPage(p.tail_page));
         EXPECT_GE(levels, 3);
     }
 }
@@ -189,12 +185,10 @@ TEST(Writer, LongRowsReadBack) {
     testkit::TempDir dir;
     for (Version v : testkit::kVersions) {
         SCOPED_TRACE(testkit::VersionName(v));
-        NewTable t;
-        t.def.name = "wide";
-        t.def.columns = {
-            NewColumn("a", ColumnType::kText, 255), NewColumn("n", ColumnType::kLong),
-            NewColumn("b", ColumnType::kText, 255), NewColumn("c", ColumnType::kText, 255),
-            NewColumn("m", ColumnType::kMemo),      NewColumn("d", ColumnType::kText, 255)};
+        NewTable t = testkit::TableOf(
+            "wide", {NewColumn("a", ColumnType::kText, 255), NewColumn("n", ColumnType::kLong),
+                     NewColumn("b", ColumnType::kText, 255), NewColumn("c", ColumnType::kText, 255),
+                     NewColumn("m", ColumnType::kMemo), NewColumn("d", ColumnType::kText, 255)});
         for (int i = 0; i < 300; ++i) {
             auto text = [i](int len, char16_t c) {
                 return std::u16string(static_cast<size_t>(len), c) +
@@ -216,9 +210,7 @@ TEST(Writer, LongRowsReadBack) {
 
 TEST(Writer, ValueTooLongForItsColumnFailsAndLeavesNothing) {
     testkit::TempDir dir;
-    NewTable t;
-    t.def.name = "t";
-    t.def.columns = {NewColumn("s", ColumnType::kText, 5)};
+    NewTable t = testkit::TableOf("t", {NewColumn("s", ColumnType::kText, 5)});
     t.rows.push_back({std::u16string(u"123456")});
     NewDatabase plan;
     plan.tables.push_back(std::move(t));

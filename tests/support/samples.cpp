@@ -1,5 +1,7 @@
 #include "tests/support/samples.h"
 
+#include <utility>
+
 #include <gtest/gtest.h>
 
 #include "jet/base/env.h"
@@ -8,6 +10,13 @@ namespace jet::testkit {
 
 std::string VersionName(Version v) {
     return v == Version::kJet3 ? "Jet3" : "Jet4";
+}
+
+NewTable TableOf(std::string name, std::vector<ColumnDef> columns) {
+    NewTable t;
+    t.def.name = std::move(name);
+    t.def.columns = std::move(columns);
+    return t;
 }
 
 void CreateOneTable(const std::string& path, NewTable t, Version v) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "jet/format/schema.h"
 #include "jet/testing/sample.h"
@@ -18,6 +19,9 @@ inline constexpr Version kVersions[] = {Version::kJet3, Version::kJet4};
 
 // "Jet3" or "Jet4", for test names and traces.
 std::string VersionName(Version v);
+
+// A table to write: its name and columns, without indexes or rows yet.
+NewTable TableOf(std::string name, std::vector<ColumnDef> columns);
 
 // Writes at `path` (replacing it) a database of version `v` holding the one table `t`.
 void CreateOneTable(const std::string& path, NewTable t, Version v = Version::kJet4);
