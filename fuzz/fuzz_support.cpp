@@ -167,6 +167,8 @@ Base Write(const std::string& name, Version v, jet::TavoFlag flag, bool tipos, u
         jet::CryptPage(key, p,
                        std::span<uint8_t>(&base.clear[size_t{p} * base.page_size], base.page_size));
 
+    if (base.pages() > jet::kScanReadAheadPages)
+        Bug("fuzz_support", name + ": more pages than one read-ahead holds");
     // Over a base that is not sound, the targets' invariants would mean nothing.
     jet::OpenOptions options;
     options.password = password;

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "jet/format/mdb_file.h"
 #include "jet/format/schema.h"
 #include "jet/testing/damage.h"
 #include "jet/testing/memory_env.h"
@@ -84,6 +85,16 @@ constexpr int kMaxPatches = 8;
 
 // Reads a patch program from `in` and returns the file it makes; `*base` is the base it chose.
 Blob ApplyPatches(Reader& in, const Base** base);
+
+// How a target opens a file made from `base` so that its pages are read once: a read-ahead
+// that holds the whole file (every base fits in one chunk), and the base's password. Only for
+// a file nothing else writes while it is open.
+inline jet::OpenOptions WholeFileOpen(const Base& base) {
+    jet::OpenOptions options;
+    options.password = base.password;
+    options.read_ahead_pages = jet::kScanReadAheadPages;
+    return options;
+}
 
 // Where the targets keep their one database.
 inline const std::string kDatabasePath = MemoryEnv::kFolder + "/db.mdb";

@@ -6,7 +6,8 @@
 //
 // The input is a patch program over the bases (fuzz_support.h) or, when its first byte is
 // kRawFile, the whole file itself (what patches cannot make: files of any length, pages of
-// any size, a header from nothing).
+// any size, a header from nothing). A file made from a base is read through a read-ahead that
+// holds it whole (each page read once from the file); a raw one page by page.
 //
 // Build and run: scripts/fuzz_short.sh (every target) or, for this one,
 //   FUZZ_TARGETS=open_read_fuzz scripts/fuzz_short.sh 600
@@ -40,17 +41,18 @@ std::string StoredPassword(const fuzz::Blob& file) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Reader in(data, size);
     auto file = std::make_shared<fuzz::Blob>();
+    jet::OpenOptions options;
     if (size > 0 && data[0] == kRawFile) {
         in.Byte();
         *file = in.Rest();
     } else {
         const fuzz::Base* base = nullptr;
         *file = fuzz::ApplyPatches(in, &base);
+        options = fuzz::WholeFileOpen(*base);
     }
     fuzz::MemoryEnv env;
     env.files[fuzz::kDatabasePath] = file;
     env.read_only = true;
-    jet::OpenOptions options;
     options.password = StoredPassword(*file);
     std::unique_ptr<jet::DatabaseView> db;
     try {

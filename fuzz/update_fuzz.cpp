@@ -31,11 +31,12 @@ const std::string& kPath = fuzz::kDatabasePath;
     fuzz::Bug("update_fuzz", what);
 }
 
-bool Clean(fuzz::MemoryEnv& env, const std::string& password) {
+bool Clean(fuzz::MemoryEnv& env, const fuzz::Base& base) {
     try {
         jet::CheckOptions options;
         options.max_findings = 1;
-        return jet::CheckFile(&env, kPath, options, password).clean();
+        auto file = jet::MdbFile::Open(&env, kPath, fuzz::WholeFileOpen(base));
+        return jet::CheckDatabase(*file, options).clean();
     } catch (const std::exception&) {
         return false;
     }
@@ -55,9 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::set<uint64_t> allowed;
     uint32_t page_size = 0;
     try {
-        jet::OpenOptions options;
-        options.password = password;
-        auto view = jet::DatabaseView::Open(&env, kPath, options);
+        auto view = jet::DatabaseView::Open(&env, kPath, fuzz::WholeFileOpen(*base));
         jet::MdbFile& file = view->file();
         page_size = file.page_size();
         const uint32_t tdef = view->ReadTable("tavo").tdef_page;
@@ -93,11 +92,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     // Whether the database was clean before matters only when it is not after (one check
-    // fewer for the inputs that stay clean).
-    if (!Clean(env, password)) {
+    // fewer for the inputs that stay clean), and after only when the update changed it.
+    const auto after = env.files.find(kPath);
+    const bool changed = after == env.files.end() || *after->second != before;
+    if (changed && !Clean(env, *base)) {
         fuzz::MemoryEnv original;
         original.files[kPath] = std::make_shared<fuzz::Blob>(before);
-        if (Clean(original, password)) Fail("a clean database is damaged by the update");
+        if (Clean(original, *base)) Fail("a clean database is damaged by the update");
     }
     return 0;
 }

@@ -141,10 +141,7 @@ void MdbFile::ReadPage(uint32_t n, Bytes& out) {
     if (n >= page_count_) Corrupt("page " + std::to_string(n) + " is past the end of the file");
     if (!file_) throw std::logic_error("MdbFile::ReadPage after Close");
     out.resize(page_size_);
-    if (!chunks_.empty() && ReadAhead(n, out)) {
-        Crypt(n, out);
-        return;
-    }
+    if (!chunks_.empty() && ReadAhead(n, out)) return;
     size_t got = 0;
     try {
         got = file_->ReadAt(uint64_t{n} * page_size_, out.data(), page_size_);
@@ -155,7 +152,7 @@ void MdbFile::ReadPage(uint32_t n, Bytes& out) {
     Crypt(n, out);
 }
 
-const MdbFile::Chunk* MdbFile::ChunkOf(uint32_t n) {
+ByteSpan MdbFile::ChunkPage(uint32_t n) {
     ++reads_;
     Chunk* chunk = nullptr;
     for (Chunk& c : chunks_) {
@@ -171,40 +168,46 @@ const MdbFile::Chunk* MdbFile::ChunkOf(uint32_t n) {
         }
         const uint32_t wanted = std::min(read_ahead_pages_, page_count_ - n);
         chunk->count = 0;
-        chunk->raw.resize(size_t{wanted} * page_size_);
+        chunk->bytes.resize(size_t{wanted} * page_size_);
         size_t got = 0;
         try {
-            got = file_->ReadAt(uint64_t{n} * page_size_, chunk->raw.data(), chunk->raw.size());
+            got = file_->ReadAt(uint64_t{n} * page_size_, chunk->bytes.data(), chunk->bytes.size());
         } catch (const OsError&) {
-            return nullptr;
+            return {};
         }
         chunk->first = n;
         chunk->count = static_cast<uint32_t>(got / page_size_);
-        if (chunk->count == 0) return nullptr;
+        if (chunk->count == 0) return {};
+        chunk->clear.assign(chunk->count, !encrypted());
     }
     chunk->used = reads_;
-    return chunk;
+    const uint32_t k = n - chunk->first;
+    const std::span<uint8_t> page(chunk->bytes.data() + size_t{k} * page_size_, page_size_);
+    if (!chunk->clear[k]) {
+        Crypt(n, page);
+        chunk->clear[k] = true;
+    }
+    return page;
 }
 
 bool MdbFile::ReadAhead(uint32_t n, Bytes& out) {
-    const Chunk* chunk = ChunkOf(n);
-    if (chunk == nullptr) return false;
-    const size_t at = size_t{n - chunk->first} * page_size_;
-    std::copy_n(chunk->raw.begin() + static_cast<ptrdiff_t>(at), page_size_, out.begin());
+    const ByteSpan page = ChunkPage(n);
+    if (page.empty()) return false;
+    std::copy(page.begin(), page.end(), out.begin());
     return true;
 }
 
 ByteSpan MdbFile::ViewPage(uint32_t n, Bytes& scratch) {
-    if (chunks_.empty() || encrypted() || n >= page_count_ || !file_) {
+    if (chunks_.empty() || n >= page_count_ || !file_) {
         ReadPage(n, scratch);
         return scratch;
     }
-    const Chunk* chunk = ChunkOf(n);
-    if (chunk == nullptr) {
+    const ByteSpan page = ChunkPage(n);
+    if (page.empty()) {
         ReadPage(n, scratch);
         return scratch;
     }
-    return ByteSpan(chunk->raw).subspan(size_t{n - chunk->first} * page_size_, page_size_);
+    return page;
 }
 
 void MdbFile::WritePage(uint32_t n, ByteSpan clear_page) {

@@ -93,8 +93,8 @@ class MdbFile {
     Bytes ReadPage(uint32_t n);
     // Same, into `out` (resized), to reuse a buffer.
     void ReadPage(uint32_t n, Bytes& out);
-    // The clear bytes of page n without a copy when the read-ahead holds them in clear; else
-    // read into `scratch`. Valid until the next read or write through this file.
+    // The clear bytes of page n without a copy when the read-ahead holds them; else read into
+    // `scratch`. Valid until the next read or write through this file.
     ByteSpan ViewPage(uint32_t n, Bytes& scratch);
     // Writes page n (clear bytes, page_size of them); encrypts as the file does. A page past the
     // end extends the file. REQUIRES: opened writable (else 3027).
@@ -115,17 +115,21 @@ class MdbFile {
     // chunk could not be read (the caller reads the page alone, so only a bad page fails).
     bool ReadAhead(uint32_t n, Bytes& out);
 
-    // A run of raw (still encrypted) pages read at once. Scans over the data pages and over
-    // the long-value pages interleave, so a few chunks are kept, the oldest replaced first.
+    // A run of pages read at once. Scans over the data pages and over the long-value pages
+    // interleave, so a few chunks are kept, the oldest replaced first. The pages of an
+    // encrypted file are decrypted in place when first served, so each is decrypted once
+    // however often it is read.
     struct Chunk {
         uint32_t first = 0;
         uint32_t count = 0;  // 0: empty
         uint64_t used = 0;   // when last served
-        Bytes raw;
+        Bytes bytes;
+        std::vector<bool> clear;  // by page of the chunk: decrypted already
     };
     static constexpr size_t kReadAheadChunks = 4;
-    // The chunk holding page n, fetched on a miss; null when it cannot be read.
-    const Chunk* ChunkOf(uint32_t n);
+    // The clear bytes of page n from its chunk, fetched on a miss; empty when the chunk cannot
+    // be read.
+    ByteSpan ChunkPage(uint32_t n);
     std::vector<Chunk> chunks_;
     uint32_t read_ahead_pages_ = 0;
     uint64_t reads_ = 0;
