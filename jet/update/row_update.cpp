@@ -220,6 +220,12 @@ bool UpdateRowInPage(Bytes& page, uint16_t r, const TableDef& t, const ColumnAss
                   (!boolean && !c.fixed() && c.var_index >= parts.vars.size()) ||
                   (!boolean && c.fixed() && c.fixed_offset + a.bytes.size() > parts.fixed.size());
     if (absent) ExtendToTable(parts, t);
+    // A damaged definition can number a column past anything a row can hold (the counts above
+    // wrap at 65535): the row is not written then.
+    if (c.col_num / 8u >= parts.null_mask.size())
+        Corrupt("column " + c.name + " past the row's null mask");
+    if (!boolean && !c.fixed() && c.var_index >= parts.vars.size())
+        Corrupt("variable column " + c.name + " past the row's variable columns");
     if (boolean) {
         // The mask bit alone.
     } else if (c.fixed()) {
