@@ -15,13 +15,16 @@
 #   run          run_driver PROGRAM_FOLDER DATABASE      against  cp SAMPLE COPY; sync COPY
 #                (a class-1 run: two backups, the move, the repair, the compaction and the
 #                replacement; a fresh folder each time, made before the clock starts)
+#   backups      the run's two backups as it makes them (a kernel copy, then the copy synced,
+#                twice)                                  against  cp SAMPLE COPY; sync COPY
+#                and, after a run was measured, what share of the run's median they take
 #
 # Goals: compaction <= 2x cp; the whole run <= 4x (cp + sync); peak RSS <= 128 MB for 1 GB.
 #
 # usage: bench/speed.sh BUILD_DIR [WORKDIR]   (a release build: jetutil and run_driver)
 #   SPEED_MB       sizes of the samples in MB, e.g. "300 1024" (default 300)
 #   SPEED_VERSIONS "jet4 jet3" (default both)
-#   SPEED_WORKS    "compact repair run" (default all three)
+#   SPEED_WORKS    "compact repair run backups" (default all four)
 #   SPEED_PAIRS    measured pairs per work (default 5; at least 5 make a median worth quoting)
 # Needs about 5x the largest size free in WORKDIR (default /tmp); everything made is removed.
 set -euo pipefail
@@ -85,6 +88,12 @@ side_a() {
         grep -aq "Processo Concluido" "$work/out" || { echo "the run did not succeed" >&2; cat "$work/out" >&2; exit 1; }
         rm -rf "$work/run"
         ;;
+    backups)
+        rm -f "$work/backup1.mdb" "$work/backup2.mdb"
+        measure bash -c 'cp "$1" "$2" && sync "$2" && cp "$1" "$3" && sync "$3"' backups \
+            "$sample" "$work/backup1.mdb" "$work/backup2.mdb"
+        rm -f "$work/backup1.mdb" "$work/backup2.mdb"
+        ;;
     esac
 }
 
@@ -92,7 +101,7 @@ side_b() {
     local what=$1 sample=$2 cp_s sync_s rss cpu sync_cpu
     rm -f "$work/copy.mdb"
     read -r cp_s rss cpu < <(measure cp "$sample" "$work/copy.mdb")
-    if [[ $what == run ]]; then
+    if [[ $what == run || $what == backups ]]; then
         read -r sync_s _ sync_cpu < <(measure sync "$work/copy.mdb")
         cp_s=$(awk -v a="$cp_s" -v b="$sync_s" 'BEGIN { printf "%.4f", a + b }')
         cpu=$(awk -v a="$cpu" -v b="$sync_cpu" 'BEGIN { printf "%.2f", a + b }')
@@ -121,7 +130,7 @@ bench() {
         ((rss > peak)) && peak=$rss
     done
     local base=cp
-    [[ $what == run ]] && base="cp+sync"
+    [[ $what == run || $what == backups ]] && base="cp+sync"
     printf '%-22s %-7s median %6.2fx  (%s %.3f s, %s %.3f s; ratios %s)  peak RSS %.1f MB\n' \
         "$label" "$what" "$(printf '%s\n' "${ratios[@]}" | median)" \
         "$what" "$(printf '%s\n' "${as[@]}" | median)" "$base" "$(printf '%s\n' "${bs[@]}" | median)" \
@@ -129,6 +138,14 @@ bench() {
     printf '%-22s %-7s CPU    %6.2fx  (%s %.2f s, %s %.2f s)\n' "" "" \
         "$(printf '%s\n' "${cpu_ratios[@]}" | median)" "$what" "$(printf '%s\n' "${cpus[@]}" | median)" \
         "$base" "$(printf '%s\n' "${bcpus[@]}" | median)"
+    local median_a
+    median_a=$(printf '%s\n' "${as[@]}" | median)
+    [[ $what == run ]] && run_median=$median_a
+    if [[ $what == backups && -n ${run_median:-} ]]; then
+        printf '%-22s %-7s share  %5.0f%%   of the whole run (%.3f s of %.3f s)\n' "" "" \
+            "$(awk -v a="$median_a" -v r="$run_median" 'BEGIN { print 100 * a / r }')" \
+            "$median_a" "$run_median"
+    fi
 }
 
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
@@ -142,7 +159,8 @@ for version in ${SPEED_VERSIONS:-jet4 jet3}; do
         "$jetutil" create-sample "--$version" --rows "$rows" --bloat "$sample" >/dev/null
         sync "$sample"
         label="$version bloated $((($(stat -c %s "$sample") + 524288) / 1048576)) MB"
-        for what in ${SPEED_WORKS:-compact repair run}; do bench "$what" "$sample" "$label"; done
+        run_median=
+        for what in ${SPEED_WORKS:-compact repair run backups}; do bench "$what" "$sample" "$label"; done
         rm -f "$sample"
     done
     rm -rf "$work/clients"

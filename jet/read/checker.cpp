@@ -174,7 +174,7 @@ void Checker::CheckLongValues(const TableDef& t, const RowLayout& layout, ByteSp
         }
         for (uint32_t ptr : pointers) {
             const RowPointer at = RowPointer::FromPacked(ptr);
-            if (!lval_rows_.insert(ptr).second) {
+            if (!lval_rows_.Insert(ptr, page_count_)) {
                 if (Detailed(FindingKind::kLongValue)) {
                     Error(FindingKind::kLongValue, t.name, at.page,
                           "long-value " + PageRow(at.page, at.row) + " is used by more than " +
@@ -352,9 +352,11 @@ std::vector<uint32_t> Checker::CheckIndex(const TableDef& t, size_t number,
                   "unique " + label + " holds the key " + Hex(e.key) + " twice (again for " +
                       PageRow(e.data_page, e.data_row) + ")");
         }
-        previous_key = e.key;
-        has_previous = true;
-        previous_all_null = all_null;
+        if (unique) {
+            previous_key = e.key;
+            has_previous = true;
+            previous_all_null = all_null;
+        }
         if (slot == LiveRows::kNone) {
             if (Detailed(FindingKind::kIndexEntry)) {
                 Error(FindingKind::kIndexEntry, t.name, leaf,

@@ -2,6 +2,7 @@
 // checked as it is written). Inside jet/read only.
 #pragma once
 
+#include <array>
 #include <map>
 #include <memory>
 #include <optional>
@@ -51,6 +52,34 @@ struct ParsedPage {
     const Bytes& bytes;
     std::optional<DataPage> page;
     std::string error;
+};
+
+// A set of row pointers (page << 8 | row): a bit per row for the pages of the file, kept in a
+// block of 256 bits per page that holds any; pointers past the file in a hash set.
+class RowPointerSet {
+  public:
+    // Adds `pointer`; false when it was there already. `page_count`: pages of the file now.
+    bool Insert(uint32_t pointer, uint32_t page_count) {
+        const uint32_t page = pointer >> 8;
+        if (page >= page_count) return beyond_.insert(pointer).second;
+        if (!beyond_.empty() && beyond_.count(pointer) != 0) return false;  // the file grew
+        if (page >= block_of_.size()) block_of_.resize(page_count, 0);
+        uint32_t& b = block_of_[page];
+        if (b == 0) {
+            blocks_.emplace_back();
+            b = static_cast<uint32_t>(blocks_.size());
+        }
+        uint64_t& word = blocks_[b - 1][(pointer & 0xFF) >> 6];
+        const uint64_t bit = uint64_t{1} << (pointer & 63);
+        if (word & bit) return false;
+        word |= bit;
+        return true;
+    }
+
+  private:
+    std::vector<uint32_t> block_of_;  // per page: 1 + its block, 0 for none
+    std::vector<std::array<uint64_t, 4>> blocks_;
+    std::unordered_set<uint32_t> beyond_;
 };
 
 class Checker {
@@ -245,7 +274,7 @@ class Checker {
     PageLedger ledger_;
     std::vector<bool> free_;  // global usage map: page marked free
     std::unordered_map<uint32_t, std::string> table_names_;
-    std::unordered_set<uint32_t> lval_rows_;  // LVAL rows used by some value
+    RowPointerSet lval_rows_;  // LVAL rows used by some value
     std::map<FindingKind, size_t> table_counts_;
     LiveRows live_;  // rows of the table being checked
     CheckReport report_;

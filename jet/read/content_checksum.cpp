@@ -19,7 +19,9 @@ class RowHasher {
     void Raw(const uint8_t* p, size_t n) {
         Word(n);
         // Long runs (text, binary) go 32 bytes at a time through four independent lanes, so
-        // the multiplications overlap; each lane is then folded in as a word of its own.
+        // the multiplications overlap, one per word: each step is a bijection of the lane for a
+        // given word and of the word for a given lane, so one changed word always changes its
+        // lane. Each lane is then folded in as a word of its own.
         if (n >= 32) {
             uint64_t lane[4] = {0x452821E638D01377ull, 0xBE5466CF34E90C6Cull, 0xC0AC29B7C97C50DDull,
                                 0x3F84D5B5B5470917ull};
@@ -27,8 +29,7 @@ class RowHasher {
                 for (int i = 0; i < 4; ++i) {
                     uint64_t w;
                     std::memcpy(&w, p + 8 * i, 8);
-                    lane[i] =
-                        std::rotl(lane[i] + w * 0xC2B2AE3D27D4EB4Full, 31) * 0x9E3779B97F4A7C15ull;
+                    lane[i] = std::rotl((lane[i] ^ w) * 0x9E3779B97F4A7C15ull, 29);
                 }
             }
             for (uint64_t v : lane) Word(v);

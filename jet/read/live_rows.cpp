@@ -18,6 +18,7 @@ void LiveRows::Reset(size_t indexes) {
     sorted_ = true;
     order_.clear();
     page_first_.clear();
+    next_ = 0;
 }
 
 size_t LiveRows::Add(uint32_t loc) {
@@ -34,6 +35,15 @@ size_t LiveRows::Add(uint32_t loc) {
 }
 
 size_t LiveRows::Find(uint32_t loc) {
+    // An index in row order asks for the rows one after the other: the row after the last one
+    // found is tried first.
+    if (sorted_ && next_ < locs_.size() && locs_[next_] == loc) return next_++;
+    const size_t slot = Search(loc);
+    if (slot != kNone) next_ = slot + 1;
+    return slot;
+}
+
+size_t LiveRows::Search(uint32_t loc) {
     if (sorted_ && locs_.empty()) return kNone;
     if (sorted_) {
         const uint32_t first = locs_.front() >> 8, last = locs_.back() >> 8;
@@ -121,7 +131,13 @@ Bytes LiveRows::key(size_t slot, size_t k) const {
 }
 
 bool LiveRows::KeyEquals(size_t slot, size_t k, const Bytes& other) const {
-    if (KeyEnd(slot, k) - KeyStart(slot, k) != other.size()) return false;
+    const uint64_t start = KeyStart(slot, k);
+    if (KeyEnd(slot, k) - start != other.size()) return false;
+    if (other.empty()) return true;
+    const size_t in = static_cast<size_t>(start % kChunk);
+    if (in + other.size() <= kChunk)  // within one chunk, as nearly every key is
+        return std::memcmp(chunks_[static_cast<size_t>(start / kChunk)].get() + in, other.data(),
+                           other.size()) == 0;
     bool equal = true;
     ForEachPiece(slot, k, [&](const uint8_t* p, size_t n, size_t offset) {
         equal = std::memcmp(p, other.data() + offset, n) == 0;

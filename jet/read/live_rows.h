@@ -69,6 +69,7 @@ class LiveRows {
         return i == 0 ? 0 : key_end_[i - 1];
     }
     uint64_t KeyEnd(size_t slot, size_t k) const { return key_end_[At(slot, k)]; }
+    size_t Search(uint32_t loc);
     template <typename Piece>
     void ForEachPiece(size_t slot, size_t k, Piece&& piece) const;
 
@@ -86,6 +87,7 @@ class LiveRows {
     // more entry closes the last page), so that a lookup goes straight to the page's rows.
     std::vector<size_t> page_first_;
     uint32_t first_page_ = 0;
+    size_t next_ = 0;  // the slot after the one Find found last
 };
 
 }  // namespace jet

@@ -26,6 +26,17 @@ bool RecordLess(const uint8_t* a, const uint8_t* b) {
     return pa < pb;
 }
 
+// The first 8 bytes of a key as a big-endian number, zero-padded: a smaller prefix is a
+// smaller key (a zero pad never sorts after a key byte, and a key that is a prefix of another
+// sorts first), equal prefixes leave the order to the whole records.
+uint64_t KeyPrefix(const uint8_t* key, size_t size) {
+    uint8_t bytes[8] = {};
+    std::memcpy(bytes, key, std::min<size_t>(size, 8));
+    uint64_t p = 0;
+    for (uint8_t b : bytes) p = p << 8 | b;
+    return p;
+}
+
 size_t RecordSize(const uint8_t* r) {
     return 2u + GetU16(r) + 4u;
 }
@@ -100,20 +111,30 @@ ExternalSorter::~ExternalSorter() {
 
 void ExternalSorter::Add(const uint8_t* key, size_t key_size, uint32_t row_pointer) {
     if (key_size > 0xFFFF) throw std::invalid_argument("index key too long");
-    if (arena_.size() + key_size + 6 + 4 * (order_.size() + 1) > budget_ && !order_.empty())
+    if (arena_.size() + key_size + 6 + sizeof(Entry) * (order_.size() + 1) > budget_ &&
+        !order_.empty())
         Spill();
     if (arena_.size() + key_size + 6 > UINT32_MAX) Spill();
-    order_.push_back(static_cast<uint32_t>(arena_.size()));
+    const Entry entry{KeyPrefix(key, key_size), static_cast<uint32_t>(arena_.size())};
     AppendU16(arena_, static_cast<uint16_t>(key_size));
     AppendBytes(arena_, key, key_size);
     AppendU32(arena_, row_pointer);
+    if (in_order_ && !order_.empty()) in_order_ = !EntryLess(arena_.data(), entry, order_.back());
+    order_.push_back(entry);
     ++count_;
 }
 
+bool ExternalSorter::EntryLess(const uint8_t* base, const Entry& a, const Entry& b) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    return RecordLess(base + a.at, base + b.at);
+}
+
 void ExternalSorter::SortBuffer() {
+    if (in_order_) return;
     const uint8_t* base = arena_.data();
     std::sort(order_.begin(), order_.end(),
-              [base](uint32_t a, uint32_t b) { return RecordLess(base + a, base + b); });
+              [base](const Entry& a, const Entry& b) { return EntryLess(base, a, b); });
+    in_order_ = true;
 }
 
 void ExternalSorter::Spill() {
@@ -125,8 +146,8 @@ void ExternalSorter::Spill() {
         Bytes out;
         out.reserve(std::min<size_t>(arena_.size(), 4u << 20));
         uint64_t offset = 0;
-        for (uint32_t at : order_) {
-            const uint8_t* r = arena_.data() + at;
+        for (const Entry& e : order_) {
+            const uint8_t* r = arena_.data() + e.at;
             AppendBytes(out, r, RecordSize(r));
             if (out.size() >= (4u << 20)) {
                 file->WriteAt(offset, out.data(), out.size());
@@ -140,13 +161,14 @@ void ExternalSorter::Spill() {
     }
     arena_.clear();
     order_.clear();
+    in_order_ = true;
 }
 
 void ExternalSorter::Drain(const Visitor& visit) {
     SortBuffer();
     if (run_paths_.empty()) {
-        for (uint32_t at : order_) {
-            const uint8_t* r = arena_.data() + at;
+        for (const Entry& e : order_) {
+            const uint8_t* r = arena_.data() + e.at;
             size_t n = GetU16(r);
             visit(r + 2, n, GetU32(r + 2 + n));
         }
@@ -167,7 +189,7 @@ void ExternalSorter::Drain(const Visitor& visit) {
     size_t mem_pos = 0;
     auto current = [&](size_t s) -> const uint8_t* {
         if (s < mem) return readers[s]->current();
-        return mem_pos < order_.size() ? arena_.data() + order_[mem_pos] : nullptr;
+        return mem_pos < order_.size() ? arena_.data() + order_[mem_pos].at : nullptr;
     };
     auto greater = [&](size_t a, size_t b) {
         const uint8_t* ra = current(a);

@@ -3,6 +3,10 @@
 // end the runs (and what is still in memory) are merged. Order: key bytes as unsigned strings
 // (a prefix sorts first), then page, then row: the order of index entries (docs/format.md 9.4).
 //
+// A buffer whose entries came in order (an AutoNumber key written in row order) is not sorted
+// again; the others sort on the first 8 key bytes, held beside each entry, and compare whole
+// records only where those are equal.
+//
 // Run files live beside the output (same folder, name given by the caller plus a number) and
 // are removed when the sorter is destroyed, also after a failure.
 #pragma once
@@ -38,6 +42,8 @@ class ExternalSorter {
     void Drain(const Visitor& visit);
 
   private:
+    struct Entry;
+    static bool EntryLess(const uint8_t* base, const Entry& a, const Entry& b);
     void SortBuffer();
     void Spill();
 
@@ -45,8 +51,15 @@ class ExternalSorter {
     std::string run_prefix_;
     size_t budget_;
     size_t count_ = 0;
-    Bytes arena_;                  // records: u16 key size | key | u32 row pointer
-    std::vector<uint32_t> order_;  // record offsets into arena_
+    // An entry of the buffer: its record's offset into arena_ and the first 8 bytes of its key
+    // (big-endian, zero-padded), which order records whenever they differ.
+    struct Entry {
+        uint64_t prefix;
+        uint32_t at;
+    };
+    Bytes arena_;               // records: u16 key size | key | u32 row pointer
+    std::vector<Entry> order_;  // in the order added, until sorted
+    bool in_order_ = true;      // every entry added so far sorts after the one before it
     std::vector<std::string> run_paths_;
 };
 

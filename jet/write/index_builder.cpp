@@ -49,63 +49,65 @@ Bytes IndexBuilder::PageHeader(uint8_t type, uint32_t prev, uint32_t next, uint3
 }
 
 void IndexBuilder::Add(const uint8_t* key, size_t key_size, uint32_t row_pointer) {
-    Bytes entry(key, key + key_size);
+    const size_t size = key_size + 4;
+    if (size > space_) throw std::invalid_argument("index entry larger than a page");
+
+    if (used_ != 0) {
+        size_t limit = std::min({prefix_, key_size});
+        size_t lcp = 0;
+        const Bytes& first = entries_.front();
+        while (lcp < limit && first[lcp] == key[lcp]) ++lcp;
+        const size_t n = used_ + 1;
+        const size_t stored = total_ + size - (n - 1) * lcp;
+        if (stored <= space_) {
+            prefix_ = lcp;
+            key_min_ = std::min(key_min_, key_size);
+            total_ += size;
+            Keep(key, key_size, row_pointer);
+            return;
+        }
+        // The leaf is full: its successor's page is known once allocated.
+        uint32_t next = sink_->Allocate();
+        CloseLeaf(next);
+        leaf_page_ = next;
+    } else if (leaf_page_ == 0) {
+        leaf_page_ = sink_->Allocate();
+    }
+    key_min_ = key_size;
+    prefix_ = std::min(key_size, max_prefix_);
+    total_ = size;
+    Keep(key, key_size, row_pointer);
+}
+
+void IndexBuilder::Keep(const uint8_t* key, size_t key_size, uint32_t row_pointer) {
+    if (used_ == entries_.size()) entries_.emplace_back();
+    Bytes& entry = entries_[used_++];
+    entry.assign(key, key + key_size);
     entry.push_back(static_cast<uint8_t>(row_pointer >> 24));
     entry.push_back(static_cast<uint8_t>(row_pointer >> 16));
     entry.push_back(static_cast<uint8_t>(row_pointer >> 8));
     entry.push_back(static_cast<uint8_t>(row_pointer));
-    if (entry.size() > space_) throw std::invalid_argument("index entry larger than a page");
-
-    if (entries_.empty()) {
-        if (leaf_page_ == 0) leaf_page_ = sink_->Allocate();
-        key_min_ = key_size;
-        prefix_ = std::min(key_size, max_prefix_);
-        total_ = entry.size();
-        entries_.push_back(std::move(entry));
-        return;
-    }
-    size_t limit = std::min({prefix_, key_size});
-    size_t lcp = 0;
-    const Bytes& first = entries_.front();
-    while (lcp < limit && first[lcp] == key[lcp]) ++lcp;
-    const size_t n = entries_.size() + 1;
-    const size_t stored = total_ + entry.size() - (n - 1) * lcp;
-    if (stored <= space_) {
-        prefix_ = lcp;
-        key_min_ = std::min(key_min_, key_size);
-        total_ += entry.size();
-        entries_.push_back(std::move(entry));
-        return;
-    }
-    // The leaf is full: its successor's page is known once allocated.
-    uint32_t next = sink_->Allocate();
-    CloseLeaf(next);
-    leaf_page_ = next;
-    key_min_ = key_size;
-    prefix_ = std::min(key_size, max_prefix_);
-    total_ = entry.size();
-    entries_.push_back(std::move(entry));
 }
 
 void IndexBuilder::CloseLeaf(uint32_t next_page) {
     WriteLeaf(leaf_page_, prev_leaf_, next_page);
-    leaves_.push_back({entries_.back(), leaf_page_});
+    leaves_.push_back({entries_[used_ - 1], leaf_page_});
     prev_leaf_ = leaf_page_;
-    entries_.clear();
+    used_ = 0;
 }
 
 void IndexBuilder::WriteLeaf(uint32_t page_number, uint32_t prev, uint32_t next) {
     const HeaderOffsets o = Offsets(version_);
     Bytes page = PageHeader(kLeafPage, prev, next, 0);
     const size_t first = IndexFirstEntry(version_);
-    const size_t prefix = entries_.size() > 1 ? prefix_ : 0;
+    const size_t prefix = used_ > 1 ? prefix_ : 0;
     if (version_ == Version::kJet3) {
         page[o.prefix] = static_cast<uint8_t>(prefix);
     } else {
         PutU16(&page[o.prefix], static_cast<uint16_t>(prefix));
     }
     size_t at = 0;
-    for (size_t i = 0; i < entries_.size(); ++i) {
+    for (size_t i = 0; i < used_; ++i) {
         const Bytes& e = entries_[i];
         size_t skip = i == 0 ? 0 : prefix;
         std::memcpy(&page[first + at], e.data() + skip, e.size() - skip);
@@ -170,13 +172,13 @@ std::vector<IndexBuilder::Child> IndexBuilder::BuildLevel(const std::vector<Chil
 }
 
 uint32_t IndexBuilder::Finish() {
-    if (entries_.empty() && leaves_.empty()) {
+    if (used_ == 0 && leaves_.empty()) {
         // Empty index: a root leaf without entries.
         if (leaf_page_ == 0) leaf_page_ = sink_->Allocate();
         WriteLeaf(leaf_page_, 0, 0);
         return leaf_page_;
     }
-    if (!entries_.empty()) CloseLeaf(0);
+    if (used_ != 0) CloseLeaf(0);
     std::vector<Child> level = std::move(leaves_);
     while (level.size() > 1) level = BuildLevel(level);
     std::sort(pages_.begin(), pages_.end());

@@ -67,11 +67,14 @@ class IndexBuilder {
     size_t max_prefix_;
 
     // The leaf being filled.
-    std::vector<Bytes> entries_;  // full leaf-form entries
-    size_t key_min_ = 0;          // shortest key on the leaf
-    size_t prefix_ = 0;           // common prefix of the keys on the leaf
-    size_t total_ = 0;            // sum of entry sizes
-    uint32_t leaf_page_ = 0;      // page number of the leaf being filled
+    // Keeps the next entry of the leaf, in a buffer left from an earlier leaf where there is one.
+    void Keep(const uint8_t* key, size_t key_size, uint32_t row_pointer);
+    std::vector<Bytes> entries_;  // full leaf-form entries: the first used_, then spare buffers
+    size_t used_ = 0;
+    size_t key_min_ = 0;      // shortest key on the leaf
+    size_t prefix_ = 0;       // common prefix of the keys on the leaf
+    size_t total_ = 0;        // sum of entry sizes
+    uint32_t leaf_page_ = 0;  // page number of the leaf being filled
     uint32_t prev_leaf_ = 0;
 
     // A complete leaf waiting for its successor's page number.

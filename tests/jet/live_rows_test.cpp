@@ -1,10 +1,14 @@
 // The checker's per-table row store: keys kept exactly (across the buffer's chunk
-// boundaries), lookups by location in and out of reading order, flags and entry counts.
+// boundaries), lookups by location in and out of reading order, flags and entry counts; and its
+// set of the long-value rows in use.
 #include "jet/read/live_rows.h"
+
+#include "jet/read/checker_impl.h"
 
 #include <gtest/gtest.h>
 #include <map>
 #include <random>
+#include <set>
 
 #include <stdexcept>
 
@@ -116,6 +120,20 @@ TEST(LiveRows, FlagsAndEntryCountsStayPerRowAndIndex) {
     ASSERT_NE(rows.alt_key(1, 1), nullptr);
     EXPECT_EQ(*rows.alt_key(1, 1), (Bytes{9, 8}));
     EXPECT_EQ(rows.alt_key(0, 1), nullptr);
+}
+
+// Every pointer is new once and only once, whether its page lies in the file, past it, or
+// past it at first and in it once the file grew.
+TEST(RowPointerSet, EachPointerIsNewOnce) {
+    RowPointerSet set;
+    std::set<uint32_t> seen;
+    std::minstd_rand random(7);
+    uint32_t pages = 50;
+    for (int i = 0; i < 20000; ++i) {
+        if (i % 5000 == 4999) pages += 100;
+        const uint32_t pointer = static_cast<uint32_t>(random() % (400u << 8));
+        EXPECT_EQ(set.Insert(pointer, pages), seen.insert(pointer).second) << pointer;
+    }
 }
 
 }  // namespace
