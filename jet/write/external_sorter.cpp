@@ -31,7 +31,7 @@ bool RecordLess(const uint8_t* a, const uint8_t* b) {
 // sorts first), equal prefixes leave the order to the whole records.
 uint64_t KeyPrefix(const uint8_t* key, size_t size) {
     uint8_t bytes[8] = {};
-    std::memcpy(bytes, key, std::min<size_t>(size, 8));
+    if (size > 0) std::memcpy(bytes, key, std::min<size_t>(size, 8));  // an empty key may be null
     uint64_t p = 0;
     for (uint8_t b : bytes) p = p << 8 | b;
     return p;
