@@ -110,14 +110,9 @@ TEST(CorpusCompact, EveryReadableFile) {
         const std::string golden =
             (CorpusDir() / "golden" / (file.filename().string() + ".dump.txt")).string();
         const bool readable = std::filesystem::exists(golden);
-        // A compaction holds its source exclusively; a copy of our own keeps other tests and
-        // other checkouts reading the shared corpus at the same time out of its way.
-        const std::filesystem::path source = tmp / "source" / file.filename();
-        std::filesystem::create_directories(source.parent_path());
-        std::filesystem::copy_file(file, source);
-        // The corpus is read-only, and Windows deletes no read-only file.
-        std::filesystem::permissions(source, std::filesystem::perms::owner_write,
-                                     std::filesystem::perm_options::add);
+        // A compaction holds its source exclusively: a copy of our own keeps the other tests of
+        // the run, and other checkouts, reading the shared corpus at the same time out of its way.
+        const std::filesystem::path source = tmp.Copy(file.filename().string());
         if (!readable) {
             // Not a Jet 3 / Jet 4 database mdbtools can read: refused, and nothing written.
             const std::string out = tmp / "refused.mdb";
@@ -154,7 +149,12 @@ TEST(CorpusCompact, TheSubset) {
     for (const auto& file : files) {
         const std::string golden =
             (CorpusDir() / "golden" / (file.filename().string() + ".dump.txt")).string();
-        CheckCompaction(file.string(), std::filesystem::exists(golden) ? golden : "", tmp, totals);
+        // A compaction holds its source exclusively: a copy of our own keeps the other tests of
+        // the run, and other checkouts, reading the shared corpus at the same time out of its way.
+        const std::filesystem::path source = tmp.Copy(file.filename().string());
+        CheckCompaction(source.string(), std::filesystem::exists(golden) ? golden : "", tmp,
+                        totals);
+        std::filesystem::remove(source);
     }
     EXPECT_GE(totals.files, 5);
     EXPECT_EQ(totals.damaged, 0);
