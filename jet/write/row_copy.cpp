@@ -105,6 +105,7 @@ RowCopyRule::RowCopyRule(const TableDef& def, Version version, uint16_t code_pag
             const Bytes back =
                 EncodeCodePage(DecodeCodePage(ByteSpan(&byte, 1), code_page), code_page);
             round_trips_[b] = back.size() == 1 && back[0] == byte;
+            every_byte_round_trips_ &= round_trips_[b];
         }
     }
 }
@@ -121,6 +122,7 @@ bool RowCopyRule::CanonicalText(ByteSpan stored, const ColumnDef& c, const Value
     if (text == nullptr) return false;
     if (version_ == Version::kJet3) {
         if (ColumnCodePage(c, code_page_) != code_page_) return false;
+        if (every_byte_round_trips_) return true;
         for (uint8_t b : stored)
             if (!round_trips_[b]) return false;
         return true;

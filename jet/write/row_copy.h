@@ -78,6 +78,7 @@ class RowCopyRule {
     Bytes mask_bits_;                  // the mask bits a row may set: the columns' numbers
     Bytes fixed_used_;                 // per fixed-area byte: 1 when a column holds it
     bool round_trips_[256] = {};       // Jet 3: code-page bytes that decode and encode back
+    bool every_byte_round_trips_ = true;
 };
 
 }  // namespace jet
