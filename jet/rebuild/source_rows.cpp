@@ -149,8 +149,10 @@ void SourceRows::ReadRows(size_t index, const StoredRowVisitor& visit,
     if (index != next_table_++) throw std::logic_error("SourceRows: tables asked for out of turn");
     for (;;) {
         Batch batch = TakeFilled();
-        for (size_t r = 0; r < batch.used; ++r)
+        for (size_t r = 0; r < batch.used; ++r) {
             visit(batch.rows[r], batch.stored[r].copy ? &batch.stored[r] : nullptr);
+            batch.stored[r].Trim();
+        }
         if (pages_done && batch.pages > 0) pages_done(batch.pages);
         const bool last = batch.ends_table;
         {

@@ -72,6 +72,11 @@ size_t StoredRow::memory() const {
     return bytes_held;
 }
 
+void StoredRow::Trim() {
+    for (LongValue& v : long_values)
+        if (v.data.capacity() > 16384) Bytes().swap(v.data);
+}
+
 RowCopyRule::RowCopyRule(const TableDef& def, Version version, uint16_t code_page)
     : def_(def), version_(version), code_page_(code_page) {
     nvar_ = RowVarCount(def);
@@ -95,7 +100,8 @@ RowCopyRule::RowCopyRule(const TableDef& def, Version version, uint16_t code_pag
                 fixed_used_[b] = 1;
             }
         } else {
-            if (var_slot_used_[c.var_index]) enabled_ = false;
+            // A Boolean is its mask bit: in a variable slot it would leave the slot unchecked.
+            if (c.type == ColumnType::kBoolean || var_slot_used_[c.var_index]) enabled_ = false;
             var_slot_used_[c.var_index] = true;
         }
     }

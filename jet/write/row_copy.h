@@ -43,6 +43,9 @@ struct StoredRow {
     size_t long_value_count = 0;
 
     size_t memory() const;
+    // Lets go of the buffers of long values past a few pages, so that rows waiting in batches
+    // do not each keep the largest value they ever held.
+    void Trim();
 };
 
 class RowCopyRule {
@@ -54,7 +57,7 @@ class RowCopyRule {
     RowCopyRule& operator=(const RowCopyRule&) = delete;
 
     // False when no row of the table can be copied (a layout the rule does not cover: fixed
-    // text, overlapping fixed columns, two columns on one variable slot).
+    // text, overlapping fixed columns, two columns on one variable slot, a variable Boolean).
     bool enabled() const { return enabled_; }
 
     // Sets out.copy: whether the row `row` (parsed as `layout`, decoded to `values`, with
