@@ -78,6 +78,16 @@ uint16_t RowVarCount(const TableDef& t) {
     return n;
 }
 
+size_t Jet3RowLength(size_t base) {
+    size_t length = base;
+    for (int guard = 0; guard < 64; ++guard) {
+        const size_t next = base + (length - 1) / 256;
+        if (next == length) break;
+        length = next;
+    }
+    return length;
+}
+
 uint16_t FixedStorageSize(ColumnType type, uint16_t length) {
     switch (type) {
         case ColumnType::kBoolean:

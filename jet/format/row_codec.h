@@ -52,6 +52,17 @@ RowLayout ParseRowLayout(ByteSpan row, Version version, const TableDef& t);
 // never fewer than the highest variable slot in use. 0: the rows have no variable area at all.
 uint16_t RowVarCount(const TableDef& t);
 
+// Jet 3: the length of a row whose bytes but its jump table come to `base` (k = (length - 1) /
+// 256 entries, the shortest length that holds them), and jump entry j of a row whose offset
+// entries, eod last, are `offsets`: the first entry at or past 256 (j + 1), 0xFF when none.
+size_t Jet3RowLength(size_t base);
+template <typename Offset>
+uint8_t Jet3JumpEntry(const std::vector<Offset>& offsets, size_t j) {
+    for (size_t i = 0; i < offsets.size(); ++i)
+        if (offsets[i] >= 256 * (j + 1)) return static_cast<uint8_t>(i);
+    return 0xFF;
+}
+
 // Stored size of a value of `type` in the fixed area (also its size in the variable area for
 // fixed-size types, 0 for Boolean); for Text, Binary and fixed binary the declared `length`.
 uint16_t FixedStorageSize(ColumnType type, uint16_t length);

@@ -5,6 +5,8 @@
 
 #include "jet/base/error.h"
 #include "jet/database/database.h"
+#include "jet/format/long_value.h"
+#include "jet/format/row_codec.h"
 #include "jet/format/tdef.h"
 #include "jet/format/usage_map.h"
 #include "jet/read/catalog.h"
@@ -81,9 +83,16 @@ class StrictSource : public DatabaseSource {
     void Release() override { file_->Close(); }
     uint32_t visited_row() const override { return visited_; }
     MdbFile* index_file() override { return file_.get(); }
+    void CopyRowsWhere(std::vector<std::shared_ptr<const RowCopyRule>> rules) override {
+        rules_ = std::move(rules);
+    }
+    StoredRow* stored_row() override { return &stored_; }
 
     void ReadRows(size_t index, const RowVisitor& visit, const PagesDone& pages_done) override {
         const TableDef& def = tables_.at(index).def;
+        const RowCopyRule* rule = index < rules_.size() ? rules_[index].get() : nullptr;
+        if (rule != nullptr && !rule->enabled()) rule = nullptr;
+        stored_.copy = false;
         TableScanner scanner(*file_, def);
         const std::vector<uint32_t>& pages = scanner.map_pages();
         size_t reported = 0;  // pages of `pages` reported done
@@ -97,7 +106,16 @@ class StrictSource : public DatabaseSource {
                 if (pages_done) pages_done(static_cast<uint32_t>(at - reported));
                 reported = at;
             }
-            scanner.DecodeTo(row);
+            if (rule == nullptr) {
+                scanner.DecodeTo(row);
+            } else {
+                // Decoded as DecodeTo does it, with the long values' data kept for the rule.
+                const ByteSpan bytes = scanner.row_bytes();
+                const RowLayout layout = ParseRowLayout(bytes, file_->version(), def);
+                kept_.Reset(def.columns.size());
+                DecodeRowTo(*file_, def, layout, bytes, row, long_value_, &kept_);
+                rule->Take(bytes, layout, row, kept_.data, stored_);
+            }
             visited_ = scanner.location().page << 8 | scanner.location().row;
             visit(row);
         }
@@ -106,9 +124,26 @@ class StrictSource : public DatabaseSource {
     }
 
   private:
+    // Reads long values as DecodeRowTo does without a reader, keeping each one's data.
+    struct KeptLongValues final : LongValueReader {
+        explicit KeptLongValues(MdbFile& source) : file(source) {}
+        void Reset(size_t columns) { data.resize(columns); }
+        bool Read(size_t column, ByteSpan field, Bytes& out) override {
+            ReadLongValueTo(file, field, out);
+            data[column].assign(out.begin(), out.end());
+            return true;
+        }
+        MdbFile& file;
+        std::vector<Bytes> data;
+    };
+
     std::unique_ptr<MdbFile> file_;
     std::vector<SourceTable> tables_;
     uint32_t visited_ = 0;
+    std::vector<std::shared_ptr<const RowCopyRule>> rules_;
+    StoredRow stored_;
+    KeptLongValues kept_{*file_};
+    Bytes long_value_;
 };
 
 }  // namespace

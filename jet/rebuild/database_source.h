@@ -29,6 +29,7 @@
 #include "jet/format/header.h"
 #include "jet/format/mdb_file.h"
 #include "jet/format/schema.h"
+#include "jet/write/row_copy.h"
 
 namespace jet {
 
@@ -75,6 +76,15 @@ class DatabaseSource {
     // The source's file, for reading the entries of its indexes (carried_keys.h); null when
     // the source has none to offer. REQUIRES: used on the thread that reads the rows.
     virtual MdbFile* index_file() { return nullptr; }
+
+    // Rows the writer may copy as stored (row_copy.h): given a rule per table (null: none), the
+    // source applies it to the bytes of each row it reads, and while ReadRows calls its visitor
+    // stored_row() is the visited row as stored, its `copy` set when the rule took it. A source
+    // that offers none ignores the rules and gives null.
+    virtual void CopyRowsWhere(std::vector<std::shared_ptr<const RowCopyRule>> rules) {
+        (void)rules;
+    }
+    virtual StoredRow* stored_row() { return nullptr; }
 };
 
 // Opens `path` for a strict read. The source is held against writers for as long as it is

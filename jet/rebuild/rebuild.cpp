@@ -204,10 +204,13 @@ void Rebuild::WriteTables(DatabaseWriter& writer, RebuildReport& report) {
     const std::vector<SourceTable>& tables = source_.tables();
 
     // Every table first, so that every new id is known before any row is written.
+    std::vector<std::shared_ptr<const RowCopyRule>> copy_rules;
     for (const SourceTable& t : tables) {
         TableDef def = t.def;
         def.name = t.name;
         if (general_) InGeneralOrder(def, source_.version());
+        copy_rules.push_back(std::make_shared<const RowCopyRule>(def, source_.version(),
+                                                                 source_.header().code_page));
         const uint32_t id = writer.AddTable(std::move(def));
         by_new_id_.emplace(id, new_ids_.size());
         new_ids_.push_back(id);
@@ -225,6 +228,10 @@ void Rebuild::WriteTables(DatabaseWriter& writer, RebuildReport& report) {
     // Each row's object ids are mapped and the row digested as it is read (on the reading
     // thread, when there is one), then written.
     written_.resize(tables.size());
+    // Rows laid out as the writer would lay them out are copied (row_copy.h): the rule of each
+    // definition as written, applied by the source to the bytes it reads. Written in General
+    // order, every row is encoded.
+    if (!general_) source_.CopyRowsWhere(std::move(copy_rules));
     std::vector<RowIdRewriter> rewriters;
     for (const SourceTable& t : tables) rewriters.emplace_back(t.def, remap_);
     std::vector<uint32_t> ids_rewritten(tables.size());
@@ -239,6 +246,9 @@ void Rebuild::WriteTables(DatabaseWriter& writer, RebuildReport& report) {
                 const size_t n = rewriters[i].Rewrite(row);
                 ids_rewritten[i] += static_cast<uint32_t>(n);
                 changed = n > 0;
+                // A row whose ids changed is no longer the row stored.
+                if (StoredRow* stored = source_.stored_row(); changed && stored != nullptr)
+                    stored->copy = false;
             }
             written_[i].Add(row);
             if (carrier) carrier->Attach(i, row, changed ? &read : nullptr);
@@ -256,13 +266,13 @@ void Rebuild::WriteTables(DatabaseWriter& writer, RebuildReport& report) {
         }
         rows.ReadRows(
             i,
-            [&](Row& row) {
+            [&](Row& row, const StoredRow* stored) {
                 if (!carrier) {
-                    writer.AddRow(row);
+                    writer.AddRow(row, {}, stored);
                     return;
                 }
                 const auto& keys = carrier->Detach(i, row);
-                carrier->Written(i, new_ids_[i], writer.AddRow(row, keys));
+                carrier->Written(i, new_ids_[i], writer.AddRow(row, keys, stored));
             },
             [&](uint32_t pages) {
                 pages_done += pages;

@@ -54,11 +54,21 @@ void SourceRows::Read() {
                 i,
                 [&](Row& row) {
                     if (prepare_) prepare_(i, row);
-                    if (batch.used == batch.rows.size()) batch.rows.emplace_back();
-                    Row& slot = batch.rows[batch.used++];
+                    if (batch.used == batch.rows.size()) {
+                        batch.rows.emplace_back();
+                        batch.stored.emplace_back();
+                    }
+                    Row& slot = batch.rows[batch.used];
+                    StoredRow& stored = batch.stored[batch.used++];
                     // The source keeps the buffers of a row already taken for its next one.
                     std::swap(slot, row);
                     batch.bytes += RowBytes(slot);
+                    if (StoredRow* from = source_.stored_row(); from != nullptr && from->copy) {
+                        std::swap(stored, *from);
+                        batch.bytes += stored.memory();
+                    } else {
+                        stored.copy = false;
+                    }
                     if (batch.used < kBatchRows && batch.bytes < kBatchBytes) return;
                     filling = false;
                     Hand(std::move(batch));
@@ -118,14 +128,20 @@ SourceRows::Batch SourceRows::TakeFilled() {
 }
 
 void SourceRows::ReadRows(size_t index, const RowVisitor& visit, const PagesDone& pages_done) {
+    ReadRows(
+        index, [&visit](Row& row, const StoredRow*) { visit(row); }, pages_done);
+}
+
+void SourceRows::ReadRows(size_t index, const StoredRowVisitor& visit,
+                          const PagesDone& pages_done) {
     if (!reader_.joinable()) {
         if (begin_table_) begin_table_(index);
-        if (!prepare_) return source_.ReadRows(index, visit, pages_done);
         source_.ReadRows(
             index,
             [&](Row& row) {
-                prepare_(index, row);
-                visit(row);
+                if (prepare_) prepare_(index, row);
+                const StoredRow* stored = source_.stored_row();
+                visit(row, stored != nullptr && stored->copy ? stored : nullptr);
             },
             pages_done);
         return;
@@ -133,7 +149,10 @@ void SourceRows::ReadRows(size_t index, const RowVisitor& visit, const PagesDone
     if (index != next_table_++) throw std::logic_error("SourceRows: tables asked for out of turn");
     for (;;) {
         Batch batch = TakeFilled();
-        for (size_t r = 0; r < batch.used; ++r) visit(batch.rows[r]);
+        for (size_t r = 0; r < batch.used; ++r) {
+            visit(batch.rows[r], batch.stored[r].copy ? &batch.stored[r] : nullptr);
+            batch.stored[r].Trim();
+        }
         if (pages_done && batch.pages > 0) pages_done(batch.pages);
         const bool last = batch.ends_table;
         {

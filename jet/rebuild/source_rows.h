@@ -49,10 +49,15 @@ class SourceRows {
 
     // As DatabaseSource::ReadRows. REQUIRES: called for the tables 0, 1, ... in turn.
     void ReadRows(size_t index, const RowVisitor& visit, const PagesDone& pages_done);
+    // The same, each row with its stored form (DatabaseSource::stored_row; null when the source
+    // offers none).
+    using StoredRowVisitor = std::function<void(Row& row, const StoredRow* stored)>;
+    void ReadRows(size_t index, const StoredRowVisitor& visit, const PagesDone& pages_done);
 
   private:
     struct Batch {
-        std::vector<Row> rows;  // the first `used` are this batch's; the rest keep buffers
+        std::vector<Row> rows;          // the first `used` are this batch's; the rest keep buffers
+        std::vector<StoredRow> stored;  // beside `rows`, when the source offers them
         size_t used = 0;
         size_t bytes = 0;
         uint32_t pages = 0;       // source pages done while it filled

@@ -207,14 +207,7 @@ void RowEncoder::Encode(const Row& row, const LongValueStore& store, Bytes& out)
                                            : 4u + 2u * static_cast<size_t>(nvar_))
                                    : 0u;
         size_t base = (jet3 ? 1u : 2u) + fixed_size_ + var + trailer + mask;
-        if (!jet3 || nvar_ == 0) return base;
-        size_t len = base;
-        for (int guard = 0; guard < 64; ++guard) {
-            size_t next = base + (len - 1) / 256;
-            if (next == len) break;
-            len = next;
-        }
-        return len;
+        return !jet3 || nvar_ == 0 ? base : Jet3RowLength(base);
     };
 
     const size_t max_row = MaxRowSize(version_);
@@ -277,27 +270,12 @@ void RowEncoder::Assemble(const Row&, Bytes& out) {
         offsets[static_cast<size_t>(nvar_)] = eod;
         if (jet3) {
             // Total length decides the number of jump entries (docs/format.md 4.4).
-            size_t base = eod + 1 + static_cast<size_t>(nvar_) + 1 + mask_size;
-            size_t len = base;
-            for (int guard = 0; guard < 64; ++guard) {
-                size_t next = base + (len - 1) / 256;
-                if (next == len) break;
-                len = next;
-            }
+            const size_t len = Jet3RowLength(eod + 1 + static_cast<size_t>(nvar_) + 1 + mask_size);
             const size_t jumps = (len - 1) / 256;
             out.push_back(static_cast<uint8_t>(eod & 0xFF));
             for (int j = nvar_ - 1; j >= 0; --j)
                 out.push_back(static_cast<uint8_t>(offsets[static_cast<size_t>(j)] & 0xFF));
-            for (size_t j = jumps; j-- > 0;) {
-                uint8_t entry = 0xFF;
-                for (size_t i = 0; i <= static_cast<size_t>(nvar_); ++i) {
-                    if (offsets[i] >= 256 * (j + 1)) {
-                        entry = static_cast<uint8_t>(i);
-                        break;
-                    }
-                }
-                out.push_back(entry);
-            }
+            for (size_t j = jumps; j-- > 0;) out.push_back(Jet3JumpEntry(offsets, j));
             out.push_back(static_cast<uint8_t>(nvar_));
         } else {
             AppendU16(out, static_cast<uint16_t>(eod));

@@ -264,13 +264,29 @@ void DatabaseWriter::BeginRows(uint32_t id, std::vector<bool> given_keys) {
     m.autonumber_max = 0;
 }
 
-uint32_t DatabaseWriter::AddRow(const Row& row, const std::vector<std::optional<ByteSpan>>& keys) {
+uint32_t DatabaseWriter::AddRow(const Row& row, const std::vector<std::optional<ByteSpan>>& keys,
+                                const StoredRow* stored) {
     Impl& m = *impl_;
     if (!m.current) throw std::logic_error("AddRow outside BeginRows/EndRows");
     const TableState& t = *m.current;
-    m.encoder->Encode(
-        row, [&m](size_t column, const Bytes& data) { return m.lv_writers[column]->Store(data); },
-        m.row_bytes);
+    if (stored != nullptr && stored->copy) {
+        // As Encode does it: the long values stored in column order, then the row placed.
+        m.row_bytes.assign(stored->bytes.begin(), stored->bytes.end());
+        for (size_t i = 0; i < stored->long_value_count; ++i) {
+            const StoredRow::LongValue& v = stored->long_values[i];
+            LongValueWriter* writer = m.lv_writers.at(v.column).get();
+            if (writer == nullptr) throw std::logic_error("a stored long value of no column");
+            const Bytes field = writer->Store(v.data);
+            if (v.offset + field.size() > m.row_bytes.size())
+                throw std::logic_error("a long-value field outside its row");
+            std::copy(field.begin(), field.end(), m.row_bytes.begin() + v.offset);
+        }
+    } else {
+        m.encoder->Encode(
+            row,
+            [&m](size_t column, const Bytes& data) { return m.lv_writers[column]->Store(data); },
+            m.row_bytes);
+    }
     const uint32_t at = m.PlaceRow(m.row_bytes, 0);
     for (size_t i = 0; i < m.key_encoders.size(); ++i) {
         if (m.given_keys[i]) {

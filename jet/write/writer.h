@@ -40,6 +40,7 @@
 #include "jet/base/value.h"
 #include "jet/format/header.h"
 #include "jet/format/schema.h"
+#include "jet/write/row_copy.h"
 
 namespace jet {
 
@@ -135,7 +136,11 @@ class DatabaseWriter {
     // (REQUIRES: a key fits an index page). Returns the row's pointer (page << 8 | row).
     // Errors: 3163 value too long for its column, 3047 row too large, 3036 file at its maximum
     // size, 61 disk full.
-    uint32_t AddRow(const Row& row, const std::vector<std::optional<ByteSpan>>& keys = {});
+    // `stored`, when given and its `copy` is set: the row as stored in the source, laid out as
+    // the values would be encoded (RowCopyRule, row_copy.h), written as it is (its out-of-line
+    // long values stored anew) instead of encoding `row`, which still gives the index keys.
+    uint32_t AddRow(const Row& row, const std::vector<std::optional<ByteSpan>>& keys = {},
+                    const StoredRow* stored = nullptr);
     // A row that is written already deleted (0xC000), as Jet leaves deleted rows behind: it
     // takes space but is not counted or indexed, and its long values are left out. For
     // building bloated test databases.
