@@ -98,9 +98,6 @@ bool TwoBytes8(const char16_t* p) {
 struct CodePage {
     std::array<char16_t, 256> chars;
     std::array<uint8_t, 0x10000> bytes;
-    // Bytes 0xA0..0xFF are the characters of the same values both ways (the upper half of
-    // Latin-1, as in 1252): then Latin text needs the tables only for bytes 0x80..0x9F.
-    bool latin1_upper;
 };
 
 CodePage MakeCodePage(const char16_t* upper) {
@@ -114,10 +111,6 @@ CodePage MakeCodePage(const char16_t* upper) {
     // The first byte wins where the table maps a character twice.
     for (size_t i = 0x80; i-- > 0;) {
         if (upper[i] >= 0x80) t.bytes[upper[i]] = static_cast<uint8_t>(0x80 + i);
-    }
-    t.latin1_upper = true;
-    for (size_t c = 0xA0; c <= 0xFF; ++c) {
-        if (t.chars[c] != c || t.bytes[c] != c) t.latin1_upper = false;
     }
     return t;
 }
@@ -137,47 +130,17 @@ const CodePage& CodePageFor(uint16_t code_page) {
     }
 }
 
-// Eight bytes, or characters, below 0x80, which every code page maps to the same values.
-bool Ascii8(const uint8_t* p) {
-    return (Load64(p) & kEveryByte80) == 0;
-}
-bool Ascii8(const char16_t* p) {
-    return ((Load64(p) | Load64(p + 4)) & 0xFF80FF80FF80FF80ull) == 0;
-}
-// Eight bytes, or characters, below 0x100 and none in 0x80..0x9F: what a code page with
-// `latin1_upper` maps to the same values.
-bool Latin1Upper8(const uint8_t* p) {
-    return !HasZeroByte((Load64(p) & 0xE0E0E0E0E0E0E0E0ull) ^ kEveryByte80);
-}
-bool Latin1Upper8(const char16_t* p) {
-    const uint64_t a = Load64(p), b = Load64(p + 4);
-    constexpr uint64_t k00E0 = 0x00E000E000E000E0ull, k0080 = 0x0080008000800080ull;
-    return ((a | b) & kEveryLaneFF00) == 0 && !HasZeroSmallLane((a & k00E0) ^ k0080) &&
-           !HasZeroSmallLane((b & k00E0) ^ k0080);
-}
-
-// ASCII first: most text is, and its test is the cheapest.
-template <bool kLatin1Upper>
+// Unrolled lookups and no test per word: a test that ASCII words fail now and then (an accent
+// in Latin text) costs more in mispredicted branches than it saves.
 void DecodeWith(const CodePage& page, const uint8_t* from, size_t size, char16_t* to) {
     size_t i = 0;
-    for (; i + kBlock <= size; i += kBlock) {
-        if (Ascii8(from + i) || (kLatin1Upper && Latin1Upper8(from + i)))
-            Widen8(from + i, to + i);
-        else
-            Lookup8(page.chars, from + i, to + i);
-    }
+    for (; i + kBlock <= size; i += kBlock) Lookup8(page.chars, from + i, to + i);
     for (; i < size; ++i) to[i] = page.chars[from[i]];
 }
 
-template <bool kLatin1Upper>
 void EncodeWith(const CodePage& page, const char16_t* from, size_t size, uint8_t* to) {
     size_t i = 0;
-    for (; i + kBlock <= size; i += kBlock) {
-        if (Ascii8(from + i) || (kLatin1Upper && Latin1Upper8(from + i)))
-            Narrow8(from + i, to + i);
-        else
-            Lookup8(page.bytes, from + i, to + i);
-    }
+    for (; i + kBlock <= size; i += kBlock) Lookup8(page.bytes, from + i, to + i);
     for (; i < size; ++i) to[i] = page.bytes[from[i]];
 }
 
@@ -186,10 +149,7 @@ void EncodeWith(const CodePage& page, const char16_t* from, size_t size, uint8_t
 void DecodeCodePageTo(ByteSpan bytes, uint16_t code_page, std::u16string& out) {
     const CodePage& page = CodePageFor(code_page);
     out.resize(bytes.size());
-    if (page.latin1_upper)
-        DecodeWith<true>(page, bytes.data(), bytes.size(), out.data());
-    else
-        DecodeWith<false>(page, bytes.data(), bytes.size(), out.data());
+    DecodeWith(page, bytes.data(), bytes.size(), out.data());
 }
 
 std::u16string DecodeCodePage(ByteSpan bytes, uint16_t code_page) {
@@ -207,10 +167,7 @@ Bytes EncodeCodePage(std::u16string_view text, uint16_t code_page) {
 void EncodeCodePageTo(std::u16string_view text, uint16_t code_page, Bytes& out) {
     const CodePage& page = CodePageFor(code_page);
     out.resize(text.size());
-    if (page.latin1_upper)
-        EncodeWith<true>(page, text.data(), text.size(), out.data());
-    else
-        EncodeWith<false>(page, text.data(), text.size(), out.data());
+    EncodeWith(page, text.data(), text.size(), out.data());
 }
 
 // Memo values run to megabytes: on little-endian machines UCS-2 is copied as it is.
