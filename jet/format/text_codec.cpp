@@ -10,10 +10,11 @@ namespace {
 
 #include "jet/format/code_page_tables.inc"
 
-// Text runs through every row, and most of it is ASCII or Latin text: the loops below take eight
-// characters at a time where a whole word of them needs no more than a widening or narrowing
-// copy, and one at a time elsewhere. The copies go through local arrays, so that the compiler
-// knows source and target apart and makes each a few vector instructions.
+// Text runs through every row, and most of it is ASCII or Latin text: the Jet 4 loops below take
+// eight characters at a time where a whole word of them needs no more than a widening or
+// narrowing copy, and one at a time elsewhere; code-page text goes through its tables eight at a
+// time. The copies go through local arrays, so that the compiler knows source and target apart
+// and makes each a few vector instructions.
 constexpr size_t kBlock = 8;
 constexpr bool kLittleEndian = std::endian::native == std::endian::little;
 
