@@ -3,29 +3,124 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <utility>
 
 namespace jet {
 namespace {
 
 #include "jet/format/code_page_tables.inc"
 
-// Code-page text runs through every text and memo value of a Jet 3 file, so it goes through
-// whole tables made once: byte -> character and character -> byte, no branch per character.
-using ForwardTable = std::array<char16_t, 256>;
+// Text runs through every row, and most of it is ASCII or Latin text: the Jet 4 loops below take
+// eight characters at a time where a whole word of them needs no more than a widening or
+// narrowing copy, and one at a time elsewhere; code-page text goes through its tables eight at a
+// time. The copies go through local arrays, so that the compiler knows source and target apart
+// and makes each a few vector instructions.
+constexpr size_t kBlock = 8;
+constexpr bool kLittleEndian = std::endian::native == std::endian::little;
 
-ForwardTable MakeForward(const char16_t* upper) {
-    ForwardTable t{};
-    for (int i = 0; i < 0x80; ++i) t[static_cast<size_t>(i)] = static_cast<char16_t>(i);
-    for (int i = 0; i < 0x80; ++i) t[static_cast<size_t>(0x80 + i)] = upper[i];
+uint64_t Load64(const void* p) {
+    uint64_t w;
+    std::memcpy(&w, p, sizeof w);
+    return w;
+}
+
+// Eight bytes to eight characters of the same value.
+void Widen8(const uint8_t* from, char16_t* to) {
+    uint8_t in[kBlock];
+    char16_t widened[kBlock];
+    std::memcpy(in, from, sizeof in);
+    for (size_t k = 0; k < kBlock; ++k) widened[k] = in[k];
+    std::memcpy(to, widened, sizeof widened);
+}
+
+// Eight characters to their low bytes.
+void Narrow8(const char16_t* from, uint8_t* to) {
+    char16_t in[kBlock];
+    uint8_t narrowed[kBlock];
+    std::memcpy(in, from, sizeof in);
+    for (size_t k = 0; k < kBlock; ++k) narrowed[k] = static_cast<uint8_t>(in[k]);
+    std::memcpy(to, narrowed, sizeof narrowed);
+}
+
+// to[k] = table[from[k]] for eight k, unrolled.
+template <typename Table, typename From, typename To, size_t... k>
+void LookupEach(const Table& table, const From* from, To* to, std::index_sequence<k...>) {
+    ((to[k] = table[from[k]]), ...);
+}
+template <typename Table, typename From, typename To>
+void Lookup8(const Table& table, const From* from, To* to) {
+    LookupEach(table, from, to, std::make_index_sequence<kBlock>{});
+}
+
+// Tests of a word of eight bytes or of four 16-bit lanes (a lane mask reads the same in either
+// byte order). "Some byte (lane) is zero" is exact: x - 1 sets the top bit of a zero byte, and of
+// a nonzero one only when a borrow from a zero byte below reached it.
+constexpr uint64_t kEveryByte01 = 0x0101010101010101ull;
+constexpr uint64_t kEveryByte80 = 0x8080808080808080ull;
+constexpr uint64_t kEveryLane0001 = 0x0001000100010001ull;
+constexpr uint64_t kEveryLane00FF = 0x00FF00FF00FF00FFull;
+constexpr uint64_t kEveryLaneFF00 = 0xFF00FF00FF00FF00ull;
+constexpr uint64_t kEveryLane8000 = 0x8000800080008000ull;
+
+bool HasZeroByte(uint64_t w) {
+    return ((w - kEveryByte01) & ~w & kEveryByte80) != 0;
+}
+// REQUIRES: every lane <= 0xFF.
+bool HasZeroSmallLane(uint64_t lanes) {
+    return ((lanes - kEveryLane0001) & kEveryLane8000) != 0;
+}
+
+// One byte in compressed mode; 0 marks a switch of mode, so neither mode may hold a character
+// that would be read as one.
+bool FitsOneByte(char16_t c) {
+    return c != 0 && c <= 0xFF;
+}
+bool FitsTwoBytes(char16_t c) {
+    return (c & 0xFF) != 0;
+}
+// Four characters, each in U+0001..U+00FF.
+bool OneByte4(uint64_t w) {
+    return (w & kEveryLaneFF00) == 0 && !HasZeroSmallLane(w);
+}
+bool OneByte8(const char16_t* p) {
+    return OneByte4(Load64(p)) && OneByte4(Load64(p + 4));
+}
+// Four characters past U+00FF, none with a zero low byte.
+bool TwoBytes4(uint64_t w) {
+    return !HasZeroSmallLane(w & kEveryLane00FF) && !HasZeroSmallLane((w >> 8) & kEveryLane00FF);
+}
+bool TwoBytes8(const char16_t* p) {
+    return TwoBytes4(Load64(p)) && TwoBytes4(Load64(p + 4));
+}
+
+// Code-page text runs through every text and memo value of a Jet 3 file, so it goes through
+// whole tables made once: byte -> character and character -> byte ('?' for characters the code
+// page lacks), no branch per character.
+struct CodePage {
+    std::array<char16_t, 256> chars;
+    std::array<uint8_t, 0x10000> bytes;
+};
+
+CodePage MakeCodePage(const char16_t* upper) {
+    CodePage t;
+    t.bytes.fill(static_cast<uint8_t>('?'));
+    for (size_t i = 0; i < 0x80; ++i) {
+        t.chars[i] = static_cast<char16_t>(i);
+        t.bytes[i] = static_cast<uint8_t>(i);
+    }
+    for (size_t i = 0; i < 0x80; ++i) t.chars[0x80 + i] = upper[i];
+    // The first byte wins where the table maps a character twice.
+    for (size_t i = 0x80; i-- > 0;) {
+        if (upper[i] >= 0x80) t.bytes[upper[i]] = static_cast<uint8_t>(0x80 + i);
+    }
     return t;
 }
 
-// The table of a code page, made once: 1250, 1251, and 1252 for every other one.
-template <typename Table, Table (*Make)(const char16_t*)>
-const Table& TableFor(uint16_t code_page) {
-    static const Table cp1250 = Make(kCp1250);
-    static const Table cp1251 = Make(kCp1251);
-    static const Table cp1252 = Make(kCp1252);
+// The tables of a code page: 1250, 1251, and 1252 for every other one.
+const CodePage& CodePageFor(uint16_t code_page) {
+    static const CodePage cp1250 = MakeCodePage(kCp1250);
+    static const CodePage cp1251 = MakeCodePage(kCp1251);
+    static const CodePage cp1252 = MakeCodePage(kCp1252);
     switch (code_page) {
         case 1250:
             return cp1250;
@@ -36,18 +131,26 @@ const Table& TableFor(uint16_t code_page) {
     }
 }
 
-const ForwardTable& Forward(uint16_t code_page) {
-    return TableFor<ForwardTable, MakeForward>(code_page);
+// Unrolled lookups and no test per word: a test that ASCII words fail now and then (an accent
+// in Latin text) costs more in mispredicted branches than it saves.
+void DecodeWith(const CodePage& page, const uint8_t* from, size_t size, char16_t* to) {
+    size_t i = 0;
+    for (; i + kBlock <= size; i += kBlock) Lookup8(page.chars, from + i, to + i);
+    for (; i < size; ++i) to[i] = page.chars[from[i]];
+}
+
+void EncodeWith(const CodePage& page, const char16_t* from, size_t size, uint8_t* to) {
+    size_t i = 0;
+    for (; i + kBlock <= size; i += kBlock) Lookup8(page.bytes, from + i, to + i);
+    for (; i < size; ++i) to[i] = page.bytes[from[i]];
 }
 
 }  // namespace
 
 void DecodeCodePageTo(ByteSpan bytes, uint16_t code_page, std::u16string& out) {
-    const ForwardTable& forward = Forward(code_page);
+    const CodePage& page = CodePageFor(code_page);
     out.resize(bytes.size());
-    char16_t* to = out.data();
-    const uint8_t* from = bytes.data();
-    for (size_t i = 0; i < bytes.size(); ++i) to[i] = forward[from[i]];
+    DecodeWith(page, bytes.data(), bytes.size(), out.data());
 }
 
 std::u16string DecodeCodePage(ByteSpan bytes, uint16_t code_page) {
@@ -56,28 +159,6 @@ std::u16string DecodeCodePage(ByteSpan bytes, uint16_t code_page) {
     return out;
 }
 
-namespace {
-
-// Character -> byte of a code page; '?' for characters it lacks.
-using ReverseTable = std::array<uint8_t, 0x10000>;
-
-ReverseTable MakeReverse(const char16_t* upper) {
-    ReverseTable t;
-    t.fill(static_cast<uint8_t>('?'));
-    for (int i = 0; i < 0x80; ++i) t[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
-    // The first byte wins where the table maps a character twice.
-    for (int i = 127; i >= 0; --i) {
-        if (upper[i] >= 0x80) t[upper[i]] = static_cast<uint8_t>(0x80 + i);
-    }
-    return t;
-}
-
-const ReverseTable& Reverse(uint16_t code_page) {
-    return TableFor<ReverseTable, MakeReverse>(code_page);
-}
-
-}  // namespace
-
 Bytes EncodeCodePage(std::u16string_view text, uint16_t code_page) {
     Bytes out;
     EncodeCodePageTo(text, code_page, out);
@@ -85,12 +166,9 @@ Bytes EncodeCodePage(std::u16string_view text, uint16_t code_page) {
 }
 
 void EncodeCodePageTo(std::u16string_view text, uint16_t code_page, Bytes& out) {
-    const ReverseTable& reverse = Reverse(code_page);
+    const CodePage& page = CodePageFor(code_page);
     out.resize(text.size());
-    uint8_t* to = out.data();
-    for (size_t i = 0; i < text.size(); ++i) {
-        to[i] = reverse[text[i]];
-    }
+    EncodeWith(page, text.data(), text.size(), out.data());
 }
 
 // Memo values run to megabytes: on little-endian machines UCS-2 is copied as it is.
@@ -101,11 +179,21 @@ std::u16string DecodeUcs2(ByteSpan bytes) {
 }
 
 void DecodeUcs2To(ByteSpan bytes, std::u16string& out) {
-    out.resize(bytes.size() / 2);
-    if constexpr (std::endian::native == std::endian::little) {
-        if (!out.empty()) std::memcpy(out.data(), bytes.data(), out.size() * 2);
+    const size_t size = bytes.size() / 2;
+    if constexpr (kLittleEndian) {
+        // assign() copies without first filling the string with zeros, as resize() does; it
+        // takes characters, so the bytes must lie where characters may (a pointer to them is
+        // only handed to the copy, which reads bytes). Short values are not worth the test.
+        const auto* chars = reinterpret_cast<const char16_t*>(bytes.data());
+        if (size >= 16 && reinterpret_cast<uintptr_t>(chars) % alignof(char16_t) == 0) {
+            out.assign(chars, size);
+            return;
+        }
+        out.resize(size);
+        if (size != 0) std::memcpy(out.data(), bytes.data(), size * 2);
     } else {
-        for (size_t i = 0; i < out.size(); ++i)
+        out.resize(size);
+        for (size_t i = 0; i < size; ++i)
             out[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
     }
 }
@@ -117,10 +205,12 @@ Bytes EncodeUcs2(std::u16string_view text) {
 }
 
 void EncodeUcs2To(std::u16string_view text, Bytes& out) {
-    out.resize(text.size() * 2);
-    if constexpr (std::endian::native == std::endian::little) {
-        if (!out.empty()) std::memcpy(out.data(), text.data(), out.size());  // data() may be null
+    if constexpr (kLittleEndian) {
+        // Characters may be read as bytes; assign() copies without filling with zeros first.
+        const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+        out.assign(bytes, bytes + text.size() * 2);
     } else {
+        out.resize(text.size() * 2);
         for (size_t i = 0; i < text.size(); ++i) {
             out[2 * i] = static_cast<uint8_t>(text[i] & 0xFF);
             out[2 * i + 1] = static_cast<uint8_t>(text[i] >> 8);
@@ -136,95 +226,88 @@ std::u16string DecodeJet4Text(ByteSpan bytes) {
 
 void DecodeJet4TextTo(ByteSpan bytes, std::u16string& out) {
     if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE) return DecodeUcs2To(bytes, out);
-    // Memo values run to megabytes: characters go into a buffer sized for the longest text
-    // the bytes can hold, cut to length at the end.
-    out.resize(bytes.size());
+    // Characters go into a buffer sized for the longest text the bytes can hold, cut to length
+    // at the end.
+    const uint8_t* from = bytes.data();
+    const size_t size = bytes.size();
+    out.resize(size - 2);
     char16_t* to = out.data();
     size_t n = 0;
-    bool compressed = true;
     size_t i = 2;
-    while (i < bytes.size()) {
-        if (bytes[i] == 0) {
-            compressed = !compressed;
-            ++i;
-            continue;
+    while (i < size) {
+        // A run of one-byte characters, up to a 0 byte.
+        for (; i + kBlock <= size && !HasZeroByte(Load64(from + i)); i += kBlock, n += kBlock)
+            Widen8(from + i, to + n);
+        for (; i < size && from[i] != 0; ++i) to[n++] = from[i];
+        if (++i >= size) break;  // past the switch byte
+        // A run of two-byte characters, up to a 0 byte where a character would start.
+        if constexpr (kLittleEndian) {
+            for (; i + kBlock <= size && !HasZeroSmallLane(Load64(from + i) & kEveryLane00FF);
+                 i += kBlock, n += kBlock / 2)
+                std::memcpy(to + n, from + i, kBlock);
         }
-        if (compressed) {
-            to[n++] = static_cast<char16_t>(bytes[i]);
-            ++i;
-        } else {
-            if (i + 1 >= bytes.size()) break;  // a dangling half character
-            to[n++] = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
-            i += 2;
-        }
+        for (; i + 1 < size && from[i] != 0; i += 2)
+            to[n++] = static_cast<char16_t>(from[i] | (from[i + 1] << 8));
+        if (i + 1 == size && from[i] != 0) break;  // a dangling half character
+        ++i;                                       // past the switch byte, if any
     }
     out.resize(n);
 }
 
 namespace {
 
-// One byte in compressed mode; 0 marks a switch of mode, so neither mode may hold a character
-// that would be read as one.
-bool FitsOneByte(char16_t c) {
-    return c != 0 && c <= 0xFF;
-}
-bool FitsTwoBytes(char16_t c) {
-    return (c & 0xFF) != 0;
-}
+// Access compresses no value longer than this.
+constexpr size_t kMaxCompressedChars = 1024;
+// Room for the compressed form of any value that may be compressed.
+using CompressedBuffer = std::array<uint8_t, 2 + 3 * kMaxCompressedChars>;
 
-// The length of the compressed form: FF FE, a byte per one-byte character, two per other
-// character, and a switch byte wherever the kind changes (the form starts in one-byte mode).
-// `fits` tells whether every character fits one of the modes.
-size_t CompressedSize(std::u16string_view text, bool& fits) {
-    size_t size = 2;
-    bool one_byte = true;
-    fits = true;
-    for (char16_t c : text) {
-        const bool narrow = FitsOneByte(c);
-        if (!narrow && !FitsTwoBytes(c)) fits = false;
-        if (narrow != one_byte) {
-            ++size;
-            one_byte = narrow;
+// Writes the compressed form of `text` (at most kMaxCompressedChars long) to `to`: FF FE, then
+// one byte per one-byte character and two per other character, and a switch byte wherever the
+// kind changes (the form starts in one-byte mode). Returns its length, or 0 when a character
+// fits neither mode.
+size_t Compress(std::u16string_view text, uint8_t* to) {
+    const char16_t* from = text.data();
+    const size_t size = text.size();
+    size_t n = 0;
+    to[n++] = 0xFF;
+    to[n++] = 0xFE;
+    size_t i = 0;
+    for (;;) {
+        for (; i + kBlock <= size && OneByte8(from + i); i += kBlock, n += kBlock)
+            Narrow8(from + i, to + n);
+        for (; i < size && FitsOneByte(from[i]); ++i) to[n++] = static_cast<uint8_t>(from[i]);
+        if (i == size) return n;
+        to[n++] = 0;
+        if constexpr (kLittleEndian) {
+            for (; i + kBlock <= size && TwoBytes8(from + i); i += kBlock, n += 2 * kBlock)
+                std::memcpy(to + n, from + i, 2 * kBlock);
         }
-        size += narrow ? 1 : 2;
+        for (; i < size && !FitsOneByte(from[i]); ++i) {
+            if (!FitsTwoBytes(from[i])) return 0;
+            to[n++] = static_cast<uint8_t>(from[i] & 0xFF);
+            to[n++] = static_cast<uint8_t>(from[i] >> 8);
+        }
+        if (i == size) return n;
+        to[n++] = 0;
     }
-    return size;
 }
 
-// The size of the compressed form when Access would store it so, else 0.
-size_t CompressedSizeIfShorter(std::u16string_view text, TextKind kind) {
-    if (text.size() < 3 || text.size() > 1024) return 0;
-    bool fits = false;
-    const size_t compressed = CompressedSize(text, fits);
-    if (!fits) return 0;
+// The length of the compressed form, written to `buffer`, when Access would store it so; else
+// 0.
+size_t CompressIfShorter(std::u16string_view text, TextKind kind, CompressedBuffer& buffer) {
+    if (text.size() < 3 || text.size() > kMaxCompressedChars) return 0;
+    const size_t compressed = Compress(text, buffer.data());
+    if (compressed == 0) return 0;
     const bool shorter =
         kind == TextKind::kMemo ? compressed < 2 * text.size() : compressed <= 2 * text.size();
     return shorter ? compressed : 0;
 }
 
-// REQUIRES: size == CompressedSize(text).
-void EncodeCompressedSizedTo(std::u16string_view text, size_t size, Bytes& out) {
-    out.resize(size);
-    uint8_t* to = out.data();
-    size_t n = 0;
-    to[n++] = 0xFF;
-    to[n++] = 0xFE;
-    bool one_byte = true;
-    for (char16_t c : text) {
-        const bool narrow = FitsOneByte(c);
-        if (narrow != one_byte) {
-            to[n++] = 0;
-            one_byte = narrow;
-        }
-        to[n++] = static_cast<uint8_t>(c & 0xFF);
-        if (!narrow) to[n++] = static_cast<uint8_t>(c >> 8);
-    }
-}
-
 }  // namespace
 
 bool ShouldCompress(std::u16string_view text, TextKind kind) {
-    return CompressedSizeIfShorter(text, kind) != 0;
+    CompressedBuffer buffer;
+    return CompressIfShorter(text, kind, buffer) != 0;
 }
 
 Bytes EncodeJet4Text(std::u16string_view text, bool compression_allowed, TextKind kind) {
@@ -233,11 +316,16 @@ Bytes EncodeJet4Text(std::u16string_view text, bool compression_allowed, TextKin
     return out;
 }
 
+// One pass both decides and encodes: the compressed form goes to a buffer on the stack and is
+// copied out when it is the one to keep.
 void EncodeJet4TextTo(std::u16string_view text, bool compression_allowed, TextKind kind,
                       Bytes& out) {
     if (compression_allowed) {
-        if (const size_t size = CompressedSizeIfShorter(text, kind); size != 0)
-            return EncodeCompressedSizedTo(text, size, out);
+        CompressedBuffer buffer;
+        if (const size_t size = CompressIfShorter(text, kind, buffer); size != 0) {
+            out.assign(buffer.data(), buffer.data() + size);
+            return;
+        }
     }
     EncodeUcs2To(text, out);
 }
