@@ -610,6 +610,16 @@ void Checker::CheckPages() {
 }
 
 CheckReport Checker::Run() {
+    stop_at_error_ = options_.stop_at_first_error;
+    try {
+        RunChecks();
+    } catch (const Stop&) {
+    }
+    stop_at_error_ = false;
+    return std::move(report_);
+}
+
+void Checker::RunChecks() {
     report_.stats.pages = page_count_;
     const uint64_t size = file_->file().Size();
     if (size % page_size_ != 0) {
@@ -619,7 +629,7 @@ CheckReport Checker::Run() {
     }
     if (page_count_ < 3) {
         Error(FindingKind::kFile, "", 0, "the file is too short to hold a catalog");
-        return std::move(report_);
+        return;
     }
     Claim(0, PageUse::kHeader, 0, "");
     CheckGlobalMap();
@@ -631,7 +641,7 @@ CheckReport Checker::Run() {
         Error(FindingKind::kCatalog, "MSysObjects", kCatalogPage,
               std::string("the catalog cannot be read: ") + e.what());
         CheckPages();
-        return std::move(report_);
+        return;
     }
     // Every local table, system ones included, and the catalog's own table.
     std::vector<std::pair<std::string, uint32_t>> tables;
@@ -673,7 +683,6 @@ CheckReport Checker::Run() {
                   "the table was written but the catalog does not list it");
     }
     CheckPages();
-    return std::move(report_);
 }
 
 const char* FindingKindName(FindingKind kind) {

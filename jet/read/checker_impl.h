@@ -113,16 +113,22 @@ class Checker {
     }
 
   private:
+    void RunChecks();
     void Add(Severity severity, FindingKind kind, const std::string& table, uint32_t page,
              std::string what) {
         if (severity == Severity::kNotice && options_.strict) severity = Severity::kError;
         (severity == Severity::kError ? report_.errors : report_.notices)++;
         if (report_.findings.size() >= options_.max_findings) {
             ++report_.dropped;
-            return;
+        } else {
+            report_.findings.push_back({severity, kind, table, page, std::move(what)});
         }
-        report_.findings.push_back({severity, kind, table, page, std::move(what)});
+        if (severity == Severity::kError && stop_at_error_) throw Stop{};
     }
+    // Thrown by Add at the first error when the caller asked for no more (Run catches it);
+    // not a std::exception, so that no handler of damage on the way takes it for one.
+    struct Stop {};
+    bool stop_at_error_ = false;  // set by Run: only a whole-file check ends early
     void Error(FindingKind kind, const std::string& table, uint32_t page, std::string what) {
         Add(Severity::kError, kind, table, page, std::move(what));
     }
