@@ -169,8 +169,13 @@ TableDef ParseTableDef(ByteSpan def, Version version, uint16_t code_page) {
     }
 
     for (const ColumnDef& c : t.columns) t.descriptor_order.push_back(c.col_num);
-    std::stable_sort(t.columns.begin(), t.columns.end(),
-                     [](const ColumnDef& a, const ColumnDef& b) { return a.col_num < b.col_num; });
+    const auto by_number = [](const ColumnDef& a, const ColumnDef& b) {
+        return a.col_num < b.col_num;
+    };
+    // Most definitions list their columns in number order already (the sort would still
+    // allocate its buffer and move every column).
+    if (!std::is_sorted(t.columns.begin(), t.columns.end(), by_number))
+        std::stable_sort(t.columns.begin(), t.columns.end(), by_number);
     return t;
 }
 

@@ -1,6 +1,7 @@
 #include "jet/format/usage_map.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "jet/format/data_page.h"
@@ -9,14 +10,27 @@ namespace jet {
 namespace {
 
 void AddBits(ByteSpan bitmap, uint64_t first_page, uint64_t limit, std::vector<uint32_t>& pages) {
-    for (size_t i = 0; i < bitmap.size(); ++i) {
-        const uint8_t byte = bitmap[i];
-        if (byte == 0) continue;
-        for (int b = 0; b < 8; ++b) {
-            if ((byte & (1u << b)) == 0) continue;
-            const uint64_t page = first_page + 8 * i + static_cast<uint64_t>(b);
-            if (page < limit) pages.push_back(static_cast<uint32_t>(page));
+    size_t i = 0;
+    // Bits past the limit mean nothing (a map of a few pages may mark every page after them).
+    while (i < bitmap.size() && first_page + 8 * i < limit) {
+        // Maps are mostly zeros: eight clear bytes are passed over at once.
+        if (bitmap.size() - i >= 8) {
+            uint64_t word;
+            std::memcpy(&word, bitmap.data() + i, 8);
+            if (word == 0) {
+                i += 8;
+                continue;
+            }
         }
+        const uint8_t byte = bitmap[i];
+        if (byte != 0) {
+            for (int b = 0; b < 8; ++b) {
+                if ((byte & (1u << b)) == 0) continue;
+                const uint64_t page = first_page + 8 * i + static_cast<uint64_t>(b);
+                if (page < limit) pages.push_back(static_cast<uint32_t>(page));
+            }
+        }
+        ++i;
     }
 }
 
@@ -41,35 +55,43 @@ UsageMap DecodeUsageMap(MdbFile& file, ByteSpan row) {
     const uint64_t per_page = uint64_t{file.page_size() - 4} * 8;
     const size_t refs = (row.size() - 1) / 4;
     map.end = per_page * refs;
-    Bytes bitmap_page;
+    Bytes scratch;
     for (size_t j = 0; j < refs; ++j) {
         const uint32_t page = U32(row, 1 + 4 * j);
         map.bitmap_pages.push_back(page);
         // Bits for pages past the end of the file mean nothing; skipping them also bounds the
         // work a damaged map can cause.
         if (page == 0 || per_page * j >= file.page_count()) continue;
-        file.ReadPage(page, bitmap_page);
+        const ByteSpan bitmap_page = file.ViewPage(page, scratch);
         if (bitmap_page[0] != kPageUsageBitmap)
             file.Corrupt("usage map references page " + std::to_string(page) +
                          " that is not a bitmap page");
-        AddBits(ByteSpan(bitmap_page).subspan(4), per_page * j, file.page_count(), map.pages);
+        AddBits(bitmap_page.subspan(4), per_page * j, file.page_count(), map.pages);
     }
     return map;
 }
 
 Bytes ReadRowAt(MdbFile& file, uint32_t row_pointer) {
-    const RowPointer at = RowPointer::FromPacked(row_pointer);
-    const Bytes page = file.ReadPage(at.page);
-    if (page[0] != kPageData)
-        file.Corrupt("row pointer to page " + std::to_string(at.page) + " is not a data page");
-    const DataPage data(page, file.version());
-    const ByteSpan row = data.row(at.row);
+    Bytes scratch;
+    const ByteSpan row = ViewRowAt(file, row_pointer, scratch);
     return Bytes(row.begin(), row.end());
 }
 
+ByteSpan ViewRowAt(MdbFile& file, uint32_t row_pointer, Bytes& scratch) {
+    const RowPointer at = RowPointer::FromPacked(row_pointer);
+    const ByteSpan page = file.ViewPage(at.page, scratch);
+    if (page[0] != kPageData)
+        file.Corrupt("row pointer to page " + std::to_string(at.page) + " is not a data page");
+    return DataPage(page, file.version()).row(at.row);
+}
+
 UsageMap ReadUsageMap(MdbFile& file, uint32_t row_pointer) {
-    const Bytes row = ReadRowAt(file, row_pointer);
-    return DecodeUsageMap(file, row);
+    // The row is copied: reading the map's bitmap pages may replace the page it is on.
+    Bytes scratch;
+    const ByteSpan row = ViewRowAt(file, row_pointer, scratch);
+    if (!row.empty() && row[0] == 0) return DecodeUsageMap(file, row);  // reads no page
+    const Bytes copy(row.begin(), row.end());
+    return DecodeUsageMap(file, copy);
 }
 
 UsageMap ReadGlobalUsageMap(MdbFile& file) {

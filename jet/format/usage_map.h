@@ -36,6 +36,9 @@ UsageMap ReadUsageMap(MdbFile& file, uint32_t row_pointer);
 
 // The raw row bytes at a row pointer on a data page (bounds-checked).
 Bytes ReadRowAt(MdbFile& file, uint32_t row_pointer);
+// Same without a copy: a view of the page (MdbFile::ViewPage, read into `scratch` when the
+// read-ahead does not hold it), valid until the next read or write through `file`.
+ByteSpan ViewRowAt(MdbFile& file, uint32_t row_pointer, Bytes& scratch);
 
 // The global usage map (page 1, row 0): `pages` are the pages marked free.
 UsageMap ReadGlobalUsageMap(MdbFile& file);

@@ -59,6 +59,8 @@ class Catalog {
     static Catalog Read(MdbFile& file);
 
     const TableDef& objects_table() const { return objects_; }
+    // Moves the definition of MSysObjects out (objects_table() is empty after it).
+    TableDef TakeObjectsTable() { return std::move(objects_); }
     const std::vector<CatalogEntry>& entries() const { return entries_; }
     // A table (local or linked) by name; null when none.
     const CatalogEntry* FindTable(std::string_view name) const;

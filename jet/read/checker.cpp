@@ -401,8 +401,10 @@ std::vector<uint32_t> Checker::CheckIndex(const TableDef& t, size_t number,
             }
         }
     };
-    const IndexWalkResult walk = WalkIndex(
-        version_, [this](uint32_t p) { return Read(p); }, index.root_page, opt, visit);
+    const PageViewer view = [this](uint32_t p, Bytes& scratch) {
+        return file_->ViewPage(p, scratch);
+    };
+    const IndexWalkResult walk = WalkIndex(version_, view, index.root_page, opt, visit);
     report_.stats.keys_compared += compared;
     report_.stats.key_mismatches += mismatched + keyed_two_ways;
     for (const IndexWalkProblem& p : walk.problems) {
@@ -435,10 +437,11 @@ std::vector<uint32_t> Checker::CheckIndex(const TableDef& t, size_t number,
     return walk.pages;
 }
 
-std::optional<TableDef> Checker::ReadDefinition(const std::string& name, uint32_t tdef_page) {
+std::optional<TableDef> Checker::ReadDefinition(const std::string& name, uint32_t tdef_page,
+                                                TableDef* read) {
     TableDef t;
     try {
-        t = ReadTableDef(*file_, tdef_page);
+        t = read != nullptr ? std::move(*read) : ReadTableDef(*file_, tdef_page);
     } catch (const JetError& e) {
         Error(FindingKind::kTableDef, name, tdef_page,
               std::string("the table definition cannot be read: ") + e.what());
@@ -505,21 +508,20 @@ void Checker::CheckLongValueMaps(const TableDef& t, const std::vector<uint32_t>&
         UsageMap m;
         for (uint32_t ptr : {lv.owned_map, lv.free_map}) {
             if (ptr == 0 || !ReadMap(ptr, t.name, "long-value map", m)) continue;
-            Bytes page;
             for (uint32_t p : m.pages) {
                 if (!InFile(p)) break;
                 if (std::binary_search(done.begin(), done.end(), p)) continue;
-                CheckLongValuePage(t, p, page);
+                CheckLongValuePage(t, p, page_);
             }
         }
     }
 }
 
-void Checker::CheckTable(const std::string& name, uint32_t tdef_page) {
+void Checker::CheckTable(const std::string& name, uint32_t tdef_page, TableDef* definition) {
     ++report_.stats.tables;
     table_counts_.clear();
     live_.Reset(0);
-    const std::optional<TableDef> read = ReadDefinition(name, tdef_page);
+    const std::optional<TableDef> read = ReadDefinition(name, tdef_page, definition);
     if (!read) return;
     const TableDef& t = *read;
 
@@ -532,12 +534,11 @@ void Checker::CheckTable(const std::string& name, uint32_t tdef_page) {
     RowScan scan;
     live_.Reset(encoders.each.size());
     if (maps.have_owned) {
-        Bytes page;
         for (uint32_t p : OwnedPagesInFile(t, maps.owned)) {
-            file_->ReadPage(p, page);
+            file_->ReadPage(p, page_);
             // Maps may list pages freed later; only the table's data pages belong to it.
-            if (!IsDataPageOf(page, tdef_page)) continue;
-            ScanDataPage(t, p, page, encoders, scan);
+            if (!IsDataPageOf(page_, tdef_page)) continue;
+            ScanDataPage(t, p, page_, encoders, scan);
         }
     }
     if (maps.have_owned && maps.have_free) CheckFreeMap(t, maps.owned, maps.free);
@@ -574,7 +575,6 @@ void Checker::CheckRowPage(uint32_t p, const ParsedPage& parsed, bool final_swee
 
 void Checker::CheckPages() {
     std::vector<uint32_t> leaked;
-    Bytes page;
     for (uint32_t p = 1; p < page_count_; ++p) {
         const PageUse use = ledger_.use(p);
         if (use == PageUse::kNone) {
@@ -592,8 +592,8 @@ void Checker::CheckPages() {
         }
         if ((use == PageUse::kData || use == PageUse::kLongValue || use == PageUse::kMapRows) &&
             !ledger_.checked(p)) {
-            file_->ReadPage(p, page);
-            CheckRowPage(p, ParsedPage(page, version_), true);
+            file_->ReadPage(p, page_);
+            CheckRowPage(p, ParsedPage(page_, version_), true);
         }
     }
     report_.stats.leaked_pages = static_cast<uint32_t>(leaked.size());
@@ -610,6 +610,16 @@ void Checker::CheckPages() {
 }
 
 CheckReport Checker::Run() {
+    stop_at_error_ = options_.stop_at_first_error;
+    try {
+        RunChecks();
+    } catch (const Stop&) {
+    }
+    stop_at_error_ = false;
+    return std::move(report_);
+}
+
+void Checker::RunChecks() {
     report_.stats.pages = page_count_;
     const uint64_t size = file_->file().Size();
     if (size % page_size_ != 0) {
@@ -619,7 +629,7 @@ CheckReport Checker::Run() {
     }
     if (page_count_ < 3) {
         Error(FindingKind::kFile, "", 0, "the file is too short to hold a catalog");
-        return std::move(report_);
+        return;
     }
     Claim(0, PageUse::kHeader, 0, "");
     CheckGlobalMap();
@@ -631,7 +641,7 @@ CheckReport Checker::Run() {
         Error(FindingKind::kCatalog, "MSysObjects", kCatalogPage,
               std::string("the catalog cannot be read: ") + e.what());
         CheckPages();
-        return std::move(report_);
+        return;
     }
     // Every local table, system ones included, and the catalog's own table.
     std::vector<std::pair<std::string, uint32_t>> tables;
@@ -661,7 +671,10 @@ CheckReport Checker::Run() {
         if (followed != followed_.end()) {
             FinishFollowedTable(name, page, followed->second);
         } else {
-            CheckTable(name, page);
+            // The catalog's definition was read with it: not parsed a second time.
+            TableDef catalog_table;
+            if (page == kCatalogPage) catalog_table = catalog.TakeObjectsTable();
+            CheckTable(name, page, page == kCatalogPage ? &catalog_table : nullptr);
         }
     }
     for (const auto& [page, ft] : followed_) {
@@ -670,7 +683,6 @@ CheckReport Checker::Run() {
                   "the table was written but the catalog does not list it");
     }
     CheckPages();
-    return std::move(report_);
 }
 
 const char* FindingKindName(FindingKind kind) {

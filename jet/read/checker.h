@@ -95,6 +95,10 @@ struct CheckOptions {
     bool compare_keys = true;
     bool strict = false;         // notices count as errors
     size_t max_findings = 1000;  // findings past this are counted, not kept
+    // For a caller that asks only whether the file is clean: CheckDatabase ends at the first
+    // error (the report holds it; the statistics are those of the work done until then). A
+    // clean file is checked whole either way.
+    bool stop_at_first_error = false;
     // Called with every live row that decodes, and its table (tdef_page = the table's id), so
     // a caller can digest the content in the same pass over the file (compaction verifies its
     // output this way).

@@ -113,16 +113,22 @@ class Checker {
     }
 
   private:
+    void RunChecks();
     void Add(Severity severity, FindingKind kind, const std::string& table, uint32_t page,
              std::string what) {
         if (severity == Severity::kNotice && options_.strict) severity = Severity::kError;
         (severity == Severity::kError ? report_.errors : report_.notices)++;
         if (report_.findings.size() >= options_.max_findings) {
             ++report_.dropped;
-            return;
+        } else {
+            report_.findings.push_back({severity, kind, table, page, std::move(what)});
         }
-        report_.findings.push_back({severity, kind, table, page, std::move(what)});
+        if (severity == Severity::kError && stop_at_error_) throw Stop{};
     }
+    // Thrown by Add at the first error when the caller asked for no more (Run catches it);
+    // not a std::exception, so that no handler of damage on the way takes it for one.
+    struct Stop {};
+    bool stop_at_error_ = false;  // set by Run: only a whole-file check ends early
     void Error(FindingKind kind, const std::string& table, uint32_t page, std::string what) {
         Add(Severity::kError, kind, table, page, std::move(what));
     }
@@ -160,14 +166,13 @@ class Checker {
                   (other.empty() ? "" : " of table '" + other + "'"));
     }
 
-    Bytes Read(uint32_t page) { return file_->ReadPage(page); }
-
     // Reads a usage map at a row pointer, recording the pages it occupies. Returns false (and
     // reports) when it cannot be read.
     bool ReadMap(uint32_t pointer, const std::string& table, const std::string& what,
                  UsageMap& map);
     void CheckGlobalMap();
-    void CheckTable(const std::string& name, uint32_t tdef_page);
+    // `definition`: the table's definition when it is read already (taken), else null.
+    void CheckTable(const std::string& name, uint32_t tdef_page, TableDef* definition = nullptr);
     // The rows of a table, page by page as its data pages are met, then what needs them all.
     struct RowScan {
         std::vector<uint32_t> data_pages;  // ascending: the owned-pages map is sorted
@@ -189,7 +194,9 @@ class Checker {
     void CheckLongValues(const TableDef& t, const RowLayout& layout, ByteSpan row, uint32_t page,
                          uint16_t row_number);
     // The stored definition of a table, its pages claimed (nullopt, reported, when unreadable).
-    std::optional<TableDef> ReadDefinition(const std::string& name, uint32_t tdef_page);
+    // `read`: the definition read from `tdef_page` already (taken), else null.
+    std::optional<TableDef> ReadDefinition(const std::string& name, uint32_t tdef_page,
+                                           TableDef* read = nullptr);
     TableEncoders MakeEncoders(const TableDef& t);
     // Whether the stored keys of index k are compared with keys computed from the rows.
     bool KeysCompared(const TableEncoders& encoders, size_t k) const {
@@ -277,6 +284,7 @@ class Checker {
     RowPointerSet lval_rows_;  // LVAL rows used by some value
     std::map<FindingKind, size_t> table_counts_;
     LiveRows live_;  // rows of the table being checked
+    Bytes page_;     // the page being checked, one buffer for every table's pages
     CheckReport report_;
 
     // The table whose rows are being written, while a file is followed.

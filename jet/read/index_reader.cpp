@@ -11,9 +11,9 @@ namespace {
 
 class Walker {
   public:
-    Walker(Version version, const PageFetcher& fetch, const IndexWalkOptions& options,
+    Walker(Version version, const PageViewer& view, const IndexWalkOptions& options,
            const IndexEntryVisitor& visit)
-        : version_(version), fetch_(fetch), options_(options), visit_(visit) {}
+        : version_(version), view_(view), options_(options), visit_(visit) {}
 
     IndexWalkResult Run(uint32_t root) {
         Visit(root, 0, 0);
@@ -28,10 +28,13 @@ class Walker {
 
     // Visits page `number` at `depth`; `parent` is 0 for the root.
     void Visit(uint32_t number, uint32_t depth, uint32_t parent) {
-        const std::string from = parent ? " (child of page " + std::to_string(parent) + ")" : "";
+        // Said only with a problem: built for every page it would cost an allocation each.
+        const auto from = [parent]() -> std::string {
+            return parent ? " (child of page " + std::to_string(parent) + ")" : "";
+        };
         if (number == 0 || (options_.page_count != 0 && number >= options_.page_count)) {
             Problem(parent,
-                    "index page number " + std::to_string(number) + " is out of range" + from);
+                    "index page number " + std::to_string(number) + " is out of range" + from());
             return;
         }
         if (depth > options_.max_depth) {
@@ -39,15 +42,15 @@ class Walker {
             return;
         }
         if (!seen_.insert(number).second) {
-            Problem(number, "index page reached twice (a cycle or a shared child)" + from);
+            Problem(number, "index page reached twice (a cycle or a shared child)" + from());
             return;
         }
         IndexPage page;
         try {
-            const Bytes bytes = fetch_(number);
-            page = DecodeIndexPage(version_, bytes);
+            // Decoded before the children are read, so one buffer serves the whole walk.
+            page = DecodeIndexPage(version_, view_(number, scratch_));
         } catch (const JetError& e) {
-            Problem(number, std::string(e.what()) + from);
+            Problem(number, std::string(e.what()) + from());
             return;
         }
         result_.pages.push_back(number);
@@ -115,7 +118,8 @@ class Walker {
     };
 
     Version version_;
-    const PageFetcher& fetch_;
+    const PageViewer& view_;
+    Bytes scratch_;
     const IndexWalkOptions& options_;
     const IndexEntryVisitor& visit_;
     IndexWalkResult result_;
@@ -127,9 +131,18 @@ class Walker {
 
 }  // namespace
 
+IndexWalkResult WalkIndex(Version version, const PageViewer& view, uint32_t root,
+                          const IndexWalkOptions& options, const IndexEntryVisitor& visit) {
+    return Walker(version, view, options, visit).Run(root);
+}
+
 IndexWalkResult WalkIndex(Version version, const PageFetcher& fetch, uint32_t root,
                           const IndexWalkOptions& options, const IndexEntryVisitor& visit) {
-    return Walker(version, fetch, options, visit).Run(root);
+    const PageViewer view = [&fetch](uint32_t page, Bytes& scratch) -> ByteSpan {
+        scratch = fetch(page);
+        return scratch;
+    };
+    return WalkIndex(version, view, root, options, visit);
 }
 
 std::vector<IndexEntry> ReadIndexEntries(Version version, const PageFetcher& fetch, uint32_t root,

@@ -25,6 +25,9 @@ namespace jet {
 
 // Fetches one page's bytes (decrypted). May throw JetError for pages it cannot read.
 using PageFetcher = std::function<Bytes(uint32_t page)>;
+// Same, as a view: of the page's bytes where the reader holds them, else read into `scratch`;
+// valid until the next call (MdbFile::ViewPage).
+using PageViewer = std::function<ByteSpan(uint32_t page, Bytes& scratch)>;
 
 struct IndexWalkProblem {
     uint32_t page = 0;  // index page where it was found (0 = the definition)
@@ -53,6 +56,8 @@ using IndexEntryVisitor = std::function<void(const IndexEntry& entry, uint32_t l
 // Walks the tree rooted at `root`. Entries out of order are reported as problems but still
 // yielded.
 IndexWalkResult WalkIndex(Version version, const PageFetcher& fetch, uint32_t root,
+                          const IndexWalkOptions& options, const IndexEntryVisitor& visit);
+IndexWalkResult WalkIndex(Version version, const PageViewer& view, uint32_t root,
                           const IndexWalkOptions& options, const IndexEntryVisitor& visit);
 
 // All leaf entries of the tree in order. Throws JetError 3343 describing the first problem.

@@ -12,7 +12,8 @@ void LiveRows::Reset(size_t indexes) {
     decoded_.clear();
     flags_.clear();
     key_end_.clear();
-    chunks_.clear();
+    // The first chunk of keys stays for the next table: most tables' keys fit in it.
+    if (chunks_.size() > 1) chunks_.resize(1);
     key_bytes_ = 0;
     alt_keys_.clear();
     sorted_ = true;
@@ -95,11 +96,12 @@ void LiveRows::SetKey(size_t slot, size_t k, const Bytes& key) {
     // Appended: every earlier key stays where it is; later indexes of the row start after it.
     size_t done = 0;
     while (done < key.size()) {
-        if (key_bytes_ / kChunk == chunks_.size())
+        const size_t chunk = static_cast<size_t>(key_bytes_ / kChunk);
+        if (chunk == chunks_.size())
             chunks_.push_back(std::make_unique_for_overwrite<uint8_t[]>(kChunk));
         const size_t at = static_cast<size_t>(key_bytes_ % kChunk);
         const size_t n = std::min(key.size() - done, kChunk - at);
-        std::memcpy(chunks_.back().get() + at, key.data() + done, n);
+        std::memcpy(chunks_[chunk].get() + at, key.data() + done, n);
         done += n;
         key_bytes_ += n;
     }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -206,6 +207,21 @@ TEST_P(CheckerDamageTest, RandomByteFlipsNeverCrashIt) {
         CheckReport r;
         ASSERT_NO_THROW(r = c.Check()) << "round " << round;
         if (!r.clean()) ++damaged;
+        // Stopped at the first error: the same verdict, and that error is the full check's first.
+        CheckOptions first_error;
+        first_error.stop_at_first_error = true;
+        const CheckReport stopped = c.Check(first_error);
+        ASSERT_EQ(stopped.errors, r.clean() ? 0u : 1u) << "round " << round;
+        if (!r.clean()) {
+            const auto error =
+                std::find_if(r.findings.begin(), r.findings.end(),
+                             [](const Finding& f) { return f.severity == Severity::kError; });
+            ASSERT_FALSE(stopped.findings.empty());
+            ASSERT_NE(error, r.findings.end());
+            EXPECT_EQ(stopped.findings.back().what, error->what) << "round " << round;
+        } else {
+            EXPECT_EQ(stopped.findings.size(), r.findings.size()) << "round " << round;
+        }
     }
     EXPECT_GT(damaged, 10u);  // most flips land in live structures
 }
