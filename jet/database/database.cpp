@@ -35,11 +35,27 @@ const ColumnDef* FindColumn(const TableDef& t, const std::string& name) {
     return nullptr;
 }
 
-// Refuses a column that any index covers: its index entries would go stale.
+// True when writing column `a` changes what column `b` reads: the same column, or (in a
+// damaged definition) another one over the same fixed bytes or the same variable slot. A
+// Boolean is its null-mask bit alone, which only its own number reaches.
+bool SharesStorage(const ColumnDef& a, const ColumnDef& b) {
+    if (a.col_num == b.col_num) return true;
+    if (a.type == ColumnType::kBoolean || b.type == ColumnType::kBoolean) return false;
+    if (a.fixed() != b.fixed()) return false;
+    if (!a.fixed()) return a.var_index == b.var_index;
+    return a.fixed_offset < b.fixed_offset + FixedSize(b) &&
+           b.fixed_offset < a.fixed_offset + FixedSize(a);
+}
+
+// Refuses a column that any index covers, or whose bytes an indexed column reads: its index
+// entries would go stale.
 void CheckNotIndexed(const TableDef& t, const ColumnDef& c) {
     for (size_t i = 0; i < t.real_indexes.size(); ++i) {
         for (const IndexColumn& ic : t.real_indexes[i].columns) {
-            if (ic.col_num != c.col_num) continue;
+            const ColumnDef* indexed = nullptr;
+            for (const ColumnDef& other : t.columns)
+                if (other.col_num == ic.col_num) indexed = &other;
+            if (ic.col_num != c.col_num && !(indexed && SharesStorage(c, *indexed))) continue;
             std::string index_name;
             for (const LogicalIndexDef& li : t.indexes)
                 if (li.real_index == i) index_name = li.name;
