@@ -21,7 +21,9 @@ void Invert(Bytes& out, size_t from) {
 }
 
 void AppendBigEndian(Bytes& out, uint64_t value, int width) {
-    for (int i = width - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    uint8_t bytes[8];
+    for (int i = 0; i < width; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * (width - 1 - i)));
+    out.insert(out.end(), bytes, bytes + width);
 }
 
 [[noreturn]] void WrongForm(const ColumnDef& column, const char* expected) {
@@ -118,6 +120,9 @@ std::string_view PrepareText(std::string_view text) {
     return text;
 }
 
+void AppendJet4TextKey(Bytes& out, std::u16string_view text, bool ascending,
+                       LigatureRule ligatures);
+
 }  // namespace
 
 bool HasLigature(std::u16string_view text) {
@@ -127,9 +132,19 @@ bool HasLigature(std::u16string_view text) {
 }
 
 Bytes Jet4TextKey(std::u16string_view text, bool ascending, LigatureRule ligatures) {
-    text = PrepareText(text);
     Bytes out;
-    out.reserve(text.size() * 2 + 4);
+    AppendJet4TextKey(out, text, ascending, ligatures);
+    return out;
+}
+
+namespace {
+
+// Jet4TextKey, appended to `out` (no key of its own to copy).
+void AppendJet4TextKey(Bytes& out, std::u16string_view text, bool ascending,
+                       LigatureRule ligatures) {
+    text = PrepareText(text);
+    const size_t start = out.size();
+    out.reserve(start + text.size() * 2 + 4);
     Bytes extra;  // accent section
     bool has_extra = false;
     size_t extra_chars = 0;     // characters represented in `extra`
@@ -207,11 +222,12 @@ Bytes Jet4TextKey(std::u16string_view text, bool ascending, LigatureRule ligatur
     }
     if (!ascending) {
         out.push_back(0x00);
-        Invert(out, 0);
+        Invert(out, start);
     }
     out.push_back(0x00);  // terminator
-    return out;
 }
+
+}  // namespace
 
 Bytes Jet3TextKey(std::string_view code_page_bytes, bool ascending) {
     const std::string_view text = PrepareText(code_page_bytes);
@@ -340,9 +356,12 @@ void AppendKeySegment(Version version, const ColumnDef& column, bool ascending, 
         case ColumnType::kMemo: {
             const auto* s = std::get_if<std::u16string>(&value);
             if (s == nullptr) WrongForm(column, "text");
-            const Bytes key = version == Version::kJet3 ? Jet3TextKey(Cp1252(*s), ascending)
-                                                        : Jet4TextKey(*s, ascending, ligatures);
-            out.insert(out.end(), key.begin(), key.end());
+            if (version == Version::kJet3) {
+                const Bytes key = Jet3TextKey(Cp1252(*s), ascending);
+                out.insert(out.end(), key.begin(), key.end());
+            } else {
+                AppendJet4TextKey(out, *s, ascending, ligatures);
+            }
             return;
         }
         default:

@@ -26,12 +26,14 @@ bool RecordLess(const uint8_t* a, const uint8_t* b) {
     return pa < pb;
 }
 
-// The first 8 bytes of a key as a big-endian number, zero-padded: a smaller prefix is a
-// smaller key (a zero pad never sorts after a key byte, and a key that is a prefix of another
-// sorts first), equal prefixes leave the order to the whole records.
+// The first 7 bytes of a key as a big-endian number, zero-padded, and below them the key's
+// length up to 8: a smaller prefix is a smaller key (a zero pad never sorts after a key byte,
+// and a key that is a prefix of another is shorter). Equal prefixes of a length below 8 are
+// equal keys; of 8, keys of 8 bytes or more that leave the order to the whole records.
 uint64_t KeyPrefix(const uint8_t* key, size_t size) {
     uint8_t bytes[8] = {};
-    if (size > 0) std::memcpy(bytes, key, std::min<size_t>(size, 8));  // an empty key may be null
+    if (size > 0) std::memcpy(bytes, key, std::min<size_t>(size, 7));  // an empty key may be null
+    bytes[7] = static_cast<uint8_t>(std::min<size_t>(size, 8));
     uint64_t p = 0;
     for (uint8_t b : bytes) p = p << 8 | b;
     return p;
@@ -111,14 +113,16 @@ ExternalSorter::~ExternalSorter() {
 
 void ExternalSorter::Add(const uint8_t* key, size_t key_size, uint32_t row_pointer) {
     if (key_size > 0xFFFF) throw std::invalid_argument("index key too long");
-    if (arena_.size() + key_size + 6 + sizeof(Entry) * (order_.size() + 1) > budget_ &&
-        !order_.empty())
+    const size_t record = 2 + key_size + 4;
+    if (arena_.size() + record + sizeof(Entry) * (order_.size() + 1) > budget_ && !order_.empty())
         Spill();
-    if (arena_.size() + key_size + 6 > UINT32_MAX) Spill();
-    const Entry entry{KeyPrefix(key, key_size), static_cast<uint32_t>(arena_.size())};
-    AppendU16(arena_, static_cast<uint16_t>(key_size));
-    AppendBytes(arena_, key, key_size);
-    AppendU32(arena_, row_pointer);
+    if (arena_.size() + record > UINT32_MAX) Spill();
+    const Entry entry{KeyPrefix(key, key_size), static_cast<uint32_t>(arena_.size()), row_pointer};
+    arena_.resize(arena_.size() + record);
+    uint8_t* r = arena_.data() + entry.at;
+    PutU16(r, static_cast<uint16_t>(key_size));
+    if (key_size > 0) std::memcpy(r + 2, key, key_size);
+    PutU32(r + 2 + key_size, row_pointer);
     if (in_order_ && !order_.empty()) in_order_ = !EntryLess(arena_.data(), entry, order_.back());
     order_.push_back(entry);
     ++count_;
@@ -126,6 +130,7 @@ void ExternalSorter::Add(const uint8_t* key, size_t key_size, uint32_t row_point
 
 bool ExternalSorter::EntryLess(const uint8_t* base, const Entry& a, const Entry& b) {
     if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    if ((a.prefix & 0xFF) < 8) return a.row_pointer < b.row_pointer;  // equal keys
     return RecordLess(base + a.at, base + b.at);
 }
 
@@ -169,8 +174,7 @@ void ExternalSorter::Drain(const Visitor& visit) {
     if (run_paths_.empty()) {
         for (const Entry& e : order_) {
             const uint8_t* r = arena_.data() + e.at;
-            size_t n = GetU16(r);
-            visit(r + 2, n, GetU32(r + 2 + n));
+            visit(r + 2, GetU16(r), e.row_pointer);
         }
         return;
     }

@@ -4,8 +4,9 @@
 // (a prefix sorts first), then page, then row: the order of index entries (docs/format.md 9.4).
 //
 // A buffer whose entries came in order (an AutoNumber key written in row order) is not sorted
-// again; the others sort on the first 8 key bytes, held beside each entry, and compare whole
-// records only where those are equal.
+// again; the others sort on the first 7 key bytes and the key's length, held beside each entry
+// with its row pointer, and compare whole records only where two keys of 8 bytes or more share
+// their first 7.
 //
 // Run files live beside the output (same folder, name given by the caller plus a number) and
 // are removed when the sorter is destroyed, also after a failure.
@@ -51,11 +52,13 @@ class ExternalSorter {
     std::string run_prefix_;
     size_t budget_;
     size_t count_ = 0;
-    // An entry of the buffer: its record's offset into arena_ and the first 8 bytes of its key
-    // (big-endian, zero-padded), which order records whenever they differ.
+    // An entry of the buffer: its record's offset into arena_, its row pointer, and the first
+    // 7 bytes of its key (big-endian, zero-padded) above its length up to 8, which order records
+    // whenever they differ.
     struct Entry {
         uint64_t prefix;
         uint32_t at;
+        uint32_t row_pointer;
     };
     Bytes arena_;               // records: u16 key size | key | u32 row pointer
     std::vector<Entry> order_;  // in the order added, until sorted

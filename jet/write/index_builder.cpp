@@ -22,7 +22,7 @@ HeaderOffsets Offsets(Version v) {
     return {0x0C, 0x10, 0x14, 0x18, 0x1A, 0x1B};
 }
 
-void SetEndBit(Bytes& page, size_t bitmap_at, size_t position) {
+void SetEndBit(uint8_t* page, size_t bitmap_at, size_t position) {
     page[bitmap_at + position / 8] |= static_cast<uint8_t>(1u << (position % 8));
 }
 
@@ -35,9 +35,11 @@ IndexBuilder::IndexBuilder(Version version, PageSink* sink, uint32_t owner)
       space_(IndexEntrySpace(version)),
       max_prefix_(version == Version::kJet3 ? 255 : 0xFFFF) {}
 
-Bytes IndexBuilder::PageHeader(uint8_t type, uint32_t prev, uint32_t next, uint32_t tail) const {
+uint8_t* IndexBuilder::StartPage(uint32_t number, uint8_t type, uint32_t prev, uint32_t next,
+                                 uint32_t tail) {
     const HeaderOffsets o = Offsets(version_);
-    Bytes page(PageSize(version_), 0);
+    uint8_t* page = sink_->Buffer(number);
+    std::memset(page, 0, PageSize(version_));
     page[0] = type;
     page[1] = 0x01;
     PutU32(&page[4], owner_);
@@ -82,11 +84,9 @@ void IndexBuilder::Add(const uint8_t* key, size_t key_size, uint32_t row_pointer
 void IndexBuilder::Keep(const uint8_t* key, size_t key_size, uint32_t row_pointer) {
     if (used_ == entries_.size()) entries_.emplace_back();
     Bytes& entry = entries_[used_++];
-    entry.assign(key, key + key_size);
-    entry.push_back(static_cast<uint8_t>(row_pointer >> 24));
-    entry.push_back(static_cast<uint8_t>(row_pointer >> 16));
-    entry.push_back(static_cast<uint8_t>(row_pointer >> 8));
-    entry.push_back(static_cast<uint8_t>(row_pointer));
+    entry.resize(key_size + 4);
+    if (key_size > 0) std::memcpy(entry.data(), key, key_size);
+    PutU32BE(entry.data() + key_size, row_pointer);  // data page (3 bytes) and row
 }
 
 void IndexBuilder::CloseLeaf(uint32_t next_page) {
@@ -98,7 +98,7 @@ void IndexBuilder::CloseLeaf(uint32_t next_page) {
 
 void IndexBuilder::WriteLeaf(uint32_t page_number, uint32_t prev, uint32_t next) {
     const HeaderOffsets o = Offsets(version_);
-    Bytes page = PageHeader(kLeafPage, prev, next, 0);
+    uint8_t* page = StartPage(page_number, kLeafPage, prev, next, 0);
     const size_t first = IndexFirstEntry(version_);
     const size_t prefix = used_ > 1 ? prefix_ : 0;
     if (version_ == Version::kJet3) {
@@ -116,7 +116,7 @@ void IndexBuilder::WriteLeaf(uint32_t page_number, uint32_t prev, uint32_t next)
     }
     PutU16(&page[2], static_cast<uint16_t>(space_ - at));
     pages_.push_back(page_number);
-    sink_->Write(page_number, std::move(page));
+    sink_->Commit(page_number);
 }
 
 std::vector<IndexBuilder::Child> IndexBuilder::BuildLevel(const std::vector<Child>& children) {
@@ -154,7 +154,7 @@ std::vector<IndexBuilder::Child> IndexBuilder::BuildLevel(const std::vector<Chil
         const uint32_t number = base + static_cast<uint32_t>(g);
         const uint32_t prev = g == 0 ? 0 : number - 1;
         const uint32_t next = g + 1 == groups.size() ? 0 : number + 1;
-        Bytes page = PageHeader(kNodePage, prev, next, children[group.back()].page);
+        uint8_t* page = StartPage(number, kNodePage, prev, next, children[group.back()].page);
         size_t at = 0;
         for (size_t k = 0; k + 1 < group.size(); ++k) {
             const Child& c = children[group[k]];
@@ -165,7 +165,7 @@ std::vector<IndexBuilder::Child> IndexBuilder::BuildLevel(const std::vector<Chil
         }
         PutU16(&page[2], static_cast<uint16_t>(space_ - at));
         pages_.push_back(number);
-        sink_->Write(number, std::move(page));
+        sink_->Commit(number);
         level.push_back({children[group.back()].last_entry, number});
     }
     return level;

@@ -58,7 +58,8 @@ class IndexBuilder {
     void CloseLeaf(uint32_t next_page);
     void WriteLeaf(uint32_t page, uint32_t prev, uint32_t next);
     std::vector<Child> BuildLevel(const std::vector<Child>& children);
-    Bytes PageHeader(uint8_t type, uint32_t prev, uint32_t next, uint32_t tail) const;
+    // Opens page `number` in the sink, zeroed, with its header; returns its bytes.
+    uint8_t* StartPage(uint32_t number, uint8_t type, uint32_t prev, uint32_t next, uint32_t tail);
 
     Version version_;
     PageSink* sink_;

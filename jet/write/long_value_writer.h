@@ -26,6 +26,9 @@ class LongValueWriter {
 
     // Stores `data` (REQUIRES: not empty) and returns the 12-byte header for the row.
     Bytes Store(const Bytes& data);
+    // The same, putting the header at `field` (kFieldSize bytes).
+    void StoreTo(const uint8_t* data, size_t size, uint8_t* field);
+    static constexpr size_t kFieldSize = 12;  // the header, as RowEncoder stores it
 
     // Writes the page being filled. Call once, after the column's last value.
     void Finish();
@@ -36,14 +39,19 @@ class LongValueWriter {
     const std::vector<uint32_t>& pages_with_room() const { return with_room_; }
 
   private:
-    // Places one row on the current page (starting a new page when full); returns its pointer.
-    uint32_t Place(const uint8_t* row, size_t length);
+    // Places a row of [u32 next | `length` bytes of data] on the current page (starting a new
+    // page when full); returns its pointer.
+    uint32_t Place(uint32_t next, const uint8_t* data, size_t length);
+    // Places a row of the data alone.
+    uint32_t Place(const uint8_t* data, size_t length);
+    uint8_t* Space(size_t length);
     void CloseCurrent();
 
     Version version_;
     PageSink* sink_;
     DataPageBuilder page_;
-    uint32_t current_ = 0;  // page number of page_, 0 = none open
+    DataPageBuilder chain_page_;  // the full pieces of a chain, one page at a time
+    uint32_t current_ = 0;        // page number of page_, 0 = none open
     std::vector<uint32_t> pages_;
     std::vector<uint32_t> with_room_;
 };

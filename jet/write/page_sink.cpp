@@ -1,5 +1,6 @@
 #include "jet/write/page_sink.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -56,42 +57,162 @@ uint32_t PageSink::InFileUpTo(uint32_t from) {
     return in_file_cursor_;
 }
 
+bool PageSink::InWindow(uint32_t page) const {
+    if (!window_) return false;
+    const uint32_t slot = page % kWindowPages;
+    return slot_state_[slot] != Slot::kFree && slot_page_[slot] == page;
+}
+
+void PageSink::MakeWindow() {
+    if (window_) return;
+    window_ = std::make_unique_for_overwrite<uint8_t[]>(size_t{kWindowPages} * page_size_);
+    slot_state_.assign(kWindowPages, Slot::kFree);
+    slot_page_.assign(kWindowPages, 0);
+}
+
+uint8_t* PageSink::Buffer(uint32_t page) {
+    if (page >= next_) throw std::logic_error("page built outside the allocated range");
+    MakeWindow();
+    const uint32_t slot = page % kWindowPages;
+    if (slot_state_[slot] == Slot::kFree) {
+        slot_state_[slot] = Slot::kOpen;
+        slot_page_[slot] = page;
+        return SlotData(slot);
+    }
+    Bytes& image = apart_open_[page];
+    image.resize(page_size_);
+    return image.data();
+}
+
+void PageSink::Commit(uint32_t page) {
+    const uint32_t slot = page % kWindowPages;
+    if (InWindow(page) && slot_state_[slot] == Slot::kOpen) {
+        slot_state_[slot] = Slot::kQueued;
+        window_queued_.push_back(page);
+        Queued(page, SlotData(slot));
+        return;
+    }
+    auto node = apart_open_.extract(page);
+    if (node.empty()) throw std::logic_error("page committed that was not being built");
+    uint8_t* image = node.mapped().data();
+    const bool again = apart_queued_.erase(page) != 0;  // written twice: the last image counts
+    apart_queued_.insert(std::move(node));
+    if (again) --queued_;
+    Queued(page, image);
+}
+
+void PageSink::Queued(uint32_t page, uint8_t* image) {
+    if (encryption_key_ != 0) {
+        CryptPage(encryption_key_, page, {image, page_size_});
+        written_[page] = true;
+    }
+    if (++queued_ >= kDrainPages) Drain();
+}
+
 void PageSink::Write(uint32_t page, Bytes image) {
     if (image.size() != page_size_ || page >= next_)
         throw std::logic_error("page written outside the allocated range");
-    if (encryption_key_ != 0) {
-        CryptPage(encryption_key_, page, image);
-        written_[page] = true;
+    MakeWindow();
+    if (InWindow(page) || slot_state_[page % kWindowPages] == Slot::kFree) {
+        Write(page, image.data());
+        return;
     }
-    pending_[page] = std::move(image);
-    if (pending_.size() >= kDrainPages) Drain();
+    auto it = apart_queued_.find(page);
+    if (it != apart_queued_.end()) {  // written twice: the last image counts
+        it->second = std::move(image);
+        --queued_;
+        Queued(page, it->second.data());
+        return;
+    }
+    Bytes& stored = apart_queued_[page];
+    stored = std::move(image);
+    Queued(page, stored.data());
 }
 
 void PageSink::Write(uint32_t page, const uint8_t* image) {
-    Write(page, Bytes(image, image + page_size_));
+    if (page >= next_) throw std::logic_error("page written outside the allocated range");
+    if (InWindow(page)) {
+        const uint32_t slot = page % kWindowPages;
+        std::memcpy(SlotData(slot), image, page_size_);
+        if (slot_state_[slot] == Slot::kOpen) {
+            Commit(page);
+        } else {  // written twice: the last image counts
+            --queued_;
+            Queued(page, SlotData(slot));
+        }
+        return;
+    }
+    auto it = apart_queued_.find(page);
+    if (it != apart_queued_.end()) {
+        std::memcpy(it->second.data(), image, page_size_);
+        --queued_;
+        Queued(page, it->second.data());
+        return;
+    }
+    std::memcpy(Buffer(page), image, page_size_);
+    Commit(page);
 }
 
 void PageSink::Drain() {
+    std::sort(window_queued_.begin(), window_queued_.end());
     try {
-        Bytes& run = run_;  // kept between drains: no fresh allocation per burst
-        run.clear();
+        // Runs of consecutive pages, each one write: straight from the window where its pages
+        // lie side by side there (a run crossing the window's end takes two), else gathered.
+        const uint8_t* direct = nullptr;  // the run's first page, while it is side by side
+        size_t run_pages = 0;
         uint64_t run_start = 0;
         uint32_t expect = 0;
-        for (auto& [page, image] : pending_) {
-            if (!run.empty() && page != expect) {
-                file_->WriteAt(run_start, run.data(), run.size());
-                run.clear();
+        auto flush = [&]() {
+            if (run_pages == 0) return;
+            file_->WriteAt(run_start, direct != nullptr ? direct : run_.data(),
+                           run_pages * page_size_);
+            run_pages = 0;
+        };
+        auto add = [&](uint32_t page, const uint8_t* image, bool in_window) {
+            if (run_pages != 0 && page == expect) {
+                const bool beside =
+                    direct != nullptr && in_window && image == direct + run_pages * page_size_;
+                if (!beside && (direct == nullptr || !in_window)) {  // a page apart: gathered
+                    if (direct != nullptr) run_.assign(direct, direct + run_pages * page_size_);
+                    direct = nullptr;
+                    run_.insert(run_.end(), image, image + page_size_);
+                }
+                if (beside || direct == nullptr) {
+                    ++run_pages;
+                    ++expect;
+                    return;
+                }
             }
-            if (run.empty()) run_start = static_cast<uint64_t>(page) * page_size_;
-            run.insert(run.end(), image.begin(), image.end());
+            flush();
+            run_start = static_cast<uint64_t>(page) * page_size_;
+            run_pages = 1;
             expect = page + 1;
+            direct = in_window ? image : nullptr;
+            if (!in_window) run_.assign(image, image + page_size_);
+        };
+        auto w = window_queued_.begin();
+        auto a = apart_queued_.begin();
+        while (w != window_queued_.end() || a != apart_queued_.end()) {
+            if (a == apart_queued_.end() || (w != window_queued_.end() && *w < a->first)) {
+                add(*w, SlotData(*w % kWindowPages), true);
+                ++w;
+            } else {
+                add(a->first, a->second.data(), false);
+                ++a;
+            }
         }
-        if (!run.empty()) file_->WriteAt(run_start, run.data(), run.size());
+        flush();
     } catch (const OsError& e) {
         RaiseForOsError(e);
     }
-    for (const auto& entry : pending_) in_file_[entry.first] = true;
-    pending_.clear();
+    for (uint32_t page : window_queued_) {
+        slot_state_[page % kWindowPages] = Slot::kFree;
+        in_file_[page] = true;
+    }
+    for (const auto& entry : apart_queued_) in_file_[entry.first] = true;
+    window_queued_.clear();
+    apart_queued_.clear();
+    queued_ = 0;
 }
 
 void PageSink::Finish(bool sync) {

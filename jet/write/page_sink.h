@@ -4,6 +4,13 @@
 // once it is complete (a data page fills while the long-value page next to it is still open).
 // With a page key, every page but page 0 is stored encoded as Jet encodes it (rc4.h), pages
 // never written included (they read back as zeros).
+//
+// Queued pages live, where they can, in a window of page buffers indexed by page number (modulo
+// its size), so that consecutive pages lie side by side and a run is written from where its
+// pages were built: a page is built in place (Buffer, then Commit) or copied in once (Write).
+// A run that crosses the window's end is written in two. A page whose slot is taken (by a page
+// still being built or queued, a page number far apart) has a buffer of its own and is gathered
+// with its neighbours into one write.
 #pragma once
 
 #include <cstdint>
@@ -40,6 +47,12 @@ class PageSink {
     void Write(uint32_t page, Bytes image);
     void Write(uint32_t page, const uint8_t* image);
 
+    // A page built in place: Buffer hands out a page-sized buffer for an allocated page not
+    // written yet (its bytes unspecified), valid until Commit(page), which queues it as Write
+    // does. Pages may be open side by side.
+    uint8_t* Buffer(uint32_t page);
+    void Commit(uint32_t page);
+
     // Writes everything queued, extends the file to page_count() pages and, unless `sync` is
     // false (the caller syncs it), syncs it.
     void Finish(bool sync = true);
@@ -52,9 +65,18 @@ class PageSink {
     uint32_t InFileUpTo(uint32_t from);
 
     // Bytes queued and not yet written (for tests of the memory bound).
-    size_t pending_bytes() const { return pending_.size() * page_size_; }
+    size_t pending_bytes() const { return queued_ * page_size_; }
 
   private:
+    // Pages of the window; the slot of page p is p % kWindowPages.
+    static constexpr uint32_t kWindowPages = 1024;
+    enum class Slot : uint8_t { kFree, kOpen, kQueued };
+
+    void MakeWindow();
+    uint8_t* SlotData(uint32_t slot) { return window_.get() + size_t{slot} * page_size_; }
+    // The window slot of `page` when it holds that page.
+    bool InWindow(uint32_t page) const;
+    void Queued(uint32_t page, uint8_t* image);
     void Drain();
 
     File* file_;
@@ -66,8 +88,14 @@ class PageSink {
     std::vector<bool> written_;  // per page, with a page key: zeros must be stored encoded too
     std::vector<bool> in_file_;  // per page: written to the file
     uint32_t in_file_cursor_ = 0;
-    std::map<uint32_t, Bytes> pending_;  // page -> image, written in order when large enough
-    Bytes run_;                          // consecutive pages gathered for one write
+    std::unique_ptr<uint8_t[]> window_;  // kWindowPages page buffers, made on first use
+    std::vector<Slot> slot_state_;
+    std::vector<uint32_t> slot_page_;
+    std::vector<uint32_t> window_queued_;     // queued pages in the window, in the order queued
+    std::map<uint32_t, Bytes> apart_open_;    // pages built outside the window
+    std::map<uint32_t, Bytes> apart_queued_;  // queued pages outside the window
+    size_t queued_ = 0;                       // pages queued and not yet written
+    Bytes run_;  // consecutive pages gathered for one write where they are not side by side
 };
 
 // Raises the Jet error that a failed file operation stands for (61 disk full, 3026/3040/3043).

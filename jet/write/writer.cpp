@@ -76,6 +76,7 @@ struct DatabaseWriter::Impl {
     std::vector<size_t> autonumber_columns;
     int64_t autonumber_max = 0;
     Bytes row_bytes;
+    Bytes fields;  // the long-value fields of a copied row, one after another
     Bytes key;
     uint32_t sort_runs = 0;
     // For the observer: the first page after the table definitions, and the closed data pages
@@ -93,7 +94,8 @@ struct DatabaseWriter::Impl {
         if (data_page->free_space() >= kFreeMapThreshold &&
             data_page->row_count() < kMaxRowsPerPage)
             current->data_pages_with_room.push_back(data_page_number);
-        sink->Write(data_page_number, data_page->page());
+        data_page->Seal();
+        sink->Commit(data_page_number);
         if (options.observer) {
             unreported.emplace_back(data_page_number, sink->page_count());
             ReportDataPages();
@@ -114,17 +116,25 @@ struct DatabaseWriter::Impl {
         return readable;
     }
 
-    // Places an encoded row on the table's current data page; returns its row pointer.
-    uint32_t PlaceRow(const Bytes& row, uint16_t flags) {
-        if (data_page_number == 0 || !data_page->Fits(row.size())) {
+    // Makes room for a row of `length` bytes on the table's current data page, built in the
+    // sink's buffer; returns where the row goes, and its pointer in `at`.
+    uint8_t* RowSpace(size_t length, uint16_t flags, uint32_t& at) {
+        if (data_page_number == 0 || !data_page->Fits(length)) {
             CloseDataPage();
             data_page_number = sink->Allocate();
-            data_page->Reset(current->def.tdef_page);
+            data_page->Reset(current->def.tdef_page, sink->Buffer(data_page_number));
             current->data_pages.push_back(data_page_number);
         }
-        if (!data_page->Fits(row.size())) Raise(kRecordTooLarge);
-        uint8_t number = data_page->Add(row, flags);
-        return PackRowPointer(data_page_number, number);
+        if (!data_page->Fits(length)) Raise(kRecordTooLarge);
+        uint8_t* space = data_page->AddSpace(length, flags);
+        at = PackRowPointer(data_page_number, static_cast<uint8_t>(data_page->row_count() - 1));
+        return space;
+    }
+    // Places an encoded row; returns its row pointer.
+    uint32_t PlaceRow(const Bytes& row, uint16_t flags) {
+        uint32_t at = 0;
+        std::memcpy(RowSpace(row.size(), flags, at), row.data(), row.size());
+        return at;
     }
 };
 
@@ -269,25 +279,33 @@ uint32_t DatabaseWriter::AddRow(const Row& row, const std::vector<std::optional<
     Impl& m = *impl_;
     if (!m.current) throw std::logic_error("AddRow outside BeginRows/EndRows");
     const TableState& t = *m.current;
+    uint32_t at = 0;
     if (stored != nullptr && stored->copy) {
-        // As Encode does it: the long values stored in column order, then the row placed.
-        m.row_bytes.assign(stored->bytes.begin(), stored->bytes.end());
-        for (size_t i = 0; i < stored->long_value_count; ++i) {
+        // As Encode does it: the long values stored in column order, then the row placed; the
+        // row's bytes go straight onto the page, with the long values' fields put in.
+        constexpr size_t kField = LongValueWriter::kFieldSize;
+        const size_t n = stored->long_value_count;
+        m.fields.resize(n * kField);
+        for (size_t i = 0; i < n; ++i) {
             const StoredRow::LongValue& v = stored->long_values[i];
             LongValueWriter* writer = m.lv_writers.at(v.column).get();
             if (writer == nullptr) throw std::logic_error("a stored long value of no column");
-            const Bytes field = writer->Store(v.data);
-            if (v.offset + field.size() > m.row_bytes.size())
+            if (v.offset + kField > stored->bytes.size())
                 throw std::logic_error("a long-value field outside its row");
-            std::copy(field.begin(), field.end(), m.row_bytes.begin() + v.offset);
+            writer->StoreTo(v.data.data(), v.data.size(), &m.fields[i * kField]);
         }
+        const Bytes& bytes = stored->bytes;
+        uint8_t* to = m.RowSpace(bytes.size(), 0, at);
+        std::memcpy(to, bytes.data(), bytes.size());
+        for (size_t i = 0; i < n; ++i)
+            std::memcpy(to + stored->long_values[i].offset, &m.fields[i * kField], kField);
     } else {
         m.encoder->Encode(
             row,
             [&m](size_t column, const Bytes& data) { return m.lv_writers[column]->Store(data); },
             m.row_bytes);
+        at = m.PlaceRow(m.row_bytes, 0);
     }
-    const uint32_t at = m.PlaceRow(m.row_bytes, 0);
     for (size_t i = 0; i < m.key_encoders.size(); ++i) {
         if (m.given_keys[i]) {
             if (i >= keys.size()) throw std::invalid_argument("no key given for an index");

@@ -1,6 +1,7 @@
 // The index entry sorter against a plain sort of the same entries: keys that share their first
-// 8 bytes, keys shorter than that, zero bytes (the prefix's padding), keys that are prefixes of
-// others, entries given in order, in reverse and shuffled, in memory and through sort runs.
+// 7 or 8 bytes, keys of every length around those, equal keys of different rows, zero bytes (the
+// prefix's padding), keys that are prefixes of others, entries given in order, in reverse and
+// shuffled, in memory and through sort runs.
 #include "jet/write/external_sorter.h"
 
 #include <gtest/gtest.h>
@@ -23,6 +24,7 @@ std::vector<Entry> Keys(std::minstd_rand& random, size_t n) {
                                       {0},
                                       {0x41},
                                       {0x41, 0},
+                                      {1, 2, 3, 4, 5, 6},
                                       {1, 2, 3, 4, 5, 6, 7},
                                       {1, 2, 3, 4, 5, 6, 7, 8},
                                       {1, 2, 3, 4, 5, 6, 7, 8, 9}};
