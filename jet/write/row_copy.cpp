@@ -136,9 +136,11 @@ bool RowCopyRule::CanonicalText(ByteSpan stored, const ColumnDef& c, const Value
     const TextKind kind = c.type == ColumnType::kMemo ? TextKind::kMemo : TextKind::kText;
     const bool compressible = (c.ext_flags & kColumnCompressedUnicode) != 0;
     const bool marked = stored.size() >= 2 && stored[0] == 0xFF && stored[1] == 0xFE;
-    const bool compress = compressible && ShouldCompress(*text, kind);
-    if (!marked) return !compress && stored.size() % 2 == 0;
-    return compress && MinimalCompressedForm(stored);
+    if (!marked) return !(compressible && ShouldCompress(*text, kind)) && stored.size() % 2 == 0;
+    // The one compressed form of the text is the form Compress gives it, so whether Access
+    // would keep it follows from its length, without compressing the text again.
+    return compressible && MinimalCompressedForm(stored) &&
+           CompressedFormKept(text->size(), stored.size(), kind);
 }
 
 bool RowCopyRule::Qualifies(ByteSpan row, const RowLayout& layout, const Row& values,
