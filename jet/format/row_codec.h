@@ -39,7 +39,13 @@ struct RowLayout {
     // True when the column is stored in this row (number below ncols).
     bool HasColumn(uint16_t col_num) const { return col_num < column_count; }
     // The null-mask bit: true = not null (or, for a Boolean, true). Absent columns give false.
-    bool MaskBit(ByteSpan row, uint16_t col_num) const;
+    // REQUIRES: `row` is the row this layout was parsed from.
+    bool MaskBit(ByteSpan row, uint16_t col_num) const {
+        if (col_num >= column_count) return false;
+        // ParseRowLayout checked that the mask, a byte for every 8 columns below ncols, lies
+        // inside the row.
+        return (row[null_mask_offset + col_num / 8u] >> (col_num % 8)) & 1;
+    }
 };
 
 // Parses the layout of a row of table `t`. Throws 3343 when it cannot be a row of this table
@@ -78,7 +84,28 @@ struct ColumnSlice {
     size_t offset = 0;
     ByteSpan bytes;
 };
-ColumnSlice LocateColumn(const RowLayout& layout, ByteSpan row, const ColumnDef& c);
+// REQUIRES: `row` is the row `l` was parsed from. Inline: decoders call it for every column.
+inline ColumnSlice LocateColumn(const RowLayout& l, ByteSpan row, const ColumnDef& c) {
+    ColumnSlice s;
+    if (!l.HasColumn(c.col_num)) return s;
+    s.not_null = l.MaskBit(row, c.col_num);
+    if (c.type == ColumnType::kBoolean) {
+        s.present = true;
+        return s;
+    }
+    if (c.fixed()) {
+        s.present = true;
+        s.offset = l.fixed_start + c.fixed_offset;
+        const size_t size = FixedSize(c);
+        if (s.not_null) s.bytes = Sub(row, s.offset, size, "fixed column");
+        return s;
+    }
+    if (!l.has_var_area || c.var_index >= l.var_count) return s;
+    s.present = true;
+    s.offset = l.var_offsets[c.var_index];
+    s.bytes = row.subspan(s.offset, l.var_offsets[c.var_index + 1u] - s.offset);
+    return s;
+}
 
 // Decodes the stored bytes of a non-long value (everything but Memo and OLE).
 Value DecodeValue(const ColumnDef& c, ByteSpan bytes, Version version, uint16_t code_page);
@@ -98,6 +125,11 @@ class LongValueReader {
     // Reads the value whose field (the 12-byte long-value header) is `field`, column `column`
     // of the definition, into `out`; false leaves the value null.
     virtual bool Read(size_t column, ByteSpan field, Bytes& out) = 0;
+    // Same, into a buffer of the reader's choosing when it keeps the value anyway (`scratch`
+    // otherwise): the value's bytes, valid until the next read, or null for a null value.
+    virtual const Bytes* ReadHeld(size_t column, ByteSpan field, Bytes& scratch) {
+        return Read(column, field, scratch) ? &scratch : nullptr;
+    }
 };
 
 // DecodeRowTo for a row whose layout the caller parsed already (ParseRowLayout), its long

@@ -129,9 +129,13 @@ class StrictSource : public DatabaseSource {
         explicit KeptLongValues(MdbFile& source) : file(source) {}
         void Reset(size_t columns) { data.resize(columns); }
         bool Read(size_t column, ByteSpan field, Bytes& out) override {
-            ReadLongValueTo(file, field, out);
-            data[column].assign(out.begin(), out.end());
+            out = *ReadHeld(column, field, out);
             return true;
+        }
+        // Read where the rule takes it from: a Memo's bytes are decoded from there, uncopied.
+        const Bytes* ReadHeld(size_t column, ByteSpan field, Bytes&) override {
+            ReadLongValueTo(file, field, data[column]);
+            return &data[column];
         }
         MdbFile& file;
         std::vector<Bytes> data;
