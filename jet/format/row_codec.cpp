@@ -42,6 +42,11 @@ void ParseJet3Offsets(ByteSpan row, RowLayout& l) {
 
 RowLayout ParseRowLayout(ByteSpan row, Version version, const TableDef& t) {
     RowLayout l;
+    ParseRowLayoutTo(row, version, t, l);
+    return l;
+}
+
+void ParseRowLayoutTo(ByteSpan row, Version version, const TableDef& t, RowLayout& l) {
     l.version = version;
     l.size = row.size();
     l.fixed_start = version == Version::kJet3 ? 1 : 2;
@@ -51,7 +56,10 @@ RowLayout ParseRowLayout(ByteSpan row, Version version, const TableDef& t) {
     if (l.null_mask_size + l.fixed_start > row.size()) Corrupt("row too short for its null mask");
     l.null_mask_offset = row.size() - l.null_mask_size;
     l.has_var_area = RowVarCount(t) > 0;
-    if (!l.has_var_area) return l;
+    l.var_count = 0;
+    l.var_offsets.clear();
+    l.eod_position = 0;
+    if (!l.has_var_area) return;
     if (version == Version::kJet3)
         ParseJet3Offsets(row, l);
     else
@@ -62,7 +70,6 @@ RowLayout ParseRowLayout(ByteSpan row, Version version, const TableDef& t) {
         if (off < previous || off > l.eod_position) Corrupt("row variable offsets out of order");
         previous = off;
     }
-    return l;
 }
 
 uint16_t RowVarCount(const TableDef& t) {

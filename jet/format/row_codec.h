@@ -51,6 +51,9 @@ struct RowLayout {
 // Parses the layout of a row of table `t`. Throws 3343 when it cannot be a row of this table
 // (mask or offset table out of the row, offsets out of order or out of the row).
 RowLayout ParseRowLayout(ByteSpan row, Version version, const TableDef& t);
+// Same, into `out`, whose offset table keeps its buffer: for readers of many rows (`out` is
+// left unspecified when it throws).
+void ParseRowLayoutTo(ByteSpan row, Version version, const TableDef& t, RowLayout& out);
 
 // How many variable-offset entries a row of `t` written now carries: the definition's
 // num_var_cols, which goes on counting the variable columns deleted since (rows of a table whose
