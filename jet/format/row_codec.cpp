@@ -89,30 +89,6 @@ size_t Jet3RowLength(size_t base) {
     return length;
 }
 
-uint16_t FixedStorageSize(ColumnType type, uint16_t length) {
-    switch (type) {
-        case ColumnType::kBoolean:
-            return 0;
-        case ColumnType::kByte:
-            return 1;
-        case ColumnType::kInteger:
-            return 2;
-        case ColumnType::kLong:
-        case ColumnType::kSingle:
-            return 4;
-        case ColumnType::kCurrency:
-        case ColumnType::kDouble:
-        case ColumnType::kDateTime:
-            return 8;
-        case ColumnType::kGuid:
-            return 16;
-        case ColumnType::kNumeric:
-            return 17;
-        default:
-            return length;
-    }
-}
-
 uint16_t ColumnCodePage(const ColumnDef& c, uint16_t database_code_page) {
     return c.code_page != 0 ? c.code_page : database_code_page;
 }

@@ -74,7 +74,29 @@ uint8_t Jet3JumpEntry(const std::vector<Offset>& offsets, size_t j) {
 
 // Stored size of a value of `type` in the fixed area (also its size in the variable area for
 // fixed-size types, 0 for Boolean); for Text, Binary and fixed binary the declared `length`.
-uint16_t FixedStorageSize(ColumnType type, uint16_t length);
+inline uint16_t FixedStorageSize(ColumnType type, uint16_t length) {
+    switch (type) {
+        case ColumnType::kBoolean:
+            return 0;
+        case ColumnType::kByte:
+            return 1;
+        case ColumnType::kInteger:
+            return 2;
+        case ColumnType::kLong:
+        case ColumnType::kSingle:
+            return 4;
+        case ColumnType::kCurrency:
+        case ColumnType::kDouble:
+        case ColumnType::kDateTime:
+            return 8;
+        case ColumnType::kGuid:
+            return 16;
+        case ColumnType::kNumeric:
+            return 17;
+        default:
+            return length;
+    }
+}
 inline size_t FixedSize(const ColumnDef& c) {
     return FixedStorageSize(c.type, c.length);
 }
