@@ -23,8 +23,13 @@ inline bool InRange(size_t size, size_t offset, size_t length) {
     return offset <= size && length <= size - offset;
 }
 
+// Corrupt("<what> out of bounds"), kept out of line so that the checks below inline to a
+// compare or two.
+[[noreturn]] void OutOfBounds(const char* what);
+
 inline void CheckRange(ByteSpan bytes, size_t offset, size_t length, const char* what) {
-    if (!InRange(bytes.size(), offset, length)) Corrupt(std::string(what) + " out of bounds");
+    if (!InRange(bytes.size(), offset, length)) [[unlikely]]
+        OutOfBounds(what);
 }
 
 inline uint8_t U8(ByteSpan b, size_t off) {

@@ -1,5 +1,6 @@
 #include "jet/format/row_codec.h"
 
+#include <cstring>
 #include <string>
 
 #include "jet/format/long_value.h"
@@ -39,15 +40,13 @@ void ParseJet3Offsets(ByteSpan row, RowLayout& l) {
 
 }  // namespace
 
-bool RowLayout::MaskBit(ByteSpan row, uint16_t col_num) const {
-    if (col_num >= column_count) return false;
-    const size_t byte = col_num / 8u;
-    if (byte >= null_mask_size) return false;
-    return (U8(row, null_mask_offset + byte) >> (col_num % 8)) & 1;
-}
-
 RowLayout ParseRowLayout(ByteSpan row, Version version, const TableDef& t) {
     RowLayout l;
+    ParseRowLayoutTo(row, version, t, l);
+    return l;
+}
+
+void ParseRowLayoutTo(ByteSpan row, Version version, const TableDef& t, RowLayout& l) {
     l.version = version;
     l.size = row.size();
     l.fixed_start = version == Version::kJet3 ? 1 : 2;
@@ -57,7 +56,10 @@ RowLayout ParseRowLayout(ByteSpan row, Version version, const TableDef& t) {
     if (l.null_mask_size + l.fixed_start > row.size()) Corrupt("row too short for its null mask");
     l.null_mask_offset = row.size() - l.null_mask_size;
     l.has_var_area = RowVarCount(t) > 0;
-    if (!l.has_var_area) return l;
+    l.var_count = 0;
+    l.var_offsets.clear();
+    l.eod_position = 0;
+    if (!l.has_var_area) return;
     if (version == Version::kJet3)
         ParseJet3Offsets(row, l);
     else
@@ -68,7 +70,6 @@ RowLayout ParseRowLayout(ByteSpan row, Version version, const TableDef& t) {
         if (off < previous || off > l.eod_position) Corrupt("row variable offsets out of order");
         previous = off;
     }
-    return l;
 }
 
 uint16_t RowVarCount(const TableDef& t) {
@@ -88,108 +89,8 @@ size_t Jet3RowLength(size_t base) {
     return length;
 }
 
-uint16_t FixedStorageSize(ColumnType type, uint16_t length) {
-    switch (type) {
-        case ColumnType::kBoolean:
-            return 0;
-        case ColumnType::kByte:
-            return 1;
-        case ColumnType::kInteger:
-            return 2;
-        case ColumnType::kLong:
-        case ColumnType::kSingle:
-            return 4;
-        case ColumnType::kCurrency:
-        case ColumnType::kDouble:
-        case ColumnType::kDateTime:
-            return 8;
-        case ColumnType::kGuid:
-            return 16;
-        case ColumnType::kNumeric:
-            return 17;
-        default:
-            return length;
-    }
-}
-
-ColumnSlice LocateColumn(const RowLayout& l, ByteSpan row, const ColumnDef& c) {
-    ColumnSlice s;
-    if (!l.HasColumn(c.col_num)) return s;
-    s.not_null = l.MaskBit(row, c.col_num);
-    if (c.type == ColumnType::kBoolean) {
-        s.present = true;
-        return s;
-    }
-    if (c.fixed()) {
-        s.present = true;
-        s.offset = l.fixed_start + c.fixed_offset;
-        const size_t size = FixedSize(c);
-        if (s.not_null) s.bytes = Sub(row, s.offset, size, "fixed column");
-        return s;
-    }
-    if (!l.has_var_area || c.var_index >= l.var_count) return s;
-    s.present = true;
-    s.offset = l.var_offsets[c.var_index];
-    s.bytes = row.subspan(s.offset, l.var_offsets[c.var_index + 1u] - s.offset);
-    return s;
-}
-
 uint16_t ColumnCodePage(const ColumnDef& c, uint16_t database_code_page) {
     return c.code_page != 0 ? c.code_page : database_code_page;
-}
-
-Value DecodeValue(const ColumnDef& c, ByteSpan b, Version version, uint16_t code_page) {
-    auto need = [&](size_t n) {
-        if (b.size() < n) Corrupt("column value shorter than its type");
-    };
-    switch (c.type) {
-        case ColumnType::kBoolean:
-            return false;
-        case ColumnType::kByte:
-            need(1);
-            return int64_t{b[0]};
-        case ColumnType::kInteger:
-            need(2);
-            return int64_t{static_cast<int16_t>(U16(b, 0))};
-        case ColumnType::kLong:
-            need(4);
-            return int64_t{static_cast<int32_t>(U32(b, 0))};
-        case ColumnType::kCurrency:
-            need(8);
-            return static_cast<int64_t>(U64(b, 0));
-        case ColumnType::kSingle:
-            need(4);
-            return static_cast<double>(F32(b, 0));
-        case ColumnType::kDouble:
-        case ColumnType::kDateTime:
-            need(8);
-            return F64(b, 0);
-        case ColumnType::kText:
-        case ColumnType::kMemo:
-            return DecodeText(b, version, code_page);
-        case ColumnType::kGuid: {
-            need(16);
-            Guid g;
-            for (size_t i = 0; i < 16; ++i) g[i] = b[i];
-            return g;
-        }
-        case ColumnType::kNumeric: {
-            need(17);
-            Decimal d;
-            d.negative = b[0] != 0;
-            for (size_t i = 0; i < 4; ++i) d.magnitude[i] = U32(b, 1 + 4 * i);
-            return d;
-        }
-        default:
-            return Bytes(b.begin(), b.end());
-    }
-}
-
-Row DecodeRow(MdbFile& file, const TableDef& t, ByteSpan row) {
-    Row out;
-    Bytes long_value;
-    DecodeRowTo(file, t, row, out, long_value);
-    return out;
 }
 
 namespace {
@@ -201,7 +102,84 @@ T& Reused(Value& v) {
     return v.emplace<T>();
 }
 
+// Sets `v` to `x` in place when it holds a T already: rows are decoded into the values of the
+// previous row, whose columns mostly hold the same types.
+template <typename T>
+void Put(Value& v, const T& x) {
+    if (T* held = std::get_if<T>(&v))
+        *held = x;
+    else
+        v.emplace<T>(x);
+}
+
+void PutNull(Value& v) {
+    if (!std::holds_alternative<std::monostate>(v)) v.emplace<std::monostate>();
+}
+
+// DecodeValue into `out`, which is left as it was when the bytes are too short for the type.
+void DecodeValueTo(const ColumnDef& c, ByteSpan b, Version version, uint16_t code_page,
+                   Value& out) {
+    auto need = [&](size_t n) {
+        if (b.size() < n) Corrupt("column value shorter than its type");
+    };
+    switch (c.type) {
+        case ColumnType::kBoolean:
+            return Put(out, false);
+        case ColumnType::kByte:
+            need(1);
+            return Put(out, int64_t{b[0]});
+        case ColumnType::kInteger:
+            need(2);
+            return Put(out, int64_t{static_cast<int16_t>(U16(b, 0))});
+        case ColumnType::kLong:
+            need(4);
+            return Put(out, int64_t{static_cast<int32_t>(U32(b, 0))});
+        case ColumnType::kCurrency:
+            need(8);
+            return Put(out, static_cast<int64_t>(U64(b, 0)));
+        case ColumnType::kSingle:
+            need(4);
+            return Put(out, static_cast<double>(F32(b, 0)));
+        case ColumnType::kDouble:
+        case ColumnType::kDateTime:
+            need(8);
+            return Put(out, F64(b, 0));
+        case ColumnType::kText:
+        case ColumnType::kMemo:
+            return DecodeTextTo(b, version, code_page, Reused<std::u16string>(out));
+        case ColumnType::kGuid: {
+            need(16);
+            Guid& g = Reused<Guid>(out);
+            std::memcpy(g.data(), b.data(), 16);
+            return;
+        }
+        case ColumnType::kNumeric: {
+            need(17);
+            Decimal d;
+            d.negative = b[0] != 0;
+            for (size_t i = 0; i < 4; ++i) d.magnitude[i] = U32(b, 1 + 4 * i);
+            return Put(out, d);
+        }
+        default:
+            Reused<Bytes>(out).assign(b.begin(), b.end());
+            return;
+    }
+}
+
 }  // namespace
+
+Value DecodeValue(const ColumnDef& c, ByteSpan b, Version version, uint16_t code_page) {
+    Value v;
+    DecodeValueTo(c, b, version, code_page, v);
+    return v;
+}
+
+Row DecodeRow(MdbFile& file, const TableDef& t, ByteSpan row) {
+    Row out;
+    Bytes long_value;
+    DecodeRowTo(file, t, row, out, long_value);
+    return out;
+}
 
 void DecodeRowTo(MdbFile& file, const TableDef& t, ByteSpan row, Row& out, Bytes& long_value) {
     DecodeRowTo(file, t, ParseRowLayout(row, file.version(), t), row, out, long_value);
@@ -216,31 +194,35 @@ void DecodeRowTo(MdbFile& file, const TableDef& t, const RowLayout& layout, Byte
         const ColumnDef& c = t.columns[i];
         const ColumnSlice s = LocateColumn(layout, row, c);
         if (c.type == ColumnType::kBoolean) {
-            out[i] = s.present && s.not_null;
+            Put(out[i], s.present && s.not_null);
             continue;
         }
         if (!s.present || !s.not_null) {
-            out[i] = std::monostate{};
+            PutNull(out[i]);
             continue;
         }
         const uint16_t code_page = ColumnCodePage(c, db_code_page);
         if (c.long_value()) {
-            Bytes& stored = c.type == ColumnType::kMemo ? long_value : Reused<Bytes>(out[i]);
-            if (long_values == nullptr) {
+            // A Memo's bytes are decoded from wherever they were read to; an OLE value's are
+            // the value.
+            const bool memo = c.type == ColumnType::kMemo;
+            Bytes& stored = memo ? long_value : Reused<Bytes>(out[i]);
+            const Bytes* read = &stored;
+            if (long_values == nullptr)
                 ReadLongValueTo(file, s.bytes, stored);
-            } else if (!long_values->Read(i, s.bytes, stored)) {
-                out[i] = std::monostate{};
+            else
+                read = long_values->ReadHeld(i, s.bytes, stored);
+            if (read == nullptr) {
+                PutNull(out[i]);
                 continue;
             }
-            if (c.type == ColumnType::kMemo)
-                DecodeTextTo(long_value, version, code_page, Reused<std::u16string>(out[i]));
+            if (memo)
+                DecodeTextTo(*read, version, code_page, Reused<std::u16string>(out[i]));
+            else if (read != &stored)
+                stored.assign(read->begin(), read->end());
             continue;
         }
-        if (c.type == ColumnType::kText) {
-            DecodeTextTo(s.bytes, version, code_page, Reused<std::u16string>(out[i]));
-            continue;
-        }
-        out[i] = DecodeValue(c, s.bytes, version, code_page);
+        DecodeValueTo(c, s.bytes, version, code_page, out[i]);
     }
 }
 

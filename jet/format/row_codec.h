@@ -39,12 +39,21 @@ struct RowLayout {
     // True when the column is stored in this row (number below ncols).
     bool HasColumn(uint16_t col_num) const { return col_num < column_count; }
     // The null-mask bit: true = not null (or, for a Boolean, true). Absent columns give false.
-    bool MaskBit(ByteSpan row, uint16_t col_num) const;
+    // REQUIRES: `row` is the row this layout was parsed from.
+    bool MaskBit(ByteSpan row, uint16_t col_num) const {
+        if (col_num >= column_count) return false;
+        // ParseRowLayout checked that the mask, a byte for every 8 columns below ncols, lies
+        // inside the row.
+        return (row[null_mask_offset + col_num / 8u] >> (col_num % 8)) & 1;
+    }
 };
 
 // Parses the layout of a row of table `t`. Throws 3343 when it cannot be a row of this table
 // (mask or offset table out of the row, offsets out of order or out of the row).
 RowLayout ParseRowLayout(ByteSpan row, Version version, const TableDef& t);
+// Same, into `out`, whose offset table keeps its buffer: for readers of many rows (`out` is
+// left unspecified when it throws).
+void ParseRowLayoutTo(ByteSpan row, Version version, const TableDef& t, RowLayout& out);
 
 // How many variable-offset entries a row of `t` written now carries: the definition's
 // num_var_cols, which goes on counting the variable columns deleted since (rows of a table whose
@@ -65,7 +74,29 @@ uint8_t Jet3JumpEntry(const std::vector<Offset>& offsets, size_t j) {
 
 // Stored size of a value of `type` in the fixed area (also its size in the variable area for
 // fixed-size types, 0 for Boolean); for Text, Binary and fixed binary the declared `length`.
-uint16_t FixedStorageSize(ColumnType type, uint16_t length);
+inline uint16_t FixedStorageSize(ColumnType type, uint16_t length) {
+    switch (type) {
+        case ColumnType::kBoolean:
+            return 0;
+        case ColumnType::kByte:
+            return 1;
+        case ColumnType::kInteger:
+            return 2;
+        case ColumnType::kLong:
+        case ColumnType::kSingle:
+            return 4;
+        case ColumnType::kCurrency:
+        case ColumnType::kDouble:
+        case ColumnType::kDateTime:
+            return 8;
+        case ColumnType::kGuid:
+            return 16;
+        case ColumnType::kNumeric:
+            return 17;
+        default:
+            return length;
+    }
+}
 inline size_t FixedSize(const ColumnDef& c) {
     return FixedStorageSize(c.type, c.length);
 }
@@ -78,7 +109,28 @@ struct ColumnSlice {
     size_t offset = 0;
     ByteSpan bytes;
 };
-ColumnSlice LocateColumn(const RowLayout& layout, ByteSpan row, const ColumnDef& c);
+// REQUIRES: `row` is the row `l` was parsed from. Inline: decoders call it for every column.
+inline ColumnSlice LocateColumn(const RowLayout& l, ByteSpan row, const ColumnDef& c) {
+    ColumnSlice s;
+    if (!l.HasColumn(c.col_num)) return s;
+    s.not_null = l.MaskBit(row, c.col_num);
+    if (c.type == ColumnType::kBoolean) {
+        s.present = true;
+        return s;
+    }
+    if (c.fixed()) {
+        s.present = true;
+        s.offset = l.fixed_start + c.fixed_offset;
+        const size_t size = FixedSize(c);
+        if (s.not_null) s.bytes = Sub(row, s.offset, size, "fixed column");
+        return s;
+    }
+    if (!l.has_var_area || c.var_index >= l.var_count) return s;
+    s.present = true;
+    s.offset = l.var_offsets[c.var_index];
+    s.bytes = row.subspan(s.offset, l.var_offsets[c.var_index + 1u] - s.offset);
+    return s;
+}
 
 // Decodes the stored bytes of a non-long value (everything but Memo and OLE).
 Value DecodeValue(const ColumnDef& c, ByteSpan bytes, Version version, uint16_t code_page);
@@ -98,6 +150,11 @@ class LongValueReader {
     // Reads the value whose field (the 12-byte long-value header) is `field`, column `column`
     // of the definition, into `out`; false leaves the value null.
     virtual bool Read(size_t column, ByteSpan field, Bytes& out) = 0;
+    // Same, into a buffer of the reader's choosing when it keeps the value anyway (`scratch`
+    // otherwise): the value's bytes, valid until the next read, or null for a null value.
+    virtual const Bytes* ReadHeld(size_t column, ByteSpan field, Bytes& scratch) {
+        return Read(column, field, scratch) ? &scratch : nullptr;
+    }
 };
 
 // DecodeRowTo for a row whose layout the caller parsed already (ParseRowLayout), its long

@@ -298,12 +298,15 @@ size_t CompressIfShorter(std::u16string_view text, TextKind kind, CompressedBuff
     if (text.size() < 3 || text.size() > kMaxCompressedChars) return 0;
     const size_t compressed = Compress(text, buffer.data());
     if (compressed == 0) return 0;
-    const bool shorter =
-        kind == TextKind::kMemo ? compressed < 2 * text.size() : compressed <= 2 * text.size();
-    return shorter ? compressed : 0;
+    return CompressedFormKept(text.size(), compressed, kind) ? compressed : 0;
 }
 
 }  // namespace
+
+bool CompressedFormKept(size_t chars, size_t compressed_size, TextKind kind) {
+    if (chars < 3 || chars > kMaxCompressedChars) return false;
+    return kind == TextKind::kMemo ? compressed_size < 2 * chars : compressed_size <= 2 * chars;
+}
 
 bool ShouldCompress(std::u16string_view text, TextKind kind) {
     CompressedBuffer buffer;

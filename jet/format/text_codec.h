@@ -48,6 +48,10 @@ enum class TextKind : uint8_t { kText, kMemo };
 // letter between Chinese ones) no longer than UCS-2 for Text, shorter for Memo. Learnt from the
 // rows of real files (Chinese, Russian and Latin text).
 bool ShouldCompress(std::u16string_view text, TextKind kind = TextKind::kText);
+// The test of ShouldCompress once the compressed form is known: whether Access keeps the
+// compressed form, `compressed_size` bytes long (FF FE included), of a text of `chars`
+// characters that has one.
+bool CompressedFormKept(size_t chars, size_t compressed_size, TextKind kind);
 // The form Access writes: compressed when `compression_allowed` and ShouldCompress, else UCS-2.
 Bytes EncodeJet4Text(std::u16string_view text, bool compression_allowed,
                      TextKind kind = TextKind::kText);

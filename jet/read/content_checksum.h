@@ -3,7 +3,7 @@
 //
 // Each row is hashed from its decoded values (column by column: the value's form, then its
 // bytes: integers and floating-point numbers by their bit patterns, text as UTF-16 code units,
-// binary as stored, runs of 32 bytes or more through four lanes first), with two independent
+// binary as stored, runs of 64 bytes or more through four lanes first), with two independent
 // 64-bit hashes; the row hashes are summed modulo 2^64. Decoded values are what a reader sees,
 // so a text stored compressed in one file and plain in the other digests the same, while any
 // changed value, a null turned empty, a lost or an extra row does not. A guard against

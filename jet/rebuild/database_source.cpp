@@ -111,10 +111,10 @@ class StrictSource : public DatabaseSource {
             } else {
                 // Decoded as DecodeTo does it, with the long values' data kept for the rule.
                 const ByteSpan bytes = scanner.row_bytes();
-                const RowLayout layout = ParseRowLayout(bytes, file_->version(), def);
+                ParseRowLayoutTo(bytes, file_->version(), def, layout_);
                 kept_.Reset(def.columns.size());
-                DecodeRowTo(*file_, def, layout, bytes, row, long_value_, &kept_);
-                rule->Take(bytes, layout, row, kept_.data, stored_);
+                DecodeRowTo(*file_, def, layout_, bytes, row, long_value_, &kept_);
+                rule->Take(bytes, layout_, row, kept_.data, stored_);
             }
             visited_ = scanner.location().page << 8 | scanner.location().row;
             visit(row);
@@ -129,9 +129,13 @@ class StrictSource : public DatabaseSource {
         explicit KeptLongValues(MdbFile& source) : file(source) {}
         void Reset(size_t columns) { data.resize(columns); }
         bool Read(size_t column, ByteSpan field, Bytes& out) override {
-            ReadLongValueTo(file, field, out);
-            data[column].assign(out.begin(), out.end());
+            out = *ReadHeld(column, field, out);
             return true;
+        }
+        // Read where the rule takes it from: a Memo's bytes are decoded from there, uncopied.
+        const Bytes* ReadHeld(size_t column, ByteSpan field, Bytes&) override {
+            ReadLongValueTo(file, field, data[column]);
+            return &data[column];
         }
         MdbFile& file;
         std::vector<Bytes> data;
@@ -144,6 +148,7 @@ class StrictSource : public DatabaseSource {
     StoredRow stored_;
     KeptLongValues kept_{*file_};
     Bytes long_value_;
+    RowLayout layout_;  // of the row read last
 };
 
 }  // namespace

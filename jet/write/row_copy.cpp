@@ -88,7 +88,7 @@ RowCopyRule::RowCopyRule(const TableDef& def, Version version, uint16_t code_pag
             fixed_size_ = std::max<size_t>(fixed_size_, size_t{c.fixed_offset} + FixedSize(c));
         }
     }
-    fixed_used_.assign(fixed_size_, 0);
+    Bytes fixed_used(fixed_size_, 0);  // per fixed-area byte: 1 when a column holds it
     for (const ColumnDef& c : def.columns) {
         if (!enabled_) break;
         if (mask_bits_[c.col_num / 8u] & (1u << (c.col_num % 8u))) enabled_ = false;
@@ -96,14 +96,19 @@ RowCopyRule::RowCopyRule(const TableDef& def, Version version, uint16_t code_pag
         if (c.fixed()) {
             if (c.type == ColumnType::kText || c.long_value()) enabled_ = false;
             for (size_t b = c.fixed_offset; b < size_t{c.fixed_offset} + FixedSize(c); ++b) {
-                if (fixed_used_[b]) enabled_ = false;
-                fixed_used_[b] = 1;
+                if (fixed_used[b]) enabled_ = false;
+                fixed_used[b] = 1;
             }
         } else {
             // A Boolean is its mask bit: in a variable slot it would leave the slot unchecked.
             if (c.type == ColumnType::kBoolean || var_slot_used_[c.var_index]) enabled_ = false;
             var_slot_used_[c.var_index] = true;
         }
+    }
+    for (size_t b = 0; b < fixed_size_; ++b) {
+        if (fixed_used[b]) continue;
+        if (fixed_gaps_.empty() || fixed_gaps_.back().second != b) fixed_gaps_.emplace_back(b, b);
+        ++fixed_gaps_.back().second;
     }
     if (version == Version::kJet3) {
         for (int b = 0; b < 256; ++b) {
@@ -136,9 +141,11 @@ bool RowCopyRule::CanonicalText(ByteSpan stored, const ColumnDef& c, const Value
     const TextKind kind = c.type == ColumnType::kMemo ? TextKind::kMemo : TextKind::kText;
     const bool compressible = (c.ext_flags & kColumnCompressedUnicode) != 0;
     const bool marked = stored.size() >= 2 && stored[0] == 0xFF && stored[1] == 0xFE;
-    const bool compress = compressible && ShouldCompress(*text, kind);
-    if (!marked) return !compress && stored.size() % 2 == 0;
-    return compress && MinimalCompressedForm(stored);
+    if (!marked) return !(compressible && ShouldCompress(*text, kind)) && stored.size() % 2 == 0;
+    // The one compressed form of the text is the form Compress gives it, so whether Access
+    // would keep it follows from its length, without compressing the text again.
+    return compressible && MinimalCompressedForm(stored) &&
+           CompressedFormKept(text->size(), stored.size(), kind);
 }
 
 bool RowCopyRule::Qualifies(ByteSpan row, const RowLayout& layout, const Row& values,
@@ -172,8 +179,8 @@ bool RowCopyRule::Qualifies(ByteSpan row, const RowLayout& layout, const Row& va
         }
     }
 
-    for (size_t b = 0; b < fixed_size_; ++b)
-        if (!fixed_used_[b] && row[head + b] != 0) return false;
+    for (const auto& [from, to] : fixed_gaps_)
+        if (!AllZero(row.subspan(head + from, to - from))) return false;
 
     bool inline_long_value = false;
     for (size_t i = 0; i < def_.columns.size(); ++i) {

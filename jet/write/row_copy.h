@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "jet/base/bytes.h"
@@ -79,8 +80,9 @@ class RowCopyRule {
     uint16_t nvar_ = 0;                // RowVarCount(def)
     std::vector<bool> var_slot_used_;  // per variable slot
     Bytes mask_bits_;                  // the mask bits a row may set: the columns' numbers
-    Bytes fixed_used_;                 // per fixed-area byte: 1 when a column holds it
-    bool round_trips_[256] = {};       // Jet 3: code-page bytes that decode and encode back
+    // The runs [from, to) of fixed-area bytes no column holds, which a row leaves zero.
+    std::vector<std::pair<size_t, size_t>> fixed_gaps_;
+    bool round_trips_[256] = {};  // Jet 3: code-page bytes that decode and encode back
     bool every_byte_round_trips_ = true;
 };
 

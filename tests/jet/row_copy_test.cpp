@@ -96,9 +96,13 @@ Row RandomRow(const TableDef& t, Version version, std::mt19937& rng) {
             case ColumnType::kText:
                 row[i] = Text(rng, 15, version);  // within the 30 bytes of a Jet 4 column
                 break;
-            case ColumnType::kMemo:
-                row[i] = Text(rng, rng() % 2 ? 20 : 200, version);
+            case ColumnType::kMemo: {
+                std::u16string text = Text(rng, rng() % 2 ? 20 : 200, version);
+                // Now and then about as long as the longest text that is compressed.
+                if (rng() % 8 == 0) text.resize(1020 + rng() % 8, u'a');
+                row[i] = std::move(text);
                 break;
+            }
             default:
                 row[i] =
                     Bytes(rng() % (type == ColumnType::kOle ? 120 : 40), static_cast<uint8_t>(r));
