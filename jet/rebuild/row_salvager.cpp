@@ -302,7 +302,7 @@ class RowSalvager {
     // True when the writer can store the row; values too long for their column are cut.
     bool Storable(Row& row, uint64_t& cut) {
         const RowEncoder::LongValueStore store = [](size_t, const Bytes& data) {
-            return LongValueHeader(static_cast<uint32_t>(data.size()), kLongValueSingle, 0);
+            return MakeLongValueHeader(static_cast<uint32_t>(data.size()), kLongValueSingle, 0);
         };
         for (int attempt = 0; attempt < 2; ++attempt) {
             try {

@@ -56,7 +56,7 @@ uint32_t LongValueWriter::Place(uint32_t next, const uint8_t* data, size_t lengt
 }
 
 Bytes LongValueWriter::Store(const Bytes& data) {
-    Bytes field(kFieldSize);
+    Bytes field(kLongValueHeaderSize);
     StoreTo(data.data(), data.size(), field.data());
     return field;
 }
@@ -65,7 +65,7 @@ void LongValueWriter::StoreTo(const uint8_t* data, size_t size, uint8_t* field) 
     if (size == 0) throw std::logic_error("empty long value stored out of line");
     if (size > 0x3FFFFFFFu) Raise(kRecordTooLarge);
     const auto length = static_cast<uint32_t>(size);
-    std::memset(field, 0, kFieldSize);
+    std::memset(field, 0, kLongValueHeaderSize);
     if (size <= MaxSingleLongValue(version_)) {
         PutLongValueHeader(field, length, kLongValueSingle, Place(data, size));
         return;

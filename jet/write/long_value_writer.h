@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "jet/base/value.h"
+#include "jet/format/long_value.h"
 #include "jet/write/page_builder.h"
 #include "jet/write/page_sink.h"
 
@@ -26,9 +27,8 @@ class LongValueWriter {
 
     // Stores `data` (REQUIRES: not empty) and returns the 12-byte header for the row.
     Bytes Store(const Bytes& data);
-    // The same, putting the header at `field` (kFieldSize bytes).
+    // The same, putting the header at `field` (kLongValueHeaderSize bytes).
     void StoreTo(const uint8_t* data, size_t size, uint8_t* field);
-    static constexpr size_t kFieldSize = 12;  // the header, as RowEncoder stores it
 
     // Writes the page being filled. Call once, after the column's last value.
     void Finish();

@@ -8,6 +8,7 @@
 
 #include "jet/base/error.h"
 #include "jet/base/put_bytes.h"
+#include "jet/format/long_value.h"
 #include "jet/format/row_codec.h"
 #include "jet/format/text_codec.h"
 #include "jet/write/tdef_writer.h"
@@ -49,8 +50,8 @@ void PutLongValueHeader(uint8_t* to, uint32_t length, uint8_t type, uint32_t fir
     PutU32(to + 4, first_row_pointer);
 }
 
-Bytes LongValueHeader(uint32_t length, uint8_t type, uint32_t first_row_pointer) {
-    Bytes h(12, 0);
+Bytes MakeLongValueHeader(uint32_t length, uint8_t type, uint32_t first_row_pointer) {
+    Bytes h(kLongValueHeaderSize, 0);
     PutLongValueHeader(h.data(), length, type, first_row_pointer);
     return h;
 }
@@ -197,7 +198,7 @@ void RowEncoder::Encode(const Row& row, const LongValueStore& store, Bytes& out)
         if (!present_[i]) continue;
         FieldBytesTo(c, v, fields_[i]);
         if (c.fixed()) continue;
-        var_bytes += c.long_value() ? 12 : fields_[i].size();
+        var_bytes += c.long_value() ? kLongValueHeaderSize : fields_[i].size();
     }
 
     // Total row length for a given amount of variable data.
@@ -217,7 +218,7 @@ void RowEncoder::Encode(const Row& row, const LongValueStore& store, Bytes& out)
         const Bytes& data = fields_[i];
         Bytes& stored = stored_[i];
         if (data.size() <= kMaxInlineLongValue && length_with(var_bytes + data.size()) <= max_row) {
-            stored.assign(12, 0);
+            stored.assign(kLongValueHeaderSize, 0);
             PutLongValueHeader(stored.data(), static_cast<uint32_t>(data.size()), kLongValueInline,
                                0);
             stored.insert(stored.end(), data.begin(), data.end());
@@ -226,7 +227,7 @@ void RowEncoder::Encode(const Row& row, const LongValueStore& store, Bytes& out)
             stored = store(i, data);
         } else {
             present_[i] = false;
-            var_bytes -= 12;
+            var_bytes -= kLongValueHeaderSize;
         }
     }
     // Rows are kept within Jet's maximum by storing long values out of line; a row that

@@ -42,7 +42,7 @@ constexpr uint8_t kLongValueChain = 0x00;
 
 // The 12-byte long-value header; the Put form fills the first 8 of 12 zeroed bytes at `to`.
 void PutLongValueHeader(uint8_t* to, uint32_t length, uint8_t type, uint32_t first_row_pointer);
-Bytes LongValueHeader(uint32_t length, uint8_t type, uint32_t first_row_pointer);
+Bytes MakeLongValueHeader(uint32_t length, uint8_t type, uint32_t first_row_pointer);
 
 class RowEncoder {
   public:

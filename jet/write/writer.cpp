@@ -283,7 +283,7 @@ uint32_t DatabaseWriter::AddRow(const Row& row, const std::vector<std::optional<
     if (stored != nullptr && stored->copy) {
         // As Encode does it: the long values stored in column order, then the row placed; the
         // row's bytes go straight onto the page, with the long values' fields put in.
-        constexpr size_t kField = LongValueWriter::kFieldSize;
+        constexpr size_t kField = kLongValueHeaderSize;
         const size_t n = stored->long_value_count;
         m.fields.resize(n * kField);
         for (size_t i = 0; i < n; ++i) {

@@ -117,7 +117,7 @@ class Store final : public LongValueReader {
     Bytes Put(const Bytes& data) {
         const uint32_t pointer = static_cast<uint32_t>(values_.size() + 1) << 8;
         values_[pointer] = data;
-        return LongValueHeader(static_cast<uint32_t>(data.size()), kLongValueSingle, pointer);
+        return MakeLongValueHeader(static_cast<uint32_t>(data.size()), kLongValueSingle, pointer);
     }
     // As the source reads them: inline from the field, else by pointer; kept per column.
     bool Read(size_t column, ByteSpan field, Bytes& out) override {
