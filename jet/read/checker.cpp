@@ -725,6 +725,9 @@ CheckReport CheckFile(Env* env, const std::string& path, const CheckOptions& opt
                       const std::string& password) {
     OpenOptions open;
     open.password = password;
+    // The check reads every page, most of them in file order, and each long value's pages
+    // again: read ahead, they are copies from memory.
+    open.read_ahead_pages = kScanReadAheadPages;
     std::unique_ptr<MdbFile> file;
     try {
         file = MdbFile::Open(env, path, open);
