@@ -40,7 +40,6 @@ void DecodeIndexPageTo(Version version, std::span<const uint8_t> page, PackedInd
     if (page.size() != l.page_size) Damaged("wrong page size");
     IndexPage& out = packed.header;
     out.entries.clear();
-    packed.keys.clear();
     packed.entries.clear();
     out.type = page[0];
     if (out.type != kPageIndexNode && out.type != kPageIndexLeaf) {
@@ -59,7 +58,16 @@ void DecodeIndexPageTo(Version version, std::span<const uint8_t> page, PackedInd
     // The first entry is stored whole: the later ones' shared prefix is its first bytes.
     const uint8_t* prefix = page.data() + l.first_entry;
     size_t start = 0;  // of the current entry, relative to the first entry
+    // The keys are written into the buffer at its full capacity and cut to what they use at the
+    // end: appending a few bytes per entry through the vector costs more than the entry.
     Bytes& keys = packed.keys;
+    keys.resize(std::max<size_t>(keys.capacity(), l.page_size));
+    size_t used = 0;
+    const auto append = [&keys, &used](const uint8_t* p, size_t n) {
+        if (keys.size() - used < n) keys.resize(std::max(2 * keys.size(), used + n));
+        std::memcpy(keys.data() + used, p, n);
+        used += n;
+    };
     const uint8_t* bitmap = page.data() + l.bitmap_offset;
     for (uint32_t at_byte = 0; at_byte * 8 <= capacity; ++at_byte) {
         // Most of the bitmap is clear: eight clear bytes are passed over at once.
@@ -81,16 +89,16 @@ void DecodeIndexPageTo(Version version, std::span<const uint8_t> page, PackedInd
             const uint8_t* data = page.data() + l.first_entry + start;
             // The whole entry goes to the end of the keys, then all but its key is cut off. The
             // shared prefix covers whole entry bytes: it may reach into the row pointer.
-            const size_t at = keys.size();
+            const size_t at = used;
             if (packed.entries.empty()) {
                 if (out.prefix_length > end - start) {
                     Damaged("shared prefix longer than the first entry");
                 }
             } else {
-                keys.insert(keys.end(), prefix, prefix + out.prefix_length);
+                append(prefix, out.prefix_length);
             }
-            keys.insert(keys.end(), data, data + (end - start));
-            const size_t size = keys.size() - at;
+            append(data, end - start);
+            const size_t size = used - at;
             if (size < trailer) Damaged("entry shorter than its row pointer");
             const size_t key_size = size - trailer;
             const uint8_t* tail = keys.data() + at + key_size;
@@ -100,7 +108,7 @@ void DecodeIndexPageTo(Version version, std::span<const uint8_t> page, PackedInd
             e.data_page = Be(tail, 3);
             e.data_row = tail[3];
             if (!out.leaf()) e.child_page = Be(tail + 4, 4);
-            keys.resize(at + key_size);
+            used = at + key_size;
             packed.entries.push_back(e);
             start = end;
         }
@@ -113,6 +121,7 @@ void DecodeIndexPageTo(Version version, std::span<const uint8_t> page, PackedInd
         if (byte == 0) bit |= 7;
     }
     out.entries_end = static_cast<uint32_t>(l.first_entry + start);
+    keys.resize(used);
 }
 
 IndexPage DecodeIndexPage(Version version, std::span<const uint8_t> page) {

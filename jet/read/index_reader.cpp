@@ -3,6 +3,7 @@
 
 #include <deque>
 #include <unordered_set>
+#include <utility>
 
 #include "jet/base/error.h"
 #include "jet/keys/index_key.h"
@@ -72,7 +73,7 @@ class Walker {
             }
             for (const PackedIndexEntry& p : packed.entries) {
                 Unpack(packed, p, entry_);
-                Yield(entry_, number);
+                Yield(number);
             }
             return;
         }
@@ -103,15 +104,17 @@ class Walker {
         e.child_page = p.child_page;
     }
 
-    void Yield(const IndexEntry& e, uint32_t leaf) {
+    // Yields entry_, then keeps it as the last entry (the two swap their buffers).
+    void Yield(uint32_t leaf) {
+        const IndexEntry& e = entry_;
         if (has_last_ && CompareIndexEntries(last_.key, last_.data_page, last_.data_row, e.key,
                                              e.data_page, e.data_row) >= 0) {
             Problem(leaf, "index entries out of order");
         }
-        last_ = e;
         has_last_ = true;
         ++result_.entry_count;
         if (visit_) visit_(e, leaf);
+        std::swap(last_, entry_);
     }
 
     // Pages of one level, in visiting (= key) order, must link to their neighbours.
