@@ -58,10 +58,10 @@ void DecodeIndexPageTo(Version version, std::span<const uint8_t> page, PackedInd
     // The first entry is stored whole: the later ones' shared prefix is its first bytes.
     const uint8_t* prefix = page.data() + l.first_entry;
     size_t start = 0;  // of the current entry, relative to the first entry
-    // The keys are written into the buffer at its full capacity and cut to what they use at the
-    // end: appending a few bytes per entry through the vector costs more than the entry.
+    // The keys are written over the buffer from its start, which keeps the size it once grew
+    // to: appending a few bytes per entry through the vector, or clearing the buffer for each
+    // page, would cost more than the entry.
     Bytes& keys = packed.keys;
-    keys.resize(std::max<size_t>(keys.capacity(), l.page_size));
     size_t used = 0;
     const auto append = [&keys, &used](const uint8_t* p, size_t n) {
         if (keys.size() - used < n) keys.resize(std::max(2 * keys.size(), used + n));
@@ -121,7 +121,6 @@ void DecodeIndexPageTo(Version version, std::span<const uint8_t> page, PackedInd
         if (byte == 0) bit |= 7;
     }
     out.entries_end = static_cast<uint32_t>(l.first_entry + start);
-    keys.resize(used);
 }
 
 IndexPage DecodeIndexPage(Version version, std::span<const uint8_t> page) {

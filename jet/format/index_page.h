@@ -86,8 +86,8 @@ struct PackedIndexEntry {
 };
 
 // An index page as a reader of many pages holds it: the header as in IndexPage (whose `entries`
-// stay empty), the keys back to back in one buffer, so that decoding page after page into the
-// same one allocates nothing once its buffers have grown.
+// stay empty), the keys back to back in one buffer (past them, what an earlier page left), so
+// that decoding page after page into the same one allocates nothing once its buffers have grown.
 struct PackedIndexPage {
     IndexPage header;
     Bytes keys;
