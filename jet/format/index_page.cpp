@@ -2,6 +2,7 @@
 #include "jet/format/index_page.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "jet/base/error.h"
@@ -34,10 +35,12 @@ const IndexPageLayout& IndexLayout(Version version) {
     return version == Version::kJet3 ? kJet3Layout : kJet4Layout;
 }
 
-IndexPage DecodeIndexPage(Version version, std::span<const uint8_t> page) {
+void DecodeIndexPageTo(Version version, std::span<const uint8_t> page, PackedIndexPage& packed) {
     const IndexPageLayout& l = IndexLayout(version);
     if (page.size() != l.page_size) Damaged("wrong page size");
-    IndexPage out;
+    IndexPage& out = packed.header;
+    out.entries.clear();
+    packed.entries.clear();
     out.type = page[0];
     if (out.type != kPageIndexNode && out.type != kPageIndexLeaf) {
         Damaged("type byte " + std::to_string(out.type) + " is not an index page");
@@ -52,48 +55,63 @@ IndexPage DecodeIndexPage(Version version, std::span<const uint8_t> page) {
 
     const size_t trailer = out.leaf() ? 4 : 8;
     const uint32_t capacity = l.page_size - l.first_entry;
+    // The first entry is stored whole: the later ones' shared prefix is its first bytes.
+    const uint8_t* prefix = page.data() + l.first_entry;
     size_t start = 0;  // of the current entry, relative to the first entry
-    Bytes prefix;
-    Bytes full;
-    for (uint32_t bit = 0; bit <= capacity; ++bit) {
+    // The keys are written over the buffer from its start, which keeps the size it once grew
+    // to: appending a few bytes per entry through the vector, or clearing the buffer for each
+    // page, would cost more than the entry.
+    Bytes& keys = packed.keys;
+    size_t used = 0;
+    const auto append = [&keys, &used](const uint8_t* p, size_t n) {
+        if (keys.size() - used < n) keys.resize(std::max(2 * keys.size(), used + n));
+        std::memcpy(keys.data() + used, p, n);
+        used += n;
+    };
+    const uint8_t* bitmap = page.data() + l.bitmap_offset;
+    for (uint32_t at_byte = 0; at_byte * 8 <= capacity; ++at_byte) {
         // Most of the bitmap is clear: eight clear bytes are passed over at once.
-        if (bit % 64 == 0 && bit + 64 <= capacity + 1) {
+        if (at_byte % 8 == 0 && at_byte * 8 + 64 <= capacity + 1) {
             uint64_t word;
-            std::memcpy(&word, page.data() + l.bitmap_offset + bit / 8, 8);
+            std::memcpy(&word, bitmap + at_byte, 8);
             if (word == 0) {
-                bit += 63;
+                at_byte += 7;
                 continue;
             }
         }
-        const uint8_t byte = page[l.bitmap_offset + bit / 8];
-        if (byte == 0) {
-            bit |= 7;  // the rest of an empty byte of the bitmap: no entry ends there
-            continue;
-        }
-        if (!(byte & (1u << (bit % 8)))) continue;
-        const size_t end = bit;
-        if (end <= start) Damaged("empty entry");
-        const uint8_t* data = page.data() + l.first_entry + start;
-        // The shared prefix covers whole entry bytes: it may reach into the row pointer.
-        if (out.entries.empty()) {
-            if (out.prefix_length > end - start) {
-                Damaged("shared prefix longer than the first entry");
+        unsigned bits = bitmap[at_byte];
+        // Bits past the usable area are the check below's.
+        if (at_byte * 8 + 7 > capacity) bits &= (1u << (capacity - at_byte * 8 + 1)) - 1;
+        for (; bits != 0; bits &= bits - 1) {
+            const uint32_t bit = at_byte * 8 + static_cast<uint32_t>(std::countr_zero(bits));
+            const size_t end = bit;
+            if (end <= start) Damaged("empty entry");
+            const uint8_t* data = page.data() + l.first_entry + start;
+            // The whole entry goes to the end of the keys, then all but its key is cut off. The
+            // shared prefix covers whole entry bytes: it may reach into the row pointer.
+            const size_t at = used;
+            if (packed.entries.empty()) {
+                if (out.prefix_length > end - start) {
+                    Damaged("shared prefix longer than the first entry");
+                }
+            } else {
+                append(prefix, out.prefix_length);
             }
-            full.assign(data, data + (end - start));
-            prefix.assign(data, data + out.prefix_length);
-        } else {
-            full = prefix;
-            full.insert(full.end(), data, data + (end - start));
+            append(data, end - start);
+            const size_t size = used - at;
+            if (size < trailer) Damaged("entry shorter than its row pointer");
+            const size_t key_size = size - trailer;
+            const uint8_t* tail = keys.data() + at + key_size;
+            PackedIndexEntry e;
+            e.key_at = static_cast<uint32_t>(at);
+            e.key_size = static_cast<uint32_t>(key_size);
+            e.data_page = Be(tail, 3);
+            e.data_row = tail[3];
+            if (!out.leaf()) e.child_page = Be(tail + 4, 4);
+            used = at + key_size;
+            packed.entries.push_back(e);
+            start = end;
         }
-        if (full.size() < trailer) Damaged("entry shorter than its row pointer");
-        const size_t key_size = full.size() - trailer;
-        IndexEntry e;
-        e.key.assign(full.begin(), full.begin() + static_cast<ptrdiff_t>(key_size));
-        e.data_page = Be(full.data() + key_size, 3);
-        e.data_row = full[key_size + 3];
-        if (!out.leaf()) e.child_page = Be(full.data() + key_size + 4, 4);
-        out.entries.push_back(std::move(e));
-        start = end;
     }
     // Bits past the usable area must be clear.
     for (uint32_t bit = capacity + 1; bit < l.bitmap_size * 8; ++bit) {
@@ -103,6 +121,22 @@ IndexPage DecodeIndexPage(Version version, std::span<const uint8_t> page) {
         if (byte == 0) bit |= 7;
     }
     out.entries_end = static_cast<uint32_t>(l.first_entry + start);
+}
+
+IndexPage DecodeIndexPage(Version version, std::span<const uint8_t> page) {
+    PackedIndexPage packed;
+    DecodeIndexPageTo(version, page, packed);
+    IndexPage out = std::move(packed.header);
+    out.entries.reserve(packed.entries.size());
+    for (const PackedIndexEntry& p : packed.entries) {
+        const ByteSpan key = packed.key(p);
+        IndexEntry e;
+        e.key.assign(key.begin(), key.end());
+        e.data_page = p.data_page;
+        e.data_row = p.data_row;
+        e.child_page = p.child_page;
+        out.entries.push_back(std::move(e));
+    }
     return out;
 }
 

@@ -76,4 +76,29 @@ Bytes EncodeIndexPage(Version version, const IndexPage& page, bool share_prefix 
 // page or its entries do not fit.
 IndexPage DecodeIndexPage(Version version, std::span<const uint8_t> page);
 
+// An entry of a PackedIndexPage: its key is `key_size` bytes at `key_at` in the page's keys.
+struct PackedIndexEntry {
+    uint32_t key_at = 0;
+    uint32_t key_size = 0;
+    uint32_t data_page = 0;
+    uint8_t data_row = 0;
+    uint32_t child_page = 0;
+};
+
+// An index page as a reader of many pages holds it: the header as in IndexPage (whose `entries`
+// stay empty), the keys back to back in one buffer (past them, what an earlier page left), so
+// that decoding page after page into the same one allocates nothing once its buffers have grown.
+struct PackedIndexPage {
+    IndexPage header;
+    Bytes keys;
+    std::vector<PackedIndexEntry> entries;
+
+    ByteSpan key(const PackedIndexEntry& e) const {
+        return ByteSpan(keys).subspan(e.key_at, e.key_size);
+    }
+};
+
+// DecodeIndexPage into `out`, replacing what it held; the same checks and errors.
+void DecodeIndexPageTo(Version version, std::span<const uint8_t> page, PackedIndexPage& out);
+
 }  // namespace jet

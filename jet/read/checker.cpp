@@ -155,38 +155,107 @@ void Checker::CheckDataPageLayout(uint32_t page, const ParsedPage& parsed) {
     }
 }
 
-void Checker::CheckLongValues(const TableDef& t, const RowLayout& layout, ByteSpan row,
-                              uint32_t page, uint16_t row_number) {
-    for (const ColumnDef& c : t.columns) {
-        if (!c.long_value()) continue;
-        const ColumnSlice slice = LocateColumn(layout, row, c);
-        if (!slice.present || !slice.not_null || slice.bytes.empty()) continue;
-        ++report_.stats.long_values;
-        std::vector<uint32_t> pointers;
-        try {
-            pointers = LongValueRows(*file_, slice.bytes);
-        } catch (const JetError& e) {
-            if (Detailed(FindingKind::kLongValue)) {
-                Error(FindingKind::kLongValue, t.name, page,
-                      "column '" + c.name + "' of " + PageRow(page, row_number) + ": " + e.what());
-            }
-            continue;
-        }
-        for (uint32_t ptr : pointers) {
-            const RowPointer at = RowPointer::FromPacked(ptr);
-            if (!lval_rows_.Insert(ptr, page_count_)) {
-                if (Detailed(FindingKind::kLongValue)) {
-                    Error(FindingKind::kLongValue, t.name, at.page,
-                          "long-value " + PageRow(at.page, at.row) + " is used by more than " +
-                              "one value (again by column '" + c.name + "' of " +
-                              PageRow(page, row_number) + ")");
-                }
-                continue;
-            }
-            Claim(at.page, PageUse::kLongValue, t.tdef_page, t.name);
-        }
+void Checker::LongValueUnreadable(const TableDef& t, const ColumnDef& c, uint32_t page,
+                                  uint16_t row_number, const JetError& e) {
+    if (Detailed(FindingKind::kLongValue)) {
+        Error(FindingKind::kLongValue, t.name, page,
+              "column '" + c.name + "' of " + PageRow(page, row_number) + ": " + e.what());
     }
 }
+
+void Checker::UseLongValueRow(const TableDef& t, const ColumnDef& c, uint32_t pointer,
+                              uint32_t page, uint16_t row_number) {
+    const RowPointer at = RowPointer::FromPacked(pointer);
+    if (!lval_rows_.Insert(pointer, page_count_)) {
+        if (Detailed(FindingKind::kLongValue)) {
+            Error(FindingKind::kLongValue, t.name, at.page,
+                  "long-value " + PageRow(at.page, at.row) + " is used by more than " +
+                      "one value (again by column '" + c.name + "' of " +
+                      PageRow(page, row_number) + ")");
+        }
+        return;
+    }
+    Claim(at.page, PageUse::kLongValue, t.tdef_page, t.name);
+}
+
+void Checker::CheckLongValue(const TableDef& t, const ColumnDef& c, ByteSpan field, uint32_t page,
+                             uint16_t row_number) {
+    ++report_.stats.long_values;
+    std::vector<uint32_t> pointers;
+    try {
+        pointers = LongValueRows(*file_, field);
+    } catch (const JetError& e) {
+        LongValueUnreadable(t, c, page, row_number, e);
+        return;
+    }
+    for (uint32_t ptr : pointers) UseLongValueRow(t, c, ptr, page, row_number);
+}
+
+void Checker::CheckAndReadLongValue(const TableDef& t, const ColumnDef& c, ByteSpan field,
+                                    Bytes& out, uint32_t page, uint16_t row_number) {
+    LongValueHeader h;
+    if (!field.empty()) {
+        try {
+            h = ParseLongValueHeader(field);
+        } catch (const JetError&) {
+            h.form = LongValueForm::kChain;  // the check reports why, the read throws it
+        }
+    }
+    if (field.empty() || h.form != LongValueForm::kSingle) {
+        // Inline values use no LVAL row; a chain's rows are not in its data, so the check
+        // walks it on its own.
+        if (!field.empty()) CheckLongValue(t, c, field, page, row_number);
+        ReadLongValueTo(*file_, field, out);
+        return;
+    }
+    // One LVAL row: the read walks what the check would, and fails where it would.
+    ++report_.stats.long_values;
+    try {
+        ReadLongValueTo(*file_, field, out);
+    } catch (const JetError& e) {
+        LongValueUnreadable(t, c, page, row_number, e);
+        throw;
+    }
+    UseLongValueRow(t, c, h.first_row, page, row_number);
+}
+
+class Checker::RowLongValues final : public LongValueReader {
+  public:
+    RowLongValues(Checker& checker, const TableDef& t, const RowLayout& layout, ByteSpan row,
+                  uint32_t page, uint16_t row_number)
+        : checker_(checker),
+          t_(t),
+          layout_(layout),
+          row_(row),
+          page_(page),
+          row_number_(row_number) {}
+
+    bool Read(size_t column, ByteSpan field, Bytes& out) override {
+        next_ = column + 1;
+        checker_.CheckAndReadLongValue(t_, t_.columns[column], field, out, page_, row_number_);
+        return true;
+    }
+
+    // The values past the column where the decoding failed, checked as if it had gone on.
+    void CheckRest() {
+        for (size_t i = next_; i < t_.columns.size(); ++i) {
+            const ColumnDef& c = t_.columns[i];
+            if (!c.long_value()) continue;
+            const ColumnSlice slice = LocateColumn(layout_, row_, c);
+            if (!slice.present || !slice.not_null || slice.bytes.empty()) continue;
+            checker_.CheckLongValue(t_, c, slice.bytes, page_, row_number_);
+        }
+    }
+
+  private:
+    Checker& checker_;
+    const TableDef& t_;
+    const RowLayout& layout_;
+    ByteSpan row_;
+    uint32_t page_;
+    uint16_t row_number_;
+    size_t next_ = 0;  // the first column not checked yet
+};
 
 void Checker::CheckPageRows(const TableDef& t, uint32_t page, const DataPage& dp,
                             const std::vector<IndexKeyEncoder*>& encoders, RowScan& scan) {
@@ -238,8 +307,13 @@ void Checker::CheckPageRows(const TableDef& t, uint32_t page, const DataPage& dp
             Row& values = scan.values;
             try {
                 const RowLayout layout = ParseRowLayout(row, version_, t);
-                CheckLongValues(t, layout, row, page, i);
-                DecodeRowTo(*file_, t, layout, row, values, scan.long_value);
+                RowLongValues long_values(*this, t, layout, row, page, i);
+                try {
+                    DecodeRowTo(*file_, t, layout, row, values, scan.long_value, &long_values);
+                } catch (const JetError&) {
+                    long_values.CheckRest();
+                    throw;
+                }
                 live_.set_decoded(slot);
                 if (options_.on_row) options_.on_row(t, values);
             } catch (const JetError& e) {
@@ -725,6 +799,9 @@ CheckReport CheckFile(Env* env, const std::string& path, const CheckOptions& opt
                       const std::string& password) {
     OpenOptions open;
     open.password = password;
+    // The check reads every page, most of them in file order, and each long value's pages
+    // again: read ahead, they are copies from memory.
+    open.read_ahead_pages = kScanReadAheadPages;
     std::unique_ptr<MdbFile> file;
     try {
         file = MdbFile::Open(env, path, open);

@@ -191,7 +191,20 @@ class Checker {
     // The checks of a page that holds rows, done once, when the page is first read; the final
     // sweep over the file reads only the pages no structure read.
     void CheckRowPage(uint32_t page, const ParsedPage& parsed, bool final_sweep = false);
-    void CheckLongValues(const TableDef& t, const RowLayout& layout, ByteSpan row, uint32_t page,
+    // The long values of a row are checked as the row is decoded (RowLongValues): each one
+    // that a single LVAL row holds is read once for both. The findings are those of checking
+    // every value of the row first and decoding it then.
+    class RowLongValues;
+    // Checks the long value `field` (not empty) of column `c`: its LVAL rows are in the file,
+    // used by no other value, and the table's.
+    void CheckLongValue(const TableDef& t, const ColumnDef& c, ByteSpan field, uint32_t page,
+                        uint16_t row_number);
+    // Checks it, and reads it into `out` as ReadLongValueTo does (and throws as it does).
+    void CheckAndReadLongValue(const TableDef& t, const ColumnDef& c, ByteSpan field, Bytes& out,
+                               uint32_t page, uint16_t row_number);
+    void LongValueUnreadable(const TableDef& t, const ColumnDef& c, uint32_t page,
+                             uint16_t row_number, const JetError& e);
+    void UseLongValueRow(const TableDef& t, const ColumnDef& c, uint32_t pointer, uint32_t page,
                          uint16_t row_number);
     // The stored definition of a table, its pages claimed (nullopt, reported, when unreadable).
     // `read`: the definition read from `tdef_page` already (taken), else null.

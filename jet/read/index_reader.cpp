@@ -1,7 +1,9 @@
 // Index tree walker; the tree shape and the guarantees are described in index_reader.h.
 #include "jet/read/index_reader.h"
 
+#include <deque>
 #include <unordered_set>
+#include <utility>
 
 #include "jet/base/error.h"
 #include "jet/keys/index_key.h"
@@ -45,14 +47,18 @@ class Walker {
             Problem(number, "index page reached twice (a cycle or a shared child)" + from());
             return;
         }
-        IndexPage page;
+        // One decoded page per level, its buffers reused by the next page of the level; a
+        // deque, so that the pages above stay where they are as a deeper level is added.
+        if (by_depth_.size() <= depth) by_depth_.resize(depth + 1);
+        PackedIndexPage& packed = by_depth_[depth];
         try {
             // Decoded before the children are read, so one buffer serves the whole walk.
-            page = DecodeIndexPage(version_, view_(number, scratch_));
+            DecodeIndexPageTo(version_, view_(number, scratch_), packed);
         } catch (const JetError& e) {
             Problem(number, std::string(e.what()) + from());
             return;
         }
+        const IndexPage& page = packed.header;
         result_.pages.push_back(number);
         if (levels_.size() <= depth) levels_.resize(depth + 1);
         levels_[depth].push_back({number, page.prev_page, page.next_page});
@@ -65,33 +71,50 @@ class Walker {
             if (page.tail_page != 0 && options_.check_structure) {
                 Problem(number, "leaf page has a tail page");
             }
-            for (const IndexEntry& e : page.entries) Yield(e, number);
+            for (const PackedIndexEntry& p : packed.entries) {
+                Unpack(packed, p, entry_);
+                Yield(number);
+            }
             return;
         }
         if (page.tail_page == 0) {
             Problem(number, "intermediate page has no tail page");
         }
-        for (const IndexEntry& e : page.entries) {
-            Visit(e.child_page, depth + 1, number);
+        for (const PackedIndexEntry& p : packed.entries) {
+            Visit(p.child_page, depth + 1, number);
             // Everything in the child's subtree is at most the separator.
-            if (options_.check_structure && has_last_ &&
-                CompareIndexEntries(last_.key, last_.data_page, last_.data_row, e.key, e.data_page,
-                                    e.data_row) > 0) {
-                Problem(number, "intermediate entry is smaller than the last entry of its child");
+            if (options_.check_structure && has_last_) {
+                Unpack(packed, p, entry_);
+                const IndexEntry& e = entry_;
+                if (CompareIndexEntries(last_.key, last_.data_page, last_.data_row, e.key,
+                                        e.data_page, e.data_row) > 0) {
+                    Problem(number,
+                            "intermediate entry is smaller than the last entry of its child");
+                }
             }
         }
         if (page.tail_page != 0) Visit(page.tail_page, depth + 1, number);
     }
 
-    void Yield(const IndexEntry& e, uint32_t leaf) {
+    static void Unpack(const PackedIndexPage& page, const PackedIndexEntry& p, IndexEntry& e) {
+        const ByteSpan key = page.key(p);
+        e.key.assign(key.begin(), key.end());
+        e.data_page = p.data_page;
+        e.data_row = p.data_row;
+        e.child_page = p.child_page;
+    }
+
+    // Yields entry_, then keeps it as the last entry (the two swap their buffers).
+    void Yield(uint32_t leaf) {
+        const IndexEntry& e = entry_;
         if (has_last_ && CompareIndexEntries(last_.key, last_.data_page, last_.data_row, e.key,
                                              e.data_page, e.data_row) >= 0) {
             Problem(leaf, "index entries out of order");
         }
-        last_ = e;
         has_last_ = true;
         ++result_.entry_count;
         if (visit_) visit_(e, leaf);
+        std::swap(last_, entry_);
     }
 
     // Pages of one level, in visiting (= key) order, must link to their neighbours.
@@ -125,6 +148,8 @@ class Walker {
     IndexWalkResult result_;
     std::unordered_set<uint32_t> seen_;
     std::vector<std::vector<LevelPage>> levels_;
+    std::deque<PackedIndexPage> by_depth_;
+    IndexEntry entry_;  // the entry being looked at, its buffer reused
     IndexEntry last_;
     bool has_last_ = false;
 };

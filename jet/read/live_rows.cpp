@@ -47,7 +47,7 @@ size_t LiveRows::Find(uint32_t loc) {
 size_t LiveRows::Search(uint32_t loc) {
     if (sorted_ && locs_.empty()) return kNone;
     if (sorted_) {
-        const uint32_t first = locs_.front() >> 8, last = locs_.back() >> 8;
+        const uint32_t first = locs_[0] >> 8, last = locs_.back() >> 8;
         // A table of pages costs a word per page between its first and its last; rows spread
         // thinly over a large file are searched for instead.
         if (page_first_.empty() && last - first <= 4 * locs_.size() + 4096) {
@@ -57,15 +57,29 @@ size_t LiveRows::Search(uint32_t loc) {
             for (size_t i = page_first_.size() - 1; i-- > 0;)
                 page_first_[i] = std::min(page_first_[i], page_first_[i + 1]);
         }
-        auto begin = locs_.begin(), end = locs_.end();
+        size_t begin = 0, end = locs_.size();
         if (!page_first_.empty()) {
             const uint32_t page = loc >> 8;
             if (page < first || page > last) return kNone;
-            begin = locs_.begin() + static_cast<ptrdiff_t>(page_first_[page - first]);
-            end = locs_.begin() + static_cast<ptrdiff_t>(page_first_[page - first + 1]);
+            begin = page_first_[page - first];
+            end = page_first_[page - first + 1];
+            // Rows of a page without deleted ones are numbered one after the other.
+            const uint32_t row = loc & 0xFF;
+            if (begin < end && row >= (locs_[begin] & 0xFF)) {
+                const size_t guess = begin + (row - (locs_[begin] & 0xFF));
+                if (guess < end && locs_[guess] == loc) return guess;
+            }
         }
-        auto it = std::lower_bound(begin, end, loc);
-        return it != end && *it == loc ? static_cast<size_t>(it - locs_.begin()) : kNone;
+        const size_t limit = end;
+        while (begin < end) {  // the first slot at or after loc
+            const size_t mid = begin + (end - begin) / 2;
+            if (locs_[mid] < loc) {
+                begin = mid + 1;
+            } else {
+                end = mid;
+            }
+        }
+        return begin < limit && locs_[begin] == loc ? begin : kNone;
     }
     if (order_.empty()) {
         order_.reserve(locs_.size());
@@ -95,6 +109,13 @@ void LiveRows::SetKey(size_t slot, size_t k, const Bytes& key) {
     if (slot + 1 != locs_.size()) throw std::logic_error("LiveRows: key of an earlier row");
     // Appended: every earlier key stays where it is; later indexes of the row start after it.
     size_t done = 0;
+    const size_t in = static_cast<size_t>(key_bytes_ % kChunk);
+    if (in != 0 && !key.empty() && in + key.size() <= kChunk) {  // into the chunk begun
+        std::memcpy(chunks_[static_cast<size_t>(key_bytes_ / kChunk)].get() + in, key.data(),
+                    key.size());
+        done = key.size();
+        key_bytes_ += key.size();
+    }
     while (done < key.size()) {
         const size_t chunk = static_cast<size_t>(key_bytes_ / kChunk);
         if (chunk == chunks_.size())

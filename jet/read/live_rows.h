@@ -4,16 +4,17 @@
 // point at it.
 //
 // A large table has millions of rows, so nothing here is allocated per row: locations, flags
-// and key boundaries live in deques (no copy as they grow) and the keys' bytes in one buffer
-// of fixed-size chunks. About 5 + 9 * indexes bytes per row, plus the keys themselves.
+// and key boundaries live in blocks of fixed size (no copy as they grow, an index is a shift and
+// a mask) and the keys' bytes in one buffer of fixed-size chunks. About 5 + 9 * indexes bytes
+// per row, plus the keys themselves.
 //
 // Rows are added in the order the checker reads them, page by page, which is location order;
-// lookups are binary searches (a one-off sort covers any other order).
+// a lookup goes to the rows of the page and, as they are numbered one after the other unless
+// some were deleted, straight to the row (a one-off sort covers any other order).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -21,6 +22,32 @@
 #include "jet/base/value.h"
 
 namespace jet {
+
+// A sequence grown at its end, in blocks of 4096 values that never move.
+template <typename T>
+class BlockSequence {
+  public:
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    T& operator[](size_t i) { return blocks_[i >> kShift][i & kMask]; }
+    const T& operator[](size_t i) const { return blocks_[i >> kShift][i & kMask]; }
+    const T& back() const { return (*this)[size_ - 1]; }
+    void push_back(T v) {
+        if ((size_ >> kShift) == blocks_.size())
+            blocks_.push_back(std::make_unique_for_overwrite<T[]>(kMask + 1));
+        (*this)[size_++] = v;
+    }
+    // Empties it; the first block stays for what comes next.
+    void clear() {
+        if (blocks_.size() > 1) blocks_.resize(1);
+        size_ = 0;
+    }
+
+  private:
+    static constexpr size_t kShift = 12, kMask = (size_t{1} << kShift) - 1;
+    std::vector<std::unique_ptr<T[]>> blocks_;
+    size_t size_ = 0;
+};
 
 class LiveRows {
   public:
@@ -74,10 +101,10 @@ class LiveRows {
     void ForEachPiece(size_t slot, size_t k, Piece&& piece) const;
 
     size_t indexes_ = 0;
-    std::deque<uint32_t> locs_;
-    std::deque<bool> decoded_;
-    std::deque<uint8_t> flags_;     // per row and index
-    std::deque<uint64_t> key_end_;  // per row and index: end of its key in the buffer
+    BlockSequence<uint32_t> locs_;
+    BlockSequence<bool> decoded_;
+    BlockSequence<uint8_t> flags_;     // per row and index
+    BlockSequence<uint64_t> key_end_;  // per row and index: end of its key in the buffer
     std::vector<std::unique_ptr<uint8_t[]>> chunks_;
     uint64_t key_bytes_ = 0;
     std::unordered_map<size_t, Bytes> alt_keys_;

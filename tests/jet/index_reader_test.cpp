@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <tuple>
+#include <vector>
 
 #include "jet/base/error.h"
 #include "jet/format/index_page.h"
@@ -89,6 +91,56 @@ TEST(IndexPageTest, SharedPrefixMayCoverTheRowPointer) {
             EXPECT_EQ(back.entries[i].key, page.entries[i].key);
             EXPECT_EQ(back.entries[i].data_page, 0x0102u);
             EXPECT_EQ(back.entries[i].data_row, i + 1);
+        }
+    }
+}
+
+// A reader of many pages decodes each into the same PackedIndexPage: nothing of the page before
+// may be left, after a larger or smaller page, a leaf or a node, or a page that was damaged.
+TEST(IndexPageTest, PagesDecodedIntoOneBufferAreDecodedAlone) {
+    for (Version v : {Version::kJet3, Version::kJet4}) {
+        std::vector<Bytes> pages;
+        std::vector<IndexEntry> many;
+        for (uint8_t i = 0; i < 40; ++i)
+            many.push_back(Entry({0x7F, 0x10, i, static_cast<uint8_t>(i * 3)}, 100 + i, i, 7 + i));
+        pages.push_back(EncodeIndexPage(v, Page(kPageIndexLeaf, many, 3, 4)));
+        pages.push_back(EncodeIndexPage(
+            v, Page(kPageIndexNode, {Entry({0x7F, 2}, 9, 1, 11), Entry({0x7F, 3}, 9, 2, 12)}, 0, 0,
+                    13)));
+        pages.push_back(EncodeIndexPage(
+            v, Page(kPageIndexLeaf,
+                    {Entry({0x7F, 0x80, 0, 0, 1}, 10, 0), Entry({0x7F, 0x80, 0, 0, 1}, 10, 1)})));
+        Bytes damaged = pages[0];
+        damaged[IndexLayout(v).bitmap_offset] |= 0x01;  // an empty first entry
+        pages.push_back(damaged);
+        pages.push_back(EncodeIndexPage(v, Page(kPageIndexLeaf, {}, 5, 6)));
+        pages.push_back(EncodeIndexPage(v, Page(kPageIndexNode, many, 0, 0, 8), false));
+        PackedIndexPage packed;
+        for (size_t n = 0; n < pages.size(); ++n) {
+            SCOPED_TRACE(n);
+            if (n == 3) {
+                EXPECT_THROW(DecodeIndexPage(v, pages[n]), JetError);
+                EXPECT_THROW(DecodeIndexPageTo(v, pages[n], packed), JetError);
+                continue;
+            }
+            const IndexPage alone = DecodeIndexPage(v, pages[n]);
+            DecodeIndexPageTo(v, pages[n], packed);
+            const IndexPage& h = packed.header;
+            EXPECT_TRUE(h.entries.empty());
+            EXPECT_EQ(std::tie(h.type, h.free_space, h.owner, h.prev_page, h.next_page, h.tail_page,
+                               h.prefix_length, h.level, h.entries_end),
+                      std::tie(alone.type, alone.free_space, alone.owner, alone.prev_page,
+                               alone.next_page, alone.tail_page, alone.prefix_length, alone.level,
+                               alone.entries_end));
+            ASSERT_EQ(packed.entries.size(), alone.entries.size());
+            for (size_t i = 0; i < alone.entries.size(); ++i) {
+                const PackedIndexEntry& e = packed.entries[i];
+                const ByteSpan key = packed.key(e);
+                EXPECT_EQ(Bytes(key.begin(), key.end()), alone.entries[i].key);
+                EXPECT_EQ(e.data_page, alone.entries[i].data_page);
+                EXPECT_EQ(e.data_row, alone.entries[i].data_row);
+                EXPECT_EQ(e.child_page, alone.entries[i].child_page);
+            }
         }
     }
 }

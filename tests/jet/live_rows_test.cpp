@@ -73,7 +73,11 @@ TEST(LiveRows, FindsRowsInAndOutOfReadingOrder) {
         std::map<uint32_t, size_t> slots;
         uint32_t page = 5;
         for (int p = 0; p < 300; ++p, page += 1 + next(page_step)) {
-            for (uint32_t row = 0; row < 255; row += 1 + next(40)) {
+            // Pages with deleted rows and pages whose rows follow one another (as a lookup
+            // expects first), from row 0 or later.
+            const bool dense = p % 2 == 0;
+            for (uint32_t row = dense ? next(3) * next(60) : 0; row < 255;
+                 row += dense ? 1 : 1 + next(40)) {
                 const uint32_t loc = page << 8 | row;
                 slots[loc] = rows.Add(loc);
             }
