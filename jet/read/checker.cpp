@@ -306,7 +306,8 @@ void Checker::CheckPageRows(const TableDef& t, uint32_t page, const DataPage& dp
             const size_t slot = live_.Add(Loc(page, i));
             Row& values = scan.values;
             try {
-                const RowLayout layout = ParseRowLayout(row, version_, t);
+                ParseRowLayoutTo(row, version_, t, scan.layout);
+                const RowLayout& layout = scan.layout;
                 RowLongValues long_values(*this, t, layout, row, page, i);
                 try {
                     DecodeRowTo(*file_, t, layout, row, values, scan.long_value, &long_values);

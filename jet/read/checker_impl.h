@@ -183,6 +183,7 @@ class Checker {
         Bytes key;         // reused for every key computed
         Row values;        // reused for every row decoded
         Bytes long_value;  // a Memo's stored bytes while it is decoded
+        RowLayout layout;  // reused for every row parsed
         uint64_t live_count = 0;
     };
     void CheckPageRows(const TableDef& t, uint32_t page, const DataPage& dp,
