@@ -170,18 +170,21 @@ void PageSink::Drain() {
         };
         auto add = [&](uint32_t page, const uint8_t* image, bool in_window) {
             if (run_pages != 0 && page == expect) {
-                const bool beside =
-                    direct != nullptr && in_window && image == direct + run_pages * page_size_;
-                if (!beside && (direct == nullptr || !in_window)) {  // a page apart: gathered
-                    if (direct != nullptr) run_.assign(direct, direct + run_pages * page_size_);
-                    direct = nullptr;
-                    run_.insert(run_.end(), image, image + page_size_);
-                }
-                if (beside || direct == nullptr) {
+                const bool direct_run = direct != nullptr && in_window;
+                if (direct_run && image == direct + run_pages * page_size_) {  // side by side
                     ++run_pages;
                     ++expect;
                     return;
                 }
+                if (!direct_run) {  // a page apart, or a run gathered already: gathered
+                    if (direct != nullptr) run_.assign(direct, direct + run_pages * page_size_);
+                    direct = nullptr;
+                    run_.insert(run_.end(), image, image + page_size_);
+                    ++run_pages;
+                    ++expect;
+                    return;
+                }
+                // The run crosses the window's end: written in two.
             }
             flush();
             run_start = static_cast<uint64_t>(page) * page_size_;
