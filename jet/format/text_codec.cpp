@@ -5,17 +5,22 @@
 #include <cstring>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace jet {
 namespace {
 
 #include "jet/format/code_page_tables.inc"
 
-// Text runs through every row, and most of it is ASCII or Latin text: the Jet 4 loops below take
-// eight characters at a time where a whole word of them needs no more than a widening or
-// narrowing copy, and one at a time elsewhere; code-page text goes through its tables eight at a
-// time. The copies go through local arrays, so that the compiler knows source and target apart
-// and makes each a few vector instructions.
+// Text runs through every row, and most of it is ASCII or Latin text: the loops below take
+// blocks of eight or sixteen characters at a time where a whole block needs no more than a
+// widening or narrowing copy, and go through the code-page tables or one character at a time
+// elsewhere. The copies go through local arrays, so that the compiler knows source and target
+// apart and makes each a few vector instructions.
 constexpr size_t kBlock = 8;
+constexpr size_t kWideBlock = 2 * kBlock;
 constexpr bool kLittleEndian = std::endian::native == std::endian::little;
 
 uint64_t Load64(const void* p) {
@@ -24,12 +29,13 @@ uint64_t Load64(const void* p) {
     return w;
 }
 
-// Eight bytes to eight characters of the same value.
-void Widen8(const uint8_t* from, char16_t* to) {
-    uint8_t in[kBlock];
-    char16_t widened[kBlock];
+// N bytes to N characters of the same value.
+template <size_t N>
+void Widen(const uint8_t* from, char16_t* to) {
+    uint8_t in[N];
+    char16_t widened[N];
     std::memcpy(in, from, sizeof in);
-    for (size_t k = 0; k < kBlock; ++k) widened[k] = in[k];
+    for (size_t k = 0; k < N; ++k) widened[k] = in[k];
     std::memcpy(to, widened, sizeof widened);
 }
 
@@ -62,8 +68,14 @@ constexpr uint64_t kEveryLane00FF = 0x00FF00FF00FF00FFull;
 constexpr uint64_t kEveryLaneFF00 = 0xFF00FF00FF00FF00ull;
 constexpr uint64_t kEveryLane8000 = 0x8000800080008000ull;
 
+uint64_t ZeroBytes(uint64_t w) {
+    return (w - kEveryByte01) & ~w & kEveryByte80;
+}
 bool HasZeroByte(uint64_t w) {
-    return ((w - kEveryByte01) & ~w & kEveryByte80) != 0;
+    return ZeroBytes(w) != 0;
+}
+bool HasZeroByte16(const uint8_t* p) {
+    return (ZeroBytes(Load64(p)) | ZeroBytes(Load64(p + 8))) != 0;
 }
 // REQUIRES: every lane <= 0xFF.
 bool HasZeroSmallLane(uint64_t lanes) {
@@ -99,6 +111,10 @@ bool TwoBytes8(const char16_t* p) {
 struct CodePage {
     std::array<char16_t, 256> chars;
     std::array<uint8_t, 0x10000> bytes;
+    // Bytes below 0x80 map to the characters of the same value, and so do, in 1252, the bytes
+    // from 0xA0 (Latin-1): only those from 0x80 up to `same_from` (0xA0 there, 0x100 elsewhere)
+    // may map to others.
+    unsigned same_from;
 };
 
 CodePage MakeCodePage(const char16_t* upper) {
@@ -113,6 +129,8 @@ CodePage MakeCodePage(const char16_t* upper) {
     for (size_t i = 0x80; i-- > 0;) {
         if (upper[i] >= 0x80) t.bytes[upper[i]] = static_cast<uint8_t>(0x80 + i);
     }
+    t.same_from = 0x100;
+    while (t.same_from > 0x80 && t.chars[t.same_from - 1] == t.same_from - 1) --t.same_from;
     return t;
 }
 
@@ -131,11 +149,46 @@ const CodePage& CodePageFor(uint16_t code_page) {
     }
 }
 
-// Unrolled lookups and no test per word: a test that ASCII words fail now and then (an accent
-// in Latin text) costs more in mispredicted branches than it saves.
+// The top bit of each byte of `w` that may map to a character other than its own value: a byte b
+// from 0x80 below same_from, that is b ^ 0x80 below same_from - 0x80. Exact: with the top bit
+// set before the subtraction, no byte borrows from the next.
+uint64_t OtherBytes(const CodePage& page, uint64_t w) {
+    const uint64_t x = w ^ kEveryByte80;
+    const uint64_t below = (page.same_from - 0x80) * kEveryByte01;
+    return ~((x | kEveryByte80) - below) & ~x & kEveryByte80;
+}
+
+// Whether each of the sixteen bytes at `p` maps to the character of its own value. SSE2 compares
+// them at once, as signed bytes: those from 0x80 up to same_from are the ones below (int8_t)
+// same_from (0 for 0x100).
+bool SameValues16(const CodePage& page, const uint8_t* p) {
+#if defined(__SSE2__)
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i from = _mm_set1_epi8(static_cast<char>(page.same_from & 0xFF));
+    return _mm_movemask_epi8(_mm_cmplt_epi8(bytes, from)) == 0;
+#else
+    return (OtherBytes(page, Load64(p)) | OtherBytes(page, Load64(p + 8))) == 0;
+#endif
+}
+
+// Sixteen bytes at a time: a block whose bytes all map to themselves is widened; other blocks go
+// through the table, unrolled. Blocks of eight, or a second test per half block, were slower
+// on text with an accent every dozen letters: the branch went either way too often to be
+// predicted.
 void DecodeWith(const CodePage& page, const uint8_t* from, size_t size, char16_t* to) {
     size_t i = 0;
-    for (; i + kBlock <= size; i += kBlock) Lookup8(page.chars, from + i, to + i);
+    for (; i + kWideBlock <= size; i += kWideBlock) {
+        if (SameValues16(page, from + i)) {
+            Widen<kWideBlock>(from + i, to + i);
+        } else {
+            Lookup8(page.chars, from + i, to + i);
+            Lookup8(page.chars, from + i + kBlock, to + i + kBlock);
+        }
+    }
+    if (i + kBlock <= size && OtherBytes(page, Load64(from + i)) == 0) {
+        Widen<kBlock>(from + i, to + i);
+        i += kBlock;
+    }
     for (; i < size; ++i) to[i] = page.chars[from[i]];
 }
 
@@ -236,8 +289,13 @@ void DecodeJet4TextTo(ByteSpan bytes, std::u16string& out) {
     size_t i = 2;
     while (i < size) {
         // A run of one-byte characters, up to a 0 byte.
-        for (; i + kBlock <= size && !HasZeroByte(Load64(from + i)); i += kBlock, n += kBlock)
-            Widen8(from + i, to + n);
+        for (; i + kWideBlock <= size && !HasZeroByte16(from + i); i += kWideBlock, n += kWideBlock)
+            Widen<kWideBlock>(from + i, to + n);
+        if (i + kBlock <= size && !HasZeroByte(Load64(from + i))) {
+            Widen<kBlock>(from + i, to + n);
+            i += kBlock;
+            n += kBlock;
+        }
         for (; i < size && from[i] != 0; ++i) to[n++] = from[i];
         if (++i >= size) break;  // past the switch byte
         // A run of two-byte characters, up to a 0 byte where a character would start.

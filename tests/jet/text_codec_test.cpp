@@ -81,7 +81,7 @@ struct PlainCodePage {
             bytes[chars[b]] = static_cast<uint8_t>(b);
         }
     }
-    std::u16string Decode(const Bytes& in) const {
+    std::u16string Decode(ByteSpan in) const {
         std::u16string out;
         for (uint8_t b : in) out += chars[b];
         return out;
@@ -194,7 +194,7 @@ Bytes RandomBytes(std::mt19937& rng, size_t size) {
 TEST(TextCodec, WordAtATimePathsMatchThePlainLoops) {
     std::mt19937 rng(30);
     std::vector<size_t> sizes;
-    for (size_t n = 0; n <= 40; ++n) sizes.push_back(n);
+    for (size_t n = 0; n <= 70; ++n) sizes.push_back(n);
     for (size_t n : {63, 64, 65, 1021, 1022, 1023, 1024, 1025, 1026, 3000}) sizes.push_back(n);
     std::vector<std::pair<uint16_t, PlainCodePage>> code_pages;
     const uint16_t kCodePages[] = {1250, 1251, 1252, 0, 437, 1253};  // the last three read as 1252
@@ -205,7 +205,7 @@ TEST(TextCodec, WordAtATimePathsMatchThePlainLoops) {
     for (int round = 0; round < 20; ++round) {
         for (size_t size : sizes) {
             const std::u16string text = RandomText(rng, size);
-            const Bytes bytes = RandomBytes(rng, size + 4);
+            const Bytes bytes = RandomBytes(rng, size + 16);
             for (const auto& [cp, plain] : code_pages) {
                 EncodeCodePageTo(text, cp, encoded);
                 ASSERT_EQ(encoded, plain.Encode(text)) << cp << " " << size;
@@ -225,14 +225,19 @@ TEST(TextCodec, WordAtATimePathsMatchThePlainLoops) {
                     ASSERT_EQ(decoded, PlainDecodeJet4(encoded)) << size;
                 }
             }
-            // Stored bytes at even and odd addresses, compressed (FF FE from offset 1) or not.
+            // Stored bytes at every address modulo a block, compressed (FF FE from offset 1) or
+            // not.
             Bytes stored = bytes;
             stored[1] = 0xFF;
             stored[2] = 0xFE;
-            for (size_t from = 0; from < 4; ++from) {
-                const ByteSpan value = ByteSpan(stored).subspan(from);
+            for (size_t from = 0; from < 16; ++from) {
+                const ByteSpan value = ByteSpan(stored).subspan(from, size);
                 DecodeJet4TextTo(value, decoded);
                 ASSERT_EQ(decoded, PlainDecodeJet4(value)) << size << " " << from;
+                for (const auto& [cp, plain] : code_pages) {
+                    DecodeCodePageTo(value, cp, decoded);
+                    ASSERT_EQ(decoded, plain.Decode(value)) << cp << " " << size << " " << from;
+                }
             }
         }
     }
