@@ -22,8 +22,10 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Reader in(data, size);
     const fuzz::Base* base = nullptr;
+    static const auto made = std::make_shared<fuzz::Blob>();  // one buffer for every input
+    fuzz::ApplyPatches(in, &base, *made);
     fuzz::MemoryEnv env;
-    env.files[fuzz::kDatabasePath] = std::make_shared<fuzz::Blob>(fuzz::ApplyPatches(in, &base));
+    env.files[fuzz::kDatabasePath] = made;
     env.read_only = true;
     jet::CheckOptions options;
     options.max_findings = 50;

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
-#include <map>
 #include <span>
 #include <string>
 
@@ -203,6 +202,12 @@ std::vector<Base> WriteBases() {
     return bases;
 }
 
+// Which pages of the file being made are patched (kept from one input to the next).
+std::vector<bool>& PatchedPages() {
+    static std::vector<bool> patched;
+    return patched;
+}
+
 }  // namespace
 
 const std::vector<Base>& Bases() {
@@ -210,12 +215,15 @@ const std::vector<Base>& Bases() {
     return bases;
 }
 
-Blob ApplyPatches(Reader& in, const Base** chosen) {
+void ApplyPatches(Reader& in, const Base** chosen, Blob& file) {
     const std::vector<Base>& bases = Bases();
     const Base& base = bases[in.Byte() % bases.size()];
     *chosen = &base;
-    // The clear images of the pages patched, by page; every other page stays as stored.
-    std::map<size_t, Blob> patched;
+    // The file starts as stored; a page is replaced by its clear image when first patched, and
+    // stored again (masked or encoded) once every patch is made.
+    file.assign(base.stored.begin(), base.stored.end());
+    std::vector<bool>& patched = PatchedPages();
+    patched.assign(base.pages(), false);
     const size_t size = base.clear.size();
     size_t cut = size;
     for (int i = 0; i < kMaxPatches && in.more(4); ++i) {
@@ -231,26 +239,27 @@ Blob ApplyPatches(Reader& in, const Base** chosen) {
             const uint8_t b = in.Byte();
             if (at >= size) continue;
             const size_t p = at / base.page_size;
-            auto it = patched.find(p);
-            if (it == patched.end()) {
-                const auto from = base.clear.begin() + static_cast<ptrdiff_t>(p * base.page_size);
-                it = patched.emplace(p, Blob(from, from + base.page_size)).first;
+            if (!patched[p]) {
+                const auto from = static_cast<ptrdiff_t>(p * base.page_size);
+                std::copy(base.clear.begin() + from, base.clear.begin() + from + base.page_size,
+                          file.begin() + from);
+                patched[p] = true;
             }
-            it->second[at % base.page_size] = b;
+            file[at] = b;
         }
     }
-    Blob file = base.stored;
-    for (auto& [p, page] : patched) {
+    for (uint32_t p = 0; p < base.pages(); ++p) {
+        if (!patched[p]) continue;
+        const std::span<uint8_t> page(&file[size_t{p} * base.page_size], base.page_size);
         if (p == 0) {
-            jet::ApplyHeaderMask(page, base.version);
+            Blob header(page.begin(), page.end());
+            jet::ApplyHeaderMask(header, base.version);
+            std::copy(header.begin(), header.end(), page.begin());
         } else {
-            jet::CryptPage(base.page_key, static_cast<uint32_t>(p), page);
+            jet::CryptPage(base.page_key, p, page);
         }
-        std::copy(page.begin(), page.end(),
-                  file.begin() + static_cast<ptrdiff_t>(p * base.page_size));
     }
     file.resize(cut);
-    return file;
 }
 
 void Bug(const char* target, const std::string& what) {

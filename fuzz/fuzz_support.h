@@ -46,12 +46,6 @@ class Reader {
         for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(Byte()) << (8 * i);
         return v;
     }
-    // What is left, consumed.
-    Blob Rest() {
-        Blob rest(data_ + at_, data_ + size_);
-        at_ = size_;
-        return rest;
-    }
 
   private:
     const uint8_t* data_;
@@ -83,8 +77,10 @@ const std::vector<Base>& Bases();
 
 constexpr int kMaxPatches = 8;
 
-// Reads a patch program from `in` and returns the file it makes; `*base` is the base it chose.
-Blob ApplyPatches(Reader& in, const Base** base);
+// Reads a patch program from `in` and makes its file in `file` (whose memory is reused: a
+// target keeps one buffer, so that no execution allocates and faults in a file's worth of new
+// memory); `*base` is the base it chose.
+void ApplyPatches(Reader& in, const Base** base, Blob& file);
 
 // How a target opens a file made from `base` so that its pages are read once: a read-ahead
 // that holds the whole file (every base fits in one chunk), and the base's password. Only for

@@ -40,14 +40,13 @@ std::string StoredPassword(const fuzz::Blob& file) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Reader in(data, size);
-    auto file = std::make_shared<fuzz::Blob>();
+    static const auto file = std::make_shared<fuzz::Blob>();  // one buffer for every input
     jet::OpenOptions options;
     if (size > 0 && data[0] == kRawFile) {
-        in.Byte();
-        *file = in.Rest();
+        file->assign(data + 1, data + size);
     } else {
         const fuzz::Base* base = nullptr;
-        *file = fuzz::ApplyPatches(in, &base);
+        fuzz::ApplyPatches(in, &base, *file);
         options = fuzz::WholeFileOpen(*base);
     }
     fuzz::MemoryEnv env;

@@ -49,9 +49,13 @@ bool Clean(fuzz::MemoryEnv& env, const fuzz::Base& base) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Reader in(data, size);
     const fuzz::Base* base = nullptr;
+    // The buffers are kept from one input to the next: no execution allocates a file's worth.
+    static fuzz::Blob before;
+    static const auto updated = std::make_shared<fuzz::Blob>();
+    fuzz::ApplyPatches(in, &base, before);
+    updated->assign(before.begin(), before.end());
     fuzz::MemoryEnv env;
-    const fuzz::Blob before = fuzz::ApplyPatches(in, &base);
-    env.files[kPath] = std::make_shared<fuzz::Blob>(before);
+    env.files[kPath] = updated;
     const std::string& password = base->password;
 
     // One open serves the three statements, as one session of the client runs its updates;
