@@ -185,45 +185,48 @@ void DecodeRowTo(MdbFile& file, const TableDef& t, ByteSpan row, Row& out, Bytes
     DecodeRowTo(file, t, ParseRowLayout(row, file.version(), t), row, out, long_value);
 }
 
+void DecodeColumnTo(MdbFile& file, const TableDef& t, const RowLayout& layout, ByteSpan row,
+                    size_t i, Value& out, Bytes& long_value, LongValueReader* long_values) {
+    const Version version = file.version();
+    const ColumnDef& c = t.columns[i];
+    const ColumnSlice s = LocateColumn(layout, row, c);
+    if (c.type == ColumnType::kBoolean) {
+        Put(out, s.present && s.not_null);
+        return;
+    }
+    if (!s.present || !s.not_null) {
+        PutNull(out);
+        return;
+    }
+    const uint16_t code_page = ColumnCodePage(c, file.header().code_page);
+    if (c.long_value()) {
+        // A Memo's bytes are decoded from wherever they were read to; an OLE value's are
+        // the value.
+        const bool memo = c.type == ColumnType::kMemo;
+        Bytes& stored = memo ? long_value : Reused<Bytes>(out);
+        const Bytes* read = &stored;
+        if (long_values == nullptr)
+            ReadLongValueTo(file, s.bytes, stored);
+        else
+            read = long_values->ReadHeld(i, s.bytes, stored);
+        if (read == nullptr) {
+            PutNull(out);
+            return;
+        }
+        if (memo)
+            DecodeTextTo(*read, version, code_page, Reused<std::u16string>(out));
+        else if (read != &stored)
+            stored.assign(read->begin(), read->end());
+        return;
+    }
+    DecodeValueTo(c, s.bytes, version, code_page, out);
+}
+
 void DecodeRowTo(MdbFile& file, const TableDef& t, const RowLayout& layout, ByteSpan row, Row& out,
                  Bytes& long_value, LongValueReader* long_values) {
-    const Version version = file.version();
-    const uint16_t db_code_page = file.header().code_page;
     out.resize(t.columns.size());
-    for (size_t i = 0; i < t.columns.size(); ++i) {
-        const ColumnDef& c = t.columns[i];
-        const ColumnSlice s = LocateColumn(layout, row, c);
-        if (c.type == ColumnType::kBoolean) {
-            Put(out[i], s.present && s.not_null);
-            continue;
-        }
-        if (!s.present || !s.not_null) {
-            PutNull(out[i]);
-            continue;
-        }
-        const uint16_t code_page = ColumnCodePage(c, db_code_page);
-        if (c.long_value()) {
-            // A Memo's bytes are decoded from wherever they were read to; an OLE value's are
-            // the value.
-            const bool memo = c.type == ColumnType::kMemo;
-            Bytes& stored = memo ? long_value : Reused<Bytes>(out[i]);
-            const Bytes* read = &stored;
-            if (long_values == nullptr)
-                ReadLongValueTo(file, s.bytes, stored);
-            else
-                read = long_values->ReadHeld(i, s.bytes, stored);
-            if (read == nullptr) {
-                PutNull(out[i]);
-                continue;
-            }
-            if (memo)
-                DecodeTextTo(*read, version, code_page, Reused<std::u16string>(out[i]));
-            else if (read != &stored)
-                stored.assign(read->begin(), read->end());
-            continue;
-        }
-        DecodeValueTo(c, s.bytes, version, code_page, out[i]);
-    }
+    for (size_t i = 0; i < t.columns.size(); ++i)
+        DecodeColumnTo(file, t, layout, row, i, out[i], long_value, long_values);
 }
 
 }  // namespace jet

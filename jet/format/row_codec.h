@@ -162,6 +162,12 @@ class LongValueReader {
 void DecodeRowTo(MdbFile& file, const TableDef& t, const RowLayout& layout, ByteSpan row, Row& out,
                  Bytes& long_value, LongValueReader* long_values = nullptr);
 
+// Column i of the row alone, as DecodeRowTo decodes it into out[i]: for a reader that needs
+// a few columns of a wide row.
+void DecodeColumnTo(MdbFile& file, const TableDef& t, const RowLayout& layout, ByteSpan row,
+                    size_t i, Value& out, Bytes& long_value,
+                    LongValueReader* long_values = nullptr);
+
 // The text code page of a column (its own in Jet 3 when set, else the database's).
 uint16_t ColumnCodePage(const ColumnDef& c, uint16_t database_code_page);
 

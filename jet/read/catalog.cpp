@@ -1,6 +1,9 @@
 #include "jet/read/catalog.h"
 
+#include <iterator>
+
 #include "jet/base/error.h"
+#include "jet/format/row_codec.h"
 #include "jet/format/tdef.h"
 #include "jet/format/text_codec.h"
 #include "jet/read/table_reader.h"
@@ -32,15 +35,27 @@ char16_t FoldCase(char16_t c) {
 }
 
 template <typename T>
-T IntegerAt(const Row& row, int index) {
-    if (index < 0) return 0;
-    const auto* v = std::get_if<int64_t>(&row[static_cast<size_t>(index)]);
-    return v ? static_cast<T>(*v) : T{0};
+T IntegerAt(const Value& v) {
+    const auto* i = std::get_if<int64_t>(&v);
+    return i ? static_cast<T>(*i) : T{0};
 }
 
 }  // namespace
 
 bool NamesEqual(std::string_view a, std::string_view b) {
+    // ASCII names (nearly all) compare as they are: their UTF-16 is their bytes.
+    const auto ascii = [](std::string_view s) {
+        for (const char c : s)
+            if (static_cast<unsigned char>(c) >= 0x80) return false;
+        return true;
+    };
+    if (ascii(a) && ascii(b)) {
+        if (a.size() != b.size()) return false;
+        for (size_t i = 0; i < a.size(); ++i)
+            if (FoldCase(static_cast<char16_t>(a[i])) != FoldCase(static_cast<char16_t>(b[i])))
+                return false;
+        return true;
+    }
     const std::u16string x = Utf8ToUtf16(a);
     const std::u16string y = Utf8ToUtf16(b);
     if (x.size() != y.size()) return false;
@@ -66,17 +81,30 @@ Catalog Catalog::Read(MdbFile& file) {
     const int type = ColumnIndex(t, "Type");
     const int flags = ColumnIndex(t, "Flags");
     if (id < 0 || name < 0 || type < 0) file.Corrupt("MSysObjects lacks its Id, Name or Type");
+    // Only the columns an entry keeps are decoded: the others (properties, long values) are
+    // for the readers of MSysObjects as a table.
+    const int kept[] = {id, parent, name, type, flags};
+    Value values[std::size(kept)];
+    RowLayout layout;
+    Bytes long_value;
     TableScanner scanner(file, t);
     while (scanner.Next()) {
+        const ByteSpan row = scanner.row_bytes();
+        ParseRowLayoutTo(row, file.version(), t, layout);
+        for (size_t k = 0; k < std::size(kept); ++k) {
+            if (kept[k] < 0)
+                values[k] = Value{};
+            else
+                DecodeColumnTo(file, t, layout, row, static_cast<size_t>(kept[k]), values[k],
+                               long_value);
+        }
         CatalogEntry e;
-        e.row = scanner.Decode();
         e.location = scanner.location();
-        e.id = IntegerAt<uint32_t>(e.row, id);
-        e.parent_id = IntegerAt<uint32_t>(e.row, parent);
-        e.type = IntegerAt<int16_t>(e.row, type);
-        e.flags = IntegerAt<uint32_t>(e.row, flags);
-        if (const auto* s = std::get_if<std::u16string>(&e.row[static_cast<size_t>(name)]))
-            e.name = Utf16ToUtf8(*s);
+        e.id = IntegerAt<uint32_t>(values[0]);
+        e.parent_id = IntegerAt<uint32_t>(values[1]);
+        e.type = IntegerAt<int16_t>(values[3]);
+        e.flags = IntegerAt<uint32_t>(values[4]);
+        if (const auto* s = std::get_if<std::u16string>(&values[2])) e.name = Utf16ToUtf8(*s);
         catalog.entries_.push_back(std::move(e));
     }
     return catalog;

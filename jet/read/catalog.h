@@ -38,7 +38,6 @@ struct CatalogEntry {
     std::string name;  // UTF-8
     int16_t type = 0;
     uint32_t flags = 0;
-    Row row;               // the whole MSysObjects row, in the order of its columns
     RowLocation location;  // where the row is
 
     bool is_local_table() const { return type == kObjectTable; }
@@ -55,7 +54,9 @@ int ColumnIndex(const TableDef& t, std::string_view name);
 class Catalog {
   public:
     Catalog() = default;
-    // Reads every live row of MSysObjects. Throws 3343 when page 2 is not its definition.
+    // Reads every live row of MSysObjects: the columns of an entry (a damaged value in another
+    // column is left to the readers of the table). Throws 3343 when page 2 is not its
+    // definition, or a row or one of those values is damaged.
     static Catalog Read(MdbFile& file);
 
     const TableDef& objects_table() const { return objects_; }
