@@ -124,7 +124,8 @@ std::unique_ptr<MdbFile> MdbFile::SecondReader(uint32_t read_ahead_pages) const 
 
 void MdbFile::SetReadAhead(uint32_t pages) {
     read_ahead_pages_ = pages;
-    chunks_.assign(pages > 1 ? kReadAheadChunks : 0, Chunk{});
+    chunks_.clear();
+    chunks_.resize(pages > 1 ? kReadAheadChunks : 0);
 }
 
 void MdbFile::Crypt(uint32_t n, std::span<uint8_t> page) const {
@@ -168,10 +169,14 @@ ByteSpan MdbFile::ChunkPage(uint32_t n) {
         }
         const uint32_t wanted = std::min(read_ahead_pages_, page_count_ - n);
         chunk->count = 0;
-        chunk->bytes.resize(size_t{wanted} * page_size_);
+        const size_t size = size_t{wanted} * page_size_;
+        if (chunk->capacity < size) {
+            chunk->bytes.reset(new uint8_t[size]);
+            chunk->capacity = size;
+        }
         size_t got = 0;
         try {
-            got = file_->ReadAt(uint64_t{n} * page_size_, chunk->bytes.data(), chunk->bytes.size());
+            got = file_->ReadAt(uint64_t{n} * page_size_, chunk->bytes.get(), size);
         } catch (const OsError&) {
             return {};
         }
@@ -182,7 +187,7 @@ ByteSpan MdbFile::ChunkPage(uint32_t n) {
     }
     chunk->used = reads_;
     const uint32_t k = n - chunk->first;
-    const std::span<uint8_t> page(chunk->bytes.data() + size_t{k} * page_size_, page_size_);
+    const std::span<uint8_t> page(chunk->bytes.get() + size_t{k} * page_size_, page_size_);
     if (!chunk->clear[k]) {
         Crypt(n, page);
         chunk->clear[k] = true;

@@ -123,7 +123,9 @@ class MdbFile {
         uint32_t first = 0;
         uint32_t count = 0;  // 0: empty
         uint64_t used = 0;   // when last served
-        Bytes bytes;
+        // The pages as read: not zero-filled first, since a read fills what is served.
+        std::unique_ptr<uint8_t[]> bytes;
+        size_t capacity = 0;
         std::vector<bool> clear;  // by page of the chunk: decrypted already
     };
     static constexpr size_t kReadAheadChunks = 4;

@@ -188,12 +188,12 @@ TableDef ReadTableDef(MdbFile& file, uint32_t page) {
     while (next != 0) {
         if (!seen.insert(next).second)
             file.Corrupt("table definition chain loops at page " + std::to_string(next));
-        file.ReadPage(next, buffer);
-        if (buffer[0] != kPageTableDef || buffer[1] != 0x01)
+        const ByteSpan stored = file.ViewPage(next, buffer);
+        if (stored[0] != kPageTableDef || stored[1] != 0x01)
             file.Corrupt("page " + std::to_string(next) + " is not a table definition page");
         pages.push_back(next);
-        def.insert(def.end(), buffer.begin() + (def.empty() ? 0 : 8), buffer.end());
-        next = U32(buffer, 4);
+        def.insert(def.end(), stored.begin() + (def.empty() ? 0 : 8), stored.end());
+        next = U32(stored, 4);
     }
     // Parse only up to tdef_len when it is plausible: what follows on the last page is slack.
     const uint32_t stored_length = def.size() >= 12 ? U32(def, 8) : 0;
