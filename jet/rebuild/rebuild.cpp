@@ -19,7 +19,9 @@
 //      decoded) reads each table's data pages, long values and indexes back behind it, on a
 //      thread of its own where the file system allows threads, digesting every row it finds;
 //      the writer then finishes into a temporary file beside the destination, synced (on a
-//      second thread, while the last checks run, where there is one), which is re-opened for
+//      second thread, while the last checks run, where there is one; and where there is, the
+//      file is sent to the disk a part at a time while it is written, early_sync.h, so that
+//      this sync has little left to wait for), which is re-opened for
 //      what is written last: its page 0 must hold the page key asked for, the catalog, table
 //      definitions and usage maps must check clean and agree with what the rows were checked
 //      by, every page must have one use, and every table must hold exactly the rows written
@@ -40,6 +42,7 @@
 #include "jet/format/mdb_file.h"
 #include "jet/read/content_checksum.h"
 #include "jet/rebuild/carried_keys.h"
+#include "jet/rebuild/early_sync.h"
 #include "jet/rebuild/id_remap.h"
 #include "jet/rebuild/output_check.h"
 #include "jet/rebuild/source_rows.h"
@@ -139,6 +142,7 @@ class Rebuild {
     // The check of the output as it is written: the rows it finds, per source table, and the
     // first table in the output that was not written.
     std::unique_ptr<OutputCheck> check_;
+    std::unique_ptr<EarlySync> early_sync_;  // between the writer and check_
     std::unordered_map<uint32_t, size_t> by_new_id_;
     std::vector<ContentChecksum> found_;
     std::string stray_;
@@ -162,13 +166,17 @@ void Rebuild::Write(RebuildReport& report) {
     wo.replace_existing = true;        // a leftover of an earlier, killed rebuild
     wo.defer_sync = options_.threads;  // Run syncs it while it verifies
     StartCheck(wo.header);
-    wo.observer = check_.get();
+    early_sync_ =
+        std::make_unique<EarlySync>(env_, check_.get(), PageSize(wo.version), options_.threads);
+    wo.observer = early_sync_.get();
     DatabaseWriter writer(env_, temporary_.path(), wo);
     check_->Attach(writer.temporary_path());
+    early_sync_->Attach(writer.temporary_path());
     try {
         WriteTables(writer, report);
     } catch (...) {
-        check_.reset();  // no one reads the file once it is gone
+        early_sync_.reset();  // no one holds the file once it is gone
+        check_.reset();
         throw;
     }
     report.pages_after = writer.page_count();
@@ -306,6 +314,11 @@ void Rebuild::WriteTables(DatabaseWriter& writer, RebuildReport& report) {
         Progress(RebuildProgress::Stage::kVerifying,
                  written_pages_total_ + output_pages_ * checked / report.rows);
     });
+    try {
+        early_sync_->LetGo();
+    } catch (const OsError& e) {
+        RaiseForOsError(e);  // as the writer's own sync would
+    }
     writer.Finish();
 }
 
