@@ -29,7 +29,7 @@ namespace jet {
 
 class EarlySync final : public WriteObserver {
   public:
-    static constexpr uint64_t kSyncBytes = 32u << 20;
+    static constexpr uint64_t kSyncBytes = 16u << 20;
 
     // `next`: told first of everything (not null). `thread`: sync at all (REQUIRES then: `env`
     // allows threads); without it this only passes the calls on. `sync_bytes`: how much is
