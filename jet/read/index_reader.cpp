@@ -4,6 +4,7 @@
 #include <deque>
 #include <unordered_set>
 #include <utility>
+#include <vector>
 
 #include "jet/base/error.h"
 #include "jet/keys/index_key.h"
@@ -43,7 +44,7 @@ class Walker {
             Problem(number, "index tree deeper than " + std::to_string(options_.max_depth));
             return;
         }
-        if (!seen_.insert(number).second) {
+        if (!FirstVisit(number)) {
             Problem(number, "index page reached twice (a cycle or a shared child)" + from());
             return;
         }
@@ -96,6 +97,16 @@ class Walker {
         if (page.tail_page != 0) Visit(page.tail_page, depth + 1, number);
     }
 
+    // Whether page `number` is visited for the first time. With the file's size known, a bit
+    // per page: one allocation for the walk instead of one per page.
+    bool FirstVisit(uint32_t number) {
+        if (options_.page_count == 0) return seen_.insert(number).second;
+        if (seen_pages_.empty()) seen_pages_.assign(options_.page_count, false);
+        if (seen_pages_[number]) return false;
+        seen_pages_[number] = true;
+        return true;
+    }
+
     static void Unpack(const PackedIndexPage& page, const PackedIndexEntry& p, IndexEntry& e) {
         const ByteSpan key = page.key(p);
         e.key.assign(key.begin(), key.end());
@@ -146,7 +157,8 @@ class Walker {
     const IndexWalkOptions& options_;
     const IndexEntryVisitor& visit_;
     IndexWalkResult result_;
-    std::unordered_set<uint32_t> seen_;
+    std::unordered_set<uint32_t> seen_;  // when the page count is not known
+    std::vector<bool> seen_pages_;       // by page, when it is
     std::vector<std::vector<LevelPage>> levels_;
     std::deque<PackedIndexPage> by_depth_;
     IndexEntry entry_;  // the entry being looked at, its buffer reused
