@@ -606,7 +606,8 @@ void Checker::CheckTable(const std::string& name, uint32_t tdef_page, TableDef* 
 
     const TableMaps maps = ReadTableMaps(t);
     // Each data page is read once: claimed, checked as a page, and its rows checked.
-    RowScan scan;
+    RowScan& scan = scan_;
+    scan.Restart();
     live_.Reset(encoders.each.size());
     if (maps.have_owned) {
         for (uint32_t p : OwnedPagesInFile(t, maps.owned)) {

@@ -185,6 +185,14 @@ class Checker {
         Bytes long_value;  // a Memo's stored bytes while it is decoded
         RowLayout layout;  // reused for every row parsed
         uint64_t live_count = 0;
+        // Starts the scan of another table; the buffers keep what they grew to.
+        void Restart() {
+            data_pages.clear();
+            overflow_targets.clear();
+            overflow_pages.clear();
+            lone_deleted.clear();
+            live_count = 0;
+        }
     };
     void CheckPageRows(const TableDef& t, uint32_t page, const DataPage& dp,
                        const std::vector<IndexKeyEncoder*>& encoders, RowScan& scan);
@@ -299,6 +307,7 @@ class Checker {
     std::map<FindingKind, size_t> table_counts_;
     LiveRows live_;  // rows of the table being checked
     Bytes page_;     // the page being checked, one buffer for every table's pages
+    RowScan scan_;   // the scan of the table being checked, its buffers kept for the next
     CheckReport report_;
 
     // The table whose rows are being written, while a file is followed.
