@@ -165,6 +165,7 @@ void Rebuild::Write(RebuildReport& report) {
     wo.sort_memory = options_.sort_memory;
     wo.replace_existing = true;        // a leftover of an earlier, killed rebuild
     wo.defer_sync = options_.threads;  // Run syncs it while it verifies
+    wo.threads = options_.threads;
     StartCheck(wo.header);
     early_sync_ =
         std::make_unique<EarlySync>(env_, check_.get(), PageSize(wo.version), options_.threads);

@@ -224,4 +224,57 @@ void ExternalSorter::Drain(const Visitor& visit) {
     }
 }
 
+SortAhead::SortAhead(const std::vector<std::unique_ptr<ExternalSorter>>& sorters, bool threads)
+    : sorters_(sorters), state_(sorters.size(), State::kWaiting) {
+    // The caller sorts the first itself; a thread pays off from the second on.
+    if (threads && sorters.size() > 1) thread_ = std::thread([this] { Run(); });
+}
+
+SortAhead::~SortAhead() {
+    if (!thread_.joinable()) return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    thread_.join();
+}
+
+void SortAhead::Run() {
+    for (size_t i = 1; i < sorters_.size(); ++i) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (stop_ || error_) return;
+            if (state_[i] != State::kWaiting) continue;
+            state_[i] = State::kSorting;
+        }
+        std::exception_ptr error;
+        try {
+            sorters_[i]->Sort();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            state_[i] = State::kSorted;
+            if (error && !error_) error_ = error;
+        }
+        sorted_.notify_all();
+    }
+}
+
+void SortAhead::Ready(size_t i) {
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (state_[i] != State::kWaiting) {
+            sorted_.wait(lock, [&] { return state_[i] == State::kSorted; });
+            if (error_) std::rethrow_exception(error_);
+            return;
+        }
+        state_[i] = State::kSorting;
+    }
+    sorters_[i]->Sort();
+    std::lock_guard<std::mutex> lock(mutex_);
+    state_[i] = State::kSorted;
+}
+
 }  // namespace jet

@@ -12,10 +12,14 @@
 // are removed when the sorter is destroyed, also after a failure.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "jet/base/env.h"
@@ -37,6 +41,10 @@ class ExternalSorter {
 
     size_t size() const { return count_; }
     size_t runs() const { return run_paths_.size(); }
+
+    // Sorts the entries still in memory; Drain does it when no one did. Touches no file and
+    // nothing shared with another sorter, so sorters may sort on threads of their own.
+    void Sort() { SortBuffer(); }
 
     // Calls `visit` for every entry in order. Call once, after the last Add.
     using Visitor = std::function<void(const uint8_t* key, size_t key_size, uint32_t row_pointer)>;
@@ -64,6 +72,33 @@ class ExternalSorter {
     std::vector<Entry> order_;  // in the order added, until sorted
     bool in_order_ = true;      // every entry added so far sorts after the one before it
     std::vector<std::string> run_paths_;
+};
+
+// Sorts a list of sorters ahead of their drains: with `threads`, a second thread sorts them
+// in list order while the caller drains the ones before, and the caller sorts any the thread
+// has not begun. What the drains give is the same either way. The thread is joined by the
+// destructor, also when a drain threw; a failure of a sort is thrown by Ready.
+class SortAhead {
+  public:
+    SortAhead(const std::vector<std::unique_ptr<ExternalSorter>>& sorters, bool threads);
+    ~SortAhead();
+    SortAhead(const SortAhead&) = delete;
+    SortAhead& operator=(const SortAhead&) = delete;
+
+    // Returns once sorter i is sorted; the caller may then drain it.
+    void Ready(size_t i);
+
+  private:
+    enum class State { kWaiting, kSorting, kSorted };
+    void Run();
+
+    const std::vector<std::unique_ptr<ExternalSorter>>& sorters_;
+    std::mutex mutex_;
+    std::condition_variable sorted_;
+    std::vector<State> state_;
+    std::exception_ptr error_;
+    bool stop_ = false;
+    std::thread thread_;
 };
 
 }  // namespace jet

@@ -362,7 +362,9 @@ void DatabaseWriter::EndRows() {
         m.options.observer->RowsWritten(t.def, t.lv_pages, readable);
     }
 
+    SortAhead ahead(m.sorters, m.options.threads);
     for (size_t i = 0; i < m.sorters.size(); ++i) {
+        ahead.Ready(i);
         RealIndexDef& r = t.def.real_indexes[i];
         const bool unique = (r.flags & kIndexUnique) != 0;
         IndexBuilder builder(m.version(), m.sink.get(), t.def.tdef_page);

@@ -87,6 +87,9 @@ struct WriterOptions {
     // but syncs neither the file nor its folder (a rebuild syncs the file while it verifies it,
     // and the folder once the file has its final name).
     bool defer_sync = false;
+    // Sort a table's index entries on a second thread while the first writes the pages of the
+    // ones sorted before (only where the Env allows threads). The bytes written are the same.
+    bool threads = false;
     // Told what is in the file while it is written (null: no one follows).
     WriteObserver* observer = nullptr;
 };
