@@ -66,7 +66,7 @@ void DecodeIndexPageTo(Version version, std::span<const uint8_t> page, PackedInd
     // growth), so the first page grows the buffer once instead of doubling it entry by entry.
     if (keys.size() < l.page_size) keys.resize(l.page_size);
     // Likewise the entries: room for one every 8 bytes, more than most pages hold.
-    if (packed.entries.capacity() < 64) packed.entries.reserve(capacity / 8);
+    packed.entries.reserve(capacity / 8);
     size_t used = 0;
     const auto append = [&keys, &used](const uint8_t* p, size_t n) {
         if (keys.size() - used < n) keys.resize(std::max(2 * keys.size(), used + n));
