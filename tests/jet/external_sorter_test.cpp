@@ -1,12 +1,14 @@
 // The index entry sorter against a plain sort of the same entries: keys that share their first
 // 7 or 8 bytes, keys of every length around those, equal keys of different rows, zero bytes (the
 // prefix's padding), keys that are prefixes of others, entries given in order, in reverse and
-// shuffled, in memory and through sort runs.
+// shuffled, in memory and through sort runs; several sorters drained in turn, each sorted by
+// its drain or ahead of it (by the caller or on a second thread).
 #include "jet/write/external_sorter.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <random>
 #include <tuple>
 
@@ -40,28 +42,42 @@ std::vector<Entry> Keys(std::minstd_rand& random, size_t n) {
 
 TEST(ExternalSorter, GivesEveryEntryInKeyThenRowOrder) {
     std::minstd_rand random(30);
+    constexpr size_t kSorters = 3;  // a table's indexes, drained one after another
     for (const size_t budget : {size_t{0}, size_t{1} << 20}) {  // 0: the smallest, many runs
         for (const int arrangement : {0, 1, 2}) {               // shuffled, in order, reversed
-            SCOPED_TRACE("budget " + std::to_string(budget) + ", arrangement " +
-                         std::to_string(arrangement));
-            std::vector<Entry> entries = Keys(random, 3000);
-            std::vector<Entry> expected = entries;
-            std::sort(expected.begin(), expected.end());
-            if (arrangement == 1) entries = expected;
-            if (arrangement == 2) entries.assign(expected.rbegin(), expected.rend());
-
-            MemoryEnv env;
-            std::vector<Entry> got;
-            {
-                ExternalSorter sorter(&env, MemoryEnv::kFolder + "/run", budget);
-                for (const Entry& e : entries) sorter.Add(e.first, e.second);
-                EXPECT_EQ(sorter.runs() > 0, budget == 0);
-                sorter.Drain([&](const uint8_t* key, size_t size, uint32_t row) {
-                    got.emplace_back(Bytes(key, key + size), row);
-                });
+            // 0: each Drain sorts; 1: sorted ahead by the caller; 2: ahead, on a second thread
+            for (const int ahead : {0, 1, 2}) {
+                SCOPED_TRACE("budget " + std::to_string(budget) + ", arrangement " +
+                             std::to_string(arrangement) + ", ahead " + std::to_string(ahead));
+                MemoryEnv env;
+                std::vector<std::vector<Entry>> expected(kSorters);
+                std::vector<std::unique_ptr<ExternalSorter>> sorters;
+                for (size_t s = 0; s < kSorters; ++s) {
+                    std::vector<Entry> entries = Keys(random, 3000);
+                    expected[s] = entries;
+                    std::sort(expected[s].begin(), expected[s].end());
+                    if (arrangement == 1) entries = expected[s];
+                    if (arrangement == 2) entries.assign(expected[s].rbegin(), expected[s].rend());
+                    sorters.push_back(std::make_unique<ExternalSorter>(
+                        &env, MemoryEnv::kFolder + "/run" + std::to_string(s) + "-", budget));
+                    for (const Entry& e : entries) sorters[s]->Add(e.first, e.second);
+                    EXPECT_EQ(sorters[s]->runs() > 0, budget == 0);
+                }
+                {
+                    std::unique_ptr<SortAhead> sort_ahead;
+                    if (ahead > 0) sort_ahead = std::make_unique<SortAhead>(sorters, ahead == 2);
+                    for (size_t s = 0; s < kSorters; ++s) {
+                        if (sort_ahead) sort_ahead->Ready(s);
+                        std::vector<Entry> got;
+                        sorters[s]->Drain([&](const uint8_t* key, size_t size, uint32_t row) {
+                            got.emplace_back(Bytes(key, key + size), row);
+                        });
+                        EXPECT_TRUE(got == expected[s]) << "sorter " << s;
+                    }
+                }
+                sorters.clear();
+                EXPECT_TRUE(env.files.empty());  // the runs are gone with the sorters
             }
-            EXPECT_TRUE(got == expected);
-            EXPECT_TRUE(env.files.empty());  // the runs are gone with the sorter
         }
     }
 }
