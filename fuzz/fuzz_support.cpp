@@ -262,6 +262,16 @@ void ApplyPatches(Reader& in, const Base** chosen, Blob& file) {
     file.resize(cut);
 }
 
+jet::ByteSpan ClearPage(const Base& base, const Blob& file, uint32_t page, jet::Bytes& scratch) {
+    const size_t from = size_t{page} * base.page_size;
+    if (page == 0 || from + base.page_size > file.size()) return {};
+    if (!PatchedPages()[page]) return jet::ByteSpan(base.clear).subspan(from, base.page_size);
+    scratch.assign(file.begin() + static_cast<ptrdiff_t>(from),
+                   file.begin() + static_cast<ptrdiff_t>(from + base.page_size));
+    jet::CryptPage(base.page_key, page, scratch);
+    return scratch;
+}
+
 void Bug(const char* target, const std::string& what) {
     std::fprintf(stderr, "%s: %s\n", target, what.c_str());
     std::abort();

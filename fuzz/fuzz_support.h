@@ -82,6 +82,11 @@ constexpr int kMaxPatches = 8;
 // memory); `*base` is the base it chose.
 void ApplyPatches(Reader& in, const Base** base, Blob& file);
 
+// The clear bytes of page `page` (not 0) of the file the last ApplyPatches made from `base`, as
+// the engine reads them: the base's clear image for a page left alone, else the page decoded
+// into `scratch`. Empty past the file's end. Valid until the next call.
+jet::ByteSpan ClearPage(const Base& base, const Blob& file, uint32_t page, jet::Bytes& scratch);
+
 // How a target opens a file made from `base` so that its pages are read once: a read-ahead
 // that holds the whole file (every base fits in one chunk), and the base's password. Only for
 // a file nothing else writes while it is open.

@@ -22,7 +22,9 @@ constexpr HeaderOffsets kJet4Header{0x10, 0x14, 0x28, 0x29, 0x2B, 0x2D,
                                     0x2F, 0x33, 0x37, 0x3B, 0x3F};
 
 // Reads a name (u8 / u16 byte length, then code-page bytes / UCS-2) at `off`, advancing it.
-std::string ReadName(ByteSpan def, size_t& off, Version version, uint16_t code_page) {
+// `text` is scratch, kept from one name to the next.
+std::string ReadName(ByteSpan def, size_t& off, Version version, uint16_t code_page,
+                     std::u16string& text) {
     size_t length;
     if (version == Version::kJet3) {
         length = U8(def, off);
@@ -33,7 +35,8 @@ std::string ReadName(ByteSpan def, size_t& off, Version version, uint16_t code_p
     }
     const ByteSpan bytes = Sub(def, off, length, "name");
     off += length;
-    return Utf16ToUtf8(DecodeText(bytes, version, code_page));
+    DecodeTextTo(bytes, version, code_page, text);
+    return Utf16ToUtf8(text);
 }
 
 ColumnDef ParseColumn(ByteSpan d, Version version) {
@@ -72,7 +75,11 @@ RealIndexDef ParseRealIndex(ByteSpan d, Version version) {
     RealIndexDef r;
     r.raw.assign(d.begin(), d.end());
     const size_t base = version == Version::kJet3 ? 0 : 4;
-    for (size_t slot = 0; slot < 10; ++slot) {
+    constexpr size_t kSlots = 10;
+    size_t used = 0;
+    for (size_t slot = 0; slot < kSlots; ++slot) used += U16(d, base + 3 * slot) != 0xFFFF;
+    r.columns.reserve(used);
+    for (size_t slot = 0; slot < kSlots; ++slot) {
         const uint16_t col = U16(d, base + 3 * slot);
         if (col == 0xFFFF) continue;
         r.columns.push_back({col, d[base + 3 * slot + 2] == 0x01});
@@ -137,7 +144,8 @@ TableDef ParseTableDef(ByteSpan def, Version version, uint16_t code_page) {
         t.columns.push_back(ParseColumn(def.subspan(off, desc_size), version));
         off += desc_size;
     }
-    for (ColumnDef& c : t.columns) c.name = ReadName(def, off, version, code_page);
+    std::u16string text;
+    for (ColumnDef& c : t.columns) c.name = ReadName(def, off, version, code_page, text);
 
     const size_t real_size = RealIndexDefSize(version);
     CheckRange(def, off, real_size * num_real_idx, "real index definitions");
@@ -156,7 +164,7 @@ TableDef ParseTableDef(ByteSpan def, Version version, uint16_t code_page) {
         t.indexes.push_back(ParseLogicalIndex(def.subspan(off, logical_size), version));
         off += logical_size;
     }
-    for (LogicalIndexDef& l : t.indexes) l.name = ReadName(def, off, version, code_page);
+    for (LogicalIndexDef& l : t.indexes) l.name = ReadName(def, off, version, code_page, text);
 
     // Long-value column maps, up to the FF FF terminator (absent in some old definitions).
     while (off + 2 <= def.size() && U16(def, off) != 0xFFFF) {
@@ -168,6 +176,7 @@ TableDef ParseTableDef(ByteSpan def, Version version, uint16_t code_page) {
         off += 10;
     }
 
+    t.descriptor_order.reserve(t.columns.size());
     for (const ColumnDef& c : t.columns) t.descriptor_order.push_back(c.col_num);
     const auto by_number = [](const ColumnDef& a, const ColumnDef& b) {
         return a.col_num < b.col_num;
@@ -181,13 +190,22 @@ TableDef ParseTableDef(ByteSpan def, Version version, uint16_t code_page) {
 
 TableDef ReadTableDef(MdbFile& file, uint32_t page) {
     Bytes def;
+    def.reserve(file.page_size());
     std::vector<uint32_t> pages;
+    // Nearly every chain is a page or two: a set is kept only for a long one.
+    constexpr size_t kShortChain = 16;
     std::set<uint32_t> seen;
     uint32_t next = page;
     Bytes buffer;
     while (next != 0) {
-        if (!seen.insert(next).second)
-            file.Corrupt("table definition chain loops at page " + std::to_string(next));
+        bool again;
+        if (pages.size() < kShortChain) {
+            again = std::find(pages.begin(), pages.end(), next) != pages.end();
+        } else {
+            if (seen.empty()) seen.insert(pages.begin(), pages.end());
+            again = !seen.insert(next).second;
+        }
+        if (again) file.Corrupt("table definition chain loops at page " + std::to_string(next));
         const ByteSpan stored = file.ViewPage(next, buffer);
         if (stored[0] != kPageTableDef || stored[1] != 0x01)
             file.Corrupt("page " + std::to_string(next) + " is not a table definition page");

@@ -380,6 +380,7 @@ IndexKeyEncoder::IndexKeyEncoder(Version version, const TableDef& table, const R
     if (index.columns.empty()) {
         RaiseWithDetail(kUnrecognizedFormat, table.name, "an index of the table has no columns");
     }
+    parts_.reserve(index.columns.size());
     for (const IndexColumn& ic : index.columns) {
         const auto it = std::find_if(table.columns.begin(), table.columns.end(),
                                      [&](const ColumnDef& c) { return c.col_num == ic.col_num; });

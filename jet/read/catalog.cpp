@@ -1,5 +1,6 @@
 #include "jet/read/catalog.h"
 
+#include <algorithm>
 #include <iterator>
 
 #include "jet/base/error.h"
@@ -88,6 +89,8 @@ Catalog Catalog::Read(MdbFile& file) {
     RowLayout layout;
     Bytes long_value;
     TableScanner scanner(file, t);
+    // The count of a damaged definition may be anything: it only sizes the list at first.
+    catalog.entries_.reserve(std::min<size_t>(t.row_count, 4096));
     while (scanner.Next()) {
         const ByteSpan row = scanner.row_bytes();
         ParseRowLayoutTo(row, file.version(), t, layout);

@@ -531,6 +531,8 @@ std::optional<TableDef> Checker::ReadDefinition(const std::string& name, uint32_
 
 TableEncoders Checker::MakeEncoders(const TableDef& t) {
     TableEncoders encoders;
+    encoders.owned.reserve(t.real_indexes.size());
+    encoders.each.reserve(t.real_indexes.size());
     for (size_t k = 0; k < t.real_indexes.size(); ++k) {
         try {
             encoders.owned.push_back(

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "jet/base/error.h"
+#include "jet/format/data_page.h"
 #include "jet/format/tdef.h"
 #include "jet/read/table_reader.h"
+#include "jet/testing/fixtures.h"
+#include "jet/testing/memory_env.h"
 #include "tests/support/corpus.h"
 
 namespace jet {
@@ -91,6 +94,55 @@ TEST(TableDef, EveryCutOfARealDefinitionFailsCleanly) {
             ParseTableDef(ByteSpan(def).first(n), Version::kJet4, 1252);
         } catch (const JetError& e) {
             EXPECT_EQ(e.number(), kUnrecognizedFormat);
+        }
+    }
+}
+
+// A definition continued over `length` more pages added at the end of the file, the last of
+// them pointing back to the one at `loop_to` (0: the first page; -1: no loop), is read whole or
+// refused as a loop, however long the chain.
+TEST(TableDef, ChainsOfAnyLengthAreFollowedOrRefusedWhenTheyLoop) {
+    struct Case {
+        uint32_t length;
+        int loop_to;
+    };
+    for (const Version v : {Version::kJet3, Version::kJet4}) {
+        for (const Case c : {Case{0, 0}, Case{1, -1}, Case{1, 1}, Case{14, 3}, Case{15, 15},
+                             Case{16, 0}, Case{16, 16}, Case{40, -1}, Case{40, 17}}) {
+            SCOPED_TRACE(testing::Message() << "Jet " << (v == Version::kJet3 ? 3 : 4) << ", "
+                                            << c.length << " pages, loop to " << c.loop_to);
+            MemoryEnv env;
+            const std::string path = MemoryEnv::kFolder + "/tavo.mdb";
+            CreateTavoFixture(&env, path, v, TavoFlag::kBoolean);
+            OpenOptions writable;
+            writable.writable = true;
+            auto file = MdbFile::Open(&env, path, writable);
+            const uint32_t tdef = DatabaseView::Open(&env, path)->ReadTable("tavo").tdef_page;
+            std::vector<uint32_t> chain{tdef};
+            for (uint32_t i = 0; i < c.length; ++i) chain.push_back(file->page_count() + i);
+            for (size_t i = 0; i < chain.size(); ++i) {
+                Bytes page = i == 0 ? file->ReadPage(tdef) : Bytes(file->page_size(), 0);
+                page[0] = kPageTableDef;
+                page[1] = 0x01;
+                const uint32_t next = i + 1 < chain.size() ? chain[i + 1]
+                                      : c.loop_to < 0      ? 0
+                                                           : chain[c.loop_to];
+                PutU32(page, 4, next);
+                file->WritePage(chain[i], page);
+            }
+            try {
+                const TableDef t = ReadTableDef(*file, tdef);
+                EXPECT_LT(c.loop_to, 0);
+                EXPECT_EQ(t.definition_pages, chain);
+                EXPECT_EQ(t.columns.size(), 3u);
+            } catch (const JetError& e) {
+                EXPECT_GE(c.loop_to, 0);
+                EXPECT_EQ(e.number(), kUnrecognizedFormat);
+                EXPECT_NE(
+                    std::string(e.what()).find("loops at page " + std::to_string(chain[c.loop_to])),
+                    std::string::npos)
+                    << e.what();
+            }
         }
     }
 }
