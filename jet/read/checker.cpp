@@ -7,6 +7,7 @@
 #include "jet/read/checker_impl.h"
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -479,7 +480,9 @@ std::vector<uint32_t> Checker::CheckIndex(const TableDef& t, size_t number,
     const PageViewer view = [this](uint32_t p, Bytes& scratch) {
         return file_->ViewPage(p, scratch);
     };
-    const IndexWalkResult walk = WalkIndex(version_, view, index.root_page, opt, visit);
+    // By reference: the visitor captures too much to be held without an allocation.
+    const IndexWalkResult walk =
+        WalkIndex(version_, view, index.root_page, opt, IndexEntryVisitor(std::ref(visit)));
     report_.stats.keys_compared += compared;
     report_.stats.key_mismatches += mismatched + keyed_two_ways;
     for (const IndexWalkProblem& p : walk.problems) {
