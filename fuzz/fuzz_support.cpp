@@ -139,6 +139,11 @@ Base Write(const std::string& name, Version v, jet::TavoFlag flag, bool tipos, u
         tavo.def = view->ReadTable("tavo");
         tavo.layout_given = true;
         tavo.rows = view->ReadRows(tavo.def);
+        // Every row unlocked, as the client's tables stand between runs: a lock and a release
+        // then give back the file as it was (update_fuzz relies on it).
+        const jet::Value unlocked =
+            flag == jet::TavoFlag::kBoolean ? jet::Value{false} : jet::Value{int64_t{0}};
+        for (Row& row : tavo.rows) row[2] = unlocked;
         plan.tables.push_back(std::move(tavo));
     }
     if (tipos) plan.tables.push_back(Tipos(v));
