@@ -4,9 +4,11 @@
 
 #include "app/form1.h"
 #include "app/qt/window.h"
+#include "platform/heap.h"
 #include "platform/qt/qt_services.h"
 
 int main(int argc, char** argv) {
+    platform::ShareHeapArenas();
     QApplication application(argc, argv);
 
     platform::ProgramServices<platform::QtMessageBox, platform::QtCommonDialog> program;

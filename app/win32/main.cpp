@@ -5,9 +5,11 @@
 
 #include "app/form1.h"
 #include "app/win32/window.h"
+#include "platform/heap.h"
 #include "platform/win32/win32_services.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    platform::ShareHeapArenas();
     ::SetProcessDPIAware();  // the layout is placed at the screen's own resolution
 
     platform::ProgramServices<platform::Win32MessageBox, platform::Win32CommonDialog> program;

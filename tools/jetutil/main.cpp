@@ -15,6 +15,7 @@
 #endif
 
 #include "jet/base/error.h"
+#include "platform/heap.h"
 #include "tools/jetutil/command.h"
 
 namespace jetutil {
@@ -87,6 +88,7 @@ std::vector<std::string> Arguments(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    platform::ShareHeapArenas();  // as the program does
     std::vector<std::string> args = Arguments(argc, argv);
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         PrintVerbs(args.empty() ? std::cerr : std::cout);

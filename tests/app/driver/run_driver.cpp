@@ -36,6 +36,7 @@
 #include "app/tools/tool_services.h"
 #include "jet/format/schema.h"
 #include "jet/testing/observed_env.h"
+#include "platform/heap.h"
 #include "tests/app/memory_window.h"
 
 namespace {
@@ -137,6 +138,7 @@ class EndProcess final : public platform::ProgramEnd {
 }  // namespace
 
 int main(int argc, char** argv) {
+    platform::ShareHeapArenas();  // as the program does
     if (argc != 3) {
         std::cerr << "usage: run_driver PROGRAM_FOLDER DATABASE\n";
         return 2;
