@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -78,7 +79,9 @@ class RowPointerSet {
 
   private:
     std::vector<uint32_t> block_of_;  // per page: 1 + its block, 0 for none
-    std::vector<std::array<uint64_t, 4>> blocks_;
+    // (A deque: the blocks of a large file's long values run to megabytes, which a vector
+    // would double and copy.)
+    std::deque<std::array<uint64_t, 4>> blocks_;
     std::unordered_set<uint32_t> beyond_;
 };
 

@@ -12,6 +12,7 @@ void LiveRows::Reset(size_t indexes) {
     decoded_.clear();
     flags_.clear();
     key_end_.clear();
+    key_base_.clear();
     // The first chunk of keys stays for the next table: most tables' keys fit in it.
     if (chunks_.size() > 1) chunks_.resize(1);
     key_bytes_ = 0;
@@ -30,7 +31,9 @@ size_t LiveRows::Add(uint32_t loc) {
     decoded_.push_back(false);
     for (size_t k = 0; k < indexes_; ++k) {
         flags_.push_back(kIncluded);
-        key_end_.push_back(key_bytes_);
+        if ((key_end_.size() & ((size_t{1} << kKeyBlockShift) - 1)) == 0)
+            key_base_.push_back(key_bytes_);
+        key_end_.push_back(static_cast<uint32_t>(key_bytes_ - key_base_.back()));
     }
     return locs_.size() - 1;
 }
@@ -126,7 +129,11 @@ void LiveRows::SetKey(size_t slot, size_t k, const Bytes& key) {
         done += n;
         key_bytes_ += n;
     }
-    for (size_t i = At(slot, k); i < At(slot, indexes_); ++i) key_end_[i] = key_bytes_;
+    for (size_t i = At(slot, k); i < At(slot, indexes_); ++i) {
+        const uint64_t end = key_bytes_ - key_base_[i >> kKeyBlockShift];
+        if (end > UINT32_MAX) throw std::length_error("LiveRows: keys too long");
+        key_end_[i] = static_cast<uint32_t>(end);
+    }
 }
 
 // Calls `piece(data, length, offset in the key)` for each contiguous piece of a key.

@@ -5,7 +5,7 @@
 //
 // A large table has millions of rows, so nothing here is allocated per row: locations, flags
 // and key boundaries live in blocks of fixed size (no copy as they grow, an index is a shift and
-// a mask) and the keys' bytes in one buffer of fixed-size chunks. About 5 + 9 * indexes bytes
+// a mask) and the keys' bytes in one buffer of fixed-size chunks. About 5 + 5 * indexes bytes
 // per row, plus the keys themselves.
 //
 // Rows are added in the order the checker reads them, page by page, which is location order;
@@ -93,9 +93,10 @@ class LiveRows {
     void SetFlag(size_t slot, size_t k, uint8_t bit, bool v);
     uint64_t KeyStart(size_t slot, size_t k) const {
         const size_t i = At(slot, k);
-        return i == 0 ? 0 : key_end_[i - 1];
+        return i == 0 ? 0 : EndOfKey(i - 1);
     }
-    uint64_t KeyEnd(size_t slot, size_t k) const { return key_end_[At(slot, k)]; }
+    uint64_t KeyEnd(size_t slot, size_t k) const { return EndOfKey(At(slot, k)); }
+    uint64_t EndOfKey(size_t i) const { return key_base_[i >> kKeyBlockShift] + key_end_[i]; }
     size_t Search(uint32_t loc);
     template <typename Piece>
     void ForEachPiece(size_t slot, size_t k, Piece&& piece) const;
@@ -103,8 +104,13 @@ class LiveRows {
     size_t indexes_ = 0;
     BlockSequence<uint32_t> locs_;
     BlockSequence<bool> decoded_;
-    BlockSequence<uint8_t> flags_;     // per row and index
-    BlockSequence<uint64_t> key_end_;  // per row and index: end of its key in the buffer
+    BlockSequence<uint8_t> flags_;  // per row and index
+    // Per row and index, the end of its key in the buffer: from the start of its block's keys
+    // (the keys of a block of 4096 rows and indexes take far less than 4 GB), which is in
+    // key_base_.
+    static constexpr size_t kKeyBlockShift = 12;
+    BlockSequence<uint32_t> key_end_;
+    std::vector<uint64_t> key_base_;
     std::vector<std::unique_ptr<uint8_t[]>> chunks_;
     uint64_t key_bytes_ = 0;
     std::unordered_map<size_t, Bytes> alt_keys_;

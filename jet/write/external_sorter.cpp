@@ -43,6 +43,22 @@ size_t RecordSize(const uint8_t* r) {
     return 2u + GetU16(r) + 4u;
 }
 
+// The buffer's two vectors double while they are small; past this size one takes at once all
+// that the budget lets it hold, so that it is copied no more and never holds twice what it uses
+// (what is reserved and not yet written takes no memory).
+constexpr size_t kGrowAtOnce = 1u << 20;
+
+template <typename T>
+void Grow(std::vector<T>& v, size_t need, size_t most) {
+    if (need <= v.capacity()) return;
+    size_t capacity = std::max(need, 2 * v.capacity());
+    if (capacity * sizeof(T) > kGrowAtOnce) capacity = std::max(need, most);
+    v.reserve(capacity);
+}
+
+// Runs are written in pieces of this size.
+constexpr size_t kSpillPiece = 4u << 20;
+
 // Reads one run file record by record.
 class RunReader {
   public:
@@ -118,6 +134,8 @@ void ExternalSorter::Add(const uint8_t* key, size_t key_size, uint32_t row_point
         Spill();
     if (arena_.size() + record > UINT32_MAX) Spill();
     const Entry entry{KeyPrefix(key, key_size), static_cast<uint32_t>(arena_.size()), row_pointer};
+    Grow(arena_, arena_.size() + record, budget_);
+    Grow(order_, order_.size() + 1, budget_ / sizeof(Entry));
     arena_.resize(arena_.size() + record);
     uint8_t* r = arena_.data() + entry.at;
     PutU16(r, static_cast<uint16_t>(key_size));
@@ -149,16 +167,17 @@ void ExternalSorter::Spill() {
         auto file = env_->Open(path, OpenMode::kCreateTruncate);
         run_paths_.push_back(path);
         Bytes out;
-        out.reserve(std::min<size_t>(arena_.size(), 4u << 20));
+        out.reserve(std::min(arena_.size(), kSpillPiece));
         uint64_t offset = 0;
         for (const Entry& e : order_) {
             const uint8_t* r = arena_.data() + e.at;
-            AppendBytes(out, r, RecordSize(r));
-            if (out.size() >= (4u << 20)) {
+            const size_t size = RecordSize(r);
+            if (!out.empty() && out.size() + size > out.capacity()) {  // before it would grow
                 file->WriteAt(offset, out.data(), out.size());
                 offset += out.size();
                 out.clear();
             }
+            AppendBytes(out, r, size);
         }
         if (!out.empty()) file->WriteAt(offset, out.data(), out.size());
     } catch (const OsError& e) {

@@ -2,7 +2,7 @@
 // 7 or 8 bytes, keys of every length around those, equal keys of different rows, zero bytes (the
 // prefix's padding), keys that are prefixes of others, entries given in order, in reverse and
 // shuffled, in memory and through sort runs; several sorters drained in turn, each sorted by
-// its drain or ahead of it (by the caller or on a second thread).
+// its drain or ahead of it (by the caller or on a second thread); a run of several megabytes.
 #include "jet/write/external_sorter.h"
 
 #include <gtest/gtest.h>
@@ -80,6 +80,28 @@ TEST(ExternalSorter, GivesEveryEntryInKeyThenRowOrder) {
             }
         }
     }
+}
+
+// A buffer of megabytes: it grows at once to what the budget allows, and its run is written in
+// several pieces, which must read back as one.
+TEST(ExternalSorter, ARunOfSeveralPiecesReadsBackWhole) {
+    std::minstd_rand random(31);
+    MemoryEnv env;
+    std::vector<Entry> entries = Keys(random, 500000);
+    ExternalSorter sorter(&env, MemoryEnv::kFolder + "/run-", 12u << 20);
+    for (const Entry& e : entries) sorter.Add(e.first, e.second);
+    ASSERT_EQ(sorter.runs(), 1u);
+    ASSERT_GT(env.files.begin()->second->size(), size_t{4} << 20);  // more than one piece
+    std::sort(entries.begin(), entries.end());
+    size_t at = 0;
+    bool same = true;
+    sorter.Drain([&](const uint8_t* key, size_t size, uint32_t row) {
+        same = same && at < entries.size() && entries[at].second == row &&
+               std::equal(key, key + size, entries[at].first.begin(), entries[at].first.end());
+        ++at;
+    });
+    EXPECT_TRUE(same);
+    EXPECT_EQ(at, entries.size());
 }
 
 }  // namespace
