@@ -177,6 +177,7 @@ void Checker::UseLongValueRow(const TableDef& t, const ColumnDef& c, uint32_t po
         return;
     }
     Claim(at.page, PageUse::kLongValue, t.tdef_page, t.name);
+    if (following_) following_->lv_met.push_back(at.page);
 }
 
 void Checker::CheckLongValue(const TableDef& t, const ColumnDef& c, ByteSpan field, uint32_t page,

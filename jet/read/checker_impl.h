@@ -320,6 +320,10 @@ class Checker {
         RowScan scan;
         Bytes page;
         FollowedTable* table = nullptr;  // in followed_
+        // The long-value pages the rows used since the last data page was scanned, and by page
+        // whether it was checked: 0 not yet, 1 as a long-value page, 2 it is not one.
+        std::vector<uint32_t> lv_met;
+        std::vector<uint8_t> lv_checked;
     };
     std::unique_ptr<Following> following_;
     struct FollowedTable {

@@ -35,6 +35,15 @@ void Checker::FollowDataPages(const std::vector<uint32_t>& pages) {
             continue;
         }
         ScanDataPage(f.def, p, f.page, f.encoders, f.scan);
+        // The long-value pages its rows used are checked now, while reading their values left
+        // them in the read-ahead chunks, not read again once the table's rows end.
+        for (uint32_t lv : f.lv_met) {
+            if (!InFile(lv)) continue;
+            if (lv >= f.lv_checked.size()) f.lv_checked.resize(size_t{lv} + 1 + lv / 2, 0);
+            if (f.lv_checked[lv] == 0)
+                f.lv_checked[lv] = CheckLongValuePage(f.def, lv, f.page) ? 1 : 2;
+        }
+        f.lv_met.clear();
     }
 }
 
@@ -46,7 +55,10 @@ void Checker::FollowRowsEnd(const TableDef& def,
     std::vector<uint32_t>& lv_pages = f.table->lv_pages;
     for (const std::vector<uint32_t>& pages : long_value_pages) {
         for (uint32_t p : pages) {
-            if (InFile(p) && CheckLongValuePage(def, p, f.page)) lv_pages.push_back(p);
+            if (!InFile(p)) continue;
+            const uint8_t checked = p < f.lv_checked.size() ? f.lv_checked[p] : 0;
+            if (checked == 1 || (checked == 0 && CheckLongValuePage(def, p, f.page)))
+                lv_pages.push_back(p);
         }
     }
     std::sort(lv_pages.begin(), lv_pages.end());
