@@ -27,6 +27,7 @@ namespace jet {
 template <typename T>
 class BlockSequence {
   public:
+    static constexpr size_t kBlockShift = 12;  // 4096 values a block
     size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
     T& operator[](size_t i) { return blocks_[i >> kShift][i & kMask]; }
@@ -44,7 +45,7 @@ class BlockSequence {
     }
 
   private:
-    static constexpr size_t kShift = 12, kMask = (size_t{1} << kShift) - 1;
+    static constexpr size_t kShift = kBlockShift, kMask = (size_t{1} << kShift) - 1;
     std::vector<std::unique_ptr<T[]>> blocks_;
     size_t size_ = 0;
 };
@@ -97,6 +98,7 @@ class LiveRows {
     }
     uint64_t KeyEnd(size_t slot, size_t k) const { return EndOfKey(At(slot, k)); }
     uint64_t EndOfKey(size_t i) const { return key_base_[i >> kKeyBlockShift] + key_end_[i]; }
+    static constexpr size_t kKeyBlockShift = BlockSequence<uint32_t>::kBlockShift;
     size_t Search(uint32_t loc);
     template <typename Piece>
     void ForEachPiece(size_t slot, size_t k, Piece&& piece) const;
@@ -105,10 +107,8 @@ class LiveRows {
     BlockSequence<uint32_t> locs_;
     BlockSequence<bool> decoded_;
     BlockSequence<uint8_t> flags_;  // per row and index
-    // Per row and index, the end of its key in the buffer: from the start of its block's keys
-    // (the keys of a block of 4096 rows and indexes take far less than 4 GB), which is in
-    // key_base_.
-    static constexpr size_t kKeyBlockShift = 12;
+    // Per row and index, the end of its key in the buffer: from the start of the keys of its
+    // block of key_end_ (a block's keys take far less than 4 GB), which is in key_base_.
     BlockSequence<uint32_t> key_end_;
     std::vector<uint64_t> key_base_;
     std::vector<std::unique_ptr<uint8_t[]>> chunks_;
