@@ -12,6 +12,9 @@ namespace platform {
 namespace {
 
 constexpr size_t kCopyChunk = 1 << 20;
+// The copy is sent to the disk behind it a part of this size at a time, so that the sync at
+// its end waits for the last part only, not for the whole file once the copying is done.
+constexpr uint64_t kWriteBackPart = 8u << 20;
 constexpr int kTemporaryNameTries = 100;
 
 }  // namespace
@@ -69,12 +72,16 @@ void FileSystem::Copy(const std::string& from, const std::string& to) {
     try {
         // Chunk by chunk, within the kernel where the file system can (jet::File::CopyTo).
         uint64_t size = source->Size();
-        uint64_t offset = 0;
+        uint64_t offset = 0, sent = 0;
         while (offset < size) {
             size_t want = static_cast<size_t>(std::min<uint64_t>(kCopyChunk, size - offset));
             size_t got = source->CopyTo(*target, offset, want);
             if (got == 0) break;  // the source shrank while it was copied
             offset += got;
+            if (offset - sent >= kWriteBackPart) {
+                target->StartWriteBack(sent, offset - sent);
+                sent = offset;
+            }
         }
         target->Sync();
         target.reset();

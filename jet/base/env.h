@@ -62,6 +62,13 @@ class File {
     virtual void WriteAt(uint64_t offset, const void* buffer, size_t n) = 0;
     virtual void Truncate(uint64_t size) = 0;
     virtual void Sync() = 0;
+    // Asks the system to start sending [offset, offset + n) to the disk, and returns without
+    // waiting for it, so that the Sync that follows has less to wait for. Makes nothing
+    // durable and reports nothing (Sync does); where the system has no such request, nothing.
+    virtual void StartWriteBack(uint64_t offset, uint64_t n) {
+        (void)offset;
+        (void)n;
+    }
 
     // Byte-range locks that belong to this open file (not to the process), so two opens in
     // one process conflict like two processes do. A lock is released when the File closes,
@@ -136,6 +143,9 @@ class FileWrapper : public File {
     }
     void Truncate(uint64_t size) override { target_->Truncate(size); }
     void Sync() override { target_->Sync(); }
+    void StartWriteBack(uint64_t offset, uint64_t n) override {
+        target_->StartWriteBack(offset, n);
+    }
     bool TryLock(uint64_t offset, uint64_t length, bool exclusive) override {
         return target_->TryLock(offset, length, exclusive);
     }
