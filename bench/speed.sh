@@ -5,9 +5,12 @@
 # Every work is paired with its copy and the pairs alternate (A B A B ...) after one warm-up
 # pair, so that the page cache, the disk and the other load of the machine fall alike on both
 # sides; the figure is the median of the pairwise ratios A / B, with the median times of both
-# sides and the peak resident memory of A (GNU time). The files stay in the page cache. On a
-# machine that others load, the wall times follow the load: the CPU times (user + system) of
-# both sides and the median of their pairwise ratios are printed as well.
+# sides and the peak resident memory of A (GNU time). The sample is read through once before
+# each side, outside the clock, so that both start from it in the page cache: a machine that
+# reclaims cold file pages on its own (DAMON's pageout, as on our VMs) would otherwise hand
+# either side a sample partly on the disk, at random. On a machine that others load, the wall
+# times follow the load: the CPU times (user + system) of both sides and the median of their
+# pairwise ratios are printed as well.
 #
 #   compaction   jetutil compact --quiet SAMPLE OUT      against  cp SAMPLE COPY
 #   repair       jetutil repair --quiet WORK             against  cp SAMPLE COPY
@@ -68,6 +71,7 @@ rows_for() {
 # One side of one pair of WORK on SAMPLE: prints "SECONDS PEAK_RSS_KB CPU_SECONDS".
 side_a() {
     local what=$1 sample=$2
+    cat "$sample" >/dev/null
     case $what in
     compact)
         rm -f "$work/out.mdb"
@@ -99,6 +103,7 @@ side_a() {
 
 side_b() {
     local what=$1 sample=$2 cp_s sync_s rss cpu sync_cpu
+    cat "$sample" >/dev/null
     rm -f "$work/copy.mdb"
     read -r cp_s rss cpu < <(measure cp "$sample" "$work/copy.mdb")
     if [[ $what == run || $what == backups ]]; then

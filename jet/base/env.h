@@ -124,6 +124,10 @@ class Env {
     // keeps state of its own does not unless it says so (and then the order of its operations
     // is no longer one order).
     virtual bool AllowsThreads() const { return false; }
+    // Lowers the priority of the calling thread, one whose work may wait for the others' (the
+    // check that follows a compaction's writing): where the system has priorities, it then runs
+    // on what CPU the others leave, and at full speed once they are done. Otherwise nothing.
+    virtual void LowerThreadPriority() {}
 
     // The real file system. Never null; lives for the whole program.
     static Env* Default();
@@ -178,6 +182,7 @@ class EnvWrapper : public Env {
     void Remove(const std::string& path) override { target_->Remove(path); }
     void SyncDirectory(const std::string& path) override { target_->SyncDirectory(path); }
     std::string HostName() override { return target_->HostName(); }
+    void LowerThreadPriority() override { target_->LowerThreadPriority(); }
 
     Env* target() const { return target_; }
 

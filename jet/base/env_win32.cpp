@@ -295,6 +295,9 @@ class Win32File final : public File {
 class Win32Env final : public Env {
   public:
     bool AllowsThreads() const override { return true; }
+    void LowerThreadPriority() override {
+        (void)SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
+    }
     std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
         const std::wstring wide = Wide(path, "open");
         DWORD access = GENERIC_READ | GENERIC_WRITE;
