@@ -208,9 +208,13 @@ class RowSalvager {
     }
 
     void ReadPage(uint32_t number, const std::function<void(Row&)>& visit, bool extra) {
-        std::vector<Row> rows;
-        std::vector<uint64_t> cuts;
-        std::vector<uint32_t> locations;
+        // The page's rows are decoded into the rows of the page before, reusing their buffers.
+        std::vector<Row>& rows = rows_;
+        size_t used = 0;
+        std::vector<uint64_t>& cuts = cuts_;
+        std::vector<uint32_t>& locations = locations_;
+        cuts.clear();
+        locations.clear();
         try {
             file_.ReadPage(number, page_);
             if (!IsDataPageOf(page_, def_.tdef_page)) {
@@ -220,13 +224,14 @@ class RowSalvager {
             const DataPage page(page_, file_.version());
             for (uint16_t i = 0; i < page.row_count(); ++i) {
                 if (page.entry(i) & kRowDeleted) continue;
-                Row row;
+                if (used == rows.size()) rows.emplace_back();
+                Row& row = rows[used];
                 uint64_t cut = 0;
                 if (!Decode(page, i, row, cut) || !Storable(row, cut)) {
                     ++stats_.rows_dropped;
                     continue;
                 }
-                rows.push_back(std::move(row));
+                ++used;
                 cuts.push_back(cut);
                 locations.push_back(number << 8 | i);
             }
@@ -244,15 +249,15 @@ class RowSalvager {
         bool stale_copy = false;
         if (extra || stats_.pages_by_owner) {
             size_t repeats = 0;
-            for (const Row& row : rows) {
-                digests.push_back(RowFingerprint(row));
+            for (size_t r = 0; r < used; ++r) {
+                digests.push_back(RowFingerprint(rows[r]));
                 repeated.push_back(digests_.Contains(digests.back()));
                 repeats += repeated.back() ? 1 : 0;
             }
-            stale_copy = extra && repeats > 0 && repeats * 2 >= rows.size();
+            stale_copy = extra && repeats > 0 && repeats * 2 >= used;
             for (uint64_t d : digests) digests_.Insert(d);
         }
-        for (size_t r = 0; r < rows.size(); ++r) {
+        for (size_t r = 0; r < used; ++r) {
             if (stale_copy && repeated[r]) {
                 ++stats_.stale_copies_skipped;
                 continue;
@@ -301,12 +306,9 @@ class RowSalvager {
 
     // True when the writer can store the row; values too long for their column are cut.
     bool Storable(Row& row, uint64_t& cut) {
-        const RowEncoder::LongValueStore store = [](size_t, const Bytes& data) {
-            return MakeLongValueHeader(static_cast<uint32_t>(data.size()), kLongValueSingle, 0);
-        };
         for (int attempt = 0; attempt < 2; ++attempt) {
             try {
-                encoder_.Encode(row, store, scratch_);
+                encoder_.CheckStorable(row);
                 return true;
             } catch (const JetError& e) {
                 if (e.number() != kFieldTooSmall || attempt > 0) return false;
@@ -363,7 +365,10 @@ class RowSalvager {
     std::vector<Bytes> row_keys_;
     FingerprintSet digests_;
     SalvagedLongValues long_values_;
-    Bytes page_, target_, lv_, scratch_;
+    Bytes page_, target_, lv_;
+    std::vector<Row> rows_;
+    std::vector<uint64_t> cuts_;
+    std::vector<uint32_t> locations_;
 };
 
 }  // namespace

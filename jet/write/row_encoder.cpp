@@ -182,6 +182,15 @@ void RowEncoder::FieldBytesTo(const ColumnDef& c, const Value& v, Bytes& out) co
 }
 
 void RowEncoder::Encode(const Row& row, const LongValueStore& store, Bytes& out) {
+    Measure(row, store, true);
+    Assemble(row, out);
+}
+
+void RowEncoder::CheckStorable(const Row& row) {
+    Measure(row, {}, false);
+}
+
+void RowEncoder::Measure(const Row& row, const LongValueStore& store, bool build) {
     const auto& cols = def_.columns;
     if (row.size() != cols.size()) throw std::invalid_argument("row has the wrong column count");
     const bool jet3 = version_ == Version::kJet3;
@@ -218,11 +227,14 @@ void RowEncoder::Encode(const Row& row, const LongValueStore& store, Bytes& out)
         const Bytes& data = fields_[i];
         Bytes& stored = stored_[i];
         if (data.size() <= kMaxInlineLongValue && length_with(var_bytes + data.size()) <= max_row) {
+            var_bytes += data.size();
+            if (!build) continue;
             stored.assign(kLongValueHeaderSize, 0);
             PutLongValueHeader(stored.data(), static_cast<uint32_t>(data.size()), kLongValueInline,
                                0);
             stored.insert(stored.end(), data.begin(), data.end());
-            var_bytes += data.size();
+        } else if (!build) {
+            continue;  // out of line: its header is counted
         } else if (store) {
             stored = store(i, data);
         } else {
@@ -234,7 +246,6 @@ void RowEncoder::Encode(const Row& row, const LongValueStore& store, Bytes& out)
     // is larger anyway (read from a file Jet wrote) is accepted while it fits an empty page.
     const size_t page_capacity = PageSize(version_) - (jet3 ? 10u : 14u) - 2u;
     if (length_with(var_bytes) > page_capacity) Raise(kRecordTooLarge);
-    Assemble(row, out);
 }
 
 void RowEncoder::Assemble(const Row&, Bytes& out) {

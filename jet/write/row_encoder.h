@@ -60,6 +60,9 @@ class RowEncoder {
     // rows written already deleted). Raises 3163 for a value longer than its column and 3047
     // for a row that does not fit a data page.
     void Encode(const Row& row, const LongValueStore& store, Bytes& out);
+    // Raises what Encode raises for `row` when every long value not kept inline is stored out
+    // of line, without laying the row out.
+    void CheckStorable(const Row& row);
 
     // The bytes a value takes in a row (text encoded, numbers in stored form); Boolean: none.
     // Long values: their data (what goes after the header).
@@ -67,6 +70,9 @@ class RowEncoder {
     void FieldBytesTo(const ColumnDef& column, const Value& value, Bytes& out) const;
 
   private:
+    // Encodes the values and sizes the row, raising as Encode does. `build`: keep the long
+    // values' stored forms for Assemble (else `store` is not called; out of line is assumed).
+    void Measure(const Row& row, const LongValueStore& store, bool build);
     void Assemble(const Row& row, Bytes& out);
 
     const TableDef& def_;
