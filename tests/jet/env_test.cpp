@@ -1,9 +1,17 @@
 // The file-system seam: byte-range locks between two opens, what may be done to an open file,
-// paths, and fault injection. Every assertion holds for the POSIX and the Win32 Env alike.
+// paths, and fault injection. Every assertion holds for the POSIX and the Win32 Env alike, but
+// for the per-thread priority, which only Linux has.
 #include <gtest/gtest.h>
+#if defined(__linux__)
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <thread>
 
 #include "jet/base/env.h"
 #include "jet/base/path.h"
@@ -172,6 +180,28 @@ TEST(Env, NamesOutsideAsciiAndFoldersSyncRoundTrip) {
 }
 
 // Both styles are checked on every platform; the native one is what the engine uses.
+#if defined(__linux__)
+// The check that follows a compaction lowers its own thread only: the window's thread and the
+// run's others keep theirs.
+TEST(Env, LoweringAThreadsPriorityLeavesTheOtherThreadsAsTheyWere) {
+    const auto nice_of = [](long thread) {
+        errno = 0;
+        const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(thread));
+        EXPECT_EQ(errno, 0);
+        return nice;
+    };
+    const long self = syscall(SYS_gettid);
+    const int before = nice_of(self);
+    int lowered = before;
+    std::thread([&] {
+        jet::Env::Default()->LowerThreadPriority();
+        lowered = nice_of(syscall(SYS_gettid));
+    }).join();
+    EXPECT_EQ(lowered, std::min(before + 10, 19));
+    EXPECT_EQ(nice_of(self), before);
+}
+#endif
+
 TEST(Path, SplitsAndJoinsPosixAndWindowsPaths) {
     using jet::PathStyle;
     struct Case {
