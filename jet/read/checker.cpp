@@ -409,6 +409,43 @@ std::vector<uint32_t> Checker::CheckIndex(const TableDef& t, size_t number,
     opt.page_count = page_count_;
     opt.owner = t.tdef_page;
     const bool unique = (index.flags & kIndexUnique) != 0;
+    const PageViewer view = [this](uint32_t p, Bytes& scratch) {
+        return file_->ViewPage(p, scratch);
+    };
+    // What the walk found besides the entries: the tree's problems and the pages it took.
+    auto take_walk = [&](const IndexWalkResult& walk) {
+        for (const IndexWalkProblem& p : walk.problems) {
+            if (Detailed(FindingKind::kIndexTree)) {
+                Error(FindingKind::kIndexTree, t.name, p.page, label + ": " + p.what);
+            }
+        }
+        for (uint32_t p : walk.pages) {
+            Claim(p, PageUse::kIndex, t.tdef_page, t.name);
+            if (have_map) IndexPageInMap(t, number, map, p);
+        }
+    };
+
+    // Where the rows say what every entry of an index that may repeat keys must be, the
+    // entries are first summed in the index's order: the same sums, and each entry is the one
+    // its row needs. Only otherwise is each entry looked up by its row, to say what is wrong,
+    // which touches the rows in the index's order, not theirs. (A unique index is looked up
+    // entry by entry, for the keys it must not hold twice; most are in row order.)
+    LiveRows::EntrySums expected;
+    if (computed && !unique && live_.ExpectedEntries(number, expected)) {
+        LiveRows::EntrySums found;
+        auto sum = [&](const IndexEntry& e, uint32_t) {
+            found.Add(Loc(e.data_page, e.data_row), e.key);
+        };
+        const IndexWalkResult walk =
+            WalkIndex(version_, view, index.root_page, opt, IndexEntryVisitor(std::ref(sum)));
+        if (found == expected) {
+            report_.stats.index_entries += found.count;
+            report_.stats.keys_compared += found.count;
+            take_walk(walk);
+            return walk.pages;
+        }
+    }
+
     // Keys not computed: the stored key of each value met (its identity's fingerprint mapped
     // to the key's), so that a value keyed two ways is found.
     std::unordered_map<uint64_t, uint64_t> key_of_value;
@@ -478,23 +515,12 @@ std::vector<uint32_t> Checker::CheckIndex(const TableDef& t, size_t number,
             }
         }
     };
-    const PageViewer view = [this](uint32_t p, Bytes& scratch) {
-        return file_->ViewPage(p, scratch);
-    };
     // By reference: the visitor captures too much to be held without an allocation.
     const IndexWalkResult walk =
         WalkIndex(version_, view, index.root_page, opt, IndexEntryVisitor(std::ref(visit)));
     report_.stats.keys_compared += compared;
     report_.stats.key_mismatches += mismatched + keyed_two_ways;
-    for (const IndexWalkProblem& p : walk.problems) {
-        if (Detailed(FindingKind::kIndexTree)) {
-            Error(FindingKind::kIndexTree, t.name, p.page, label + ": " + p.what);
-        }
-    }
-    for (uint32_t p : walk.pages) {
-        Claim(p, PageUse::kIndex, t.tdef_page, t.name);
-        if (have_map) IndexPageInMap(t, number, map, p);
-    }
+    take_walk(walk);
     for (size_t slot = 0; slot < live_.size(); ++slot) {
         if (!live_.decoded(slot)) continue;
         const uint32_t loc = live_.loc(slot);

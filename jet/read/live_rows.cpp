@@ -4,6 +4,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "jet/read/content_checksum.h"
+
 namespace jet {
 
 void LiveRows::Reset(size_t indexes) {
@@ -17,6 +19,8 @@ void LiveRows::Reset(size_t indexes) {
     if (chunks_.size() > 1) chunks_.resize(1);
     key_bytes_ = 0;
     alt_keys_.clear();
+    keyed_.assign(indexes, EntrySums{});
+    alt_in_index_.assign(indexes, false);
     sorted_ = true;
     order_.clear();
     page_first_.clear();
@@ -108,8 +112,36 @@ unsigned LiveRows::AddEntry(size_t slot, size_t k) {
     return n;
 }
 
+void LiveRows::EntrySums::Add(uint32_t loc, const Bytes& key) {
+    // The key's fingerprint and the location mixed by SplitMix64's finalizer, so that keys
+    // moved between rows change the sum.
+    uint64_t x = BytesFingerprint(key.data(), key.size()) ^ (uint64_t{loc} * 0x9E3779B97F4A7C15ull);
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    ++count;
+    sum += x ^ (x >> 31);
+}
+
+bool LiveRows::ExpectedEntries(size_t k, EntrySums& out) const {
+    if (k >= keyed_.size() || alt_in_index_[k]) return false;
+    uint64_t included_rows = 0;
+    for (size_t slot = 0; slot < locs_.size(); ++slot) {
+        if (!decoded_[slot]) return false;
+        if (included(slot, k)) ++included_rows;
+    }
+    if (keyed_[k].count != included_rows) return false;
+    out = keyed_[k];
+    return true;
+}
+
+void LiveRows::SetAltKey(size_t slot, size_t k, Bytes key) {
+    alt_in_index_[k] = true;
+    alt_keys_[At(slot, k)] = std::move(key);
+}
+
 void LiveRows::SetKey(size_t slot, size_t k, const Bytes& key) {
     if (slot + 1 != locs_.size()) throw std::logic_error("LiveRows: key of an earlier row");
+    if (!key.empty() && included(slot, k)) keyed_[k].Add(locs_[slot], key);
     // Appended: every earlier key stays where it is; later indexes of the row start after it.
     size_t done = 0;
     const size_t in = static_cast<size_t>(key_bytes_ % kChunk);

@@ -83,8 +83,23 @@ class LiveRows {
     bool KeyEquals(size_t slot, size_t k, const Bytes& other) const;
 
     // The key under the other ligature rule, for the few rows whose key depends on it.
-    void SetAltKey(size_t slot, size_t k, Bytes key) { alt_keys_[At(slot, k)] = std::move(key); }
+    void SetAltKey(size_t slot, size_t k, Bytes key);
     const Bytes* alt_key(size_t slot, size_t k) const;
+
+    // The entries of an index as a count and a sum of fingerprints of (location, key): two
+    // sets of entries are the same, in any order, when their sums are (but for a chance of
+    // about 2^-64), so an index is checked in its own order without looking up a row for each
+    // of its entries.
+    struct EntrySums {
+        uint64_t count = 0;
+        uint64_t sum = 0;
+        void Add(uint32_t loc, const Bytes& key);
+        bool operator==(const EntrySums&) const = default;
+    };
+    // The entries index k must hold: one for each row it includes, with the row's key. False
+    // when that does not say what the entries must be, and they are to be checked one by one:
+    // a row did not decode, an included row has no key, or a key depends on the ligature rule.
+    bool ExpectedEntries(size_t k, EntrySums& out) const;
 
   private:
     static constexpr uint8_t kIncluded = 1, kAllNull = 2, kEntryShift = 2;
@@ -114,6 +129,8 @@ class LiveRows {
     std::vector<std::unique_ptr<uint8_t[]>> chunks_;
     uint64_t key_bytes_ = 0;
     std::unordered_map<size_t, Bytes> alt_keys_;
+    std::vector<EntrySums> keyed_;    // per index: the included rows given a key
+    std::vector<bool> alt_in_index_;  // per index: some key depends on the ligature rule
     bool sorted_ = true;
     std::vector<std::pair<uint32_t, size_t>> order_;  // (loc, slot), when not added in order
     // When added in order: per page from first_page_, the first slot on it or after it (one

@@ -6,6 +6,8 @@
 #include "jet/read/checker_impl.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -129,6 +131,70 @@ TEST(LiveRows, FlagsAndEntryCountsStayPerRowAndIndex) {
 
 // Every pointer is new once and only once, whether its page lies in the file, past it, or
 // past it at first and in it once the file grew.
+// The sums an index is first checked by: the entries the rows ask for, in any order, match;
+// any entry lost, added, doubled, pointed at another row or given another key does not; and
+// where the rows cannot say what the entries must be, there is nothing to match.
+TEST(LiveRows, ExpectedEntriesMatchTheSameEntriesInAnyOrderAndNothingElse) {
+    const uint32_t n = 300;
+    auto fill = [&](LiveRows& rows) {
+        rows.Reset(1);
+        for (uint32_t r = 0; r < n; ++r) {
+            const size_t slot = rows.Add(r << 8);
+            rows.set_decoded(slot);
+            rows.set_included(slot, 0, r % 10 != 3);    // an index that leaves some rows out
+            rows.SetKey(slot, 0, KeyOf(r % 50, 0, 3));  // keys repeat across rows
+        }
+    };
+    LiveRows rows;
+    fill(rows);
+    LiveRows::EntrySums expected;
+    ASSERT_TRUE(rows.ExpectedEntries(0, expected));
+    EXPECT_EQ(expected.count, n - n / 10);
+
+    using Entry = std::pair<uint32_t, Bytes>;  // (location, key)
+    std::vector<Entry> entries;
+    for (uint32_t r = 0; r < n; ++r)
+        if (r % 10 != 3) entries.emplace_back(r << 8, KeyOf(r % 50, 0, 3));
+    auto sums_of = [](const std::vector<Entry>& es) {
+        LiveRows::EntrySums s;
+        for (const auto& [loc, key] : es) s.Add(loc, key);
+        return s;
+    };
+    std::vector<Entry> shuffled = entries;
+    std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(7));
+    EXPECT_EQ(sums_of(shuffled), expected);
+
+    const std::vector<std::pair<const char*, std::function<void(std::vector<Entry>&)>>> faults = {
+        {"an entry lost", [](auto& es) { es.pop_back(); }},
+        {"an entry doubled", [](auto& es) { es.push_back(es.front()); }},
+        {"an entry for a row left out", [](auto& es) { es.emplace_back(3 << 8, KeyOf(3, 0, 3)); }},
+        {"an entry for no row", [](auto& es) { es.emplace_back(n << 8, KeyOf(0, 0, 3)); }},
+        {"an entry on another row", [](auto& es) { es[5].first += 1u << 8; }},
+        {"a key byte changed", [](auto& es) { es[5].second[2] ^= 1; }},
+        {"a key cut short", [](auto& es) { es[5].second.pop_back(); }},
+        {"two rows' keys swapped", [](auto& es) { std::swap(es[1].second, es[2].second); }},
+    };
+    for (const auto& [what, fault] : faults) {
+        std::vector<Entry> es = entries;
+        fault(es);
+        EXPECT_FALSE(sums_of(es) == expected) << what;
+    }
+
+    // Rows that cannot say what the entries must be leave it to the entries one by one.
+    LiveRows undecoded;
+    fill(undecoded);
+    undecoded.set_included(undecoded.Add(n << 8), 0, false);
+    EXPECT_FALSE(undecoded.ExpectedEntries(0, expected)) << "a row that did not decode";
+    LiveRows keyless;
+    fill(keyless);
+    keyless.set_decoded(keyless.Add(n << 8));
+    EXPECT_FALSE(keyless.ExpectedEntries(0, expected)) << "an included row with no key";
+    LiveRows ligature;
+    fill(ligature);
+    ligature.SetAltKey(n - 1, 0, KeyOf(1, 0, 4));
+    EXPECT_FALSE(ligature.ExpectedEntries(0, expected)) << "a key by either ligature rule";
+}
+
 TEST(RowPointerSet, EachPointerIsNewOnce) {
     RowPointerSet set;
     std::set<uint32_t> seen;
