@@ -4,8 +4,6 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "jet/read/content_checksum.h"
-
 namespace jet {
 
 void LiveRows::Reset(size_t indexes) {
@@ -113,13 +111,33 @@ unsigned LiveRows::AddEntry(size_t slot, size_t k) {
 }
 
 void LiveRows::EntrySums::Add(uint32_t loc, const Bytes& key) {
-    // The key's fingerprint and the location mixed by SplitMix64's finalizer, so that keys
-    // moved between rows change the sum.
-    uint64_t x = BytesFingerprint(key.data(), key.size()) ^ (uint64_t{loc} * 0x9E3779B97F4A7C15ull);
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    // Index keys are a few bytes, and every entry of every index is summed: the key's length
+    // and the row's location begin the state, each 8 bytes of the key (the last zero-padded)
+    // go in by a multiply and a shift, each step one-to-one, and MurmurHash3's fmix64 ends it.
+    const uint8_t* p = key.data();
+    size_t n = key.size();
+    uint64_t h = (uint64_t{loc} << 32 | (n & 0xFFFFFFFFu)) * 0x9E3779B97F4A7C15ull;
+    auto take = [&h](uint64_t word) {
+        h = (h ^ word) * 0xBF58476D1CE4E5B9ull;
+        h ^= h >> 29;
+    };
+    for (; n >= 8; p += 8, n -= 8) {
+        uint64_t word;
+        std::memcpy(&word, p, 8);
+        take(word);
+    }
+    if (n > 0) {
+        uint64_t word = 0;
+        std::memcpy(&word, p, n);
+        take(word);
+    }
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDull;
+    h ^= h >> 33;
+    h *= 0xC4CEB9FE1A85EC53ull;
+    h ^= h >> 33;
     ++count;
-    sum += x ^ (x >> 31);
+    sum += h;
 }
 
 bool LiveRows::ExpectedEntries(size_t k, EntrySums& out) const {
