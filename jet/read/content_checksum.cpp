@@ -88,14 +88,7 @@ class RowHasher {
     uint64_t b() const { return Finish(b_ ^ (words_ * 0x9E3779B97F4A7C15ull)); }
 
   private:
-    static uint64_t Finish(uint64_t h) {
-        h ^= h >> 33;
-        h *= 0xFF51AFD7ED558CCDull;
-        h ^= h >> 33;
-        h *= 0xC4CEB9FE1A85EC53ull;
-        h ^= h >> 33;
-        return h;
-    }
+    static uint64_t Finish(uint64_t h) { return MixBits(h); }
     uint64_t a_ = 0x243F6A8885A308D3ull;
     uint64_t b_ = 0x13198A2E03707344ull;
     uint64_t words_ = 0;

@@ -18,6 +18,16 @@
 
 namespace jet {
 
+// MurmurHash3's fmix64: every bit of h moves every bit of the result; one-to-one.
+inline uint64_t MixBits(uint64_t h) {
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDull;
+    h ^= h >> 33;
+    h *= 0xC4CEB9FE1A85EC53ull;
+    h ^= h >> 33;
+    return h;
+}
+
 // 64-bit fingerprints hashed as the digest hashes rows: of some bytes, and of one row's values
 // (equal for equal rows, different for any change but with a chance of about 2^-64).
 uint64_t BytesFingerprint(const uint8_t* data, size_t size);

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "jet/read/content_checksum.h"
+
 namespace jet {
 
 void LiveRows::Reset(size_t indexes) {
@@ -113,7 +115,7 @@ unsigned LiveRows::AddEntry(size_t slot, size_t k) {
 void LiveRows::EntrySums::Add(uint32_t loc, const Bytes& key) {
     // Index keys are a few bytes, and every entry of every index is summed: the key's length
     // and the row's location begin the state, each 8 bytes of the key (the last zero-padded)
-    // go in by a multiply and a shift, each step one-to-one, and MurmurHash3's fmix64 ends it.
+    // go in by a multiply and a shift, each step one-to-one, and MixBits ends it.
     const uint8_t* p = key.data();
     size_t n = key.size();
     uint64_t h = (uint64_t{loc} << 32 | (n & 0xFFFFFFFFu)) * 0x9E3779B97F4A7C15ull;
@@ -131,13 +133,8 @@ void LiveRows::EntrySums::Add(uint32_t loc, const Bytes& key) {
         std::memcpy(&word, p, n);
         take(word);
     }
-    h ^= h >> 33;
-    h *= 0xFF51AFD7ED558CCDull;
-    h ^= h >> 33;
-    h *= 0xC4CEB9FE1A85EC53ull;
-    h ^= h >> 33;
     ++count;
-    sum += h;
+    sum += MixBits(h);
 }
 
 bool LiveRows::ExpectedEntries(size_t k, EntrySums& out) const {

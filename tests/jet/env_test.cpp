@@ -179,7 +179,6 @@ TEST(Env, NamesOutsideAsciiAndFoldersSyncRoundTrip) {
     EXPECT_THROW(env->SyncDirectory(jet::JoinPath(folder, "missing")), jet::OsError);
 }
 
-// Both styles are checked on every platform; the native one is what the engine uses.
 #if defined(__linux__)
 // The check that follows a compaction lowers its own thread only: the window's thread and the
 // run's others keep theirs.
@@ -202,6 +201,7 @@ TEST(Env, LoweringAThreadsPriorityLeavesTheOtherThreadsAsTheyWere) {
 }
 #endif
 
+// Both styles are checked on every platform; the native one is what the engine uses.
 TEST(Path, SplitsAndJoinsPosixAndWindowsPaths) {
     using jet::PathStyle;
     struct Case {
