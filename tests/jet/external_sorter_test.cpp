@@ -1,7 +1,8 @@
 // The index entry sorter against a plain sort of the same entries: keys that share their first
 // 7 or 8 bytes, keys of every length around those, equal keys of different rows, zero bytes (the
 // prefix's padding), keys that are prefixes of others, entries given in order, in reverse and
-// shuffled, in memory and through sort runs; several sorters drained in turn, each sorted by
+// shuffled, or shuffled keys on rows in order (as the writer adds them, sorted by radix), in
+// memory and through sort runs; several sorters drained in turn, each sorted by
 // its drain or ahead of it (by the caller or on a second thread); a run of several megabytes.
 #include "jet/write/external_sorter.h"
 
@@ -44,7 +45,8 @@ TEST(ExternalSorter, GivesEveryEntryInKeyThenRowOrder) {
     std::minstd_rand random(30);
     constexpr size_t kSorters = 3;  // a table's indexes, drained one after another
     for (const size_t budget : {size_t{0}, size_t{1} << 20}) {  // 0: the smallest, many runs
-        for (const int arrangement : {0, 1, 2}) {               // shuffled, in order, reversed
+        // shuffled, in order, reversed, shuffled keys of rows in order
+        for (const int arrangement : {0, 1, 2, 3}) {
             // 0: each Drain sorts; 1: sorted ahead by the caller; 2: ahead, on a second thread
             for (const int ahead : {0, 1, 2}) {
                 SCOPED_TRACE("budget " + std::to_string(budget) + ", arrangement " +
@@ -53,7 +55,10 @@ TEST(ExternalSorter, GivesEveryEntryInKeyThenRowOrder) {
                 std::vector<std::vector<Entry>> expected(kSorters);
                 std::vector<std::unique_ptr<ExternalSorter>> sorters;
                 for (size_t s = 0; s < kSorters; ++s) {
-                    std::vector<Entry> entries = Keys(random, 3000);
+                    std::vector<Entry> entries = Keys(random, 5000);
+                    if (arrangement == 3)
+                        for (size_t i = 0; i < entries.size(); ++i)
+                            entries[i].second = static_cast<uint32_t>(2 * i + 1);
                     expected[s] = entries;
                     std::sort(expected[s].begin(), expected[s].end());
                     if (arrangement == 1) entries = expected[s];
