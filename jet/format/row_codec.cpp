@@ -186,7 +186,8 @@ void DecodeRowTo(MdbFile& file, const TableDef& t, ByteSpan row, Row& out, Bytes
 }
 
 void DecodeColumnTo(MdbFile& file, const TableDef& t, const RowLayout& layout, ByteSpan row,
-                    size_t i, Value& out, Bytes& long_value, LongValueReader* long_values) {
+                    size_t i, Value& out, Bytes& long_value, LongValueReader* long_values,
+                    StoredTexts* texts) {
     const Version version = file.version();
     const ColumnDef& c = t.columns[i];
     const ColumnSlice s = LocateColumn(layout, row, c);
@@ -198,12 +199,18 @@ void DecodeColumnTo(MdbFile& file, const TableDef& t, const RowLayout& layout, B
         PutNull(out);
         return;
     }
+    const bool text = c.type == ColumnType::kText || c.type == ColumnType::kMemo;
+    StoredTexts::Use use = StoredTexts::kDecode;
+    if (texts != nullptr && text && version == Version::kJet3 && i < texts->use.size())
+        use = texts->use[i];
     const uint16_t code_page = ColumnCodePage(c, file.header().code_page);
+    ByteSpan text_bytes = s.bytes;
     if (c.long_value()) {
         // A Memo's bytes are decoded from wherever they were read to; an OLE value's are
         // the value.
         const bool memo = c.type == ColumnType::kMemo;
-        Bytes& stored = memo ? long_value : Reused<Bytes>(out);
+        Bytes& stored = !memo ? Reused<Bytes>(out)
+                              : (use == StoredTexts::kDecode ? long_value : texts->held[i]);
         const Bytes* read = &stored;
         if (long_values == nullptr)
             ReadLongValueTo(file, s.bytes, stored);
@@ -213,20 +220,40 @@ void DecodeColumnTo(MdbFile& file, const TableDef& t, const RowLayout& layout, B
             PutNull(out);
             return;
         }
-        if (memo)
-            DecodeTextTo(*read, version, code_page, Reused<std::u16string>(out));
-        else if (read != &stored)
-            stored.assign(read->begin(), read->end());
+        if (!memo) {
+            if (read != &stored) stored.assign(read->begin(), read->end());
+            return;
+        }
+        text_bytes = *read;
+    } else if (!text) {
+        DecodeValueTo(c, s.bytes, version, code_page, out);
         return;
     }
-    DecodeValueTo(c, s.bytes, version, code_page, out);
+    if (use != StoredTexts::kDecode) texts->bytes[i] = {text_bytes, true};
+    if (use == StoredTexts::kBytes)
+        PutNull(out);
+    else
+        DecodeTextTo(text_bytes, version, code_page, Reused<std::u16string>(out));
 }
 
 void DecodeRowTo(MdbFile& file, const TableDef& t, const RowLayout& layout, ByteSpan row, Row& out,
-                 Bytes& long_value, LongValueReader* long_values) {
+                 Bytes& long_value, LongValueReader* long_values, StoredTexts* texts) {
     out.resize(t.columns.size());
+    if (texts != nullptr) {
+        texts->bytes.assign(t.columns.size(), {});
+        texts->held.resize(t.columns.size());
+    }
     for (size_t i = 0; i < t.columns.size(); ++i)
-        DecodeColumnTo(file, t, layout, row, i, out[i], long_value, long_values);
+        DecodeColumnTo(file, t, layout, row, i, out[i], long_value, long_values, texts);
+}
+
+void DecodeStoredTexts(const MdbFile& file, const TableDef& t, const StoredTexts& texts, Row& out) {
+    for (size_t i = 0; i < t.columns.size() && i < out.size(); ++i) {
+        if (!texts.undecoded(i)) continue;
+        DecodeTextTo(texts.bytes[i].bytes, file.version(),
+                     ColumnCodePage(t.columns[i], file.header().code_page),
+                     Reused<std::u16string>(out[i]));
+    }
 }
 
 }  // namespace jet

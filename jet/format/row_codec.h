@@ -157,16 +157,44 @@ class LongValueReader {
     }
 };
 
+// Jet 3 texts a reader takes as their stored code-page bytes, where it needs no more of them
+// than to tell them apart (the content digest does that from the bytes: content_checksum.h):
+// for each Text or Memo column whose `use` is not kDecode, DecodeRowTo points bytes[i] at the
+// value's bytes (a Memo's read into held[i], or where the long-value reader keeps it), valid
+// until the next row, and decodes the value as well only with kBytesAndDecode; with kBytes the
+// value is left null for DecodeStoredTexts to decode when it is wanted after all. A null value
+// gives no bytes.
+struct StoredTexts {
+    enum Use : uint8_t { kDecode, kBytes, kBytesAndDecode };
+    struct Text {
+        ByteSpan bytes;
+        bool given = false;
+    };
+    std::vector<Use> use;     // per column; columns past its end are decoded
+    std::vector<Text> bytes;  // per column, of the row decoded last
+    std::vector<Bytes> held;  // per column, the Memo values read
+
+    // Whether the value of `column` in the row decoded last is a text left to its bytes.
+    bool undecoded(size_t column) const {
+        return column < use.size() && use[column] == kBytes && column < bytes.size() &&
+               bytes[column].given;
+    }
+};
+
 // DecodeRowTo for a row whose layout the caller parsed already (ParseRowLayout), its long
-// values read through `long_values` when given.
+// values read through `long_values` when given, its texts taken as `texts` asks.
 void DecodeRowTo(MdbFile& file, const TableDef& t, const RowLayout& layout, ByteSpan row, Row& out,
-                 Bytes& long_value, LongValueReader* long_values = nullptr);
+                 Bytes& long_value, LongValueReader* long_values = nullptr,
+                 StoredTexts* texts = nullptr);
+
+// Decodes into `out` the texts DecodeRowTo left to their bytes (kBytes).
+void DecodeStoredTexts(const MdbFile& file, const TableDef& t, const StoredTexts& texts, Row& out);
 
 // Column i of the row alone, as DecodeRowTo decodes it into out[i]: for a reader that needs
 // a few columns of a wide row.
 void DecodeColumnTo(MdbFile& file, const TableDef& t, const RowLayout& layout, ByteSpan row,
-                    size_t i, Value& out, Bytes& long_value,
-                    LongValueReader* long_values = nullptr);
+                    size_t i, Value& out, Bytes& long_value, LongValueReader* long_values = nullptr,
+                    StoredTexts* texts = nullptr);
 
 // The text code page of a column (its own in Jet 3 when set, else the database's).
 uint16_t ColumnCodePage(const ColumnDef& c, uint16_t database_code_page);

@@ -224,6 +224,22 @@ void EncodeCodePageTo(std::u16string_view text, uint16_t code_page, Bytes& out) 
     EncodeWith(page, text.data(), text.size(), out.data());
 }
 
+bool CodePageMapsEveryByteBack(uint16_t code_page) {
+    const CodePage& page = CodePageFor(code_page);
+    for (size_t b = 0; b < 256; ++b)
+        if (page.bytes[page.chars[b]] != b) return false;
+    return true;
+}
+
+bool EncodeCodePageExactlyTo(std::u16string_view text, uint16_t code_page, Bytes& out) {
+    const CodePage& page = CodePageFor(code_page);
+    out.resize(text.size());
+    EncodeWith(page, text.data(), text.size(), out.data());
+    for (size_t i = 0; i < text.size(); ++i)
+        if (page.chars[out[i]] != text[i]) return false;
+    return true;
+}
+
 // Memo values run to megabytes: on little-endian machines UCS-2 is copied as it is.
 std::u16string DecodeUcs2(ByteSpan bytes) {
     std::u16string out;

@@ -27,6 +27,12 @@ void DecodeCodePageTo(ByteSpan bytes, uint16_t code_page, std::u16string& out);
 // Characters the code page cannot represent become '?'.
 Bytes EncodeCodePage(std::u16string_view text, uint16_t code_page);
 void EncodeCodePageTo(std::u16string_view text, uint16_t code_page, Bytes& out);
+// Whether every byte decodes to a character that encodes back to it: then the code page's bytes
+// and the texts they decode to are one-to-one.
+bool CodePageMapsEveryByteBack(uint16_t code_page);
+// EncodeCodePageTo, returning whether the text decodes back from `out` (every character has a
+// byte of its own).
+bool EncodeCodePageExactlyTo(std::u16string_view text, uint16_t code_page, Bytes& out);
 
 // Plain UCS-2 LE; an odd trailing byte is ignored.
 std::u16string DecodeUcs2(ByteSpan bytes);

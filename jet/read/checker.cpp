@@ -5,6 +5,7 @@
 #include "jet/read/checker.h"
 
 #include "jet/read/checker_impl.h"
+#include "jet/read/content_checksum.h"
 
 #include <algorithm>
 #include <functional>
@@ -263,6 +264,12 @@ void Checker::CheckPageRows(const TableDef& t, uint32_t page, const DataPage& dp
                             const std::vector<IndexKeyEncoder*>& encoders, RowScan& scan) {
     const size_t n_idx = encoders.size();
     Bytes& target_page = scan.target_page;
+    if (!scan.texts_ready) {
+        const uint16_t code_page = version_ == Version::kJet3 ? options_.text_bytes_code_page : 0;
+        scan.texts.use = DigestTextUses(t, code_page, file_->header().code_page, false);
+        scan.texts_ready = true;
+    }
+    StoredTexts* texts = scan.texts.use.empty() ? nullptr : &scan.texts;
     {
         const uint16_t n = dp.row_count();
         for (uint16_t i = 0; i < n && i < kMaxRowsPerPage; ++i) {
@@ -312,13 +319,14 @@ void Checker::CheckPageRows(const TableDef& t, uint32_t page, const DataPage& dp
                 const RowLayout& layout = scan.layout;
                 RowLongValues long_values(*this, t, layout, row, page, i);
                 try {
-                    DecodeRowTo(*file_, t, layout, row, values, scan.long_value, &long_values);
+                    DecodeRowTo(*file_, t, layout, row, values, scan.long_value, &long_values,
+                                texts);
                 } catch (const JetError&) {
                     long_values.CheckRest();
                     throw;
                 }
                 live_.set_decoded(slot);
-                if (options_.on_row) options_.on_row(t, values);
+                if (options_.on_row) options_.on_row(t, values, texts ? &texts->bytes : nullptr);
             } catch (const JetError& e) {
                 if (Detailed(FindingKind::kRow)) {
                     Error(FindingKind::kRow, t.name, page,

@@ -34,6 +34,7 @@
 
 #include "jet/base/env.h"
 #include "jet/base/value.h"
+#include "jet/format/row_codec.h"
 
 namespace jet {
 
@@ -101,8 +102,15 @@ struct CheckOptions {
     bool stop_at_first_error = false;
     // Called with every live row that decodes, and its table (tdef_page = the table's id), so
     // a caller can digest the content in the same pass over the file (compaction verifies its
-    // output this way).
-    std::function<void(const TableDef& table, const Row& row)> on_row;
+    // output this way). `texts`: null, unless text_bytes_code_page is set.
+    std::function<void(const TableDef& table, const Row& row,
+                       const std::vector<StoredTexts::Text>* texts)>
+        on_row;
+    // For a caller that digests the rows (content_checksum.h) in a code page that maps every
+    // byte back: in a Jet 3 file, the Text and Memo values of that code page go to on_row as
+    // their stored bytes (`texts`), and are decoded (and not null in the row) only where an
+    // index of the table uses them (DigestTextUses). 0: every value decoded.
+    uint16_t text_bytes_code_page = 0;
     // For an index whose keys cannot be computed (a text column in a sort order the engine has
     // no tables for): puts in `key` the key the index must hold for the row at `location`
     // (page << 8 | row) of `table`, and returns true; false when no key is known for it, an

@@ -183,13 +183,16 @@ class Checker {
         std::vector<uint32_t> overflow_pages;  // pages that overflow rows point into
         std::vector<uint32_t> lone_deleted;    // rows flagged 0x8000 alone: overflow targets
         Bytes target_page;
-        Bytes key;         // reused for every key computed
-        Row values;        // reused for every row decoded
-        Bytes long_value;  // a Memo's stored bytes while it is decoded
-        RowLayout layout;  // reused for every row parsed
+        Bytes key;                 // reused for every key computed
+        Row values;                // reused for every row decoded
+        Bytes long_value;          // a Memo's stored bytes while it is decoded
+        RowLayout layout;          // reused for every row parsed
+        StoredTexts texts;         // the texts taken as bytes (CheckOptions)
+        bool texts_ready = false;  // texts.use is the table's
         uint64_t live_count = 0;
         // Starts the scan of another table; the buffers keep what they grew to.
         void Restart() {
+            texts_ready = false;
             data_pages.clear();
             overflow_targets.clear();
             overflow_pages.clear();

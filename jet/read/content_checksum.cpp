@@ -4,6 +4,8 @@
 #include <cstring>
 #include <type_traits>
 
+#include "jet/format/text_codec.h"
+
 namespace jet {
 namespace {
 
@@ -127,10 +129,40 @@ void HashValue(RowHasher& h, const Value& v) {
         v);
 }
 
+// A text held by the code page, as its bytes: a form no Value has.
+constexpr uint64_t kCodePageTextForm = 0x40;
+
+void HashCodePageText(RowHasher& h, ByteSpan bytes) {
+    h.Word(kCodePageTextForm << 56);
+    h.Raw(bytes.data(), bytes.size());
+}
+
 RowHasher HashRow(const Row& row) {
     RowHasher h;
     h.Word(row.size());
     for (const Value& v : row) HashValue(h, v);
+    return h;
+}
+
+// Each text is hashed by the same rule, whether its bytes are given or it is: as its bytes in
+// `code_page` when the page holds it, since those bytes, given, decode to it.
+RowHasher HashRow(const Row& row, const std::vector<StoredTexts::Text>* texts, uint16_t code_page,
+                  Bytes& encoded) {
+    RowHasher h;
+    h.Word(row.size());
+    for (size_t i = 0; i < row.size(); ++i) {
+        if (texts != nullptr && i < texts->size() && (*texts)[i].given) {
+            HashCodePageText(h, (*texts)[i].bytes);
+            continue;
+        }
+        const auto* text = std::get_if<std::u16string>(&row[i]);
+        if (text != nullptr && code_page != 0 &&
+            EncodeCodePageExactlyTo(*text, code_page, encoded)) {
+            HashCodePageText(h, encoded);
+            continue;
+        }
+        HashValue(h, row[i]);
+    }
     return h;
 }
 
@@ -146,8 +178,27 @@ uint64_t RowFingerprint(const Row& row) {
     return HashRow(row).a();
 }
 
-void ContentChecksum::Add(const Row& row) {
-    const RowHasher h = HashRow(row);
+std::vector<StoredTexts::Use> DigestTextUses(const TableDef& t, uint16_t digest_code_page,
+                                             uint16_t database_code_page, bool decode_every_text) {
+    std::vector<StoredTexts::Use> uses;
+    if (digest_code_page == 0) return uses;
+    uses.assign(t.columns.size(), StoredTexts::kDecode);
+    for (size_t i = 0; i < t.columns.size(); ++i) {
+        const ColumnDef& c = t.columns[i];
+        if (c.type != ColumnType::kText && c.type != ColumnType::kMemo) continue;
+        if (ColumnCodePage(c, database_code_page) != digest_code_page) continue;
+        bool indexed = false;
+        for (const RealIndexDef& index : t.real_indexes)
+            for (const IndexColumn& k : index.columns) indexed |= k.col_num == c.col_num;
+        uses[i] = indexed || decode_every_text ? StoredTexts::kBytesAndDecode : StoredTexts::kBytes;
+    }
+    return uses;
+}
+
+void ContentChecksum::Add(const Row& row, const std::vector<StoredTexts::Text>* texts) {
+    const RowHasher h = code_page_ == 0 && texts == nullptr
+                            ? HashRow(row)
+                            : HashRow(row, texts, code_page_, encoded_);
     ++rows_;
     sum_a_ += h.a();
     sum_b_ += h.b();

@@ -8,6 +8,12 @@
 // so a text stored compressed in one file and plain in the other digests the same, while any
 // changed value, a null turned empty, a lost or an extra row does not. A guard against
 // mistakes, not against an adversary.
+//
+// A digest of Jet 3 rows may be given a code page whose bytes and the characters they decode to
+// are one-to-one (CodePageMapsEveryByteBack): a text that code page holds is then hashed as its
+// bytes in it (under a form of its own; other texts as UTF-16), so that texts read from Jet 3
+// files of that code page are digested from their stored bytes, without decoding them
+// (StoredTexts), and the digest still tells apart exactly the rows it told apart before.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +21,7 @@
 #include <string>
 
 #include "jet/base/value.h"
+#include "jet/format/row_codec.h"
 
 namespace jet {
 
@@ -33,16 +40,33 @@ inline uint64_t MixBits(uint64_t h) {
 uint64_t BytesFingerprint(const uint8_t* data, size_t size);
 uint64_t RowFingerprint(const Row& row);
 
+// How the readers of a digest's rows take the texts of table `t` (StoredTexts::use): for a
+// digest in `digest_code_page` (0: none, an empty list), as bytes the Text and Memo columns of
+// that code page (the database's being `database_code_page`), decoded as well when an index
+// of the table uses them or `decode_every_text`.
+std::vector<StoredTexts::Use> DigestTextUses(const TableDef& t, uint16_t digest_code_page,
+                                             uint16_t database_code_page, bool decode_every_text);
+
 class ContentChecksum {
   public:
-    void Add(const Row& row);
+    ContentChecksum() = default;
+    // Texts hashed as their bytes in `code_page` (0: none); REQUIRES: it maps every byte back.
+    explicit ContentChecksum(uint16_t code_page) : code_page_(code_page) {}
+
+    // `texts`: the row's Jet 3 texts as their stored bytes, where given (only in this digest's
+    // code page); the others are hashed from `row`.
+    void Add(const Row& row, const std::vector<StoredTexts::Text>* texts = nullptr);
 
     uint64_t rows() const { return rows_; }
-    bool operator==(const ContentChecksum&) const = default;
+    bool operator==(const ContentChecksum& o) const {
+        return rows_ == o.rows_ && sum_a_ == o.sum_a_ && sum_b_ == o.sum_b_;
+    }
     // "rows N, digest XXXXXXXXXXXXXXXX-XXXXXXXXXXXXXXXX", for messages.
     std::string ToString() const;
 
   private:
+    uint16_t code_page_ = 0;
+    Bytes encoded_;  // a text in code_page_
     uint64_t rows_ = 0;
     uint64_t sum_a_ = 0;
     uint64_t sum_b_ = 0;

@@ -87,12 +87,23 @@ class StrictSource : public DatabaseSource {
         rules_ = std::move(rules);
     }
     StoredRow* stored_row() override { return &stored_; }
+    void TakeTextsAs(std::vector<std::vector<StoredTexts::Use>> uses) override {
+        text_uses_ = std::move(uses);
+    }
+    const std::vector<StoredTexts::Text>* stored_texts() override { return given_texts_; }
 
     void ReadRows(size_t index, const RowVisitor& visit, const PagesDone& pages_done) override {
         const TableDef& def = tables_.at(index).def;
         const RowCopyRule* rule = index < rules_.size() ? rules_[index].get() : nullptr;
         if (rule != nullptr && !rule->enabled()) rule = nullptr;
         stored_.copy = false;
+        // Texts as bytes only where the rule decides from them.
+        StoredTexts* texts = nullptr;
+        if (rule != nullptr && index < text_uses_.size() && !text_uses_[index].empty()) {
+            texts_.use = text_uses_[index];
+            texts = &texts_;
+        }
+        given_texts_ = texts ? &texts_.bytes : nullptr;
         TableScanner scanner(*file_, def);
         const std::vector<uint32_t>& pages = scanner.map_pages();
         size_t reported = 0;  // pages of `pages` reported done
@@ -113,14 +124,16 @@ class StrictSource : public DatabaseSource {
                 const ByteSpan bytes = scanner.row_bytes();
                 ParseRowLayoutTo(bytes, file_->version(), def, layout_);
                 kept_.Reset(def.columns.size());
-                DecodeRowTo(*file_, def, layout_, bytes, row, long_value_, &kept_);
-                rule->Take(bytes, layout_, row, kept_.data, stored_);
+                DecodeRowTo(*file_, def, layout_, bytes, row, long_value_, &kept_, texts);
+                rule->Take(bytes, layout_, row, kept_.data, stored_, texts);
+                if (texts != nullptr && !stored_.copy) DecodeStoredTexts(*file_, def, texts_, row);
             }
             visited_ = scanner.location().page << 8 | scanner.location().row;
             visit(row);
         }
         if (pages_done && pages.size() > reported)
             pages_done(static_cast<uint32_t>(pages.size() - reported));
+        given_texts_ = nullptr;
     }
 
   private:
@@ -146,6 +159,9 @@ class StrictSource : public DatabaseSource {
     uint32_t visited_ = 0;
     std::vector<std::shared_ptr<const RowCopyRule>> rules_;
     StoredRow stored_;
+    std::vector<std::vector<StoredTexts::Use>> text_uses_;
+    StoredTexts texts_;
+    const std::vector<StoredTexts::Text>* given_texts_ = nullptr;  // of the row visited
     KeptLongValues kept_{*file_};
     Bytes long_value_;
     RowLayout layout_;  // of the row read last

@@ -85,6 +85,14 @@ class DatabaseSource {
         (void)rules;
     }
     virtual StoredRow* stored_row() { return nullptr; }
+
+    // Jet 3 texts the source may give as their stored bytes (StoredTexts), per table (an empty
+    // list: none): while ReadRows calls its visitor, stored_texts() is the visited row's texts
+    // as bytes, or null. A text it gives as bytes alone (kBytes) is null in the row visited only
+    // when stored_row() copies the row; any other row has every value decoded. A source that
+    // offers none ignores the uses and gives null.
+    virtual void TakeTextsAs(std::vector<std::vector<StoredTexts::Use>> uses) { (void)uses; }
+    virtual const std::vector<StoredTexts::Text>* stored_texts() { return nullptr; }
 };
 
 // Opens `path` for a strict read. The source is held against writers for as long as it is

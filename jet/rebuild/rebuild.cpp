@@ -40,6 +40,7 @@
 #include "jet/base/error.h"
 #include "jet/base/path.h"
 #include "jet/format/mdb_file.h"
+#include "jet/format/text_codec.h"
 #include "jet/read/content_checksum.h"
 #include "jet/rebuild/carried_keys.h"
 #include "jet/rebuild/early_sync.h"
@@ -145,6 +146,9 @@ class Rebuild {
     std::unique_ptr<EarlySync> early_sync_;  // between the writer and check_
     std::unordered_map<uint32_t, size_t> by_new_id_;
     std::vector<ContentChecksum> found_;
+    // The code page in which both digests take texts as bytes: a Jet 3 file's, where the output
+    // keeps it and it maps every byte back (0: none).
+    uint16_t digest_code_page_ = 0;
     std::string stray_;
     std::atomic<uint64_t> rows_checked_{0};
     uint64_t written_pages_total_ = 0;  // source data pages (the writing stage)
@@ -160,6 +164,9 @@ void Rebuild::Write(RebuildReport& report) {
     wo.version = source_.version();
     wo.header = RebuiltHeader(source_.header(), options_.encoding);
     if (general_) InGeneralOrder(wo.header);
+    if (wo.version == Version::kJet3 && wo.header.code_page == source_.header().code_page &&
+        CodePageMapsEveryByteBack(wo.header.code_page))
+        digest_code_page_ = wo.header.code_page;
     carrier_ = std::make_unique<KeyCarrier>(source_);
     if (general_ || !carrier_->active()) carrier_.reset();
     wo.sort_memory = options_.sort_memory;
@@ -190,13 +197,15 @@ void Rebuild::StartCheck(const DatabaseHeader& header) {
     check.max_findings = 20;
     // Called on the checking thread: what it touches is left alone by the writing one until
     // the check is done.
-    check.on_row = [this](const TableDef& t, const Row& row) {
+    check.text_bytes_code_page = digest_code_page_;
+    check.on_row = [this](const TableDef& t, const Row& row,
+                          const std::vector<StoredTexts::Text>* texts) {
         auto it = by_new_id_.find(t.tdef_page);
         if (it == by_new_id_.end()) {
             if (stray_.empty()) stray_ = t.name;
             return;
         }
-        found_[it->second].Add(row);
+        found_[it->second].Add(row, texts);
         rows_checked_.fetch_add(1, std::memory_order_relaxed);
     };
     if (carrier_) {
@@ -204,7 +213,7 @@ void Rebuild::StartCheck(const DatabaseHeader& header) {
             return carrier_->ExpectedKey(t, k, at, key);
         };
     }
-    found_.resize(source_.tables().size());
+    found_.assign(source_.tables().size(), ContentChecksum(digest_code_page_));
     check_ = std::make_unique<OutputCheck>(env_, header, std::move(check),
                                            options_.read_ahead_pages, options_.threads);
 }
@@ -236,13 +245,20 @@ void Rebuild::WriteTables(DatabaseWriter& writer, RebuildReport& report) {
 
     // Each row's object ids are mapped and the row digested as it is read (on the reading
     // thread, when there is one), then written.
-    written_.resize(tables.size());
+    written_.assign(tables.size(), ContentChecksum(digest_code_page_));
     // Rows laid out as the writer would lay them out are copied (row_copy.h): the rule of each
     // definition as written, applied by the source to the bytes it reads. Written in General
     // order, every row is encoded.
     if (!general_) source_.CopyRowsWhere(std::move(copy_rules));
     std::vector<RowIdRewriter> rewriters;
     for (const SourceTable& t : tables) rewriters.emplace_back(t.def, remap_);
+    // Texts the digest takes as bytes; left undecoded only in rows that nothing changes.
+    std::vector<std::vector<StoredTexts::Use>> text_uses;
+    for (size_t i = 0; i < tables.size(); ++i)
+        text_uses.push_back(DigestTextUses(tables[i].def, digest_code_page_,
+                                           source_.header().code_page,
+                                           rewriters[i].active() || carrier_ != nullptr));
+    source_.TakeTextsAs(std::move(text_uses));
     std::vector<uint32_t> ids_rewritten(tables.size());
     KeyCarrier* carrier = carrier_.get();
     SourceRows rows(
@@ -259,7 +275,7 @@ void Rebuild::WriteTables(DatabaseWriter& writer, RebuildReport& report) {
                 if (StoredRow* stored = source_.stored_row(); changed && stored != nullptr)
                     stored->copy = false;
             }
-            written_[i].Add(row);
+            written_[i].Add(row, source_.stored_texts());
             if (carrier) carrier->Attach(i, row, changed ? &read : nullptr);
         },
         [carrier](size_t i) {

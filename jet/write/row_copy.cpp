@@ -122,22 +122,25 @@ RowCopyRule::RowCopyRule(const TableDef& def, Version version, uint16_t code_pag
 }
 
 void RowCopyRule::Take(ByteSpan row, const RowLayout& layout, const Row& values,
-                       std::vector<Bytes>& long_values, StoredRow& out) const {
+                       std::vector<Bytes>& long_values, StoredRow& out,
+                       const StoredTexts* texts) const {
     out.long_value_count = 0;
-    out.copy = enabled_ && Qualifies(row, layout, values, long_values, out);
+    out.copy = enabled_ && Qualifies(row, layout, values, long_values, out, texts);
     if (out.copy) out.bytes.assign(row.begin(), row.end());
 }
 
-bool RowCopyRule::CanonicalText(ByteSpan stored, const ColumnDef& c, const Value& value) const {
+bool RowCopyRule::CanonicalText(ByteSpan stored, const ColumnDef& c, const Value& value,
+                                bool undecoded) const {
     const auto* text = std::get_if<std::u16string>(&value);
-    if (text == nullptr) return false;
     if (version_ == Version::kJet3) {
+        if (text == nullptr && !undecoded) return false;
         if (ColumnCodePage(c, code_page_) != code_page_) return false;
         if (every_byte_round_trips_) return true;
         for (uint8_t b : stored)
             if (!round_trips_[b]) return false;
         return true;
     }
+    if (text == nullptr) return false;
     const TextKind kind = c.type == ColumnType::kMemo ? TextKind::kMemo : TextKind::kText;
     const bool compressible = (c.ext_flags & kColumnCompressedUnicode) != 0;
     const bool marked = stored.size() >= 2 && stored[0] == 0xFF && stored[1] == 0xFE;
@@ -149,7 +152,8 @@ bool RowCopyRule::CanonicalText(ByteSpan stored, const ColumnDef& c, const Value
 }
 
 bool RowCopyRule::Qualifies(ByteSpan row, const RowLayout& layout, const Row& values,
-                            std::vector<Bytes>& long_values, StoredRow& out) const {
+                            std::vector<Bytes>& long_values, StoredRow& out,
+                            const StoredTexts* texts) const {
     const bool jet3 = version_ == Version::kJet3;
     const size_t head = jet3 ? 1 : 2;
     // What the encoder refuses, it refuses again when it encodes the row.
@@ -207,15 +211,20 @@ bool RowCopyRule::Qualifies(ByteSpan row, const RowLayout& layout, const Row& va
                 break;
             case ColumnType::kText: {
                 const size_t chars = jet3 ? c.length : c.length / 2u;
+                // Undecoded, a Jet 3 text has a character for each byte.
+                const bool undecoded = jet3 && texts != nullptr && texts->undecoded(i);
                 const auto* text = std::get_if<std::u16string>(&values[i]);
-                if (text == nullptr || text->size() > chars) return false;
-                if (!CanonicalText(s.bytes, c, values[i])) return false;
+                if (!undecoded && text == nullptr) return false;
+                if ((undecoded ? s.bytes.size() : text->size()) > chars) return false;
+                if (!CanonicalText(s.bytes, c, values[i], undecoded)) return false;
                 break;
             }
             case ColumnType::kMemo:
             case ColumnType::kOle: {
                 Bytes& data = long_values[i];
-                if (c.type == ColumnType::kMemo && !CanonicalText(data, c, values[i])) return false;
+                const bool undecoded = jet3 && texts != nullptr && texts->undecoded(i);
+                if (c.type == ColumnType::kMemo && !CanonicalText(data, c, values[i], undecoded))
+                    return false;
                 if (data.size() <= kMaxInlineLongValue) {
                     uint8_t field[12] = {};
                     PutLongValueHeader(field, static_cast<uint32_t>(data.size()), kLongValueInline,

@@ -62,15 +62,19 @@ class RowCopyRule {
     bool enabled() const { return enabled_; }
 
     // Sets out.copy: whether the row `row` (parsed as `layout`, decoded to `values`, with
-    // `long_values[i]` the data read for long-value column i) is copied, and if so fills `out`,
-    // taking the data it keeps from `long_values`.
+    // `long_values[i]` the data read for long-value column i, and the texts `texts` gives as
+    // bytes left undecoded) is copied, and if so fills `out`, taking the data it keeps from
+    // `long_values`.
     void Take(ByteSpan row, const RowLayout& layout, const Row& values,
-              std::vector<Bytes>& long_values, StoredRow& out) const;
+              std::vector<Bytes>& long_values, StoredRow& out,
+              const StoredTexts* texts = nullptr) const;
 
   private:
     bool Qualifies(ByteSpan row, const RowLayout& layout, const Row& values,
-                   std::vector<Bytes>& long_values, StoredRow& out) const;
-    bool CanonicalText(ByteSpan stored, const ColumnDef& c, const Value& value) const;
+                   std::vector<Bytes>& long_values, StoredRow& out, const StoredTexts* texts) const;
+    // `undecoded`: the value is text, left to its bytes.
+    bool CanonicalText(ByteSpan stored, const ColumnDef& c, const Value& value,
+                       bool undecoded) const;
 
     TableDef def_;
     Version version_;

@@ -62,7 +62,8 @@ class FlagJudge {
     Reading Read(const std::string& path) const {
         Reading r;
         jet::CheckOptions options;
-        options.on_row = [&](const jet::TableDef& t, const jet::Row& row) {
+        options.on_row = [&](const jet::TableDef& t, const jet::Row& row,
+                             const std::vector<jet::StoredTexts::Text>*) {
             if (t.name != table_) return;
             std::string rest;
             for (size_t i = 0; i < t.columns.size() && i < row.size(); ++i) {
