@@ -17,8 +17,8 @@ namespace {
 
 constexpr size_t kReadBuffer = 256 * 1024;
 
-// Fewer entries sort as fast by comparison as by the radix sort's passes.
-constexpr size_t kRadixFrom = 4096;
+// Fewer entries sort as fast by comparison as by another radix sort pass.
+constexpr size_t kRadixFrom = 64;
 
 // Compares two records (u16 key size | key | u32 row pointer).
 bool RecordLess(const uint8_t* a, const uint8_t* b) {
@@ -135,7 +135,7 @@ ExternalSorter::~ExternalSorter() {
 void ExternalSorter::Add(const uint8_t* key, size_t key_size, uint32_t row_pointer) {
     if (key_size > 0xFFFF) throw std::invalid_argument("index key too long");
     const size_t record = 2 + key_size + 4;
-    if (arena_.size() + record + EntryBytes() * (order_.size() + 1) > budget_ && !order_.empty())
+    if (arena_.size() + record + sizeof(Entry) * (order_.size() + 1) > budget_ && !order_.empty())
         Spill();
     if (arena_.size() + record > UINT32_MAX) Spill();
     const Entry entry{KeyPrefix(key, key_size), static_cast<uint32_t>(arena_.size()), row_pointer};
@@ -146,10 +146,7 @@ void ExternalSorter::Add(const uint8_t* key, size_t key_size, uint32_t row_point
     PutU16(r, static_cast<uint16_t>(key_size));
     if (key_size > 0) std::memcpy(r + 2, key, key_size);
     PutU32(r + 2 + key_size, row_pointer);
-    if (!order_.empty()) {
-        if (in_order_) in_order_ = !EntryLess(arena_.data(), entry, order_.back());
-        if (rows_ascending_) rows_ascending_ = row_pointer > order_.back().row_pointer;
-    }
+    if (in_order_ && !order_.empty()) in_order_ = !EntryLess(arena_.data(), entry, order_.back());
     order_.push_back(entry);
     ++count_;
 }
@@ -160,52 +157,50 @@ bool ExternalSorter::EntryLess(const uint8_t* base, const Entry& a, const Entry&
     return RecordLess(base + a.at, base + b.at);
 }
 
-// The memory an entry of the buffer takes: twice its size when the radix sort will sort it.
-size_t ExternalSorter::EntryBytes() const {
-    return (!in_order_ && rows_ascending_ ? 2 : 1) * sizeof(Entry);
-}
-
 void ExternalSorter::SortBuffer() {
     if (in_order_) return;
-    const uint8_t* base = arena_.data();
-    if (rows_ascending_ && order_.size() >= kRadixFrom) {
-        RadixSort();
-    } else {
-        std::sort(order_.begin(), order_.end(),
-                  [base](const Entry& a, const Entry& b) { return EntryLess(base, a, b); });
-    }
+    RadixSort(0, order_.size(), 7);
     in_order_ = true;
 }
 
-// Least significant byte of the prefix first, a pass for each byte that differs between
-// entries; each pass is stable, so entries of equal prefixes stay in the order added, which is
-// their row order. Only keys of 8 bytes or more that share their first 7 are left to order,
-// each such group by whole records.
-void ExternalSorter::RadixSort() {
-    const size_t n = order_.size();
-    std::vector<std::array<uint32_t, 256>> counts(8);
-    for (auto& c : counts) c.fill(0);
-    for (const Entry& e : order_)
-        for (size_t d = 0; d < 8; ++d) ++counts[d][(e.prefix >> (8 * d)) & 0xFF];
-    std::vector<Entry> other(n);
-    for (size_t d = 0; d < 8; ++d) {
-        std::array<uint32_t, 256>& c = counts[d];
-        if (*std::max_element(c.begin(), c.end()) == n) continue;  // one value: nothing moves
-        uint32_t at = 0;
-        for (uint32_t& bucket : c) at += std::exchange(bucket, at);
-        for (const Entry& e : order_) other[c[(e.prefix >> (8 * d)) & 0xFF]++] = e;
-        order_.swap(other);
-    }
+// An MSD radix sort in place (American flag sort) on the prefix's bytes, the most significant
+// first, a byte that all entries of a range share skipped; ranges too small for a pass of
+// their own, and entries whose whole prefixes are equal, go to the comparison sort, which
+// orders them by row or by whole records.
+void ExternalSorter::RadixSort(size_t from, size_t to, int byte) {
     const uint8_t* base = arena_.data();
-    for (size_t i = 0; i < n;) {
-        size_t end = i + 1;
-        while (end < n && order_[end].prefix == order_[i].prefix) ++end;
-        if (end - i > 1 && (order_[i].prefix & 0xFF) == 8)
-            std::sort(order_.begin() + static_cast<std::ptrdiff_t>(i),
-                      order_.begin() + static_cast<std::ptrdiff_t>(end),
-                      [base](const Entry& a, const Entry& b) { return EntryLess(base, a, b); });
-        i = end;
+    const auto less = [base](const Entry& a, const Entry& b) { return EntryLess(base, a, b); };
+    const auto digit = [&byte](const Entry& e) {
+        return static_cast<size_t>((e.prefix >> (8 * byte)) & 0xFF);
+    };
+    std::array<size_t, 256> count;
+    for (;; --byte) {
+        if (to - from < kRadixFrom || byte < 0) {
+            std::sort(order_.begin() + static_cast<std::ptrdiff_t>(from),
+                      order_.begin() + static_cast<std::ptrdiff_t>(to), less);
+            return;
+        }
+        count.fill(0);
+        for (size_t i = from; i < to; ++i) ++count[digit(order_[i])];
+        if (count[digit(order_[from])] != to - from) break;
     }
+    std::array<size_t, 256> next, end;
+    size_t at = from;
+    for (size_t d = 0; d < 256; ++d) {
+        next[d] = at;
+        at += count[d];
+        end[d] = at;
+    }
+    // Each entry is swapped straight into the bucket of its byte.
+    for (size_t d = 0; d < 256; ++d) {
+        while (next[d] < end[d]) {
+            Entry e = order_[next[d]];
+            for (size_t k = digit(e); k != d; k = digit(e)) std::swap(e, order_[next[k]++]);
+            order_[next[d]++] = e;
+        }
+    }
+    for (size_t d = 0, start = from; d < 256; start = end[d++])
+        if (end[d] - start > 1) RadixSort(start, end[d], byte - 1);
 }
 
 void ExternalSorter::Spill() {
@@ -234,7 +229,6 @@ void ExternalSorter::Spill() {
     arena_.clear();
     order_.clear();
     in_order_ = true;
-    rows_ascending_ = true;
 }
 
 void ExternalSorter::Drain(const Visitor& visit) {

@@ -6,9 +6,8 @@
 // A buffer whose entries came in order (an AutoNumber key written in row order) is not sorted
 // again; the others sort on the first 7 key bytes and the key's length, held beside each entry
 // with its row pointer, and compare whole records only where two keys of 8 bytes or more share
-// their first 7. Entries added in row order, as the writer adds them, sort by a stable radix
-// sort of those 8 bytes (equal keys keep their row order), which needs a second array of entries
-// for the time of the sort: the budget counts it.
+// their first 7: by a radix sort of those 8 bytes in place, then by comparison within the
+// ranges of entries that share them.
 //
 // Run files live beside the output (same folder, name given by the caller plus a number) and
 // are removed when the sorter is destroyed, also after a failure.
@@ -56,8 +55,7 @@ class ExternalSorter {
     struct Entry;
     static bool EntryLess(const uint8_t* base, const Entry& a, const Entry& b);
     void SortBuffer();
-    void RadixSort();
-    size_t EntryBytes() const;
+    void RadixSort(size_t from, size_t to, int byte);
     void Spill();
 
     Env* env_;
@@ -72,10 +70,9 @@ class ExternalSorter {
         uint32_t at;
         uint32_t row_pointer;
     };
-    Bytes arena_;                 // records: u16 key size | key | u32 row pointer
-    std::vector<Entry> order_;    // in the order added, until sorted
-    bool in_order_ = true;        // every entry added so far sorts after the one before it
-    bool rows_ascending_ = true;  // every entry's row pointer is above the one before it
+    Bytes arena_;               // records: u16 key size | key | u32 row pointer
+    std::vector<Entry> order_;  // in the order added, until sorted
+    bool in_order_ = true;      // every entry added so far sorts after the one before it
     std::vector<std::string> run_paths_;
 };
 

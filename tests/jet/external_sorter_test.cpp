@@ -1,8 +1,8 @@
 // The index entry sorter against a plain sort of the same entries: keys that share their first
 // 7 or 8 bytes, keys of every length around those, equal keys of different rows, zero bytes (the
 // prefix's padding), keys that are prefixes of others, entries given in order, in reverse and
-// shuffled, or shuffled keys on rows in order (as the writer adds them, sorted by radix), in
-// memory and through sort runs; several sorters drained in turn, each sorted by
+// shuffled, or shuffled keys on rows in order (as the writer adds them), in memory and through
+// sort runs; several sorters drained in turn, each sorted by
 // its drain or ahead of it (by the caller or on a second thread); a run of several megabytes.
 #include "jet/write/external_sorter.h"
 
