@@ -19,6 +19,8 @@ constexpr size_t kReadBuffer = 256 * 1024;
 
 // Fewer entries sort as fast by comparison as by another radix sort pass.
 constexpr size_t kRadixFrom = 64;
+// Ranges of at most this many entries (1 MB) are sorted through a second array (LsdSort).
+constexpr size_t kLsdMost = size_t{1} << 16;
 
 // Compares two records (u16 key size | key | u32 row pointer).
 bool RecordLess(const uint8_t* a, const uint8_t* b) {
@@ -36,12 +38,11 @@ bool RecordLess(const uint8_t* a, const uint8_t* b) {
 // and a key that is a prefix of another is shorter). Equal prefixes of a length below 8 are
 // equal keys; of 8, keys of 8 bytes or more that leave the order to the whole records.
 uint64_t KeyPrefix(const uint8_t* key, size_t size) {
-    uint8_t bytes[8] = {};
-    if (size > 0) std::memcpy(bytes, key, std::min<size_t>(size, 7));  // an empty key may be null
-    bytes[7] = static_cast<uint8_t>(std::min<size_t>(size, 8));
+    // Byte by byte: a copy of a variable few bytes costs a call to memmove.
+    const size_t n = std::min<size_t>(size, 7);  // an empty key may be null
     uint64_t p = 0;
-    for (uint8_t b : bytes) p = p << 8 | b;
-    return p;
+    for (size_t i = 0; i < n; ++i) p |= uint64_t{key[i]} << (56 - 8 * i);
+    return p | std::min<size_t>(size, 8);
 }
 
 size_t RecordSize(const uint8_t* r) {
@@ -160,35 +161,46 @@ bool ExternalSorter::EntryLess(const uint8_t* base, const Entry& a, const Entry&
 void ExternalSorter::SortBuffer() {
     if (in_order_) return;
     RadixSort(0, order_.size(), 7);
+    scratch_ = {};
     in_order_ = true;
 }
 
 // An MSD radix sort in place (American flag sort) on the prefix's bytes, the most significant
-// first, a byte that all entries of a range share skipped; ranges too small for a pass of
-// their own, and entries whose whole prefixes are equal, go to the comparison sort, which
-// orders them by row or by whole records.
+// first, the bytes that all entries of a range share skipped, down to ranges small enough for
+// LsdSort; ranges too small for a pass of their own, and entries whose whole prefixes are
+// equal, go to the comparison sort, which orders them by row or by whole records.
 void ExternalSorter::RadixSort(size_t from, size_t to, int byte) {
     const uint8_t* base = arena_.data();
     const auto less = [base](const Entry& a, const Entry& b) { return EntryLess(base, a, b); };
-    const auto digit = [&byte](const Entry& e) {
+    const auto sort_by_comparison = [&] {
+        std::sort(order_.begin() + static_cast<std::ptrdiff_t>(from),
+                  order_.begin() + static_cast<std::ptrdiff_t>(to), less);
+    };
+    if (to - from < kRadixFrom) return sort_by_comparison();
+    // The bits that differ between entries: one pass, rather than a count for every byte.
+    uint64_t any = 0, all = ~uint64_t{0};
+    uint32_t any_row = 0, all_rows = ~uint32_t{0};
+    for (size_t i = from; i < to; ++i) {
+        any |= order_[i].prefix;
+        all &= order_[i].prefix;
+        any_row |= order_[i].row_pointer;
+        all_rows &= order_[i].row_pointer;
+    }
+    const uint64_t differ = any ^ all;
+    while (byte >= 0 && ((differ >> (8 * byte)) & 0xFF) == 0) --byte;
+    if (byte < 0) return sort_by_comparison();
+    if (to - from <= kLsdMost) return LsdSort(from, to, differ, any_row ^ all_rows);
+
+    const auto digit = [byte](const Entry& e) {
         return static_cast<size_t>((e.prefix >> (8 * byte)) & 0xFF);
     };
-    std::array<size_t, 256> count;
-    for (;; --byte) {
-        if (to - from < kRadixFrom || byte < 0) {
-            std::sort(order_.begin() + static_cast<std::ptrdiff_t>(from),
-                      order_.begin() + static_cast<std::ptrdiff_t>(to), less);
-            return;
-        }
-        count.fill(0);
-        for (size_t i = from; i < to; ++i) ++count[digit(order_[i])];
-        if (count[digit(order_[from])] != to - from) break;
-    }
     std::array<size_t, 256> next, end;
+    end.fill(0);
+    for (size_t i = from; i < to; ++i) ++end[digit(order_[i])];
     size_t at = from;
     for (size_t d = 0; d < 256; ++d) {
         next[d] = at;
-        at += count[d];
+        at += end[d];
         end[d] = at;
     }
     // Each entry is swapped straight into the bucket of its byte.
@@ -201,6 +213,51 @@ void ExternalSorter::RadixSort(size_t from, size_t to, int byte) {
     }
     for (size_t d = 0, start = from; d < 256; start = end[d++])
         if (end[d] - start > 1) RadixSort(start, end[d], byte - 1);
+}
+
+// Sorts a range by stable passes, least significant first, through a second array of the
+// range's size: on the row pointer's bytes, then on the prefix's, each byte that some entries
+// differ in (`differ`, `rows_differ`: the bits that do). That orders them by prefix and then
+// row; only equal prefixes of keys of 8 bytes or more are left to order, by whole records.
+void ExternalSorter::LsdSort(size_t from, size_t to, uint64_t differ, uint32_t rows_differ) {
+    const size_t n = to - from;
+    // A pass for each byte that differs, the row pointer's first.
+    struct Pass {
+        bool row;
+        int shift;
+    };
+    std::vector<Pass> passes;
+    for (int k = 0; k < 4; ++k)
+        if ((rows_differ >> (8 * k)) & 0xFF) passes.push_back({true, 8 * k});
+    for (int k = 0; k < 8; ++k)
+        if ((differ >> (8 * k)) & 0xFF) passes.push_back({false, 8 * k});
+    const auto digit = [](const Entry& e, const Pass& p) {
+        return static_cast<size_t>(((p.row ? e.row_pointer : e.prefix) >> p.shift) & 0xFF);
+    };
+    std::vector<std::array<uint32_t, 256>> counts(passes.size());
+    for (auto& c : counts) c.fill(0);
+    Entry* in = order_.data() + from;
+    for (size_t i = 0; i < n; ++i)
+        for (size_t p = 0; p < passes.size(); ++p) ++counts[p][digit(in[i], passes[p])];
+    scratch_.resize(n);
+    Entry* out = scratch_.data();
+    for (size_t p = 0; p < passes.size(); ++p) {
+        uint32_t at = 0;
+        for (uint32_t& bucket : counts[p]) at += std::exchange(bucket, at);
+        for (size_t i = 0; i < n; ++i) out[counts[p][digit(in[i], passes[p])]++] = in[i];
+        std::swap(in, out);
+    }
+    if (in != order_.data() + from) std::copy(in, in + n, order_.data() + from);
+    const uint8_t* base = arena_.data();
+    for (size_t i = from; i < to;) {
+        size_t end = i + 1;
+        while (end < to && order_[end].prefix == order_[i].prefix) ++end;
+        if (end - i > 1 && (order_[i].prefix & 0xFF) == 8)
+            std::sort(order_.begin() + static_cast<std::ptrdiff_t>(i),
+                      order_.begin() + static_cast<std::ptrdiff_t>(end),
+                      [base](const Entry& a, const Entry& b) { return EntryLess(base, a, b); });
+        i = end;
+    }
 }
 
 void ExternalSorter::Spill() {

@@ -6,8 +6,9 @@
 // A buffer whose entries came in order (an AutoNumber key written in row order) is not sorted
 // again; the others sort on the first 7 key bytes and the key's length, held beside each entry
 // with its row pointer, and compare whole records only where two keys of 8 bytes or more share
-// their first 7: by a radix sort of those 8 bytes in place, then by comparison within the
-// ranges of entries that share them.
+// their first 7: by a radix sort of those 8 bytes (in place, but for ranges of up to 64K entries,
+// which take a second array of their size), then by comparison within the ranges of entries
+// that share them.
 //
 // Run files live beside the output (same folder, name given by the caller plus a number) and
 // are removed when the sorter is destroyed, also after a failure.
@@ -56,6 +57,7 @@ class ExternalSorter {
     static bool EntryLess(const uint8_t* base, const Entry& a, const Entry& b);
     void SortBuffer();
     void RadixSort(size_t from, size_t to, int byte);
+    void LsdSort(size_t from, size_t to, uint64_t differ, uint32_t rows_differ);
     void Spill();
 
     Env* env_;
@@ -74,6 +76,7 @@ class ExternalSorter {
     std::vector<Entry> order_;  // in the order added, until sorted
     bool in_order_ = true;      // every entry added so far sorts after the one before it
     std::vector<std::string> run_paths_;
+    std::vector<Entry> scratch_;  // LsdSort's second array, while a sort runs
 };
 
 // Sorts a list of sorters ahead of their drains: with `threads`, a second thread sorts them
