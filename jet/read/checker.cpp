@@ -623,9 +623,10 @@ void Checker::CheckLongValueMaps(const TableDef& t, const std::vector<uint32_t>&
         UsageMap m;
         for (uint32_t ptr : {lv.owned_map, lv.free_map}) {
             if (ptr == 0 || !ReadMap(ptr, t.name, "long-value map", m)) continue;
+            AscendingPages checked(done);
             for (uint32_t p : m.pages) {
                 if (!InFile(p)) break;
-                if (std::binary_search(done.begin(), done.end(), p)) continue;
+                if (checked.Contains(p)) continue;
                 CheckLongValuePage(t, p, page_);
             }
         }

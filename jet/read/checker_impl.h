@@ -2,6 +2,7 @@
 // checked as it is written). Inside jet/read only.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <deque>
 #include <map>
@@ -83,6 +84,28 @@ class RowPointerSet {
     // would double and copy.)
     std::deque<std::array<uint64_t, 4>> blocks_;
     std::unordered_set<uint32_t> beyond_;
+};
+
+// Whether pages are in an ascending list, asked in ascending order, as the checks of a table's
+// maps ask of its tens of thousands of pages: a walk along the list rather than a search for
+// each page (a page below the one asked before is searched for).
+class AscendingPages {
+  public:
+    explicit AscendingPages(std::span<const uint32_t> sorted) : pages_(sorted) {}
+    bool Contains(uint32_t page) {
+        if (page < last_) {
+            at_ = static_cast<size_t>(std::lower_bound(pages_.begin(), pages_.end(), page) -
+                                      pages_.begin());
+        }
+        last_ = page;
+        while (at_ < pages_.size() && pages_[at_] < page) ++at_;
+        return at_ < pages_.size() && pages_[at_] == page;
+    }
+
+  private:
+    std::span<const uint32_t> pages_;
+    size_t at_ = 0;
+    uint32_t last_ = 0;
 };
 
 class Checker {

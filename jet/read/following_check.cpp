@@ -116,16 +116,18 @@ void Checker::FinishFollowedTable(const std::string& name, uint32_t tdef_page, F
         // Its rows were checked page by page as written: the map must list those pages, and
         // no other data page of the table.
         Bytes page;
+        AscendingPages written(ft.data_pages);
         for (uint32_t p : OwnedPagesInFile(t, maps.owned)) {
-            if (std::binary_search(ft.data_pages.begin(), ft.data_pages.end(), p)) continue;
+            if (written.Contains(p)) continue;
             file_->ReadPage(p, page);
             if (IsDataPageOf(page, tdef_page) && Detailed(FindingKind::kUsageMap)) {
                 Error(FindingKind::kUsageMap, name, p,
                       "owned-pages map lists a data page that was not written with the rows");
             }
         }
+        AscendingPages owned(maps.owned.pages);
         for (uint32_t p : ft.data_pages) {
-            if (!maps.owned.Contains(p) && Detailed(FindingKind::kUsageMap)) {
+            if (!owned.Contains(p) && Detailed(FindingKind::kUsageMap)) {
                 Error(FindingKind::kUsageMap, name, p,
                       "a data page of the table is missing from its owned-pages map");
             }
