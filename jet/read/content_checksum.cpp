@@ -81,8 +81,9 @@ class RowHasher {
         }
         for (; n >= 8; p += 8, n -= 8) Word(Load64(p));
         if (n > 0) {
+            // Byte by byte: a copy of a variable few bytes costs a call to memmove.
             uint64_t w = 0;
-            std::memcpy(&w, p, n);
+            for (size_t i = 0; i < n; ++i) w |= uint64_t{p[i]} << (8 * i);
             Word(w);
         }
     }
