@@ -78,8 +78,9 @@ Bytes ReadLongValue(MdbFile& file, ByteSpan field) {
     return out;
 }
 
-void ReadLongValueTo(MdbFile& file, ByteSpan field, Bytes& out) {
+void ReadLongValueTo(MdbFile& file, ByteSpan field, Bytes& out, std::vector<uint32_t>* rows) {
     out.clear();
+    if (rows != nullptr) rows->clear();
     if (field.empty()) return;
     const LongValueHeader h = ParseLongValueHeader(field);
     if (h.form == LongValueForm::kInline) {
@@ -88,8 +89,10 @@ void ReadLongValueTo(MdbFile& file, ByteSpan field, Bytes& out) {
         return;
     }
     out.reserve(std::min<size_t>(h.length, size_t{1} << 20));
-    WalkLongValue(
-        file, h, [&](uint32_t, ByteSpan data) { out.insert(out.end(), data.begin(), data.end()); });
+    WalkLongValue(file, h, [&](uint32_t pointer, ByteSpan data) {
+        if (rows != nullptr) rows->push_back(pointer);
+        out.insert(out.end(), data.begin(), data.end());
+    });
 }
 
 std::vector<uint32_t> LongValueRows(MdbFile& file, ByteSpan field) {

@@ -34,8 +34,10 @@ LongValueHeader ParseLongValueHeader(ByteSpan field);
 
 // The whole value of a long-value field as stored in a row. An empty field is an empty value.
 Bytes ReadLongValue(MdbFile& file, ByteSpan field);
-// Same, into `out` (its buffer reused).
-void ReadLongValueTo(MdbFile& file, ByteSpan field, Bytes& out);
+// Same, into `out` (its buffer reused); with `rows`, also the LVAL row pointers it used, in
+// chain order (LongValueRows), in one walk.
+void ReadLongValueTo(MdbFile& file, ByteSpan field, Bytes& out,
+                     std::vector<uint32_t>* rows = nullptr);
 
 // The LVAL row pointers a field uses (empty when inline), in chain order; the checker and the
 // writer's clean-up need them.

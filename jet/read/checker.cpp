@@ -204,11 +204,21 @@ void Checker::CheckAndReadLongValue(const TableDef& t, const ColumnDef& c, ByteS
             h.form = LongValueForm::kChain;  // the check reports why, the read throws it
         }
     }
-    if (field.empty() || h.form != LongValueForm::kSingle) {
-        // Inline values use no LVAL row; a chain's rows are not in its data, so the check
-        // walks it on its own.
-        if (!field.empty()) CheckLongValue(t, c, field, page, row_number);
-        ReadLongValueTo(*file_, field, out);
+    if (field.empty() || h.form == LongValueForm::kInline) {
+        if (!field.empty()) ++report_.stats.long_values;
+        ReadLongValueTo(*file_, field, out);  // no LVAL row
+        return;
+    }
+    if (h.form != LongValueForm::kSingle) {
+        // A chain: read and its rows taken in one walk, which fails where the check's would.
+        ++report_.stats.long_values;
+        try {
+            ReadLongValueTo(*file_, field, out, &chain_rows_);
+        } catch (const JetError& e) {
+            LongValueUnreadable(t, c, page, row_number, e);
+            throw;
+        }
+        for (uint32_t ptr : chain_rows_) UseLongValueRow(t, c, ptr, page, row_number);
         return;
     }
     // One LVAL row: the read walks what the check would, and fails where it would.

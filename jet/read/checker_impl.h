@@ -337,6 +337,7 @@ class Checker {
     LiveRows live_;  // rows of the table being checked
     Bytes page_;     // the page being checked, one buffer for every table's pages
     RowScan scan_;   // the scan of the table being checked, its buffers kept for the next
+    std::vector<uint32_t> chain_rows_;  // the LVAL rows of the long value read last
     CheckReport report_;
 
     // The table whose rows are being written, while a file is followed.
