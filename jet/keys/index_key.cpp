@@ -103,11 +103,6 @@ Bytes GuidKeyBytes(const Guid& g) {
 }
 
 // Jet 3 General keys are defined over code page 1252 bytes.
-std::string Cp1252(std::u16string_view text) {
-    const Bytes b = EncodeCodePage(text, 1252);
-    return std::string(b.begin(), b.end());
-}
-
 std::u16string_view PrepareText(std::u16string_view text) {
     if (text.size() > kMaxKeyTextChars) text = text.substr(0, kMaxKeyTextChars);
     while (!text.empty() && text.back() == u' ') text.remove_suffix(1);
@@ -230,22 +225,31 @@ void AppendJet4TextKey(Bytes& out, std::u16string_view text, bool ascending,
 }  // namespace
 
 Bytes Jet3TextKey(std::string_view code_page_bytes, bool ascending) {
-    const std::string_view text = PrepareText(code_page_bytes);
     Bytes out;
-    out.reserve(text.size() + 4);
-    std::vector<uint8_t> nibbles;  // accent nibbles; empty = no accent seen
-    size_t significant = 0;        // G letters since the last accent
+    AppendJet3TextKey(out, code_page_bytes, ascending);
+    return out;
+}
+
+void AppendJet3TextKey(Bytes& out, std::string_view code_page_bytes, bool ascending) {
+    const std::string_view text = PrepareText(code_page_bytes);
+    const size_t start = out.size();
+    out.reserve(start + 2 * text.size() + 4);
+    // Keys are computed for every indexed text of every row: the accent nibbles (empty = no
+    // accent seen) keep their buffer in the thread, and bytes go in one at a time (a range
+    // insert of one or two bytes costs a call to memmove).
+    thread_local std::vector<uint8_t> nibbles;
+    nibbles.clear();
+    size_t significant = 0;  // G letters since the last accent
 
     auto add = [&](uint8_t b) {
-        collation::Jet3Code h = collation::Jet3(b);
         // A NUL inside a string keys as 0x10, though the sort table ignores it.
         if (b == 0x00) {
-            h.cls = collation::Jet3Class::kSimple;
-            h.inline_len = 1;
-            h.inline_bytes[0] = 0x10;
+            out.push_back(0x10);
+            return;
         }
+        const collation::Jet3Code& h = collation::Jet3(b);
         if (h.cls == collation::Jet3Class::kIgnored) return;
-        out.insert(out.end(), h.inline_bytes, h.inline_bytes + h.inline_len);
+        for (uint8_t i = 0; i < h.inline_len; ++i) out.push_back(h.inline_bytes[i]);
         if (h.cls == collation::Jet3Class::kSignificant) {
             ++significant;
         } else if (h.cls == collation::Jet3Class::kInternational) {
@@ -275,8 +279,7 @@ Bytes Jet3TextKey(std::string_view code_page_bytes, bool ascending) {
             out.push_back(static_cast<uint8_t>((nibbles[i] << 4) | (nibbles[i + 1] & 0x0F)));
         }
     }
-    if (!ascending) Invert(out, 0);
-    return out;
+    if (!ascending) Invert(out, start);
 }
 
 void AppendKeySegment(Version version, const ColumnDef& column, bool ascending, const Value& value,
@@ -357,8 +360,12 @@ void AppendKeySegment(Version version, const ColumnDef& column, bool ascending, 
             const auto* s = std::get_if<std::u16string>(&value);
             if (s == nullptr) WrongForm(column, "text");
             if (version == Version::kJet3) {
-                const Bytes key = Jet3TextKey(Cp1252(*s), ascending);
-                out.insert(out.end(), key.begin(), key.end());
+                thread_local Bytes cp1252;  // the text's bytes, kept by the thread
+                EncodeCodePageTo(*s, 1252, cp1252);
+                AppendJet3TextKey(
+                    out,
+                    std::string_view(reinterpret_cast<const char*>(cp1252.data()), cp1252.size()),
+                    ascending);
             } else {
                 AppendJet4TextKey(out, *s, ascending, ligatures);
             }

@@ -62,6 +62,7 @@ Bytes Jet4TextKey(std::u16string_view text, bool ascending,
 bool HasLigature(std::u16string_view text);
 // Jet 3 keys are computed from code-page bytes, not characters.
 Bytes Jet3TextKey(std::string_view code_page_bytes, bool ascending);
+void AppendJet3TextKey(Bytes& out, std::string_view code_page_bytes, bool ascending);
 
 // Computes the keys of one real index of a table. Build one per index and reuse it for every
 // row: it resolves the index columns to row positions once.
