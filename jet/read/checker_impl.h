@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -56,34 +55,27 @@ struct ParsedPage {
     std::string error;
 };
 
-// A set of row pointers (page << 8 | row): a bit per row for the pages of the file, kept in a
-// block of 256 bits per page that holds any; pointers past the file in a hash set.
+// A set of row pointers (page << 8 | row): for each page of the file a word with a bit for each
+// of its rows 0 to 63 (a long value's LVAL rows are a few to a page: a block of 256 bits for
+// every page that holds one took four times the memory), the rest, and pointers past the file,
+// in a hash set.
 class RowPointerSet {
   public:
     // Adds `pointer`; false when it was there already. `page_count`: pages of the file now.
     bool Insert(uint32_t pointer, uint32_t page_count) {
-        const uint32_t page = pointer >> 8;
-        if (page >= page_count) return beyond_.insert(pointer).second;
-        if (!beyond_.empty() && beyond_.count(pointer) != 0) return false;  // the file grew
-        if (page >= block_of_.size()) block_of_.resize(page_count, 0);
-        uint32_t& b = block_of_[page];
-        if (b == 0) {
-            blocks_.emplace_back();
-            b = static_cast<uint32_t>(blocks_.size());
-        }
-        uint64_t& word = blocks_[b - 1][(pointer & 0xFF) >> 6];
-        const uint64_t bit = uint64_t{1} << (pointer & 63);
-        if (word & bit) return false;
-        word |= bit;
+        const uint32_t page = pointer >> 8, row = pointer & 0xFF;
+        if (page >= page_count || row >= 64) return others_.insert(pointer).second;
+        if (!others_.empty() && others_.count(pointer) != 0) return false;  // the file grew
+        if (page >= rows_.size()) rows_.resize(page_count, 0);
+        const uint64_t bit = uint64_t{1} << row;
+        if (rows_[page] & bit) return false;
+        rows_[page] |= bit;
         return true;
     }
 
   private:
-    std::vector<uint32_t> block_of_;  // per page: 1 + its block, 0 for none
-    // (A deque: the blocks of a large file's long values run to megabytes, which a vector
-    // would double and copy.)
-    std::deque<std::array<uint64_t, 4>> blocks_;
-    std::unordered_set<uint32_t> beyond_;
+    std::vector<uint64_t> rows_;  // per page of the file
+    std::unordered_set<uint32_t> others_;
 };
 
 // Whether pages are in an ascending list, asked in ascending order, as the checks of a table's
