@@ -30,7 +30,7 @@ class SourceRows {
   public:
     static constexpr size_t kBatchRows = 256;
     static constexpr size_t kBatchBytes = 1u << 20;
-    static constexpr size_t kBatches = 3;
+    static constexpr size_t kBatches = 5;
 
     // Work on each row of table `table` before it is handed over, on the reading thread when
     // there is one: it may touch only what the caller leaves alone until that table's rows are
