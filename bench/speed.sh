@@ -14,10 +14,12 @@
 #
 #   compaction   jetutil compact --quiet SAMPLE OUT      against  cp SAMPLE COPY
 #   repair       jetutil repair --quiet WORK             against  cp SAMPLE COPY
-#                (WORK is a fresh copy of the sample each time, made before the clock starts)
+#                (WORK is a fresh copy of the sample each time, made and synced before the
+#                clock starts)
 #   run          run_driver PROGRAM_FOLDER DATABASE      against  cp SAMPLE COPY; sync COPY
 #                (a class-1 run: two backups, the move, the repair, the compaction and the
-#                replacement; a fresh folder each time, made before the clock starts)
+#                replacement; a fresh folder each time, made and synced before the clock
+#                starts)
 #   backups      the run's two backups as it makes them (a kernel copy, then the copy synced,
 #                twice)                                  against  cp SAMPLE COPY; sync COPY
 #                and, after a run was measured, what share of the run's median they take
@@ -80,6 +82,7 @@ side_a() {
         ;;
     repair)
         cp "$sample" "$work/repair.mdb"
+        sync "$work/repair.mdb"  # its writing back is the copy's, not the repair's
         measure "$jetutil" repair --quiet "$work/repair.mdb"
         rm -f "$work/repair.mdb"
         ;;
@@ -88,6 +91,9 @@ side_a() {
         mkdir -p "$work/run/dados" "$work/run/programa"
         cp "$sample" "$work/run/dados/base.mdb"
         cp "$work/clients/tavo.mdb" "$work/clients/tavo1.mdb" "$work/run/dados/"
+        # On the disk before the clock starts, as a user's database is: the kernel would
+        # otherwise write this copy back while the run syncs its own files.
+        sync "$work/run/dados/base.mdb" "$work/run/dados/tavo.mdb" "$work/run/dados/tavo1.mdb"
         measure "$driver" "$work/run/programa" "$work/run/dados/base.mdb"
         grep -aq "Processo Concluido" "$work/out" || { echo "the run did not succeed" >&2; cat "$work/out" >&2; exit 1; }
         rm -rf "$work/run"
