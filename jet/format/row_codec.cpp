@@ -201,8 +201,11 @@ void DecodeColumnTo(MdbFile& file, const TableDef& t, const RowLayout& layout, B
     }
     const bool text = c.type == ColumnType::kText || c.type == ColumnType::kMemo;
     StoredTexts::Use use = StoredTexts::kDecode;
-    if (texts != nullptr && text && version == Version::kJet3 && i < texts->use.size())
+    if (texts != nullptr && text && version == Version::kJet3 && i < texts->use.size()) {
         use = texts->use[i];
+        if (texts->bytes.size() < t.columns.size()) texts->bytes.resize(t.columns.size());
+        if (texts->held.size() < t.columns.size()) texts->held.resize(t.columns.size());
+    }
     const uint16_t code_page = ColumnCodePage(c, file.header().code_page);
     ByteSpan text_bytes = s.bytes;
     if (c.long_value()) {
