@@ -242,10 +242,7 @@ void DecodeColumnTo(MdbFile& file, const TableDef& t, const RowLayout& layout, B
 void DecodeRowTo(MdbFile& file, const TableDef& t, const RowLayout& layout, ByteSpan row, Row& out,
                  Bytes& long_value, LongValueReader* long_values, StoredTexts* texts) {
     out.resize(t.columns.size());
-    if (texts != nullptr) {
-        texts->bytes.assign(t.columns.size(), {});
-        texts->held.resize(t.columns.size());
-    }
+    if (texts != nullptr) texts->bytes.assign(t.columns.size(), {});
     for (size_t i = 0; i < t.columns.size(); ++i)
         DecodeColumnTo(file, t, layout, row, i, out[i], long_value, long_values, texts);
 }

@@ -224,10 +224,14 @@ void EncodeCodePageTo(std::u16string_view text, uint16_t code_page, Bytes& out) 
     EncodeWith(page, text.data(), text.size(), out.data());
 }
 
-bool CodePageMapsEveryByteBack(uint16_t code_page) {
+bool CodePageMapsByteBack(uint16_t code_page, uint8_t byte) {
     const CodePage& page = CodePageFor(code_page);
-    for (size_t b = 0; b < 256; ++b)
-        if (page.bytes[page.chars[b]] != b) return false;
+    return page.bytes[page.chars[byte]] == byte;
+}
+
+bool CodePageMapsEveryByteBack(uint16_t code_page) {
+    for (int b = 0; b < 256; ++b)
+        if (!CodePageMapsByteBack(code_page, static_cast<uint8_t>(b))) return false;
     return true;
 }
 

@@ -27,8 +27,9 @@ void DecodeCodePageTo(ByteSpan bytes, uint16_t code_page, std::u16string& out);
 // Characters the code page cannot represent become '?'.
 Bytes EncodeCodePage(std::u16string_view text, uint16_t code_page);
 void EncodeCodePageTo(std::u16string_view text, uint16_t code_page, Bytes& out);
-// Whether every byte decodes to a character that encodes back to it: then the code page's bytes
-// and the texts they decode to are one-to-one.
+// Whether `byte` decodes to a character that encodes back to it; whether every byte does: then
+// the code page's bytes and the texts they decode to are one-to-one.
+bool CodePageMapsByteBack(uint16_t code_page, uint8_t byte);
 bool CodePageMapsEveryByteBack(uint16_t code_page);
 // EncodeCodePageTo, returning whether the text decodes back from `out` (every character has a
 // byte of its own).

@@ -80,12 +80,7 @@ class RowHasher {
             Word(lane3);
         }
         for (; n >= 8; p += 8, n -= 8) Word(Load64(p));
-        if (n > 0) {
-            // Byte by byte: a copy of a variable few bytes costs a call to memmove.
-            uint64_t w = 0;
-            for (size_t i = 0; i < n; ++i) w |= uint64_t{p[i]} << (8 * i);
-            Word(w);
-        }
+        if (n > 0) Word(PartialWord(p, n));
     }
     uint64_t a() const { return Finish(a_ ^ words_); }
     uint64_t b() const { return Finish(b_ ^ (words_ * 0x9E3779B97F4A7C15ull)); }

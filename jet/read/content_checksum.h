@@ -35,6 +35,14 @@ inline uint64_t MixBits(uint64_t h) {
     return h;
 }
 
+// The last `n` (< 8) bytes at `p` as a little-endian word, zero-padded: byte by byte, since a
+// copy of a variable few bytes costs a call to memmove.
+inline uint64_t PartialWord(const uint8_t* p, size_t n) {
+    uint64_t w = 0;
+    for (size_t i = 0; i < n; ++i) w |= uint64_t{p[i]} << (8 * i);
+    return w;
+}
+
 // 64-bit fingerprints hashed as the digest hashes rows: of some bytes, and of one row's values
 // (equal for equal rows, different for any change but with a chance of about 2^-64).
 uint64_t BytesFingerprint(const uint8_t* data, size_t size);

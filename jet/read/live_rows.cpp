@@ -128,12 +128,7 @@ void LiveRows::EntrySums::Add(uint32_t loc, const Bytes& key) {
         std::memcpy(&word, p, 8);
         take(word);
     }
-    if (n > 0) {
-        // Byte by byte: a copy of a variable few bytes costs a call to memmove.
-        uint64_t word = 0;
-        for (size_t i = 0; i < n; ++i) word |= uint64_t{p[i]} << (8 * i);
-        take(word);
-    }
+    if (n > 0) take(PartialWord(p, n));
     ++count;
     sum += MixBits(h);
 }

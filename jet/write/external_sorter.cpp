@@ -169,14 +169,15 @@ void ExternalSorter::SortBuffer() {
 // first, the bytes that all entries of a range share skipped, down to ranges small enough for
 // LsdSort; ranges too small for a pass of their own, and entries whose whole prefixes are
 // equal, go to the comparison sort, which orders them by row or by whole records.
-void ExternalSorter::RadixSort(size_t from, size_t to, int byte) {
+void ExternalSorter::SortByComparison(size_t from, size_t to) {
     const uint8_t* base = arena_.data();
-    const auto less = [base](const Entry& a, const Entry& b) { return EntryLess(base, a, b); };
-    const auto sort_by_comparison = [&] {
-        std::sort(order_.begin() + static_cast<std::ptrdiff_t>(from),
-                  order_.begin() + static_cast<std::ptrdiff_t>(to), less);
-    };
-    if (to - from < kRadixFrom) return sort_by_comparison();
+    std::sort(order_.begin() + static_cast<std::ptrdiff_t>(from),
+              order_.begin() + static_cast<std::ptrdiff_t>(to),
+              [base](const Entry& a, const Entry& b) { return EntryLess(base, a, b); });
+}
+
+void ExternalSorter::RadixSort(size_t from, size_t to, int byte) {
+    if (to - from < kRadixFrom) return SortByComparison(from, to);
     // The bits that differ between entries: one pass, rather than a count for every byte.
     uint64_t any = 0, all = ~uint64_t{0};
     uint32_t any_row = 0, all_rows = ~uint32_t{0};
@@ -188,7 +189,7 @@ void ExternalSorter::RadixSort(size_t from, size_t to, int byte) {
     }
     const uint64_t differ = any ^ all;
     while (byte >= 0 && ((differ >> (8 * byte)) & 0xFF) == 0) --byte;
-    if (byte < 0) return sort_by_comparison();
+    if (byte < 0) return SortByComparison(from, to);
     if (to - from <= kLsdMost) return LsdSort(from, to, differ, any_row ^ all_rows);
 
     const auto digit = [byte](const Entry& e) {
@@ -248,14 +249,10 @@ void ExternalSorter::LsdSort(size_t from, size_t to, uint64_t differ, uint32_t r
         std::swap(in, out);
     }
     if (in != order_.data() + from) std::copy(in, in + n, order_.data() + from);
-    const uint8_t* base = arena_.data();
     for (size_t i = from; i < to;) {
         size_t end = i + 1;
         while (end < to && order_[end].prefix == order_[i].prefix) ++end;
-        if (end - i > 1 && (order_[i].prefix & 0xFF) == 8)
-            std::sort(order_.begin() + static_cast<std::ptrdiff_t>(i),
-                      order_.begin() + static_cast<std::ptrdiff_t>(end),
-                      [base](const Entry& a, const Entry& b) { return EntryLess(base, a, b); });
+        if (end - i > 1 && (order_[i].prefix & 0xFF) == 8) SortByComparison(i, end);
         i = end;
     }
 }

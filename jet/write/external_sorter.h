@@ -56,6 +56,7 @@ class ExternalSorter {
     struct Entry;
     static bool EntryLess(const uint8_t* base, const Entry& a, const Entry& b);
     void SortBuffer();
+    void SortByComparison(size_t from, size_t to);  // order_[from, to) by EntryLess
     void RadixSort(size_t from, size_t to, int byte);
     void LsdSort(size_t from, size_t to, uint64_t differ, uint32_t rows_differ);
     void Spill();

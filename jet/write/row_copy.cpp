@@ -112,10 +112,7 @@ RowCopyRule::RowCopyRule(const TableDef& def, Version version, uint16_t code_pag
     }
     if (version == Version::kJet3) {
         for (int b = 0; b < 256; ++b) {
-            const uint8_t byte = static_cast<uint8_t>(b);
-            const Bytes back =
-                EncodeCodePage(DecodeCodePage(ByteSpan(&byte, 1), code_page), code_page);
-            round_trips_[b] = back.size() == 1 && back[0] == byte;
+            round_trips_[b] = CodePageMapsByteBack(code_page, static_cast<uint8_t>(b));
             every_byte_round_trips_ &= round_trips_[b];
         }
     }
