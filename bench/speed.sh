@@ -20,8 +20,8 @@
 #                (a class-1 run: two backups, the move, the repair, the compaction and the
 #                replacement; a fresh folder each time, made and synced before the clock
 #                starts)
-#   backups      the run's two backups as it makes them (a kernel copy, then the copy synced,
-#                twice)                                  against  cp SAMPLE COPY; sync COPY
+#   backups      the run's two backups as it makes them (jetutil copy, which syncs, twice)
+#                                                        against  cp SAMPLE COPY; sync COPY
 #                and, after a run was measured, what share of the run's median they take
 #
 # Goals: compaction <= 2x cp; the whole run <= 4x (cp + sync); peak RSS <= 128 MB for 1 GB.
@@ -100,8 +100,8 @@ side_a() {
         ;;
     backups)
         rm -f "$work/backup1.mdb" "$work/backup2.mdb"
-        measure bash -c 'cp "$1" "$2" && sync "$2" && cp "$1" "$3" && sync "$3"' backups \
-            "$sample" "$work/backup1.mdb" "$work/backup2.mdb"
+        measure bash -c '"$1" copy "$2" "$3" && "$1" copy "$2" "$4"' backups \
+            "$jetutil" "$sample" "$work/backup1.mdb" "$work/backup2.mdb"
         rm -f "$work/backup1.mdb" "$work/backup2.mdb"
         ;;
     esac

@@ -11,7 +11,7 @@
 namespace platform {
 namespace {
 
-constexpr size_t kCopyChunk = 1 << 20;
+constexpr size_t kCopyChunk = size_t{4} << 20;
 // The copy is sent to the disk behind it a part of this size at a time, so that the sync at
 // its end waits for the last part only, not for the whole file once the copying is done.
 constexpr uint64_t kWriteBackPart = 8u << 20;

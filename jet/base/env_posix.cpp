@@ -5,6 +5,9 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #if defined(__linux__)
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/syscall.h>
 #endif
 #include <unistd.h>
@@ -13,6 +16,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <optional>
 
 #include "jet/base/env.h"
 
@@ -103,23 +107,111 @@ class PosixFile final : public File {
         return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
     }
 
-    // Within the kernel (copy_file_range) when the target is a file of this Env too; where
-    // the file system cannot (another file system, no support), through ReadAt and WriteAt.
+    // When the target is a file of this Env too, the cheapest way its file system allows:
+    // sharing the source's blocks (a clone, where the file system has them), else written
+    // straight to the disk from the source's own pages (neither a copy into this process nor
+    // one into the target's page cache: the copy is synced and not read again), else within
+    // the kernel (copy_file_range), else through ReadAt and WriteAt. A way a target refuses
+    // is not tried on it again.
     size_t CopyTo(File& target, uint64_t offset, size_t n) override {
         auto* to = dynamic_cast<PosixFile*>(&target);
-        if (to == nullptr || !kernel_copy_) return File::CopyTo(target, offset, n);
+        if (to == nullptr) return File::CopyTo(target, offset, n);
+        if (n == 0) return 0;
+        size_t done = 0;
+#if defined(__linux__)
+        if (to->copy_way_ == CopyWay::kClone) {
+            if (CloneTo(*to, offset, n)) return n;
+            to->copy_way_ = CopyWay::kDirect;
+        }
+        if (to->copy_way_ == CopyWay::kDirect) done = DirectCopyTo(*to, offset, n);
+        if (done == n) return n;
+#endif
+        if (to->copy_way_ != CopyWay::kThroughReads) {
+            if (std::optional<size_t> rest = KernelCopyTo(*to, offset + done, n - done))
+                return done + *rest;
+            to->copy_way_ = CopyWay::kThroughReads;
+        }
+        return done + File::CopyTo(target, offset + done, n - done);
+    }
+
+  private:
+    enum class CopyWay { kClone, kDirect, kKernel, kThroughReads };
+
+#if defined(__linux__)
+    // Direct writes start and end on the device's blocks; 4 KiB suits the devices in use, and
+    // a device that wants more refuses the first write, which then goes the next way.
+    static constexpr size_t kDirectBlock = 4096;
+
+    bool CloneTo(PosixFile& to, uint64_t offset, size_t n) {
+        struct file_clone_range range {};
+        range.src_fd = fd_;
+        range.src_offset = offset;
+        range.src_length = n;
+        range.dest_offset = offset;
+        return ::ioctl(to.fd_, FICLONERANGE, &range) == 0;
+    }
+
+    bool SetDirect(bool direct) {
+        const int flags = ::fcntl(fd_, F_GETFL);
+        if (flags < 0) return false;
+        const int wanted = direct ? flags | O_DIRECT : flags & ~O_DIRECT;
+        return wanted == flags || ::fcntl(fd_, F_SETFL, wanted) == 0;
+    }
+
+    // Copies the whole blocks of [offset, offset + n) that the file holds, written from a
+    // mapping of them that this process never touches itself: the kernel reads them in for
+    // the write, so a source it cannot read (a failing disk, a file cut short meanwhile) fails
+    // the write with EFAULT, not this process with a signal. Returns what it copied, 0 when it
+    // could not; the caller copies the rest another way, which reports any error. The target
+    // writes through the page cache again afterwards.
+    size_t DirectCopyTo(PosixFile& to, uint64_t offset, size_t n) {
+        static const uint64_t page = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+        const uint64_t size = Size();
+        if (offset % page != 0 || offset % kDirectBlock != 0 || offset >= size) return 0;
+        const size_t whole =
+            static_cast<size_t>(std::min<uint64_t>(n, size - offset)) / kDirectBlock * kDirectBlock;
+        if (whole == 0) return 0;
+        void* pages =
+            ::mmap(nullptr, whole, PROT_READ, MAP_SHARED, fd_, static_cast<off_t>(offset));
+        if (pages == MAP_FAILED) return 0;
+        struct Unmapped {
+            void* pages;
+            size_t n;
+            ~Unmapped() { ::munmap(pages, n); }
+        } unmapped_after{pages, whole};
+        if (!to.SetDirect(true)) {
+            to.copy_way_ = CopyWay::kKernel;
+            return 0;
+        }
+        // The next part is read from the disk while this one goes to it.
+        (void)::posix_fadvise(fd_, static_cast<off_t>(offset + whole), static_cast<off_t>(n),
+                              POSIX_FADV_WILLNEED);
+        try {
+            to.WriteAt(offset, pages, whole);
+        } catch (const OsError& e) {
+            (void)to.SetDirect(false);
+            if (e.code() == EINVAL) to.copy_way_ = CopyWay::kKernel;  // the device's blocks
+            if (e.code() == EINVAL || e.code() == EFAULT) return 0;
+            throw;
+        }
+        if (!to.SetDirect(false)) throw OsError(errno, "write", to.path_);
+        return whole;
+    }
+#endif
+
+    // Empty when the file systems cannot copy within the kernel (another file system, no
+    // support) before anything was copied.
+    std::optional<size_t> KernelCopyTo(PosixFile& to, uint64_t offset, size_t n) {
         size_t done = 0;
         while (done < n) {
             loff_t in = static_cast<loff_t>(offset + done), out = in;
-            const ssize_t r = ::copy_file_range(fd_, &in, to->fd_, &out, n - done, 0);
+            const ssize_t r = ::copy_file_range(fd_, &in, to.fd_, &out, n - done, 0);
             if (r < 0) {
                 if (errno == EINTR) continue;
                 if (done == 0 &&
-                    (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)) {
-                    kernel_copy_ = false;
-                    return File::CopyTo(target, offset, n);
-                }
-                throw OsError(errno, "copy", to->path_);
+                    (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL))
+                    return std::nullopt;
+                throw OsError(errno, "copy", to.path_);
             }
             if (r == 0) break;
             done += static_cast<size_t>(r);
@@ -127,7 +219,6 @@ class PosixFile final : public File {
         return done;
     }
 
-  private:
     static struct flock Range(uint64_t offset, uint64_t length, short type) {
         struct flock fl {};
         fl.l_type = type;
@@ -140,7 +231,7 @@ class PosixFile final : public File {
 
     int fd_;
     std::string path_;
-    bool kernel_copy_ = true;  // cleared when the file system cannot copy within the kernel
+    CopyWay copy_way_ = CopyWay::kClone;  // as the target of a copy: the cheapest way left
 };
 
 class PosixEnv final : public Env {

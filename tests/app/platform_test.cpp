@@ -183,12 +183,19 @@ TEST_F(FileServices, TheExistenceTestFindsPlainFilesOnly) {
 }
 
 TEST_F(FileServices, CopyReplacesTheDestinationAndLeavesNothingElse) {
-    // Past two of the parts sent to the disk while the copy goes on, and not a whole part more.
-    std::string from = dir.MakeFile("a/base.mdb", std::string(17 << 20, 'q') + "fim");
-    std::string to = dir.MakeFile("b/copia.mdb", "antiga");
-    files.Copy(from, to);
-    EXPECT_EQ(ReadString(to), ReadString(from));
-    EXPECT_EQ(ListFiles(dir.path()), (std::vector<std::string>{"a/base.mdb", "b/copia.mdb"}));
+    // Empty; short of a disk block; a block and some bytes, past a buffer of the direct copy;
+    // past two of the parts sent to the disk while the copy goes on, and not a whole part more.
+    std::string from = Path("a/base.mdb"), to;
+    for (size_t size :
+         {size_t{0}, size_t{4095}, (size_t{4} << 20) + 4096 + 17, (size_t{17} << 20) + 3}) {
+        std::string bytes(size, '\0');
+        for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 7 + i / 4096);
+        dir.MakeFile("a/base.mdb", bytes);
+        to = dir.MakeFile("b/copia.mdb", "antiga");
+        files.Copy(from, to);
+        EXPECT_EQ(ReadString(to), bytes) << size << " bytes";
+        EXPECT_EQ(ListFiles(dir.path()), (std::vector<std::string>{"a/base.mdb", "b/copia.mdb"}));
+    }
     EXPECT_EQ(NumberOf([&] { files.Copy(Path("a/falta.mdb"), Path("b/x.mdb")); }), 53);
     EXPECT_EQ(NumberOf([&] { files.Copy(Path("falta/x.mdb"), Path("b/x.mdb")); }), 76);
     EXPECT_EQ(NumberOf([&] { files.Copy(from, Path("falta/x.mdb")); }), 76);
