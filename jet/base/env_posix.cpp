@@ -6,9 +6,11 @@
 #include <sys/stat.h>
 #if defined(__linux__)
 #include <linux/fs.h>
+#include <linux/magic.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
+#include <sys/vfs.h>
 #endif
 #include <unistd.h>
 
@@ -108,11 +110,11 @@ class PosixFile final : public File {
     }
 
     // When the target is a file of this Env too, the cheapest way its file system allows:
-    // sharing the source's blocks (a clone, where the file system has them), else written
-    // straight to the disk from the source's own pages (neither a copy into this process nor
-    // one into the target's page cache: the copy is synced and not read again), else within
-    // the kernel (copy_file_range), else through ReadAt and WriteAt. A way a target refuses
-    // is not tried on it again.
+    // sharing the source's blocks (a clone, where the file system has them), else, on a local
+    // disk, written straight to it from the source's own pages (neither a copy into this
+    // process nor one into the target's page cache: the copy is synced and not read again),
+    // else within the kernel (copy_file_range), else through ReadAt and WriteAt. A way a target
+    // refuses is not tried on it again.
     size_t CopyTo(File& target, uint64_t offset, size_t n) override {
         auto* to = dynamic_cast<PosixFile*>(&target);
         if (to == nullptr) return File::CopyTo(target, offset, n);
@@ -121,7 +123,7 @@ class PosixFile final : public File {
 #if defined(__linux__)
         if (to->copy_way_ == CopyWay::kClone) {
             if (CloneTo(*to, offset, n)) return n;
-            to->copy_way_ = CopyWay::kDirect;
+            to->copy_way_ = to->OnLocalDisk() ? CopyWay::kDirect : CopyWay::kKernel;
         }
         if (to->copy_way_ == CopyWay::kDirect) done = DirectCopyTo(*to, offset, n);
         if (done == n) return n;
@@ -149,6 +151,22 @@ class PosixFile final : public File {
         range.src_length = n;
         range.dest_offset = offset;
         return ::ioctl(to.fd_, FICLONERANGE, &range) == 0;
+    }
+
+    // Direct writes pay on a file system of a local disk. Elsewhere (a network share above
+    // all) the kernel's copy may be made by the server without the data crossing the network.
+    bool OnLocalDisk() const {
+        struct statfs fs {};
+        if (::fstatfs(fd_, &fs) != 0) return false;
+        switch (static_cast<uint32_t>(fs.f_type)) {
+            case EXT4_SUPER_MAGIC:  // ext2 and ext3 too
+            case XFS_SUPER_MAGIC:
+            case BTRFS_SUPER_MAGIC:
+            case F2FS_SUPER_MAGIC:
+                return true;
+            default:
+                return false;
+        }
     }
 
     bool SetDirect(bool direct) {
