@@ -48,6 +48,32 @@ TEST(Env, ReadStopsShortAtEndOfFile) {
     EXPECT_EQ(std::string(buf, 2), "bc");
 }
 
+// Whichever way the file system copies (a clone, direct writes, within the kernel): each byte
+// lands at its own offset, a copy asked past the end stops short there, and the target takes
+// ordinary writes afterwards, at any offset.
+TEST(Env, CopyPutsEachByteInItsPlaceAndStopsShortAtEndOfFile) {
+    std::string bytes(3 * 4096 + 100, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 13 + i / 4096);
+    jet::Env* env = jet::Env::Default();
+    auto source = env->Open(TempPath("copy-from.bin"), jet::OpenMode::kCreateTruncate);
+    source->WriteAt(0, bytes.data(), bytes.size());
+    auto target = env->Open(TempPath("copy-to.bin"), jet::OpenMode::kCreateTruncate);
+    EXPECT_EQ(source->CopyTo(*target, 0, 4096), 4096u);
+    EXPECT_EQ(source->CopyTo(*target, 4096, 1 << 20), bytes.size() - 4096) << "past the end";
+    EXPECT_EQ(source->CopyTo(*target, bytes.size(), 10), 0u);
+    target->WriteAt(4097, "x", 1);
+    bytes[4097] = 'x';
+    std::string copied(bytes.size(), '\0');
+    ASSERT_EQ(target->ReadAt(0, copied.data(), copied.size()), bytes.size());
+    EXPECT_EQ(target->Size(), bytes.size());
+    EXPECT_TRUE(copied == bytes);
+
+    auto part = env->Open(TempPath("copy-part.bin"), jet::OpenMode::kCreateTruncate);
+    EXPECT_EQ(source->CopyTo(*part, 5000, 100), 100u) << "off the blocks";
+    ASSERT_EQ(part->ReadAt(5000, copied.data(), 100), 100u);
+    EXPECT_EQ(copied.substr(0, 100), bytes.substr(5000, 100));
+}
+
 TEST(FaultInjectingEnv, FailsTheChosenOperationWithItsErrno) {
     std::string path = TempPath("fault.bin");
     jet::FaultInjectingEnv env(jet::Env::Default());
