@@ -167,7 +167,10 @@ ByteSpan MdbFile::ChunkPage(uint32_t n) {
         for (Chunk& c : chunks_) {
             if (c.used < chunk->used) chunk = &c;
         }
-        const uint32_t wanted = std::min(read_ahead_pages_, page_count_ - n);
+        // On the chunks' own boundaries, so that two scans that meet in a part of the file
+        // share its chunk instead of each reading it from where it came in.
+        const uint32_t first = n - n % read_ahead_pages_;
+        const uint32_t wanted = std::min(read_ahead_pages_, page_count_ - first);
         chunk->count = 0;
         const size_t size = size_t{wanted} * page_size_;
         if (chunk->capacity < size) {
@@ -176,14 +179,14 @@ ByteSpan MdbFile::ChunkPage(uint32_t n) {
         }
         size_t got = 0;
         try {
-            got = file_->ReadAt(uint64_t{n} * page_size_, chunk->bytes.get(), size);
+            got = file_->ReadAt(uint64_t{first} * page_size_, chunk->bytes.get(), size);
         } catch (const OsError&) {
             return {};
         }
-        chunk->first = n;
+        chunk->first = first;
         chunk->count = static_cast<uint32_t>(got / page_size_);
-        if (chunk->count == 0) return {};
         chunk->clear.assign(chunk->count, !encrypted());
+        if (n - first >= chunk->count) return {};  // the file ends before page n
     }
     chunk->used = reads_;
     const uint32_t k = n - chunk->first;

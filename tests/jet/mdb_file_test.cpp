@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <numeric>
+#include <random>
 
 #include "jet/base/error.h"
 #include "jet/read/table_reader.h"
@@ -102,6 +105,43 @@ TEST(MdbFile, TruncatedFileKeepsItsWholePagesReadable) {
         EXPECT_EQ(e.number(), kUnrecognizedFormat);
     }
     EXPECT_THROW(cut->ReadPage(UINT32_MAX), JetError);
+}
+
+// Whatever order the pages are asked in and however many a read fetches, a page served from
+// the read-ahead is the page read alone: also past a chunk that the file's end cuts short.
+TEST(MdbFile, ReadAheadServesEachPageAsItsOwnReadInAnyOrder) {
+    TempDir dir;
+    for (const char* name : {testkit::kSampleJet3, testkit::kSampleJet4}) {
+        const std::string source = TestFile(dir, name);
+        const Bytes real = jet::testkit::ReadAll(source);
+        WriteBytes(dir / "cut.mdb", Bytes(real.begin(), real.end() - 1000));
+        for (const std::string& path : {source, dir / "cut.mdb"}) {
+            auto alone = MdbFile::Open(Env::Default(), path);
+            std::vector<uint32_t> order(alone->page_count());
+            std::iota(order.begin(), order.end(), 0u);
+            std::shuffle(order.begin(), order.end(), std::mt19937(7));
+            for (const uint32_t read_ahead : {2u, 5u, kScanReadAheadPages}) {
+                SCOPED_TRACE(path + ", read-ahead " + std::to_string(read_ahead));
+                OpenOptions options;
+                options.read_ahead_pages = read_ahead;
+                auto ahead = MdbFile::Open(Env::Default(), path, options);
+                Bytes scratch, page;
+                for (size_t i = 0; i < order.size(); ++i) {
+                    const uint32_t n = order[i];
+                    const Bytes expected = alone->ReadPage(n);
+                    if (i % 2 == 0) {
+                        const ByteSpan view = ahead->ViewPage(n, scratch);
+                        EXPECT_TRUE(
+                            std::equal(view.begin(), view.end(), expected.begin(), expected.end()))
+                            << "page " << n;
+                    } else {
+                        ahead->ReadPage(n, page);
+                        EXPECT_EQ(page, expected) << "page " << n;
+                    }
+                }
+            }
+        }
+    }
 }
 
 TEST(MdbFile, EncryptedPagesRoundTrip) {
