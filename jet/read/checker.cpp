@@ -628,6 +628,13 @@ bool Checker::CheckLongValuePage(const TableDef& t, uint32_t p, Bytes& page) {
     return true;
 }
 
+// A page the rows' long values led to and that was checked then: read again for the maps, it
+// would only be claimed again by the same table for the same use, which changes nothing.
+bool Checker::CheckedAsLongValuesOf(const TableDef& t, uint32_t p) const {
+    return ledger_.checked(p) && ledger_.use(p) == PageUse::kLongValue &&
+           ledger_.owner(p) == t.tdef_page;
+}
+
 void Checker::CheckLongValueMaps(const TableDef& t, const std::vector<uint32_t>& done) {
     for (const LongValueColumnMaps& lv : t.long_value_maps) {
         UsageMap m;
@@ -636,7 +643,7 @@ void Checker::CheckLongValueMaps(const TableDef& t, const std::vector<uint32_t>&
             AscendingPages checked(done);
             for (uint32_t p : m.pages) {
                 if (!InFile(p)) break;
-                if (checked.Contains(p)) continue;
+                if (checked.Contains(p) || CheckedAsLongValuesOf(t, p)) continue;
                 CheckLongValuePage(t, p, page_);
             }
         }

@@ -299,6 +299,7 @@ class Checker {
     // A page that holds long values of the table (others are skipped: maps may list pages
     // freed since); true when it is one.
     bool CheckLongValuePage(const TableDef& t, uint32_t p, Bytes& page);
+    bool CheckedAsLongValuesOf(const TableDef& t, uint32_t p) const;
     // A table checked while it was written, now that its definition and maps are stored.
     struct FollowedTable;
     void FinishFollowedTable(const std::string& name, uint32_t tdef_page, FollowedTable& ft);
