@@ -212,10 +212,11 @@ void SalvageSource::Impl::Survey() {
     const uint32_t n = page_count();
     page_type.assign(n, 0xFF);
     page_owner.assign(n, 0);
-    Bytes page;
+    Bytes scratch;
     for (uint32_t p = 1; p < n; ++p) {
+        ByteSpan page;
         try {
-            file->ReadPage(p, page);
+            page = file->ViewPage(p, scratch);  // only its first bytes are looked at
         } catch (const JetError&) {
             continue;
         }
