@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+#include <system_error>
 
 #include "jet/base/error.h"
 #include "jet/base/rc4.h"
@@ -35,12 +36,108 @@ void RaiseForOsError(const OsError& e) {
 }
 
 PageSink::PageSink(File* file, const std::string& path, Version version, uint32_t max_pages,
-                   uint32_t encryption_key)
+                   uint32_t encryption_key, bool background)
     : file_(file),
       path_(path),
       page_size_(PageSize(version)),
       max_pages_(max_pages),
-      encryption_key_(encryption_key) {}
+      encryption_key_(encryption_key) {
+    if (!background) return;
+    try {
+        thread_ = std::thread([this] { WriteInBackground(); });
+    } catch (const std::system_error&) {
+        // No thread to be had: the writes are made as they are handed over.
+    }
+}
+
+PageSink::~PageSink() {
+    if (!thread_.joinable()) return;
+    {
+        const std::lock_guard<std::mutex> hold(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+}
+
+void PageSink::WriteInBackground() {
+    for (;;) {
+        Burst burst;
+        {
+            std::unique_lock<std::mutex> hold(mutex_);
+            changed_.wait(hold, [this] { return stopping_ || !to_write_.empty(); });
+            if (stopping_) return;  // what is left is dropped: the file is given up
+            burst = std::move(to_write_.front());
+            to_write_.pop_front();
+        }
+        try {
+            WriteRuns(file_, burst);
+        } catch (...) {
+            const std::lock_guard<std::mutex> hold(mutex_);
+            failure_ = std::current_exception();
+            changed_.notify_all();
+            return;
+        }
+        {
+            const std::lock_guard<std::mutex> hold(mutex_);
+            written_bursts_.push_back(std::move(burst));
+        }
+        changed_.notify_all();
+    }
+}
+
+void PageSink::WriteRuns(File* file, const Burst& burst) {
+    for (const Run& run : burst.runs) file->WriteAt(run.offset, run.bytes, run.size);
+}
+
+void PageSink::Written(const Burst& burst) {
+    for (uint32_t page : burst.pages) {
+        in_file_[page] = true;
+        const uint32_t slot = page % kWindowPages;
+        if (window_ && slot_state_[slot] == Slot::kWriting && slot_page_[slot] == page)
+            slot_state_[slot] = Slot::kFree;
+    }
+}
+
+void PageSink::TakeWritten(bool all) {
+    if (!thread_.joinable()) return;
+    std::deque<Burst> done;
+    std::exception_ptr failure;
+    {
+        std::unique_lock<std::mutex> hold(mutex_);
+        if (all) {
+            changed_.wait(hold,
+                          [this] { return failure_ || written_bursts_.size() == in_flight_; });
+        }
+        done.swap(written_bursts_);
+        in_flight_ -= done.size();
+        failure = failure_;
+    }
+    for (const Burst& burst : done) Written(burst);
+    if (!failure) return;
+    try {
+        std::rethrow_exception(failure);
+    } catch (const OsError& e) {
+        RaiseForOsError(e);
+    }
+}
+
+void PageSink::WaitForSlot(uint32_t page) {
+    if (!window_ || !thread_.joinable()) return;
+    const uint32_t slot = page % kWindowPages;
+    while (slot_state_[slot] == Slot::kWriting) {
+        {
+            std::unique_lock<std::mutex> hold(mutex_);
+            changed_.wait(hold, [this] { return failure_ || !written_bursts_.empty(); });
+        }
+        TakeWritten(false);
+    }
+}
+
+void PageSink::Flush() {
+    Drain();
+    TakeWritten(true);
+}
 
 uint32_t PageSink::Allocate(uint32_t n) {
     if (n == 0 || n > max_pages_ || next_ > max_pages_ - n) Raise(kDatabaseFull);
@@ -52,6 +149,7 @@ uint32_t PageSink::Allocate(uint32_t n) {
 }
 
 uint32_t PageSink::InFileUpTo(uint32_t from) {
+    TakeWritten(false);
     if (in_file_cursor_ < from) in_file_cursor_ = from;
     while (in_file_cursor_ < next_ && in_file_[in_file_cursor_]) ++in_file_cursor_;
     return in_file_cursor_;
@@ -73,6 +171,7 @@ void PageSink::MakeWindow() {
 uint8_t* PageSink::Buffer(uint32_t page) {
     if (page >= next_) throw std::logic_error("page built outside the allocated range");
     MakeWindow();
+    WaitForSlot(page);
     const uint32_t slot = page % kWindowPages;
     if (slot_state_[slot] == Slot::kFree) {
         slot_state_[slot] = Slot::kOpen;
@@ -113,6 +212,7 @@ void PageSink::Write(uint32_t page, Bytes image) {
     if (image.size() != page_size_ || page >= next_)
         throw std::logic_error("page written outside the allocated range");
     MakeWindow();
+    WaitForSlot(page);
     if (InWindow(page) || slot_state_[page % kWindowPages] == Slot::kFree) {
         Write(page, image.data());
         return;
@@ -131,6 +231,7 @@ void PageSink::Write(uint32_t page, Bytes image) {
 
 void PageSink::Write(uint32_t page, const uint8_t* image) {
     if (page >= next_) throw std::logic_error("page written outside the allocated range");
+    WaitForSlot(page);
     if (InWindow(page)) {
         const uint32_t slot = page % kWindowPages;
         std::memcpy(SlotData(slot), image, page_size_);
@@ -155,67 +256,86 @@ void PageSink::Write(uint32_t page, const uint8_t* image) {
 
 void PageSink::Drain() {
     std::sort(window_queued_.begin(), window_queued_.end());
-    try {
-        // Runs of consecutive pages, each one write: straight from the window where its pages
-        // lie side by side there (a run crossing the window's end takes two), else gathered.
-        const uint8_t* direct = nullptr;  // the run's first page, while it is side by side
-        size_t run_pages = 0;
-        uint64_t run_start = 0;
-        uint32_t expect = 0;
-        auto flush = [&]() {
-            if (run_pages == 0) return;
-            file_->WriteAt(run_start, direct != nullptr ? direct : run_.data(),
-                           run_pages * page_size_);
-            run_pages = 0;
-        };
-        auto add = [&](uint32_t page, const uint8_t* image, bool in_window) {
-            if (run_pages != 0 && page == expect) {
-                const bool direct_run = direct != nullptr && in_window;
-                if (direct_run && image == direct + run_pages * page_size_) {  // side by side
-                    ++run_pages;
-                    ++expect;
-                    return;
-                }
-                if (!direct_run) {  // a page apart, or a run gathered already: gathered
-                    if (direct != nullptr) run_.assign(direct, direct + run_pages * page_size_);
-                    direct = nullptr;
-                    run_.insert(run_.end(), image, image + page_size_);
-                    ++run_pages;
-                    ++expect;
-                    return;
-                }
-                // The run crosses the window's end: written in two.
+    // Runs of consecutive pages, each one write: straight from the window where its pages lie
+    // side by side there (a run crossing the window's end takes two), else gathered.
+    Burst burst;
+    const uint8_t* direct = nullptr;  // the run's first page, while it is side by side
+    Bytes* gathered = nullptr;        // the run's pages, once gathered
+    size_t run_pages = 0;
+    uint64_t run_start = 0;
+    uint32_t expect = 0;
+    auto flush = [&]() {
+        if (run_pages == 0) return;
+        burst.runs.push_back(
+            {run_start, direct != nullptr ? direct : gathered->data(), run_pages * page_size_});
+        run_pages = 0;
+    };
+    auto gather = [&](const uint8_t* from, size_t n) {
+        gathered = &burst.gathered.emplace_back(from, from + n);
+    };
+    auto add = [&](uint32_t page, const uint8_t* image, bool in_window) {
+        burst.pages.push_back(page);
+        if (run_pages != 0 && page == expect) {
+            const bool direct_run = direct != nullptr && in_window;
+            if (direct_run && image == direct + run_pages * page_size_) {  // side by side
+                ++run_pages;
+                ++expect;
+                return;
             }
-            flush();
-            run_start = static_cast<uint64_t>(page) * page_size_;
-            run_pages = 1;
-            expect = page + 1;
-            direct = in_window ? image : nullptr;
-            if (!in_window) run_.assign(image, image + page_size_);
-        };
-        auto w = window_queued_.begin();
-        auto a = apart_queued_.begin();
-        while (w != window_queued_.end() || a != apart_queued_.end()) {
-            if (a == apart_queued_.end() || (w != window_queued_.end() && *w < a->first)) {
-                add(*w, SlotData(*w % kWindowPages), true);
-                ++w;
-            } else {
-                add(a->first, a->second.data(), false);
-                ++a;
+            if (!direct_run) {  // a page apart, or a run gathered already: gathered
+                if (direct != nullptr) gather(direct, run_pages * page_size_);
+                direct = nullptr;
+                gathered->insert(gathered->end(), image, image + page_size_);
+                ++run_pages;
+                ++expect;
+                return;
             }
+            // The run crosses the window's end: written in two.
         }
         flush();
-    } catch (const OsError& e) {
-        RaiseForOsError(e);
+        run_start = static_cast<uint64_t>(page) * page_size_;
+        run_pages = 1;
+        expect = page + 1;
+        direct = in_window ? image : nullptr;
+        if (!in_window) gather(image, page_size_);
+    };
+    auto w = window_queued_.begin();
+    auto a = apart_queued_.begin();
+    while (w != window_queued_.end() || a != apart_queued_.end()) {
+        if (a == apart_queued_.end() || (w != window_queued_.end() && *w < a->first)) {
+            add(*w, SlotData(*w % kWindowPages), true);
+            ++w;
+        } else {
+            add(a->first, a->second.data(), false);
+            ++a;
+        }
     }
-    for (uint32_t page : window_queued_) {
-        slot_state_[page % kWindowPages] = Slot::kFree;
-        in_file_[page] = true;
-    }
-    for (const auto& entry : apart_queued_) in_file_[entry.first] = true;
+    flush();
+    if (burst.pages.empty()) return;
+
+    // The window's pages stay where they are until written; the others are gathered already.
+    for (uint32_t page : window_queued_) slot_state_[page % kWindowPages] = Slot::kWriting;
     window_queued_.clear();
     apart_queued_.clear();
     queued_ = 0;
+    if (!thread_.joinable()) {
+        try {
+            WriteRuns(file_, burst);
+        } catch (const OsError& e) {
+            RaiseForOsError(e);
+        }
+        Written(burst);
+        return;
+    }
+    {
+        // Two bursts at most on their way: the gathered pages they hold stay few.
+        std::unique_lock<std::mutex> hold(mutex_);
+        changed_.wait(hold, [this] { return failure_ || in_flight_ - written_bursts_.size() < 2; });
+        to_write_.push_back(std::move(burst));
+        ++in_flight_;
+    }
+    changed_.notify_all();
+    TakeWritten(false);
 }
 
 void PageSink::Finish(bool sync) {
@@ -223,7 +343,7 @@ void PageSink::Finish(bool sync) {
         for (uint32_t page = 1; page < next_; ++page)
             if (!written_[page]) Write(page, Bytes(page_size_, 0));
     }
-    Drain();
+    Flush();
     try {
         uint64_t size = static_cast<uint64_t>(next_) * page_size_;
         if (file_->Size() != size) file_->Truncate(size);

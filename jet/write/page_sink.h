@@ -13,10 +13,15 @@
 // with its neighbours into one write.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <exception>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "jet/base/env.h"
@@ -29,9 +34,14 @@ class PageSink {
   public:
     // REQUIRES: file is open for writing and empty. `max_pages` bounds the file (Jet 3 1 GB,
     // Jet 4 2 GB); allocating past it raises 3036. `encryption_key`: the page key of page 0,
-    // 0 = pages in clear.
+    // 0 = pages in clear. `background`: the writes are made on a thread of their own while
+    // the pages that follow are built (REQUIRES then: the file may be written from another
+    // thread); a failed write is raised by the next call that waits for the file (Flush,
+    // InFileUpTo, Finish, or one that needs the window slot of a page being written).
     PageSink(File* file, const std::string& path, Version version, uint32_t max_pages,
-             uint32_t encryption_key = 0);
+             uint32_t encryption_key = 0, bool background = false);
+    // Waits for the write under way, if any; drops the rest.
+    ~PageSink();
     PageSink(const PageSink&) = delete;
     PageSink& operator=(const PageSink&) = delete;
 
@@ -58,7 +68,7 @@ class PageSink {
     void Finish(bool sync = true);
 
     // Writes everything queued now (the pages may then be read back from the file).
-    void Flush() { Drain(); }
+    void Flush();
     // The first page at or after `from` that is not in the file yet (not written, or still
     // queued): every page from `from` up to it may be read back while the writing goes on.
     // REQUIRES: `from` never decreases from one call to the next.
@@ -70,7 +80,19 @@ class PageSink {
   private:
     // Pages of the window; the slot of page p is p % kWindowPages.
     static constexpr uint32_t kWindowPages = 1024;
-    enum class Slot : uint8_t { kFree, kOpen, kQueued };
+    // kWriting: handed to the writing thread, not to be touched until it is done.
+    enum class Slot : uint8_t { kFree, kOpen, kQueued, kWriting };
+    // One write of consecutive pages, and a burst of them: what one Drain hands over.
+    struct Run {
+        uint64_t offset;
+        const uint8_t* bytes;  // in the window, or in the burst's own gathered bytes
+        size_t size;
+    };
+    struct Burst {
+        std::vector<Run> runs;
+        std::vector<uint32_t> pages;  // every page the runs write
+        std::deque<Bytes> gathered;   // pages copied together (a deque: they never move)
+    };
 
     void MakeWindow();
     uint8_t* SlotData(uint32_t slot) { return window_.get() + size_t{slot} * page_size_; }
@@ -78,6 +100,15 @@ class PageSink {
     bool InWindow(uint32_t page) const;
     void Queued(uint32_t page, uint8_t* image);
     void Drain();
+    static void WriteRuns(File* file, const Burst& burst);
+    // The pages of a burst written: in the file, and their slots free.
+    void Written(const Burst& burst);
+    // Takes the bursts the writing thread is done with, waiting for all of them when `all`,
+    // and raises the failure of a write.
+    void TakeWritten(bool all);
+    // Waits until the slot of `page` is not being written.
+    void WaitForSlot(uint32_t page);
+    void WriteInBackground();
 
     File* file_;
     std::string path_;
@@ -95,7 +126,16 @@ class PageSink {
     std::map<uint32_t, Bytes> apart_open_;    // pages built outside the window
     std::map<uint32_t, Bytes> apart_queued_;  // queued pages outside the window
     size_t queued_ = 0;                       // pages queued and not yet written
-    Bytes run_;  // consecutive pages gathered for one write where they are not side by side
+
+    // The writing thread and what it shares, under mutex_.
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Burst> to_write_;
+    std::deque<Burst> written_bursts_;
+    size_t in_flight_ = 0;  // bursts handed over and not yet taken back
+    std::exception_ptr failure_;
+    bool stopping_ = false;
 };
 
 // Raises the Jet error that a failed file operation stands for (61 disk full, 3026/3040/3043).

@@ -165,9 +165,9 @@ DatabaseWriter::DatabaseWriter(Env* env, std::string destination, WriterOptions 
         if (e.code() == ENOENT || e.code() == ENOTDIR) RaiseWithDetail(kNotValidPath, e.path(), "");
         RaiseForOsError(e);
     }
-    m.sink =
-        std::make_unique<PageSink>(m.file.get(), temporary_, m.options.version,
-                                   MaxPages(m.options.version), m.options.header.encryption_key);
+    m.sink = std::make_unique<PageSink>(
+        m.file.get(), temporary_, m.options.version, MaxPages(m.options.version),
+        m.options.header.encryption_key, m.options.threads && env->AllowsThreads());
     m.sink->Allocate(2);  // page 0 (header) and page 1 (global usage map), written last
     m.data_page = std::make_unique<DataPageBuilder>(m.options.version);
 }
@@ -175,6 +175,7 @@ DatabaseWriter::DatabaseWriter(Env* env, std::string destination, WriterOptions 
 DatabaseWriter::~DatabaseWriter() {
     if (impl_ && !impl_->finished) {
         impl_->sorters.clear();
+        impl_->sink.reset();  // its writing thread first: it writes to the file
         impl_->file.reset();
         try {
             impl_->env->Remove(temporary_);

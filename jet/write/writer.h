@@ -88,7 +88,9 @@ struct WriterOptions {
     // and the folder once the file has its final name).
     bool defer_sync = false;
     // Sort a table's index entries on a second thread while the first writes the pages of the
-    // ones sorted before (only where the Env allows threads). The bytes written are the same.
+    // ones sorted before, and make the file's writes on a thread of their own while the pages
+    // that follow are built (only where the Env allows threads). The bytes written are the
+    // same.
     bool threads = false;
     // Told what is in the file while it is written (null: no one follows).
     WriteObserver* observer = nullptr;
