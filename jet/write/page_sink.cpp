@@ -62,16 +62,15 @@ PageSink::~PageSink() {
 
 void PageSink::WriteInBackground() {
     for (;;) {
-        Burst burst;
+        uint64_t k = 0;
         {
             std::unique_lock<std::mutex> hold(mutex_);
-            changed_.wait(hold, [this] { return stopping_ || !to_write_.empty(); });
+            changed_.wait(hold, [this] { return stopping_ || written_count_ < handed_; });
             if (stopping_) return;  // what is left is dropped: the file is given up
-            burst = std::move(to_write_.front());
-            to_write_.pop_front();
+            k = written_count_;
         }
         try {
-            WriteRuns(file_, burst);
+            WriteRuns(file_, bursts_[k % kBursts]);
         } catch (...) {
             const std::lock_guard<std::mutex> hold(mutex_);
             failure_ = std::current_exception();
@@ -80,7 +79,7 @@ void PageSink::WriteInBackground() {
         }
         {
             const std::lock_guard<std::mutex> hold(mutex_);
-            written_bursts_.push_back(std::move(burst));
+            ++written_count_;
         }
         changed_.notify_all();
     }
@@ -99,21 +98,19 @@ void PageSink::Written(const Burst& burst) {
     }
 }
 
-void PageSink::TakeWritten(bool all) {
+void PageSink::TakeWritten(bool all, bool one) {
     if (!thread_.joinable()) return;
-    std::deque<Burst> done;
+    uint64_t written = 0;
     std::exception_ptr failure;
     {
         std::unique_lock<std::mutex> hold(mutex_);
-        if (all) {
-            changed_.wait(hold,
-                          [this] { return failure_ || written_bursts_.size() == in_flight_; });
-        }
-        done.swap(written_bursts_);
-        in_flight_ -= done.size();
+        changed_.wait(hold, [&] {
+            return failure_ || (all ? written_count_ == handed_ : !one || written_count_ > taken_);
+        });
+        written = written_count_;
         failure = failure_;
     }
-    for (const Burst& burst : done) Written(burst);
+    for (; taken_ < written; ++taken_) Written(bursts_[taken_ % kBursts]);
     if (!failure) return;
     try {
         std::rethrow_exception(failure);
@@ -125,13 +122,7 @@ void PageSink::TakeWritten(bool all) {
 void PageSink::WaitForSlot(uint32_t page) {
     if (!window_ || !thread_.joinable()) return;
     const uint32_t slot = page % kWindowPages;
-    while (slot_state_[slot] == Slot::kWriting) {
-        {
-            std::unique_lock<std::mutex> hold(mutex_);
-            changed_.wait(hold, [this] { return failure_ || !written_bursts_.empty(); });
-        }
-        TakeWritten(false);
-    }
+    while (slot_state_[slot] == Slot::kWriting) TakeWritten(false, true);
 }
 
 void PageSink::Flush() {
@@ -255,10 +246,16 @@ void PageSink::Write(uint32_t page, const uint8_t* image) {
 }
 
 void PageSink::Drain() {
+    if (window_queued_.empty() && apart_queued_.empty()) return;
+    // A burst of our own to fill: with both on their way, the older one written first.
+    if (handed_ - taken_ == kBursts) TakeWritten(false, true);
+    Burst& burst = bursts_[handed_ % kBursts];
+    burst.runs.clear();
+    burst.pages.clear();
+    burst.gathered.clear();
     std::sort(window_queued_.begin(), window_queued_.end());
     // Runs of consecutive pages, each one write: straight from the window where its pages lie
     // side by side there (a run crossing the window's end takes two), else gathered.
-    Burst burst;
     const uint8_t* direct = nullptr;  // the run's first page, while it is side by side
     Bytes* gathered = nullptr;        // the run's pages, once gathered
     size_t run_pages = 0;
@@ -311,7 +308,6 @@ void PageSink::Drain() {
         }
     }
     flush();
-    if (burst.pages.empty()) return;
 
     // The window's pages stay where they are until written; the others are gathered already.
     for (uint32_t page : window_queued_) slot_state_[page % kWindowPages] = Slot::kWriting;
@@ -328,11 +324,8 @@ void PageSink::Drain() {
         return;
     }
     {
-        // Two bursts at most on their way: the gathered pages they hold stay few.
-        std::unique_lock<std::mutex> hold(mutex_);
-        changed_.wait(hold, [this] { return failure_ || in_flight_ - written_bursts_.size() < 2; });
-        to_write_.push_back(std::move(burst));
-        ++in_flight_;
+        const std::lock_guard<std::mutex> hold(mutex_);
+        ++handed_;
     }
     changed_.notify_all();
     TakeWritten(false);

@@ -103,9 +103,9 @@ class PageSink {
     static void WriteRuns(File* file, const Burst& burst);
     // The pages of a burst written: in the file, and their slots free.
     void Written(const Burst& burst);
-    // Takes the bursts the writing thread is done with, waiting for all of them when `all`,
-    // and raises the failure of a write.
-    void TakeWritten(bool all);
+    // Takes back the bursts the writing thread is done with, waiting for all of them when
+    // `all` (else for one when `one`), and raises the failure of a write.
+    void TakeWritten(bool all, bool one = false);
     // Waits until the slot of `page` is not being written.
     void WaitForSlot(uint32_t page);
     void WriteInBackground();
@@ -131,9 +131,13 @@ class PageSink {
     std::thread thread_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<Burst> to_write_;
-    std::deque<Burst> written_bursts_;
-    size_t in_flight_ = 0;  // bursts handed over and not yet taken back
+    // Two bursts, reused in turn, so that the writing thread allocates and frees nothing:
+    // burst k is bursts_[k % 2]; counted from the start, handed over < written <= taken back.
+    static constexpr uint64_t kBursts = 2;
+    Burst bursts_[kBursts];
+    uint64_t handed_ = 0;
+    uint64_t written_count_ = 0;
+    uint64_t taken_ = 0;  // by the building thread alone
     std::exception_ptr failure_;
     bool stopping_ = false;
 };
