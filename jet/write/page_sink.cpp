@@ -98,14 +98,22 @@ void PageSink::Written(const Burst& burst) {
     }
 }
 
-void PageSink::TakeWritten(bool all, bool one) {
+void PageSink::TakeWritten(Wait wait) {
     if (!thread_.joinable()) return;
     uint64_t written = 0;
     std::exception_ptr failure;
     {
         std::unique_lock<std::mutex> hold(mutex_);
         changed_.wait(hold, [&] {
-            return failure_ || (all ? written_count_ == handed_ : !one || written_count_ > taken_);
+            switch (wait) {
+                case Wait::kNone:
+                    return true;
+                case Wait::kOne:
+                    return failure_ || written_count_ > taken_;
+                case Wait::kAll:
+                    return failure_ || written_count_ == handed_;
+            }
+            return true;
         });
         written = written_count_;
         failure = failure_;
@@ -122,12 +130,12 @@ void PageSink::TakeWritten(bool all, bool one) {
 void PageSink::WaitForSlot(uint32_t page) {
     if (!window_ || !thread_.joinable()) return;
     const uint32_t slot = page % kWindowPages;
-    while (slot_state_[slot] == Slot::kWriting) TakeWritten(false, true);
+    while (slot_state_[slot] == Slot::kWriting) TakeWritten(Wait::kOne);
 }
 
 void PageSink::Flush() {
     Drain();
-    TakeWritten(true);
+    TakeWritten(Wait::kAll);
 }
 
 uint32_t PageSink::Allocate(uint32_t n) {
@@ -140,7 +148,7 @@ uint32_t PageSink::Allocate(uint32_t n) {
 }
 
 uint32_t PageSink::InFileUpTo(uint32_t from) {
-    TakeWritten(false);
+    TakeWritten(Wait::kNone);
     if (in_file_cursor_ < from) in_file_cursor_ = from;
     while (in_file_cursor_ < next_ && in_file_[in_file_cursor_]) ++in_file_cursor_;
     return in_file_cursor_;
@@ -248,7 +256,7 @@ void PageSink::Write(uint32_t page, const uint8_t* image) {
 void PageSink::Drain() {
     if (window_queued_.empty() && apart_queued_.empty()) return;
     // A burst of our own to fill: with both on their way, the older one written first.
-    if (handed_ - taken_ == kBursts) TakeWritten(false, true);
+    if (handed_ - taken_ == kBursts) TakeWritten(Wait::kOne);
     Burst& burst = bursts_[handed_ % kBursts];
     burst.runs.clear();
     burst.pages.clear();
@@ -328,7 +336,7 @@ void PageSink::Drain() {
         ++handed_;
     }
     changed_.notify_all();
-    TakeWritten(false);
+    TakeWritten(Wait::kNone);
 }
 
 void PageSink::Finish(bool sync) {

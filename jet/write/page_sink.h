@@ -103,9 +103,10 @@ class PageSink {
     static void WriteRuns(File* file, const Burst& burst);
     // The pages of a burst written: in the file, and their slots free.
     void Written(const Burst& burst);
-    // Takes back the bursts the writing thread is done with, waiting for all of them when
-    // `all` (else for one when `one`), and raises the failure of a write.
-    void TakeWritten(bool all, bool one = false);
+    // Takes back the bursts the writing thread is done with, after waiting for none, for one
+    // more, or for all of them; raises the failure of a write.
+    enum class Wait { kNone, kOne, kAll };
+    void TakeWritten(Wait wait);
     // Waits until the slot of `page` is not being written.
     void WaitForSlot(uint32_t page);
     void WriteInBackground();
@@ -132,7 +133,7 @@ class PageSink {
     std::mutex mutex_;
     std::condition_variable changed_;
     // Two bursts, reused in turn, so that the writing thread allocates and frees nothing:
-    // burst k is bursts_[k % 2]; counted from the start, handed over < written <= taken back.
+    // burst k is bursts_[k % 2]; counted from the start, taken back <= written <= handed over.
     static constexpr uint64_t kBursts = 2;
     Burst bursts_[kBursts];
     uint64_t handed_ = 0;
